@@ -1,0 +1,48 @@
+# Front door. `make demo` and `make test` work on a fresh Debian 12 machine:
+# they install whatever system packages are missing first.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+
+PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
+           xvfb xauth umockdev libumockdev-dev clang libclang-rt-14-dev
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build build-asan demo demo-usb run test fuzz bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPTB_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+# The real GUI against the simulated linker holding a sample cartridge.
+demo: build
+	PTB_SIM_PACE=$${PTB_SIM_PACE-1} $(BUILD)/pockettetherbox-sim
+
+# The real GUI for a real Tetherbox.
+run: build
+	$(BUILD)/pockettetherbox
+
+test: build-asan
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1024x768x24" \
+	  ctest --output-on-failure -j$(JOBS) --timeout 300
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
