@@ -1,0 +1,25 @@
+// Command cycles of the cartridge's AMD-style flash chips, sent one byte at
+// a time through the linker.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t FLASH_UNLOCK_ADDR1 = 0x5555;
+constexpr uint32_t FLASH_UNLOCK_ADDR2 = 0x2AAA;
+constexpr uint8_t FLASH_UNLOCK_DATA1 = 0xAA;
+constexpr uint8_t FLASH_UNLOCK_DATA2 = 0x55;
+constexpr uint8_t FLASH_CMD_RESET = 0xF0;
+constexpr uint8_t FLASH_CMD_IDENTIFY = 0x90;
+constexpr uint8_t FLASH_CMD_ERASE_SETUP = 0x80;
+constexpr uint8_t FLASH_CMD_CHIP_ERASE = 0x10;
+constexpr uint8_t FLASH_CMD_BLOCK_ERASE = 0x30;
+constexpr uint8_t FLASH_CMD_PROGRAM = 0xA0;
+constexpr uint8_t FLASH_CMD_BYPASS_ENTER = 0x20;
+constexpr uint8_t FLASH_CMD_BYPASS_EXIT1 = 0x90;
+constexpr uint8_t FLASH_CMD_BYPASS_EXIT2 = 0x00;
+constexpr uint8_t FLASH_STATUS_DONE = 0x80;  // data-polling bit: set once an erase has finished
+
+// The two unlock cycles that open every command.
+void flashUnlock(uint8_t chip);
+void enterUnlockBypass(uint8_t chip);
+void leaveUnlockBypass(uint8_t chip);

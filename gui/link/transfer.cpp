@@ -1,0 +1,285 @@
+#include "link/transfer.h"
+
+#include <libusb.h>
+
+#include "link/protocol.h"
+#include "ui/events.h"
+#include "ui/log.h"
+
+libusb_context* g_ctx = nullptr;
+libusb_device_handle* devh = nullptr;
+uint8_t G_buf[64];
+
+static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
+{
+    *transferred = 0;
+    return libusb_bulk_transfer(devh, endpoint, data, MSG_LEN, transferred, LINK_TIMEOUT_MS);
+}
+
+// Sends G_buf and receives the reply into it. Returns the count received, or
+// -1 after a libusb failure (already worded).
+static int exchange()
+{
+    int n;
+    int r = bulk(EP_OUT, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return -1;
+    }
+    r = bulk(EP_IN, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return -1;
+    }
+    return n;
+}
+
+int checkLinker(uint8_t* major, uint8_t* minor)
+{
+    printWindow("Checking for the linker and the cart..\n");
+    build_getversion_command(G_buf);
+    int n = exchange();
+    if (n < 0)
+        return -1;
+    if (n != MSG_LEN) {
+        printWindow("check_firmware_version: received %d byted, expected 64", n);
+        return -1;
+    }
+    get_getversion_reply(G_buf, major, minor);
+    return 0;
+}
+
+uint8_t read_byte(uint32_t address, uint8_t chip)
+{
+    build_read_command(G_buf, address, chip);
+    int n = exchange();
+    if (n < 0)
+        return 0;
+    if (n != MSG_LEN) {
+        printWindow("Timeout waiting for reply (addr=0x%X)", address);
+        return 0;
+    }
+    uint32_t echoed;
+    uint8_t value;
+    if (!get_read_reply(G_buf, &echoed, &value)) {
+        printWindow("read_byte: get_read_reply failure");
+        return 0;
+    }
+    return value;
+}
+
+// The writers share one shape: exchange, then expect a success reply.
+static void expect_success(const char* name, uint32_t address, bool withAddress)
+{
+    int n = exchange();
+    if (n < 0)
+        return;
+    if (n != MSG_LEN) {
+        if (withAddress)
+            printWindow("%s: libusb_bulk_transfer fail (addr=0x%X)", name, address);
+        else
+            printWindow("%s: libusb_bulk_transfer fail", name);
+        return;
+    }
+    uint8_t result;
+    get_result_reply(G_buf, &result);
+    if (result != REPLY_SUCCESS)
+        printWindow("%s: result = 0x%02X", name, result);
+}
+
+void write_byte(uint32_t address, uint8_t value, uint8_t chip)
+{
+    build_write_command(G_buf, address, value, chip);
+    expect_success("write_byte", address, true);
+}
+
+void flash_write_32_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t turbo)
+{
+    build_flash_write_32_command(G_buf, address, source, chip, turbo);
+    expect_success("flash_write_32_bytes", address, true);
+}
+
+void flash_write_N_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t length,
+                         uint8_t turbo)
+{
+    build_flash_write_N_command(G_buf, address, source, chip, length, turbo);
+    expect_success("flash_write_N_bytes", address, true);
+}
+
+void build_tetherbox_led(uint8_t value)
+{
+    build_blink_led_command(G_buf, value);
+    expect_success("build_tetherbox_led", 0, false);
+}
+
+bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count)
+{
+    build_read64xN_command(G_buf, address, chip, count);
+    int n;
+    int r = bulk(EP_OUT, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return false;
+    }
+    for (int k = 0; k < count; k++) {
+        r = bulk(EP_IN, dest + 64 * k, &n);
+        if (r < 0) {
+            print_libusb_error(r);
+            return false;
+        }
+        if (n != MSG_LEN) {
+            printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
+            return false;
+        }
+    }
+    return true;
+}
+
+uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
+{
+    build_read64_command(G_buf, address, chip);
+    int n;
+    int r = bulk(EP_OUT, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return nullptr;
+    }
+    r = bulk(EP_IN, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return nullptr;
+    }
+    if (n != MSG_LEN) {
+        printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
+        return nullptr;
+    }
+    return G_buf;
+}
+
+void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
+                            uint8_t turbo)
+{
+    build_flash_write64xN_command(G_buf, address, chip, count, turbo);
+    int n;
+    int r = bulk(EP_OUT, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return;
+    }
+    for (int k = 0; k < count; k++) {
+        build_flash_write64xN_data_packet(G_buf, source + 64 * k);
+        r = bulk(EP_OUT, G_buf, &n);
+        if (r < 0) {
+            print_libusb_error(r);
+            return;
+        }
+        if (n != MSG_LEN)
+            printWindow("r=%d", n);
+    }
+    r = bulk(EP_IN, G_buf, &n);
+    if (r < 0) {
+        print_libusb_error(r);
+        return;
+    }
+    if (n != MSG_LEN) {
+        printWindow("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
+                    address);
+        return;
+    }
+    uint8_t result, processed;
+    get_flash_write64xN_reply(G_buf, &result, &processed);
+    if (result != REPLY_FLASH_WRITE64XN)
+        printWindow("flash_write_64xN_bytes: result = 0x%02X", result);
+    if (processed != count)
+        printWindow("flash_write_64xN_bytes: processed %d packets, but sent %d", processed, count);
+}
+
+void print_libusb_error(int code)
+{
+    static const struct {
+        int code;
+        const char* name;
+        const char* text;
+    } table[] = {
+        {LIBUSB_ERROR_IO, "Error: LIBUSB_ERROR_IO", "Input/output error."},
+        {LIBUSB_ERROR_INVALID_PARAM, "Error: LIBUSB_ERROR_INVALID_PARAM", "Invalid parameter."},
+        {LIBUSB_ERROR_ACCESS, "Error: LIBUSB_ERROR_ACCESS", "Access denied (insufficient permissions)."},
+        {LIBUSB_ERROR_NO_DEVICE, "Error: LIBUSB_ERROR_NO_DEVICE",
+         "No such device (it may have been disconnected)."},
+        {LIBUSB_ERROR_NOT_FOUND, "Error: LIBUSB_ERROR_NOT_FOUND", "Entity not found."},
+        {LIBUSB_ERROR_BUSY, "Error: LIBUSB_ERROR_BUSY", "Resource busy."},
+        {LIBUSB_ERROR_TIMEOUT, "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."},
+        {LIBUSB_ERROR_OVERFLOW, "Error: LIBUSB_ERROR_OVERFLOW", "Overflow."},
+        {LIBUSB_ERROR_PIPE, "Error: LIBUSB_ERROR_PIPE", "Pipe error."},
+        {LIBUSB_ERROR_INTERRUPTED, "Error:LIBUSB_ERROR_INTERRUPTED",
+         "System call interrupted (perhaps due to signal)."},
+        {LIBUSB_ERROR_NO_MEM, "Error: LIBUSB_ERROR_NO_MEM", "Insufficient memory."},
+        {LIBUSB_ERROR_NOT_SUPPORTED, "Error: LIBUSB_ERROR_NOT_SUPPORTED",
+         "Operation not supported or unimplemented on this platform."},
+    };
+    printWindow("");
+    if (code == LIBUSB_ERROR_OTHER) {
+        printWindow("Error: LIBUSB_ERROR_OTHER\nOther error.");
+        return;
+    }
+    for (const auto& e : table) {
+        if (e.code == code) {
+            printWindow("%s", e.name);
+            printWindow("%s", e.text);
+            return;
+        }
+    }
+    printWindow("Error: unkown error.");
+}
+
+bool openLink()
+{
+    if (libusb_init(&g_ctx) < 0) {
+        printWindow("Failed to initialise libusb");
+        return false;
+    }
+    devh = libusb_open_device_with_vid_pid(g_ctx, TETHERBOX_VID, TETHERBOX_PID);
+    if (!devh) {
+        printWindow("No USB Tetherbox device found!!");
+        printWindow("Giving up..");
+        return false;
+    }
+    int r = libusb_set_configuration(devh, LINK_CONFIGURATION);
+    if (r < 0) {
+        printWindow("libusb_set_configuration error %d", r);
+        return false;
+    }
+    r = libusb_claim_interface(devh, LINK_INTERFACE);
+    if (r < 0) {
+        printWindow("libusb_claim_interface error %d", r);
+        return false;
+    }
+    uint8_t major = 0, minor = 0;
+    if (checkLinker(&major, &minor) == -1) {
+        printWindow("Major error.. better to restart");
+        return false;
+    }
+    printWindow("Linker with v%d.%02d Firmware found", major, minor);
+    letEventsThrough();
+    if (major != FIRMWARE_MAJOR || minor != FIRMWARE_MINOR) {
+        printWindow("Version mismatch!  Expected v%d.%02d. Giving up..", FIRMWARE_MAJOR,
+                    FIRMWARE_MINOR);
+        return false;
+    }
+    return true;
+}
+
+void closeLink()
+{
+    if (devh) {
+        build_tetherbox_led(LED_AT_SHUTDOWN);
+        libusb_release_interface(devh, LINK_INTERFACE);
+        libusb_reset_device(devh);
+        libusb_close(devh);
+        devh = nullptr;
+    }
+    if (g_ctx) {
+        libusb_exit(g_ctx);
+        g_ctx = nullptr;
+    }
+}

@@ -1,0 +1,12 @@
+#include "ui/events.h"
+
+#include <FL/Fl.H>
+
+void (*g_afterEventsHook)() = nullptr;
+
+void letEventsThrough()
+{
+    Fl::check();
+    if (g_afterEventsHook)
+        g_afterEventsHook();
+}

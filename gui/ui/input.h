@@ -1,0 +1,18 @@
+// The modal window that asks the user for one number.
+#pragma once
+
+class Fl_Double_Window;
+class Fl_Input;
+class Fl_Widget;
+
+extern Fl_Double_Window* input_window;
+extern Fl_Input* input_number;
+extern const char* G_input_value;
+
+// Returns the number typed (hex after a leading "0x"/"0X", decimal
+// otherwise), or -1 when the window was closed without an answer.
+int makeInputWindow(const char* prompt);
+void cb_input_number(Fl_Widget* w, void* data);
+
+// The conversion the window applies to the text the user entered.
+int inputTextToNumber(const char* text);

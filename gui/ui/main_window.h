@@ -1,0 +1,35 @@
+// The main window: the log on the left, the command buttons on the right.
+#pragma once
+
+class Fl_Double_Window;
+class Fl_Group;
+class Fl_Return_Button;
+class Fl_Button;
+class Fl_Browser;
+class Fl_Window;
+
+extern Fl_Double_Window* window;
+extern Fl_Group* operations_group;
+extern Fl_Return_Button* loadROMs_button;
+extern Fl_Button* verify_button;
+extern Fl_Button* backupROM_button;
+extern Fl_Button* backupSaveGame_button;
+extern Fl_Button* writeSaveGame_button;
+extern Fl_Button* getInfos_button;
+extern Fl_Button* protectedBlocks_button;
+extern Fl_Button* readByte_button;
+extern Fl_Button* writeByte_button;
+extern Fl_Button* preferences;
+extern Fl_Browser* text_browser;
+
+constexpr int BANNER_MAJOR = 1;
+constexpr int BANNER_MINOR = 2;
+constexpr int BANNER_BUILD = 1001;
+
+// Builds the window with its buttons disabled; does not show it.
+void buildMainWindow();
+// Everything main does before the event loop: window shown, banner, link,
+// first cartridge check. Returns whether the link is ready.
+bool startUp();
+// The toolkit's window-close hook.
+void closingDown(Fl_Window* w, void* data);
