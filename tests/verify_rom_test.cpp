@@ -242,6 +242,15 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
 
     EXPECT_TRUE(sim::transfersSince(m).empty());
     EXPECT_EQ(progress_window, nullptr);
+
+    // A folder opens but gives no bytes: a read failure, never "no differences".
+    clearLog();
+    std::string folder = scratchPath("folder.ngp");
+    std::filesystem::create_directories(folder);
+    verify(folder);
+    EXPECT_EQ(logLines().back(), "Failed to read 'folder.ngp'");
+    EXPECT_EQ(findLine(NO_DIFFERENCES), -1);
+    EXPECT_EQ(progress_window, nullptr);
 }
 
 TEST_F(VerifyRom, PathsOfAnyLengthAreHeldWhole)

@@ -21,64 +21,9 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 // Static rather than on the stack: the chunk lives as long as the program.
 static uint8_t readBuf[BACKUP_CHUNK];
 
-// The C locale's whitespace, spelled out so no locale set by a library can
-// change which ROM-name characters count as padding.
-static bool isNamePadding(char c)
-{
-    return c == '\0' || strchr(" \t\n\v\f\r", c);
-}
-
-// The ROM name with its padding cut from the end, plus ".ngp". The first
-// character always stays, so a name of blanks still gives " .ngp".
-static std::string defaultBackupName()
-{
-    char name[ROM_NAME_LEN + 1];
-    strncpy(name, G_cartRomName, ROM_NAME_LEN);
-    name[ROM_NAME_LEN] = '\0';
-    for (int i = ROM_NAME_LEN - 1; i >= 1 && isNamePadding(name[i]); i--)
-        name[i] = '\0';
-    return std::string(name) + ".ngp";
-}
-
-// A short write (a full disk, a size limit) must never end in "Backup done.".
-static void reportWriteFailure()
-{
-    printWindow("Can't write to the backup file: %s", strerror(errno));
-}
-
-// Why the copy loop stopped short; the file is deleted in every such case.
-enum CopyEnd { COPY_COMPLETE, COPY_SHORT };
-
-// Copies `size` cartridge bytes into the file, chunk by chunk, until done,
-// cancelled or failed. Failures are logged here; Cancel is seen by the caller.
-static CopyEnd copyCartridge(FILE* file, uint32_t size)
-{
-    uint32_t position = 0;
-    uint8_t chip = 0;
-    float fraction = 0.0f;
-    for (;;) {
-        if (chip == 0 && position > CHIP_ADDR_MASK)
-            chip = 1;
-        updateProgressWindow(fraction);
-        letEventsThrough();
-        if (!read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, BACKUP_PACKETS)) {
-            printWindow("Wut?! usb recv error..");
-            return COPY_SHORT;
-        }
-        if (fwrite(readBuf, 1, BACKUP_CHUNK, file) != BACKUP_CHUNK) {
-            reportWriteFailure();
-            return COPY_SHORT;
-        }
-        fraction = float(double(position) / double(size));
-        if (fraction >= 1.0f)
-            fraction = 0.99f;
-        position += BACKUP_CHUNK;
-        if (position >= size)
-            return COPY_COMPLETE;
-        if (!progressShown())
-            return COPY_SHORT;
-    }
-}
+static std::string defaultBackupName();
+static bool copyCartridge(FILE* file, uint32_t size);
+static void reportWriteFailure();
 
 void cb_backupROM_button(Fl_Widget* w, void* data)
 {
@@ -105,7 +50,7 @@ void cb_backupROM_button(Fl_Widget* w, void* data)
     updateProgressWindow(0.0f);
     bool complete = size == 0;
     if (size != 0 && progressShown())
-        complete = copyCartridge(file, size) == COPY_COMPLETE;
+        complete = copyCartridge(file, size);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -119,4 +64,62 @@ void cb_backupROM_button(Fl_Widget* w, void* data)
         remove(path.c_str());
     }
     closeProgressWindow();
+}
+
+// The C locale's whitespace, spelled out so no locale set by a library can
+// change which ROM-name characters count as padding.
+static bool isNamePadding(char c)
+{
+    return c == '\0' || strchr(" \t\n\v\f\r", c);
+}
+
+// The ROM name with its padding cut from the end, plus ".ngp". The first
+// character always stays, so a name of blanks still gives " .ngp".
+static std::string defaultBackupName()
+{
+    char name[ROM_NAME_LEN + 1];
+    strncpy(name, G_cartRomName, ROM_NAME_LEN);
+    name[ROM_NAME_LEN] = '\0';
+    for (int i = ROM_NAME_LEN - 1; i >= 1 && isNamePadding(name[i]); i--)
+        name[i] = '\0';
+    return std::string(name) + ".ngp";
+}
+
+// Copies `size` cartridge bytes into the file, chunk by chunk. True when the
+// last chunk was written; false after a failure (logged here) or a Cancel.
+// The chunk in flight when Cancel is pressed is still read and written.
+static bool copyCartridge(FILE* file, uint32_t size)
+{
+    uint32_t position = 0;
+    uint8_t chip = 0;
+    float fraction = 0.0f;
+    for (;;) {
+        if (chip == 0 && position > CHIP_ADDR_MASK)
+            chip = 1;
+        updateProgressWindow(fraction);
+        letEventsThrough();
+        if (!read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, BACKUP_PACKETS)) {
+            printWindow("Wut?! usb recv error..");
+            return false;
+        }
+        if (fwrite(readBuf, 1, BACKUP_CHUNK, file) != BACKUP_CHUNK) {
+            reportWriteFailure();
+            return false;
+        }
+        // The bar lags a chunk behind and never shows full before it closes.
+        fraction = float(double(position) / double(size));
+        if (fraction >= 1.0f)
+            fraction = 0.99f;
+        position += BACKUP_CHUNK;
+        if (position >= size)
+            return true;
+        if (!progressShown())
+            return false;
+    }
+}
+
+// A short write (a full disk, a size limit) must never end in "Backup done.".
+static void reportWriteFailure()
+{
+    printWindow("Can't write to the backup file: %s", strerror(errno));
 }

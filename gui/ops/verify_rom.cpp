@@ -37,117 +37,13 @@ struct VerifyRun {
 // Whether the walk goes on, or the job has ended and said why.
 enum WalkStep { GO_ON, JOB_OVER };
 
-static void logTiming(const VerifyRun& run)
-{
-    printWindow("Verified %d bytes in %d seconds.", int(run.position),
-                int(time(nullptr) - run.start));
-}
-
-static void logUnprotectedNote()
-{
-    printWindow("Unprotected blocks differed,");
-    printWindow(" but protected blocks verified good.");
-    printWindow("This may be due to changes in savegame data.");
-}
-
-// The bar counts to the smaller of the two; a size mismatch is worth a word.
-static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
-{
-    if (fileSize > long(flashSize)) {
-        printWindow("Warning! ROM size of %ld bytes is", fileSize);
-        printWindow(" is larger than the flash size of %d bytes.", int(flashSize));
-        return flashSize;
-    }
-    if (fileSize < long(flashSize)) {
-        printWindow("ROM size of %ld bytes is", fileSize);
-        printWindow(" smaller than the flash size of %d bytes.", int(flashSize));
-        return uint32_t(fileSize);
-    }
-    return flashSize;
-}
-
-// Requests of 8192 bytes while at least twice that remains in the block, then
-// halving, down to two final requests of 64 bytes.
-static uint8_t packetsFor(int32_t remaining)
-{
-    int32_t packets = remaining / 128;
-    if (packets > MAX_PACKETS)
-        packets = MAX_PACKETS;
-    return packets == 0 ? 1 : uint8_t(packets);
-}
-
-// Compares the first `length` bytes of both buffers. A protected block fails
-// the job with one line per differing byte.
-static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length)
-{
-    if (memcmp(run.fileBuf, run.cartBuf, length) == 0)
-        return GO_ON;
-    if (G_prot[chip * BLOCKS_PER_CHIP + block] == 0) {
-        run.unprotectedDiffered = true;
-        return GO_ON;
-    }
-    for (uint32_t i = 0; i < length; i++)
-        if (run.fileBuf[i] != run.cartBuf[i])
-            printWindow("Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
-                        run.fileBuf[i], run.cartBuf[i]);
-    printWindow("Verification failed in chip %d, block %d.", chip, block);
-    logTiming(run);
-    return JOB_OVER;
-}
-
-// One request: file bytes, cartridge bytes, comparison. The file may end
-// part-way; the bytes it did give are still compared before saying so.
-static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets)
-{
-    uint32_t length = packets * 64u;
-    size_t got = fread(run.fileBuf, 1, length, run.file);
-    if (got < length && ferror(run.file)) {
-        printWindow("Failed to read '%s'", run.name);
-        return JOB_OVER;
-    }
-    if (got > 0) {
-        if (!read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
-            printWindow("Wut?! usb recv error..");
-            return JOB_OVER;
-        }
-        if (compareChunk(run, chip, block, uint32_t(got)) == JOB_OVER)
-            return JOB_OVER;
-    }
-    if (got < length) {
-        printWindow("End of file reached at addr 0x%06X", unsigned(run.position + got));
-        // Differences in save blocks are still differences: never call them none.
-        if (run.unprotectedDiffered)
-            logUnprotectedNote();
-        else
-            printWindow("No differences found, but cart was larger than file");
-        return JOB_OVER;
-    }
-    return GO_ON;
-}
-
-// Blocks 0 to 34 of one chip, whatever its size, until Cancel or the end.
-static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
-{
-    for (uint8_t block = 0; block < BLOCKS_PER_CHIP && run.continuing; block++) {
-        int32_t remaining = blockSize(block);
-        for (;;) {
-            updateProgressWindow(run.fraction);
-            letEventsThrough();
-            uint8_t packets = packetsFor(remaining);
-            if (verifyChunk(run, chip, block, packets) == JOB_OVER)
-                return JOB_OVER;
-            run.position += packets * 64u;
-            remaining -= packets * 64;
-            run.fraction = float(run.position) / float(run.total);
-            if (run.fraction >= 1.0f)
-                run.fraction = 0.99f;
-            run.continuing = progressShown();
-            if (remaining == 0 || !run.continuing)
-                break;
-        }
-    }
-    return GO_ON;
-}
+static uint32_t totalForProgress(long fileSize, uint32_t flashSize);
+static WalkStep verifyChip(VerifyRun& run, uint8_t chip);
+static uint8_t packetsFor(int32_t remaining);
+static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets);
+static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length);
+static void logUnprotectedNote();
+static void logTiming(const VerifyRun& run);
 
 void cb_verify_button(Fl_Widget* w, void* data)
 {
@@ -203,4 +99,118 @@ void cb_verify_button(Fl_Widget* w, void* data)
 
     fclose(file);
     closeProgressWindow();
+}
+
+// The bar counts to the smaller of the two; a size mismatch is worth a word.
+static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
+{
+    if (fileSize > long(flashSize)) {
+        printWindow("Warning! ROM size of %ld bytes is", fileSize);
+        printWindow(" is larger than the flash size of %d bytes.", int(flashSize));
+        return flashSize;
+    }
+    if (fileSize < long(flashSize)) {
+        printWindow("ROM size of %ld bytes is", fileSize);
+        printWindow(" smaller than the flash size of %d bytes.", int(flashSize));
+        return uint32_t(fileSize);
+    }
+    return flashSize;
+}
+
+// Blocks 0 to 34 of one chip, whatever its size, until Cancel or the end.
+static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
+{
+    for (uint8_t block = 0; block < BLOCKS_PER_CHIP && run.continuing; block++) {
+        int32_t remaining = blockSize(block);
+        for (;;) {
+            updateProgressWindow(run.fraction);
+            letEventsThrough();
+            uint8_t packets = packetsFor(remaining);
+            if (verifyChunk(run, chip, block, packets) == JOB_OVER)
+                return JOB_OVER;
+            run.position += packets * 64u;
+            remaining -= packets * 64;
+            run.fraction = float(run.position) / float(run.total);
+            if (run.fraction >= 1.0f)
+                run.fraction = 0.99f;
+            run.continuing = progressShown();
+            if (remaining == 0 || !run.continuing)
+                break;
+        }
+    }
+    return GO_ON;
+}
+
+// Requests of 8192 bytes while at least twice that remains in the block, then
+// halving, down to two final requests of 64 bytes.
+static uint8_t packetsFor(int32_t remaining)
+{
+    int32_t packets = remaining / 128;
+    if (packets > MAX_PACKETS)
+        packets = MAX_PACKETS;
+    return packets == 0 ? 1 : uint8_t(packets);
+}
+
+// One request: file bytes, cartridge bytes, comparison. The file may end
+// part-way; the bytes it did give are still compared before saying so.
+static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets)
+{
+    uint32_t length = packets * 64u;
+    size_t got = fread(run.fileBuf, 1, length, run.file);
+    if (got < length && ferror(run.file)) {
+        printWindow("Failed to read '%s'", run.name);
+        return JOB_OVER;
+    }
+    if (got > 0) {
+        if (!read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
+            printWindow("Wut?! usb recv error..");
+            return JOB_OVER;
+        }
+        if (compareChunk(run, chip, block, uint32_t(got)) == JOB_OVER)
+            return JOB_OVER;
+    }
+    if (got < length) {
+        printWindow("End of file reached at addr 0x%06X", unsigned(run.position + got));
+        // Differences in save blocks are still differences: never call them none.
+        if (run.unprotectedDiffered)
+            logUnprotectedNote();
+        else
+            printWindow("No differences found, but cart was larger than file");
+        return JOB_OVER;
+    }
+    return GO_ON;
+}
+
+// Compares the first `length` bytes of both buffers. A protected block fails
+// the job with one line per differing byte.
+static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length)
+{
+    if (memcmp(run.fileBuf, run.cartBuf, length) == 0)
+        return GO_ON;
+    // Only a status of 0 says unprotected; anything else the chip reports
+    // is taken as protected, so an odd status fails loudly, not quietly.
+    if (G_prot[chip * BLOCKS_PER_CHIP + block] == 0) {
+        run.unprotectedDiffered = true;
+        return GO_ON;
+    }
+    for (uint32_t i = 0; i < length; i++)
+        if (run.fileBuf[i] != run.cartBuf[i])
+            printWindow("Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
+                        run.fileBuf[i], run.cartBuf[i]);
+    printWindow("Verification failed in chip %d, block %d.", chip, block);
+    logTiming(run);
+    return JOB_OVER;
+}
+
+static void logUnprotectedNote()
+{
+    printWindow("Unprotected blocks differed,");
+    printWindow(" but protected blocks verified good.");
+    printWindow("This may be due to changes in savegame data.");
+}
+
+static void logTiming(const VerifyRun& run)
+{
+    printWindow("Verified %d bytes in %d seconds.", int(run.position),
+                int(time(nullptr) - run.start));
 }
