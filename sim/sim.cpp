@@ -138,6 +138,11 @@ bool configured()
     return g_configured;
 }
 
+void readEnvironmentAtNextInit()
+{
+    g_configured = false;
+}
+
 bool insertCart(const std::string& name)
 {
     Device& d = dev();

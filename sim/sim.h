@@ -36,6 +36,9 @@ void reset();
 
 // Whether reset() or configureFromEnvironment() has run in this process.
 bool configured();
+// Makes the next libusb_init read the environment again, as a fresh process
+// would (for tests of the demo's configuration).
+void readEnvironmentAtNextInit();
 
 // Reads PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT, PTB_SIM_STATE and
 // PTB_SIM_PACE (see sim/README.md) after a reset(). Returns false and leaves
