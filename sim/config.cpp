@@ -177,8 +177,11 @@ bool configureFromEnvironment(std::string* error)
         // means plugging that one in instead, fresh.
         if (fileExists(state)) {
             std::string chosen = cartName();
-            if (!loadState(state))
+            if (!loadState(state)) {
+                // Never overwrite a file we could not read: it may be someone's.
+                setStateFile("");
                 fail(std::string("PTB_SIM_STATE: '") + state + "' is not a simulator state file");
+            }
             else if (cart && *cart && chosen != cartName())
                 insertCart(chosen);
         }
