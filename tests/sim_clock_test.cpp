@@ -133,3 +133,44 @@ TEST_F(Clock, PacingKeepsTheModelledClockAsTheProgramsClock)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Clock, FlashingAWholeChipTakesItsModelledTimeAndWritesEveryByte)
+{
+    sim::insertCart("cindercart");
+    sim::setEraseTimes(0.001, 0.002);
+    sim::setTraceLimit(4096);
+    Link link;
+    link.chipErase(0);
+    while ((link.readByte(0, 0) & 0x80) == 0) {
+    }
+    auto image = pattern(0x200000, 0x33);
+    const double start = sim::clockSeconds();
+    for (uint32_t a = 0; a < image.size(); a += 512) {
+        uint8_t result = 0, processed = 0;
+        ASSERT_TRUE(link.flashWrite64xN(a, image.data() + a, 0, 8, 1, &result, &processed));
+        ASSERT_EQ(processed, 8) << a;
+    }
+    const double took = sim::clockSeconds() - start;
+    EXPECT_GT(took, 0x200000 * sim::costs().byteProgram);
+    EXPECT_LT(took, 120.0);
+    EXPECT_EQ(sim::chip(0).contents(), image);
+    EXPECT_EQ(sim::counters().bytesProgrammed, 0x200000u);
+}
+
+TEST_F(Clock, TheTraceKeepsTheNewestEntriesAndSaysWhenItDropped)
+{
+    sim::setTraceLimit(100);
+    Link link;
+    sim::Mark m = sim::mark();
+    std::vector<uint8_t> data(64 * 4);
+    ASSERT_TRUE(link.read64xN(data.data(), 0, 0, 4));
+    EXPECT_TRUE(sim::traceTruncatedSince(m));
+    EXPECT_EQ(sim::busCyclesSince(m).size(), 100u);
+    EXPECT_EQ(sim::counters().busReads, 256u);
+    sim::Mark late = sim::mark();
+    EXPECT_FALSE(sim::traceTruncatedSince(late));
+}
+
+}  // namespace
