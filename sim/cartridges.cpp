@@ -20,7 +20,7 @@ constexpr uint8_t FACTORY_FLASH = 0x80;
 // How much of a chip holds the synthetic game; the rest stays erased.
 enum class Fill { Empty, Game, Erased };
 
-struct ChipSpec {
+struct ChipEntry {
     bool present;
     uint8_t manufacturer, device, factory;
     Fill fill;
@@ -29,18 +29,18 @@ struct ChipSpec {
     int exceptions[4];  // block numbers, -1 ends the list
 };
 
-struct CartSpec {
+struct CartEntry {
     const char* name;
     const char* description;
     const char* romName;  // up to 12 bytes; shorter names are NUL-padded
-    ChipSpec chips[2];
+    ChipEntry chips[2];
 };
 
-constexpr ChipSpec NO_CHIP = {false, 0, 0, 0, Fill::Empty, false, {-1}};
+constexpr ChipEntry NO_CHIP = {false, 0, 0, 0, Fill::Empty, false, {-1}};
 
 // Official cartridges keep their save area unprotected in block 33, the
 // second 8 KB block of the boot region.
-const CartSpec kCarts[] = {
+const CartEntry kCarts[] = {
     {"official16", "official 16 Mbit cartridge, save area in block 33", "SIM OFFICIAL",
      {{true, MANUF_TOSHIBA, DEVICE_16MBIT, FACTORY_OFFICIAL, Fill::Game, true, {33, -1}}, NO_CHIP}},
     {"official32", "official 32 Mbit cartridge of two chips, save area in block 33 of each",
@@ -101,26 +101,26 @@ void writeHeader(FlashChip& chip, const char* romName)
     chip.fill(0x30, 0x10, 0x00);
 }
 
-void buildChip(const CartSpec& cart, int index, FlashChip& out)
+void buildChip(const CartEntry& cart, int index, FlashChip& out)
 {
-    const ChipSpec& spec = cart.chips[index];
-    if (!spec.present) {
+    const ChipEntry& entry = cart.chips[index];
+    if (!entry.present) {
         out = FlashChip();
         return;
     }
-    out = FlashChip(spec.manufacturer, spec.device, spec.factory);
-    if (spec.fill == Fill::Game) {
+    out = FlashChip(entry.manufacturer, entry.device, entry.factory);
+    if (entry.fill == Fill::Game) {
         uint32_t state = seedFor(cart.name, index);
         for (uint8_t& b : out.contents())
             b = static_cast<uint8_t>(nextRandom(state) >> 24);
     }
-    if (spec.fill == Fill::Game && index == 0)
+    if (entry.fill == Fill::Game && index == 0)
         writeHeader(out, cart.romName);
-    out.protectAll(spec.protectAll);
-    for (int e : spec.exceptions) {
+    out.protectAll(entry.protectAll);
+    for (int e : entry.exceptions) {
         if (e < 0)
             break;
-        out.setBlockProtected(e, !spec.protectAll);
+        out.setBlockProtected(e, !entry.protectAll);
     }
 }
 
@@ -130,7 +130,7 @@ const std::vector<CartridgeInfo>& cartridgeCatalogue()
 {
     static const std::vector<CartridgeInfo> list = [] {
         std::vector<CartridgeInfo> v;
-        for (const CartSpec& c : kCarts)
+        for (const CartEntry& c : kCarts)
             v.push_back({c.name, c.description});
         return v;
     }();
@@ -139,7 +139,7 @@ const std::vector<CartridgeInfo>& cartridgeCatalogue()
 
 bool buildCartridge(const std::string& name, FlashChip chips[2])
 {
-    for (const CartSpec& c : kCarts) {
+    for (const CartEntry& c : kCarts) {
         if (name == c.name) {
             buildChip(c, 0, chips[0]);
             buildChip(c, 1, chips[1]);

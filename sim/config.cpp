@@ -133,13 +133,13 @@ bool fileExists(const std::string& path)
 
 }  // namespace
 
-bool applyFaults(const std::string& spec, std::string* error)
+bool applyFaults(const std::string& list, std::string* error)
 {
     bool ok = true;
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t comma = spec.find(',', start);
-        std::string item = spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         // Tolerate spaces around items.
         item.erase(0, item.find_first_not_of(' '));
         item.erase(item.find_last_not_of(' ') + 1);

@@ -72,7 +72,7 @@ void clearFaults();
 
 // Applies faults written as PTB_SIM_FAULT spells them, e.g.
 // "timeout@5,noerase:1"; false with a message for a malformed one.
-bool applyFaults(const std::string& spec, std::string* error = nullptr);
+bool applyFaults(const std::string& list, std::string* error = nullptr);
 
 // ---- The cartridge -------------------------------------------------------
 

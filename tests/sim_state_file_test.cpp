@@ -17,11 +17,13 @@ protected:
     void SetUp() override
     {
         sim::reset();
-        char name[] = "/tmp/ptb-sim-state-XXXXXX";
-        int fd = mkstemp(name);
+        std::string pattern = ::testing::TempDir() + "ptb-sim-state-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        int fd = mkstemp(name.data());
         ASSERT_GE(fd, 0);
         close(fd);
-        path = name;
+        path = name.data();
         remove(path.c_str());
     }
     void TearDown() override
