@@ -48,7 +48,7 @@ static std::vector<std::string> verifyLog(const std::string& path)
 {
     clearLog();
     answerFileChoice(path);
-    cb_verify_button(nullptr, nullptr);
+    runJob(cb_verify_button);
     return logFrom("Verifying 'cart.ngp'");
 }
 

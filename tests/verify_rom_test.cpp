@@ -20,7 +20,7 @@ static std::string imageFile(const std::string& name)
 static void verify(const std::string& path)
 {
     answerFileChoice(path);
-    cb_verify_button(nullptr, nullptr);
+    runJob(cb_verify_button);
 }
 
 static std::string mismatchLine(uint32_t addr, uint8_t file, uint8_t cart)
@@ -168,6 +168,15 @@ TEST_F(VerifyRom, CancelDuringABlockCountsTheChunksDone)
     EXPECT_EQ(progress_window, nullptr);
 }
 
+TEST_F(VerifyRom, SecondsAreCountedOnTheLinksClock)
+{
+    std::string path = imageFile("slow.ngp");
+    atEvent(3, [] { sim::advanceClock(100.0); });  // a link that stalls for 100 s
+    verify(path);
+    ASSERT_GE(lastJobSpan(), 100.0);
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"Verifying 'slow.ngp'", timingLine(MBIT16)}));
+}
+
 // The fault strikes the fifth request (at 0x8000); no summary follows.
 static void expectEndAfterFault(std::function<void()> fault, std::vector<std::string> lines)
 {
@@ -226,7 +235,7 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
 {
     sim::Mark m = sim::mark();
     answerNoFile();
-    cb_verify_button(nullptr, nullptr);
+    runJob(cb_verify_button);
     EXPECT_EQ(logLines(), std::vector<std::string>{"No file selected."});
 
     clearLog();

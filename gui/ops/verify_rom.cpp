@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "cart/detect.h"
+#include "link/clock.h"
 #include "link/transfer.h"
 #include "ops/commands.h"
 #include "ui/events.h"
@@ -25,7 +25,7 @@ struct VerifyRun {
     FILE* file = nullptr;
     const char* name = "";  // display name of the file
     uint32_t total = 0;     // bytes the progress bar counts to
-    time_t start = 0;
+    long start = 0;         // whole seconds on the link's monotonic clock
     uint32_t position = 0;  // cartridge address = file offset = bytes verified
     float fraction = 0.0f;
     bool continuing = true;
@@ -74,7 +74,7 @@ void cb_verify_button(Fl_Widget* w, void* data)
     VerifyRun run;
     run.file = file;
     run.name = name;
-    run.start = time(nullptr);
+    run.start = long(linkSeconds());
     run.total = totalForProgress(fileSize, flashSize);
 
     printWindow("Verifying '%s'", name);
@@ -212,5 +212,5 @@ static void logUnprotectedNote()
 static void logTiming(const VerifyRun& run)
 {
     printWindow("Verified %d bytes in %d seconds.", int(run.position),
-                int(time(nullptr) - run.start));
+                int(long(linkSeconds()) - run.start));
 }
