@@ -19,12 +19,19 @@ static void setRomName(const char (&name)[13])
         sim::cartPoke(0x24 + i, uint8_t(name[i]));
 }
 
-TEST_F(BackupRom, Copies16MbitCartridgeFromChip0InWholeRequests)
+// Backs up into `path`; returns where the trace stood before the job.
+static sim::Mark backupTo(const std::string& path)
 {
-    std::string path = scratchPath("game.ngp");
     answerFileChoice(path);
     sim::Mark m = sim::mark();
     cb_backupROM_button(nullptr, nullptr);
+    return m;
+}
+
+TEST_F(BackupRom, Copies16MbitCartridgeFromChip0InWholeRequests)
+{
+    std::string path = scratchPath("game.ngp");
+    sim::Mark m = backupTo(path);
 
     EXPECT_EQ(lastFileRequest().title, "Select file for backup");
     EXPECT_EQ(lastFileRequest().pattern, "*.{ngp,rom,bin}");
@@ -48,9 +55,7 @@ TEST_F(BackupRom, Copies32MbitCartridgeWithChip1FromItsAddress0)
 {
     sim::insertCart("official32");
     std::string path = scratchPath("big.ngp");
-    answerFileChoice(path);
-    sim::Mark m = sim::mark();
-    cb_backupROM_button(nullptr, nullptr);
+    sim::Mark m = backupTo(path);
 
     EXPECT_EQ(findLine("Backup done. Wrote 4194304 bytes."), int(logLines().size()) - 1);
     Bytes file = readFile(path);
@@ -96,10 +101,8 @@ TEST_F(BackupRom, CancelLeavesNoFileEvenOneThatExistedBefore)
 {
     std::string path = scratchPath("old.ngp");
     writeFile(path, Bytes(100, 0x5A));
-    answerFileChoice(path);
     cancelAfterEvents(3);
-    sim::Mark m = sim::mark();
-    cb_backupROM_button(nullptr, nullptr);
+    sim::Mark m = backupTo(path);
 
     // The chunk in flight when Cancel was pressed is still read.
     EXPECT_EQ(readRequestsSince(m).size(), 3u);
@@ -111,10 +114,8 @@ TEST_F(BackupRom, CancelLeavesNoFileEvenOneThatExistedBefore)
 TEST_F(BackupRom, CancelDuringTheLastChunkIsStillAnAbort)
 {
     std::string path = scratchPath("last.ngp");
-    answerFileChoice(path);
     cancelAfterEvents(256);
-    sim::Mark m = sim::mark();
-    cb_backupROM_button(nullptr, nullptr);
+    sim::Mark m = backupTo(path);
 
     EXPECT_EQ(readRequestsSince(m).size(), 256u);
     EXPECT_EQ(findLine("Backup done. Wrote 2097152 bytes."), -1);
@@ -127,10 +128,8 @@ TEST_F(BackupRom, CancelDuringTheLastChunkIsStillAnAbort)
 static void expectAbortAfterFault(std::function<void()> fault, std::vector<std::string> tail)
 {
     std::string path = scratchPath("cut.ngp");
-    answerFileChoice(path);
     atEvent(6, fault);
-    sim::Mark m = sim::mark();
-    cb_backupROM_button(nullptr, nullptr);
+    sim::Mark m = backupTo(path);
 
     tail.push_back("Wut?! usb recv error..");
     tail.push_back("Backup aborted. Deleting the backup file.");
@@ -165,9 +164,7 @@ TEST_F(BackupRom, NoCartridgeGivesAnEmptyFile)
 {
     sim::insertCart("none");
     std::string path = scratchPath("empty.ngp");
-    answerFileChoice(path);
-    sim::Mark m = sim::mark();
-    cb_backupROM_button(nullptr, nullptr);
+    sim::Mark m = backupTo(path);
 
     EXPECT_EQ(logLines(), (std::vector<std::string>{"No cart detected!", "Backing up ROM to 'empty.ngp'",
                                                     "Backup done. Wrote 0 bytes."}));
@@ -180,8 +177,7 @@ TEST_F(BackupRom, PathsOfAnyLengthAreHeldWhole)
 {
     std::string path = longPath("deep.ngp");
     ASSERT_GT(path.size(), 300u);
-    answerFileChoice(path);
-    cb_backupROM_button(nullptr, nullptr);
+    backupTo(path);
     EXPECT_TRUE(logHasInOrder({"Backing up ROM to 'deep.ngp'", "Backup done. Wrote 2097152 bytes."}));
     EXPECT_TRUE(readFile(path) == sim::cartImage());
 
@@ -194,9 +190,7 @@ TEST_F(BackupRom, PathsOfAnyLengthAreHeldWhole)
 
     // Beyond what the system takes at all: refused, nothing sent.
     clearLog();
-    answerFileChoice(scratchPath(std::string(5000, 'x') + ".ngp"));
-    sim::Mark m = sim::mark();
-    cb_backupROM_button(nullptr, nullptr);
+    sim::Mark m = backupTo(scratchPath(std::string(5000, 'x') + ".ngp"));
     EXPECT_EQ(logLines().back(), "Can't open file!");
     EXPECT_TRUE(readRequestsSince(m).empty());
     EXPECT_EQ(progress_window, nullptr);
