@@ -50,6 +50,7 @@ TEST_F(Link, CheckLinkerFailsOnTimeoutAndShortReply)
 
 TEST_F(Link, ReadByteReturnsTheChipByteOrZeroWithTheReason)
 {
+    sim::insertCart("official32");
     sim::chip(1).poke(0x1FFFFF, 0x5A);
     EXPECT_EQ(read_byte(0x1FFFFF, 1), 0x5A);
     EXPECT_TRUE(logLines().empty());
@@ -164,6 +165,7 @@ TEST_F(Link, FlashWrite64xNFailedReplyLogsResultAndProcessedCount)
     sim::insertCart("cindercart");
     sim::chip(0).fill(0, 0x400, 0xFF);
     sim::byteNeverPrograms(0, 0x000);
+    sim::wrongCodeOnTransfer(6, 0x10);  // the reply after command and four packets
     std::vector<uint8_t> data(256, 0x12);
     flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
     EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: result = 0x10",

