@@ -50,6 +50,7 @@ TEST_F(Link, CheckLinkerFailsOnTimeoutAndShortReply)
 
 TEST_F(Link, ReadByteReturnsTheChipByteOrZeroWithTheReason)
 {
+    sim::insertCart("official32");
     sim::chip(1).poke(0x1FFFFF, 0x5A);
     EXPECT_EQ(read_byte(0x1FFFFF, 1), 0x5A);
     EXPECT_TRUE(logLines().empty());
@@ -164,6 +165,7 @@ TEST_F(Link, FlashWrite64xNFailedReplyLogsResultAndProcessedCount)
     sim::insertCart("cindercart");
     sim::chip(0).fill(0, 0x400, 0xFF);
     sim::byteNeverPrograms(0, 0x000);
+    sim::wrongCodeOnTransfer(6, 0x10);  // the reply after command and four packets
     std::vector<uint8_t> data(256, 0x12);
     flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
     EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: result = 0x10",
@@ -223,12 +225,35 @@ TEST_F(Link, Read64xNShortPacketNamesTheRequestsStartAddress)
     EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x40)"}));
 }
 
-TEST_F(Link, AVanishedDeviceIsWordedAsNoDevice)
+TEST_F(Link, AVanishedDeviceIsWordedAsNoDeviceAndRemembered)
 {
+    EXPECT_FALSE(linkGone());
+    sim::timeoutOnTransfer(1);
+    read_byte(0, 0);
+    EXPECT_FALSE(linkGone()) << "a time-out is not a vanished device";
+
+    clearLog();
     sim::unplugAfterTransfers(0);
     EXPECT_EQ(read_byte(0, 0), 0);
     EXPECT_EQ(logLines(), Lines({"", "Error: LIBUSB_ERROR_NO_DEVICE",
                                  "No such device (it may have been disconnected)."}));
+    EXPECT_TRUE(linkGone());
+}
+
+TEST_F(Link, EveryLoggedFailureIsCounted)
+{
+    unsigned before = g_linkFailures;
+    write_byte(0x5555, 0xAA, 0);
+    read_byte(0, 0);
+    EXPECT_EQ(g_linkFailures, before) << "successes count nothing";
+
+    sim::timeoutOnTransfer(1);
+    write_byte(0x5555, 0xAA, 0);
+    sim::wrongCodeOnTransfer(2, 0x10);
+    write_byte(0x5555, 0xAA, 0);
+    sim::shortPacketOnTransfer(2, 3);
+    read_byte(0, 0);
+    EXPECT_EQ(g_linkFailures, before + 3);
 }
 
 TEST_F(Link, LedCommandAndItsFailures)
