@@ -160,6 +160,31 @@ TEST_F(BackupRom, UnpluggedLinkerAbortsAndDeletesThePartialFile)
         {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."});
 }
 
+TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
+{
+    // One failed read of the device byte would make this 8 Mbit cartridge
+    // look like 16 Mbit, and the backup twice its real size.
+    sim::insertCart("official8");
+    sim::wrongCodeOnTransfer(16);
+    answerFileChoice(scratchPath("eight.ngp"));
+    sim::Mark m = sim::mark();
+    cb_backupROM_button(nullptr, nullptr);
+    EXPECT_TRUE(logHasInOrder({"read_byte: get_read_reply failure",
+                               "Cart check failed; backup not started."}));
+    EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
+    EXPECT_EQ(lastFileRequest().count, 0);
+    EXPECT_FALSE(fileExists(scratchPath("eight.ngp")));
+    EXPECT_TRUE(readRequestsSince(m).empty());
+
+    // A linker gone before the job.
+    clearLog();
+    sim::unplugAfterTransfers(0);
+    cb_backupROM_button(nullptr, nullptr);
+    EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
+    EXPECT_EQ(lastFileRequest().count, 0);
+    EXPECT_EQ(progress_window, nullptr);
+}
+
 TEST_F(BackupRom, NoCartridgeGivesAnEmptyFile)
 {
     sim::insertCart("none");

@@ -206,6 +206,23 @@ TEST_F(VerifyRom, UnpluggedLinkerEndsTheJobWithoutASummary)
         {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."});
 }
 
+TEST_F(VerifyRom, AProbeThatMetLinkFailuresJudgesNothing)
+{
+    // Block 1 differs, and the read of its protection status fails: it
+    // would look unprotected and the difference pass as save data.
+    Bytes image = sim::cartImage();
+    image[0x10400] ^= 0x01;
+    std::string path = scratchPath("bad.ngp");
+    writeFile(path, image);
+    sim::wrongCodeOnTransfer(22);
+    sim::Mark m = sim::mark();
+    verify(path);
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"read_byte: get_read_reply failure",
+                                                    "Cart check failed; verify not started."}));
+    EXPECT_TRUE(readRequestsSince(m).empty());
+    EXPECT_EQ(progress_window, nullptr);
+}
+
 TEST_F(VerifyRom, FileEndingInsideAChunkHasItsLastBytesCompared)
 {
     Bytes image = sim::cartImage();

@@ -27,8 +27,15 @@ static void reportWriteFailure();
 
 void cb_backupROM_button(Fl_Widget* w, void* data)
 {
+    // A probe that met link failures may have guessed the size: a backup of
+    // the wrong length must not be written and called done.
     uint8_t megabits = 0;
+    unsigned failures = g_linkFailures;
     checkCart(&megabits, nullptr, nullptr, nullptr, false, true);
+    if (g_linkFailures != failures) {
+        printWindow("Cart check failed; backup not started.");
+        return;
+    }
     uint32_t size = megabits * MEGABIT;
 
     // The path is held whole, however long; the partial file is deleted by it.

@@ -68,8 +68,16 @@ void cb_verify_button(Fl_Widget* w, void* data)
         return;
     }
 
+    // A block whose protection read failed looks unprotected, and its
+    // differences would pass as save data: such a probe is no ground to judge on.
     uint8_t megabits = 0;
+    unsigned failures = g_linkFailures;
     checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
+    if (g_linkFailures != failures) {
+        printWindow("Cart check failed; verify not started.");
+        fclose(file);
+        return;
+    }
     uint32_t flashSize = megabits * MEGABIT;
     VerifyRun run;
     run.file = file;
