@@ -9,6 +9,7 @@
 
 #include "cart/detect.h"
 #include "ops/commands.h"
+#include "ui/input.h"
 #include "sim.h"
 #include "support/job_fixture.h"
 
@@ -290,6 +291,63 @@ TEST_F(DetectTest, ScanReadsBlockStartPlusTwo)
     for (const auto& c : sim::busCyclesSince(m))
         got.push_back({c.chip, c.write, c.address, c.write ? c.value : -1});
     EXPECT_EQ(got, want);
+}
+
+// The inspection commands on every cartridge the simulator knows: the info
+// lines match the chips, the listing covers every block of every chip, and a
+// byte written and read back through the number window round-trips.
+TEST_F(DetectTest, InspectionCommandsOnEveryCartridge)
+{
+    static std::vector<const char*> typed;
+    g_inputHook = [](const char*) -> const char* {
+        if (typed.empty())
+            return nullptr;
+        const char* t = typed.front();
+        typed.erase(typed.begin());
+        return t;
+    };
+    for (const std::string& name : sim::cartNames()) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(sim::insertCart(name));
+        clearLog();
+        cb_getInfos_button(nullptr, nullptr);
+        int chips = sim::chip(0).present() + sim::chip(1).present();
+        int mbit = (sim::chip(0).size() + sim::chip(1).size()) / 0x20000;
+        if (chips == 0) {
+            EXPECT_EQ(logLines(), Lines{"No cart detected!"});
+        } else {
+            EXPECT_EQ(int(logLines().size()), chips * 4 + 2);
+            EXPECT_EQ(logLines()[chips * 4], std::to_string(mbit) + "mbit cart detected.");
+        }
+
+        clearLog();
+        cb_protectedBlocks_button(nullptr, nullptr);
+        Lines want;
+        for (int c = 0; c < 2; c++) {
+            const sim::FlashChip& chip = sim::chip(c);
+            if (!chip.present())
+                continue;
+            Lines one = listing(c, chip.size() / 0x20000, -1, false);
+            for (size_t i = 1; i < one.size(); i++)
+                if (chip.blockProtected(int(i) - 1))
+                    one[i].replace(one[i].find("Unprotected"), 11, "Protected");
+            want = want + one;
+        }
+        EXPECT_EQ(logLines(), chips ? want : Lines{"No cart detected!"});
+
+        if (!chips)
+            continue;
+        typed = {"0x1234", "0x5A", "0x1234"};
+        clearLog();
+        cb_writeByte_button(nullptr, nullptr);
+        cb_readByte_button(nullptr, nullptr);
+        uint8_t now = sim::cartPeek(0x1234);
+        char line[64];
+        snprintf(line, sizeof line, "Byte at address 0x00001234 is 0x%02x '%c'", now,
+                 now >= 0x20 && now < 0x7F ? now : '.');
+        EXPECT_EQ(logLines(), (Lines{"Writing 0x5a 'Z' to address 0x00001234", line}));
+    }
+    g_inputHook = nullptr;
 }
 
 }  // namespace
