@@ -245,6 +245,14 @@ std::vector<Cycle> resetCycles(int chip)
             {chip, false, 0, -1}};
 }
 
+std::vector<Cycle> cyclesSince(sim::Mark m)
+{
+    std::vector<Cycle> got;
+    for (const auto& c : sim::busCyclesSince(m))
+        got.push_back({c.chip, c.write, c.address, c.write ? c.value : -1});
+    return got;
+}
+
 TEST_F(DetectTest, BusCyclesOfOneProbe)
 {
     ASSERT_TRUE(sim::insertCart("official16"));
@@ -260,10 +268,7 @@ TEST_F(DetectTest, BusCyclesOfOneProbe)
     for (uint32_t a = 0x24; a <= 0x2F; a++)
         want.push_back({0, false, a, -1});
 
-    std::vector<Cycle> got;
-    for (const auto& c : sim::busCyclesSince(m))
-        got.push_back({c.chip, c.write, c.address, c.write ? c.value : -1});
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(cyclesSince(m), want);
     for (const auto& c : sim::hostWritesSince(m))
         EXPECT_TRUE(c.fromHost);
     EXPECT_EQ(sim::chip(0).mode(), sim::FlashChip::Mode::Read) << "left in reading mode";
@@ -287,10 +292,7 @@ TEST_F(DetectTest, ScanReadsBlockStartPlusTwo)
     for (const Cycle& c : identifyCycles(1))
         want.push_back(c);
 
-    std::vector<Cycle> got;
-    for (const auto& c : sim::busCyclesSince(m))
-        got.push_back({c.chip, c.write, c.address, c.write ? c.value : -1});
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(cyclesSince(m), want);
 }
 
 // The inspection commands on every cartridge the simulator knows: the info

@@ -103,6 +103,14 @@ int typeAndEnter(const char* text)
                     }});
 }
 
+void expectGeometry(const Fl_Widget* w, int x, int y, int width, int height)
+{
+    EXPECT_EQ(w->x(), x);
+    EXPECT_EQ(w->y(), y);
+    EXPECT_EQ(w->w(), width);
+    EXPECT_EQ(w->h(), height);
+}
+
 class WindowsTest : public ::testing::Test {
 protected:
     void SetUp() override { g_inputHook = nullptr; }
@@ -126,27 +134,18 @@ TEST_F(WindowsTest, ProgressWindowLayout)
     EXPECT_EQ(frame->box(), FL_THIN_DOWN_BOX);
     EXPECT_EQ(int(frame->box()), 7);
     EXPECT_EQ(frame->label(), nullptr);
-    EXPECT_EQ(frame->x(), 5);
-    EXPECT_EQ(frame->y(), 5);
-    EXPECT_EQ(frame->w(), 255);
-    EXPECT_EQ(frame->h(), 75);
+    expectGeometry(frame, 5, 5, 255, 75);
 
     ASSERT_EQ(progress_window->child(1), progress_bar);
     EXPECT_STREQ(progress_bar->label(), "Processing..");
     EXPECT_EQ(progress_bar->selection_color(), Fl_Color(218));
     EXPECT_EQ(progress_bar->minimum(), 0.0f);
     EXPECT_EQ(progress_bar->maximum(), 1.0f);
-    EXPECT_EQ(progress_bar->x(), 25);
-    EXPECT_EQ(progress_bar->y(), 14);
-    EXPECT_EQ(progress_bar->w(), 220);
-    EXPECT_EQ(progress_bar->h(), 25);
+    expectGeometry(progress_bar, 25, 14, 220, 25);
 
     ASSERT_EQ(progress_window->child(2), progress_button);
     EXPECT_STREQ(progress_button->label(), "Cancel");
-    EXPECT_EQ(progress_button->x(), 65);
-    EXPECT_EQ(progress_button->y(), 47);
-    EXPECT_EQ(progress_button->w(), 130);
-    EXPECT_EQ(progress_button->h(), 25);
+    expectGeometry(progress_button, 65, 47, 130, 25);
 
     uchar r, g, b;
     Fl::get_color(218, r, g, b);
@@ -241,16 +240,12 @@ TEST_F(WindowsTest, InputWindowLayout)
                  ASSERT_EQ(input_window->children(), 2);
                  Fl_Widget* frame = input_window->child(0);
                  EXPECT_EQ(frame->box(), FL_THIN_DOWN_BOX);
-                 EXPECT_EQ(frame->x(), 5);
-                 EXPECT_EQ(frame->w(), 255);
+                 expectGeometry(frame, 5, 5, 255, 75);
                  ASSERT_EQ(input_window->child(1), input_number);
                  EXPECT_STREQ(input_number->value(), "0x");
                  EXPECT_EQ(input_number->label(), nullptr);
                  EXPECT_EQ(int(input_number->when()), 8);
-                 EXPECT_EQ(input_number->x(), 72);
-                 EXPECT_EQ(input_number->y(), 27);
-                 EXPECT_EQ(input_number->w(), 128);
-                 EXPECT_EQ(input_number->h(), 24);
+                 expectGeometry(input_number, 72, 27, 128, 24);
                  EXPECT_EQ(G_input_value, nullptr);
                  input_window->do_callback();
              }});
