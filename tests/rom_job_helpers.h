@@ -130,10 +130,3 @@ inline std::vector<std::string> logFrom(const std::string& from)
         return {"<no line '" + from + "'>"};
     return std::vector<std::string>(lines.begin() + at, lines.end());
 }
-
-inline std::string hex2(unsigned v)
-{
-    char text[8];
-    snprintf(text, sizeof text, "0x%02X", v);
-    return text;
-}

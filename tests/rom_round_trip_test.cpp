@@ -1,6 +1,7 @@
 // Backup and Verify together, on every cartridge the simulator knows: what
-// one writes the other must accept byte for byte, and a changed cartridge
-// must be told apart by its block protection.
+// one writes the other must accept byte for byte (a 16 Mbit image walked
+// whole, an 8 Mbit one ending at 0x100000), a changed save block gives only
+// the note at the end, and a changed protected byte fails with its line.
 
 #include <algorithm>
 #include <cstdio>
