@@ -1,6 +1,9 @@
 // The NGF format on its own: layouts, address mapping, the writer's records
 // and the reader's checks, all without a linker.
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "cart/detect.h"
@@ -54,7 +57,8 @@ std::vector<uint8_t> fileWith(int count, uint32_t blockLen)
 bool parse(const std::vector<uint8_t>& file, NgfHeader* h, size_t* bodyAt = nullptr)
 {
     uint8_t* copy = new uint8_t[file.size() ? file.size() : 1];
-    memcpy(copy, file.data(), file.size());
+    if (!file.empty())
+        memcpy(copy, file.data(), file.size());
     const uint8_t* body = nullptr;
     bool ok = ngfParse(copy, file.size(), PATH, h, &body);
     if (ok && bodyAt)
@@ -325,4 +329,21 @@ TEST_F(NgfTest, LastUnitOfAnOddRecordIsPaddedWithErasedBytes)
     for (uint32_t i = 8; i < NGF_UNIT; i++)
         EXPECT_EQ(unit[i], 0xFF) << i;
     delete[] data;
+}
+
+// The fuzzer starts from these; they must stay files the reader accepts.
+TEST_F(NgfTest, FuzzSeedsAreValidFiles)
+{
+    namespace fs = std::filesystem;
+    fs::path seeds = fs::path(__FILE__).parent_path() / "fuzz" / "seeds";
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(seeds)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        NgfHeader h;
+        EXPECT_TRUE(parse(bytes, &h)) << entry.path();
+        count++;
+    }
+    EXPECT_GE(count, 5);
+    EXPECT_TRUE(logLines().empty());
 }

@@ -10,6 +10,7 @@ out=${1:?usage: run.sh SCRATCH_DIR [SECONDS]}
 secs=${2:-20}
 
 mkdir -p "$out/corpus"
+out=$(cd "$out" && pwd)
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$root/gui" "$here/ngf_reader_fuzz.cpp" "$root/gui/ops/ngf.cpp" -o "$out/ngf_reader_fuzz"
 cp "$here"/seeds/*.ngf "$out/corpus/"
