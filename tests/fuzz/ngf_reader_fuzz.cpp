@@ -1,22 +1,13 @@
 // Feeds arbitrary bytes to the NGF reader as a whole file, then walks the
 // records it accepted the way Write Savegame does, unit by unit.
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 
 #include "ops/ngf.h"
 #include "ui/log.h"
 
-// The reader's messages are formatted, so that a bad format argument shows,
-// and then dropped.
-void printWindow(const char* format, ...)
-{
-    char line[LOG_LINE_BYTES];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-}
+// The reader's messages have nowhere to go here; their formats are checked
+// when the program is compiled.
+void printWindow(const char*, ...) {}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
