@@ -27,6 +27,18 @@ static const double ERASE_EVENTS_EVERY_S = 0.05;
 
 enum RecordOutcome { RECORD_DONE, RECORD_CANCELLED, RECORD_STOPPED };
 
+// Bytes from the stream's position to its end; 0 when that cannot be told.
+static size_t bytesLeft(FILE* f)
+{
+    long here = ftell(f);
+    if (here < 0 || fseek(f, 0, SEEK_END) != 0)
+        return 0;
+    long end = ftell(f);
+    if (fseek(f, here, SEEK_SET) != 0 || end < here)
+        return 0;
+    return size_t(end - here);
+}
+
 // Reads everything into memory and checks it before the cartridge is touched.
 // On success *body holds the len - 8 bytes after the header, for the caller
 // to free.
@@ -45,9 +57,7 @@ static bool loadSaveFile(const char* path, NgfHeader* h, uint8_t** body)
     }
 
     size_t wanted = h->len - NGF_HEADER_LEN;
-    long here = ftell(f);
-    long end = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
-    size_t present = here >= 0 && end >= here && fseek(f, here, SEEK_SET) == 0 ? end - here : 0;
+    size_t present = bytesLeft(f);
     // A len beyond what the file holds is refused without allocating it: the
     // read could only come up short.
     uint8_t* buf = nullptr;
