@@ -294,26 +294,6 @@ TEST_F(NgfTest, RecordRunningPastLenIsRefused)
     EXPECT_EQ(findLine("restoreSaveGameToCart: blockHeader 4 at 0x80 runs past len=0x80"), 0);
 }
 
-TEST_F(NgfTest, RecordsAreWalkedInFileOrder)
-{
-    std::vector<uint8_t> f = header(NGF_VERSION, 2, 0);
-    addRecord(&f, 0x3FA000, 40, 0x11);
-    addRecord(&f, 0x800000, 0, 0x22);
-    const uint8_t* body = f.data() + 8;
-    size_t bodyLen = f.size() - 8;
-    size_t offset = 0;
-    NgfRecord rec;
-    ASSERT_TRUE(ngfRecordAt(body, bodyLen, &offset, &rec));
-    EXPECT_EQ(rec.head.NGPCaddr, 0x3FA000u);
-    EXPECT_EQ(rec.data, body + 8);
-    EXPECT_EQ(offset, 48u);
-    ASSERT_TRUE(ngfRecordAt(body, bodyLen, &offset, &rec));
-    EXPECT_EQ(rec.head.NGPCaddr, 0x800000u);
-    EXPECT_EQ(rec.head.blockLen, 0u);
-    EXPECT_EQ(offset, bodyLen);
-    EXPECT_FALSE(ngfRecordAt(body, bodyLen, &offset, &rec));
-}
-
 TEST_F(NgfTest, LastUnitOfAnOddRecordIsPaddedWithErasedBytes)
 {
     // Exactly 40 data bytes on the heap: a read past them would be caught.
