@@ -25,7 +25,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTB_TESTS=OFF
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps

@@ -225,12 +225,35 @@ TEST_F(Link, Read64xNShortPacketNamesTheRequestsStartAddress)
     EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x40)"}));
 }
 
-TEST_F(Link, AVanishedDeviceIsWordedAsNoDevice)
+TEST_F(Link, AVanishedDeviceIsWordedAsNoDeviceAndRemembered)
 {
+    EXPECT_FALSE(linkGone());
+    sim::timeoutOnTransfer(1);
+    read_byte(0, 0);
+    EXPECT_FALSE(linkGone()) << "a time-out is not a vanished device";
+
+    clearLog();
     sim::unplugAfterTransfers(0);
     EXPECT_EQ(read_byte(0, 0), 0);
     EXPECT_EQ(logLines(), Lines({"", "Error: LIBUSB_ERROR_NO_DEVICE",
                                  "No such device (it may have been disconnected)."}));
+    EXPECT_TRUE(linkGone());
+}
+
+TEST_F(Link, EveryLoggedFailureIsCounted)
+{
+    unsigned before = g_linkFailures;
+    write_byte(0x5555, 0xAA, 0);
+    read_byte(0, 0);
+    EXPECT_EQ(g_linkFailures, before) << "successes count nothing";
+
+    sim::timeoutOnTransfer(1);
+    write_byte(0x5555, 0xAA, 0);
+    sim::wrongCodeOnTransfer(2, 0x10);
+    write_byte(0x5555, 0xAA, 0);
+    sim::shortPacketOnTransfer(2, 3);
+    read_byte(0, 0);
+    EXPECT_EQ(g_linkFailures, before + 3);
 }
 
 TEST_F(Link, LedCommandAndItsFailures)
