@@ -44,5 +44,10 @@ test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j$(JOBS) --timeout 300
 
+# Longer fuzzing of the NGF reader than the suite's 20 seconds.
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	sh tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
