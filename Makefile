@@ -25,7 +25,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTB_TESTS=OFF
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
@@ -41,8 +41,8 @@ run: build
 	$(BUILD)/pockettetherbox
 
 test: build-asan
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1024x768x24" \
-	  ctest --output-on-failure -j$(JOBS) --timeout 300
+	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j$(JOBS) --timeout 300
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

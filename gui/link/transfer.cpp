@@ -2,6 +2,9 @@
 
 #include <libusb.h>
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "link/protocol.h"
 #include "ui/events.h"
 #include "ui/log.h"
@@ -9,6 +12,34 @@
 libusb_context* g_ctx = nullptr;
 libusb_device_handle* devh = nullptr;
 uint8_t G_buf[64];
+unsigned g_linkFailures = 0;
+static bool g_gone = false;
+
+bool linkGone()
+{
+    return g_gone;
+}
+
+// Logs one failure of a primitive; the count lets jobs see it afterwards.
+static void failed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void failed(const char* format, ...)
+{
+    char line[LOG_LINE_BYTES];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    printWindow("%s", line);
+    g_linkFailures++;
+}
+
+static void usbFailed(int code)
+{
+    if (code == LIBUSB_ERROR_NO_DEVICE)
+        g_gone = true;
+    print_libusb_error(code);
+    g_linkFailures++;
+}
 
 static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
 {
@@ -23,12 +54,12 @@ static int exchange()
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return -1;
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return -1;
     }
     return n;
@@ -42,7 +73,7 @@ int checkLinker(uint8_t* major, uint8_t* minor)
     if (n < 0)
         return -1;
     if (n != MSG_LEN) {
-        printWindow("check_firmware_version: received %d byted, expected 64", n);
+        failed("check_firmware_version: received %d byted, expected 64", n);
         return -1;
     }
     get_getversion_reply(G_buf, major, minor);
@@ -56,13 +87,13 @@ uint8_t read_byte(uint32_t address, uint8_t chip)
     if (n < 0)
         return 0;
     if (n != MSG_LEN) {
-        printWindow("Timeout waiting for reply (addr=0x%X)", address);
+        failed("Timeout waiting for reply (addr=0x%X)", address);
         return 0;
     }
     uint32_t echoed;
     uint8_t value;
     if (!get_read_reply(G_buf, &echoed, &value)) {
-        printWindow("read_byte: get_read_reply failure");
+        failed("read_byte: get_read_reply failure");
         return 0;
     }
     return value;
@@ -76,15 +107,15 @@ static void expect_success(const char* name, uint32_t address, bool withAddress)
         return;
     if (n != MSG_LEN) {
         if (withAddress)
-            printWindow("%s: libusb_bulk_transfer fail (addr=0x%X)", name, address);
+            failed("%s: libusb_bulk_transfer fail (addr=0x%X)", name, address);
         else
-            printWindow("%s: libusb_bulk_transfer fail", name);
+            failed("%s: libusb_bulk_transfer fail", name);
         return;
     }
     uint8_t result;
     get_result_reply(G_buf, &result);
     if (result != REPLY_SUCCESS)
-        printWindow("%s: result = 0x%02X", name, result);
+        failed("%s: result = 0x%02X", name, result);
 }
 
 void write_byte(uint32_t address, uint8_t value, uint8_t chip)
@@ -118,17 +149,17 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return false;
     }
     for (int k = 0; k < count; k++) {
         r = bulk(EP_IN, dest + 64 * k, &n);
         if (r < 0) {
-            print_libusb_error(r);
+            usbFailed(r);
             return false;
         }
         if (n != MSG_LEN) {
-            printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
+            failed("libusb_bulk_transfer fail (addr=0x%X)", address);
             return false;
         }
     }
@@ -141,16 +172,16 @@ uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return nullptr;
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return nullptr;
     }
     if (n != MSG_LEN) {
-        printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
+        failed("libusb_bulk_transfer fail (addr=0x%X)", address);
         return nullptr;
     }
     return G_buf;
@@ -163,35 +194,35 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return;
     }
     for (int k = 0; k < count; k++) {
         build_flash_write64xN_data_packet(G_buf, source + 64 * k);
         r = bulk(EP_OUT, G_buf, &n);
         if (r < 0) {
-            print_libusb_error(r);
+            usbFailed(r);
             return;
         }
         if (n != MSG_LEN)
-            printWindow("r=%d", n);
+            failed("r=%d", n);
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return;
     }
     if (n != MSG_LEN) {
-        printWindow("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
+        failed("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
                     address);
         return;
     }
     uint8_t result, processed;
     get_flash_write64xN_reply(G_buf, &result, &processed);
     if (result != REPLY_FLASH_WRITE64XN)
-        printWindow("flash_write_64xN_bytes: result = 0x%02X", result);
+        failed("flash_write_64xN_bytes: result = 0x%02X", result);
     if (processed != count)
-        printWindow("flash_write_64xN_bytes: processed %d packets, but sent %d", processed, count);
+        failed("flash_write_64xN_bytes: processed %d packets, but sent %d", processed, count);
 }
 
 void print_libusb_error(int code)
@@ -234,6 +265,7 @@ void print_libusb_error(int code)
 
 bool openLink()
 {
+    g_gone = false;
     if (libusb_init(&g_ctx) < 0) {
         printWindow("Failed to initialise libusb");
         return false;

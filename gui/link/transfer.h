@@ -23,6 +23,13 @@ extern libusb_context* g_ctx;
 extern libusb_device_handle* devh;
 extern uint8_t G_buf[64];
 
+// Every failure a primitive has logged since start-up. The writers return
+// nothing, so a job compares this before and after its work to know whether
+// what it reports as done really was.
+extern unsigned g_linkFailures;
+// True once libusb has said the device is gone: no later transfer can work.
+bool linkGone();
+
 int checkLinker(uint8_t* major, uint8_t* minor);
 uint8_t read_byte(uint32_t address, uint8_t chip);
 void write_byte(uint32_t address, uint8_t value, uint8_t chip);
