@@ -90,6 +90,25 @@ usbdevfs_urb* urbOf(const Urb& u)
     return reinterpret_cast<usbdevfs_urb*>(u.data->data);
 }
 
+// The client's memory that the pointer at `offset` in `d` points to, copied
+// here and synced back when the ioctl completes; null if it cannot be read.
+UMockdevIoctlData* resolved(UMockdevIoctlData* d, size_t offset, size_t length)
+{
+    GError* error = nullptr;
+    UMockdevIoctlData* r = umockdev_ioctl_data_resolve(d, offset, length, &error);
+    if (!r) {
+        fprintf(stderr, "usb_launcher: client memory: %s\n", error->message);
+        g_error_free(error);
+    }
+    return r;
+}
+
+// What the ioctl's argument points to.
+UMockdevIoctlData* pointee(UMockdevIoctlClient* client, size_t length)
+{
+    return resolved(umockdev_ioctl_client_get_arg(client), 0, length);
+}
+
 // usbfs signals "a URB is ready to reap" by making the device node
 // writable. The node is a FIFO whose pipe holds one slot: a byte in it
 // makes it unwritable (nothing to reap), an empty pipe makes it writable.
@@ -159,15 +178,9 @@ void complete(const Urb& u, int status)
     k->status = status;
     k->actual_length = static_cast<int>(u.bytes.size());
     if ((u.endpoint & 0x80) && !u.bytes.empty()) {
-        GError* error = nullptr;
-        UMockdevIoctlData* buf =
-            umockdev_ioctl_data_resolve(u.data, offsetof(usbdevfs_urb, buffer), u.length, &error);
-        if (buf) {
+        if (UMockdevIoctlData* buf = resolved(u.data, offsetof(usbdevfs_urb, buffer), u.length)) {
             memcpy(buf->data, u.bytes.data(), u.bytes.size());
             g_object_unref(buf);
-        } else {
-            fprintf(stderr, "usb_launcher: IN buffer: %s\n", error->message);
-            g_error_free(error);
         }
     }
     record(u, status);
@@ -211,13 +224,8 @@ void deliver()
 
 void sendOut(Urb& u)
 {
-    GError* error = nullptr;
-    UMockdevIoctlData* buf = u.length > 0 ? umockdev_ioctl_data_resolve(u.data, offsetof(usbdevfs_urb, buffer),
-                                                                       u.length, &error)
-                                          : nullptr;
+    UMockdevIoctlData* buf = u.length > 0 ? resolved(u.data, offsetof(usbdevfs_urb, buffer), u.length) : nullptr;
     if (u.length > 0 && !buf) {
-        fprintf(stderr, "usb_launcher: OUT buffer: %s\n", error->message);
-        g_error_free(error);
         complete(u, -EFAULT);
         return;
     }
@@ -265,13 +273,9 @@ void finish(UMockdevIoctlClient* client, long result, int error)
 // The argument of an ioctl that points at one unsigned int.
 bool readUint(UMockdevIoctlClient* client, unsigned* value)
 {
-    GError* error = nullptr;
-    UMockdevIoctlData* d =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(unsigned), &error);
-    if (!d) {
-        g_error_free(error);
+    UMockdevIoctlData* d = pointee(client, sizeof(unsigned));
+    if (!d)
         return false;
-    }
     memcpy(value, d->data, sizeof(unsigned));
     g_object_unref(d);
     return true;
@@ -295,11 +299,8 @@ int errnoFor(int libusbCode, int notFoundErrno)
 
 void submit(UMockdevIoctlClient* client)
 {
-    GError* error = nullptr;
-    UMockdevIoctlData* data =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb), &error);
+    UMockdevIoctlData* data = pointee(client, sizeof(usbdevfs_urb));
     if (!data) {
-        g_error_free(error);
         finish(client, -1, EFAULT);
         return;
     }
@@ -350,11 +351,8 @@ void reap(UMockdevIoctlClient* client)
         finish(client, -1, g_dev.gone ? ENODEV : EAGAIN);
         return;
     }
-    GError* error = nullptr;
-    UMockdevIoctlData* slot =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), &error);
+    UMockdevIoctlData* slot = pointee(client, sizeof(void*));
     if (!slot) {
-        g_error_free(error);
         finish(client, -1, EFAULT);
         return;
     }
@@ -401,22 +399,17 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
     }
     unsigned value = 0;
     switch (request) {
-    case USBDEVFS_GET_CAPABILITIES: {
-        GError* error = nullptr;
-        UMockdevIoctlData* d =
-            umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(uint32_t), &error);
-        if (!d) {
-            g_error_free(error);
+    case USBDEVFS_GET_CAPABILITIES:
+        if (UMockdevIoctlData* d = pointee(client, sizeof(uint32_t))) {
+            uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+            memcpy(d->data, &caps, sizeof caps);
+            g_object_unref(d);
+            finish(client, 0, 0);
+        } else {
             finish(client, -1, EFAULT);
-            break;
         }
-        uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-        memcpy(d->data, &caps, sizeof caps);
-        g_object_unref(d);
-        finish(client, 0, 0);
         break;
-    }
     case USBDEVFS_SETCONFIGURATION:
         if (!readUint(client, &value))
             finish(client, -1, EFAULT);
