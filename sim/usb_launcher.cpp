@@ -31,6 +31,7 @@ constexpr const char* PRELOAD = "libumockdev-preload.so.0";
 
 const char* const kUsage =
     "usage: usb_launcher [options] [--] PROGRAM [ARGS...]\n"
+    "  --fresh                ignore PTB_SIM_* from the environment\n"
     "  --cart NAME            cartridge in the linker (PTB_SIM_CART)\n"
     "  --firmware MAJOR.MINOR firmware version it reports (PTB_SIM_FIRMWARE)\n"
     "  --fault SPEC           injected faults (PTB_SIM_FAULT), e.g. timeout@5,unplug@40\n"
@@ -80,6 +81,13 @@ bool parse(int argc, char** argv, Options* o)
         if (flag == "--") {
             i++;
             break;
+        }
+        if (flag == "--fresh") {
+            // Tests must not meet a demo setting left in the caller's shell.
+            for (const char* name :
+                 {"PTB_SIM_CART", "PTB_SIM_FIRMWARE", "PTB_SIM_FAULT", "PTB_SIM_STATE", "PTB_SIM_PACE"})
+                unsetenv(name);
+            continue;
         }
         if (i + 1 >= argc)
             return false;

@@ -6,6 +6,7 @@
 set -u
 launcher=$1
 program=$2
+command -v xdotool > /dev/null || { echo "FAIL: xdotool is needed to close the window"; exit 1; }
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a sh "$0" "$@"
 
 work=$(mktemp -d)
@@ -39,7 +40,7 @@ started() { window && [ "$(transfers)" -ge 70 ]; }
 exited() { ! kill -0 "$pid" 2>/dev/null; }
 
 : > "$trace"
-"$launcher" --cart flash4 --trace "$trace" -- "$program" > "$work/out" 2>&1 &
+"$launcher" --fresh --cart flash4 --trace "$trace" -- "$program" > "$work/out" 2>&1 &
 pid=$!
 
 # Version check (2 transfers), then the probe of a one-chip cartridge and
