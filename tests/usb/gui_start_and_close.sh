@@ -7,7 +7,7 @@ set -u
 launcher=$1
 program=$2
 command -v xdotool > /dev/null || { echo "FAIL: xdotool is needed to close the window"; exit 1; }
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a sh "$0" "$@"
+[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-noreset" sh "$0" "$@"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
