@@ -88,7 +88,7 @@ TEST_F(UsbLink, NoLinkerOnTheBus)
 }
 
 // The one real time-out of the suite: libusb waits its 2000 ms, discards the
-// URB and says so; the late reply is then taken as the next one's.
+// URB and says so; the late reply is thrown away before the next request.
 TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
 {
     ASSERT_TRUE(openLink());
@@ -107,14 +107,21 @@ TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
     EXPECT_EQ(seen[1].result, -7);
     EXPECT_TRUE(seen[1].bytes.empty());
 
-    // Nothing drains the link: the next read gets the reply meant for 0x24.
+    // The next read must not take the reply meant for 0x24 as its own.
     m = deviceMark();
-    read_byte(0x25, 0);
+    uint8_t value = read_byte(0x25, 0);
     seen = transfersSince(m);
-    ASSERT_EQ(seen.size(), 2u);
-    expectExchange(seen[0], seen[1], 0x01, 0x03);
-    EXPECT_EQ(seen[0].bytes[3], 0x25);
-    EXPECT_EQ(seen[1].bytes[3], 0x24);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].endpoint, 0x81);
+    ASSERT_EQ(seen[0].bytes.size(), 64u);
+    EXPECT_EQ(seen[0].bytes[3], 0x24) << "the late reply, drained";
+    EXPECT_EQ(seen[1].endpoint, 0x81);
+    EXPECT_EQ(seen[1].result, -7) << "nothing more was owed";
+    expectExchange(seen[2], seen[3], 0x01, 0x03);
+    EXPECT_EQ(seen[2].bytes[3], 0x25);
+    EXPECT_EQ(seen[3].bytes[3], 0x25);
+    EXPECT_EQ(value, seen[3].bytes[4]);
+    EXPECT_TRUE(logLines().size() == 3u) << "the drain itself logs nothing";
 }
 
 TEST_F(UsbLink, AStalledEndpointIsAPipeError)
