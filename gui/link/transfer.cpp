@@ -41,16 +41,46 @@ static void usbFailed(int code)
     g_linkFailures++;
 }
 
+// Set when a reply or data packet the linker owes us may still come: after a
+// receive timed out or came short, or a multi-packet read stopped early.
+static bool g_repliesOwed = false;
+static const int DRAIN_TIMEOUT_MS = 100;
+static const int DRAIN_MAX_PACKETS = 256;  // a whole read64xN and its slack
+
 static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
 {
     *transferred = 0;
     return libusb_bulk_transfer(devh, endpoint, data, MSG_LEN, transferred, LINK_TIMEOUT_MS);
 }
 
+// A late reply left in the pipe would be taken as the answer to the next
+// request, a silently wrong byte. Throw away whatever is still owed first.
+static void drainOwedReplies()
+{
+    if (!g_repliesOwed)
+        return;
+    g_repliesOwed = false;
+    uint8_t junk[MSG_LEN];
+    int n;
+    for (int i = 0; i < DRAIN_MAX_PACKETS; i++) {
+        n = 0;
+        if (libusb_bulk_transfer(devh, EP_IN, junk, MSG_LEN, &n, DRAIN_TIMEOUT_MS) < 0)
+            break;
+    }
+}
+
+static void inFailed(int code)
+{
+    if (code != LIBUSB_ERROR_NO_DEVICE)
+        g_repliesOwed = true;
+    usbFailed(code);
+}
+
 // Sends G_buf and receives the reply into it. Returns the count received, or
 // -1 after a libusb failure (already worded).
 static int exchange()
 {
+    drainOwedReplies();
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
@@ -59,9 +89,11 @@ static int exchange()
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        usbFailed(r);
+        inFailed(r);
         return -1;
     }
+    if (n != MSG_LEN)
+        g_repliesOwed = true;
     return n;
 }
 
@@ -145,6 +177,7 @@ void build_tetherbox_led(uint8_t value)
 
 bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count)
 {
+    drainOwedReplies();
     build_read64xN_command(G_buf, address, chip, count);
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
@@ -155,10 +188,11 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
     for (int k = 0; k < count; k++) {
         r = bulk(EP_IN, dest + 64 * k, &n);
         if (r < 0) {
-            usbFailed(r);
+            inFailed(r);
             return false;
         }
         if (n != MSG_LEN) {
+            g_repliesOwed = true;
             failed("libusb_bulk_transfer fail (addr=0x%X)", address);
             return false;
         }
@@ -168,6 +202,7 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
 
 uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 {
+    drainOwedReplies();
     build_read64_command(G_buf, address, chip);
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
@@ -177,10 +212,11 @@ uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        usbFailed(r);
+        inFailed(r);
         return nullptr;
     }
     if (n != MSG_LEN) {
+        g_repliesOwed = true;
         failed("libusb_bulk_transfer fail (addr=0x%X)", address);
         return nullptr;
     }
@@ -190,6 +226,7 @@ uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
                             uint8_t turbo)
 {
+    drainOwedReplies();
     build_flash_write64xN_command(G_buf, address, chip, count, turbo);
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
@@ -209,10 +246,11 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        usbFailed(r);
+        inFailed(r);
         return;
     }
     if (n != MSG_LEN) {
+        g_repliesOwed = true;
         failed("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
                     address);
         return;
@@ -266,6 +304,7 @@ void print_libusb_error(int code)
 bool openLink()
 {
     g_gone = false;
+    g_repliesOwed = false;
     if (libusb_init(&g_ctx) < 0) {
         printWindow("Failed to initialise libusb");
         return false;
