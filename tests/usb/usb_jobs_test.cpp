@@ -109,7 +109,7 @@ static void expectBackupAndVerifyGive(const Bytes& cart, const std::string& game
                                  "No differences found, but cart was larger than file"}));
 }
 
-TEST_F(UsbJobs, DISABLED_BackupAndVerifyReadTheCartridgeWhole)
+TEST_F(UsbJobs, BackupAndVerifyReadTheCartridgeWhole)
 {
     Bytes cart = pattern(FLASH4_SIZE);
     std::string image = scratchPath("image.bin"), game = scratchPath("game.ngp");
@@ -141,7 +141,7 @@ TEST_F(UsbJobs, DISABLED_FlashBackupAndVerifyGiveBackTheSameBytes)
     expectBackupAndVerifyGive(cart, game);
 }
 
-TEST_F(UsbJobs, DISABLED_UnpluggedDuringABackupLeavesNoFileAndNoHang)
+TEST_F(UsbJobs, UnpluggedDuringABackupLeavesNoFileAndNoHang)
 {
     std::string path = scratchPath("partial.ngp");
     answerFileChoice(path);
