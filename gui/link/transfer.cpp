@@ -10,6 +10,15 @@ libusb_context* g_ctx = nullptr;
 libusb_device_handle* devh = nullptr;
 uint8_t G_buf[64];
 
+// Every failure this layer logs is counted here too, so the count and the
+// log always agree.
+static unsigned long g_failures = 0;
+
+unsigned long transfer_failures()
+{
+    return g_failures;
+}
+
 static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
 {
     *transferred = 0;
@@ -42,6 +51,7 @@ int checkLinker(uint8_t* major, uint8_t* minor)
     if (n < 0)
         return -1;
     if (n != MSG_LEN) {
+        g_failures++;
         printWindow("check_firmware_version: received %d byted, expected 64", n);
         return -1;
     }
@@ -56,12 +66,14 @@ uint8_t read_byte(uint32_t address, uint8_t chip)
     if (n < 0)
         return 0;
     if (n != MSG_LEN) {
+        g_failures++;
         printWindow("Timeout waiting for reply (addr=0x%X)", address);
         return 0;
     }
     uint32_t echoed;
     uint8_t value;
     if (!get_read_reply(G_buf, &echoed, &value)) {
+        g_failures++;
         printWindow("read_byte: get_read_reply failure");
         return 0;
     }
@@ -75,6 +87,7 @@ static void expect_success(const char* name, uint32_t address, bool withAddress)
     if (n < 0)
         return;
     if (n != MSG_LEN) {
+        g_failures++;
         if (withAddress)
             printWindow("%s: libusb_bulk_transfer fail (addr=0x%X)", name, address);
         else
@@ -83,8 +96,10 @@ static void expect_success(const char* name, uint32_t address, bool withAddress)
     }
     uint8_t result;
     get_result_reply(G_buf, &result);
-    if (result != REPLY_SUCCESS)
+    if (result != REPLY_SUCCESS) {
+        g_failures++;
         printWindow("%s: result = 0x%02X", name, result);
+    }
 }
 
 void write_byte(uint32_t address, uint8_t value, uint8_t chip)
@@ -128,6 +143,7 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
             return false;
         }
         if (n != MSG_LEN) {
+            g_failures++;
             printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
             return false;
         }
@@ -150,6 +166,7 @@ uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
         return nullptr;
     }
     if (n != MSG_LEN) {
+        g_failures++;
         printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
         return nullptr;
     }
@@ -173,8 +190,10 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
             print_libusb_error(r);
             return;
         }
-        if (n != MSG_LEN)
+        if (n != MSG_LEN) {
+            g_failures++;
             printWindow("r=%d", n);
+        }
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
@@ -182,20 +201,26 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
         return;
     }
     if (n != MSG_LEN) {
+        g_failures++;
         printWindow("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
                     address);
         return;
     }
     uint8_t result, processed;
     get_flash_write64xN_reply(G_buf, &result, &processed);
-    if (result != REPLY_FLASH_WRITE64XN)
+    if (result != REPLY_FLASH_WRITE64XN) {
+        g_failures++;
         printWindow("flash_write_64xN_bytes: result = 0x%02X", result);
-    if (processed != count)
+    }
+    if (processed != count) {
+        g_failures++;
         printWindow("flash_write_64xN_bytes: processed %d packets, but sent %d", processed, count);
+    }
 }
 
 void print_libusb_error(int code)
 {
+    g_failures++;
     static const struct {
         int code;
         const char* name;

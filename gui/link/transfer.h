@@ -36,6 +36,11 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
 void build_tetherbox_led(uint8_t value);
 void print_libusb_error(int code);
 
+// How many transfers have failed (and been logged) since the program started.
+// The writers return nothing; a job that must not carry on after a failed
+// write compares this count before and after the call.
+unsigned long transfer_failures();
+
 // Start-up: true once the linker answered with the accepted firmware.
 bool openLink();
 // Window close: lets the linker go and exits the library context.
