@@ -6,9 +6,16 @@
 #include "ops/flash_write.h"
 #include "ui/progress.h"
 
-// What an erased cell reads: programming it leaves the cell as it is, so the
-// part of a last chunk past the file's end changes nothing.
+// What an erased cell reads: programming it leaves the cell as it is.
 static const uint8_t ERASED_BYTE = 0xFF;
+
+// How many bytes the chunk size's transfer moves at a time.
+static uint32_t transferUnit(uint32_t chunkSize)
+{
+    if (chunkSize % 64 == 0)
+        return 64;  // whole data packets
+    return chunkSize == 32 ? 32 : 1;
+}
 
 // A piece lies on one chip; the chunk size picks the transfer.
 static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, uint32_t chunkSize,
@@ -26,21 +33,26 @@ static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, ui
 
 // A chunk size that does not divide a chip's window leaves one chunk across
 // the end of chip 0: it is cut there, so each byte reaches its own chip at
-// its own chip address. Cutting at the window keeps 64 x N pieces whole
-// packets, as chunks of those sizes start on 64-byte boundaries. A piece
-// holding none of the file's bytes is not sent. False if a transfer failed.
+// its own chip address (64 x N chunks start on packet boundaries, so both
+// pieces stay whole packets). The file's last chunk goes out only as far as
+// the file does, rounded up to the transfer's unit with erased bytes: nothing
+// past the file's end is programmed, and nothing is sent past the end of a
+// chip, where the address would wrap onto bytes already written.
+// False if a transfer failed.
 static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize,
                       uint32_t fileBytes, int skip, bool turbo)
 {
     unsigned long failures = transfer_failures();
-    uint32_t firstPiece = chunkSize;
+    uint32_t unit = transferUnit(chunkSize);
+    uint32_t end = std::min(chunkSize, (fileBytes + unit - 1) / unit * unit);
+    uint32_t cut = chunkSize;
     if (address < CHIP_WINDOW && address + chunkSize > CHIP_WINDOW)
-        firstPiece = CHIP_WINDOW - address;
-    for (uint32_t offset = 0; offset < chunkSize;) {
-        uint32_t length = offset == 0 ? firstPiece : chunkSize - offset;
-        if (offset < fileBytes && chipOf(address + offset) != skip)
-            sendPiece(address + offset, chunk + offset, length, chunkSize, turbo);
-        offset += length;
+        cut = CHIP_WINDOW - address;
+    for (uint32_t offset = 0; offset < end;) {
+        uint32_t pieceEnd = offset < cut ? std::min(cut, end) : end;
+        if (chipOf(address + offset) != skip)
+            sendPiece(address + offset, chunk + offset, pieceEnd - offset, chunkSize, turbo);
+        offset = pieceEnd;
     }
     return transfer_failures() == failures;
 }
