@@ -1,0 +1,275 @@
+// The transfer primitives against the simulated linker: what goes over the
+// wire, what comes back, and exactly what the log says when it goes wrong.
+#include <gtest/gtest.h>
+
+#include <libusb.h>
+
+#include <vector>
+
+#include "link/transfer.h"
+#include "sim.h"
+#include "support/job_fixture.h"
+#include "ui/log.h"
+
+using Lines = std::vector<std::string>;
+
+class Link : public JobTest {};
+
+static const Lines TIMEOUT_LINES = {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."};
+
+TEST_F(Link, CheckLinkerReadsTheVersionAndTakesANonZeroCodeAsZero)
+{
+    uint8_t major = 9, minor = 9;
+    EXPECT_EQ(checkLinker(&major, &minor), 0);
+    EXPECT_EQ(major, 0);
+    EXPECT_EQ(minor, 13);
+    EXPECT_EQ(logLines(), Lines({"Checking for the linker and the cart..\n"}));
+
+    sim::setFirmware(1, 7);
+    sim::wrongCodeOnTransfer(2, 0x10);
+    EXPECT_EQ(checkLinker(&major, &minor), 0) << "a reply with another code is still a success";
+    EXPECT_EQ(major, 0);
+    EXPECT_EQ(minor, 0);
+}
+
+TEST_F(Link, CheckLinkerFailsOnTimeoutAndShortReply)
+{
+    uint8_t major, minor;
+    sim::timeoutOnTransfer(2);
+    EXPECT_EQ(checkLinker(&major, &minor), -1);
+    Lines expected = {"Checking for the linker and the cart..\n"};
+    expected.insert(expected.end(), TIMEOUT_LINES.begin(), TIMEOUT_LINES.end());
+    EXPECT_EQ(logLines(), expected);
+
+    clearLog();
+    sim::reset();
+    sim::shortPacketOnTransfer(2, 10);
+    EXPECT_EQ(checkLinker(&major, &minor), -1);
+    EXPECT_EQ(logLines().back(), "check_firmware_version: received 10 byted, expected 64");
+}
+
+TEST_F(Link, ReadByteReturnsTheChipByteOrZeroWithTheReason)
+{
+    sim::chip(1).poke(0x1FFFFF, 0x5A);
+    EXPECT_EQ(read_byte(0x1FFFFF, 1), 0x5A);
+    EXPECT_TRUE(logLines().empty());
+
+    auto m = sim::mark();
+    sim::chip(0).poke(0x100, 0x77);
+    sim::timeoutOnTransfer(1);  // the command itself
+    EXPECT_EQ(read_byte(0x100, 0), 0);
+    EXPECT_EQ(logLines(), TIMEOUT_LINES);
+    EXPECT_EQ(sim::transfersSince(m).size(), 1u) << "no receive after a failed send";
+
+    clearLog();
+    sim::reset();
+    sim::chip(0).poke(0x100, 0x77);
+    sim::shortPacketOnTransfer(2, 63);
+    EXPECT_EQ(read_byte(0x100, 0), 0);
+    EXPECT_EQ(logLines(), Lines({"Timeout waiting for reply (addr=0x100)"}));
+
+    clearLog();
+    sim::wrongCodeOnTransfer(2, 0x11);
+    EXPECT_EQ(read_byte(0x100, 0), 0);
+    EXPECT_EQ(logLines(), Lines({"read_byte: get_read_reply failure"}));
+
+    clearLog();
+    sim::timeoutOnTransfer(2);
+    EXPECT_EQ(read_byte(0x100, 0), 0);
+    EXPECT_EQ(logLines(), TIMEOUT_LINES);
+}
+
+TEST_F(Link, WriteByteIsOneRawBusWriteAndLogsEveryFailure)
+{
+    auto m = sim::mark();
+    write_byte(0x5555, 0xAA, 1);
+    auto writes = sim::hostWritesSince(m);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].chip, 1);
+    EXPECT_EQ(writes[0].address, 0x5555u);
+    EXPECT_EQ(writes[0].value, 0xAA);
+    EXPECT_TRUE(logLines().empty());
+
+    sim::shortPacketOnTransfer(2, 1);
+    write_byte(0x2AAA, 0x55, 0);
+    EXPECT_EQ(logLines(), Lines({"write_byte: libusb_bulk_transfer fail (addr=0x2AAA)"}));
+
+    clearLog();
+    sim::wrongCodeOnTransfer(2, 0x10);
+    write_byte(0x2AAA, 0x55, 0);
+    EXPECT_EQ(logLines(), Lines({"write_byte: result = 0x10"}));
+
+    clearLog();
+    sim::timeoutOnTransfer(1);
+    write_byte(0x2AAA, 0x55, 0);
+    EXPECT_EQ(logLines(), TIMEOUT_LINES);
+}
+
+TEST_F(Link, FlashWritesProgramErasedFlashAndNameThemselvesInFailures)
+{
+    sim::insertCart("cindercart");
+    sim::chip(1).fill(0x1000, 0x100, 0xFF);
+    uint8_t data[64];
+    for (int i = 0; i < 64; i++)
+        data[i] = uint8_t(i ^ 0x5C);
+
+    flash_write_32_bytes(0x1000, data, 1, 0);
+    flash_write_N_bytes(0x1020, data + 32, 1, 5, 1);
+    EXPECT_TRUE(logLines().empty());
+    for (int i = 0; i < 37; i++)
+        EXPECT_EQ(sim::chip(1).peek(0x1000 + i), data[i]) << i;
+    EXPECT_EQ(sim::chip(1).peek(0x1025), 0xFF) << "past the length nothing is programmed";
+
+    sim::shortPacketOnTransfer(2, 3);
+    flash_write_32_bytes(0x1040, data, 1, 0);
+    sim::wrongCodeOnTransfer(2, 0x10);
+    flash_write_N_bytes(0x1060, data, 1, 2, 0);
+    sim::shortPacketOnTransfer(2, 3);
+    flash_write_N_bytes(0x1080, data, 1, 2, 0);
+    sim::wrongCodeOnTransfer(2, 0x03);
+    flash_write_32_bytes(0x10A0, data, 1, 0);
+    EXPECT_EQ(logLines(), Lines({"flash_write_32_bytes: libusb_bulk_transfer fail (addr=0x1040)",
+                                 "flash_write_N_bytes: result = 0x10",
+                                 "flash_write_N_bytes: libusb_bulk_transfer fail (addr=0x1080)",
+                                 "flash_write_32_bytes: result = 0x03"}));
+}
+
+TEST_F(Link, FlashWrite64xNSendsCountPacketsThenReadsOneReply)
+{
+    sim::insertCart("cindercart");
+    sim::chip(0).fill(0, 0x400, 0xFF);
+    std::vector<uint8_t> data(256);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = uint8_t(i * 7);
+
+    auto m = sim::mark();
+    flash_write_64xN_bytes(0x100, data.data(), 0, 4, 0);
+    EXPECT_TRUE(logLines().empty());
+    auto t = sim::transfersSince(m);
+    ASSERT_EQ(t.size(), 6u) << "command, 4 packets, reply";
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(t[i].endpoint, EP_OUT);
+    EXPECT_EQ(t[5].endpoint, EP_IN);
+    for (int i = 0; i < 256; i++)
+        ASSERT_EQ(sim::chip(0).peek(0x100 + i), data[i]) << i;
+
+    // Count 0: the command, then straight to the reply.
+    m = sim::mark();
+    flash_write_64xN_bytes(0x300, data.data(), 0, 0, 0);
+    EXPECT_EQ(sim::transfersSince(m).size(), 2u);
+}
+
+TEST_F(Link, FlashWrite64xNFailedReplyLogsResultAndProcessedCount)
+{
+    sim::insertCart("cindercart");
+    sim::chip(0).fill(0, 0x400, 0xFF);
+    sim::byteNeverPrograms(0, 0x000);
+    std::vector<uint8_t> data(256, 0x12);
+    flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
+    EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: result = 0x10",
+                                 "flash_write_64xN_bytes: processed 0 packets, but sent 4"}));
+}
+
+TEST_F(Link, FlashWrite64xNStopsOnAFailedPacketWithoutWaitingForAReply)
+{
+    std::vector<uint8_t> data(256, 0x12);
+    auto m = sim::mark();
+    sim::timeoutOnTransfer(3);
+    flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
+    EXPECT_EQ(logLines(), TIMEOUT_LINES);
+    EXPECT_EQ(sim::transfersSince(m).size(), 3u);
+
+    clearLog();
+    sim::reset();
+    sim::shortPacketOnTransfer(6, 8);
+    flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
+    EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN "
+                                 "fail (addr=0x0)"}));
+}
+
+TEST_F(Link, Read64xNFillsTheCallersBufferPacketByPacket)
+{
+    std::vector<uint8_t> buf(128 * 64, 0xEE);
+    auto m = sim::mark();
+    EXPECT_TRUE(read_64xN_bytes(buf.data(), 0x1000, 0, 0));
+    EXPECT_EQ(sim::transfersSince(m).size(), 1u) << "count 0 sends the command only";
+    EXPECT_EQ(buf[0], 0xEE);
+
+    ASSERT_TRUE(read_64xN_bytes(buf.data(), 0x1FE000, 0, 128));
+    for (int i = 0; i < 128 * 64; i++)
+        ASSERT_EQ(buf[i], sim::chip(0).peek(0x1FE000 + i)) << i;
+    EXPECT_TRUE(logLines().empty());
+}
+
+TEST_F(Link, Read64xNShortPacketNamesTheRequestsStartAddress)
+{
+    std::vector<uint8_t> buf(4 * 64);
+    sim::shortPacketOnTransfer(4, 20);  // the third data packet
+    EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x2000, 1, 4));
+    EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x2000)"}));
+
+    clearLog();
+    sim::reset();
+    sim::timeoutOnTransfer(1);
+    EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x2000, 1, 4));
+    EXPECT_EQ(logLines(), TIMEOUT_LINES);
+
+    clearLog();
+    sim::reset();
+    EXPECT_NE(read_64_bytes(0x40, 0), nullptr);
+    EXPECT_EQ(G_buf[0], sim::chip(0).peek(0x40));
+    sim::shortPacketOnTransfer(2, 1);
+    EXPECT_EQ(read_64_bytes(0x40, 0), nullptr);
+    EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x40)"}));
+}
+
+TEST_F(Link, AVanishedDeviceIsWordedAsNoDevice)
+{
+    sim::unplugAfterTransfers(0);
+    EXPECT_EQ(read_byte(0, 0), 0);
+    EXPECT_EQ(logLines(), Lines({"", "Error: LIBUSB_ERROR_NO_DEVICE",
+                                 "No such device (it may have been disconnected)."}));
+}
+
+TEST_F(Link, LedCommandAndItsFailures)
+{
+    build_tetherbox_led(2);
+    EXPECT_EQ(sim::ledSetting(), 2);
+    EXPECT_TRUE(logLines().empty());
+    sim::shortPacketOnTransfer(2, 0);
+    build_tetherbox_led(2);
+    sim::wrongCodeOnTransfer(2, 0x10);
+    build_tetherbox_led(2);
+    EXPECT_EQ(logLines(), Lines({"build_tetherbox_led: libusb_bulk_transfer fail",
+                                 "build_tetherbox_led: result = 0x10"}));
+}
+
+TEST_F(Link, EveryLibusbErrorIsWordedAsTwoLinesAfterAnEmptyOne)
+{
+    struct Case {
+        int code;
+        Lines lines;
+    } cases[] = {
+        {-1, {"", "Error: LIBUSB_ERROR_IO", "Input/output error."}},
+        {-2, {"", "Error: LIBUSB_ERROR_INVALID_PARAM", "Invalid parameter."}},
+        {-3, {"", "Error: LIBUSB_ERROR_ACCESS", "Access denied (insufficient permissions)."}},
+        {-4, {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."}},
+        {-5, {"", "Error: LIBUSB_ERROR_NOT_FOUND", "Entity not found."}},
+        {-6, {"", "Error: LIBUSB_ERROR_BUSY", "Resource busy."}},
+        {-7, {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."}},
+        {-8, {"", "Error: LIBUSB_ERROR_OVERFLOW", "Overflow."}},
+        {-9, {"", "Error: LIBUSB_ERROR_PIPE", "Pipe error."}},
+        {-10, {"", "Error:LIBUSB_ERROR_INTERRUPTED", "System call interrupted (perhaps due to signal)."}},
+        {-11, {"", "Error: LIBUSB_ERROR_NO_MEM", "Insufficient memory."}},
+        {-12, {"", "Error: LIBUSB_ERROR_NOT_SUPPORTED",
+               "Operation not supported or unimplemented on this platform."}},
+        {-99, {"", "Error: LIBUSB_ERROR_OTHER\nOther error."}},
+        {-13, {"", "Error: unkown error."}},
+        {-98, {"", "Error: unkown error."}},
+    };
+    for (const auto& c : cases) {
+        clearLog();
+        print_libusb_error(c.code);
+        EXPECT_EQ(logLines(), c.lines) << "code " << c.code;
+    }
+}

@@ -1,0 +1,185 @@
+// Start-up as the user sees it: the log of the main window and whether the
+// buttons can be pressed, for a good linker and for each way it can fail.
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Browser.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Return_Button.H>
+
+#include <libusb.h>
+
+#include "link/transfer.h"
+#include "sim.h"
+#include "support/job_fixture.h"
+#include "ui/main_window.h"
+
+using Lines = std::vector<std::string>;
+
+static const Lines BANNER = {"", "-=> PocketTetherbox GUI v1.2 build 1001 <=-", ""};
+
+class StartUp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::reset();
+        if (window) {
+            window->hide();
+            delete window;
+            window = nullptr;
+            text_browser = nullptr;
+        }
+    }
+    void TearDown() override
+    {
+        if (window)
+            closingDown(window, nullptr);
+    }
+
+    static Lines withBanner(Lines rest)
+    {
+        Lines all = BANNER;
+        all.insert(all.end(), rest.begin(), rest.end());
+        return all;
+    }
+
+    static std::vector<Fl_Widget*> buttons()
+    {
+        std::vector<Fl_Widget*> b;
+        for (int i = 0; i < operations_group->children(); i++)
+            if (dynamic_cast<Fl_Button*>(operations_group->child(i)))
+                b.push_back(operations_group->child(i));
+        return b;
+    }
+};
+
+TEST_F(StartUp, NoLinkerLeavesEveryButtonDisabled)
+{
+    sim::noDevice();
+    EXPECT_FALSE(startUp());
+    EXPECT_EQ(logLines(), withBanner({"No USB Tetherbox device found!!", "Giving up.."}));
+    auto b = buttons();
+    ASSERT_EQ(b.size(), 10u);
+    for (auto* w : b)
+        EXPECT_FALSE(w->active_r()) << w->label();
+    EXPECT_TRUE(window->shown());
+
+    // Closing sends nothing to a device that was never opened.
+    auto m = sim::mark();
+    closingDown(window, nullptr);
+    EXPECT_TRUE(sim::transfersSince(m).empty());
+    EXPECT_EQ(devh, nullptr);
+    EXPECT_EQ(g_ctx, nullptr) << "the library context is exited";
+    EXPECT_FALSE(window->shown());
+}
+
+TEST_F(StartUp, OnlyFirmwareV013IsAccepted)
+{
+    for (auto [major, minor] : {std::pair{0, 12}, std::pair{1, 13}}) {
+        sim::reset();
+        sim::setFirmware(major, minor);
+        if (window) {
+            closingDown(window, nullptr);
+            delete window;
+            window = nullptr;
+        }
+        EXPECT_FALSE(startUp());
+        char found[64];
+        snprintf(found, sizeof found, "Linker with v%d.%02d Firmware found", major, minor);
+        EXPECT_EQ(logLines(), withBanner({"Checking for the linker and the cart..\n", found,
+                                          "Version mismatch!  Expected v0.13. Giving up.."}));
+        EXPECT_FALSE(operations_group->active());
+    }
+}
+
+TEST_F(StartUp, ANonZeroVersionReplyCodeReadsAsV000)
+{
+    sim::wrongCodeOnTransfer(2, 0x10);
+    EXPECT_FALSE(startUp());
+    EXPECT_TRUE(logHasInOrder({"Linker with v0.00 Firmware found",
+                               "Version mismatch!  Expected v0.13. Giving up.."}));
+}
+
+TEST_F(StartUp, ConfigurationAndInterfaceErrorsStopTheOpening)
+{
+    sim::failSetConfiguration(LIBUSB_ERROR_BUSY);
+    EXPECT_FALSE(startUp());
+    EXPECT_EQ(logLines(), withBanner({"libusb_set_configuration error -6"}));
+    closingDown(window, nullptr);
+    delete window;
+    window = nullptr;
+
+    sim::reset();
+    sim::failClaimInterface(LIBUSB_ERROR_ACCESS);
+    EXPECT_FALSE(startUp());
+    EXPECT_EQ(logLines(), withBanner({"libusb_claim_interface error -3"}));
+    EXPECT_FALSE(operations_group->active());
+}
+
+TEST_F(StartUp, AVersionExchangeThatTimesOutIsAMajorError)
+{
+    sim::timeoutOnTransfer(2);
+    EXPECT_FALSE(startUp());
+    EXPECT_EQ(logLines(), withBanner({"Checking for the linker and the cart..\n", "",
+                                      "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out.",
+                                      "Major error.. better to restart"}));
+}
+
+TEST_F(StartUp, AGoodLinkerEnablesTheButtonsAndShowsTheCartridge)
+{
+    EXPECT_TRUE(startUp());
+    for (auto* w : buttons())
+        EXPECT_TRUE(w->active_r()) << w->label();
+    auto lines = logLines();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[4], "Linker with v0.13 Firmware found");
+    EXPECT_TRUE(logHasInOrder({"Linker with v0.13 Firmware found", "Chip #0 info:",
+                               "  ManufID  = 0x98", "16mbit cart detected."}));
+
+    // Closing lets the linker go: LED setting 2, then the handle and context.
+    closingDown(window, nullptr);
+    EXPECT_EQ(sim::ledSetting(), 2);
+    EXPECT_EQ(devh, nullptr);
+    EXPECT_EQ(g_ctx, nullptr);
+}
+
+TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
+{
+    sim::noDevice();
+    startUp();
+    EXPECT_STREQ(window->label(), "PocketTetherbox");
+    EXPECT_EQ(window->w(), 430);
+    EXPECT_EQ(window->h(), 429);
+    EXPECT_EQ(text_browser->x(), 8);
+    EXPECT_EQ(text_browser->y(), 7);
+    EXPECT_EQ(text_browser->w(), 287);
+    EXPECT_EQ(text_browser->h(), 414);
+    EXPECT_EQ(text_browser->textfont(), FL_COURIER);
+    EXPECT_EQ(text_browser->textsize(), 10);
+
+    // Tab order is the order in the group, backdrop first.
+    const char* order[] = {"Flash ROM(s)", "Backup ROM", "Cart Info", "Backup Savegame",
+                           "Verify ROM", "Write Savegame", "Protected Blocks", "Read Byte",
+                           "Write Byte", "Preferences"};
+    auto b = buttons();
+    ASSERT_EQ(b.size(), 10u);
+    for (int i = 0; i < 10; i++) {
+        EXPECT_STREQ(b[i]->label(), order[i]);
+        EXPECT_EQ(b[i]->x(), 309);
+        EXPECT_EQ(b[i]->w(), 108);
+        EXPECT_EQ(b[i]->h(), 20);
+        EXPECT_EQ(b[i]->labelsize(), 12);
+        EXPECT_EQ(b[i]->labeltype(), FL_EMBOSSED_LABEL);
+        EXPECT_NE(b[i]->tooltip(), nullptr);
+    }
+    EXPECT_NE(dynamic_cast<Fl_Return_Button*>(b[0]), nullptr);
+    EXPECT_EQ(b[9]->y(), 395);
+
+    // Taller: the log grows, the buttons stay where they were.
+    window->resize(window->x(), window->y(), 430, 629);
+    EXPECT_EQ(text_browser->h(), 614);
+    EXPECT_EQ(b[9]->y(), 395);
+    EXPECT_EQ(b[9]->h(), 20);
+}

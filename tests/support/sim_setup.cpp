@@ -1,0 +1,6 @@
+#include "sim.h"
+
+void simFreshDevice()
+{
+    sim::reset();
+}
