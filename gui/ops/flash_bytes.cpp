@@ -9,12 +9,29 @@
 // one that still differs after this many never took.
 static const int READ_BACK_TRIES = 2000;
 
-static void programByte(uint32_t address, uint8_t value)
+// Each cycle is sent only if the ones before it went through: a linker that
+// has gone away fails every transfer, and one error says so.
+static bool writeCycle(uint32_t address, uint8_t value, uint8_t chip)
+{
+    unsigned long failures = transfer_failures();
+    write_byte(address, value, chip);
+    return transfer_failures() == failures;
+}
+
+static bool programByte(uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
+    unsigned long failures = transfer_failures();
     flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip);
-    write_byte(address & CHIP_ADDR_MASK, value, chip);
+    return transfer_failures() == failures &&
+           writeCycle(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip) &&
+           writeCycle(address & CHIP_ADDR_MASK, value, chip);
+}
+
+static bool programByteInBypass(uint32_t address, uint8_t value, uint8_t chip)
+{
+    return writeCycle(0, FLASH_CMD_PROGRAM, chip) &&
+           writeCycle(address & CHIP_ADDR_MASK, value, chip);
 }
 
 // A failed read tells nothing about the byte, and a link that fails one
@@ -45,12 +62,11 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip)
         showProgress(progress);
         if (c == EOF)
             break;
-        unsigned long failures = transfer_failures();
         // A skipped chip's bytes are still compared: the file is checked
         // against what that chip already holds.
-        if (chipOf(address) != skip)
-            programByte(address, uint8_t(c));
-        if (transfer_failures() != failures || !readsBack(address, uint8_t(c)))
+        if (chipOf(address) != skip && !programByte(address, uint8_t(c)))
+            break;
+        if (!readsBack(address, uint8_t(c)))
             break;
         written = ++address;
         progress = fractionDone(address, romSize);
@@ -60,6 +76,23 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip)
     return written;
 }
 
+// Takes the chips in and out of unlock bypass where the bytes move onto
+// them: chip 0 at the first byte, chip 1 at the first byte past chip 0.
+static bool switchChips(uint32_t address, int skip, uint8_t* chip)
+{
+    unsigned long failures = transfer_failures();
+    if (address == 0 && skip != 0)
+        enterUnlockBypass(0);
+    if (address == CHIP_WINDOW) {
+        if (skip != 0)
+            leaveUnlockBypass(0);
+        if (skip != 1)
+            enterUnlockBypass(1);
+        *chip = 1;
+    }
+    return transfer_failures() == failures;
+}
+
 uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip)
 {
     uint32_t written = 0;
@@ -67,25 +100,13 @@ uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip)
     if (romSize != 0 && progressShown()) {
         float progress = 0.0f;
         for (uint32_t address = 0;;) {
-            unsigned long failures = transfer_failures();
-            if (address == 0 && skip != 0)
-                enterUnlockBypass(0);
-            if (address == CHIP_WINDOW) {
-                if (skip != 0)
-                    leaveUnlockBypass(0);
-                if (skip != 1)
-                    enterUnlockBypass(1);
-                chip = 1;
-            }
+            if (!switchChips(address, skip, &chip))
+                break;
             int c = fgetc(rom);
             showProgress(progress);
             if (c == EOF)
                 break;
-            if (chip != skip) {
-                write_byte(0, FLASH_CMD_PROGRAM, chip);
-                write_byte(address & CHIP_ADDR_MASK, uint8_t(c), chip);
-            }
-            if (transfer_failures() != failures)
+            if (chip != skip && !programByteInBypass(address, uint8_t(c), chip))
                 break;
             written = ++address;
             progress = fractionDone(address, romSize);

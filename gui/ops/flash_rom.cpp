@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -23,9 +24,24 @@ static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
 static const double ERASE_TIME_LIMIT_S = 300.0;
 static const int MAX_PACKETS = 255;  // a command's packet count is one byte
 
+// The bar is a couple of hundred pixels wide: a smaller step than this does
+// not show, and redrawing it for every byte would cost more than the byte.
+static const float VISIBLE_STEP = 0.001f;
+static float g_shown = 0.0f;
+
+static void openProgress(const char* title)
+{
+    makeProgressWindow(title);
+    updateProgressWindow(0.0f);
+    g_shown = 0.0f;
+}
+
 void showProgress(float fraction)
 {
-    updateProgressWindow(fraction);
+    if (fabsf(fraction - g_shown) >= VISIBLE_STEP * 0.999f) {
+        updateProgressWindow(fraction);
+        g_shown = fraction;
+    }
     letEventsThrough();
 }
 
@@ -112,8 +128,7 @@ static bool waitForErase(uint8_t chip, double started)
 
 static bool eraseForRom(uint32_t romSize, int skip)
 {
-    makeProgressWindow("Erasing Cartridge");
-    updateProgressWindow(0.0f);
+    openProgress("Erasing Cartridge");
     uint8_t chips[2];
     int count = startErase(romSize, skip, chips);
     // Both chips erase at once, so one clock serves both.
@@ -185,8 +200,7 @@ static void flashFile(FILE* rom, uint32_t romSize, const char* name)
     if (!eraseForRom(romSize, skip))
         return;
 
-    makeProgressWindow("Writing Cartridge");
-    updateProgressWindow(0.0f);
+    openProgress("Writing Cartridge");
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
     if (writeRom(rom, romSize, skip, turbo, &written))
