@@ -33,6 +33,8 @@
 namespace {
 
 const uint32_t MIB = 0x100000;
+const size_t REPLAY_TRACE = 4u << 20;  // transfers kept for the replay
+const int RUNS = 3;                    // the best of these, against a busy machine
 
 struct Method {
     const char* name;
@@ -79,6 +81,7 @@ bool answerRom(const char*, const char*, FileChoiceMode, const char*, std::strin
 struct Sample {
     double cpu = 0, modelled = 0;
     sim::Mark mark = 0;
+    uint64_t transfers = 0;
     size_t heapBefore = 0, heapPeak = 0;
 };
 Sample g_sample;
@@ -92,6 +95,7 @@ void onEvents()
     g_sample.cpu = cpuSeconds();
     g_sample.modelled = sim::clockSeconds();
     g_sample.mark = sim::mark();
+    g_sample.transfers = sim::counters().transfers;
 }
 
 std::vector<uint8_t> romImage(uint32_t size)
@@ -151,16 +155,19 @@ Result flashOnce(const Method& m, uint32_t bytes, size_t traceLimit)
     r.heapGrowth = g_sample.heapPeak - g_sample.heapBefore;
     std::vector<uint8_t> image = sim::cartImage();
     r.exact = image.size() >= rom.size() && std::equal(rom.begin(), rom.end(), image.begin());
-    if (sim::traceTruncatedSince(g_sample.mark))
-        fprintf(stderr, "%s: trace truncated, replay incomplete\n", m.name);
-    r.transfers = sim::transfersSince(g_sample.mark);
+    if (traceLimit >= REPLAY_TRACE) {
+        // Bus cycles run to tens of millions and are dropped; transfers must not be.
+        r.transfers = sim::transfersSince(g_sample.mark);
+        if (r.transfers.size() != sim::counters().transfers - g_sample.transfers)
+            fprintf(stderr, "%s: transfer trace truncated, replay incomplete\n", m.name);
+    }
     return r;
 }
 
 // The simulator's share: the same transfers into the same erased chips.
-double replay(const std::vector<sim::Transfer>& transfers, size_t traceLimit)
+double replay(const std::vector<sim::Transfer>& transfers)
 {
-    freshLinker(traceLimit);
+    freshLinker(REPLAY_TRACE);
     sim::chip(0).fill(0, sim::chip(0).size(), 0xFF);
     sim::chip(1).fill(0, sim::chip(1).size(), 0xFF);
     uint8_t buf[64];
@@ -188,22 +195,33 @@ int main(int argc, char** argv)
     g_romPath = std::string(dir) + "/bench.ngp";
     g_fileChoiceHook = answerRom;
     g_afterEventsHook = onEvents;
-    const size_t replayTrace = 4u << 20;
+
+    // The first job pays for the toolkit's fonts and the first window.
+    flashOnce(METHODS[0], 64 * 1024, 64);
 
     printf("| Method | Flashed | Own CPU ms/MiB | Simulator CPU ms/MiB | Device s/MiB (modelled) | "
            "Own / device | Exact |\n");
     printf("|---|---|---|---|---|---|---|\n");
     bool allExact = true;
     for (const Method& m : METHODS) {
-        Result r = flashOnce(m, m.bytes, replayTrace);
-        double sim = replay(r.transfers, replayTrace);
+        double own = 1e9, sim = 0, modelled = 0;
+        bool exact = true;
+        for (int run = 0; run < RUNS; run++) {
+            Result r = flashOnce(m, m.bytes, REPLAY_TRACE);
+            double simRun = replay(r.transfers);
+            if (r.jobCpu - simRun < own) {
+                own = r.jobCpu - simRun;
+                sim = simRun;
+            }
+            modelled = r.modelled;
+            exact = exact && r.exact;
+        }
         double mib = double(m.bytes) / MIB;
-        double own = r.jobCpu - sim;
         printf("| %s | %u KiB | %.1f | %.1f | %.2f | %.2f%% | %s |\n", m.name, m.bytes / 1024,
-               own / mib * 1e3, sim / mib * 1e3, r.modelled / mib, 100.0 * own / r.modelled,
-               r.exact ? "yes" : "NO");
+               own / mib * 1e3, sim / mib * 1e3, modelled / mib, 100.0 * own / modelled,
+               exact ? "yes" : "NO");
         fflush(stdout);
-        allExact = allExact && r.exact;
+        allExact = allExact && exact;
     }
 
     // Memory: the heap's peak growth during the job, with the simulator's
