@@ -277,6 +277,17 @@ protected:
         return path;
     }
 
+    // Flashes a flash4 image; the linker goes away `after` transfers past
+    // the job's n-th event check under `title`.
+    void flashUnpluggedAt(const char* title, int n, int after)
+    {
+        sim::clearFaults();  // plugged back in after an earlier call, nothing half-done
+        sim::usbReset();
+        sim::insertCart("flash4");
+        onEvent(title, n, [after] { sim::unplugAfterTransfers(after); });
+        flash(romFile(pattern(FLASH4_SIZE)));
+    }
+
     void flash(const std::string& path)
     {
         answerFileChoice(path);
@@ -473,44 +484,36 @@ TEST_F(FlashRomTest, EraseFollowsTheRomSizeAndTheSkippedChip)
 
 // ---- Turbo -------------------------------------------------------------------
 
-TEST_F(FlashRomTest, TurboAutoFollowsChip0sFactoryByte)
+TEST_F(FlashRomTest, TurboFlagFollowsTheSettingAndChip0sFactoryByte)
 {
+    struct Row {
+        const char* cart;
+        uint8_t mode;
+        Lines lines;
+        uint8_t flag;
+    };
+    const Row rows[] = {{"cindercart", TURBO_AUTO, TURBO_AUTO_ON, 1},
+                        {"bung", TURBO_AUTO, TURBO_AUTO_OFF, 0},
+                        {"cindercart", TURBO_OFF, {}, 0},
+                        {"bung", TURBO_ON, TURBO_FORCED, 1}};
     Bytes rom = pattern(4096);
-    const Lines smaller = {"ROM size of 4096 bytes is",
-                           "smaller than the flash size of 4194304 bytes."};
-    for (const char* cart : {"cindercart", "bung"}) {
-        SCOPED_TRACE(cart);
-        bool cinder = std::string(cart) == "cindercart";
-        sim::insertCart(cart);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.cart) + " " + std::to_string(r.mode));
+        bool cinder = std::string(r.cart) == "cindercart";
+        sim::insertCart(r.cart);
+        G_unlockBypassMode = r.mode;
         clearLog();
         sim::Mark m = sim::mark();
         flash(romFile(rom));
-        expectLog((cinder ? CINDER : BUNG) + smaller + (cinder ? TURBO_AUTO_ON : TURBO_AUTO_OFF) +
-                  Lines{"Flashing 'game.ngp'", wrote(4096), DONE});
+        expectLog((cinder ? CINDER : BUNG) +
+                  Lines{"ROM size of 4096 bytes is", "smaller than the flash size of 4194304 bytes."} +
+                  r.lines + Lines{"Flashing 'game.ngp'", wrote(4096), DONE});
         auto writes = flashWrites(commandsSince(m));
         ASSERT_EQ(writes.size(), 8u);
         for (const auto& w : writes)
-            EXPECT_EQ(w.turbo, cinder ? 1 : 0);
+            EXPECT_EQ(w.turbo, r.flag);
         EXPECT_EQ(chipBytes(0, 0, 4096), rom);
     }
-}
-
-TEST_F(FlashRomTest, TurboOffSendsPlainChunksEvenToACindercart)
-{
-    sim::insertCart("cindercart");
-    G_unlockBypassMode = TURBO_OFF;
-    write_N = 32;
-    Bytes rom = pattern(256);
-    sim::Mark m = sim::mark();
-    flash(romFile(rom));
-    expectLog(CINDER + Lines{"ROM size of 256 bytes is",
-                             "smaller than the flash size of 4194304 bytes.",
-                             "Flashing 'game.ngp'", wrote(256), DONE});
-    auto writes = flashWrites(commandsSince(m));
-    ASSERT_EQ(writes.size(), 8u);
-    for (const auto& w : writes)
-        EXPECT_EQ(w.turbo, 0);
-    EXPECT_EQ(chipBytes(0, 0, 256), rom);
 }
 
 TEST_F(FlashRomTest, TurboByteMethodProgramsInUnlockBypass)
@@ -877,43 +880,32 @@ TEST_F(FlashRomTest, RefusedChunkEndsTheJobAsAborted)
 const Lines GONE = {"", "Error: LIBUSB_ERROR_NO_DEVICE",
                     "No such device (it may have been disconnected)."};
 
-TEST_F(FlashRomTest, UnpluggedWhileWritingChunksEndsWithOneError)
+TEST_F(FlashRomTest, UnpluggedLinkerEndsTheJobWithOneErrorAndNoHang)
 {
-    sim::insertCart("flash4");
-    onEvent("Writing Cartridge", 10, [] { sim::unplugAfterTransfers(4); });
-    flash(romFile(pattern(FLASH4_SIZE)));
+    flashUnpluggedAt("Writing Cartridge", 10, 4);  // in the middle of a chunk's packets
     expectLog(FLASH4 + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'"} + GONE + Lines{ABORTED});
-}
 
-TEST_F(FlashRomTest, UnpluggedWhileWritingBytesEndsWithOneError)
-{
-    sim::insertCart("flash4");
     write_N = 1;
     G_unlockBypassMode = TURBO_OFF;
-    // Gone in the middle of the tenth byte's unlock cycles.
-    onEvent("Writing Cartridge", 10, [] { sim::unplugAfterTransfers(2); });
-    flash(romFile(pattern(FLASH4_SIZE)));
+    clearLog();
+    flashUnpluggedAt("Writing Cartridge", 10, 2);  // in the middle of a byte's unlock cycles
     expectLog(FLASH4 + Lines{"Flashing 'game.ngp'"} + GONE + Lines{ABORTED});
 }
 
-TEST_F(FlashRomTest, UnpluggedWhileWritingTurboBytesStillTriesToLeaveBypass)
+TEST_F(FlashRomTest, UnpluggedLinkerInTurboStillTriesToLeaveBypass)
 {
-    sim::insertCart("flash4");
-    write_N = 1;
-    G_unlockBypassMode = TURBO_ON;
-    onEvent("Writing Cartridge", 10, [] { sim::unplugAfterTransfers(1); });
-    flash(romFile(pattern(FLASH4_SIZE)));
     // Both writes that leave unlock bypass are tried: after a passing fault
     // they are what gives the chip back.
+    write_N = 1;
+    G_unlockBypassMode = TURBO_ON;
+    flashUnpluggedAt("Writing Cartridge", 10, 1);
     expectLog(FLASH4 + TURBO_FORCED + Lines{"Flashing 'game.ngp'", NO_VERIFICATION} + GONE + GONE +
               GONE + Lines{ABORTED});
 }
 
-TEST_F(FlashRomTest, UnpluggedWhileErasingIsNotAbleToErase)
+TEST_F(FlashRomTest, UnpluggedLinkerWhileErasingIsNotAbleToErase)
 {
-    sim::insertCart("flash4");
-    onEvent("Erasing Cartridge", 3, [] { sim::unplugAfterTransfers(0); });
-    flash(romFile(pattern(FLASH4_SIZE)));
+    flashUnpluggedAt("Erasing Cartridge", 3, 0);
     expectLog(FLASH4 + TURBO_AUTO_OFF + GONE + GONE + Lines{"Not able to erase chip 0!"});
 }
 
