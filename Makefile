@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
-           xvfb xauth umockdev libumockdev-dev clang libclang-rt-14-dev
+           xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -25,7 +25,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTB_TESTS=OFF
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
@@ -36,13 +36,23 @@ build-asan: deps
 demo: build
 	PTB_SIM_PACE=$${PTB_SIM_PACE-1} $(BUILD)/pockettetherbox-sim
 
+# The production executable, unchanged, on an emulated USB device whose
+# firmware and cartridge are the simulated ones (same PTB_SIM_* settings).
+demo-usb: build
+	$(BUILD)/sim/usb_launcher -- $(BUILD)/pockettetherbox
+
 # The real GUI for a real Tetherbox.
 run: build
 	$(BUILD)/pockettetherbox
 
 test: build-asan
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1024x768x24" \
-	  ctest --output-on-failure -j$(JOBS) --timeout 300
+	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j$(JOBS) --timeout 300
+
+# Longer fuzzing of the NGF reader than the suite's 20 seconds.
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	sh tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -13,7 +13,17 @@
 
 using Lines = std::vector<std::string>;
 
-class Link : public JobTest {};
+class Link : public JobTest {
+protected:
+    // A new device and a link opened to it, as if the program had restarted.
+    void freshLink()
+    {
+        closeLink();
+        sim::reset();
+        ASSERT_TRUE(openLink());
+        clearLog();
+    }
+};
 
 static const Lines TIMEOUT_LINES = {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."};
 
@@ -41,8 +51,7 @@ TEST_F(Link, CheckLinkerFailsOnTimeoutAndShortReply)
     expected.insert(expected.end(), TIMEOUT_LINES.begin(), TIMEOUT_LINES.end());
     EXPECT_EQ(logLines(), expected);
 
-    clearLog();
-    sim::reset();
+    freshLink();
     sim::shortPacketOnTransfer(2, 10);
     EXPECT_EQ(checkLinker(&major, &minor), -1);
     EXPECT_EQ(logLines().back(), "check_firmware_version: received 10 byted, expected 64");
@@ -50,6 +59,7 @@ TEST_F(Link, CheckLinkerFailsOnTimeoutAndShortReply)
 
 TEST_F(Link, ReadByteReturnsTheChipByteOrZeroWithTheReason)
 {
+    sim::insertCart("official32");
     sim::chip(1).poke(0x1FFFFF, 0x5A);
     EXPECT_EQ(read_byte(0x1FFFFF, 1), 0x5A);
     EXPECT_TRUE(logLines().empty());
@@ -61,8 +71,7 @@ TEST_F(Link, ReadByteReturnsTheChipByteOrZeroWithTheReason)
     EXPECT_EQ(logLines(), TIMEOUT_LINES);
     EXPECT_EQ(sim::transfersSince(m).size(), 1u) << "no receive after a failed send";
 
-    clearLog();
-    sim::reset();
+    freshLink();
     sim::chip(0).poke(0x100, 0x77);
     sim::shortPacketOnTransfer(2, 63);
     EXPECT_EQ(read_byte(0x100, 0), 0);
@@ -164,6 +173,7 @@ TEST_F(Link, FlashWrite64xNFailedReplyLogsResultAndProcessedCount)
     sim::insertCart("cindercart");
     sim::chip(0).fill(0, 0x400, 0xFF);
     sim::byteNeverPrograms(0, 0x000);
+    sim::wrongCodeOnTransfer(6, 0x10);  // the reply after command and four packets
     std::vector<uint8_t> data(256, 0x12);
     flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
     EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: result = 0x10",
@@ -179,8 +189,7 @@ TEST_F(Link, FlashWrite64xNStopsOnAFailedPacketWithoutWaitingForAReply)
     EXPECT_EQ(logLines(), TIMEOUT_LINES);
     EXPECT_EQ(sim::transfersSince(m).size(), 3u);
 
-    clearLog();
-    sim::reset();
+    freshLink();
     sim::shortPacketOnTransfer(6, 8);
     flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
     EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN "
@@ -208,14 +217,12 @@ TEST_F(Link, Read64xNShortPacketNamesTheRequestsStartAddress)
     EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x2000, 1, 4));
     EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x2000)"}));
 
-    clearLog();
-    sim::reset();
+    freshLink();
     sim::timeoutOnTransfer(1);
     EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x2000, 1, 4));
     EXPECT_EQ(logLines(), TIMEOUT_LINES);
 
-    clearLog();
-    sim::reset();
+    freshLink();
     EXPECT_NE(read_64_bytes(0x40, 0), nullptr);
     EXPECT_EQ(G_buf[0], sim::chip(0).peek(0x40));
     sim::shortPacketOnTransfer(2, 1);
@@ -223,12 +230,35 @@ TEST_F(Link, Read64xNShortPacketNamesTheRequestsStartAddress)
     EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x40)"}));
 }
 
-TEST_F(Link, AVanishedDeviceIsWordedAsNoDevice)
+TEST_F(Link, AVanishedDeviceIsWordedAsNoDeviceAndRemembered)
 {
+    EXPECT_FALSE(linkGone());
+    sim::timeoutOnTransfer(1);
+    read_byte(0, 0);
+    EXPECT_FALSE(linkGone()) << "a time-out is not a vanished device";
+
+    clearLog();
     sim::unplugAfterTransfers(0);
     EXPECT_EQ(read_byte(0, 0), 0);
     EXPECT_EQ(logLines(), Lines({"", "Error: LIBUSB_ERROR_NO_DEVICE",
                                  "No such device (it may have been disconnected)."}));
+    EXPECT_TRUE(linkGone());
+}
+
+TEST_F(Link, EveryLoggedFailureIsCounted)
+{
+    unsigned before = g_linkFailures;
+    write_byte(0x5555, 0xAA, 0);
+    read_byte(0, 0);
+    EXPECT_EQ(g_linkFailures, before) << "successes count nothing";
+
+    sim::timeoutOnTransfer(1);
+    write_byte(0x5555, 0xAA, 0);
+    sim::wrongCodeOnTransfer(2, 0x10);
+    write_byte(0x5555, 0xAA, 0);
+    sim::shortPacketOnTransfer(2, 3);
+    read_byte(0, 0);
+    EXPECT_EQ(g_linkFailures, before + 3);
 }
 
 TEST_F(Link, LedCommandAndItsFailures)
@@ -272,4 +302,25 @@ TEST_F(Link, EveryLibusbErrorIsWordedAsTwoLinesAfterAnEmptyOne)
         print_libusb_error(c.code);
         EXPECT_EQ(logLines(), c.lines) << "code " << c.code;
     }
+}
+
+TEST_F(Link, ALateReplyIsNeverTakenForTheNextRequestsAnswer)
+{
+    sim::chip(0).poke(0x24, 0x11);
+    sim::chip(0).poke(0x25, 0x22);
+    sim::timeoutOnTransfer(2);
+    EXPECT_EQ(read_byte(0x24, 0), 0);
+    EXPECT_EQ(read_byte(0x25, 0), 0x22);
+
+    // The same after a multi-packet read that stopped with packets owed.
+    std::vector<uint8_t> buf(8 * 64);
+    sim::shortPacketOnTransfer(3, 5);
+    EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x1000, 0, 8));
+    EXPECT_EQ(read_byte(0x24, 0), 0x11);
+    EXPECT_EQ(sim::pendingPackets(), 0u);
+
+    // Nothing is drained when nothing went wrong.
+    auto m = sim::mark();
+    read_byte(0x25, 0);
+    EXPECT_EQ(sim::transfersSince(m).size(), 2u);
 }

@@ -15,6 +15,7 @@
 #include "sim.h"
 #include "support/job_fixture.h"
 #include "ui/main_window.h"
+#include "ui/progress.h"
 
 using Lines = std::vector<std::string>;
 
@@ -179,7 +180,34 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
 
     // Taller: the log grows, the buttons stay where they were.
     window->resize(window->x(), window->y(), 430, 629);
-    EXPECT_EQ(text_browser->h(), 614);
+    EXPECT_EQ(text_browser->y(), 7);
+    EXPECT_GE(text_browser->h(), 600);
     EXPECT_EQ(b[9]->y(), 395);
     EXPECT_EQ(b[9]->h(), 20);
+}
+
+TEST_F(StartUp, ClosingAWindowOnlyHidesItUnlessItIsTheMainWindow)
+{
+    ASSERT_TRUE(startUp());
+    makeProgressWindow("Backing up a ROM");
+    Fl_Double_Window* progress = progress_window;
+    closingDown(progress, nullptr);
+    EXPECT_EQ(progress_window, progress) << "the job destroys it, not the close";
+    EXPECT_FALSE(progress_window->shown());
+
+    Fl_Double_Window other(100, 100, "other");
+    other.show();
+    closingDown(&other, nullptr);
+    EXPECT_FALSE(other.shown());
+    EXPECT_TRUE(window->shown());
+
+    // Closing the main window takes a leftover progress window with it and
+    // lets the linker go.
+    makeProgressWindow("Writing Cartridge");
+    auto m = sim::mark();
+    closingDown(window, nullptr);
+    EXPECT_EQ(progress_window, nullptr);
+    EXPECT_FALSE(window->shown());
+    EXPECT_EQ(sim::ledSetting(), 2);
+    EXPECT_FALSE(sim::transfersSince(m).empty());
 }

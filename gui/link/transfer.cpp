@@ -2,6 +2,9 @@
 
 #include <libusb.h>
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "link/protocol.h"
 #include "ui/events.h"
 #include "ui/log.h"
@@ -9,15 +12,40 @@
 libusb_context* g_ctx = nullptr;
 libusb_device_handle* devh = nullptr;
 uint8_t G_buf[64];
+unsigned g_linkFailures = 0;
+static bool g_gone = false;
 
-// Every failure this layer logs is counted here too, so the count and the
-// log always agree.
-static unsigned long g_failures = 0;
-
-unsigned long transfer_failures()
+bool linkGone()
 {
-    return g_failures;
+    return g_gone;
 }
+
+// Logs one failure of a primitive; the count lets jobs see it afterwards.
+static void failed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void failed(const char* format, ...)
+{
+    char line[LOG_LINE_BYTES];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    printWindow("%s", line);
+    g_linkFailures++;
+}
+
+static void usbFailed(int code)
+{
+    if (code == LIBUSB_ERROR_NO_DEVICE)
+        g_gone = true;
+    print_libusb_error(code);
+    g_linkFailures++;
+}
+
+// Set when a reply or data packet the linker owes us may still come: after a
+// receive timed out or came short, or a multi-packet read stopped early.
+static bool g_repliesOwed = false;
+static const int DRAIN_TIMEOUT_MS = 100;
+static const int DRAIN_MAX_PACKETS = 256;  // a whole read64xN and its slack
 
 static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
 {
@@ -25,21 +53,47 @@ static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
     return libusb_bulk_transfer(devh, endpoint, data, MSG_LEN, transferred, LINK_TIMEOUT_MS);
 }
 
+// A late reply left in the pipe would be taken as the answer to the next
+// request, a silently wrong byte. Throw away whatever is still owed first.
+static void drainOwedReplies()
+{
+    if (!g_repliesOwed)
+        return;
+    g_repliesOwed = false;
+    uint8_t junk[MSG_LEN];
+    int n;
+    for (int i = 0; i < DRAIN_MAX_PACKETS; i++) {
+        n = 0;
+        if (libusb_bulk_transfer(devh, EP_IN, junk, MSG_LEN, &n, DRAIN_TIMEOUT_MS) < 0)
+            break;
+    }
+}
+
+static void inFailed(int code)
+{
+    if (code != LIBUSB_ERROR_NO_DEVICE)
+        g_repliesOwed = true;
+    usbFailed(code);
+}
+
 // Sends G_buf and receives the reply into it. Returns the count received, or
 // -1 after a libusb failure (already worded).
 static int exchange()
 {
+    drainOwedReplies();
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return -1;
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        inFailed(r);
         return -1;
     }
+    if (n != MSG_LEN)
+        g_repliesOwed = true;
     return n;
 }
 
@@ -51,8 +105,7 @@ int checkLinker(uint8_t* major, uint8_t* minor)
     if (n < 0)
         return -1;
     if (n != MSG_LEN) {
-        g_failures++;
-        printWindow("check_firmware_version: received %d byted, expected 64", n);
+        failed("check_firmware_version: received %d byted, expected 64", n);
         return -1;
     }
     get_getversion_reply(G_buf, major, minor);
@@ -66,15 +119,13 @@ uint8_t read_byte(uint32_t address, uint8_t chip)
     if (n < 0)
         return 0;
     if (n != MSG_LEN) {
-        g_failures++;
-        printWindow("Timeout waiting for reply (addr=0x%X)", address);
+        failed("Timeout waiting for reply (addr=0x%X)", address);
         return 0;
     }
     uint32_t echoed;
     uint8_t value;
     if (!get_read_reply(G_buf, &echoed, &value)) {
-        g_failures++;
-        printWindow("read_byte: get_read_reply failure");
+        failed("read_byte: get_read_reply failure");
         return 0;
     }
     return value;
@@ -87,19 +138,16 @@ static void expect_success(const char* name, uint32_t address, bool withAddress)
     if (n < 0)
         return;
     if (n != MSG_LEN) {
-        g_failures++;
         if (withAddress)
-            printWindow("%s: libusb_bulk_transfer fail (addr=0x%X)", name, address);
+            failed("%s: libusb_bulk_transfer fail (addr=0x%X)", name, address);
         else
-            printWindow("%s: libusb_bulk_transfer fail", name);
+            failed("%s: libusb_bulk_transfer fail", name);
         return;
     }
     uint8_t result;
     get_result_reply(G_buf, &result);
-    if (result != REPLY_SUCCESS) {
-        g_failures++;
-        printWindow("%s: result = 0x%02X", name, result);
-    }
+    if (result != REPLY_SUCCESS)
+        failed("%s: result = 0x%02X", name, result);
 }
 
 void write_byte(uint32_t address, uint8_t value, uint8_t chip)
@@ -129,22 +177,23 @@ void build_tetherbox_led(uint8_t value)
 
 bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count)
 {
+    drainOwedReplies();
     build_read64xN_command(G_buf, address, chip, count);
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return false;
     }
     for (int k = 0; k < count; k++) {
         r = bulk(EP_IN, dest + 64 * k, &n);
         if (r < 0) {
-            print_libusb_error(r);
+            inFailed(r);
             return false;
         }
         if (n != MSG_LEN) {
-            g_failures++;
-            printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
+            g_repliesOwed = true;
+            failed("libusb_bulk_transfer fail (addr=0x%X)", address);
             return false;
         }
     }
@@ -153,21 +202,22 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
 
 uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 {
+    drainOwedReplies();
     build_read64_command(G_buf, address, chip);
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return nullptr;
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        inFailed(r);
         return nullptr;
     }
     if (n != MSG_LEN) {
-        g_failures++;
-        printWindow("libusb_bulk_transfer fail (addr=0x%X)", address);
+        g_repliesOwed = true;
+        failed("libusb_bulk_transfer fail (addr=0x%X)", address);
         return nullptr;
     }
     return G_buf;
@@ -176,51 +226,45 @@ uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
                             uint8_t turbo)
 {
+    drainOwedReplies();
     build_flash_write64xN_command(G_buf, address, chip, count, turbo);
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        usbFailed(r);
         return;
     }
     for (int k = 0; k < count; k++) {
         build_flash_write64xN_data_packet(G_buf, source + 64 * k);
         r = bulk(EP_OUT, G_buf, &n);
         if (r < 0) {
-            print_libusb_error(r);
+            usbFailed(r);
             return;
         }
-        if (n != MSG_LEN) {
-            g_failures++;
-            printWindow("r=%d", n);
-        }
+        if (n != MSG_LEN)
+            failed("r=%d", n);
     }
     r = bulk(EP_IN, G_buf, &n);
     if (r < 0) {
-        print_libusb_error(r);
+        inFailed(r);
         return;
     }
     if (n != MSG_LEN) {
-        g_failures++;
-        printWindow("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
+        g_repliesOwed = true;
+        failed("flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x%X)",
                     address);
         return;
     }
     uint8_t result, processed;
     get_flash_write64xN_reply(G_buf, &result, &processed);
-    if (result != REPLY_FLASH_WRITE64XN) {
-        g_failures++;
-        printWindow("flash_write_64xN_bytes: result = 0x%02X", result);
-    }
-    if (processed != count) {
-        g_failures++;
-        printWindow("flash_write_64xN_bytes: processed %d packets, but sent %d", processed, count);
-    }
+    if (result != REPLY_FLASH_WRITE64XN)
+        failed("flash_write_64xN_bytes: result = 0x%02X", result);
+    if (processed != count)
+        failed("flash_write_64xN_bytes: processed %d packets, but sent %d", processed, count);
 }
 
 void print_libusb_error(int code)
 {
-    g_failures++;
     static const struct {
         int code;
         const char* name;
@@ -259,6 +303,8 @@ void print_libusb_error(int code)
 
 bool openLink()
 {
+    g_gone = false;
+    g_repliesOwed = false;
     if (libusb_init(&g_ctx) < 0) {
         printWindow("Failed to initialise libusb");
         return false;

@@ -23,6 +23,13 @@ extern libusb_context* g_ctx;
 extern libusb_device_handle* devh;
 extern uint8_t G_buf[64];
 
+// Every failure a primitive has logged since start-up. The writers return
+// nothing, so a job compares this before and after its work to know whether
+// what it reports as done really was.
+extern unsigned g_linkFailures;
+// True once libusb has said the device is gone: no later transfer can work.
+bool linkGone();
+
 int checkLinker(uint8_t* major, uint8_t* minor);
 uint8_t read_byte(uint32_t address, uint8_t chip);
 void write_byte(uint32_t address, uint8_t value, uint8_t chip);
@@ -35,11 +42,6 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
                             uint8_t turbo);
 void build_tetherbox_led(uint8_t value);
 void print_libusb_error(int code);
-
-// How many transfers have failed (and been logged) since the program started.
-// The writers return nothing; a job that must not carry on after a failed
-// write compares this count before and after the call.
-unsigned long transfer_failures();
 
 // Start-up: true once the linker answered with the accepted firmware.
 bool openLink();

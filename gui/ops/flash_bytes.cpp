@@ -13,17 +13,17 @@ static const int READ_BACK_TRIES = 2000;
 // has gone away fails every transfer, and one error says so.
 static bool writeCycle(uint32_t address, uint8_t value, uint8_t chip)
 {
-    unsigned long failures = transfer_failures();
+    unsigned failures = g_linkFailures;
     write_byte(address, value, chip);
-    return transfer_failures() == failures;
+    return g_linkFailures == failures;
 }
 
 static bool programByte(uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
-    unsigned long failures = transfer_failures();
+    unsigned failures = g_linkFailures;
     flashUnlock(chip);
-    return transfer_failures() == failures &&
+    return g_linkFailures == failures &&
            writeCycle(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip) &&
            writeCycle(address & CHIP_ADDR_MASK, value, chip);
 }
@@ -40,9 +40,9 @@ static bool readsBack(uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
     for (int reads = 0; reads < READ_BACK_TRIES; reads++) {
-        unsigned long failures = transfer_failures();
+        unsigned failures = g_linkFailures;
         uint8_t got = read_byte(address & CHIP_ADDR_MASK, chip);
-        if (transfer_failures() != failures)
+        if (g_linkFailures != failures)
             return false;
         if (got == value)
             return true;
@@ -80,7 +80,7 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip)
 // them: chip 0 at the first byte, chip 1 at the first byte past chip 0.
 static bool switchChips(uint32_t address, int skip, uint8_t* chip)
 {
-    unsigned long failures = transfer_failures();
+    unsigned failures = g_linkFailures;
     if (address == 0 && skip != 0)
         enterUnlockBypass(0);
     if (address == CHIP_WINDOW) {
@@ -90,7 +90,7 @@ static bool switchChips(uint32_t address, int skip, uint8_t* chip)
             enterUnlockBypass(1);
         *chip = 1;
     }
-    return transfer_failures() == failures;
+    return g_linkFailures == failures;
 }
 
 uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip)

@@ -42,7 +42,7 @@ static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, ui
 static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize,
                       uint32_t fileBytes, int skip, bool turbo)
 {
-    unsigned long failures = transfer_failures();
+    unsigned failures = g_linkFailures;
     uint32_t unit = transferUnit(chunkSize);
     uint32_t end = std::min(chunkSize, (fileBytes + unit - 1) / unit * unit);
     uint32_t cut = chunkSize;
@@ -54,7 +54,7 @@ static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize
             sendPiece(address + offset, chunk + offset, pieceEnd - offset, chunkSize, turbo);
         offset = pieceEnd;
     }
-    return transfer_failures() == failures;
+    return g_linkFailures == failures;
 }
 
 uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,

@@ -10,3 +10,10 @@ void letEventsThrough()
     if (g_afterEventsHook)
         g_afterEventsHook();
 }
+
+void waitForEventsBriefly()
+{
+    Fl::wait(0.02);
+    if (g_afterEventsHook)
+        g_afterEventsHook();
+}

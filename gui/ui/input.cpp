@@ -12,6 +12,7 @@
 Fl_Double_Window* input_window = nullptr;
 Fl_Input* input_number = nullptr;
 const char* G_input_value = nullptr;
+const char* (*g_inputHook)(const char* prompt) = nullptr;
 
 int inputTextToNumber(const char* text)
 {
@@ -27,6 +28,11 @@ int inputTextToNumber(const char* text)
 
 int makeInputWindow(const char* prompt)
 {
+    if (g_inputHook) {
+        const char* typed = g_inputHook(prompt);
+        return typed ? inputTextToNumber(typed) : -1;
+    }
+
     input_window = new Fl_Double_Window(267, 84, "Enter a number");
     Fl_Box* frame = new Fl_Box(5, 5, 255, 75);
     frame->box(FL_THIN_DOWN_BOX);

@@ -16,3 +16,7 @@ void cb_input_number(Fl_Widget* w, void* data);
 
 // The conversion the window applies to the text the user entered.
 int inputTextToNumber(const char* text);
+
+// Answers in place of the window when set: tests script what the user types
+// here. Returns the text entered, or null for a window closed unanswered.
+extern const char* (*g_inputHook)(const char* prompt);

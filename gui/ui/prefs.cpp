@@ -89,7 +89,7 @@ void cb_preferences(Fl_Widget* w, void* data)
 {
     makePrefsWindow();
     while (prefsWindow->shown())
-        letEventsThrough();
+        waitForEventsBriefly();
     delete prefsWindow;
     prefsWindow = nullptr;
 }

@@ -14,6 +14,9 @@ static const Fl_Color PROGRESS_FILL = 218;  // 0x00, 0x48, 0xFF in the colour ma
 
 int makeProgressWindow(const char* title)
 {
+    // Only one progress window at a time: a job that opens its second one
+    // (erasing, then writing) must not leave the first behind.
+    closeProgressWindow();
     progress_window = new Fl_Double_Window(267, 84);
     Fl_Box* frame = new Fl_Box(5, 5, 255, 75);
     frame->box(FL_THIN_DOWN_BOX);

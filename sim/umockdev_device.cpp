@@ -1,0 +1,587 @@
+#include "umockdev_device.h"
+
+#include "sim.h"
+
+#include <umockdev.h>
+
+#include <fcntl.h>
+#include <libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstring>
+#include <deque>
+#include <set>
+#include <vector>
+
+namespace usbdev {
+
+std::mutex g_lock;
+
+namespace {
+
+constexpr uint8_t EP_OUT = 0x02;
+constexpr uint8_t EP_IN = 0x81;
+constexpr int MAX_PACKET = 64;
+constexpr unsigned CONFIGURATION = 1;
+constexpr unsigned INTERFACE = 0;
+constexpr const char* NODE = "/dev/bus/usb/001/002";
+constexpr const char* HUB_NODE = "/dev/bus/usb/001/001";
+
+// What a full-speed Tetherbox tells the host about itself: one
+// configuration, interface 0 (vendor class) with the two bulk endpoints.
+const uint8_t kTetherboxDescriptors[] = {
+    18, 1, 0x00, 0x02, 0xFF, 0x00, 0x00, 64, 0xA0, 0x20, 0x78, 0x41, 0x00, 0x01, 0, 0, 0, 1,
+    9, 2, 32, 0, 1, CONFIGURATION, 0, 0x80, 50,
+    9, 4, INTERFACE, 0, 2, 0xFF, 0x00, 0x00, 0,
+    7, 5, EP_OUT, 2, MAX_PACKET, 0, 0,
+    7, 5, EP_IN, 2, MAX_PACKET, 0, 0,
+};
+
+// The bus's root hub, so that the linker is not the only device and the
+// program has to pick it out by vendor and product.
+const uint8_t kRootHubDescriptors[] = {
+    18, 1, 0x00, 0x02, 0x09, 0x00, 0x01, 64, 0x6B, 0x1D, 0x02, 0x00, 0x00, 0x06, 3, 2, 1, 1,
+    9, 2, 25, 0, 1, 1, 0, 0xE0, 0,
+    9, 4, 0, 0, 1, 0x09, 0x00, 0x00, 0,
+    7, 5, 0x81, 3, 4, 0, 12,
+};
+
+// One URB the host submitted, from submission until the host reaps it.
+struct Urb {
+    UMockdevIoctlData* data;  // the client's struct usbdevfs_urb (our reference)
+    UMockdevIoctlClient* client;
+    uint8_t endpoint;
+    int length;
+    sim::TransferPlan plan;
+    std::vector<uint8_t> bytes;  // what has moved so far, either way
+    bool withheld = false;       // the device never answers this one (a time-out)
+};
+
+struct Device {
+    UMockdevTestbed* testbed = nullptr;
+    std::string syspath;
+    bool present = false;
+    bool gone = false;
+    int readyFd = -1;
+    bool ready = false;
+    std::deque<Urb> inFlight;   // submission order
+    std::deque<Urb> completed;  // completion order, reaped oldest first
+    std::set<UMockdevIoctlClient*> claimed;
+    std::set<uint8_t> halted;
+    uint64_t stallAt = 0;
+    FILE* trace = nullptr;
+    std::chrono::steady_clock::time_point wallOrigin;
+    double modelOrigin = 0;
+};
+
+Device g_dev;
+std::condition_variable g_removed;
+
+usbdevfs_urb* urbOf(const Urb& u)
+{
+    return reinterpret_cast<usbdevfs_urb*>(u.data->data);
+}
+
+// The client's memory that the pointer at `offset` in `d` points to, copied
+// here and synced back when the ioctl completes; null if it cannot be read.
+UMockdevIoctlData* resolved(UMockdevIoctlData* d, size_t offset, size_t length)
+{
+    GError* error = nullptr;
+    UMockdevIoctlData* r = umockdev_ioctl_data_resolve(d, offset, length, &error);
+    if (!r) {
+        fprintf(stderr, "usb_launcher: client memory: %s\n", error->message);
+        g_error_free(error);
+    }
+    return r;
+}
+
+// What the ioctl's argument points to.
+UMockdevIoctlData* pointee(UMockdevIoctlClient* client, size_t length)
+{
+    return resolved(umockdev_ioctl_client_get_arg(client), 0, length);
+}
+
+// usbfs signals "a URB is ready to reap" by making the device node
+// writable. The node is a FIFO whose pipe holds one slot: a byte in it
+// makes it unwritable (nothing to reap), an empty pipe makes it writable.
+// Without this libusb's poll never sleeps and it spins on REAPURBNDELAY.
+void setReady(bool ready)
+{
+    if (ready == g_dev.ready || g_dev.readyFd < 0)
+        return;
+    char b = 0;
+    ssize_t n = ready ? read(g_dev.readyFd, &b, 1) : write(g_dev.readyFd, &b, 1);
+    if (n != 1)
+        perror("usb_launcher: readiness pipe");
+    g_dev.ready = ready;
+}
+
+bool makeReadinessNode(const std::string& path)
+{
+    unlink(path.c_str());
+    if (mkfifo(path.c_str(), 0666) != 0) {
+        perror("usb_launcher: mkfifo");
+        return false;
+    }
+    g_dev.readyFd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (g_dev.readyFd < 0 || fcntl(g_dev.readyFd, F_SETPIPE_SZ, 4096) < 0) {
+        perror("usb_launcher: readiness pipe");
+        return false;
+    }
+    g_dev.ready = true;
+    setReady(false);
+    return true;
+}
+
+int libusbResult(int status)
+{
+    switch (status) {
+    case 0:
+        return LIBUSB_SUCCESS;
+    case -ENOENT:
+        return LIBUSB_ERROR_TIMEOUT;  // only libusb's time-out discards URBs here
+    case -ESHUTDOWN:
+        return LIBUSB_ERROR_NO_DEVICE;
+    case -EPIPE:
+        return LIBUSB_ERROR_PIPE;
+    case -EOVERFLOW:
+        return LIBUSB_ERROR_OVERFLOW;
+    default:
+        return LIBUSB_ERROR_IO;
+    }
+}
+
+void record(const Urb& u, int status)
+{
+    sim::Mark m = sim::mark();
+    sim::recordTransfer(u.endpoint, u.length, u.bytes.data(), static_cast<int>(u.bytes.size()),
+                        libusbResult(status));
+    if (g_dev.trace) {
+        for (const sim::Transfer& t : sim::transfersSince(m))
+            fprintf(g_dev.trace, "%s\n", sim::describe(t).c_str());
+        fflush(g_dev.trace);
+    }
+}
+
+// Ends a URB: its results go back to the client when it is reaped.
+void complete(const Urb& u, int status)
+{
+    usbdevfs_urb* k = urbOf(u);
+    k->status = status;
+    k->actual_length = static_cast<int>(u.bytes.size());
+    if ((u.endpoint & 0x80) && !u.bytes.empty()) {
+        if (UMockdevIoctlData* buf = resolved(u.data, offsetof(usbdevfs_urb, buffer), u.length)) {
+            memcpy(buf->data, u.bytes.data(), u.bytes.size());
+            g_object_unref(buf);
+        }
+    }
+    record(u, status);
+    g_dev.completed.push_back(u);
+    setReady(true);
+}
+
+// Hands the firmware's queued packets to the oldest IN URB, as the host
+// controller would poll the endpoint: a short packet or a full buffer ends it.
+void deliver()
+{
+    while (!g_dev.inFlight.empty()) {
+        auto it = std::find_if(g_dev.inFlight.begin(), g_dev.inFlight.end(),
+                               [](const Urb& u) { return u.endpoint == EP_IN; });
+        if (it == g_dev.inFlight.end() || it->withheld || !sim::devicePacketPending())
+            return;
+        Urb& u = *it;
+        uint8_t packet[MAX_PACKET];
+        int n = sim::deviceNext(packet);
+        if (u.bytes.empty() && u.plan.fault == sim::TransferFault::Short)
+            n = std::min(n, u.plan.shortLength);
+        if (u.bytes.empty() && u.plan.fault == sim::TransferFault::WrongCode && n > 0)
+            packet[0] = u.plan.code;
+        int room = u.length - static_cast<int>(u.bytes.size());
+        int status = -1;
+        if (n > room) {
+            u.bytes.insert(u.bytes.end(), packet, packet + room);
+            status = -EOVERFLOW;  // the device babbled past the buffer
+        } else {
+            u.bytes.insert(u.bytes.end(), packet, packet + n);
+            if (n < MAX_PACKET || static_cast<int>(u.bytes.size()) == u.length)
+                status = 0;
+        }
+        if (status == -1)
+            continue;
+        Urb done = u;
+        g_dev.inFlight.erase(it);
+        complete(done, status);
+    }
+}
+
+void sendOut(Urb& u)
+{
+    UMockdevIoctlData* buf = u.length > 0 ? resolved(u.data, offsetof(usbdevfs_urb, buffer), u.length) : nullptr;
+    if (u.length > 0 && !buf) {
+        complete(u, -EFAULT);
+        return;
+    }
+    int limit = u.plan.fault == sim::TransferFault::Short ? std::min(u.length, u.plan.shortLength) : u.length;
+    if (buf) {
+        u.bytes.assign(buf->data, buf->data + limit);
+        g_object_unref(buf);
+    }
+    // Bulk OUT travels as max-size packets and a shorter last one.
+    int sent = 0;
+    do {
+        int n = std::min(MAX_PACKET, limit - sent);
+        sim::hostSends(u.bytes.data() + sent, n);
+        sent += n;
+    } while (sent < limit);
+    complete(u, 0);
+}
+
+void killInFlight(int status)
+{
+    while (!g_dev.inFlight.empty()) {
+        Urb u = g_dev.inFlight.front();
+        g_dev.inFlight.pop_front();
+        complete(u, status);
+    }
+}
+
+gboolean removeFromTestbed(gpointer)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_dev.present) {
+        umockdev_testbed_uevent(g_dev.testbed, g_dev.syspath.c_str(), "remove");
+        umockdev_testbed_remove_device(g_dev.testbed, g_dev.syspath.c_str());
+        g_dev.present = false;
+    }
+    g_removed.notify_all();
+    return G_SOURCE_REMOVE;
+}
+
+void finish(UMockdevIoctlClient* client, long result, int error)
+{
+    umockdev_ioctl_client_complete(client, result, error);
+}
+
+// The argument of an ioctl that points at one unsigned int.
+bool readUint(UMockdevIoctlClient* client, unsigned* value)
+{
+    UMockdevIoctlData* d = pointee(client, sizeof(unsigned));
+    if (!d)
+        return false;
+    memcpy(value, d->data, sizeof(unsigned));
+    g_object_unref(d);
+    return true;
+}
+
+// A libusb error the model wants from set_configuration or claim_interface,
+// as the errno libusb turns back into it.
+int errnoFor(int libusbCode, int notFoundErrno)
+{
+    switch (libusbCode) {
+    case LIBUSB_ERROR_NOT_FOUND:
+        return notFoundErrno;
+    case LIBUSB_ERROR_BUSY:
+        return EBUSY;
+    case LIBUSB_ERROR_NO_DEVICE:
+        return ENODEV;
+    default:
+        return EIO;  // libusb reports any other errno as LIBUSB_ERROR_OTHER
+    }
+}
+
+void submit(UMockdevIoctlClient* client)
+{
+    UMockdevIoctlData* data = pointee(client, sizeof(usbdevfs_urb));
+    if (!data) {
+        finish(client, -1, EFAULT);
+        return;
+    }
+    usbdevfs_urb* k = reinterpret_cast<usbdevfs_urb*>(data->data);
+    if (k->type != USBDEVFS_URB_TYPE_BULK || (k->endpoint != EP_OUT && k->endpoint != EP_IN) ||
+        k->buffer_length < 0) {
+        // The interface has no such endpoint: usbfs refuses the URB.
+        sim::recordTransfer(k->endpoint, k->buffer_length, nullptr, 0, LIBUSB_ERROR_IO);
+        g_object_unref(data);
+        finish(client, -1, ENOENT);
+        return;
+    }
+    if (g_dev.claimed.count(client) == 0) {
+        g_object_unref(data);
+        finish(client, -1, EINVAL);
+        return;
+    }
+    Urb u{data, client, k->endpoint, k->buffer_length, {}, {}};
+    syncClock();
+    u.plan = sim::beginTransfer(u.endpoint & 0x80);
+    if (g_dev.stallAt && sim::counters().transfers == g_dev.stallAt) {
+        g_dev.halted.insert(u.endpoint);
+        g_dev.stallAt = 0;
+    }
+    if (u.plan.fault == sim::TransferFault::Gone) {
+        // The cable came out while this transfer was on its way.
+        g_dev.inFlight.push_back(u);
+        unplug();
+    } else if (g_dev.halted.count(u.endpoint)) {
+        complete(u, -EPIPE);
+    } else if (u.plan.fault == sim::TransferFault::Timeout || (u.endpoint & 0x80)) {
+        u.withheld = u.plan.fault == sim::TransferFault::Timeout;
+        g_dev.inFlight.push_back(u);
+        deliver();
+    } else {
+        sendOut(u);
+        deliver();
+    }
+    // Accepted: what became of it shows when the host reaps it.
+    finish(client, 0, 0);
+}
+
+void reap(UMockdevIoctlClient* client)
+{
+    auto it = std::find_if(g_dev.completed.begin(), g_dev.completed.end(),
+                           [client](const Urb& u) { return u.client == client; });
+    if (it == g_dev.completed.end()) {
+        finish(client, -1, g_dev.gone ? ENODEV : EAGAIN);
+        return;
+    }
+    UMockdevIoctlData* slot = pointee(client, sizeof(void*));
+    if (!slot) {
+        finish(client, -1, EFAULT);
+        return;
+    }
+    Urb u = *it;
+    g_dev.completed.erase(it);
+    umockdev_ioctl_data_set_ptr(slot, 0, u.data);
+    finish(client, 0, 0);
+    g_object_unref(slot);
+    g_object_unref(u.data);
+    setReady(!g_dev.completed.empty());
+}
+
+// libusb's time-out: the host gives up on a URB, which ends with -ENOENT.
+void discard(UMockdevIoctlClient* client)
+{
+    gulong address = 0;
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    memcpy(&address, arg->data, std::min<size_t>(sizeof address, arg->data_len));
+    auto it = std::find_if(g_dev.inFlight.begin(), g_dev.inFlight.end(),
+                           [&](const Urb& u) { return u.client == client && u.data->client_addr == address; });
+    if (it == g_dev.inFlight.end()) {
+        finish(client, -1, EINVAL);  // already complete
+        return;
+    }
+    Urb u = *it;
+    g_dev.inFlight.erase(it);
+    syncClock();
+    complete(u, -ENOENT);
+    finish(client, 0, 0);
+    deliver();  // a packet the withheld URB did not take goes to the next one
+}
+
+gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (request == USBDEVFS_REAPURBNDELAY) {
+        reap(client);
+        return TRUE;
+    }
+    if (g_dev.gone) {
+        finish(client, -1, ENODEV);
+        return TRUE;
+    }
+    unsigned value = 0;
+    switch (request) {
+    case USBDEVFS_GET_CAPABILITIES:
+        if (UMockdevIoctlData* d = pointee(client, sizeof(uint32_t))) {
+            uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+            memcpy(d->data, &caps, sizeof caps);
+            g_object_unref(d);
+            finish(client, 0, 0);
+        } else {
+            finish(client, -1, EFAULT);
+        }
+        break;
+    case USBDEVFS_SETCONFIGURATION:
+        if (!readUint(client, &value))
+            finish(client, -1, EFAULT);
+        else if (int code = sim::setConfigurationResult())
+            finish(client, -1, errnoFor(code, EINVAL));
+        else if (value != CONFIGURATION && value != static_cast<unsigned>(-1))
+            finish(client, -1, EINVAL);
+        else if (!g_dev.claimed.empty())
+            finish(client, -1, EBUSY);  // not under a claimed interface
+        else
+            finish(client, 0, 0);
+        break;
+    case USBDEVFS_CLAIMINTERFACE:
+        if (!readUint(client, &value))
+            finish(client, -1, EFAULT);
+        else if (int code = sim::claimInterfaceResult())
+            finish(client, -1, errnoFor(code, ENOENT));
+        else if (value != INTERFACE)
+            finish(client, -1, ENOENT);
+        else if (!g_dev.claimed.empty() && !g_dev.claimed.count(client))
+            finish(client, -1, EBUSY);
+        else {
+            g_dev.claimed.insert(client);
+            finish(client, 0, 0);
+        }
+        break;
+    case USBDEVFS_RELEASEINTERFACE:
+        if (!readUint(client, &value) || value != INTERFACE || !g_dev.claimed.erase(client))
+            finish(client, -1, EINVAL);
+        else
+            finish(client, 0, 0);
+        break;
+    case USBDEVFS_RESET:
+        sim::usbReset();
+        g_dev.halted.clear();
+        finish(client, 0, 0);
+        break;
+    case USBDEVFS_CLEAR_HALT:
+        if (!readUint(client, &value))
+            finish(client, -1, EFAULT);
+        else {
+            g_dev.halted.erase(static_cast<uint8_t>(value));
+            finish(client, 0, 0);
+        }
+        break;
+    case USBDEVFS_SUBMITURB:
+        submit(client);
+        break;
+    case USBDEVFS_DISCARDURB:
+        discard(client);
+        break;
+    default:
+        fprintf(stderr, "usb_launcher: ioctl 0x%lX not emulated\n", request);
+        finish(client, -1, ENOTTY);
+        break;
+    }
+    return TRUE;
+}
+
+// A closed device node takes its URBs and its claim with it.
+void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    for (auto* queue : {&g_dev.inFlight, &g_dev.completed}) {
+        for (auto it = queue->begin(); it != queue->end();) {
+            if (it->client == client) {
+                g_object_unref(it->data);
+                it = queue->erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    g_dev.claimed.erase(client);
+    setReady(!g_dev.completed.empty());
+    sim::saveStateIfChanged();
+}
+
+std::string addUsbDevice(UMockdevTestbed* testbed, const char* name, const char* parent, const char* devnum,
+                         const char* node, const uint8_t* descriptors, int length)
+{
+    char devnumLine[8];
+    snprintf(devnumLine, sizeof devnumLine, "%s\n", devnum);
+    gchar* syspath = umockdev_testbed_add_device(
+        testbed, "usb", name, parent, "busnum", "1\n", "devnum", devnumLine, "bConfigurationValue", "1\n", "speed",
+        "12\n", nullptr, "DEVNAME", node, "DEVTYPE", "usb_device", "BUSNUM", "001", "DEVNUM",
+        devnum, nullptr);
+    if (!syspath)
+        return std::string();
+    std::string path = syspath;
+    g_free(syspath);
+    umockdev_testbed_set_attribute_binary(testbed, path.c_str(), "descriptors", const_cast<uint8_t*>(descriptors),
+                                          length);
+    return path;
+}
+
+}  // namespace
+
+void traceTo(FILE* file)
+{
+    g_dev.trace = file;
+}
+
+void syncClock()
+{
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - g_dev.wallOrigin).count();
+    double behind = g_dev.modelOrigin + wall - sim::clockSeconds();
+    if (behind > 0)
+        sim::advanceClock(behind);
+}
+
+bool plugIn(UMockdevTestbed* testbed)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_dev.testbed = testbed;
+    g_dev.wallOrigin = std::chrono::steady_clock::now();
+    g_dev.modelOrigin = sim::clockSeconds();
+    gchar* rootDir = umockdev_testbed_get_root_dir(testbed);
+    std::string root = rootDir;
+    g_free(rootDir);
+    g_mkdir_with_parents((root + "/dev/bus/usb/001").c_str(), 0755);
+
+    std::string hub = addUsbDevice(testbed, "usb1", nullptr, "001", HUB_NODE, kRootHubDescriptors,
+                                   sizeof kRootHubDescriptors);
+    // Device nodes are not made for us; nobody opens the hub's.
+    if (hub.empty() || !g_file_set_contents((root + HUB_NODE).c_str(), "", 0, nullptr)) {
+        fprintf(stderr, "usb_launcher: could not add the root hub\n");
+        return false;
+    }
+    if (sim::deviceAbsent())
+        return true;
+
+    g_dev.syspath = addUsbDevice(testbed, "1-1", hub.c_str(), "002", NODE, kTetherboxDescriptors,
+                                 sizeof kTetherboxDescriptors);
+    if (g_dev.syspath.empty() || !makeReadinessNode(root + NODE)) {
+        fprintf(stderr, "usb_launcher: could not add the linker\n");
+        return false;
+    }
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    // GCallback is void(*)(void), the one cast GCC does not warn about.
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
+    g_signal_connect(handler, "client-vanished", G_CALLBACK(onVanished), nullptr);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed, NODE, handler, &error)) {
+        fprintf(stderr, "usb_launcher: %s\n", error->message);
+        g_error_free(error);
+        g_object_unref(handler);
+        return false;
+    }
+    g_object_unref(handler);  // the testbed keeps it
+    g_dev.present = true;
+    return true;
+}
+
+void unplug()
+{
+    if (g_dev.gone || !g_dev.present)
+        return;
+    g_dev.gone = true;
+    sim::unplugAfterTransfers(0);
+    killInFlight(-ESHUTDOWN);
+    g_idle_add(removeFromTestbed, nullptr);
+}
+
+void waitUntilRemoved(std::unique_lock<std::mutex>& held)
+{
+    g_removed.wait(held, [] { return !g_dev.present; });
+}
+
+void stallOnTransfer(int n)
+{
+    g_dev.stallAt = n > 0 ? sim::counters().transfers + static_cast<uint64_t>(n) : 0;
+}
+
+}  // namespace usbdev

@@ -1,0 +1,71 @@
+#include "device_control.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+const std::vector<std::string> kNoDeviceLines = {"", "Error: LIBUSB_ERROR_NO_DEVICE",
+                                                 "No such device (it may have been disconnected)."};
+
+std::string deviceRequest(const std::string& line)
+{
+    const char* path = getenv("PTB_USB_CONTROL");
+    if (!path) {
+        ADD_FAILURE() << "not running under usb_launcher";
+        return "";
+    }
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::string reply;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        std::string request = line + "\n";
+        if (write(fd, request.data(), request.size()) == ssize_t(request.size())) {
+            shutdown(fd, SHUT_WR);
+            char buf[4096];
+            ssize_t n;
+            while ((n = read(fd, buf, sizeof buf)) > 0)
+                reply.append(buf, n);
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
+    std::string tail = last == std::string::npos ? reply : reply.substr(last + 1);
+    EXPECT_EQ(tail.compare(0, 2, "ok"), 0) << "device request '" << line << "': " << reply;
+    return reply;
+}
+
+uint64_t deviceMark()
+{
+    return std::strtoull(deviceRequest("mark").c_str() + 3, nullptr, 10);
+}
+
+std::vector<SeenTransfer> transfersSince(uint64_t mark)
+{
+    std::vector<SeenTransfer> seen;
+    std::istringstream lines(deviceRequest("transfers " + std::to_string(mark)));
+    std::string line;
+    while (std::getline(lines, line) && line.compare(0, 2, "ok") != 0) {
+        std::istringstream fields(line);
+        SeenTransfer t;
+        std::string endpoint, hex;
+        fields >> endpoint >> t.requested >> t.result >> hex;
+        t.endpoint = uint8_t(std::stoul(endpoint, nullptr, 16));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            t.bytes.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        seen.push_back(t);
+    }
+    return seen;
+}
+
+int deviceLed()
+{
+    return atoi(deviceRequest("led").c_str() + 3);
+}

@@ -1,0 +1,154 @@
+// The link layer through the real libusb and usbfs: opening, the firmware
+// check, shutting down, and how a time-out, a stall and a pulled cable
+// reach the log.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "device_control.h"
+#include "link/transfer.h"
+#include "support/job_fixture.h"
+#include "ui/main_window.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class UsbLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!window)
+            buildMainWindow();
+        clearLog();
+    }
+    void TearDown() override { closeLink(); }
+};
+
+// Every transfer a primitive makes is one whole 64-byte packet each way.
+void expectExchange(const SeenTransfer& out, const SeenTransfer& in, uint8_t command, uint8_t reply)
+{
+    EXPECT_EQ(out.endpoint, 0x02);
+    EXPECT_EQ(out.requested, 64);
+    EXPECT_EQ(out.result, 0);
+    ASSERT_EQ(out.bytes.size(), 64u);
+    EXPECT_EQ(out.bytes[0], command);
+    EXPECT_EQ(in.endpoint, 0x81);
+    EXPECT_EQ(in.requested, 64);
+    EXPECT_EQ(in.result, 0);
+    ASSERT_EQ(in.bytes.size(), 64u);
+    EXPECT_EQ(in.bytes[0], reply);
+}
+
+
+}  // namespace
+
+TEST_F(UsbLink, OpensTheLinkerAndAcceptsFirmware013)
+{
+    uint64_t m = deviceMark();
+    ASSERT_TRUE(openLink());
+    EXPECT_EQ(logLines(), (Lines{"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found"}));
+    auto seen = transfersSince(m);
+    ASSERT_EQ(seen.size(), 2u);
+    expectExchange(seen[0], seen[1], 0x00, 0x00);
+    EXPECT_EQ(seen[1].bytes[1], 0);
+    EXPECT_EQ(seen[1].bytes[2], 13);
+
+    // Shutting down sends the LED setting 2 and nothing else.
+    m = deviceMark();
+    closeLink();
+    seen = transfersSince(m);
+    ASSERT_EQ(seen.size(), 2u);
+    expectExchange(seen[0], seen[1], 0x09, 0x11);
+    EXPECT_EQ(seen[0].bytes[4], 2);
+    EXPECT_EQ(deviceLed(), 2);
+}
+
+TEST_F(UsbLink, RefusesAnotherFirmwareButStillLetsTheLinkerGo)
+{
+    deviceRequest("firmware 0.12");
+    ASSERT_FALSE(openLink());
+    EXPECT_EQ(logLines(), (Lines{"Checking for the linker and the cart..\n", "Linker with v0.12 Firmware found",
+                                "Version mismatch!  Expected v0.13. Giving up.."}));
+    closeLink();
+    EXPECT_EQ(deviceLed(), 2);
+}
+
+TEST_F(UsbLink, NoLinkerOnTheBus)
+{
+    deviceRequest("unplug");
+    uint64_t m = deviceMark();
+    ASSERT_FALSE(openLink());
+    EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Giving up.."}));
+    closeLink();
+    EXPECT_EQ(logLines().size(), 2u);
+    EXPECT_TRUE(transfersSince(m).empty());
+}
+
+// The one real time-out of the suite: libusb waits its 2000 ms, discards the
+// URB and says so; the late reply is thrown away before the next request.
+TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
+{
+    ASSERT_TRUE(openLink());
+    clearLog();
+    deviceRequest("fault timeout@2");
+    uint64_t m = deviceMark();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(read_byte(0x24, 0), 0);
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waited, 1.95);
+    EXPECT_LT(waited, 3.0);
+    EXPECT_EQ(logLines(), (Lines{"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."}));
+    auto seen = transfersSince(m);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].endpoint, 0x81);
+    EXPECT_EQ(seen[1].result, -7);
+    EXPECT_TRUE(seen[1].bytes.empty());
+
+    // The next read must not take the reply meant for 0x24 as its own.
+    m = deviceMark();
+    uint8_t value = read_byte(0x25, 0);
+    seen = transfersSince(m);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].endpoint, 0x81);
+    ASSERT_EQ(seen[0].bytes.size(), 64u);
+    EXPECT_EQ(seen[0].bytes[3], 0x24) << "the late reply, drained";
+    EXPECT_EQ(seen[1].endpoint, 0x81);
+    EXPECT_EQ(seen[1].result, -7) << "nothing more was owed";
+    expectExchange(seen[2], seen[3], 0x01, 0x03);
+    EXPECT_EQ(seen[2].bytes[3], 0x25);
+    EXPECT_EQ(seen[3].bytes[3], 0x25);
+    EXPECT_EQ(value, seen[3].bytes[4]);
+    EXPECT_TRUE(logLines().size() == 3u) << "the drain itself logs nothing";
+}
+
+TEST_F(UsbLink, AStalledEndpointIsAPipeError)
+{
+    ASSERT_TRUE(openLink());
+    clearLog();
+    deviceRequest("stall 2");
+    EXPECT_EQ(read_byte(0x24, 0), 0);
+    EXPECT_EQ(logLines(), (Lines{"", "Error: LIBUSB_ERROR_PIPE", "Pipe error."}));
+}
+
+TEST_F(UsbLink, APulledCableFailsEveryTransferAtOnce)
+{
+    ASSERT_TRUE(openLink());
+    clearLog();
+    uint8_t buf[8 * 64];
+    // The command and two data packets arrive; the cable goes during the third.
+    deviceRequest("fault unplug@3");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(read_64xN_bytes(buf, 0, 0, 8));
+    EXPECT_EQ(logLines(), kNoDeviceLines);
+    clearLog();
+    write_byte(0x5555, 0xAA, 0);
+    EXPECT_EQ(logLines(), kNoDeviceLines);
+    clearLog();
+    closeLink();
+    EXPECT_EQ(logLines(), kNoDeviceLines);  // the LED setting could not be sent
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 1.0);
+}

@@ -1,0 +1,314 @@
+// The progress and number windows, shown for real under the X server and
+// driven the way a user drives them: key presses into the focused field, the
+// close control, the Cancel button.
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Progress.H>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/input.h"
+#include "ui/progress.h"
+
+namespace {
+
+// ---- the user at the number window -------------------------------------
+
+void key(int keysym, const char* text = "")
+{
+    Fl::focus(input_number);
+    Fl::e_keysym = keysym;
+    Fl::e_state = 0;
+    Fl::e_text = const_cast<char*>(text);
+    Fl::e_length = int(strlen(text));
+    Fl::handle(FL_KEYBOARD, input_window);
+}
+
+void type(const char* s)
+{
+    for (; *s; s++) {
+        char one[2] = {*s, 0};
+        key((unsigned char)*s, one);
+    }
+}
+
+void pressEnter()
+{
+    key(FL_Enter);
+}
+
+void emptyField()
+{
+    key(FL_End);
+    while (input_number->size() > 0)
+        key(FL_BackSpace);
+}
+
+// What the user does, one step each time the window's event loop comes round
+// (every 20 ms), while the window is up. A watchdog closes the window after
+// a few seconds so that a broken window fails the test instead of hanging it.
+std::vector<std::function<void()>> g_steps;
+size_t g_next = 0;
+int g_ticks = 0;
+bool g_watchdogFired = false;
+const int WATCHDOG_TICKS = 250;
+
+void tick(void*)
+{
+    g_ticks++;
+    if (g_ticks > WATCHDOG_TICKS) {
+        g_watchdogFired = true;
+        if (input_window)
+            input_window->hide();
+        if (progress_window)
+            progress_window->hide();
+    } else if (input_window && input_window->shown() && g_next < g_steps.size()) {
+        g_steps[g_next++]();
+    }
+    Fl::repeat_timeout(0.02, tick);
+}
+
+// Runs makeInputWindow with the user acting out the steps.
+int askUser(const char* prompt, std::vector<std::function<void()>> steps)
+{
+    g_steps = std::move(steps);
+    g_next = 0;
+    g_ticks = 0;
+    g_watchdogFired = false;
+    Fl::add_timeout(0.02, tick);
+    int result = makeInputWindow(prompt);
+    Fl::remove_timeout(tick);
+    EXPECT_FALSE(g_watchdogFired) << "the window did not answer in time";
+    EXPECT_EQ(g_next, g_steps.size()) << "the window closed before the user was done";
+    EXPECT_EQ(input_window, nullptr) << "the window must be gone once answered";
+    return result;
+}
+
+int typeAndEnter(const char* text)
+{
+    return askUser("Enter address", {[=] {
+                        emptyField();
+                        type(text);
+                        pressEnter();
+                    }});
+}
+
+void expectGeometry(const Fl_Widget* w, int x, int y, int width, int height)
+{
+    EXPECT_EQ(w->x(), x);
+    EXPECT_EQ(w->y(), y);
+    EXPECT_EQ(w->w(), width);
+    EXPECT_EQ(w->h(), height);
+}
+
+class WindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override { g_inputHook = nullptr; }
+    void TearDown() override { closeProgressWindow(); }
+};
+
+// ---- progress window ------------------------------------------------------
+
+TEST_F(WindowsTest, ProgressWindowLayout)
+{
+    EXPECT_EQ(makeProgressWindow("Backing up a ROM"), 0);
+    ASSERT_NE(progress_window, nullptr);
+    EXPECT_TRUE(progress_window->shown());
+    EXPECT_TRUE(progress_window->modal());
+    EXPECT_STREQ(progress_window->label(), "Backing up a ROM");
+    EXPECT_EQ(progress_window->w(), 267);
+    EXPECT_EQ(progress_window->h(), 84);
+
+    ASSERT_EQ(progress_window->children(), 3);
+    Fl_Widget* frame = progress_window->child(0);
+    EXPECT_EQ(frame->box(), FL_THIN_DOWN_BOX);
+    EXPECT_EQ(int(frame->box()), 7);
+    EXPECT_EQ(frame->label(), nullptr);
+    expectGeometry(frame, 5, 5, 255, 75);
+
+    ASSERT_EQ(progress_window->child(1), progress_bar);
+    EXPECT_STREQ(progress_bar->label(), "Processing..");
+    EXPECT_EQ(progress_bar->selection_color(), Fl_Color(218));
+    EXPECT_EQ(progress_bar->minimum(), 0.0f);
+    EXPECT_EQ(progress_bar->maximum(), 1.0f);
+    expectGeometry(progress_bar, 25, 14, 220, 25);
+
+    ASSERT_EQ(progress_window->child(2), progress_button);
+    EXPECT_STREQ(progress_button->label(), "Cancel");
+    expectGeometry(progress_button, 65, 47, 130, 25);
+
+    uchar r, g, b;
+    Fl::get_color(218, r, g, b);
+    EXPECT_EQ(r, 0x00);
+    EXPECT_EQ(g, 0x48);
+    EXPECT_EQ(b, 0xFF);
+}
+
+TEST_F(WindowsTest, ProgressBarTakesTheFractionUnclamped)
+{
+    makeProgressWindow("Verifying a ROM");
+    updateProgressWindow(0.0f);
+    EXPECT_EQ(progress_bar->value(), 0.0f);
+    updateProgressWindow(0.5f);
+    EXPECT_EQ(progress_bar->value(), 0.5f);
+    updateProgressWindow(1.25f);
+    EXPECT_EQ(progress_bar->value(), 1.25f);
+}
+
+TEST_F(WindowsTest, CancelHidesTheProgressWindowWithoutDestroyingIt)
+{
+    makeProgressWindow("Writing Cartridge");
+    Fl_Double_Window* shownWindow = progress_window;
+    EXPECT_TRUE(progressShown());
+
+    progress_button->do_callback();
+    EXPECT_EQ(progress_window, shownWindow);
+    EXPECT_NE(progress_bar, nullptr);
+    EXPECT_FALSE(progress_window->shown());
+    EXPECT_FALSE(progressShown());
+    updateProgressWindow(0.75f);  // a job may still update once after the press
+    EXPECT_EQ(progress_bar->value(), 0.75f);
+
+    closeProgressWindow();
+    EXPECT_EQ(progress_window, nullptr);
+    EXPECT_EQ(progress_bar, nullptr);
+    EXPECT_EQ(progress_button, nullptr);
+    EXPECT_FALSE(progressShown());
+}
+
+TEST_F(WindowsTest, EscapeClosesTheProgressWindow)
+{
+    makeProgressWindow("Erasing Cartridge");
+    Fl::e_keysym = FL_Escape;
+    Fl::e_text = const_cast<char*>("");
+    Fl::e_length = 0;
+    Fl::handle(FL_KEYBOARD, progress_window);
+    EXPECT_NE(progress_window, nullptr);
+    EXPECT_FALSE(progressShown());
+}
+
+// The window comes up centred under the mouse pointer. Other tests may share
+// the X server, so the pointer is read just before and just after.
+::testing::AssertionResult centredOnPointer(int cx, int cy, int x0, int y0, int x1, int y1)
+{
+    auto near = [&](int px, int py) { return std::abs(cx - px) <= 2 && std::abs(cy - py) <= 2; };
+    if (near(x0, y0) || near(x1, y1))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "centre " << cx << "," << cy << " pointer " << x0 << ","
+                                         << y0 << " then " << x1 << "," << y1;
+}
+
+TEST_F(WindowsTest, WindowsOpenUnderThePointer)
+{
+    int x0, y0, x1, y1;
+    Fl::get_mouse(x0, y0);
+    makeProgressWindow("Backing up a ROM");
+    Fl::get_mouse(x1, y1);
+    EXPECT_TRUE(centredOnPointer(progress_window->x() + progress_window->w() / 2,
+                                 progress_window->y() + progress_window->h() / 2, x0, y0, x1, y1));
+
+    int cx = -1, cy = -1;
+    Fl::get_mouse(x0, y0);
+    askUser("Enter address", {[&] {
+                 Fl::get_mouse(x1, y1);
+                 cx = input_window->x() + input_window->w() / 2;
+                 cy = input_window->y() + input_window->h() / 2;
+                 input_window->do_callback();
+             }});
+    EXPECT_TRUE(centredOnPointer(cx, cy, x0, y0, x1, y1));
+}
+
+// ---- number window --------------------------------------------------------
+
+TEST_F(WindowsTest, InputWindowLayout)
+{
+    askUser("Enter byte value", {[] {
+                 EXPECT_STREQ(input_window->label(), "Enter byte value");
+                 EXPECT_TRUE(input_window->modal());
+                 EXPECT_EQ(input_window->w(), 267);
+                 EXPECT_EQ(input_window->h(), 84);
+                 ASSERT_EQ(input_window->children(), 2);
+                 Fl_Widget* frame = input_window->child(0);
+                 EXPECT_EQ(frame->box(), FL_THIN_DOWN_BOX);
+                 expectGeometry(frame, 5, 5, 255, 75);
+                 ASSERT_EQ(input_window->child(1), input_number);
+                 EXPECT_STREQ(input_number->value(), "0x");
+                 EXPECT_EQ(input_number->label(), nullptr);
+                 EXPECT_EQ(int(input_number->when()), 8);
+                 expectGeometry(input_number, 72, 27, 128, 24);
+                 EXPECT_EQ(G_input_value, nullptr);
+                 input_window->do_callback();
+             }});
+}
+
+TEST_F(WindowsTest, EnterOnTheUntouchedFieldKeepsTheWindowOpen)
+{
+    int result = askUser("Enter address", {[] { pressEnter(); },
+                                           [] {
+                                               EXPECT_TRUE(input_window->shown());
+                                               EXPECT_EQ(G_input_value, nullptr);
+                                               key(FL_End);
+                                               type("1F");
+                                               pressEnter();
+                                           }});
+    EXPECT_EQ(result, 0x1F);
+}
+
+TEST_F(WindowsTest, EmptiedFieldGivesZero)
+{
+    EXPECT_EQ(askUser("Enter address", {[] {
+                          emptyField();
+                          pressEnter();
+                      }}),
+              0);
+}
+
+TEST_F(WindowsTest, ClosingTheWindowGivesMinusOne)
+{
+    EXPECT_EQ(askUser("Enter address", {[] { input_window->do_callback(); }}), -1);
+    EXPECT_EQ(askUser("Enter address", {[] {
+                          type("55");  // typed but never entered
+                          key(FL_Escape);
+                      }}),
+              -1);
+    EXPECT_EQ(typeAndEnter("-1"), -1) << "a typed -1 cannot be told from a closed window";
+}
+
+TEST_F(WindowsTest, TypedNumbers)
+{
+    EXPECT_EQ(typeAndEnter("0x1F"), 31);
+    EXPECT_EQ(typeAndEnter("0X1f"), 31);
+    EXPECT_EQ(typeAndEnter("010"), 10) << "a leading zero is not octal";
+    EXPECT_EQ(typeAndEnter("2097152"), 0x200000);
+    EXPECT_EQ(typeAndEnter("12ab"), 12);
+    EXPECT_EQ(typeAndEnter(" 0x10"), 0) << "only the first two characters announce hex";
+    EXPECT_EQ(typeAndEnter("zz"), 0);
+}
+
+// The conversion alone, where the window adds nothing.
+TEST(InputTextToNumber, ClampsToThe32BitRange)
+{
+    EXPECT_EQ(inputTextToNumber("0x"), 0);
+    EXPECT_EQ(inputTextToNumber(""), 0);
+    EXPECT_EQ(inputTextToNumber("0x7FFFFFFF"), INT_MAX);
+    EXPECT_EQ(inputTextToNumber("0x80000000"), INT_MAX);
+    EXPECT_EQ(inputTextToNumber("0xFFFFFFFF"), INT_MAX);
+    EXPECT_EQ(inputTextToNumber("99999999999999999999999"), INT_MAX);
+    EXPECT_EQ(inputTextToNumber("-2147483648"), INT_MIN);
+    EXPECT_EQ(inputTextToNumber("-2147483649"), INT_MIN);
+    EXPECT_EQ(inputTextToNumber("0x-10"), 0);
+    EXPECT_EQ(inputTextToNumber(" 42"), 42);
+    EXPECT_EQ(inputTextToNumber("0"), 0);
+}
+
+}  // namespace
