@@ -1,5 +1,226 @@
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "cart/detect.h"
+#include "cart/erase.h"
+#include "cart/flash_commands.h"
+#include "cart/geometry.h"
+#include "link/clock.h"
+#include "link/transfer.h"
 #include "ops/commands.h"
+#include "ops/flash_write.h"
+#include "ui/events.h"
+#include "ui/file_choice.h"
+#include "ui/log.h"
+#include "ui/prefs.h"
+#include "ui/progress.h"
+
+static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
+// A normal chip erase takes well under a minute; a chip still busy after
+// this long is not going to finish.
+static const double ERASE_TIME_LIMIT_S = 300.0;
+static const int MAX_PACKETS = 255;  // a command's packet count is one byte
+
+// The bar is a couple of hundred pixels wide: a smaller step than this does
+// not show, and redrawing it for every byte would cost more than the byte.
+static const float VISIBLE_STEP = 0.001f;
+static float g_shown = 0.0f;
+
+static void openProgress(const char* title)
+{
+    makeProgressWindow(title);
+    updateProgressWindow(0.0f);
+    g_shown = 0.0f;
+}
+
+void showProgress(float fraction)
+{
+    if (fabsf(fraction - g_shown) >= VISIBLE_STEP * 0.999f) {
+        updateProgressWindow(fraction);
+        g_shown = fraction;
+    }
+    letEventsThrough();
+}
+
+float fractionDone(uint32_t address, uint32_t romSize)
+{
+    float fraction = float(address) / float(romSize);
+    return fraction >= 1.0f ? 0.99f : fraction;
+}
+
+// The file's length, capped at what the ROM size can hold; -1 when the file
+// cannot be measured.
+static long long fileLength(FILE* rom)
+{
+    if (fseek(rom, 0, SEEK_END) != 0)
+        return -1;
+    long length = ftell(rom);
+    if (length < 0 || fseek(rom, 0, SEEK_SET) != 0)
+        return -1;
+    return length > long(UINT32_MAX) ? UINT32_MAX : length;
+}
+
+// The ROM size the job works with: never more than the flash holds.
+static uint32_t fitToFlash(uint32_t romSize, uint32_t flashSize)
+{
+    if (romSize > flashSize) {
+        printWindow("Warning! ROM size of %d bytes is", int(romSize));
+        printWindow("larger than the flash size of %d bytes.", int(flashSize));
+        return flashSize;
+    }
+    if (romSize < flashSize) {
+        printWindow("ROM size of %d bytes is", int(romSize));
+        printWindow("smaller than the flash size of %d bytes.", int(flashSize));
+    }
+    return romSize;
+}
+
+// Starts erasing the chips the ROM will occupy, less the skipped one, and
+// lists them in the order they are then watched. Returns how many.
+static int startErase(uint32_t romSize, int skip, uint8_t chips[2])
+{
+    if (romSize <= CHIP_WINDOW) {
+        if (skip == 0)
+            return 0;
+        erase_cart(ERASE_CHIP0);
+        chips[0] = 0;
+        return 1;
+    }
+    if (skip == 0 || skip == 1) {
+        chips[0] = uint8_t(1 - skip);
+        erase_cart(chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
+        return 1;
+    }
+    erase_cart(ERASE_BOTH);
+    chips[0] = 0;
+    chips[1] = 1;
+    return 2;
+}
+
+// Reads chip address 0 until bit 7 says the erase is over. An erasing chip
+// toggles a status bit on every read, so the same byte twice running means
+// it is not erasing. The bar shrinks by a thousandth per read and starts over
+// when empty. Cancel is not consulted: a half-erased chip is worse than a
+// finished one.
+static bool waitForErase(uint8_t chip, double started)
+{
+    uint8_t before = 0;
+    uint8_t now = read_byte(0, chip);
+    float progress = 0.999f;
+    for (;;) {
+        if (now == before || linkSeconds() - started > ERASE_TIME_LIMIT_S) {
+            printWindow("Not able to erase chip %d!", chip);
+            return false;
+        }
+        showProgress(progress);
+        if (now & FLASH_STATUS_DONE)
+            return true;
+        before = now;
+        now = read_byte(0, chip);
+        progress -= 0.001f;
+        if (progress <= 0.0f)
+            progress = 1.0f;
+    }
+}
+
+static bool eraseForRom(uint32_t romSize, int skip)
+{
+    openProgress("Erasing Cartridge");
+    uint8_t chips[2];
+    int count = startErase(romSize, skip, chips);
+    // Both chips erase at once, so one clock serves both.
+    double started = linkSeconds();
+    bool erased = true;
+    for (int i = 0; i < count && erased; i++)
+        erased = waitForErase(chips[i], started);
+    closeProgressWindow();
+    return erased;
+}
+
+// Streams the file with the method the settings pick. False when none could
+// run (the reason is logged); otherwise *written is what got through.
+static bool writeRom(FILE* rom, uint32_t romSize, int skip, bool turbo, uint32_t* written)
+{
+    if (turbo && write_N == 1) {
+        printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
+        *written = writeBytesTurbo(rom, romSize, skip);
+        return true;
+    }
+    if (write_N > 0 && write_N % 64 == 0 && write_N / 64 <= MAX_PACKETS) {
+        uint8_t* chunk = static_cast<uint8_t*>(malloc(size_t(write_N)));
+        if (!chunk) {
+            printWindow("Failed to allocated memory!");
+            return false;
+        }
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo);
+        free(chunk);
+        return true;
+    }
+    if (write_N >= 2 && write_N <= 32) {
+        uint8_t chunk[32];
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo);
+        return true;
+    }
+    if (write_N == 1) {
+        *written = writeBytesWithReadBack(rom, romSize, skip);
+        return true;
+    }
+    printWindow("ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
+    return false;
+}
+
+static void reportEnd(uint32_t written, uint32_t romSize, time_t started)
+{
+    if (written < romSize || !progressShown()) {
+        printWindow("%s", ABORTED);
+        return;
+    }
+    printWindow("Wrote %d bytes in %d seconds", int(written), int(time(nullptr) - started));
+    printWindow("Flashing done.");
+}
+
+static void flashFile(FILE* rom, uint32_t romSize, const char* name)
+{
+    uint8_t cartMbit = 0;
+    checkCart(&cartMbit, nullptr, nullptr, nullptr, false, true);
+    uint32_t flashSize = cartMbit * MEGABIT;
+    time_t started = time(nullptr);
+    romSize = fitToFlash(romSize, flashSize);
+    if (flashSize == 0) {
+        // Nothing answered: there is nothing to erase or write.
+        printWindow("%s", ABORTED);
+        return;
+    }
+    int skip = skipChip == 0 || skipChip == 1 ? skipChip : -1;
+    bool turbo = decideTurbo(G_factoryProt[0]);
+
+    if (!eraseForRom(romSize, skip))
+        return;
+
+    openProgress("Writing Cartridge");
+    printWindow("Flashing '%s'", name);
+    uint32_t written = 0;
+    if (writeRom(rom, romSize, skip, turbo, &written))
+        reportEnd(written, romSize, started);
+    closeProgressWindow();
+}
 
 void cb_loadROMs_button(Fl_Widget* w, void* data)
 {
+    std::string path;
+    if (!chooseFile("Load a ROM", "*.{ngp,rom,bin}", CHOOSE_EXISTING, nullptr, &path)) {
+        printWindow("No file selected.");
+        return;
+    }
+    FILE* rom = fopen(path.c_str(), "rb");
+    long long length = rom ? fileLength(rom) : -1;
+    if (length < 0)
+        printWindow("Failed to open '%s'", path.c_str());
+    else
+        flashFile(rom, uint32_t(length), displayName(path.c_str()));
+    if (rom)
+        fclose(rom);
 }
