@@ -119,7 +119,7 @@ TEST_F(UsbJobs, BackupAndVerifyReadTheCartridgeWhole)
     expectBackupAndVerifyGive(cart, game);
 }
 
-TEST_F(UsbJobs, DISABLED_FlashBackupAndVerifyGiveBackTheSameBytes)
+TEST_F(UsbJobs, FlashBackupAndVerifyGiveBackTheSameBytes)
 {
     Bytes rom = pattern(GAME_SIZE);
     std::string game = scratchPath("game.ngp");
