@@ -130,7 +130,13 @@ TEST_F(RomRoundTripFlash, BackupPutIntoAFlashCartridgeVerifiesClean)
     ASSERT_EQ(logLines().back(), "Backup done. Wrote 4194304 bytes.");
 
     ASSERT_TRUE(sim::insertCart("cindercart"));
-    sim::loadImage(readFile(path));
+    sim::setEraseTimes(0.01, 0.02);
+    clearLog();
+    answerFileChoice(path);
+    cb_loadROMs_button(nullptr, nullptr);
+    ASSERT_EQ(logLines().back(), "Flashing done.");
+    EXPECT_EQ(sim::cartImage(), readFile(path));
+
     std::vector<std::string> log = verifyLog(path);
     EXPECT_EQ(log, (std::vector<std::string>{"Verifying 'cart.ngp'", timingLine(0x400000)}));
 }
