@@ -49,6 +49,11 @@ test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j$(JOBS) --timeout 300
 
+# Time and memory of the write, backup and verify methods (no sanitizers).
+bench: build
+	cmake --build $(BUILD) --target flash_bench backup_verify_bench -j$(JOBS)
+	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench'
+
 # Longer fuzzing of the NGF reader than the suite's 20 seconds.
 FUZZ_SECONDS ?= 300
 fuzz: deps
