@@ -243,6 +243,19 @@ TEST_F(Link, AVanishedDeviceIsWordedAsNoDeviceAndRemembered)
     EXPECT_EQ(logLines(), Lines({"", "Error: LIBUSB_ERROR_NO_DEVICE",
                                  "No such device (it may have been disconnected)."}));
     EXPECT_TRUE(linkGone());
+
+    // Once is enough: every later primitive fails at once, without a word.
+    clearLog();
+    unsigned failures = g_linkFailures;
+    auto m = sim::mark();
+    std::vector<uint8_t> buf(64);
+    write_byte(0x5555, 0xAA, 0);
+    EXPECT_FALSE(read_64xN_bytes(buf.data(), 0, 0, 1));
+    EXPECT_EQ(read_64_bytes(0, 0), nullptr);
+    flash_write_64xN_bytes(0, buf.data(), 0, 1, 0);
+    EXPECT_TRUE(logLines().empty());
+    EXPECT_EQ(g_linkFailures, failures + 4);
+    EXPECT_TRUE(sim::transfersSince(m).empty());
 }
 
 TEST_F(Link, EveryLoggedFailureIsCounted)

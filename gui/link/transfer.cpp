@@ -53,6 +53,17 @@ static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
     return libusb_bulk_transfer(devh, endpoint, data, MSG_LEN, transferred, LINK_TIMEOUT_MS);
 }
 
+// Once libusb has said the linker is gone, nothing brings it back before a
+// restart: a transfer fails at once, counted but not worded again, so one
+// pulled cable is one error in the log and not one per remaining byte.
+static bool goneAlready()
+{
+    if (!g_gone)
+        return false;
+    g_linkFailures++;
+    return true;
+}
+
 // A late reply left in the pipe would be taken as the answer to the next
 // request, a silently wrong byte. Throw away whatever is still owed first.
 static void drainOwedReplies()
@@ -80,6 +91,8 @@ static void inFailed(int code)
 // -1 after a libusb failure (already worded).
 static int exchange()
 {
+    if (goneAlready())
+        return -1;
     drainOwedReplies();
     int n;
     int r = bulk(EP_OUT, G_buf, &n);
@@ -177,6 +190,8 @@ void build_tetherbox_led(uint8_t value)
 
 bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count)
 {
+    if (goneAlready())
+        return false;
     drainOwedReplies();
     build_read64xN_command(G_buf, address, chip, count);
     int n;
@@ -202,6 +217,8 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
 
 uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 {
+    if (goneAlready())
+        return nullptr;
     drainOwedReplies();
     build_read64_command(G_buf, address, chip);
     int n;
@@ -226,6 +243,8 @@ uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
                             uint8_t turbo)
 {
+    if (goneAlready())
+        return;
     drainOwedReplies();
     build_flash_write64xN_command(G_buf, address, chip, count, turbo);
     int n;

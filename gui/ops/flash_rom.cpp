@@ -1,7 +1,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "cart/detect.h"
@@ -172,13 +171,13 @@ static bool writeRom(FILE* rom, uint32_t romSize, int skip, bool turbo, uint32_t
     return false;
 }
 
-static void reportEnd(uint32_t written, uint32_t romSize, time_t started)
+static void reportEnd(uint32_t written, uint32_t romSize, double started)
 {
     if (written < romSize || !progressShown()) {
         printWindow("%s", ABORTED);
         return;
     }
-    printWindow("Wrote %d bytes in %d seconds", int(written), int(time(nullptr) - started));
+    printWindow("Wrote %d bytes in %d seconds", int(written), int(linkSeconds() - started));
     printWindow("Flashing done.");
 }
 
@@ -187,7 +186,7 @@ static void flashFile(FILE* rom, uint32_t romSize, const char* name)
     uint8_t cartMbit = 0;
     checkCart(&cartMbit, nullptr, nullptr, nullptr, false, true);
     uint32_t flashSize = cartMbit * MEGABIT;
-    time_t started = time(nullptr);
+    double started = linkSeconds();
     romSize = fitToFlash(romSize, flashSize);
     if (flashSize == 0) {
         // Nothing answered: there is nothing to erase or write.

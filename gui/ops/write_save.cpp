@@ -2,7 +2,6 @@
 // the cartridge record by record, each over its freshly erased block.
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "cart/detect.h"
@@ -105,6 +104,8 @@ static RecordOutcome waitForErase(uint32_t addr, uint8_t chip)
     double start = linkSeconds();
     double lastEvents = start;
     while (read_byte(addr, chip) != 0xFF) {
+        if (linkGone())
+            return RECORD_STOPPED;  // the transfer layer has said why
         double now = linkSeconds();
         if (now - start > ERASE_GIVE_UP_S) {
             printWindow("restoreSaveGameToCart: chip %d address 0x%06X did not read 0xFF within "
@@ -210,8 +211,9 @@ void cb_writeSaveGame_button(Fl_Widget* w, void* data)
     printWindow("%s", JOB_TITLE);
     makeProgressWindow(JOB_TITLE);
     updateProgressWindow(0);
-    time_t start = time(nullptr);
+    double start = linkSeconds();
     uint32_t total = 0;
+    unsigned failures = g_linkFailures;
 
     RecordOutcome r = RECORD_DONE;
     if (h.numBlocks > 0 && cancelled())
@@ -219,8 +221,15 @@ void cb_writeSaveGame_button(Fl_Widget* w, void* data)
     if (r == RECORD_DONE)
         r = programRecords(h, body, turbo, &total);
     if (r == RECORD_DONE && !cancelled()) {
-        printWindow("Writing a save-game done.");
-        printWindow("Wrote 0x%X bytes in %d seconds.", total, int(time(nullptr) - start));
+        if (g_linkFailures != failures) {
+            // The writers report their failures only in the log: a save with
+            // a failed unit in it is not a restored save.
+            printWindow("restoreSaveGameToCart: the linker reported errors, the save-game is "
+                        "not written whole.");
+        } else {
+            printWindow("Writing a save-game done.");
+            printWindow("Wrote 0x%X bytes in %d seconds.", total, int(linkSeconds() - start));
+        }
     }
     free(body);
     closeProgressWindow();
