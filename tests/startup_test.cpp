@@ -211,3 +211,25 @@ TEST_F(StartUp, ClosingAWindowOnlyHidesItUnlessItIsTheMainWindow)
     EXPECT_EQ(sim::ledSetting(), 2);
     EXPECT_FALSE(sim::transfersSince(m).empty());
 }
+
+TEST_F(StartUp, EnterStartsFlashingAndEscapeClosesWithTheFullShutDown)
+{
+    ASSERT_TRUE(startUp());
+    answerNoFile();
+    Fl::e_state = 0;
+    Fl::e_keysym = FL_Enter;
+    Fl::e_text = (char*)"\r";
+    Fl::e_length = 1;
+    Fl::handle(FL_KEYBOARD, window);
+    EXPECT_EQ(lastFileRequest().title, "Load a ROM");
+    EXPECT_EQ(logLines().back(), "No file selected.");
+
+    Fl::e_keysym = FL_Escape;
+    Fl::e_text = (char*)"\033";
+    Fl::handle(FL_KEYBOARD, window);
+    EXPECT_FALSE(window->shown());
+    EXPECT_EQ(sim::ledSetting(), 2);
+    EXPECT_EQ(devh, nullptr);
+    Fl::e_text = nullptr;
+    Fl::e_length = 0;
+}
