@@ -14,20 +14,6 @@ protected:
     void SetUp() override { sim::reset(); }
 };
 
-TEST_F(Clock, AReceiveWithNothingPendingTimesOutAtOnceAfterTwoModelledSeconds)
-{
-    sim::advanceClock(5);
-    sim::reset();
-    EXPECT_EQ(sim::clockSeconds(), 0.0) << "a reset starts the clock again";
-    Link link;
-    const double before = sim::clockSeconds();
-    int n = -1;
-    EXPECT_EQ(link.receive(link.buf, &n), LIBUSB_ERROR_TIMEOUT);
-    EXPECT_EQ(n, 0);
-    EXPECT_DOUBLE_EQ(sim::clockSeconds() - before, 2.0);
-    EXPECT_EQ(sim::counters().timeouts, 1u);
-}
-
 TEST_F(Clock, StreamedReadsRunNearTheBulkLimitAndEachByteTakesItsProgramTime)
 {
     sim::insertCart("cindercart");

@@ -50,43 +50,59 @@ TEST_F(Faults, OpeningFaultsComeBackAsGivenUntilCleared)
     EXPECT_EQ(minor, 7);
 }
 
-TEST_F(Faults, ATimedOutSendNeverReachesTheFirmwareAndATimedOutReplyArrivesLate)
+// One exchange (a read) under each transfer fault, then a getversion exchange
+// to show what the fault left behind.
+TEST_F(Faults, ATransferFaultHitsTheNthTransferOnly)
 {
-    Link link;
-    sim::timeoutOnTransfer(1);
-    EXPECT_EQ(link.writeByte(0x5555, 0xAA, 0), 0xFF);
-    EXPECT_EQ(sim::counters().busCycles, 0u);
-    EXPECT_EQ(sim::counters().timeouts, 1u);
-    EXPECT_EQ(sim::pendingPackets(), 0u);
-    EXPECT_EQ(sim::counters().commands, 0u);
-
-    sim::timeoutOnTransfer(2);
-    build_read_command(link.buf, 0x24, 0);
-    ASSERT_EQ(link.send(link.buf), 0);
-    const double before = sim::clockSeconds();
-    int n = -1;
-    EXPECT_EQ(link.receive(link.buf, &n), LIBUSB_ERROR_TIMEOUT);
-    EXPECT_EQ(n, 0);
-    EXPECT_NEAR(sim::clockSeconds() - before, 2.0, 1e-9);
-    // No resynchronisation: the stale reply is what the next receive gets.
-    build_getversion_command(link.buf);
-    ASSERT_EQ(link.send(link.buf), 0);
-    ASSERT_EQ(link.receive(link.buf, &n), 0);
-    EXPECT_EQ(link.buf[0], REPLY_READ);
+    constexpr int TIMEOUT = LIBUSB_ERROR_TIMEOUT, GONE = LIBUSB_ERROR_NO_DEVICE, FAILED = 0xFF;
+    const struct {
+        const char* what;
+        void (*inject)();
+        int sent, received, moved, code;  // code: byte 0 of what came, if anything did
+        uint64_t busCycles;               // whether the read reached the chip
+        int next;                         // reply code of the next exchange
+    } rows[] = {
+        {"none", [] {}, 0, 0, 64, REPLY_READ, 1, REPLY_GETVERSION},
+        {"timeout@1", [] { sim::timeoutOnTransfer(1); }, TIMEOUT, TIMEOUT, 0, 0, 0, REPLY_GETVERSION},
+        {"timeout@2: the reply arrives late", [] { sim::timeoutOnTransfer(2); }, 0, TIMEOUT, 0, 0, 1, REPLY_READ},
+        {"short@2:10", [] { sim::shortPacketOnTransfer(2, 10); }, 0, 0, 10, REPLY_READ, 1, REPLY_GETVERSION},
+        {"badcode@2", [] { sim::wrongCodeOnTransfer(2, REPLY_FAIL); }, 0, 0, 64, REPLY_FAIL, 1, REPLY_GETVERSION},
+        {"badcode@1 hits the reply", [] { sim::wrongCodeOnTransfer(1); }, 0, 0, 64, 0xEE, 1, REPLY_GETVERSION},
+        {"unplug@1", [] { sim::unplugAfterTransfers(1); }, 0, GONE, 0, 0, 1, FAILED},
+        {"unplug@0", [] { sim::unplugAfterTransfers(0); }, GONE, GONE, 0, 0, 0, FAILED},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim::reset();
+        ASSERT_EQ(sim::clockSeconds(), 0.0) << "a reset starts the clock again";
+        Link link;
+        row.inject();
+        const double start = sim::clockSeconds();
+        build_read_command(link.buf, 0x24, 0);
+        EXPECT_EQ(link.send(link.buf), row.sent);
+        memset(link.buf, 0, MSG_LEN);
+        int n = -1;
+        EXPECT_EQ(link.receive(link.buf, &n), row.received);
+        EXPECT_EQ(n, row.moved);
+        EXPECT_EQ(link.buf[0], row.code);
+        EXPECT_EQ(sim::counters().busCycles, row.busCycles);
+        const int timeouts = (row.sent == TIMEOUT) + (row.received == TIMEOUT);
+        EXPECT_EQ(sim::counters().timeouts, uint64_t(timeouts));
+        EXPECT_NEAR(sim::clockSeconds() - start, 2.0 * timeouts, 0.01) << "each time-out takes its 2 s at once";
+        build_getversion_command(link.buf);
+        EXPECT_EQ(link.exchange(), row.next);
+        if (row.next == FAILED) {  // unplugged: the rest of libusb finds no device either
+            EXPECT_EQ(libusb_claim_interface(link.devh, 0), GONE);
+            EXPECT_EQ(libusb_open_device_with_vid_pid(link.ctx, VID, PID), nullptr);
+            EXPECT_EQ(sim::counters().transfers, row.sent == 0 ? 1u : 0u) << "nothing counted once gone";
+        }
+    }
 }
 
-TEST_F(Faults, AShortPacketIsCutAndAShortDataPacketIsNotProgrammed)
+TEST_F(Faults, AShortDataPacketOfAFlashWrite64xNIsNotProgrammed)
 {
-    Link link;
-    sim::shortPacketOnTransfer(2, 10);
-    build_getversion_command(link.buf);
-    ASSERT_EQ(link.send(link.buf), 0);
-    int n = -1;
-    EXPECT_EQ(link.receive(link.buf, &n), 0);
-    EXPECT_EQ(n, 10);
-    EXPECT_EQ(sim::pendingPackets(), 0u);
-
     sim::chip(0).fill(0, 0x1000, 0xFF);
+    Link link;
     sim::shortPacketOnTransfer(3, 16);  // command, packet 0, packet 1 (cut)
     auto data = pattern(64 * 3, 2);
     uint8_t result = 0, processed = 0;
@@ -94,36 +110,6 @@ TEST_F(Faults, AShortPacketIsCutAndAShortDataPacketIsNotProgrammed)
     EXPECT_EQ(result, REPLY_FLASH_WRITE64XN);
     EXPECT_EQ(processed, 1);
     EXPECT_EQ(sim::chip(0).peek(64), 0xFF);
-}
-
-TEST_F(Faults, AWrongReplyCodeOnceAimedAtAReceiveOrTheReplyAfterASend)
-{
-    Link link;
-    sim::wrongCodeOnTransfer(2, REPLY_FAIL);
-    EXPECT_EQ(link.writeByte(0x100, 0x00, 0), REPLY_FAIL);
-    EXPECT_EQ(link.writeByte(0x100, 0x00, 0), REPLY_SUCCESS) << "one transfer only";
-    sim::wrongCodeOnTransfer(1);
-    uint8_t major = 0, minor = 0;
-    EXPECT_EQ(link.version(&major, &minor), 0xEE);
-    EXPECT_EQ(major, 0);
-    EXPECT_EQ(minor, 0);
-}
-
-TEST_F(Faults, TheDeviceDisappearsAfterNTransfers)
-{
-    Link link;
-    sim::unplugAfterTransfers(3);
-    EXPECT_EQ(link.writeByte(0, 0, 0), REPLY_SUCCESS);
-    build_getversion_command(link.buf);
-    EXPECT_EQ(link.send(link.buf), 0);
-    int n = -1;
-    EXPECT_EQ(link.receive(link.buf, &n), LIBUSB_ERROR_NO_DEVICE);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(link.send(link.buf), LIBUSB_ERROR_NO_DEVICE);
-    EXPECT_EQ(link.send(link.buf), LIBUSB_ERROR_NO_DEVICE);
-    EXPECT_EQ(libusb_claim_interface(link.devh, 0), LIBUSB_ERROR_NO_DEVICE);
-    EXPECT_EQ(libusb_open_device_with_vid_pid(link.ctx, VID, PID), nullptr);
-    EXPECT_EQ(sim::counters().transfers, 3u);
 }
 
 TEST_F(Faults, AChipThatDoesNotEraseKeepsReadingItsData)

@@ -9,122 +9,115 @@ using namespace sim;
 
 namespace {
 
+using Cycles = std::vector<std::pair<uint32_t, uint8_t>>;
+
+Cycles operator+(Cycles a, const Cycles& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The two unlock cycles, then `cmd` at `at`.
+Cycles command(uint8_t cmd, uint32_t at = FLASH_UNLOCK_ADDR1)
+{
+    return {{FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1}, {FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2}, {at, cmd}};
+}
+
 class Chip : public ::testing::Test {
 protected:
     void SetUp() override { resetCosts(); }
 
-    void w(uint32_t a, uint8_t v) { c.write(a, v, t); }
+    void run(const Cycles& cycles)
+    {
+        for (const auto& [a, v] : cycles)
+            c.write(a, v, t);
+    }
     uint8_t r(uint32_t a) { return c.read(a, t); }
-    // The two unlock cycles, then `cmd` at `at`.
-    void command(uint8_t cmd, uint32_t at = FLASH_UNLOCK_ADDR1)
-    {
-        w(FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1);
-        w(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2);
-        w(at, cmd);
-    }
-    void program(uint32_t a, uint8_t v)
-    {
-        command(FLASH_CMD_PROGRAM);
-        w(a, v);
-        t += costs().byteProgram;
-    }
 
     FlashChip c{0x98, 0x2F, 0x81};
     double t = 0;
 };
 
-TEST_F(Chip, IdentifyShowsTheIdsAndEachBlocksProtectionUntilReset)
+TEST_F(Chip, CommandSequencesFromReadingMode)
+{
+    const auto P = FLASH_CMD_PROGRAM;
+    const struct {
+        const char* what;
+        Cycles cycles;
+        std::vector<std::pair<uint32_t, uint8_t>> reads;  // a second later
+        FlashChip::Mode mode;
+    } rows[] = {
+        {"nothing", {}, {{0, 0x42}, {0x100, 0xFF}}, FlashChip::Mode::Read},
+        {"identify", command(0x90), {{0, 0x98}, {1, 0x2F}, {3, 0x81}, {0, 0x98}}, FlashChip::Mode::Identify},
+        {"identify, reset", command(0x90) + command(0xF0), {{0, 0x42}}, FlashChip::Mode::Read},
+        {"identify, a lone F0", command(0x90) + Cycles{{0x1234, 0xF0}}, {{0, 0x42}}, FlashChip::Mode::Read},
+        {"wrong unlock address", {{0x5555, 0xAA}, {0x2AAB, 0x55}, {0x5555, 0x90}}, {{0, 0x42}}, FlashChip::Mode::Read},
+        {"wrong unlock data", {{0x5555, 0xAA}, {0x2AAA, 0x54}, {0x5555, 0x90}}, {{0, 0x42}}, FlashChip::Mode::Read},
+        {"a fresh AA restarts", Cycles{{0x5555, 0xAA}} + command(0x90), {{0, 0x98}}, FlashChip::Mode::Identify},
+        {"a stray write", {{0x100, 0x00}}, {{0x100, 0xFF}}, FlashChip::Mode::Read},
+        {"program", command(P) + Cycles{{0x100, 0xA5}}, {{0x100, 0xA5}}, FlashChip::Mode::Read},
+        {"program only clears bits", command(P) + Cycles{{0, 0x81}}, {{0, 0x00}}, FlashChip::Mode::Read},
+        {"F0 is data", command(P) + Cycles{{0x10, 0xF0}}, {{0x10, 0xF0}}, FlashChip::Mode::Read},
+        {"AA is data", command(P) + Cycles{{0x11, 0xAA}}, {{0x11, 0xAA}}, FlashChip::Mode::Read},
+        {"a program during an erase", command(0x80) + command(0x30, 0x10000) + command(P) + Cycles{{0x20010, 0}},
+         {{0x20010, 0xFF}}, FlashChip::Mode::Read},
+        {"unlock bypass", command(0x20) + Cycles{{0, P}, {0x400, 0x10}, {0, P}, {0x401, 0x11}},
+         {{0, 0x42}, {0x400, 0x10}, {0x401, 0x11}}, FlashChip::Mode::UnlockBypass},
+        {"bypass keeps other commands out", command(0x20) + command(0x90) + Cycles{{0x5555, 0xF0}, {0x1234, 0xF0}},
+         {{0, 0x42}}, FlashChip::Mode::UnlockBypass},
+        {"bypass stays after 90 then 01", command(0x20) + Cycles{{0, 0x90}, {0, 0x01}}, {{0, 0x42}},
+         FlashChip::Mode::UnlockBypass},
+        {"out of bypass, two cycles do not program",
+         command(0x20) + Cycles{{0, 0x90}, {0, 0x00}, {0, P}, {0x500, 0x00}}, {{0x500, 0xFF}}, FlashChip::Mode::Read},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        c = FlashChip(0x98, 0x2F, 0x81);
+        c.poke(0, 0x42);
+        c.poke(1, 0x43);
+        t = 0;
+        for (const auto& [a, v] : row.cycles) {
+            c.write(a, v, t);
+            t += 10e-6;  // each program ends before the next cycle
+        }
+        t += 1;
+        for (const auto& [a, v] : row.reads)
+            EXPECT_EQ(r(a), v) << std::hex << a;
+        EXPECT_EQ(c.mode(), row.mode);
+    }
+}
+
+TEST_F(Chip, IdentifyGivesEachBlocksProtectionAtItsStartPlusTwo)
 {
     for (uint8_t device : {0xAB, 0x2C, 0x2F}) {
         SCOPED_TRACE(int(device));
         c = FlashChip(0x98, device, 0x81);
         for (int b = 0; b < c.blocks(); b += 2)
             c.setBlockProtected(b, true);
-        c.poke(0, 0x42);
-        c.poke(1, 0x43);
-        EXPECT_EQ(r(0), 0x42);
-        EXPECT_EQ(c.mode(), FlashChip::Mode::Read);
-        command(FLASH_CMD_IDENTIFY);
+        run(command(FLASH_CMD_IDENTIFY));
+        EXPECT_EQ(r(1), device);
         for (int b = 0; b < c.blocks(); ++b)
             EXPECT_EQ(r(blockStart(c.size(), b) + 2), b % 2 == 0 ? 1 : 0) << "block " << b;
-        EXPECT_EQ(r(0), 0x98);
-        EXPECT_EQ(r(1), device);
-        EXPECT_EQ(r(3), 0x81);
-        EXPECT_EQ(r(0), 0x98) << "reads do not leave identify mode";
-
-        command(FLASH_CMD_RESET);
-        EXPECT_EQ(r(0), 0x42);
-        command(FLASH_CMD_IDENTIFY);
-        ASSERT_EQ(r(0), 0x98);
-        w(0x1234, FLASH_CMD_RESET);  // a lone 0xF0 resets as well
-        EXPECT_EQ(r(0), 0x42);
-        // The program's probe (reset, then identify) from reading and from identify mode.
-        for (int round = 0; round < 2; ++round) {
-            command(FLASH_CMD_RESET);
-            command(FLASH_CMD_IDENTIFY);
-            EXPECT_EQ(r(0), 0x98);
-            EXPECT_EQ(r(1), device);
-            EXPECT_EQ(r(3), 0x81);
-        }
     }
 }
 
-TEST_F(Chip, AWrongOrStrayCycleOrAWriteDuringAnEraseChangesNothing)
+TEST_F(Chip, ProgrammingShowsDataPollingAndLeavesAProtectedBlock)
 {
-    c.poke(0, 0x42);
-    c.poke(0x100, 0xFF);
-    w(0x100, 0x00);  // a stray write in reading mode
-    EXPECT_EQ(r(0x100), 0xFF);
-    EXPECT_EQ(c.bytesProgrammed(), 0u);
-    const uint32_t addr[] = {0x2AAB, 0x2AAA};
-    const uint8_t data[] = {0x55, 0x54};
-    for (int k = 0; k < 2; ++k) {
-        w(0x5555, 0xAA);
-        w(addr[k], data[k]);
-        w(0x5555, 0x90);
-        EXPECT_EQ(r(0), 0x42) << k;
-    }
-    // A fresh 0xAA restarts the sequence straight after an abandoned one.
-    w(0x5555, 0xAA);
-    command(FLASH_CMD_IDENTIFY);
-    EXPECT_EQ(r(0), 0x98);
-
-    command(FLASH_CMD_RESET);
-    command(FLASH_CMD_ERASE_SETUP);
-    command(FLASH_CMD_BLOCK_ERASE, 0x10000);
-    command(FLASH_CMD_PROGRAM);  // a running erase ignores the bus
-    w(0x10010, 0x00);
-    t = costs().blockErase;
-    EXPECT_EQ(r(0x10010), 0xFF);
-    EXPECT_EQ(c.bytesProgrammed(), 0u);
-}
-
-TEST_F(Chip, ProgrammingPollsThenOnlyClearsBitsOutsideProtectedBlocks)
-{
-    command(FLASH_CMD_PROGRAM);
-    w(0x100, 0xA5);
+    run(command(FLASH_CMD_PROGRAM) + Cycles{{0x100, 0xA5}});
     uint8_t a = r(0x100), b = r(0x100);
     EXPECT_EQ(a & 0x80, 0x00) << "DQ7 is the complement of the data";
     EXPECT_NE(a & 0x40, b & 0x40) << "DQ6 toggles";
     t += costs().byteProgram;
     EXPECT_EQ(r(0x100), 0xA5);
     EXPECT_EQ(r(0x100), 0xA5);
-    program(0x100, 0x5A);  // would need bits to rise
-    EXPECT_EQ(r(0x100), 0x00);
-    program(0x100, 0xFF);
-    EXPECT_EQ(r(0x100), 0x00);
-    EXPECT_EQ(c.bytesProgrammed(), 3u);
-    // Command bytes in the data cycle are data.
-    program(0x10, FLASH_CMD_RESET);
-    EXPECT_EQ(r(0x10), 0xF0);
-    program(0x11, FLASH_UNLOCK_DATA1);
-    EXPECT_EQ(r(0x11), 0xAA);
+    EXPECT_EQ(c.bytesProgrammed(), 1u);
 
     c.setBlockProtected(2, true);
-    program(0x20000, 0x00);
+    run(command(FLASH_CMD_PROGRAM) + Cycles{{0x20000, 0x00}});
     EXPECT_EQ(r(0x20000), 0xFF);
     EXPECT_EQ(c.mode(), FlashChip::Mode::Read);
-    program(0x1FFFF, 0x00);
+    run(command(FLASH_CMD_PROGRAM) + Cycles{{0x1FFFF, 0x00}});
+    t += costs().byteProgram;
     EXPECT_EQ(r(0x1FFFF), 0x00) << "the neighbour is still programmable";
 }
 
@@ -160,11 +153,8 @@ TEST_F(Chip, ErasesToggleTheStatusUntilTheirTimeThenReadFFOutsideProtectedBlocks
         c.fill(0, c.size(), 0x00);
         row.protect(c);
         t = 0;
-        command(FLASH_CMD_ERASE_SETUP);
-        if (row.blockAddress)
-            command(FLASH_CMD_BLOCK_ERASE, row.blockAddress);
-        else
-            command(FLASH_CMD_CHIP_ERASE);
+        run(command(FLASH_CMD_ERASE_SETUP) + (row.blockAddress ? command(FLASH_CMD_BLOCK_ERASE, row.blockAddress)
+                                                                : command(FLASH_CMD_CHIP_ERASE)));
         for (double when : row.busy) {
             t = when;
             uint8_t a = r(0x1234), b = r(0x1234);
@@ -182,39 +172,6 @@ TEST_F(Chip, ErasesToggleTheStatusUntilTheirTimeThenReadFFOutsideProtectedBlocks
     }
 }
 
-TEST_F(Chip, UnlockBypassProgramsWithTwoCyclesUntilNinetyThenZero)
-{
-    c.poke(0, 0x42);
-    command(FLASH_CMD_UNLOCK_BYPASS);
-    EXPECT_EQ(c.mode(), FlashChip::Mode::UnlockBypass);
-    EXPECT_EQ(r(0), 0x42);
-    for (uint32_t a = 0; a < 4; ++a) {
-        w(0, FLASH_CMD_PROGRAM);
-        w(0x400 + a, static_cast<uint8_t>(0x10 + a));
-        t += costs().byteProgram;
-    }
-    for (uint32_t a = 0; a < 4; ++a)
-        EXPECT_EQ(r(0x400 + a), 0x10 + a);
-
-    // Other commands do not leave it: an unlocked 0x90 only arms the exit.
-    command(FLASH_CMD_IDENTIFY);
-    w(0x5555, FLASH_CMD_RESET);
-    EXPECT_EQ(c.mode(), FlashChip::Mode::UnlockBypass);
-    w(0x1234, FLASH_CMD_RESET);
-    EXPECT_EQ(c.mode(), FlashChip::Mode::UnlockBypass);
-    w(0, FLASH_CMD_IDENTIFY);
-    w(0, 0x01);
-    EXPECT_EQ(c.mode(), FlashChip::Mode::UnlockBypass);
-
-    w(0, FLASH_CMD_IDENTIFY);
-    w(0, FLASH_CMD_BYPASS_RESET);
-    EXPECT_EQ(c.mode(), FlashChip::Mode::Read);
-    w(0, FLASH_CMD_PROGRAM);
-    w(0x500, 0x00);
-    t += costs().byteProgram;
-    EXPECT_EQ(r(0x500), 0xFF) << "out of bypass, two cycles no longer program";
-}
-
 TEST_F(Chip, AddressesBeyondTheChipWrap)
 {
     c = FlashChip(0x98, 0xAB, 0x80);
@@ -222,10 +179,7 @@ TEST_F(Chip, AddressesBeyondTheChipWrap)
     EXPECT_EQ(r(0x80005), 0x77);
     EXPECT_EQ(r(0x180005), 0x77);
     // Command cycles wrap as well: the chip sees only its own address lines.
-    w(0x85555, 0xAA);
-    w(0x82AAA, 0x55);
-    w(0x85555, 0xA0);
-    w(0x80006, 0x12);
+    run({{0x85555, 0xAA}, {0x82AAA, 0x55}, {0x85555, 0xA0}, {0x80006, 0x12}});
     t = 1;
     EXPECT_EQ(r(6), 0x12);
     EXPECT_EQ(c.peek(0x80006), 0x12);
