@@ -17,6 +17,7 @@ protected:
 TEST_F(Clock, StreamedReadsRunNearTheBulkLimitAndEachByteTakesItsProgramTime)
 {
     sim::insertCart("cindercart");
+    sim::setPacing(true);  // sleeps as well, but the program still reads the modelled clock
     Link link;
     std::vector<uint8_t> data(128 * 64);
     double t0 = sim::clockSeconds();
@@ -25,6 +26,8 @@ TEST_F(Clock, StreamedReadsRunNearTheBulkLimitAndEachByteTakesItsProgramTime)
     const double limit = 128 / 19.0 * 1e-3;  // 19 packets per 1 ms frame
     EXPECT_GE(took, limit);
     EXPECT_LE(took, limit * 1.10);
+    EXPECT_EQ(linkSeconds(), sim::clockSeconds());
+    sim::setPacing(false);
 
     const sim::Costs& k = sim::costs();
     sim::chip(1).fill(0, 0x100, 0xFF);
@@ -63,16 +66,6 @@ TEST_F(Clock, AnEraseEndsWhenTheClockPassesItsModelledTime)
         sim::advanceClock(margin);
         EXPECT_EQ(link.readByte(at, row.chip), 0xFF);
     }
-}
-
-TEST_F(Clock, PacingKeepsTheModelledClockAsTheProgramsClock)
-{
-    sim::setPacing(true);
-    Link link;
-    link.writeByte(0, 0, 0);
-    EXPECT_EQ(linkSeconds(), sim::clockSeconds());
-    EXPECT_LT(sim::clockSeconds(), 0.001);
-    sim::setPacing(false);
 }
 
 }  // namespace

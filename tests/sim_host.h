@@ -114,11 +114,6 @@ struct Link {
         writeByte(0x2AAA, 0x55, chip);
         writeByte(at, cmd, chip);
     }
-    void chipErase(uint8_t chip)
-    {
-        command(chip, 0x80);
-        command(chip, 0x10);
-    }
 
     libusb_context* ctx = nullptr;
     libusb_device_handle* devh = nullptr;
