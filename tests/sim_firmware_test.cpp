@@ -186,8 +186,17 @@ TEST_F(Firmware, FlashWrite64xNStopsProgrammingAtTheFirstFailureButTakesEveryPac
             sim::chip(0).poke(0x80 + 5, 0x00);
         else
             sim::shortPacketOnTransfer(3, 16);  // command, packet 0, packet 1
+        build_flash_write64xN_command(link.buf, 0, 0, 4, 1);
+        ASSERT_EQ(link.send(link.buf), 0);
+        for (int k = 0; k < 4; ++k) {
+            build_flash_write64xN_data_packet(link.buf, data.data() + 64 * k);
+            ASSERT_EQ(link.send(link.buf), 0);
+        }
+        int n = 0;
+        ASSERT_EQ(link.receive(link.buf, &n), 0);
+        ASSERT_EQ(n, 64);
         uint8_t result = 0, count = 0;
-        ASSERT_TRUE(link.flashWrite64xN(0, data.data(), 0, 4, 1, &result, &count));
+        get_flash_write64xN_reply(link.buf, &result, &count);
         EXPECT_EQ(result, REPLY_FLASH_WRITE64XN);
         EXPECT_EQ(count, processed);
         EXPECT_EQ(sim::chip(0).peek(64 * processed - 1), 0x5A);

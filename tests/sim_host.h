@@ -91,22 +91,6 @@ struct Link {
                 n = 0;
         return n == 64;
     }
-    // The reply's code and packet count; false on a transfer failure.
-    bool flashWrite64xN(uint32_t address, const uint8_t* src, uint8_t chip, uint8_t count, uint8_t turbo,
-                        uint8_t* result, uint8_t* processed)
-    {
-        build_flash_write64xN_command(buf, address, chip, count, turbo);
-        bool sent = send(buf) == 0;
-        for (int k = 0; k < count && sent; ++k) {
-            build_flash_write64xN_data_packet(buf, src + 64 * k);
-            sent = send(buf) == 0;
-        }
-        int n = 0;
-        if (!sent || receive(buf, &n) != 0 || n != MSG_LEN)
-            return false;
-        get_flash_write64xN_reply(buf, result, processed);
-        return true;
-    }
     // An unlocked chip command, as the program sends it in single-byte writes.
     void command(uint8_t chip, uint8_t cmd, uint32_t at = 0x5555)
     {
