@@ -8,7 +8,6 @@
 
 #include <libusb.h>
 
-#include <cstring>
 #include <vector>
 
 namespace simtest {
@@ -17,16 +16,13 @@ constexpr uint16_t VID = 0x20A0;
 constexpr uint16_t PID = 0x4178;
 constexpr unsigned char EP_OUT = 0x02;
 constexpr unsigned char EP_IN = 0x81;
-constexpr unsigned int TIMEOUT_MS = 2000;
 
 // Opens the linker like the program's start-up; closes it like its shut-down.
-class Link {
-public:
+struct Link {
     Link()
     {
         initResult = libusb_init(&ctx);
-        if (initResult == 0)
-            devh = libusb_open_device_with_vid_pid(ctx, VID, PID);
+        devh = initResult == 0 ? libusb_open_device_with_vid_pid(ctx, VID, PID) : nullptr;
         if (devh) {
             configResult = libusb_set_configuration(devh, 1);
             claimResult = libusb_claim_interface(devh, 0);
@@ -45,125 +41,62 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    int send(const uint8_t* msg, int* moved = nullptr, int length = MSG_LEN)
+    int transfer(unsigned char endpoint, uint8_t* data, int length = MSG_LEN, int* moved = nullptr)
     {
         int n = -1;
-        int r = libusb_bulk_transfer(devh, EP_OUT, const_cast<uint8_t*>(msg), length, &n, TIMEOUT_MS);
+        int r = libusb_bulk_transfer(devh, endpoint, data, length, &n, 2000);
         if (moved)
             *moved = n;
         return r;
     }
-    int receive(uint8_t* msg, int* moved = nullptr, int length = MSG_LEN)
-    {
-        int n = -1;
-        int r = libusb_bulk_transfer(devh, EP_IN, msg, length, &n, TIMEOUT_MS);
-        if (moved)
-            *moved = n;
-        return r;
-    }
-    // Sends buf and receives the reply into it; true when both transfers
-    // worked and 64 bytes came back.
-    bool exchange(uint8_t* buf)
+    int send(uint8_t* msg) { return transfer(EP_OUT, msg); }
+    int receive(uint8_t* msg, int* moved = nullptr) { return transfer(EP_IN, msg, MSG_LEN, moved); }
+    // Sends buf and receives the reply into it: the reply code, or 0xFF when
+    // a transfer failed or fewer than 64 bytes came back.
+    uint8_t exchange()
     {
         int n = 0;
-        return send(buf) == 0 && receive(buf, &n) == 0 && n == MSG_LEN;
+        return send(buf) == 0 && receive(buf, &n) == 0 && n == MSG_LEN ? buf[0] : 0xFF;
     }
 
-    uint8_t getVersionReplyCode(uint8_t* major, uint8_t* minor)
+    uint8_t version(uint8_t* major, uint8_t* minor)
     {
         build_getversion_command(buf);
-        if (!exchange(buf))
-            return 0xFF;
+        uint8_t code = exchange();
         get_getversion_reply(buf, major, minor);
-        return buf[0];
+        return code;
     }
     // The byte read, or -1 when the reply was not a read reply.
     int readByte(uint32_t address, uint8_t chip)
     {
         build_read_command(buf, address, chip);
-        uint32_t a = 0;
-        uint8_t v = 0;
-        if (!exchange(buf) || !get_read_reply(buf, &a, &v))
-            return -1;
-        return v;
+        return exchange() == REPLY_READ ? buf[MSG_VALUE] : -1;
     }
-    // The reply code.
     uint8_t writeByte(uint32_t address, uint8_t value, uint8_t chip)
     {
         build_write_command(buf, address, value, chip);
-        return exchange(buf) ? buf[0] : 0xFF;
-    }
-    bool read64xN(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count)
-    {
-        build_read64xN_command(buf, address, chip, count);
-        if (send(buf) != 0)
-            return false;
-        for (int k = 0; k < count; ++k) {
-            int n = 0;
-            if (receive(dest + 64 * k, &n) != 0 || n != 64)
-                return false;
-        }
-        return true;
+        return exchange();
     }
     uint8_t flashWrite32(uint32_t address, const uint8_t* src, uint8_t chip, uint8_t turbo)
     {
         build_flash_write_32_command(buf, address, src, chip, turbo);
-        return exchange(buf) ? buf[0] : 0xFF;
+        return exchange();
     }
-    uint8_t flashWriteN(uint32_t address, const uint8_t* src, uint8_t chip, uint8_t length, uint8_t turbo)
+    bool read64xN(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count)
     {
-        build_flash_write_N_command(buf, address, src, chip, length, turbo);
-        return exchange(buf) ? buf[0] : 0xFF;
+        build_read64xN_command(buf, address, chip, count);
+        int n = send(buf) == 0 ? 64 : 0;
+        for (int k = 0; k < count && n == 64; ++k)
+            if (receive(dest + 64 * k, &n) != 0)
+                n = 0;
+        return n == 64;
     }
-    // Reply code and count through the out arguments; false on a transfer failure.
-    bool flashWrite64xN(uint32_t address, const uint8_t* src, uint8_t chip, uint8_t count, uint8_t turbo,
-                        uint8_t* result, uint8_t* processed)
-    {
-        build_flash_write64xN_command(buf, address, chip, count, turbo);
-        if (send(buf) != 0)
-            return false;
-        for (int k = 0; k < count; ++k) {
-            build_flash_write64xN_data_packet(buf, src + 64 * k);
-            if (send(buf) != 0)
-                return false;
-        }
-        int n = 0;
-        if (receive(buf, &n) != 0 || n != 64)
-            return false;
-        get_flash_write64xN_reply(buf, result, processed);
-        return true;
-    }
-    // The program's chip commands, as single-byte writes.
-    void unlock(uint8_t chip)
+    // An unlocked chip command, as the program sends it in single-byte writes.
+    void command(uint8_t chip, uint8_t cmd, uint32_t at = 0x5555)
     {
         writeByte(0x5555, 0xAA, chip);
         writeByte(0x2AAA, 0x55, chip);
-    }
-    void identify(uint8_t chip)
-    {
-        unlock(chip);
-        writeByte(0x5555, 0xF0, chip);
-        unlock(chip);
-        writeByte(0x5555, 0x90, chip);
-    }
-    void resetChip(uint8_t chip)
-    {
-        unlock(chip);
-        writeByte(0x5555, 0xF0, chip);
-    }
-    void chipErase(uint8_t chip)
-    {
-        unlock(chip);
-        writeByte(0x5555, 0x80, chip);
-        unlock(chip);
-        writeByte(0x5555, 0x10, chip);
-    }
-    void blockErase(uint32_t address, uint8_t chip)
-    {
-        unlock(chip);
-        writeByte(0x5555, 0x80, chip);
-        unlock(chip);
-        writeByte(address, 0x30, chip);
+        writeByte(at, cmd, chip);
     }
 
     libusb_context* ctx = nullptr;
