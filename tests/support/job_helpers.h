@@ -19,6 +19,7 @@
 #include <FL/Fl_Double_Window.H>
 
 #include "link/protocol.h"
+#include "ops/ngf.h"
 #include "sim.h"
 #include "support/job_fixture.h"
 #include "ui/events.h"
@@ -27,7 +28,8 @@
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
-inline Lines operator+(Lines a, const Lines& b)
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -88,6 +90,20 @@ inline Bytes chipBytes(int chip, uint32_t from, uint32_t length)
 inline bool allErased(int chip, uint32_t from, uint32_t length)
 {
     return chipBytes(chip, from, length) == Bytes(length, 0xFF);
+}
+
+// An NGF file of these records: console address and data.
+inline Bytes ngfFile(const std::vector<std::pair<uint32_t, Bytes>>& records)
+{
+    Bytes f(NGF_HEADER_LEN);
+    for (const auto& [addr, data] : records) {
+        uint8_t head[NGF_BLOCK_HEADER_LEN];
+        putNgfBlockHeader(head, NgfBlockHeader{addr, uint32_t(data.size())});
+        f.insert(f.end(), head, head + sizeof head);
+        f.insert(f.end(), data.begin(), data.end());
+    }
+    putNgfHeader(f.data(), NgfHeader{NGF_VERSION, uint16_t(records.size()), uint32_t(f.size())});
+    return f;
 }
 
 // The whole log; "{s}" in a wanted line stands for a whole number of seconds.
