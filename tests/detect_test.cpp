@@ -90,31 +90,6 @@ TEST_F(DetectTest, ProtectionListings)
     }
 }
 
-// On every cartridge the simulator knows, the size line matches the chips
-// and the listing covers every block of every chip as the chips hold it.
-TEST_F(DetectTest, InspectionCommandsOnEveryCartridge)
-{
-    for (const std::string& name : sim::cartNames()) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(sim::insertCart(name));
-        clearLog();
-        cb_getInfos_button(nullptr, nullptr);
-        int chips = sim::chip(0).present() + sim::chip(1).present();
-        int mbit = (sim::chip(0).size() + sim::chip(1).size()) / 0x20000;
-        if (chips) {
-            EXPECT_EQ(int(logLines().size()), chips * 4 + 2);
-            EXPECT_EQ(logLines()[chips * 4], std::to_string(mbit) + "mbit cart detected.");
-        }
-        clearLog();
-        cb_protectedBlocks_button(nullptr, nullptr);
-        Lines want = chips ? Lines{} : Lines{"No cart detected!"};
-        for (int c = 0; c < chips; c++)
-            want = want + listing(c, sim::chip(c).size() / 0x20000,
-                                  [c](int b) { return sim::chip(c).blockProtected(b); });
-        EXPECT_TRUE(logIs(want));
-    }
-}
-
 // A second probe starts from scratch: nothing of a bigger cartridge probed
 // before survives in the globals.
 TEST_F(DetectTest, EveryProbeStartsFromScratch)
