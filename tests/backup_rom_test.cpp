@@ -7,18 +7,13 @@ namespace {
 
 const std::string ABORTED = "Backup aborted. Deleting the backup file.";
 
-class BackupRom : public JobTest {
-protected:
-    // Backs up into `path`; the read requests the job sent.
-    std::vector<Command> backupTo(const std::string& path)
-    {
-        answerFileChoice(path);
-        sim::Mark m = sim::mark();
-        cb_backupROM_button(nullptr, nullptr);
-        EXPECT_EQ(progress_window, nullptr);
-        return commandsSince(m, CMD_READ64XN);
-    }
-};
+using BackupRom = JobTest;
+
+// Backs up into `path`; the read requests the job sent.
+std::vector<Command> backupTo(const std::string& path)
+{
+    return only(runWithFile(cb_backupROM_button, path), CMD_READ64XN);
+}
 
 // Whole 8 KiB requests from chip 0, then chip 1 from its own address 0.
 TEST_F(BackupRom, CopiesTheCartridgeByteExact)

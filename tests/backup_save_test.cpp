@@ -7,14 +7,12 @@
 
 namespace {
 
-class BackupSaveTest : public JobTest {
-protected:
-    void backup(const std::string& path)
-    {
-        answerFileChoice(path);
-        cb_backupSaveGame_button(nullptr, nullptr);
-    }
-};
+using BackupSaveTest = JobTest;
+
+void backup(const std::string& path)
+{
+    runWithFile(cb_backupSaveGame_button, path);
+}
 
 // Block 33 of chip 0 as a file: the 0x2010-byte example.
 Bytes block33File()

@@ -124,14 +124,7 @@ protected:
     }
 
     // Flashes `path` or these bytes as game.ngp; the commands the linker received.
-    std::vector<Command> flash(const std::string& path)
-    {
-        answerFileChoice(path);
-        sim::Mark m = sim::mark();
-        cb_loadROMs_button(nullptr, nullptr);
-        EXPECT_EQ(progress_window, nullptr) << "the job left its progress window behind";
-        return commandsSince(m);
-    }
+    std::vector<Command> flash(const std::string& path) { return runWithFile(cb_loadROMs_button, path); }
     std::vector<Command> flash(const Bytes& rom)
     {
         writeFile(scratchPath("game.ngp"), rom);
@@ -190,8 +183,7 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
 {
     ASSERT_TRUE(sim::insertCart("official32"));
     std::string path = scratchPath("cart.ngp");
-    answerFileChoice(path);
-    cb_backupROM_button(nullptr, nullptr);
+    runWithFile(cb_backupROM_button, path);
     ASSERT_EQ(logLines().back(), "Backup done. Wrote 4194304 bytes.");
 
     sim::insertCart("bung");
@@ -215,8 +207,7 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
     EXPECT_TRUE(sim::cartImage() == readFile(path));
 
     clearLog();
-    answerFileChoice(path);
-    runJob(cb_verify_button);
+    runWithFile(cb_verify_button, path);
     EXPECT_TRUE(logIs({"Verifying 'cart.ngp'", timingLine(4 * MIB)}));
 }
 

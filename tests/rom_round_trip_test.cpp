@@ -25,10 +25,7 @@ protected:
     Lines verifyLog(uint32_t* end = nullptr)
     {
         clearLog();
-        answerFileChoice(scratchPath("cart.ngp"));
-        sim::Mark m = sim::mark();
-        runJob(cb_verify_button);
-        std::vector<Command> reads = commandsSince(m, CMD_READ64XN);
+        std::vector<Command> reads = only(runWithFile(cb_verify_button, scratchPath("cart.ngp")), CMD_READ64XN);
         if (end && !reads.empty())
             *end = reads.back().chip * 0x200000 + reads.back().addr + reads.back().count * 64;
         Lines lines = logLines();
@@ -55,8 +52,7 @@ TEST_P(RomRoundTrip, BackupVerifiesCleanAndChangesAreJudgedByProtection)
     ASSERT_TRUE(sim::insertCart(GetParam()));
     const Bytes image = sim::cartImage();
     const uint32_t size = uint32_t(image.size());
-    answerFileChoice(scratchPath("cart.ngp"));
-    cb_backupROM_button(nullptr, nullptr);
+    runWithFile(cb_backupROM_button, scratchPath("cart.ngp"));
     ASSERT_EQ(logLines().back(), "Backup done. Wrote " + std::to_string(size) + " bytes.");
     ASSERT_TRUE(readFile(scratchPath("cart.ngp")) == image);
 

@@ -10,24 +10,20 @@ namespace {
 const uint32_t MBIT16 = 0x200000;
 const std::string NO_DIFFERENCES = "No differences found, but cart was larger than file";
 
-class VerifyRom : public JobTest {
-protected:
-    // Verifies the file at `path`, or these bytes as "game.ngp"; the read
-    // requests the job sent.
-    std::vector<Command> verify(const std::string& path)
-    {
-        answerFileChoice(path);
-        sim::Mark m = sim::mark();
-        runJob(cb_verify_button);
-        EXPECT_EQ(progress_window, nullptr);
-        return commandsSince(m, CMD_READ64XN);
-    }
-    std::vector<Command> verify(const Bytes& file)
-    {
-        writeFile(scratchPath("game.ngp"), file);
-        return verify(scratchPath("game.ngp"));
-    }
-};
+using VerifyRom = JobTest;
+
+// Verifies the file at `path`, or these bytes as "game.ngp"; the read
+// requests the job sent.
+std::vector<Command> verify(const std::string& path)
+{
+    return only(runWithFile(cb_verify_button, path), CMD_READ64XN);
+}
+
+std::vector<Command> verify(const Bytes& file)
+{
+    writeFile(scratchPath("game.ngp"), file);
+    return verify(scratchPath("game.ngp"));
+}
 
 std::string mismatch(uint32_t addr, uint8_t file)
 {

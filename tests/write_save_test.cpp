@@ -19,12 +19,7 @@ protected:
         JobTest::SetUp();
         sim::setEraseTimes(0.001, 0.01);
     }
-    void restore(const std::string& path)
-    {
-        answerFileChoice(path);
-        cb_writeSaveGame_button(nullptr, nullptr);
-        EXPECT_EQ(progress_window, nullptr);
-    }
+    void restore(const std::string& path) { runWithFile(cb_writeSaveGame_button, path); }
     void restore(const Bytes& file)
     {
         writeFile(scratchPath("restore.ngf"), file);
@@ -57,8 +52,7 @@ void expectBlockEraseLast(sim::Mark m, int chip, uint32_t addr)
 TEST_F(WriteSaveTest, BackupRestoresByteExactAfterTheSaveChanged)
 {
     std::string path = scratchPath("game.ngf");
-    answerFileChoice(path);
-    cb_backupSaveGame_button(nullptr, nullptr);
+    runWithFile(cb_backupSaveGame_button, path);
     ASSERT_EQ(findLine("Save-game backup done."), 1);
     const Bytes original = sim::chip(0).contents();
     Bytes changed = pattern(0x2000, 0x5A);

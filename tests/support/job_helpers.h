@@ -172,13 +172,43 @@ inline std::vector<Command> commandsSince(sim::Mark m)
     return out;
 }
 
-inline std::vector<Command> commandsSince(sim::Mark m, uint8_t code)
+inline std::vector<Command> only(const std::vector<Command>& cmds, uint8_t code)
 {
     std::vector<Command> out;
-    for (const Command& c : commandsSince(m))
+    for (const Command& c : cmds)
         if (c.code == code)
             out.push_back(c);
     return out;
+}
+
+inline std::vector<Command> commandsSince(sim::Mark m, uint8_t code)
+{
+    return only(commandsSince(m), code);
+}
+
+// The modelled seconds the last job run through runJob took.
+inline double& lastJobSpan()
+{
+    static double span = 0;
+    return span;
+}
+
+inline void runJob(void (*job)(Fl_Widget*, void*))
+{
+    double before = sim::clockSeconds();
+    job(nullptr, nullptr);
+    lastJobSpan() = sim::clockSeconds() - before;
+}
+
+// Runs `job` with the chooser answering `path`; the commands the linker
+// received meanwhile. The job must leave no progress window behind.
+inline std::vector<Command> runWithFile(void (*job)(Fl_Widget*, void*), const std::string& path)
+{
+    answerFileChoice(path);
+    sim::Mark m = sim::mark();
+    runJob(job);
+    EXPECT_EQ(progress_window, nullptr) << "the job left its progress window behind";
+    return commandsSince(m);
 }
 
 // Runs `action` right after the job lets events through for the n-th time
@@ -236,20 +266,6 @@ struct FileSizeLimit {
         sigaction(SIGXFSZ, &savedAction, nullptr);
     }
 };
-
-// The modelled seconds the last job run through runJob took.
-inline double& lastJobSpan()
-{
-    static double span = 0;
-    return span;
-}
-
-inline void runJob(void (*job)(Fl_Widget*, void*))
-{
-    double before = sim::clockSeconds();
-    job(nullptr, nullptr);
-    lastJobSpan() = sim::clockSeconds() - before;
-}
 
 // The line "Verified <bytes> bytes in <s> seconds." the log holds, if its
 // whole seconds fit the modelled time the last job took; otherwise a text
