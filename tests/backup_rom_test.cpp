@@ -89,22 +89,15 @@ TEST_F(BackupRom, CancelLeavesNoFile)
 // come first, then the job's.
 TEST_F(BackupRom, LinkFailureAbortsAndDeletesThePartialFile)
 {
-    const struct {
-        std::function<void()> fault;
-        Lines lines;
-    } cases[] = {
-        {[] { sim::timeoutOnTransfer(3); }, {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."}},
-        {[] { sim::shortPacketOnTransfer(3); }, {"libusb_bulk_transfer fail (addr=0xA000)"}},
-        {[] { sim::unplugAfterTransfers(40); },
-         {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."}},
-    };
+    const LinkFault cases[] = {{[] { sim::timeoutOnTransfer(3); }, TIMED_OUT},
+                               {[] { sim::shortPacketOnTransfer(3); }, {"libusb_bulk_transfer fail (addr=0xA000)"}},
+                               {[] { sim::unplugAfterTransfers(40); }, GONE}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines.back());
-        sim::clearFaults();
-        sim::usbReset();
+        replug();
         clearLog();
         std::string path = scratchPath("cut.ngp");
-        atEvent(6, c.fault);
+        atEvent(6, c.strike);
         EXPECT_EQ(backupTo(path).size(), 6u);
         EXPECT_TRUE(logIs(Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'cut.ngp'"} +
                           c.lines + Lines{"Wut?! usb recv error..", ABORTED}));
@@ -130,8 +123,7 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
     EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
     EXPECT_EQ(lastFileRequest().count, 0);
 
-    sim::clearFaults();
-    sim::usbReset();
+    replug();
     sim::insertCart("none");
     clearLog();
     std::string path = scratchPath("empty.ngp");

@@ -166,8 +166,8 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     sim::timeoutOnTransfer(probe + 2 * 10 + 2);  // the reply to the eleventh chunk's request
     std::string path = scratchPath("broken.ngf");
     backup(path);
-    EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out.",
-                       "backupCartSaveGame: couldn't read chip 0 at 0x1FA280, partial file deleted"}));
+    EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +
+                      Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA280, partial file deleted"}));
     EXPECT_FALSE(fileExists(path));
 }
 

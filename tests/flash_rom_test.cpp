@@ -16,7 +16,6 @@ const char* const NO_VERIFICATION = "No verification in turbo mode!  Consider us
 const Lines CART16 = {"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"};
 const Lines BUNG = {"32mbit cart detected.", "ROM name: 'BUNG TEST   '"};
 const Lines FLASH4 = {"4mbit cart detected.", "ROM name: 'SMALL4'"};
-const Lines GONE = {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."};
 const uint32_t MIB = 0x100000;
 const uint32_t FLASH4_SIZE = 0x80000;
 
@@ -598,13 +597,13 @@ TEST_F(FlashRomTest, FailedChunkEndsTheJobAsAborted)
         std::function<void()> fault;
         Lines lines;
     } cases[] = {
-        {512, [] { sim::timeoutOnTransfer(3); }, {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."}},
+        {512, [] { sim::timeoutOnTransfer(3); }, TIMED_OUT},
         {32, [] { sim::wrongCodeOnTransfer(1); }, {"flash_write_32_bytes: result = 0xEE"}},
     };
     Bytes rom = pattern(FLASH4_SIZE);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.n);
-        sim::usbReset();  // the linker forgets the chunk it was left waiting for
+        replug();  // the linker forgets the chunk it was left waiting for
         sim::insertCart("flash4");
         write_N = c.n;
         clearLog();
@@ -634,8 +633,7 @@ TEST_F(FlashRomTest, UnpluggedLinkerEndsTheJobWithoutAHang)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines[c.lines.size() - 2]);
-        sim::clearFaults();  // plugged back in, nothing half-done
-        sim::usbReset();
+        replug();
         sim::insertCart("flash4");
         write_N = c.n;
         G_unlockBypassMode = c.turbo;

@@ -35,6 +35,23 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
     return a;
 }
 
+// What the transfer layer logs when a reply never comes or the linker is gone.
+inline const Lines TIMED_OUT = {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."};
+inline const Lines GONE = {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."};
+
+// A fault to inject and the transfer layer's lines it brings.
+struct LinkFault {
+    std::function<void()> strike;
+    Lines lines;
+};
+
+// The linker plugged back in between cases: no faults, nothing half-done.
+inline void replug()
+{
+    sim::clearFaults();
+    sim::usbReset();
+}
+
 inline Bytes readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
