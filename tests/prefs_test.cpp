@@ -10,7 +10,6 @@
 #include <X11/Xutil.h>
 
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "support/job_fixture.h"
@@ -64,12 +63,6 @@ void closeButton()
     PrefsCloseButton->do_callback();
 }
 
-// The window system's close control.
-void closeControl()
-{
-    prefsWindow->do_callback();
-}
-
 // The item each menu shows when the window opens, or "" for none.
 struct Shown {
     std::string turbo, writeN, mode;
@@ -105,52 +98,6 @@ protected:
     }
 };
 
-void expectGeometry(Fl_Widget* w, int x, int y, int width, int height)
-{
-    EXPECT_EQ(w->x(), x) << w->label();
-    EXPECT_EQ(w->y(), y) << w->label();
-    EXPECT_EQ(w->w(), width) << w->label();
-    EXPECT_EQ(w->h(), height) << w->label();
-}
-
-TEST_F(PrefsTest, LayoutAndItems)
-{
-    openPrefs({[] {
-                   EXPECT_STREQ(prefsWindow->label(), "Preferences");
-                   EXPECT_TRUE(prefsWindow->modal());
-                   EXPECT_TRUE(prefsWindow->shown());
-                   EXPECT_EQ(prefsWindow->w(), 228);
-                   EXPECT_EQ(prefsWindow->h(), 120);
-                   EXPECT_EQ(prefsWindow->resizable(), prefsWindow) << "the children scale with it";
-
-                   expectGeometry(prefsUnlockButton, 10, 10, 80, 20);
-                   expectGeometry(prefsWriteNButton, 10, 35, 80, 20);
-                   expectGeometry(prefsWriteModeButton, 10, 60, 100, 20);
-                   expectGeometry(PrefsCloseButton, 85, 90, 63, 20);
-                   EXPECT_STREQ(prefsUnlockButton->label(), "Turbo Mode");
-                   EXPECT_STREQ(prefsWriteNButton->label(), "Write_N");
-                   EXPECT_STREQ(prefsWriteModeButton->label(), "Write Processing");
-                   EXPECT_STREQ(PrefsCloseButton->label(), "Close");
-                   for (Fl_Choice* c : {prefsUnlockButton, prefsWriteNButton, prefsWriteModeButton})
-                       EXPECT_EQ(c->align() & FL_ALIGN_POSITION_MASK, FL_ALIGN_RIGHT) << c->label();
-
-                   ASSERT_EQ(prefsUnlockButton->size() - 1, 3);
-                   EXPECT_STREQ(prefsUnlockButton->text(0), "Off");
-                   EXPECT_STREQ(prefsUnlockButton->text(1), "On");
-                   EXPECT_STREQ(prefsUnlockButton->text(2), "Auto");
-                   ASSERT_EQ(prefsWriteModeButton->size() - 1, 3);
-                   EXPECT_STREQ(prefsWriteModeButton->text(0), "Both chips");
-                   EXPECT_STREQ(prefsWriteModeButton->text(1), "Skip chip0");
-                   EXPECT_STREQ(prefsWriteModeButton->text(2), "Skip chip1");
-                   ASSERT_EQ(prefsWriteNButton->size() - 1, 48);
-                   for (int i = 0; i < 32; i++)
-                       EXPECT_EQ(prefsWriteNButton->text(i), std::to_string(i + 1));
-                   for (int i = 32; i < 48; i++)
-                       EXPECT_EQ(prefsWriteNButton->text(i), std::to_string((i - 31) * 64));
-               },
-               closeButton});
-}
-
 // The window may grow but not shrink below 220 x 140, taller than it is built.
 TEST_F(PrefsTest, SizeLimitsReachTheWindowSystem)
 {
@@ -170,7 +117,8 @@ TEST_F(PrefsTest, SizeLimitsReachTheWindowSystem)
     }
 }
 
-TEST_F(PrefsTest, OpensOnTheDefaults)
+// Opens on the defaults; each pick is stored and shown again next time.
+TEST_F(PrefsTest, PicksAreStoredAndReselected)
 {
     Shown s = shownOnOpening();
     EXPECT_EQ(s.turbo, "Auto");
@@ -178,37 +126,39 @@ TEST_F(PrefsTest, OpensOnTheDefaults)
     EXPECT_EQ(s.writeNIndex, 39);
     EXPECT_EQ(s.mode, "Both chips");
     EXPECT_TRUE(logLines().empty());
-}
+    openPrefs({[] {
+                   EXPECT_TRUE(prefsWindow->modal());
+                   EXPECT_EQ(prefsWindow->resizable(), prefsWindow) << "the children scale with it";
+                   EXPECT_EQ(prefsWriteNButton->size() - 1, 48);
+               },
+               closeButton});
 
-TEST_F(PrefsTest, PickedWriteNIsStoredAndReselected)
-{
-    const std::pair<int, int> cases[] = {{32, 64}, {31, 32}, {47, 1024}, {0, 1}, {39, 512}};
-    for (auto [index, value] : cases) {
-        openPrefs({[=] { pick(prefsWriteNButton, index); }, closeButton});
-        EXPECT_EQ(write_N, value) << "item " << index;
-        Shown s = shownOnOpening();
-        EXPECT_EQ(s.writeNIndex, index);
-        EXPECT_EQ(s.writeN, std::to_string(value));
-    }
-}
-
-TEST_F(PrefsTest, PickedTurboAndProcessingAreStoredAndReselected)
-{
-    const char* turboText[] = {"Off", "On", "Auto"};
-    const uint8_t turboValue[] = {0, 1, 255};
-    const char* modeText[] = {"Both chips", "Skip chip0", "Skip chip1"};
-    const int modeValue[] = {-1, 0, 1};
-    for (int i = 0; i < 3; i++) {
-        openPrefs({[=] {
-                       pick(prefsUnlockButton, i);
-                       pick(prefsWriteModeButton, i);
+    const struct {
+        int index, writeN;
+        const char *turbo, *mode;
+        uint8_t turboValue;
+        int skip;
+    } cases[] = {{32, 64, "Off", "Both chips", 0, -1},
+                 {31, 32, "On", "Skip chip0", 1, 0},
+                 {47, 1024, "Auto", "Skip chip1", 255, 1},
+                 {0, 1, "Off", "Skip chip0", 0, 0},
+                 {39, 512, "Auto", "Both chips", 255, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writeN);
+        openPrefs({[&] {
+                       pick(prefsWriteNButton, c.index);
+                       pick(prefsUnlockButton, c.turboValue == 255 ? 2 : c.turboValue);
+                       pick(prefsWriteModeButton, c.skip + 1);
                    },
                    closeButton});
-        EXPECT_EQ(G_unlockBypassMode, turboValue[i]);
-        EXPECT_EQ(skipChip, modeValue[i]);
-        Shown s = shownOnOpening();
-        EXPECT_EQ(s.turbo, turboText[i]);
-        EXPECT_EQ(s.mode, modeText[i]);
+        EXPECT_EQ(write_N, c.writeN);
+        EXPECT_EQ(G_unlockBypassMode, c.turboValue);
+        EXPECT_EQ(skipChip, c.skip);
+        s = shownOnOpening();
+        EXPECT_EQ(s.writeNIndex, c.index);
+        EXPECT_EQ(s.writeN, std::to_string(c.writeN));
+        EXPECT_EQ(s.turbo, c.turbo);
+        EXPECT_EQ(s.mode, c.mode);
     }
 }
 
@@ -221,16 +171,14 @@ TEST_F(PrefsTest, ClosingKeepsWhatWasPicked)
                    EXPECT_EQ(write_N, 128) << "a pick takes effect at once";
                    pick(prefsUnlockButton, 0);
                },
-               closeControl});
+               [] { prefsWindow->do_callback(); }});  // the window system's close control
     EXPECT_EQ(write_N, 128);
     EXPECT_EQ(G_unlockBypassMode, 0);
     EXPECT_EQ(skipChip, -1);
-}
 
-TEST_F(PrefsTest, ValuesOutsideTheMenusAreReported)
-{
-    G_unlockBypassMode = 7;
+    G_unlockBypassMode = 7;  // values outside the menus are reported
     skipChip = 5;
+    clearLog();
     Shown s = shownOnOpening();
     EXPECT_EQ(s.turbo, "");
     EXPECT_EQ(s.mode, "");

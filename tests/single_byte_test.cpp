@@ -1,50 +1,39 @@
 // "Read Byte" and "Write Byte", with the user's typing scripted in place of
 // the number window (the window itself is tested in windows_test.cpp).
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <optional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "ops/commands.h"
-#include "sim.h"
-#include "support/job_fixture.h"
+#include "support/job_helpers.h"
 #include "ui/input.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using Answer = std::optional<std::string>;  // nullopt: the window is closed
+using Cycle = std::tuple<int, uint32_t, int>;  // chip, chip address, value written (-1: a read)
 
 std::deque<Answer> g_answers;
-std::vector<std::string> g_prompts;
+Lines g_prompts;
 std::string g_typed;
-
-const char* scriptedInput(const char* prompt)
-{
-    g_prompts.push_back(prompt);
-    if (g_answers.empty()) {
-        ADD_FAILURE() << "unexpected question: " << prompt;
-        return nullptr;
-    }
-    Answer a = g_answers.front();
-    g_answers.pop_front();
-    if (!a)
-        return nullptr;
-    g_typed = *a;
-    return g_typed.c_str();
-}
 
 class SingleByteTest : public JobTest {
 protected:
     void SetUp() override
     {
         JobTest::SetUp();
-        g_answers.clear();
         g_prompts.clear();
-        g_inputHook = scriptedInput;
+        g_inputHook = [](const char* prompt) -> const char* {
+            g_prompts.push_back(prompt);
+            if (g_answers.empty()) {
+                ADD_FAILURE() << "unexpected question: " << prompt;
+                return nullptr;
+            }
+            Answer a = g_answers.front();
+            g_answers.pop_front();
+            g_typed = a.value_or("");
+            return a ? g_typed.c_str() : nullptr;
+        };
     }
     void TearDown() override
     {
@@ -53,147 +42,111 @@ protected:
         JobTest::TearDown();
     }
 
-    Lines readByte(Answer address)
+    // Runs the job with these answers; the bus cycles it caused.
+    std::vector<Cycle> run(void (*job)(Fl_Widget*, void*), std::deque<Answer> answers)
     {
-        g_answers = {address};
+        g_answers = std::move(answers);
+        g_prompts.clear();
         clearLog();
-        cb_readByte_button(nullptr, nullptr);
-        return logLines();
-    }
-    Lines writeByte(Answer address, Answer value = std::nullopt, bool asksValue = true)
-    {
-        g_answers = {address};
-        if (asksValue)
-            g_answers.push_back(value);
-        clearLog();
-        cb_writeByte_button(nullptr, nullptr);
-        return logLines();
+        sim::Mark m = sim::mark();
+        job(nullptr, nullptr);
+        std::vector<Cycle> cycles;
+        for (const auto& c : sim::busCyclesSince(m))
+            cycles.push_back({c.chip, c.address, c.write ? c.value : -1});
+        return cycles;
     }
 };
 
-using Read = std::tuple<int, uint32_t>;  // chip, chip address
-
-std::vector<Read> readsSince(sim::Mark m)
-{
-    std::vector<Read> out;
-    for (const auto& c : sim::busCyclesSince(m))
-        if (!c.write)
-            out.push_back({c.chip, c.address});
-    return out;
-}
-
-using Write = std::tuple<int, uint32_t, int>;  // chip, chip address, value
-
-std::vector<Write> writesSince(sim::Mark m)
-{
-    std::vector<Write> out;
-    for (const auto& c : sim::hostWritesSince(m))
-        out.push_back({c.chip, c.address, c.value});
-    return out;
-}
-
-TEST_F(SingleByteTest, ReadSplitsTheAddressIntoChipAndChipAddress)
+// The address splits into chip and chip address; only printable bytes are
+// shown as themselves.
+TEST_F(SingleByteTest, ReadOneByte)
 {
     ASSERT_TRUE(sim::insertCart("official32"));
-    sim::cartPoke(0x3FFFFF, 'Z');
-    sim::cartPoke(0x200000, 'Q');
-    sim::cartPoke(0x1FFFFF, 'y');
-
-    sim::Mark m = sim::mark();
-    EXPECT_EQ(readByte("0x3FFFFF"), Lines{"Byte at address 0x003fffff is 0x5a 'Z'"});
-    EXPECT_EQ(readsSince(m), (std::vector<Read>{{1, 0x1FFFFF}}));
-    EXPECT_EQ(g_prompts, Lines{"Enter address"});
-
-    m = sim::mark();
-    EXPECT_EQ(readByte("2097152"), Lines{"Byte at address 0x00200000 is 0x51 'Q'"});
-    EXPECT_EQ(readsSince(m), (std::vector<Read>{{1, 0}}));
-
-    m = sim::mark();
-    EXPECT_EQ(readByte("0x1FFFFF"), Lines{"Byte at address 0x001fffff is 0x79 'y'"});
-    EXPECT_EQ(readsSince(m), (std::vector<Read>{{0, 0x1FFFFF}}));
-
-    m = sim::mark();
-    EXPECT_EQ(readByte("0"), Lines{"Byte at address 0x00000000 is 0x20 ' '"});
-    EXPECT_EQ(readsSince(m), (std::vector<Read>{{0, 0}}));
-}
-
-TEST_F(SingleByteTest, OnlyPrintableBytesAreShownAsThemselves)
-{
-    const std::pair<uint8_t, const char*> cases[] = {
-        {0x41, "Byte at address 0x00000100 is 0x41 'A'"},
-        {0x0A, "Byte at address 0x00000100 is 0x0a '.'"},
-        {0xFF, "Byte at address 0x00000100 is 0xff '.'"},
-        {0x7E, "Byte at address 0x00000100 is 0x7e '~'"},
-        {0x7F, "Byte at address 0x00000100 is 0x7f '.'"},
-        {0x1F, "Byte at address 0x00000100 is 0x1f '.'"},
-        {0x00, "Byte at address 0x00000100 is 0x00 '.'"},
+    const struct {
+        uint32_t at;
+        uint8_t byte;
+        const char* typed;
+        const char* line;
+        Cycle read;
+    } cases[] = {
+        {0x3FFFFF, 'Z', "0x3FFFFF", "Byte at address 0x003fffff is 0x5a 'Z'", {1, 0x1FFFFF, -1}},
+        {0x200000, 'Q', "2097152", "Byte at address 0x00200000 is 0x51 'Q'", {1, 0, -1}},
+        {0x1FFFFF, 'y', "0x1FFFFF", "Byte at address 0x001fffff is 0x79 'y'", {0, 0x1FFFFF, -1}},
+        {0, ' ', "0", "Byte at address 0x00000000 is 0x20 ' '", {0, 0, -1}},
+        {0x100, 0x0A, "0x100", "Byte at address 0x00000100 is 0x0a '.'", {0, 0x100, -1}},
+        {0x100, 0xFF, "0x100", "Byte at address 0x00000100 is 0xff '.'", {0, 0x100, -1}},
+        {0x100, 0x7E, "0x100", "Byte at address 0x00000100 is 0x7e '~'", {0, 0x100, -1}},
+        {0x100, 0x7F, "0x100", "Byte at address 0x00000100 is 0x7f '.'", {0, 0x100, -1}},
+        {0x100, 0x1F, "0x100", "Byte at address 0x00000100 is 0x1f '.'", {0, 0x100, -1}},
+        {0x100, 0x00, "0x100", "Byte at address 0x00000100 is 0x00 '.'", {0, 0x100, -1}},
     };
-    for (auto [byte, line] : cases) {
-        sim::cartPoke(0x100, byte);
-        EXPECT_EQ(readByte("0x100"), Lines{line});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        sim::cartPoke(c.at, c.byte);
+        EXPECT_EQ(run(cb_readByte_button, {c.typed}), std::vector<Cycle>{c.read});
+        EXPECT_TRUE(logIs({c.line}));
+        EXPECT_EQ(g_prompts, Lines{"Enter address"});
     }
 }
 
-TEST_F(SingleByteTest, AddressesPastTheCartridgeAreRefusedBeforeAnyTransfer)
+// One raw cycle of the value's low byte, no program sequence added.
+TEST_F(SingleByteTest, WriteOneByte)
 {
-    const std::pair<Answer, const char*> cases[] = {
-        {"0x400000", "Invalid address 0x400000"},
-        {std::nullopt, "Invalid address 0xffffffff"},
-        {"-1", "Invalid address 0xffffffff"},
-        {"-5", "Invalid address 0xfffffffb"},
+    ASSERT_TRUE(sim::insertCart("official32"));
+    const struct {
+        const char *address, *value, *line;
+        Cycle write;
+    } cases[] = {
+        {"0x200010", "0x141", "Writing 0x141 'A' to address 0x00200010", {1, 0x10, 0x41}},
+        {"0x5555", "170", "Writing 0xaa '.' to address 0x00005555", {0, 0x5555, 0xAA}},
+        {"0", "0x7", "Writing 0x07 '.' to address 0x00000000", {0, 0, 0x07}},
+        {"0x3FFFFF", "0x30", "Writing 0x30 '0' to address 0x003fffff", {1, 0x1FFFFF, 0x30}},
+        {"16", "-2", "Writing 0xfffffffe '.' to address 0x00000010", {0, 0x10, 0xFE}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(run(cb_writeByte_button, {c.address, c.value}), std::vector<Cycle>{c.write});
+        EXPECT_TRUE(logIs({c.line}));
+        EXPECT_EQ(g_prompts, (Lines{"Enter address", "Enter byte value"}));
+    }
+}
+
+// Refused before any transfer; the value is not asked for a refused address.
+TEST_F(SingleByteTest, RefusedAnswersSendNothing)
+{
+    const std::pair<Answer, const char*> addresses[] = {
+        {"0x400000", "Invalid address 0x400000"}, {std::nullopt, "Invalid address 0xffffffff"},
+        {"-1", "Invalid address 0xffffffff"},     {"-5", "Invalid address 0xfffffffb"},
         {"0xFFFFFFFF", "Invalid address 0x7fffffff"},
     };
-    for (auto [typed, line] : cases) {
-        sim::Mark m = sim::mark();
-        EXPECT_EQ(readByte(typed), Lines{line});
-        EXPECT_EQ(writeByte(typed, std::nullopt, false), Lines{line})
-            << "the value is not asked for a refused address";
-        EXPECT_TRUE(sim::transfersSince(m).empty());
+    for (auto [typed, line] : addresses) {
+        SCOPED_TRACE(line);
+        for (auto job : {cb_readByte_button, cb_writeByte_button}) {
+            sim::Mark m = sim::mark();
+            EXPECT_TRUE(run(job, {typed}).empty());
+            EXPECT_TRUE(logIs({line}));
+            EXPECT_TRUE(sim::transfersSince(m).empty());
+        }
     }
-}
-
-TEST_F(SingleByteTest, WriteSendsOneRawCycleOfTheLowByte)
-{
-    ASSERT_TRUE(sim::insertCart("official32"));
-    sim::Mark m = sim::mark();
-    EXPECT_EQ(writeByte("0x200010", "0x141"), Lines{"Writing 0x141 'A' to address 0x00200010"});
-    EXPECT_EQ(g_prompts, (Lines{"Enter address", "Enter byte value"}));
-    EXPECT_EQ(writesSince(m), (std::vector<Write>{{1, 0x10, 0x41}}));
-    EXPECT_TRUE(sim::busCyclesSince(m).size() == 1) << "no program sequence is added";
-
-    m = sim::mark();
-    EXPECT_EQ(writeByte("0x5555", "170"), Lines{"Writing 0xaa '.' to address 0x00005555"});
-    EXPECT_EQ(writeByte("0", "0x7"), Lines{"Writing 0x07 '.' to address 0x00000000"});
-    EXPECT_EQ(writeByte("0x3FFFFF", "0x30"), Lines{"Writing 0x30 '0' to address 0x003fffff"});
-    EXPECT_EQ(writeByte("16", "-2"), Lines{"Writing 0xfffffffe '.' to address 0x00000010"});
-    EXPECT_EQ(writesSince(m), (std::vector<Write>{
-                                  {0, 0x5555, 0xAA}, {0, 0, 0x07}, {1, 0x1FFFFF, 0x30}, {0, 0x10, 0xFE}}));
-}
-
-TEST_F(SingleByteTest, ClosedValueWindowSendsNothing)
-{
     for (Answer value : {Answer(std::nullopt), Answer("-1")}) {
         sim::Mark m = sim::mark();
-        EXPECT_EQ(writeByte("0x10", value), Lines{"Invalid byte value"});
+        run(cb_writeByte_button, {"0x10", value});
+        EXPECT_TRUE(logIs({"Invalid byte value"}));
         EXPECT_TRUE(sim::transfersSince(m).empty());
     }
 }
 
 // A failed read cannot be told from 0x00 in the result line; only the
 // transfer layer's lines before it show it.
-TEST_F(SingleByteTest, FailedReadShowsZeroAfterTheTransferError)
-{
-    sim::cartPoke(0x20, 0x55);
-    sim::timeoutOnTransfer(2);
-    EXPECT_EQ(readByte("0x20"), (Lines{"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out.",
-                                       "Byte at address 0x00000020 is 0x00 '.'"}));
-}
-
-TEST_F(SingleByteTest, FailedWriteIsReportedAfterTheWritingLine)
+TEST_F(SingleByteTest, TransferFailuresAreReported)
 {
     sim::wrongCodeOnTransfer(1, 0xEE);
-    EXPECT_EQ(writeByte("0x20", "0x41"),
-              (Lines{"Writing 0x41 'A' to address 0x00000020", "write_byte: result = 0xEE"}));
+    run(cb_writeByte_button, {"0x20", "0x41"});
+    EXPECT_TRUE(logIs({"Writing 0x41 'A' to address 0x00000020", "write_byte: result = 0xEE"}));
+    sim::cartPoke(0x20, 0x55);
+    sim::timeoutOnTransfer(2);
+    run(cb_readByte_button, {"0x20"});
+    EXPECT_TRUE(logIs(TIMED_OUT + Lines{"Byte at address 0x00000020 is 0x00 '.'"}));
 }
 
 }  // namespace

@@ -1,0 +1,311 @@
+// What the job tests share beyond the fixture: files on disk, the log
+// matched whole, the commands the linker received, and actions timed to the
+// job's progress.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <FL/Fl_Double_Window.H>
+
+#include "link/protocol.h"
+#include "ops/ngf.h"
+#include "link/transfer.h"
+#include "sim.h"
+#include "support/job_fixture.h"
+#include "ui/events.h"
+#include "ui/progress.h"
+
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// What the transfer layer logs when a reply never comes or the linker is gone.
+inline const Lines TIMED_OUT = {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."};
+inline const Lines GONE = {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."};
+
+// A fault to inject and the transfer layer's lines it brings.
+struct LinkFault {
+    std::function<void()> strike;
+    Lines lines;
+};
+
+// The linker plugged back in between cases: no faults, nothing half-done.
+// The linker unplugged and plugged back in, and the program restarted: a
+// vanished or confused link stays so until then.
+inline void replug()
+{
+    closeLink();
+    sim::clearFaults();
+    sim::usbReset();
+    EXPECT_TRUE(openLink());
+    clearLog();
+}
+
+inline Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline bool fileExists(const std::string& path)
+{
+    return std::filesystem::exists(path);
+}
+
+// A folder chain well past the 260 characters a fixed path buffer would
+// hold; the file inside it keeps a short name of its own.
+inline std::string longPath(const std::string& fileName)
+{
+    std::string dir = scratchPath(std::string(60, 'd'));
+    for (int i = 0; i < 4; i++)
+        dir += "/" + std::string(60, char('e' + i));
+    std::filesystem::create_directories(dir);
+    return dir + "/" + fileName;
+}
+
+// Bytes unlike anything a cartridge or an erased chip holds at that spot.
+inline Bytes pattern(size_t size, uint32_t seed = 12345)
+{
+    Bytes b(size);
+    uint32_t s = seed * 0x9E3779B9u + 0x7F4A7C15u;
+    for (auto& x : b) {
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        x = uint8_t(s >> 24);
+    }
+    return b;
+}
+
+inline Bytes slice(const Bytes& b, size_t from, size_t length)
+{
+    return Bytes(b.begin() + from, b.begin() + from + length);
+}
+
+inline Bytes chipBytes(int chip, uint32_t from, uint32_t length)
+{
+    return slice(sim::chip(chip).contents(), from, length);
+}
+
+inline bool allErased(int chip, uint32_t from, uint32_t length)
+{
+    return chipBytes(chip, from, length) == Bytes(length, 0xFF);
+}
+
+// An NGF file of these records: console address and data.
+inline Bytes ngfFile(const std::vector<std::pair<uint32_t, Bytes>>& records)
+{
+    Bytes f(NGF_HEADER_LEN);
+    for (const auto& [addr, data] : records) {
+        uint8_t head[NGF_BLOCK_HEADER_LEN];
+        putNgfBlockHeader(head, NgfBlockHeader{addr, uint32_t(data.size())});
+        f.insert(f.end(), head, head + sizeof head);
+        f.insert(f.end(), data.begin(), data.end());
+    }
+    putNgfHeader(f.data(), NgfHeader{NGF_VERSION, uint16_t(records.size()), uint32_t(f.size())});
+    return f;
+}
+
+// The whole log; "{s}" in a wanted line stands for a whole number of seconds.
+inline ::testing::AssertionResult logIs(const Lines& want)
+{
+    Lines got = logLines();
+    bool same = got.size() == want.size();
+    for (size_t i = 0; same && i < want.size(); i++) {
+        size_t hash = want[i].find("{s}");
+        if (hash == std::string::npos) {
+            same = got[i] == want[i];
+            continue;
+        }
+        std::string head = want[i].substr(0, hash), tail = want[i].substr(hash + 3);
+        same = got[i].size() > head.size() + tail.size() && !got[i].compare(0, head.size(), head) &&
+               !got[i].compare(got[i].size() - tail.size(), tail.size(), tail) &&
+               got[i].find_first_not_of("0123456789", head.size()) == got[i].size() - tail.size();
+    }
+    if (same)
+        return ::testing::AssertionSuccess();
+    auto show = [](const Lines& lines) {
+        std::string s;
+        for (const auto& l : lines)
+            s += "  [" + l + "]\n";
+        return s;
+    };
+    return ::testing::AssertionFailure() << "log:\n" << show(got) << "wanted:\n" << show(want);
+}
+
+// A command as the linker received it; a flash_write64xN carries the data
+// packets that followed it.
+struct Command {
+    uint8_t code, chip, turbo, value;
+    uint32_t addr;
+    int count;  // packets of a read64xN or flash_write64xN, length of a flash_write_N
+    Bytes data;
+};
+
+inline std::vector<Command> commandsSince(sim::Mark m)
+{
+    std::vector<Command> out;
+    int packetsOwed = 0;
+    for (const sim::Transfer& t : sim::transfersSince(m)) {
+        if (t.in() || t.result != 0 || t.bytes.size() != size_t(MSG_LEN))
+            continue;
+        const uint8_t* b = t.bytes.data();
+        if (packetsOwed > 0) {
+            out.back().data.insert(out.back().data.end(), b, b + MSG_LEN);
+            packetsOwed--;
+            continue;
+        }
+        Command c{b[MSG_CODE], b[MSG_CHIP], b[MSG_TURBO], b[MSG_VALUE],
+                  uint32_t(b[MSG_ADDR]) << 16 | uint32_t(b[MSG_ADDR + 1]) << 8 | b[MSG_ADDR + 2], 0, {}};
+        if (c.code == CMD_FLASH_WRITE64XN)
+            c.count = packetsOwed = b[MSG_COUNT];
+        if (c.code == CMD_READ64XN)
+            c.count = b[MSG_COUNT];
+        if (c.code == CMD_FLASH_WRITE_32)
+            c.data.assign(b + MSG_DATA, b + MSG_DATA + MSG_DATA_LEN);
+        if (c.code == CMD_FLASH_WRITE_N) {
+            c.count = b[MSG_LENGTH];
+            c.data.assign(b + MSG_DATA, b + MSG_DATA + c.count);
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+inline std::vector<Command> only(const std::vector<Command>& cmds, uint8_t code)
+{
+    std::vector<Command> out;
+    for (const Command& c : cmds)
+        if (c.code == code)
+            out.push_back(c);
+    return out;
+}
+
+inline std::vector<Command> commandsSince(sim::Mark m, uint8_t code)
+{
+    return only(commandsSince(m), code);
+}
+
+// The modelled seconds the last job run through runJob took.
+inline double& lastJobSpan()
+{
+    static double span = 0;
+    return span;
+}
+
+inline void runJob(void (*job)(Fl_Widget*, void*))
+{
+    double before = sim::clockSeconds();
+    job(nullptr, nullptr);
+    lastJobSpan() = sim::clockSeconds() - before;
+}
+
+// Runs `job` with the chooser answering `path`; the commands the linker
+// received meanwhile. The job must leave no progress window behind.
+inline std::vector<Command> runWithFile(void (*job)(Fl_Widget*, void*), const std::string& path)
+{
+    answerFileChoice(path);
+    sim::Mark m = sim::mark();
+    runJob(job);
+    EXPECT_EQ(progress_window, nullptr) << "the job left its progress window behind";
+    return commandsSince(m);
+}
+
+// Runs `action` right after the job lets events through for the n-th time
+// from now (counting only while its progress window bears `title`, if
+// given), on top of the fixture's own hook, which presses Cancel.
+struct AtEvent {
+    static inline void (*fixtureHook)() = nullptr;
+    static inline std::function<void()> pending;
+    static inline std::string title;
+    static inline int countdown = 0;
+    static void hook()
+    {
+        if (fixtureHook)
+            fixtureHook();
+        bool counts = title.empty() ||
+                      (progress_window && progress_window->label() && title == progress_window->label());
+        if (counts && countdown > 0 && --countdown == 0)
+            pending();
+    }
+};
+
+inline void atEvent(int n, std::function<void()> action, const char* title = nullptr)
+{
+    if (g_afterEventsHook != AtEvent::hook)
+        AtEvent::fixtureHook = g_afterEventsHook;
+    AtEvent::pending = std::move(action);
+    AtEvent::title = title ? title : "";
+    AtEvent::countdown = n;
+    g_afterEventsHook = AtEvent::hook;
+}
+
+inline void pressCancel()
+{
+    cb_progress_button(nullptr, nullptr);
+}
+
+// A file-size limit on the whole process, as a full disk would impose one;
+// the limit and the signal's disposition are put back whatever the outcome.
+struct FileSizeLimit {
+    rlimit saved;
+    struct sigaction savedAction;
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &savedAction);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        sigaction(SIGXFSZ, &savedAction, nullptr);
+    }
+};
+
+// The line "Verified <bytes> bytes in <s> seconds." the log holds, if its
+// whole seconds fit the modelled time the last job took; otherwise a text
+// no log line can equal, so that a comparison fails and shows both.
+inline std::string timingLine(uint32_t bytes)
+{
+    std::string prefix = "Verified " + std::to_string(bytes) + " bytes in ", suffix = " seconds.";
+    for (const std::string& line : logLines()) {
+        if (line.size() <= prefix.size() + suffix.size() || line.compare(0, prefix.size(), prefix) ||
+            line.compare(line.size() - suffix.size(), suffix.size(), suffix))
+            continue;
+        std::string seconds = line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+        if (seconds.size() > 6 || seconds.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        double s = std::stod(seconds);
+        if (s >= std::floor(lastJobSpan()) - 1 && s <= std::ceil(lastJobSpan()))
+            return line;
+    }
+    return prefix + "<whole seconds>" + suffix;
+}
