@@ -337,3 +337,19 @@ TEST_F(Link, ALateReplyIsNeverTakenForTheNextRequestsAnswer)
     read_byte(0x25, 0);
     EXPECT_EQ(sim::transfersSince(m).size(), 2u);
 }
+
+TEST_F(Link, ALinkerLeftWaitingForDataIsResetBeforeTheNextCommand)
+{
+    sim::insertCart("cindercart");
+    sim::chip(1).fill(0, 0x400, 0xFF);
+    std::vector<uint8_t> data(4 * 64, 0x12);
+    sim::timeoutOnTransfer(3);  // the second of four data packets
+    flash_write_64xN_bytes(0, data.data(), 1, 4, 0);
+
+    // Taken for data, these would be programmed into the chip at 0x40 on.
+    write_byte(0x5555, 0xAA, 1);
+    EXPECT_EQ(read_byte(0x100, 1), 0xFF);
+    for (uint32_t a = 0x40; a < 0x100; a++)
+        ASSERT_EQ(sim::chip(1).peek(a), 0xFF) << std::hex << a;
+    EXPECT_EQ(logLines(), TIMEOUT_LINES) << "nothing failed after the reset";
+}

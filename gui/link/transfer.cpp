@@ -64,10 +64,24 @@ static bool goneAlready()
     return true;
 }
 
+// Set when a flash_write64xN's data packets were cut short: the linker is
+// still waiting for them and would take the next command for data, and
+// program it into the cartridge.
+static bool g_outOfStep = false;
+
 // A late reply left in the pipe would be taken as the answer to the next
-// request, a silently wrong byte. Throw away whatever is still owed first.
+// request, a silently wrong byte; a linker waiting for data would program the
+// next command. Bring the link back in step before anything else is sent:
+// a reset makes the linker forget a half-received command, and what is still
+// owed is thrown away.
 static void drainOwedReplies()
 {
+    if (g_outOfStep) {
+        g_outOfStep = false;
+        int r = libusb_reset_device(devh);
+        if (r < 0)
+            usbFailed(r);
+    }
     if (!g_repliesOwed)
         return;
     g_repliesOwed = false;
@@ -257,6 +271,7 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
         build_flash_write64xN_data_packet(G_buf, source + 64 * k);
         r = bulk(EP_OUT, G_buf, &n);
         if (r < 0) {
+            g_outOfStep = r != LIBUSB_ERROR_NO_DEVICE;
             usbFailed(r);
             return;
         }
@@ -324,6 +339,7 @@ bool openLink()
 {
     g_gone = false;
     g_repliesOwed = false;
+    g_outOfStep = false;
     if (libusb_init(&g_ctx) < 0) {
         printWindow("Failed to initialise libusb");
         return false;
