@@ -229,29 +229,11 @@ bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t coun
     return true;
 }
 
+// The read64 command is the read64xN command with a count of 1, byte for
+// byte; its one packet lands in G_buf.
 uint8_t* read_64_bytes(uint32_t address, uint8_t chip)
 {
-    if (goneAlready())
-        return nullptr;
-    drainOwedReplies();
-    build_read64_command(G_buf, address, chip);
-    int n;
-    int r = bulk(EP_OUT, G_buf, &n);
-    if (r < 0) {
-        usbFailed(r);
-        return nullptr;
-    }
-    r = bulk(EP_IN, G_buf, &n);
-    if (r < 0) {
-        inFailed(r);
-        return nullptr;
-    }
-    if (n != MSG_LEN) {
-        g_repliesOwed = true;
-        failed("libusb_bulk_transfer fail (addr=0x%X)", address);
-        return nullptr;
-    }
-    return G_buf;
+    return read_64xN_bytes(G_buf, address, chip, 1) ? G_buf : nullptr;
 }
 
 void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
