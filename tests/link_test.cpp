@@ -4,6 +4,7 @@
 
 #include <libusb.h>
 
+#include <functional>
 #include <vector>
 
 #include "link/transfer.h"
@@ -12,6 +13,12 @@
 #include "ui/log.h"
 
 using Lines = std::vector<std::string>;
+
+static Lines operator+(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 class Link : public JobTest {
 protected:
@@ -27,120 +34,130 @@ protected:
 
 static const Lines TIMEOUT_LINES = {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."};
 
-TEST_F(Link, CheckLinkerReadsTheVersionAndTakesANonZeroCodeAsZero)
+TEST_F(Link, EachPrimitiveDoesItsOneThingWhenAllGoesWell)
 {
+    sim::insertCart("cindercart");
     uint8_t major = 9, minor = 9;
     EXPECT_EQ(checkLinker(&major, &minor), 0);
     EXPECT_EQ(major, 0);
     EXPECT_EQ(minor, 13);
     EXPECT_EQ(logLines(), Lines({"Checking for the linker and the cart..\n"}));
+    clearLog();
 
-    sim::setFirmware(1, 7);
-    sim::wrongCodeOnTransfer(2, 0x10);
-    EXPECT_EQ(checkLinker(&major, &minor), 0) << "a reply with another code is still a success";
-    EXPECT_EQ(major, 0);
-    EXPECT_EQ(minor, 0);
-}
-
-TEST_F(Link, CheckLinkerFailsOnTimeoutAndShortReply)
-{
-    uint8_t major, minor;
-    sim::timeoutOnTransfer(2);
-    EXPECT_EQ(checkLinker(&major, &minor), -1);
-    Lines expected = {"Checking for the linker and the cart..\n"};
-    expected.insert(expected.end(), TIMEOUT_LINES.begin(), TIMEOUT_LINES.end());
-    EXPECT_EQ(logLines(), expected);
-
-    freshLink();
-    sim::shortPacketOnTransfer(2, 10);
-    EXPECT_EQ(checkLinker(&major, &minor), -1);
-    EXPECT_EQ(logLines().back(), "check_firmware_version: received 10 byted, expected 64");
-}
-
-TEST_F(Link, ReadByteReturnsTheChipByteOrZeroWithTheReason)
-{
-    sim::insertCart("official32");
     sim::chip(1).poke(0x1FFFFF, 0x5A);
     EXPECT_EQ(read_byte(0x1FFFFF, 1), 0x5A);
-    EXPECT_TRUE(logLines().empty());
 
-    auto m = sim::mark();
-    sim::chip(0).poke(0x100, 0x77);
-    sim::timeoutOnTransfer(1);  // the command itself
-    EXPECT_EQ(read_byte(0x100, 0), 0);
-    EXPECT_EQ(logLines(), TIMEOUT_LINES);
-    EXPECT_EQ(sim::transfersSince(m).size(), 1u) << "no receive after a failed send";
-
-    freshLink();
-    sim::chip(0).poke(0x100, 0x77);
-    sim::shortPacketOnTransfer(2, 63);
-    EXPECT_EQ(read_byte(0x100, 0), 0);
-    EXPECT_EQ(logLines(), Lines({"Timeout waiting for reply (addr=0x100)"}));
-
-    clearLog();
-    sim::wrongCodeOnTransfer(2, 0x11);
-    EXPECT_EQ(read_byte(0x100, 0), 0);
-    EXPECT_EQ(logLines(), Lines({"read_byte: get_read_reply failure"}));
-
-    clearLog();
-    sim::timeoutOnTransfer(2);
-    EXPECT_EQ(read_byte(0x100, 0), 0);
-    EXPECT_EQ(logLines(), TIMEOUT_LINES);
-}
-
-TEST_F(Link, WriteByteIsOneRawBusWriteAndLogsEveryFailure)
-{
     auto m = sim::mark();
     write_byte(0x5555, 0xAA, 1);
     auto writes = sim::hostWritesSince(m);
-    ASSERT_EQ(writes.size(), 1u);
+    ASSERT_EQ(writes.size(), 1u) << "one raw bus write";
     EXPECT_EQ(writes[0].chip, 1);
     EXPECT_EQ(writes[0].address, 0x5555u);
     EXPECT_EQ(writes[0].value, 0xAA);
-    EXPECT_TRUE(logLines().empty());
 
-    sim::shortPacketOnTransfer(2, 1);
-    write_byte(0x2AAA, 0x55, 0);
-    EXPECT_EQ(logLines(), Lines({"write_byte: libusb_bulk_transfer fail (addr=0x2AAA)"}));
-
-    clearLog();
-    sim::wrongCodeOnTransfer(2, 0x10);
-    write_byte(0x2AAA, 0x55, 0);
-    EXPECT_EQ(logLines(), Lines({"write_byte: result = 0x10"}));
-
-    clearLog();
-    sim::timeoutOnTransfer(1);
-    write_byte(0x2AAA, 0x55, 0);
-    EXPECT_EQ(logLines(), TIMEOUT_LINES);
-}
-
-TEST_F(Link, FlashWritesProgramErasedFlashAndNameThemselvesInFailures)
-{
-    sim::insertCart("cindercart");
     sim::chip(1).fill(0x1000, 0x100, 0xFF);
     uint8_t data[64];
     for (int i = 0; i < 64; i++)
         data[i] = uint8_t(i ^ 0x5C);
-
     flash_write_32_bytes(0x1000, data, 1, 0);
     flash_write_N_bytes(0x1020, data + 32, 1, 5, 1);
-    EXPECT_TRUE(logLines().empty());
     for (int i = 0; i < 37; i++)
         EXPECT_EQ(sim::chip(1).peek(0x1000 + i), data[i]) << i;
     EXPECT_EQ(sim::chip(1).peek(0x1025), 0xFF) << "past the length nothing is programmed";
 
-    sim::shortPacketOnTransfer(2, 3);
-    flash_write_32_bytes(0x1040, data, 1, 0);
+    build_tetherbox_led(2);
+    EXPECT_EQ(sim::ledSetting(), 2);
+    EXPECT_TRUE(logLines().empty());
+
+    // A version reply with another code is still a success: version 0.00.
+    sim::setFirmware(1, 7);
     sim::wrongCodeOnTransfer(2, 0x10);
-    flash_write_N_bytes(0x1060, data, 1, 2, 0);
-    sim::shortPacketOnTransfer(2, 3);
-    flash_write_N_bytes(0x1080, data, 1, 2, 0);
-    sim::wrongCodeOnTransfer(2, 0x03);
-    flash_write_32_bytes(0x10A0, data, 1, 0);
-    EXPECT_EQ(logLines(), Lines({"flash_write_32_bytes: libusb_bulk_transfer fail (addr=0x1040)",
-                                 "flash_write_N_bytes: result = 0x10",
-                                 "flash_write_N_bytes: libusb_bulk_transfer fail (addr=0x1080)",
-                                 "flash_write_32_bytes: result = 0x03"}));
+    EXPECT_EQ(checkLinker(&major, &minor), 0);
+    EXPECT_EQ(major, 0);
+    EXPECT_EQ(minor, 0);
+}
+
+// Every way a request can fail, for every primitive: the result the caller
+// gets, the exact lines logged, and how many transfers were attempted.
+TEST_F(Link, EveryFailureIsWordedByThePrimitiveThatMetIt)
+{
+    enum Fault { TIMEOUT, SHORT, CODE };
+    static uint8_t buf[4 * 64];
+    static uint8_t major, minor;
+    const Lines CHECKING = {"Checking for the linker and the cart..\n"};
+    const struct {
+        const char* what;
+        Fault fault;
+        int transfer, arg;  // arg: a short packet's length, or the wrong code
+        std::function<int()> call;
+        int result;         // what the caller gets back (writers: 0)
+        Lines lines;
+        int transfers;      // attempted, or -1 when not the point
+    } cases[] = {
+        {"checkLinker, reply times out", TIMEOUT, 2, 0, [] { return checkLinker(&major, &minor); }, -1,
+         CHECKING + TIMEOUT_LINES, 2},
+        {"checkLinker, short reply", SHORT, 2, 10, [] { return checkLinker(&major, &minor); }, -1,
+         CHECKING + Lines{"check_firmware_version: received 10 byted, expected 64"}, 2},
+        {"read_byte, command times out", TIMEOUT, 1, 0, [] { return int(read_byte(0x100, 0)); }, 0,
+         TIMEOUT_LINES, 1},
+        {"read_byte, reply times out", TIMEOUT, 2, 0, [] { return int(read_byte(0x100, 0)); }, 0,
+         TIMEOUT_LINES, 2},
+        {"read_byte, short reply", SHORT, 2, 63, [] { return int(read_byte(0x100, 0)); }, 0,
+         {"Timeout waiting for reply (addr=0x100)"}, 2},
+        {"read_byte, wrong code", CODE, 2, 0x11, [] { return int(read_byte(0x100, 0)); }, 0,
+         {"read_byte: get_read_reply failure"}, 2},
+        {"write_byte, command times out", TIMEOUT, 1, 0, [] { write_byte(0x2AAA, 0x55, 0); return 0; }, 0,
+         TIMEOUT_LINES, 1},
+        {"write_byte, short reply", SHORT, 2, 1, [] { write_byte(0x2AAA, 0x55, 0); return 0; }, 0,
+         {"write_byte: libusb_bulk_transfer fail (addr=0x2AAA)"}, 2},
+        {"write_byte, wrong code", CODE, 2, 0x10, [] { write_byte(0x2AAA, 0x55, 0); return 0; }, 0,
+         {"write_byte: result = 0x10"}, 2},
+        {"flash_write_32_bytes, short reply", SHORT, 2, 3,
+         [] { flash_write_32_bytes(0x1040, buf, 1, 0); return 0; }, 0,
+         {"flash_write_32_bytes: libusb_bulk_transfer fail (addr=0x1040)"}, 2},
+        {"flash_write_32_bytes, wrong code", CODE, 2, 0x03,
+         [] { flash_write_32_bytes(0x10A0, buf, 1, 0); return 0; }, 0,
+         {"flash_write_32_bytes: result = 0x03"}, 2},
+        {"flash_write_N_bytes, short reply", SHORT, 2, 3,
+         [] { flash_write_N_bytes(0x1080, buf, 1, 2, 0); return 0; }, 0,
+         {"flash_write_N_bytes: libusb_bulk_transfer fail (addr=0x1080)"}, 2},
+        {"flash_write_N_bytes, wrong code", CODE, 2, 0x10,
+         [] { flash_write_N_bytes(0x1060, buf, 1, 2, 0); return 0; }, 0,
+         {"flash_write_N_bytes: result = 0x10"}, 2},
+        {"build_tetherbox_led, short reply", SHORT, 2, 0, [] { build_tetherbox_led(2); return 0; }, 0,
+         {"build_tetherbox_led: libusb_bulk_transfer fail"}, 2},
+        {"build_tetherbox_led, wrong code", CODE, 2, 0x10, [] { build_tetherbox_led(2); return 0; }, 0,
+         {"build_tetherbox_led: result = 0x10"}, 2},
+        {"flash_write_64xN_bytes, a data packet times out: no reply is awaited", TIMEOUT, 3, 0,
+         [] { flash_write_64xN_bytes(0, buf, 0, 4, 0); return 0; }, 0, TIMEOUT_LINES, 3},
+        {"flash_write_64xN_bytes, short reply", SHORT, 6, 8,
+         [] { flash_write_64xN_bytes(0, buf, 0, 4, 0); return 0; }, 0,
+         {"flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN fail (addr=0x0)"}, 6},
+        {"read_64xN_bytes, command times out", TIMEOUT, 1, 0,
+         [] { return int(read_64xN_bytes(buf, 0x2000, 1, 4)); }, 0, TIMEOUT_LINES, 1},
+        {"read_64xN_bytes, third packet short: the request's start is named", SHORT, 4, 20,
+         [] { return int(read_64xN_bytes(buf, 0x2000, 1, 4)); }, 0,
+         {"libusb_bulk_transfer fail (addr=0x2000)"}, 4},
+        {"read_64_bytes, short packet", SHORT, 2, 1, [] { return int(read_64_bytes(0x40, 0) != nullptr); },
+         0, {"libusb_bulk_transfer fail (addr=0x40)"}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        freshLink();
+        sim::insertCart("cindercart");
+        if (c.fault == TIMEOUT)
+            sim::timeoutOnTransfer(c.transfer);
+        else if (c.fault == SHORT)
+            sim::shortPacketOnTransfer(c.transfer, c.arg);
+        else
+            sim::wrongCodeOnTransfer(c.transfer, uint8_t(c.arg));
+        unsigned failures = g_linkFailures;
+        auto m = sim::mark();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(logLines(), c.lines);
+        EXPECT_EQ(int(sim::transfersSince(m).size()), c.transfers);
+        EXPECT_EQ(g_linkFailures, failures + 1) << "each failure is counted once";
+    }
 }
 
 TEST_F(Link, FlashWrite64xNSendsCountPacketsThenReadsOneReply)
@@ -180,22 +197,6 @@ TEST_F(Link, FlashWrite64xNFailedReplyLogsResultAndProcessedCount)
                                  "flash_write_64xN_bytes: processed 0 packets, but sent 4"}));
 }
 
-TEST_F(Link, FlashWrite64xNStopsOnAFailedPacketWithoutWaitingForAReply)
-{
-    std::vector<uint8_t> data(256, 0x12);
-    auto m = sim::mark();
-    sim::timeoutOnTransfer(3);
-    flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
-    EXPECT_EQ(logLines(), TIMEOUT_LINES);
-    EXPECT_EQ(sim::transfersSince(m).size(), 3u);
-
-    freshLink();
-    sim::shortPacketOnTransfer(6, 8);
-    flash_write_64xN_bytes(0, data.data(), 0, 4, 0);
-    EXPECT_EQ(logLines(), Lines({"flash_write_64xN_bytes: libusb_bulk_transfer ENDPOINT_BULK_IN "
-                                 "fail (addr=0x0)"}));
-}
-
 TEST_F(Link, Read64xNFillsTheCallersBufferPacketByPacket)
 {
     std::vector<uint8_t> buf(128 * 64, 0xEE);
@@ -207,27 +208,9 @@ TEST_F(Link, Read64xNFillsTheCallersBufferPacketByPacket)
     ASSERT_TRUE(read_64xN_bytes(buf.data(), 0x1FE000, 0, 128));
     for (int i = 0; i < 128 * 64; i++)
         ASSERT_EQ(buf[i], sim::chip(0).peek(0x1FE000 + i)) << i;
-    EXPECT_TRUE(logLines().empty());
-}
-
-TEST_F(Link, Read64xNShortPacketNamesTheRequestsStartAddress)
-{
-    std::vector<uint8_t> buf(4 * 64);
-    sim::shortPacketOnTransfer(4, 20);  // the third data packet
-    EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x2000, 1, 4));
-    EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x2000)"}));
-
-    freshLink();
-    sim::timeoutOnTransfer(1);
-    EXPECT_FALSE(read_64xN_bytes(buf.data(), 0x2000, 1, 4));
-    EXPECT_EQ(logLines(), TIMEOUT_LINES);
-
-    freshLink();
     EXPECT_NE(read_64_bytes(0x40, 0), nullptr);
     EXPECT_EQ(G_buf[0], sim::chip(0).peek(0x40));
-    sim::shortPacketOnTransfer(2, 1);
-    EXPECT_EQ(read_64_bytes(0x40, 0), nullptr);
-    EXPECT_EQ(logLines(), Lines({"libusb_bulk_transfer fail (addr=0x40)"}));
+    EXPECT_TRUE(logLines().empty());
 }
 
 TEST_F(Link, AVanishedDeviceIsWordedAsNoDeviceAndRemembered)
@@ -256,35 +239,6 @@ TEST_F(Link, AVanishedDeviceIsWordedAsNoDeviceAndRemembered)
     EXPECT_TRUE(logLines().empty());
     EXPECT_EQ(g_linkFailures, failures + 4);
     EXPECT_TRUE(sim::transfersSince(m).empty());
-}
-
-TEST_F(Link, EveryLoggedFailureIsCounted)
-{
-    unsigned before = g_linkFailures;
-    write_byte(0x5555, 0xAA, 0);
-    read_byte(0, 0);
-    EXPECT_EQ(g_linkFailures, before) << "successes count nothing";
-
-    sim::timeoutOnTransfer(1);
-    write_byte(0x5555, 0xAA, 0);
-    sim::wrongCodeOnTransfer(2, 0x10);
-    write_byte(0x5555, 0xAA, 0);
-    sim::shortPacketOnTransfer(2, 3);
-    read_byte(0, 0);
-    EXPECT_EQ(g_linkFailures, before + 3);
-}
-
-TEST_F(Link, LedCommandAndItsFailures)
-{
-    build_tetherbox_led(2);
-    EXPECT_EQ(sim::ledSetting(), 2);
-    EXPECT_TRUE(logLines().empty());
-    sim::shortPacketOnTransfer(2, 0);
-    build_tetherbox_led(2);
-    sim::wrongCodeOnTransfer(2, 0x10);
-    build_tetherbox_led(2);
-    EXPECT_EQ(logLines(), Lines({"build_tetherbox_led: libusb_bulk_transfer fail",
-                                 "build_tetherbox_led: result = 0x10"}));
 }
 
 TEST_F(Link, EveryLibusbErrorIsWordedAsTwoLinesAfterAnEmptyOne)
