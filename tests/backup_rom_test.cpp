@@ -78,10 +78,10 @@ TEST_F(BackupRom, CancelLeavesNoFile)
         std::string path = scratchPath("old.ngp");
         writeFile(path, Bytes(100, 0x5A));
         clearLog();
-        cancelAfterEvents(at);
+        atEvent(at);
         EXPECT_EQ(backupTo(path).size(), size_t(at));
         EXPECT_TRUE(logIs({"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'old.ngp'", ABORTED}));
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(fs::exists(path));
     }
 }
 
@@ -101,7 +101,7 @@ TEST_F(BackupRom, LinkFailureAbortsAndDeletesThePartialFile)
         EXPECT_EQ(backupTo(path).size(), 6u);
         EXPECT_TRUE(logIs(Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'cut.ngp'"} +
                           c.lines + Lines{"Wut?! usb recv error..", ABORTED}));
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(fs::exists(path));
     }
 }
 
@@ -115,7 +115,7 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
     EXPECT_TRUE(logHasInOrder({"read_byte: get_read_reply failure", "Cart check failed; backup not started."}));
     EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
     EXPECT_EQ(lastFileRequest().count, 0);
-    EXPECT_FALSE(fileExists(scratchPath("eight.ngp")));
+    EXPECT_FALSE(fs::exists(scratchPath("eight.ngp")));
 
     clearLog();
     sim::unplugAfterTransfers(0);  // a linker gone before the job
@@ -129,7 +129,7 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
     std::string path = scratchPath("empty.ngp");
     EXPECT_TRUE(backupTo(path).empty());
     EXPECT_TRUE(logIs({"No cart detected!", "Backing up ROM to 'empty.ngp'", "Backup done. Wrote 0 bytes."}));
-    EXPECT_TRUE(fileExists(path));
+    EXPECT_TRUE(fs::exists(path));
     EXPECT_TRUE(readFile(path).empty());
 }
 
@@ -142,10 +142,10 @@ TEST_F(BackupRom, PathsOfAnyLength)
 
     // An abort deletes the file by its whole path, not a cut one.
     clearLog();
-    cancelAfterEvents(2);
+    atEvent(2);
     backupTo(path);
     EXPECT_EQ(logLines().back(), ABORTED);
-    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(fs::exists(path));
 
     // Beyond what the system takes at all: refused, nothing sent.
     clearLog();
@@ -166,7 +166,7 @@ TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)
         }
         EXPECT_TRUE(logIs({"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'full.ngp'",
                            "Can't write to the backup file: File too large", ABORTED}));
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(fs::exists(path));
     }
 }
 

@@ -31,7 +31,7 @@ TEST_F(BackupSaveTest, OfficialCartridgeSavesBlock33Only)
     EXPECT_EQ(req.mode, 2);
     ASSERT_TRUE(req.hadInitial);
     EXPECT_TRUE(std::regex_match(req.initial, std::regex("savegame-[A-Za-z0-9]{6}\\.ngf"))) << req.initial;
-    EXPECT_FALSE(fileExists(req.initial)) << "the name is claimed only while the chooser is open";
+    EXPECT_FALSE(fs::exists(req.initial)) << "the name is claimed only while the chooser is open";
 
     EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
     Bytes file = readFile(path);
@@ -56,7 +56,7 @@ TEST_F(BackupSaveTest, OfficialCartridgeSavesBlock33Only)
     answerNoFile();
     cb_backupSaveGame_button(nullptr, nullptr);
     EXPECT_NE(lastFileRequest().initial, first);
-    EXPECT_FALSE(fileExists(lastFileRequest().initial));
+    EXPECT_FALSE(fs::exists(lastFileRequest().initial));
     EXPECT_TRUE(logIs({"No file selected."}));
     EXPECT_EQ(sim::counters().transfers, before);
 }
@@ -103,7 +103,7 @@ TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
         std::string path = scratchPath(std::string(c.cart) + ".ngf");
         backup(path);
         EXPECT_TRUE(logIs(c.log));
-        EXPECT_EQ(fileExists(path), c.file);
+        EXPECT_EQ(fs::exists(path), c.file);
         if (c.file) {
             EXPECT_EQ(readFile(path), block33File());
         }
@@ -119,7 +119,7 @@ TEST_F(BackupSaveTest, PathIsUsedExactly)
         EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
         EXPECT_EQ(readFile(path), block33File());
     }
-    EXPECT_FALSE(fileExists(scratchPath("mysave.ngf")));
+    EXPECT_FALSE(fs::exists(scratchPath("mysave.ngf")));
 
     clearLog();
     std::string missing = scratchPath("missing/game.ngf");
@@ -151,7 +151,7 @@ TEST_F(BackupSaveTest, FullDiskLeavesNoFile)
         }
         ASSERT_EQ(logLines().size(), 2u);
         EXPECT_EQ(logLines()[1], c.message);
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(fs::exists(path));
     }
 }
 
@@ -168,7 +168,7 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     backup(path);
     EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +
                       Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA280, partial file deleted"}));
-    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(fs::exists(path));
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ TEST_F(VerifyRom, Verdicts)
 // The chunk in flight when Cancel is pressed is still compared.
 TEST_F(VerifyRom, CancelDuringABlockCountsTheChunksDone)
 {
-    cancelAfterEvents(3);
+    atEvent(3);
     EXPECT_EQ(verify(sim::cartImage()).size(), 3u);
     EXPECT_TRUE(logIs({"Verifying 'game.ngp'", "Verifying cancelled.", timingLine(3 * 8192)}));
 }
@@ -128,7 +128,7 @@ TEST_F(VerifyRom, SecondsAreCountedOnTheLinksClock)
 {
     atEvent(3, [] { sim::advanceClock(100.0); });  // a link that stalls for 100 s
     verify(sim::cartImage());
-    ASSERT_GE(lastJobSpan(), 100.0);
+    ASSERT_GE(g_lastJobSpan, 100.0);
     EXPECT_TRUE(logIs({"Verifying 'game.ngp'", timingLine(MBIT16)}));
 }
 
@@ -162,7 +162,7 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
 {
     sim::Mark m = sim::mark();
     answerNoFile();
-    runJob(cb_verify_button);
+    cb_verify_button(nullptr, nullptr);
     EXPECT_TRUE(logIs({"No file selected."}));
     clearLog();
     verify(scratchPath("missing.ngp"));

@@ -257,7 +257,7 @@ TEST_F(WriteSaveTest, CancelWhileARecordIsProgrammed)
 {
     sim::Mark m = sim::mark();
     Bytes data = pattern(0x2000, 2);
-    cancelAfterEvents(1 + 10);
+    atEvent(1 + 10);
     restore(ngfFile({{0x3FA000, data}}));
     EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game", "Writing a save-game cancelled."}));
     EXPECT_EQ(commandsSince(m, CMD_FLASH_WRITE_32).size(), 10u);
@@ -301,7 +301,7 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
 
     sim::chipEraseNeverEnds(0);
     double start = sim::clockSeconds();
-    cancelAfterEvents(3);
+    atEvent(3);
     clearLog();
     restore(ngfFile({{0x3FA000, pattern(64, 1)}}));
     EXPECT_EQ(logLines().back(), "Writing a save-game cancelled.");
