@@ -13,7 +13,6 @@ const char* const WRITING = "Writing Cartridge";
 const Lines TURBO_AUTO_OFF = {"", "Turbo Mode OFF for non-Cindercart cartridge!", ""};
 const Lines TURBO_FORCED = {"", "Turbo Mode forced ON!", "Verification is recommended!", ""};
 const char* const NO_VERIFICATION = "No verification in turbo mode!  Consider using verify mode after writing.";
-const Lines CART16 = {"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"};
 const Lines BUNG = {"32mbit cart detected.", "ROM name: 'BUNG TEST   '"};
 const Lines FLASH4 = {"4mbit cart detected.", "ROM name: 'SMALL4'"};
 const uint32_t MIB = 0x100000;
@@ -115,16 +114,31 @@ protected:
         sim::setEraseTimes(0.001, 0.02);
     }
 
-    // Flashes `path` or these bytes as game.ngp; the commands the linker received.
+    // Flashes `path`, or these bytes as game.ngp; the commands the linker received.
     std::vector<Command> flash(const std::string& path) { return runWithFile(cb_loadROMs_button, path); }
     std::vector<Command> flash(const Bytes& rom)
     {
         writeFile(scratchPath("game.ngp"), rom);
         return flash(scratchPath("game.ngp"));
     }
+    // The same into a fresh `cart` with these settings and an empty log.
+    std::vector<Command> flashInto(const char* cart, const Bytes& rom, int n = 512, uint8_t turbo = TURBO_AUTO,
+                                   int skip = -1)
+    {
+        sim::insertCart(cart);
+        write_N = n;
+        G_unlockBypassMode = turbo;
+        skipChip = skip;
+        clearLog();
+        return flash(rom);
+    }
 };
 
-// ---- Start of the job ------------------------------------------------------
+// The log of a flash4 run after the probe and the size lines.
+Lines flash4Log(const Lines& size, const Lines& rest, const Lines& turbo = TURBO_AUTO_OFF)
+{
+    return FLASH4 + size + turbo + Lines{"Flashing 'game.ngp'"} + rest;
+}
 
 TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
 {
@@ -139,9 +153,7 @@ TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
     // No cartridge is neither erased nor reported flashed.
-    sim::insertCart("none");
-    clearLog();
-    auto cmds = flash(pattern(1000));
+    auto cmds = flashInto("none", pattern(1000));
     EXPECT_TRUE(logIs({"No cart detected!", "Warning! ROM size of 1000 bytes is",
                        "larger than the flash size of 0 bytes.", ABORTED}));
     EXPECT_TRUE(erasedChips(cmds).empty());
@@ -157,7 +169,8 @@ TEST_F(FlashRomTest, TwoMegabyteFileFillsSixteenMbitCart)
     Bytes rom = pattern(2 * MIB);
     writeFile(scratchPath("full.ngp"), rom);
     auto cmds = flash(scratchPath("full.ngp"));
-    EXPECT_TRUE(logIs(CART16 + TURBO_AUTO_OFF + Lines{"Flashing 'full.ngp'", wrote(2 * MIB), DONE}));
+    EXPECT_TRUE(logIs(Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"} + TURBO_AUTO_OFF +
+                      Lines{"Flashing 'full.ngp'", wrote(2 * MIB), DONE}));
     EXPECT_EQ(erasedChips(cmds), std::vector<int>{0});
     auto writes = flashWrites(cmds);
     EXPECT_EQ(writes.size(), 2 * MIB / 512);
@@ -188,11 +201,8 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
     while (at < writes.size() && writes[at].addr != 0x1FFF80)
         at++;
     ASSERT_LT(at + 2, writes.size());
-    EXPECT_EQ(writes[at].chip, 0);
-    EXPECT_EQ(writes[at].count, 2);
-    EXPECT_EQ(writes[at + 1].chip, 1);
-    EXPECT_EQ(writes[at + 1].addr, 0u);
-    EXPECT_EQ(writes[at + 1].count, 1);
+    EXPECT_EQ(std::make_tuple(writes[at].chip, writes[at].count), std::make_tuple(0, 2));
+    EXPECT_EQ(std::make_tuple(writes[at + 1].chip, writes[at + 1].addr, writes[at + 1].count), std::make_tuple(1, 0u, 1));
     EXPECT_TRUE(sim::cartImage() == readFile(path));
 
     clearLog();
@@ -217,13 +227,10 @@ TEST_F(FlashRomTest, FilesLargerOrSmallerThanTheFlash)
                  {"flash4", 0, 512, FLASH4}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.cart) + " " + std::to_string(c.size) + " " + std::to_string(c.n));
-        sim::insertCart(c.cart);
-        write_N = c.n;
+        Bytes rom = pattern(c.size);
+        auto writes = flashWrites(flashInto(c.cart, rom, c.n));
         const uint32_t flashSize = sim::chip(0).size(), written = std::min(c.size, flashSize);
         const uint32_t to = std::min((written + c.n - 1) / c.n * c.n, flashSize);
-        Bytes rom = pattern(c.size);
-        clearLog();
-        auto writes = flashWrites(flash(rom));
         EXPECT_TRUE(logIs(c.probe +
                           (c.size > flashSize ? Lines{"Warning! ROM size of 525065 bytes is",
                                                       "larger than the flash size of 524288 bytes."}
@@ -241,13 +248,13 @@ TEST_F(FlashRomTest, FilesLargerOrSmallerThanTheFlash)
 }
 
 // With chip 0 skipped a file that fits it touches nothing; a larger one
-// erases and writes chip 1 only, from its own address 0.
-TEST_F(FlashRomTest, SkippingChip0)
+// erases and writes chip 1 only, from its own address 0. Chip 1 skipped, or
+// a setting outside the menu, erases as the file's size asks.
+TEST_F(FlashRomTest, SkippingAChip)
 {
     sim::insertCart("bung");
     const Bytes before = sim::cartImage();
-    skipChip = 0;
-    auto cmds = flash(pattern(2 * MIB));
+    auto cmds = flashInto("bung", pattern(2 * MIB), 512, TURBO_AUTO, 0);
     EXPECT_TRUE(logIs(BUNG + smaller(2 * MIB, 4 * MIB) + TURBO_AUTO_OFF +
                       Lines{"Flashing 'game.ngp'", wrote(2 * MIB), DONE}));
     EXPECT_TRUE(erasedChips(cmds).empty());
@@ -255,8 +262,7 @@ TEST_F(FlashRomTest, SkippingChip0)
     EXPECT_TRUE(sim::cartImage() == before);
 
     Bytes rom = pattern(4 * MIB);
-    clearLog();
-    cmds = flash(rom);
+    cmds = flashInto("bung", rom, 512, TURBO_AUTO, 0);
     EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(4 * MIB), DONE}));
     EXPECT_EQ(erasedChips(cmds), std::vector<int>{1});
     auto writes = flashWrites(cmds);
@@ -267,32 +273,20 @@ TEST_F(FlashRomTest, SkippingChip0)
 
     // Small chunks likewise: only chip 1's part of the one across the
     // boundary (at 0x1FFFFE) goes out.
-    write_N = 31;
-    clearLog();
     rom = pattern(2 * MIB + 0x1000);
-    writes = flashWrites(flash(rom));
+    writes = flashWrites(flashInto("bung", rom, 31, TURBO_AUTO, 0));
     EXPECT_EQ(logLines().back(), DONE);
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes[0].count, 29);
     expectTiled(writes, 2 * MIB, 2 * MIB + 0x1000, 31);
     EXPECT_EQ(writes[0].data, slice(rom, 2 * MIB, 29));
     EXPECT_EQ(chipBytes(1, 0, 0x1000), slice(rom, 2 * MIB, 0x1000));
-}
 
-TEST_F(FlashRomTest, EraseFollowsTheRomSizeAndTheSkippedChip)
-{
-    // Each job is cancelled at its first chunk: only the erase is of interest.
-    // Skipping chip 0, or no skipping, is with the cases above.
-    const std::pair<int, std::vector<int>> rows[] = {{1, {0}}, {7, {0, 1}}};
-    for (const auto& [skip, erased] : rows) {
-        SCOPED_TRACE(skip);
-        sim::insertCart("bung");
-        skipChip = skip;
+    // Cancelled at the first chunk: only the erase is of interest.
+    for (auto [skip, erased] : {std::make_pair(1, std::vector<int>{0}), std::make_pair(7, std::vector<int>{0, 1})}) {
         atEvent(1, nullptr, WRITING);
-        clearLog();
-        auto cmds = flash(pattern(2 * MIB + 1));
+        EXPECT_EQ(erasedChips(flashInto("bung", pattern(2 * MIB + 1), 512, TURBO_AUTO, skip)), erased) << skip;
         EXPECT_EQ(logLines().back(), ABORTED);
-        EXPECT_EQ(erasedChips(cmds), erased);
     }
 }
 
@@ -312,10 +306,7 @@ TEST_F(FlashRomTest, TurboFlagFollowsTheSettingAndChip0sFactoryByte)
     Bytes rom = pattern(4096);
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.cart) + " " + std::to_string(r.mode));
-        sim::insertCart(r.cart);
-        G_unlockBypassMode = r.mode;
-        clearLog();
-        auto writes = flashWrites(flash(rom));
+        auto writes = flashWrites(flashInto(r.cart, rom, 512, r.mode));
         EXPECT_TRUE(logIs((std::string(r.cart) == "bung" ? BUNG : Lines{"32mbit cart detected.", "ROM name: 'CINDER DEMO '"}) +
                           smaller(4096, 4 * MIB) + r.lines + Lines{"Flashing 'game.ngp'", wrote(4096), DONE}));
         ASSERT_EQ(writes.size(), 8u);
@@ -329,13 +320,9 @@ TEST_F(FlashRomTest, TurboFlagFollowsTheSettingAndChip0sFactoryByte)
 // then left, and the chip back in reading mode.
 TEST_F(FlashRomTest, TurboByteMethodProgramsInUnlockBypass)
 {
-    sim::insertCart("flash4");
-    G_unlockBypassMode = TURBO_ON;
-    write_N = 1;
     Bytes rom = pattern(300);
-    auto writes = byteWrites(flash(rom));
-    EXPECT_TRUE(logIs(FLASH4 + smaller(300) + TURBO_FORCED +
-                      Lines{"Flashing 'game.ngp'", NO_VERIFICATION, wrote(300), DONE}));
+    auto writes = byteWrites(flashInto("flash4", rom, 1, TURBO_ON));
+    EXPECT_TRUE(logIs(flash4Log(smaller(300), {NO_VERIFICATION, wrote(300), DONE}, TURBO_FORCED)));
     std::vector<std::tuple<int, uint32_t, int>> want = {{0, 0x5555, 0xAA}, {0, 0x2AAA, 0x55}, {0, 0x5555, 0x20}}, got;
     for (uint32_t i = 0; i < 300; i++)
         want.insert(want.end(), {{0, 0, 0xA0}, {0, i, rom[i]}});
@@ -344,30 +331,23 @@ TEST_F(FlashRomTest, TurboByteMethodProgramsInUnlockBypass)
         got.push_back({w.chip, w.addr, w.value});
     EXPECT_EQ(got, want);
     EXPECT_EQ(sim::chip(0).mode(), sim::FlashChip::Mode::Read);
-    EXPECT_EQ(chipBytes(0, 0, 300), rom);
-    EXPECT_TRUE(allErased(0, 300, FLASH4_SIZE - 300));
+    EXPECT_TRUE(chipBytes(0, 0, FLASH4_SIZE) == rom + Bytes(FLASH4_SIZE - 300, 0xFF));
 
     // Past 2 MiB the byte method turns to chip 1 at its address 0. Chip 0
     // skipped keeps this quick: its bytes are read and counted only.
-    sim::insertCart("cindercart");
-    G_unlockBypassMode = TURBO_AUTO;
-    skipChip = 0;
     rom = pattern(2 * MIB + 100);
-    clearLog();
-    writes = byteWrites(flash(rom));
+    writes = byteWrites(flashInto("cindercart", rom, 1, TURBO_AUTO, 0));
     EXPECT_TRUE(logHasInOrder({"Turbo Mode ON for Cindercart cartridge!", "Flashing 'game.ngp'", NO_VERIFICATION, DONE}));
     ASSERT_EQ(writes.size(), 3 + 2 * 100 + 2u);
     for (const auto& w : writes)
         EXPECT_EQ(w.chip, 1);
     EXPECT_EQ(writes[2].value, 0x20);
-    EXPECT_EQ(writes[4].addr, 0u);
-    EXPECT_EQ(writes[4].value, rom[2 * MIB]);
-    EXPECT_EQ(writes[203].value, 0x90);
-    EXPECT_EQ(writes[204].value, 0x00);
+    EXPECT_EQ(std::make_tuple(writes[4].addr, writes[4].value), std::make_tuple(0u, rom[2 * MIB]));
+    EXPECT_EQ(std::make_tuple(writes[203].value, writes[204].value), std::make_tuple(0x90, 0x00));
     EXPECT_EQ(chipBytes(1, 0, 100), slice(rom, 2 * MIB, 100));
 }
 
-// Files whose length no chunk size divides; the byte methods' shorter.
+// Files whose length no chunk size divides; the byte method's shorter.
 // Write_N of 3 sends three-byte chunks.
 TEST_F(FlashRomTest, EveryWriteMethodLeavesTheFileInTheCart)
 {
@@ -378,37 +358,27 @@ TEST_F(FlashRomTest, EveryWriteMethodLeavesTheFileInTheCart)
     } cases[] = {{1024, TURBO_OFF, 70001}, {192, TURBO_ON, 70001}, {32, TURBO_OFF, 70001},
                  {31, TURBO_ON, 70001},    {3, TURBO_OFF, 3001},   {1, TURBO_OFF, 1237}};
     for (const auto& c : cases) {
-        SCOPED_TRACE("write_N " + std::to_string(c.n) + " turbo " + std::to_string(c.turbo) + " size " +
-                     std::to_string(c.size));
-        sim::insertCart("flash4");
-        write_N = c.n;
-        G_unlockBypassMode = c.turbo;
+        SCOPED_TRACE("write_N " + std::to_string(c.n) + " turbo " + std::to_string(c.turbo));
         Bytes rom = pattern(c.size, uint32_t(c.n * 7 + c.turbo + c.size));
-        clearLog();
-        auto writes = flashWrites(flash(rom));
+        auto writes = flashWrites(flashInto("flash4", rom, c.n, c.turbo));
         Lines log = logLines();
         ASSERT_GE(log.size(), 2u);
         EXPECT_EQ(log.back(), DONE);
         EXPECT_EQ(log[log.size() - 2].rfind("Wrote " + std::to_string(c.size) + " bytes in ", 0), 0u);
         if (c.n == 3) {
             EXPECT_EQ(writes.size(), (c.size + 2) / 3);
-            for (const auto& w : writes)
-                EXPECT_EQ(w.code, CMD_FLASH_WRITE_N);
+            EXPECT_EQ(only(writes, CMD_FLASH_WRITE_N).size(), writes.size());
             expectTiled(writes, 0, c.size, 3);
         }
-        EXPECT_TRUE(chipBytes(0, 0, c.size) == rom);
-        EXPECT_TRUE(allErased(0, c.size, FLASH4_SIZE - c.size));
+        EXPECT_TRUE(chipBytes(0, 0, FLASH4_SIZE) == rom + Bytes(FLASH4_SIZE - c.size, 0xFF));
     }
 }
 
 TEST_F(FlashRomTest, ByteMethodReadsBackEvenTheSkippedChip)
 {
     sim::insertCart("flash4");
-    write_N = 1;
-    G_unlockBypassMode = TURBO_OFF;
-    skipChip = 0;
     Bytes rom = chipBytes(0, 0, 40);  // what the cart already holds
-    auto cmds = flash(rom);
+    auto cmds = flashInto("flash4", rom, 1, TURBO_OFF, 0);
     EXPECT_TRUE(logIs(FLASH4 + smaller(40) + Lines{"Flashing 'game.ngp'", wrote(40), DONE}));
     EXPECT_TRUE(erasedChips(cmds).empty());
     EXPECT_TRUE(byteWrites(cmds).empty());
@@ -418,8 +388,7 @@ TEST_F(FlashRomTest, ByteMethodReadsBackEvenTheSkippedChip)
     // A file byte the skipped chip does not hold never reads back: the job
     // gives up on it after 2000 reads and goes no further.
     rom[5] ^= 0x01;
-    clearLog();
-    cmds = flash(rom);
+    cmds = flashInto("flash4", rom, 1, TURBO_OFF, 0);
     EXPECT_TRUE(logIs(FLASH4 + smaller(40) + Lines{"Flashing 'game.ngp'", "Writing addr 0x000005 failed!", ABORTED}));
     EXPECT_EQ(readsOf(cmds, 5), 2000);
     EXPECT_EQ(readsOf(cmds, 6), 0);
@@ -427,11 +396,8 @@ TEST_F(FlashRomTest, ByteMethodReadsBackEvenTheSkippedChip)
 
 TEST_F(FlashRomTest, InvalidWriteNIsRefusedAfterTheErase)
 {
-    sim::insertCart("flash4");
-    write_N = 100;
-    auto cmds = flash(pattern(FLASH4_SIZE));
-    EXPECT_TRUE(logIs(FLASH4 + TURBO_AUTO_OFF +
-                      Lines{"Flashing 'game.ngp'", "ERROR write_N=100 should be from 1 to 32 or a multiple of 64"}));
+    auto cmds = flashInto("flash4", pattern(FLASH4_SIZE), 100);
+    EXPECT_TRUE(logIs(flash4Log({}, {"ERROR write_N=100 should be from 1 to 32 or a multiple of 64"})));
     EXPECT_TRUE(flashWrites(cmds).empty());
     EXPECT_TRUE(allErased(0, 0, FLASH4_SIZE));
 }
@@ -442,38 +408,26 @@ TEST_F(FlashRomTest, InvalidWriteNIsRefusedAfterTheErase)
 // chip readable); while erasing it still writes.
 TEST_F(FlashRomTest, Cancel)
 {
-    sim::insertCart("flash4");
     Bytes rom = pattern(FLASH4_SIZE);
     atEvent(3, nullptr, WRITING);
-    EXPECT_EQ(flashWrites(flash(rom)).size(), 3u);
-    EXPECT_TRUE(logIs(FLASH4 + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", ABORTED}));
-    EXPECT_EQ(chipBytes(0, 0, 3 * 512), slice(rom, 0, 3 * 512));
-    EXPECT_TRUE(allErased(0, 3 * 512, FLASH4_SIZE - 3 * 512));
+    EXPECT_EQ(flashWrites(flashInto("flash4", rom)).size(), 3u);
+    EXPECT_TRUE(logIs(flash4Log({}, {ABORTED})));
+    EXPECT_TRUE(chipBytes(0, 0, FLASH4_SIZE) == slice(rom, 0, 3 * 512) + Bytes(FLASH4_SIZE - 3 * 512, 0xFF));
 
     for (uint8_t turbo : {TURBO_OFF, TURBO_ON}) {
         SCOPED_TRACE(int(turbo));
-        write_N = 1;
-        G_unlockBypassMode = turbo;
-        sim::insertCart("flash4");
-        clearLog();
         atEvent(5, nullptr, WRITING);
-        flash(rom);
+        flashInto("flash4", rom, 1, turbo);
         EXPECT_EQ(logLines().back(), ABORTED);
-        EXPECT_EQ(chipBytes(0, 0, 5), slice(rom, 0, 5));
-        EXPECT_TRUE(allErased(0, 5, 64));
+        EXPECT_EQ(chipBytes(0, 0, 69), slice(rom, 0, 5) + Bytes(64, 0xFF));
         EXPECT_EQ(sim::chip(0).mode(), sim::FlashChip::Mode::Read);
     }
 
-    sim::insertCart("flash4");
-    write_N = 512;
-    G_unlockBypassMode = TURBO_AUTO;
     rom = pattern(4096);
-    clearLog();
     atEvent(2, nullptr, "Erasing Cartridge");
-    flash(rom);
-    EXPECT_TRUE(logIs(FLASH4 + smaller(4096) + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(4096), DONE}));
-    EXPECT_EQ(chipBytes(0, 0, 4096), rom);
-    EXPECT_TRUE(allErased(0, 4096, FLASH4_SIZE - 4096));
+    flashInto("flash4", rom);
+    EXPECT_TRUE(logIs(flash4Log(smaller(4096), {wrote(4096), DONE})));
+    EXPECT_TRUE(chipBytes(0, 0, FLASH4_SIZE) == rom + Bytes(FLASH4_SIZE - 4096, 0xFF));
 }
 
 // ---- Chips that misbehave ----------------------------------------------------
@@ -498,18 +452,16 @@ TEST_F(FlashRomTest, ChipThatDoesNotEraseIsReported)
     sim::chipIgnoresErase(1);
     sim::chip(1).poke(0, 0x12);  // status bit clear, and the same on every read
     clearLog();
-    cmds = flash(pattern(4 * MIB));
+    EXPECT_TRUE(flashWrites(flash(pattern(4 * MIB))).empty());
     EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Not able to erase chip 1!"}));
-    EXPECT_TRUE(flashWrites(cmds).empty());
 }
 
 TEST_F(FlashRomTest, EraseIsWaitedForMinutesButNotForever)
 {
     // Polls made slow so that minutes of modelled time pass in a few hundred.
-    sim::insertCart("flash4");
     sim::costs().turnaround = 0.5;
     sim::setEraseTimes(0.7, 4 * 240.0);  // flash4 is a quarter of 16 Mbit: 240 s
-    flash(pattern(64));
+    flashInto("flash4", pattern(64));
     EXPECT_TRUE(logHasInOrder({"Flashing 'game.ngp'", DONE}));
 
     sim::insertCart("flash4");
@@ -542,22 +494,18 @@ TEST_F(FlashRomTest, ByteThatNeverProgramsEndsTheJob)
         write_N = n;
         clearLog();
         auto cmds = flash(rom);
-        EXPECT_TRUE(logIs(FLASH4 + smaller(0x1240) + TURBO_AUTO_OFF +
-                          Lines{"Flashing 'game.ngp'",
-                                n == 1 ? "Writing addr 0x001234 failed!"
-                                       : "flash_write_64xN_bytes: processed 0 packets, but sent 1",
-                                ABORTED}));
+        EXPECT_TRUE(logIs(flash4Log(smaller(0x1240), {n == 1 ? "Writing addr 0x001234 failed!"
+                                                              : "flash_write_64xN_bytes: processed 0 packets, but sent 1",
+                                                      ABORTED})));
         if (n == 1) {
             EXPECT_EQ(readsOf(cmds, 0x1234), 2000);
-            EXPECT_EQ(cmds.back().code, CMD_READ);
-            EXPECT_EQ(cmds.back().addr, 0x1234u);
+            EXPECT_EQ(std::make_tuple(cmds.back().code, cmds.back().addr), std::make_tuple(CMD_READ, 0x1234u));
             EXPECT_EQ(chipBytes(0, 0, 0x1234), slice(rom, 0, 0x1234));
             EXPECT_TRUE(allErased(0, 0x1235, 0x100));
         } else {
             auto writes = flashWrites(cmds);
             ASSERT_EQ(writes.size(), 10u);
-            EXPECT_EQ(writes.back().addr, 0x1200u);
-            EXPECT_EQ(writes.back().count, 1);
+            EXPECT_EQ(std::make_tuple(writes.back().addr, writes.back().count), std::make_tuple(0x1200u, 1));
         }
     }
 }
@@ -568,25 +516,18 @@ TEST_F(FlashRomTest, ByteThatNeverProgramsEndsTheJob)
 // refused ends the job as aborted.
 TEST_F(FlashRomTest, FailedChunkEndsTheJobAsAborted)
 {
-    const struct {
-        int n;
-        std::function<void()> fault;
-        Lines lines;
-    } cases[] = {
-        {512, [] { sim::timeoutOnTransfer(3); }, TIMED_OUT},
-        {32, [] { sim::wrongCodeOnTransfer(1); }, {"flash_write_32_bytes: result = 0xEE"}},
+    const std::pair<int, LinkFault> cases[] = {
+        {512, {[] { sim::timeoutOnTransfer(3); }, TIMED_OUT}},
+        {32, {[] { sim::wrongCodeOnTransfer(1); }, {"flash_write_32_bytes: result = 0xEE"}}},
     };
     Bytes rom = pattern(FLASH4_SIZE);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.n);
+    for (const auto& [n, fault] : cases) {
+        SCOPED_TRACE(n);
         replug();  // the linker forgets the chunk it was left waiting for
-        sim::insertCart("flash4");
-        write_N = c.n;
-        clearLog();
-        atEvent(5, c.fault, WRITING);
-        EXPECT_EQ(flashWrites(flash(rom)).size(), 5u);
-        EXPECT_TRUE(logIs(FLASH4 + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'"} + c.lines + Lines{ABORTED}));
-        EXPECT_EQ(chipBytes(0, 0, 4 * c.n), slice(rom, 0, 4 * c.n));
+        atEvent(5, fault.strike, WRITING);
+        EXPECT_EQ(flashWrites(flashInto("flash4", rom, n)).size(), 5u);
+        EXPECT_TRUE(logIs(flash4Log({}, fault.lines + Lines{ABORTED})));
+        EXPECT_EQ(chipBytes(0, 0, 4 * n), slice(rom, 0, 4 * n));
     }
 }
 
@@ -602,22 +543,17 @@ TEST_F(FlashRomTest, UnpluggedLinkerEndsTheJobWithoutAHang)
         uint8_t turbo;
         Lines lines;
     } cases[] = {
-        {WRITING, 4, 512, TURBO_AUTO, FLASH4 + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'"} + GONE + Lines{ABORTED}},
-        {WRITING, 2, 1, TURBO_OFF, FLASH4 + Lines{"Flashing 'game.ngp'"} + GONE + Lines{ABORTED}},
-        {WRITING, 1, 1, TURBO_ON,
-         FLASH4 + TURBO_FORCED + Lines{"Flashing 'game.ngp'", NO_VERIFICATION} + GONE + Lines{ABORTED}},
+        {WRITING, 4, 512, TURBO_AUTO, flash4Log({}, GONE + Lines{ABORTED})},
+        {WRITING, 2, 1, TURBO_OFF, flash4Log({}, GONE + Lines{ABORTED}, {})},
+        {WRITING, 1, 1, TURBO_ON, flash4Log({}, Lines{NO_VERIFICATION} + GONE + Lines{ABORTED}, TURBO_FORCED)},
         {"Erasing Cartridge", 0, 512, TURBO_AUTO, FLASH4 + TURBO_AUTO_OFF + GONE + Lines{"Not able to erase chip 0!"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines[c.lines.size() - 2]);
         replug();
-        sim::insertCart("flash4");
-        write_N = c.n;
-        G_unlockBypassMode = c.turbo;
-        clearLog();
         int after = c.after;
         atEvent(std::string(c.title) == WRITING ? 10 : 3, [after] { sim::unplugAfterTransfers(after); }, c.title);
-        flash(pattern(FLASH4_SIZE));
+        flashInto("flash4", pattern(FLASH4_SIZE), c.n, c.turbo);
         EXPECT_TRUE(logIs(c.lines));
     }
 }
