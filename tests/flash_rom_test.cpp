@@ -145,8 +145,7 @@ TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
     sim::Mark m = sim::mark();
     answerNoFile();
     cb_loadROMs_button(nullptr, nullptr);
-    EXPECT_EQ(lastFileRequest().pattern, "*.{ngp,rom,bin}");
-    EXPECT_EQ(lastFileRequest().mode, CHOOSE_EXISTING);
+    EXPECT_EQ(asked(), "Load a ROM|*.{ngp,rom,bin}|0|no name");
     std::string missing = scratchPath("no such folder/game.ngp");
     flash(missing);
     EXPECT_TRUE(logIs({"No file selected.", "Failed to open '" + missing + "'"}));

@@ -38,10 +38,7 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
     std::string path = longPath("deep.ngp");
     writeFile(path, sim::cartImage());
     std::vector<Command> reads = verify(path);
-    EXPECT_EQ(lastFileRequest().title, "Verify a ROM");
-    EXPECT_EQ(lastFileRequest().pattern, "*.{ngp,rom,bin}");
-    EXPECT_EQ(lastFileRequest().mode, CHOOSE_EXISTING);
-    EXPECT_FALSE(lastFileRequest().hadInitial);
+    EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin}|0|no name");
     EXPECT_TRUE(logIs({"Verifying 'deep.ngp'", timingLine(MBIT16)}));
 
     // Each 64 KiB block, then the 32, 8, 8 and 16 KiB top blocks.

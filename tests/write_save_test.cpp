@@ -19,11 +19,15 @@ protected:
         JobTest::SetUp();
         sim::setEraseTimes(0.001, 0.01);
     }
-    void restore(const std::string& path) { runWithFile(cb_writeSaveGame_button, path); }
-    void restore(const Bytes& file)
+    // Restores `path`, or these bytes as restore.ngf; the 32-byte units sent.
+    std::vector<Command> restore(const std::string& path)
+    {
+        return only(runWithFile(cb_writeSaveGame_button, path), CMD_FLASH_WRITE_32);
+    }
+    std::vector<Command> restore(const Bytes& file)
     {
         writeFile(scratchPath("restore.ngf"), file);
-        restore(scratchPath("restore.ngf"));
+        return restore(scratchPath("restore.ngf"));
     }
 };
 
@@ -60,20 +64,16 @@ TEST_F(WriteSaveTest, BackupRestoresByteExactAfterTheSaveChanged)
     ASSERT_NE(sim::chip(0).contents(), original);
     clearLog();
     sim::Mark m = sim::mark();
-    restore(path);
+    auto units = restore(path);
     EXPECT_EQ(sim::chip(0).contents(), original);
     expectDone(0x2000);
 
     // Erase aimed at the record's first byte, then 256 units in order.
     expectBlockEraseLast(m, 0, 0x1FA000);
-    auto units = commandsSince(m, CMD_FLASH_WRITE_32);
     ASSERT_EQ(units.size(), 256u);
-    for (size_t k = 0; k < units.size(); k++) {
-        EXPECT_EQ(units[k].addr, 0x1FA000 + 32 * k);
-        EXPECT_EQ(units[k].chip, 0);
-        EXPECT_EQ(units[k].turbo, 0);
-        EXPECT_EQ(units[k].data, slice(original, 0x1FA000 + 32 * k, 32));
-    }
+    for (uint32_t k = 0; k < units.size(); k++)
+        EXPECT_EQ(std::tie(units[k].addr, units[k].chip, units[k].turbo, units[k].data),
+                  std::make_tuple(0x1FA000 + 32 * k, 0, 0, slice(original, 0x1FA000 + 32 * k, 32)));
     // The erase wait polls the first byte; one read of address 0 ends the record.
     auto reads = commandsSince(m, CMD_READ);
     ASSERT_GE(reads.size(), 2u);
@@ -87,10 +87,7 @@ TEST_F(WriteSaveTest, FileChoiceAndLoadFailuresTouchNothing)
     uint64_t before = sim::counters().transfers;
     answerNoFile();
     cb_writeSaveGame_button(nullptr, nullptr);
-    EXPECT_EQ(lastFileRequest().title, "Select save-game file");
-    EXPECT_EQ(lastFileRequest().pattern, "*.{ngf}");
-    EXPECT_EQ(lastFileRequest().mode, 0);
-    EXPECT_FALSE(lastFileRequest().hadInitial);
+    EXPECT_EQ(asked(), "Select save-game file|*.{ngf}|0|no name");
     EXPECT_TRUE(logIs({"No file selected."}));
 
     // Each of the reader's refusals reaches the log with the file's path;
@@ -148,7 +145,7 @@ TEST_F(WriteSaveTest, TwoRecordsInOneEraseBlockEraseItOnce)
 {
     sim::Mark m = sim::mark();
     Bytes a = pattern(0x1000, 3), b = pattern(0x1000, 4);
-    restore(ngfFile({{0x3FA000, a}, {0x3FB000, b}}));
+    EXPECT_EQ(restore(ngfFile({{0x3FA000, a}, {0x3FB000, b}})).size(), 256u);
     expectDone(0x2000);
     EXPECT_EQ(sim::counters().blockErases, 1u);
     expectBlockEraseLast(m, 0, 0x1FA000);
@@ -159,9 +156,7 @@ TEST_F(WriteSaveTest, TwoRecordsInOneEraseBlockEraseItOnce)
     }
     EXPECT_GE(waits[0], 1);
     EXPECT_EQ(waits[1], 1);
-    EXPECT_EQ(chipBytes(0, 0x1FA000, 0x1000), a);
-    EXPECT_EQ(chipBytes(0, 0x1FB000, 0x1000), b);
-    EXPECT_EQ(commandsSince(m, CMD_FLASH_WRITE_32).size(), 256u);
+    EXPECT_EQ(chipBytes(0, 0x1FA000, 0x2000), a + b);
 }
 
 TEST_F(WriteSaveTest, ChipOneRecordLeavesChipZeroAlone)
@@ -170,14 +165,11 @@ TEST_F(WriteSaveTest, ChipOneRecordLeavesChipZeroAlone)
     const Bytes chip0 = sim::chip(0).contents();
     sim::Mark m = sim::mark();
     Bytes data = pattern(0x2000, 8);
-    restore(ngfFile({{0x9FA000, data}}));
+    auto units = restore(ngfFile({{0x9FA000, data}}));
     expectDone(0x2000);
     expectBlockEraseLast(m, 1, 0x1FA000);
-    auto units = commandsSince(m, CMD_FLASH_WRITE_32);
     ASSERT_EQ(units.size(), 256u);
-    EXPECT_EQ(units.front().addr, 0x1FA000u);
-    EXPECT_EQ(units.front().chip, 1);
-    EXPECT_EQ(units.back().addr, 0x1FBFE0u);
+    EXPECT_EQ(std::tie(units.front().addr, units.front().chip, units.back().addr), std::make_tuple(0x1FA000u, 1, 0x1FBFE0u));
     EXPECT_EQ(chipBytes(1, 0x1FA000, 0x2000), data);
     EXPECT_EQ(sim::chip(0).contents(), chip0);
     EXPECT_EQ(commandsSince(m, CMD_READ).back().chip, 1);
@@ -201,11 +193,9 @@ TEST_F(WriteSaveTest, TurboFlagFollowsTheSetting)
         ASSERT_TRUE(sim::insertCart(c.cart));
         G_unlockBypassMode = c.mode;
         clearLog();
-        sim::Mark m = sim::mark();
         Bytes data = pattern(0x100, c.mode);
-        restore(ngfFile({{0x3FA000, data}}));
+        auto units = restore(ngfFile({{0x3FA000, data}}));
         expectDone(0x100, c.lines);
-        auto units = commandsSince(m, CMD_FLASH_WRITE_32);
         ASSERT_EQ(units.size(), 8u);
         for (const auto& u : units)
             EXPECT_EQ(u.turbo, c.flag);
@@ -219,34 +209,27 @@ TEST_F(WriteSaveTest, RecordOutsideTheCartridgeStopsTheJob)
 {
     Bytes data = pattern(0x40, 5);
     const Bytes original = sim::chip(0).contents();
-    sim::Mark m = sim::mark();
-    restore(ngfFile({{0x3FA000, data}, {0x400000, pattern(0x40, 6)}, {0x3FB000, pattern(0x40, 7)}}));
+    EXPECT_EQ(restore(ngfFile({{0x3FA000, data}, {0x400000, pattern(0x40, 6)}, {0x3FB000, pattern(0x40, 7)}})).size(), 2u);
     EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game",
                                              "restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x00400000"}));
     EXPECT_EQ(chipBytes(0, 0x1FA000, 0x40), data);
-    EXPECT_EQ(commandsSince(m, CMD_FLASH_WRITE_32).size(), 2u);
 
     sim::chip(0).contents() = original;
     clearLog();
-    m = sim::mark();
-    restore(ngfFile({{0x3FFFE0, pattern(0x40, 5)}}));
+    EXPECT_TRUE(restore(ngfFile({{0x3FFFE0, pattern(0x40, 5)}})).empty());
     EXPECT_EQ(logLines().back(), "restoreSaveGameToCart: blockHeader->NGPCaddr=0x003FFFE0 blockLen=0x40 runs past "
                                  "the end of the chip");
-    EXPECT_TRUE(commandsSince(m, CMD_FLASH_WRITE_32).empty());
     EXPECT_EQ(sim::chip(0).contents(), original);
 }
 
 TEST_F(WriteSaveTest, FortyByteRecordIsPaddedWithErasedBytes)
 {
-    sim::Mark m = sim::mark();
     Bytes data = pattern(40, 1);
-    restore(ngfFile({{0x3FA000, data}}));
+    auto units = restore(ngfFile({{0x3FA000, data}}));
     EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game", "mod 32 problem..", DONE,
                                              "Wrote 0x28 bytes in {s} seconds."}));
-    auto units = commandsSince(m, CMD_FLASH_WRITE_32);
     ASSERT_EQ(units.size(), 2u);
-    EXPECT_EQ(units[0].addr, 0x1FA000u);
-    EXPECT_EQ(units[1].addr, 0x1FA020u);
+    EXPECT_EQ(std::tie(units[0].addr, units[1].addr), std::make_tuple(0x1FA000u, 0x1FA020u));
     EXPECT_EQ(units[1].data, slice(data, 32, 8) + Bytes(24, 0xFF));
     EXPECT_EQ(chipBytes(0, 0x1FA000, 64), data + Bytes(24, 0xFF));
 }
@@ -255,12 +238,10 @@ TEST_F(WriteSaveTest, FortyByteRecordIsPaddedWithErasedBytes)
 // them through once.
 TEST_F(WriteSaveTest, CancelWhileARecordIsProgrammed)
 {
-    sim::Mark m = sim::mark();
     Bytes data = pattern(0x2000, 2);
     atEvent(1 + 10);
-    restore(ngfFile({{0x3FA000, data}}));
+    EXPECT_EQ(restore(ngfFile({{0x3FA000, data}})).size(), 10u);
     EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game", "Writing a save-game cancelled."}));
-    EXPECT_EQ(commandsSince(m, CMD_FLASH_WRITE_32).size(), 10u);
     EXPECT_EQ(chipBytes(0, 0x1FA000, 0x2000), slice(data, 0, 320) + Bytes(0x2000 - 320, 0xFF));
 }
 
@@ -286,14 +267,12 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
         if (c.stuck && c.records.size() == 1)
             sim::chipIgnoresErase(0);
         clearLog();
-        sim::Mark m = sim::mark();
         double start = sim::clockSeconds();
         int eventsBefore = eventsLetThrough();
-        restore(ngfFile(c.records));
+        EXPECT_EQ(restore(ngfFile(c.records)).size(), c.records.size() == 2 ? 2u : 0u);
         char want[160];
         snprintf(want, sizeof want, line.c_str(), c.stuck);
         EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game", want}));
-        EXPECT_EQ(commandsSince(m, CMD_FLASH_WRITE_32).size(), c.records.size() == 2 ? 2u : 0u);
         EXPECT_GT(sim::clockSeconds() - start, 20.0);
         EXPECT_LT(sim::clockSeconds() - start, 21.0);
         EXPECT_GE(eventsLetThrough() - eventsBefore, 390);

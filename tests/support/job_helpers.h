@@ -215,6 +215,14 @@ inline std::vector<Command> runWithFile(void (*job)(Fl_Widget*, void*), const st
     return commandsSince(m);
 }
 
+// What the job asked of the chooser last: "title|pattern|mode|initial name",
+// the name being "no name" when none was offered.
+inline std::string asked()
+{
+    const FileRequest& r = lastFileRequest();
+    return r.title + "|" + r.pattern + "|" + std::to_string(r.mode) + "|" + (r.hadInitial ? r.initial : "no name");
+}
+
 // A file-size limit on the whole process, as a full disk would impose one;
 // the limit and the signal's disposition are put back whatever the outcome.
 struct FileSizeLimit {
