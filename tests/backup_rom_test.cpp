@@ -24,7 +24,6 @@ TEST_F(BackupRom, CopiesTheCartridgeByteExact)
     for (const auto& [cart, probe] : carts) {
         SCOPED_TRACE(cart);
         ASSERT_TRUE(sim::insertCart(cart));
-        clearLog();
         std::vector<Command> reads = backupTo(longPath(cart + ".ngp"));
         const Bytes image = sim::cartImage();
         const std::string name = probe.substr(probe.find('|') + 1);
@@ -56,7 +55,6 @@ TEST_F(BackupRom, DefaultName)
     for (const auto& c : cases) {
         for (int i = 0; i < 12; i++)
             sim::cartPoke(0x24 + i, uint8_t(c.rom[i]));
-        clearLog();
         answerNoFile();
         sim::Mark m = sim::mark();
         cb_backupROM_button(nullptr, nullptr);
@@ -76,7 +74,6 @@ TEST_F(BackupRom, CancelLeavesNoFile)
         SCOPED_TRACE(at);
         std::string path = longPath("old.ngp");
         writeFile(path, Bytes(100, 0x5A));
-        clearLog();
         atEvent(at);
         EXPECT_EQ(backupTo(path).size(), size_t(at));
         EXPECT_TRUE(logIs({"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'old.ngp'", ABORTED}));
@@ -94,7 +91,6 @@ TEST_F(BackupRom, LinkFailureAbortsAndDeletesThePartialFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines.back());
         replug();
-        clearLog();
         std::string path = scratchPath("cut.ngp");
         atEvent(6, c.strike);
         EXPECT_EQ(backupTo(path).size(), 6u);
@@ -116,7 +112,6 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
     EXPECT_EQ(lastFileRequest().count, 0);
     EXPECT_FALSE(fs::exists(scratchPath("eight.ngp")));
 
-    clearLog();
     sim::unplugAfterTransfers(0);  // a linker gone before the job
     backupTo(scratchPath("eight.ngp"));
     EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
@@ -124,7 +119,6 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
 
     replug();
     sim::insertCart("none");
-    clearLog();
     std::string path = scratchPath("empty.ngp");
     EXPECT_TRUE(backupTo(path).empty());
     EXPECT_TRUE(logIs({"No cart detected!", "Backing up ROM to 'empty.ngp'", "Backup done. Wrote 0 bytes."}));
@@ -136,7 +130,6 @@ TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)
 {
     for (rlim_t limit : {rlim_t(300000), rlim_t(0x200000 - 100)}) {
         SCOPED_TRACE(limit);
-        clearLog();
         std::string path = scratchPath("full.ngp");
         {
             FileSizeLimit full(limit);
@@ -148,7 +141,6 @@ TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)
     }
 
     // A path beyond what the system takes at all: refused, nothing sent.
-    clearLog();
     EXPECT_TRUE(backupTo(scratchPath(std::string(5000, 'x') + ".ngp")).empty());
     EXPECT_EQ(logLines().back(), "Can't open file!");
 }

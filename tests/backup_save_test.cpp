@@ -87,7 +87,6 @@ TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
             sim::chip(0).setBlockProtected(33, false);
             sim::chip(1).protectAll(true);
         }
-        clearLog();
         std::string path = scratchPath(std::string(c.cart) + ".ngf");
         backup(path);
         EXPECT_TRUE(logIs(c.log));
@@ -102,14 +101,12 @@ TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
 TEST_F(BackupSaveTest, PathIsUsedExactly)
 {
     for (std::string path : {scratchPath("mysave"), longPath("save.ngf")}) {
-        clearLog();
         backup(path);
         EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
         EXPECT_EQ(readFile(path), block33File());
     }
     EXPECT_FALSE(fs::exists(scratchPath("mysave.ngf")));
 
-    clearLog();
     std::string missing = scratchPath("missing/game.ngf");
     backup(missing);
     EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Couldn't open '" + missing + "'"}));
@@ -131,7 +128,6 @@ TEST_F(BackupSaveTest, FullDiskLeavesNoFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         ASSERT_TRUE(sim::insertCart(c.cart));
-        clearLog();
         std::string path = scratchPath("full.ngf");
         {
             FileSizeLimit limit(c.limit);
@@ -150,7 +146,6 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
-    clearLog();
     sim::timeoutOnTransfer(probe + 2 * 10 + 2);  // the reply to the eleventh chunk's request
     std::string path = scratchPath("broken.ngf");
     backup(path);

@@ -129,7 +129,6 @@ protected:
         write_N = n;
         G_unlockBypassMode = turbo;
         skipChip = skip;
-        clearLog();
         return flash(rom);
     }
 };
@@ -146,9 +145,10 @@ TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
     answerNoFile();
     cb_loadROMs_button(nullptr, nullptr);
     EXPECT_EQ(asked(), "Load a ROM|*.{ngp,rom,bin}|0|no name");
+    EXPECT_TRUE(logIs({"No file selected."}));
     std::string missing = scratchPath("no such folder/game.ngp");
     flash(missing);
-    EXPECT_TRUE(logIs({"No file selected.", "Failed to open '" + missing + "'"}));
+    EXPECT_TRUE(logIs({"Failed to open '" + missing + "'"}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
     // No cartridge is neither erased nor reported flashed.
@@ -190,7 +190,6 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
 
     sim::insertCart("bung");
     write_N = 192;
-    clearLog();
     auto cmds = flash(path);
     EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'cart.ngp'", wrote(4 * MIB), DONE}));
     EXPECT_EQ(erasedChips(cmds), (std::vector<int>{0, 1}));
@@ -204,7 +203,6 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
     EXPECT_EQ(std::make_tuple(writes[at + 1].chip, writes[at + 1].addr, writes[at + 1].count), std::make_tuple(1, 0u, 1));
     EXPECT_TRUE(sim::cartImage() == readFile(path));
 
-    clearLog();
     runWithFile(cb_verify_button, path);
     EXPECT_TRUE(logIs({"Verifying 'cart.ngp'", timingLine(4 * MIB)}));
 }
@@ -450,7 +448,6 @@ TEST_F(FlashRomTest, ChipThatDoesNotEraseIsReported)
     sim::insertCart("bung");
     sim::chipIgnoresErase(1);
     sim::chip(1).poke(0, 0x12);  // status bit clear, and the same on every read
-    clearLog();
     EXPECT_TRUE(flashWrites(flash(pattern(4 * MIB))).empty());
     EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Not able to erase chip 1!"}));
 }
@@ -465,7 +462,6 @@ TEST_F(FlashRomTest, EraseIsWaitedForMinutesButNotForever)
 
     sim::insertCart("flash4");
     sim::chipEraseNeverEnds(0);
-    clearLog();
     sim::Mark m = sim::mark();
     flash(pattern(64));
     EXPECT_TRUE(logIs(FLASH4 + smaller(64) + TURBO_AUTO_OFF + Lines{"Not able to erase chip 0!"}));
@@ -491,7 +487,6 @@ TEST_F(FlashRomTest, ByteThatNeverProgramsEndsTheJob)
         sim::insertCart("flash4");
         sim::byteNeverPrograms(0, 0x1234);
         write_N = n;
-        clearLog();
         auto cmds = flash(rom);
         EXPECT_TRUE(logIs(flash4Log(smaller(0x1240), {n == 1 ? "Writing addr 0x001234 failed!"
                                                               : "flash_write_64xN_bytes: processed 0 packets, but sent 1",

@@ -105,7 +105,6 @@ TEST_F(VerifyRom, Verdicts)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(sim::insertCart(c.cart));
-        clearLog();
         std::vector<Command> reads = verify(c.file);
         EXPECT_TRUE(logIs(c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}));
         EXPECT_EQ(reads.size(), c.requests);
@@ -140,7 +139,6 @@ TEST_F(VerifyRom, LinkFailureEndsTheJobWithoutASummary)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines.back());
         replug();
-        clearLog();
         atEvent(5, c.strike);
         EXPECT_EQ(verify(sim::cartImage()).size(), 5u);
         EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'"} + c.lines + Lines{"Wut?! usb recv error.."}));
@@ -164,18 +162,15 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
     answerNoFile();
     cb_verify_button(nullptr, nullptr);
     EXPECT_TRUE(logIs({"No file selected."}));
-    clearLog();
     verify(scratchPath("missing.ngp"));
     EXPECT_TRUE(logIs({"Failed to open 'missing.ngp'"}));
     // A path beyond what the system takes at all is refused the same way.
-    clearLog();
     std::string huge = std::string(5000, 'x') + ".ngp";
     verify(scratchPath(huge));
     EXPECT_TRUE(logIs({("Failed to open '" + huge + "'").substr(0, 1023)}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
     // A folder opens but gives no bytes: a read failure, never "no differences".
-    clearLog();
     std::filesystem::create_directories(scratchPath("folder.ngp"));
     verify(scratchPath("folder.ngp"));
     EXPECT_EQ(logLines().back(), "Failed to read 'folder.ngp'");

@@ -62,7 +62,6 @@ TEST_F(WriteSaveTest, BackupRestoresByteExactAfterTheSaveChanged)
     Bytes changed = pattern(0x2000, 0x5A);
     std::copy(changed.begin(), changed.end(), sim::chip(0).contents().begin() + 0x1FA000);
     ASSERT_NE(sim::chip(0).contents(), original);
-    clearLog();
     sim::Mark m = sim::mark();
     auto units = restore(path);
     EXPECT_EQ(sim::chip(0).contents(), original);
@@ -103,11 +102,9 @@ TEST_F(WriteSaveTest, FileChoiceAndLoadFailuresTouchNothing)
         {len, "restoreSaveGameToCart: read 0x48, but exptected 0xFF000048 bytes"},
     };
     for (const auto& [bytes, line] : cases) {
-        clearLog();
         restore(bytes);
         EXPECT_TRUE(logIs({line}));
     }
-    clearLog();
     restore(scratchPath("missing.ngf"));
     EXPECT_TRUE(logIs({"restoreSaveGameToCart: Couldn't open '" + scratchPath("missing.ngf") + "'"}));
     EXPECT_EQ(sim::counters().transfers, before);
@@ -133,7 +130,6 @@ TEST_F(WriteSaveTest, EmptyFileWritesNothingButTheProbe)
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     uint64_t probe = sim::counters().transfers - before;
-    clearLog();
     before = sim::counters().transfers;
     restore(ngfFile({}));
     expectDone(0);
@@ -192,7 +188,6 @@ TEST_F(WriteSaveTest, TurboFlagFollowsTheSetting)
         SCOPED_TRACE(std::string(c.cart) + " mode " + std::to_string(c.mode));
         ASSERT_TRUE(sim::insertCart(c.cart));
         G_unlockBypassMode = c.mode;
-        clearLog();
         Bytes data = pattern(0x100, c.mode);
         auto units = restore(ngfFile({{0x3FA000, data}}));
         expectDone(0x100, c.lines);
@@ -215,7 +210,6 @@ TEST_F(WriteSaveTest, RecordOutsideTheCartridgeStopsTheJob)
     EXPECT_EQ(chipBytes(0, 0x1FA000, 0x40), data);
 
     sim::chip(0).contents() = original;
-    clearLog();
     EXPECT_TRUE(restore(ngfFile({{0x3FFFE0, pattern(0x40, 5)}})).empty());
     EXPECT_EQ(logLines().back(), "restoreSaveGameToCart: blockHeader->NGPCaddr=0x003FFFE0 blockLen=0x40 runs past "
                                  "the end of the chip");
@@ -266,7 +260,6 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
         ASSERT_TRUE(sim::insertCart("official16"));
         if (c.stuck && c.records.size() == 1)
             sim::chipIgnoresErase(0);
-        clearLog();
         double start = sim::clockSeconds();
         int eventsBefore = eventsLetThrough();
         EXPECT_EQ(restore(ngfFile(c.records)).size(), c.records.size() == 2 ? 2u : 0u);
@@ -281,7 +274,6 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
     sim::chipEraseNeverEnds(0);
     double start = sim::clockSeconds();
     atEvent(3);
-    clearLog();
     restore(ngfFile({{0x3FA000, pattern(64, 1)}}));
     EXPECT_EQ(logLines().back(), "Writing a save-game cancelled.");
     EXPECT_LT(sim::clockSeconds() - start, 1.0);

@@ -202,10 +202,12 @@ inline std::vector<Command> commandsSince(sim::Mark m, uint8_t code = 0)
 // The modelled seconds the last job run through runWithFile took.
 inline double g_lastJobSpan = 0;
 
-// Runs `job` with the chooser answering `path`; the commands the linker
-// received meanwhile. The job must leave no progress window behind.
+// Runs `job` on an empty log with the chooser answering `path`; the
+// commands the linker received meanwhile. The job must leave no progress
+// window behind.
 inline std::vector<Command> runWithFile(void (*job)(Fl_Widget*, void*), const std::string& path)
 {
+    clearLog();
     answerFileChoice(path);
     sim::Mark m = sim::mark();
     double before = sim::clockSeconds();
