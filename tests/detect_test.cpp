@@ -32,6 +32,16 @@ Lines info(const char* manuf, const char* device, const char* factory, int chip 
             std::string("  DeviceID = ") + device, std::string("  FactoryProt = ") + factory};
 }
 
+// G_prot as '0' and '1', one a slot.
+std::string prot()
+{
+    std::string s;
+    for (int i = 0; i < BLOCK_SLOTS; i++)
+        s += char('0' + G_prot[i]);
+    return s;
+}
+const std::string ALL_PROTECTED(BLOCK_SLOTS, '1');
+
 using DetectTest = JobTest;
 
 TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
@@ -42,8 +52,7 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
     EXPECT_EQ(G_chipSize[0], 16);
     EXPECT_EQ(G_chipSize[1], 0);
     EXPECT_STREQ(G_cartRomName, "SIM OFFICIAL");
-    for (int i = 0; i < BLOCK_SLOTS; i++)
-        EXPECT_EQ(G_prot[i], 1) << "no scan, slot " << i;
+    EXPECT_EQ(prot(), ALL_PROTECTED) << "no scan";
 
     ASSERT_TRUE(sim::insertCart("official32"));
     clearLog();
@@ -76,8 +85,10 @@ TEST_F(DetectTest, ProtectionListings)
             want = want + listing(chip, c.mbit, [&](int b) { return !c.open.count(35 * chip + b); });
         EXPECT_TRUE(logIs(want));
         EXPECT_EQ(G_chipSize[0], c.mbit);
-        for (int i = 0; i < BLOCK_SLOTS; i++)
-            EXPECT_EQ(G_prot[i], c.open.count(i) ? 0 : 1) << "slot " << i;
+        std::string slots = ALL_PROTECTED;
+        for (int i : c.open)
+            slots[i] = '0';
+        EXPECT_EQ(prot(), slots);
         if (c.mbit == 8) {
             EXPECT_EQ(logLines().back(), " Block 18 (0x0FC000) Protected");
         }
@@ -96,8 +107,7 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     EXPECT_EQ(size, 8);
     EXPECT_EQ(G_chipSize[1], 0);
-    for (int i = 19; i < BLOCK_SLOTS; i++)
-        EXPECT_EQ(G_prot[i], 1) << "slot " << i;
+    EXPECT_EQ(prot().substr(19), ALL_PROTECTED.substr(19));
 
     ASSERT_TRUE(sim::insertCart("none"));
     clearLog();
@@ -108,10 +118,8 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
     EXPECT_TRUE(logIs({"No cart detected!"}));
     EXPECT_EQ(size, 0xAB) << "the size is left to the caller";
     EXPECT_EQ(manuf, 0xCD);
-    EXPECT_EQ(G_chipSize[0], 0);
-    EXPECT_EQ(G_chipSize[1], 0);
-    for (int i = 0; i < BLOCK_SLOTS; i++)
-        EXPECT_EQ(G_prot[i], 1) << "slot " << i;
+    EXPECT_EQ(G_chipSize[0] + G_chipSize[1], 0);
+    EXPECT_EQ(prot(), ALL_PROTECTED);
     // Per position: six identify writes and three reads, no reset, no name.
     EXPECT_EQ(sim::busCyclesSince(m).size(), 18u);
     EXPECT_EQ(sim::hostWritesSince(m).size(), 12u);

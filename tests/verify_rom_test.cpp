@@ -50,12 +50,8 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
                                            64, 32, 16, 8, 4, 2, 1, 1, 128, 64, 32, 16, 8, 4, 2, 1, 1};
     ASSERT_EQ(reads.size(), 501u);
     uint32_t next = 0;
-    for (size_t k = 0; k < reads.size(); k++) {
-        EXPECT_EQ(reads[k].count, expected[k]) << k;
-        EXPECT_EQ(reads[k].addr, next) << k;
-        EXPECT_EQ(reads[k].chip, 0) << k;
-        next += reads[k].count * 64;
-    }
+    for (size_t k = 0; k < reads.size(); next += reads[k++].count * 64)
+        EXPECT_EQ(std::tie(reads[k].count, reads[k].addr, reads[k].chip), std::make_tuple(expected[k], next, 0)) << k;
     EXPECT_EQ(next, MBIT16);
 }
 
