@@ -6,8 +6,6 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
-#include <FL/x.H>
-#include <X11/Xutil.h>
 
 #include <functional>
 #include <vector>
@@ -83,24 +81,6 @@ protected:
         resetSettings();
     }
 };
-
-// The window may grow but not shrink below 220 x 140, taller than it is built.
-TEST_F(PrefsTest, SizeLimitsReachTheWindowSystem)
-{
-    XSizeHints hints{};
-    long supplied = 0;
-    openPrefs({[&] {
-        Fl::flush();
-        XGetWMNormalHints(fl_display, fl_xid(prefsWindow), &hints, &supplied);
-    }});
-    ASSERT_TRUE(hints.flags & PMinSize);
-    EXPECT_EQ(hints.min_width, 220);
-    EXPECT_EQ(hints.min_height, 140);
-    if (hints.flags & PMaxSize) {
-        EXPECT_GT(hints.max_width, 228);
-        EXPECT_GT(hints.max_height, 140);
-    }
-}
 
 // Opens on the defaults; each pick is stored and shown again next time.
 TEST_F(PrefsTest, PicksAreStoredAndReselected)

@@ -76,9 +76,7 @@ TEST_F(WriteSaveTest, BackupRestoresByteExactAfterTheSaveChanged)
     // The erase wait polls the first byte; one read of address 0 ends the record.
     auto reads = commandsSince(m, CMD_READ);
     ASSERT_GE(reads.size(), 2u);
-    EXPECT_EQ(reads[reads.size() - 2].addr, 0x1FA000u);
-    EXPECT_EQ(reads.back().addr, 0u);
-    EXPECT_EQ(reads.back().chip, 0);
+    EXPECT_EQ(std::tie(reads[reads.size() - 2].addr, reads.back().addr, reads.back().chip), std::make_tuple(0x1FA000u, 0u, 0));
 }
 
 TEST_F(WriteSaveTest, FileChoiceAndLoadFailuresTouchNothing)
@@ -145,13 +143,10 @@ TEST_F(WriteSaveTest, TwoRecordsInOneEraseBlockEraseItOnce)
     expectDone(0x2000);
     EXPECT_EQ(sim::counters().blockErases, 1u);
     expectBlockEraseLast(m, 0, 0x1FA000);
-    int waits[2] = {0, 0};
-    for (const auto& r : commandsSince(m, CMD_READ)) {
-        waits[0] += r.addr == 0x1FA000;
-        waits[1] += r.addr == 0x1FB000;
-    }
-    EXPECT_GE(waits[0], 1);
-    EXPECT_EQ(waits[1], 1);
+    auto reads = commandsSince(m, CMD_READ);
+    auto waits = [&](uint32_t a) { return std::count_if(reads.begin(), reads.end(), [&](const Command& r) { return r.addr == a; }); };
+    EXPECT_GE(waits(0x1FA000), 1);
+    EXPECT_EQ(waits(0x1FB000), 1);
     EXPECT_EQ(chipBytes(0, 0x1FA000, 0x2000), a + b);
 }
 
