@@ -40,10 +40,7 @@ TEST_F(BackupRom, CopiesTheCartridgeByteExact)
 // The default name drops trailing padding but never the first character.
 TEST_F(BackupRom, DefaultName)
 {
-    const struct {
-        char rom[13];
-        const char* proposed;
-    } cases[] = {
+    const struct { char rom[13]; const char* proposed; } cases[] = {
         {"ZOMBIE      ", "ZOMBIE.ngp"},         {"A B\t\r\n\v\f\0 \0 ", "A B.ngp"},
         {"            ", " .ngp"},              {"\0\0\0\0\0\0\0\0\0\0\0\0", ".ngp"},
         {"AB\0DEFGHIJKL", "AB.ngp"},            {"RPG:1/2*?<> ", "RPG:1/2*?<>.ngp"},

@@ -67,11 +67,7 @@ TEST_F(BackupSaveTest, BothChipsRecordsInOrder)
 
 TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
 {
-    const struct {
-        const char* cart;
-        Lines log;
-        bool file;
-    } cases[] = {
+    const struct { const char* cart; Lines log; bool file; } cases[] = {
         {"cindercart", {"", "Can't backup savegame from flash cart!", "  Back up entire game instead!", ""}, false},
         {"bung",
          {"", "WARNING: This may be a Bung flash cart.", "  SaveGame backup will not work flash carts!", "",
@@ -114,11 +110,7 @@ TEST_F(BackupSaveTest, PathIsUsedExactly)
 
 TEST_F(BackupSaveTest, FullDiskLeavesNoFile)
 {
-    const struct {
-        const char* cart;
-        rlim_t limit;
-        std::string message;
-    } cases[] = {
+    const struct { const char* cart; rlim_t limit; std::string message; } cases[] = {
         {"official16", 4, "backupCartSaveGame: wrote 4, but exptected 8 bytes"},
         {"official16", 12, "save-game: wrote 4, but exptected 8 bytes"},
         {"official16", 0x1000, "save-game: wrote 4080, but exptected 8192 bytes"},

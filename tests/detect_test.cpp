@@ -66,11 +66,8 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
 // at their own top block and leave every other slot protected.
 TEST_F(DetectTest, ProtectionListings)
 {
-    const struct {
-        const char* cart;
-        int mbit;
-        std::set<int> open;  // unprotected slots
-    } cases[] = {
+    // `open`: the unprotected slots.
+    const struct { const char* cart; int mbit; std::set<int> open; } cases[] = {
         {"official32", 16, {33, 35 + 33}},
         {"official8", 8, {17}},
         {"flash4", 4, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
@@ -129,11 +126,7 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
 // and what follows in the header never leaks into it.
 TEST_F(DetectTest, RomName)
 {
-    const struct {
-        const char* cart;
-        std::vector<std::pair<uint32_t, uint8_t>> pokes;
-        const char* line;
-    } cases[] = {
+    const struct { const char* cart; std::vector<std::pair<uint32_t, uint8_t>> pokes; const char* line; } cases[] = {
         {"flash4", {}, "ROM name: 'SMALL4'"},
         {"official16", {{0x30, 'X'}, {0x31, 'Y'}}, "ROM name: 'SIM OFFICIAL'"},
         {"official16", {{0x27, 0}}, "ROM name: 'SIM'"},

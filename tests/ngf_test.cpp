@@ -123,12 +123,8 @@ TEST_F(NgfTest, ReaderChecks)
     lenSeven.resize(64, 0xEE);
     Bytes cut36 = fileWith(36, 32);
     cut36.pop_back();
-    const struct {
-        const char* what;
-        Bytes file;
-        std::string line;  // "" when accepted
-        uint32_t len = 0, numBlocks = 0;
-    } cases[] = {
+    // `line` is "" when the file is accepted.
+    const struct { const char* what; Bytes file; std::string line; uint32_t len = 0, numBlocks = 0; } cases[] = {
         {"empty file of eight bytes", fileWith(0, 0), "", 8, 0},
         {"100 bytes past len", longer, "", 8 + 8 + 64, 1},
         {"35 records", fileWith(35, 32), "", 8 + 35 * 40, 35},

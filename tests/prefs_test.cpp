@@ -88,14 +88,10 @@ TEST_F(PrefsTest, PicksAreStoredAndReselected)
     EXPECT_EQ(shownOnOpening(), (std::vector<std::string>{"Auto", "512", "Both chips", "39"}));
     EXPECT_TRUE(logLines().empty());
 
-    const struct {
-        int index, writeN;
-        const char *turbo, *mode;
-        uint8_t turboValue;
-        int skip;
-    } cases[] = {{32, 64, "Off", "Both chips", 0, -1},
-                 {31, 32, "On", "Skip chip0", 1, 0},
-                 {47, 1024, "Auto", "Skip chip1", 255, 1}};
+    const struct { int index, writeN; const char *turbo, *mode; uint8_t turboValue; int skip; } cases[] = {
+        {32, 64, "Off", "Both chips", 0, -1},
+        {31, 32, "On", "Skip chip0", 1, 0},
+        {47, 1024, "Auto", "Skip chip1", 255, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.writeN);
         openPrefs({[&] {

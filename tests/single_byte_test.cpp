@@ -65,13 +65,7 @@ protected:
 TEST_F(SingleByteTest, ReadOneByte)
 {
     ASSERT_TRUE(sim::insertCart("official32"));
-    const struct {
-        uint32_t at;
-        uint8_t byte;
-        const char* typed;
-        const char* line;
-        Cycle read;
-    } cases[] = {
+    const struct { uint32_t at; uint8_t byte; const char* typed; const char* line; Cycle read; } cases[] = {
         {0x3FFFFF, 'Z', "0x3FFFFF", "Byte at address 0x003fffff is 0x5a 'Z'", {1, 0x1FFFFF, -1}},
         {0x200000, 'Q', "2097152", "Byte at address 0x00200000 is 0x51 'Q'", {1, 0, -1}},
         {0x1FFFFF, 'y', "0x1FFFFF", "Byte at address 0x001fffff is 0x79 'y'", {0, 0x1FFFFF, -1}},
@@ -95,10 +89,7 @@ TEST_F(SingleByteTest, ReadOneByte)
 TEST_F(SingleByteTest, WriteOneByte)
 {
     ASSERT_TRUE(sim::insertCart("official32"));
-    const struct {
-        const char *address, *value, *line;
-        Cycle write;
-    } cases[] = {
+    const struct { const char *address, *value, *line; Cycle write; } cases[] = {
         {"0x200010", "0x141", "Writing 0x141 'A' to address 0x00200010", {1, 0x10, 0x41}},
         {"0x5555", "170", "Writing 0xaa '.' to address 0x00005555", {0, 0x5555, 0xAA}},
         {"0x3FFFFF", "0x30", "Writing 0x30 '0' to address 0x003fffff", {1, 0x1FFFFF, 0x30}},

@@ -168,12 +168,7 @@ TEST_F(WriteSaveTest, ChipOneRecordLeavesChipZeroAlone)
 
 TEST_F(WriteSaveTest, TurboFlagFollowsTheSetting)
 {
-    const struct {
-        const char* cart;
-        uint8_t mode;
-        Lines lines;
-        uint8_t flag;
-    } cases[] = {
+    const struct { const char* cart; uint8_t mode; Lines lines; uint8_t flag; } cases[] = {
         {"cindercart", TURBO_AUTO, {"", "Turbo Mode ON for Cindercart cartridge!", ""}, 1},
         {"official16", TURBO_AUTO, TURBO_OFF_AUTO, 0},
         {"official16", TURBO_ON, {"", "Turbo Mode forced ON!", "Verification is recommended!", ""}, 1},
@@ -240,11 +235,7 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
 {
     const std::string line = "restoreSaveGameToCart: chip 0 address 0x%06X did not read 0xFF within 20 seconds "
                              "of the erase, giving up";
-    const struct {
-        const char* what;
-        std::vector<std::pair<uint32_t, Bytes>> records;
-        uint32_t stuck;
-    } cases[] = {
+    const struct { const char* what; std::vector<std::pair<uint32_t, Bytes>> records; uint32_t stuck; } cases[] = {
         {"chip ignores erase", {{0x3FA000, pattern(64, 1)}}, 0x1FA000},
         {"protected block", {{0x200000, pattern(64, 1)}}, 0},
         {"first byte programmed earlier in the job", {{0x3FA000, pattern(64, 1)}, {0x3FA000, pattern(64, 2)}}, 0x1FA000},
