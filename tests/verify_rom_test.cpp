@@ -66,15 +66,9 @@ TEST_F(VerifyRom, Verdicts)
     Bytes shortDiff = shortFile;  // ends 100 bytes into block 1
     shortDiff[0x10032] ^= 0x80;
     const Lines smaller = {" smaller than the flash size of 2097152 bytes.", "Verifying 'game.ngp'"};
-    const struct {
-        const char* what;
-        const char* cart;
-        Bytes file;
-        Lines lines;
-        int64_t timed;  // bytes of the timing line that ends the log, or -1
-        size_t requests;
-        uint32_t bytes;  // asked for in all
-    } cases[] = {
+    // `timed`: the bytes of the timing line that ends the log, or -1; `bytes`: those asked for in all.
+    const struct { const char* what; const char* cart; Bytes file; Lines lines; int64_t timed; size_t requests;
+                   uint32_t bytes; } cases[] = {
         {"larger file", "official16", larger,
          {"Warning! ROM size of 2101248 bytes is", " is larger than the flash size of 2097152 bytes.",
           "Verifying 'game.ngp'"},
