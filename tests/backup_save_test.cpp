@@ -25,38 +25,27 @@ TEST_F(BackupSaveTest, OfficialCartridgeSavesBlock33Only)
     sim::Mark m = sim::mark();
     std::string path = scratchPath("game.ngf");
     backup(path);
-    const FileRequest& req = lastFileRequest();
-    EXPECT_EQ(req.title, "Select file for save-game backup");
-    EXPECT_EQ(req.pattern, "*.{ngf}");
-    EXPECT_EQ(req.mode, 2);
-    ASSERT_TRUE(req.hadInitial);
-    EXPECT_TRUE(std::regex_match(req.initial, std::regex("savegame-[A-Za-z0-9]{6}\\.ngf"))) << req.initial;
-    EXPECT_FALSE(fileExists(req.initial)) << "the name is claimed only while the chooser is open";
+    EXPECT_TRUE(std::regex_match(asked(), std::regex(R"(Select file for save-game backup\|\*\.\{ngf\}\|2\|savegame-[A-Za-z0-9]{6}\.ngf)")))
+        << asked();
+    const std::string first = lastFileRequest().initial;
+    EXPECT_FALSE(fs::exists(first)) << "the name is claimed only while the chooser is open";
 
     EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
-    Bytes file = readFile(path);
-    ASSERT_EQ(file.size(), 0x2010u);
-    EXPECT_EQ(slice(file, 0, 16), (Bytes{0x53, 0x00, 0x01, 0x00, 0x10, 0x20, 0x00, 0x00, 0x00, 0xA0, 0x3F, 0x00,
-                                         0x00, 0x20, 0x00, 0x00}));
-    EXPECT_EQ(file, block33File());
+    EXPECT_EQ(readFile(path), block33File());  // its header bytes are pinned in ngf_test.cpp
     // One 64-byte read per chunk, in address order, and nothing else read.
     auto reads = commandsSince(m, CMD_READ64XN);
     ASSERT_EQ(reads.size(), 128u);
-    for (size_t k = 0; k < reads.size(); k++) {
-        EXPECT_EQ(reads[k].addr, 0x1FA000 + 64 * k);
-        EXPECT_EQ(reads[k].chip, 0);
-        EXPECT_EQ(reads[k].count, 1);
-    }
+    for (uint32_t k = 0; k < reads.size(); k++)
+        EXPECT_EQ(std::tie(reads[k].addr, reads[k].chip, reads[k].count), std::make_tuple(0x1FA000 + 64 * k, 0, 1));
     EXPECT_TRUE(commandsSince(m, CMD_FLASH_WRITE_32).empty());
 
     // No choice: a fresh name was offered, and nothing is sent.
-    std::string first = req.initial;
     uint64_t before = sim::counters().transfers;
     clearLog();
     answerNoFile();
     cb_backupSaveGame_button(nullptr, nullptr);
     EXPECT_NE(lastFileRequest().initial, first);
-    EXPECT_FALSE(fileExists(lastFileRequest().initial));
+    EXPECT_FALSE(fs::exists(lastFileRequest().initial));
     EXPECT_TRUE(logIs({"No file selected."}));
     EXPECT_EQ(sim::counters().transfers, before);
 }
@@ -72,18 +61,13 @@ TEST_F(BackupSaveTest, BothChipsRecordsInOrder)
                               {0x3FC000, chipBytes(0, 0x1FC000, 0x4000)},
                               {0x800000, chipBytes(1, 0x000000, 0x10000)},
                               {0x9FA000, chipBytes(1, 0x1FA000, 0x2000)}});
-    ASSERT_EQ(expected.size(), 8 + 4 * 8 + 0x2000 + 0x4000 + 0x10000 + 0x2000u);
     EXPECT_TRUE(logIs({"version=0x53 blocks=0x4 len=0x18008", "Save-game backup done."}));
     EXPECT_EQ(readFile(path), expected);
 }
 
 TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
 {
-    const struct {
-        const char* cart;
-        Lines log;
-        bool file;
-    } cases[] = {
+    const struct { const char* cart; Lines log; bool file; } cases[] = {
         {"cindercart", {"", "Can't backup savegame from flash cart!", "  Back up entire game instead!", ""}, false},
         {"bung",
          {"", "WARNING: This may be a Bung flash cart.", "  SaveGame backup will not work flash carts!", "",
@@ -99,11 +83,10 @@ TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
             sim::chip(0).setBlockProtected(33, false);
             sim::chip(1).protectAll(true);
         }
-        clearLog();
         std::string path = scratchPath(std::string(c.cart) + ".ngf");
         backup(path);
         EXPECT_TRUE(logIs(c.log));
-        EXPECT_EQ(fileExists(path), c.file);
+        EXPECT_EQ(fs::exists(path), c.file);
         if (c.file) {
             EXPECT_EQ(readFile(path), block33File());
         }
@@ -114,14 +97,12 @@ TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
 TEST_F(BackupSaveTest, PathIsUsedExactly)
 {
     for (std::string path : {scratchPath("mysave"), longPath("save.ngf")}) {
-        clearLog();
         backup(path);
         EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
         EXPECT_EQ(readFile(path), block33File());
     }
-    EXPECT_FALSE(fileExists(scratchPath("mysave.ngf")));
+    EXPECT_FALSE(fs::exists(scratchPath("mysave.ngf")));
 
-    clearLog();
     std::string missing = scratchPath("missing/game.ngf");
     backup(missing);
     EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Couldn't open '" + missing + "'"}));
@@ -129,11 +110,7 @@ TEST_F(BackupSaveTest, PathIsUsedExactly)
 
 TEST_F(BackupSaveTest, FullDiskLeavesNoFile)
 {
-    const struct {
-        const char* cart;
-        rlim_t limit;
-        std::string message;
-    } cases[] = {
+    const struct { const char* cart; rlim_t limit; std::string message; } cases[] = {
         {"official16", 4, "backupCartSaveGame: wrote 4, but exptected 8 bytes"},
         {"official16", 12, "save-game: wrote 4, but exptected 8 bytes"},
         {"official16", 0x1000, "save-game: wrote 4080, but exptected 8192 bytes"},
@@ -143,7 +120,6 @@ TEST_F(BackupSaveTest, FullDiskLeavesNoFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         ASSERT_TRUE(sim::insertCart(c.cart));
-        clearLog();
         std::string path = scratchPath("full.ngf");
         {
             FileSizeLimit limit(c.limit);
@@ -151,7 +127,7 @@ TEST_F(BackupSaveTest, FullDiskLeavesNoFile)
         }
         ASSERT_EQ(logLines().size(), 2u);
         EXPECT_EQ(logLines()[1], c.message);
-        EXPECT_FALSE(fileExists(path));
+        EXPECT_FALSE(fs::exists(path));
     }
 }
 
@@ -162,13 +138,12 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
-    clearLog();
     sim::timeoutOnTransfer(probe + 2 * 10 + 2);  // the reply to the eleventh chunk's request
     std::string path = scratchPath("broken.ngf");
     backup(path);
     EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +
                       Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA280, partial file deleted"}));
-    EXPECT_FALSE(fileExists(path));
+    EXPECT_FALSE(fs::exists(path));
 }
 
 }  // namespace

@@ -32,6 +32,16 @@ Lines info(const char* manuf, const char* device, const char* factory, int chip 
             std::string("  DeviceID = ") + device, std::string("  FactoryProt = ") + factory};
 }
 
+// G_prot as '0' and '1', one a slot.
+std::string prot()
+{
+    std::string s;
+    for (int i = 0; i < BLOCK_SLOTS; i++)
+        s += char('0' + G_prot[i]);
+    return s;
+}
+const std::string ALL_PROTECTED(BLOCK_SLOTS, '1');
+
 using DetectTest = JobTest;
 
 TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
@@ -41,12 +51,8 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
     EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"}));
     EXPECT_EQ(G_chipSize[0], 16);
     EXPECT_EQ(G_chipSize[1], 0);
-    EXPECT_EQ(G_manufID[0], 0x98);
-    EXPECT_EQ(G_deviceID[0], 0x2F);
-    EXPECT_EQ(G_factoryProt[0], 0x81);
     EXPECT_STREQ(G_cartRomName, "SIM OFFICIAL");
-    for (int i = 0; i < BLOCK_SLOTS; i++)
-        EXPECT_EQ(G_prot[i], 1) << "no scan, slot " << i;
+    EXPECT_EQ(prot(), ALL_PROTECTED) << "no scan";
 
     ASSERT_TRUE(sim::insertCart("official32"));
     clearLog();
@@ -60,15 +66,11 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
 // at their own top block and leave every other slot protected.
 TEST_F(DetectTest, ProtectionListings)
 {
-    const struct {
-        const char* cart;
-        int mbit, bootNum;
-        uint32_t bootAddr;
-        std::set<int> open;  // unprotected slots
-    } cases[] = {
-        {"official32", 16, 31, 0x1F0000, {33, 35 + 33}},
-        {"official8", 8, 15, 0xF0000, {17}},
-        {"flash4", 4, 7, 0x70000, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+    // `open`: the unprotected slots.
+    const struct { const char* cart; int mbit; std::set<int> open; } cases[] = {
+        {"official32", 16, {33, 35 + 33}},
+        {"official8", 8, {17}},
+        {"flash4", 4, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cart);
@@ -80,10 +82,10 @@ TEST_F(DetectTest, ProtectionListings)
             want = want + listing(chip, c.mbit, [&](int b) { return !c.open.count(35 * chip + b); });
         EXPECT_TRUE(logIs(want));
         EXPECT_EQ(G_chipSize[0], c.mbit);
-        EXPECT_EQ(G_bootBlockStartAddr[0], c.bootAddr);
-        EXPECT_EQ(G_bootBlockStartNum[0], c.bootNum);
-        for (int i = 0; i < BLOCK_SLOTS; i++)
-            EXPECT_EQ(G_prot[i], c.open.count(i) ? 0 : 1) << "slot " << i;
+        std::string slots = ALL_PROTECTED;
+        for (int i : c.open)
+            slots[i] = '0';
+        EXPECT_EQ(prot(), slots);
         if (c.mbit == 8) {
             EXPECT_EQ(logLines().back(), " Block 18 (0x0FC000) Protected");
         }
@@ -91,19 +93,21 @@ TEST_F(DetectTest, ProtectionListings)
 }
 
 // A second probe starts from scratch: nothing of a bigger cartridge probed
-// before survives in the globals.
+// before survives in the globals. The scan alone fills the size but logs
+// neither size nor name.
 TEST_F(DetectTest, EveryProbeStartsFromScratch)
 {
     ASSERT_TRUE(sim::insertCart("cindercart"));
     cb_protectedBlocks_button(nullptr, nullptr);
     EXPECT_EQ(G_prot[BLOCK_SLOTS - 1], 0);
     ASSERT_TRUE(sim::insertCart("flash8"));
+    clearLog();
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     EXPECT_EQ(size, 8);
+    EXPECT_TRUE(logLines().empty());
     EXPECT_EQ(G_chipSize[1], 0);
-    for (int i = 19; i < BLOCK_SLOTS; i++)
-        EXPECT_EQ(G_prot[i], 1) << "slot " << i;
+    EXPECT_EQ(prot().substr(19), ALL_PROTECTED.substr(19));
 
     ASSERT_TRUE(sim::insertCart("none"));
     clearLog();
@@ -114,10 +118,8 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
     EXPECT_TRUE(logIs({"No cart detected!"}));
     EXPECT_EQ(size, 0xAB) << "the size is left to the caller";
     EXPECT_EQ(manuf, 0xCD);
-    EXPECT_EQ(G_chipSize[0], 0);
-    EXPECT_EQ(G_chipSize[1], 0);
-    for (int i = 0; i < BLOCK_SLOTS; i++)
-        EXPECT_EQ(G_prot[i], 1) << "slot " << i;
+    EXPECT_EQ(G_chipSize[0] + G_chipSize[1], 0);
+    EXPECT_EQ(prot(), ALL_PROTECTED);
     // Per position: six identify writes and three reads, no reset, no name.
     EXPECT_EQ(sim::busCyclesSince(m).size(), 18u);
     EXPECT_EQ(sim::hostWritesSince(m).size(), 12u);
@@ -127,11 +129,7 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
 // and what follows in the header never leaks into it.
 TEST_F(DetectTest, RomName)
 {
-    const struct {
-        const char* cart;
-        std::vector<std::pair<uint32_t, uint8_t>> pokes;
-        const char* line;
-    } cases[] = {
+    const struct { const char* cart; std::vector<std::pair<uint32_t, uint8_t>> pokes; const char* line; } cases[] = {
         {"flash4", {}, "ROM name: 'SMALL4'"},
         {"official16", {{0x30, 'X'}, {0x31, 'Y'}}, "ROM name: 'SIM OFFICIAL'"},
         {"official16", {{0x27, 0}}, "ROM name: 'SIM'"},
@@ -147,21 +145,6 @@ TEST_F(DetectTest, RomName)
         EXPECT_EQ(logLines().back(), c.line);
         EXPECT_EQ(G_cartRomName[12], '\0');
     }
-}
-
-TEST_F(DetectTest, ScanFillsTheSizeButLogsNoSizeOrName)
-{
-    ASSERT_TRUE(sim::insertCart("official32"));
-    sim::Mark m = sim::mark();
-    uint8_t size = 0;
-    checkCart(&size, nullptr, nullptr, nullptr, true, false);
-    EXPECT_EQ(size, 32);
-    EXPECT_TRUE(logLines().empty());
-    EXPECT_EQ(G_prot[33], 0);
-    EXPECT_EQ(G_prot[35 + 33], 0);
-    for (const auto& c : sim::busCyclesSince(m))
-        EXPECT_FALSE(!c.write && c.chip == 0 && c.address >= 0x24 && c.address <= 0x2F)
-            << "the name is not read during a scan";
 }
 
 // Each given output gets its own line, only the ones given, and with two
@@ -191,16 +174,16 @@ TEST_F(DetectTest, OutputsAndEchoes)
 
 using Cycle = std::tuple<int, bool, uint32_t, int>;  // chip, write, address, value (-1: a read)
 
-void addCycles(std::vector<Cycle>* to, int chip, const std::vector<std::pair<uint32_t, int>>& cycles)
+// Reset and identify (with its reads of the IDs) unless `resetOnly`.
+void addIdentify(std::vector<Cycle>* to, int chip, bool resetOnly = false)
 {
-    for (auto [addr, value] : cycles)
-        to->push_back({chip, value >= 0, addr, value});
-}
-
-void addIdentify(std::vector<Cycle>* to, int chip)
-{
-    addCycles(to, chip, {{0x5555, 0xAA}, {0x2AAA, 0x55}, {0x5555, 0xF0}, {0x5555, 0xAA}, {0x2AAA, 0x55},
-                         {0x5555, 0x90}, {0, -1}, {1, -1}, {3, -1}});
+    const std::pair<uint32_t, int> reset[] = {{0x5555, 0xAA}, {0x2AAA, 0x55}, {0x5555, 0xF0}},
+                                   identify[] = {{0x5555, 0xAA}, {0x2AAA, 0x55}, {0x5555, 0x90}, {0, -1}, {1, -1}, {3, -1}};
+    for (auto [addr, value] : reset)
+        to->push_back({chip, true, addr, value});
+    for (auto [addr, value] : identify)
+        if (!resetOnly)
+            to->push_back({chip, value >= 0, addr, value});
 }
 
 // The exact bus cycles of a probe: identify, the scan's reads of each
@@ -220,7 +203,8 @@ TEST_F(DetectTest, BusCyclesOfOneProbe)
             for (uint32_t a : {0x00000u, 0x10000u, 0x20000u, 0x30000u, 0x40000u, 0x50000u, 0x60000u,
                                0x70000u, 0x78000u, 0x7A000u, 0x7C000u})
                 want.push_back({0, false, a + 2, -1});
-        addCycles(&want, 0, {{0x5555, 0xAA}, {0x2AAA, 0x55}, {0x5555, 0xF0}, {0, -1}});
+        addIdentify(&want, 0, true);
+        want.push_back({0, false, 0, -1});
         addIdentify(&want, 1);
         if (!scan)
             for (uint32_t a = 0x24; a <= 0x2F; a++)

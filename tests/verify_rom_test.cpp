@@ -32,14 +32,14 @@ std::string mismatch(uint32_t addr, uint8_t file)
     return line;
 }
 
+// The file's path is held whole, however long.
 TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
 {
-    std::vector<Command> reads = verify(sim::cartImage());
-    EXPECT_EQ(lastFileRequest().title, "Verify a ROM");
-    EXPECT_EQ(lastFileRequest().pattern, "*.{ngp,rom,bin}");
-    EXPECT_EQ(lastFileRequest().mode, CHOOSE_EXISTING);
-    EXPECT_FALSE(lastFileRequest().hadInitial);
-    EXPECT_TRUE(logIs({"Verifying 'game.ngp'", timingLine(MBIT16)}));
+    std::string path = longPath("deep.ngp");
+    writeFile(path, sim::cartImage());
+    std::vector<Command> reads = verify(path);
+    EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin}|0|no name");
+    EXPECT_TRUE(logIs({"Verifying 'deep.ngp'", timingLine(MBIT16)}));
 
     // Each 64 KiB block, then the 32, 8, 8 and 16 KiB top blocks.
     const std::vector<int> block64k = {128, 128, 128, 128, 128, 128, 128, 64, 32, 16, 8, 4, 2, 1, 1};
@@ -50,12 +50,8 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
                                            64, 32, 16, 8, 4, 2, 1, 1, 128, 64, 32, 16, 8, 4, 2, 1, 1};
     ASSERT_EQ(reads.size(), 501u);
     uint32_t next = 0;
-    for (size_t k = 0; k < reads.size(); k++) {
-        EXPECT_EQ(reads[k].count, expected[k]) << k;
-        EXPECT_EQ(reads[k].addr, next) << k;
-        EXPECT_EQ(reads[k].chip, 0) << k;
-        next += reads[k].count * 64;
-    }
+    for (size_t k = 0; k < reads.size(); next += reads[k++].count * 64)
+        EXPECT_EQ(std::tie(reads[k].count, reads[k].addr, reads[k].chip), std::make_tuple(expected[k], next, 0)) << k;
     EXPECT_EQ(next, MBIT16);
 }
 
@@ -70,15 +66,9 @@ TEST_F(VerifyRom, Verdicts)
     Bytes shortDiff = shortFile;  // ends 100 bytes into block 1
     shortDiff[0x10032] ^= 0x80;
     const Lines smaller = {" smaller than the flash size of 2097152 bytes.", "Verifying 'game.ngp'"};
-    const struct {
-        const char* what;
-        const char* cart;
-        Bytes file;
-        Lines lines;
-        int64_t timed;  // bytes of the timing line that ends the log, or -1
-        size_t requests;
-        uint32_t bytes;  // asked for in all
-    } cases[] = {
+    // `timed`: the bytes of the timing line that ends the log, or -1; `bytes`: those asked for in all.
+    const struct { const char* what; const char* cart; Bytes file; Lines lines; int64_t timed; size_t requests;
+                   uint32_t bytes; } cases[] = {
         {"larger file", "official16", larger,
          {"Warning! ROM size of 2101248 bytes is", " is larger than the flash size of 2097152 bytes.",
           "Verifying 'game.ngp'"},
@@ -105,7 +95,6 @@ TEST_F(VerifyRom, Verdicts)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(sim::insertCart(c.cart));
-        clearLog();
         std::vector<Command> reads = verify(c.file);
         EXPECT_TRUE(logIs(c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}));
         EXPECT_EQ(reads.size(), c.requests);
@@ -119,7 +108,7 @@ TEST_F(VerifyRom, Verdicts)
 // The chunk in flight when Cancel is pressed is still compared.
 TEST_F(VerifyRom, CancelDuringABlockCountsTheChunksDone)
 {
-    cancelAfterEvents(3);
+    atEvent(3);
     EXPECT_EQ(verify(sim::cartImage()).size(), 3u);
     EXPECT_TRUE(logIs({"Verifying 'game.ngp'", "Verifying cancelled.", timingLine(3 * 8192)}));
 }
@@ -128,7 +117,7 @@ TEST_F(VerifyRom, SecondsAreCountedOnTheLinksClock)
 {
     atEvent(3, [] { sim::advanceClock(100.0); });  // a link that stalls for 100 s
     verify(sim::cartImage());
-    ASSERT_GE(lastJobSpan(), 100.0);
+    ASSERT_GE(g_lastJobSpan, 100.0);
     EXPECT_TRUE(logIs({"Verifying 'game.ngp'", timingLine(MBIT16)}));
 }
 
@@ -140,7 +129,6 @@ TEST_F(VerifyRom, LinkFailureEndsTheJobWithoutASummary)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines.back());
         replug();
-        clearLog();
         atEvent(5, c.strike);
         EXPECT_EQ(verify(sim::cartImage()).size(), 5u);
         EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'"} + c.lines + Lines{"Wut?! usb recv error.."}));
@@ -162,32 +150,21 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
 {
     sim::Mark m = sim::mark();
     answerNoFile();
-    runJob(cb_verify_button);
+    cb_verify_button(nullptr, nullptr);
     EXPECT_TRUE(logIs({"No file selected."}));
-    clearLog();
     verify(scratchPath("missing.ngp"));
     EXPECT_TRUE(logIs({"Failed to open 'missing.ngp'"}));
     // A path beyond what the system takes at all is refused the same way.
-    clearLog();
     std::string huge = std::string(5000, 'x') + ".ngp";
     verify(scratchPath(huge));
     EXPECT_TRUE(logIs({("Failed to open '" + huge + "'").substr(0, 1023)}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
     // A folder opens but gives no bytes: a read failure, never "no differences".
-    clearLog();
     std::filesystem::create_directories(scratchPath("folder.ngp"));
     verify(scratchPath("folder.ngp"));
     EXPECT_EQ(logLines().back(), "Failed to read 'folder.ngp'");
     EXPECT_EQ(findLine(NO_DIFFERENCES), -1);
-}
-
-TEST_F(VerifyRom, PathsOfAnyLengthAreHeldWhole)
-{
-    std::string path = longPath("deep.ngp");
-    writeFile(path, sim::cartImage());
-    verify(path);
-    EXPECT_TRUE(logIs({"Verifying 'deep.ngp'", timingLine(MBIT16)}));
 }
 
 }  // namespace

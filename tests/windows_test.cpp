@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
-#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Progress.H>
 
@@ -22,14 +22,16 @@ namespace {
 
 // ---- the user at the number window -------------------------------------
 
-void key(int keysym, const char* text = "")
+// A key press into the focused field (or into `to`), the text it types.
+void key(int keysym, const char* text = "", Fl_Window* to = input_window)
 {
-    Fl::focus(input_number);
+    if (to == input_window)
+        Fl::focus(input_number);
     Fl::e_keysym = keysym;
     Fl::e_state = 0;
     Fl::e_text = const_cast<char*>(text);
     Fl::e_length = int(strlen(text));
-    Fl::handle(FL_KEYBOARD, input_window);
+    Fl::handle(FL_KEYBOARD, to);
 }
 
 void type(const char* s)
@@ -38,11 +40,6 @@ void type(const char* s)
         char one[2] = {*s, 0};
         key((unsigned char)*s, one);
     }
-}
-
-void pressEnter()
-{
-    key(FL_Enter);
 }
 
 void emptyField()
@@ -58,21 +55,13 @@ void emptyField()
 std::vector<std::function<void()>> g_steps;
 size_t g_next = 0;
 int g_ticks = 0;
-bool g_watchdogFired = false;
-const int WATCHDOG_TICKS = 250;
 
 void tick(void*)
 {
-    g_ticks++;
-    if (g_ticks > WATCHDOG_TICKS) {
-        g_watchdogFired = true;
-        if (input_window)
-            input_window->hide();
-        if (progress_window)
-            progress_window->hide();
-    } else if (input_window && input_window->shown() && g_next < g_steps.size()) {
+    if (++g_ticks > 250 && input_window)
+        input_window->hide();
+    else if (input_window && input_window->shown() && g_next < g_steps.size())
         g_steps[g_next++]();
-    }
     Fl::repeat_timeout(0.02, tick);
 }
 
@@ -82,11 +71,10 @@ int askUser(const char* prompt, std::vector<std::function<void()>> steps)
     g_steps = std::move(steps);
     g_next = 0;
     g_ticks = 0;
-    g_watchdogFired = false;
     Fl::add_timeout(0.02, tick);
     int result = makeInputWindow(prompt);
     Fl::remove_timeout(tick);
-    EXPECT_FALSE(g_watchdogFired) << "the window did not answer in time";
+    EXPECT_LE(g_ticks, 250) << "the window did not answer in time";
     EXPECT_EQ(g_next, g_steps.size()) << "the window closed before the user was done";
     EXPECT_EQ(input_window, nullptr) << "the window must be gone once answered";
     return result;
@@ -97,7 +85,7 @@ int typeAndEnter(const char* text)
     return askUser("Enter address", {[=] {
                         emptyField();
                         type(text);
-                        pressEnter();
+                        key(FL_Enter);
                     }});
 }
 
@@ -113,24 +101,12 @@ TEST_F(WindowsTest, ProgressWindowAndItsCancel)
 {
     EXPECT_EQ(makeProgressWindow("Backing up a ROM"), 0);
     ASSERT_NE(progress_window, nullptr);
-    EXPECT_TRUE(progress_window->shown());
     EXPECT_TRUE(progress_window->modal());
     EXPECT_STREQ(progress_window->label(), "Backing up a ROM");
-    ASSERT_EQ(progress_window->children(), 3);
-    EXPECT_EQ(progress_window->child(0)->box(), FL_THIN_DOWN_BOX);
-    ASSERT_EQ(progress_window->child(1), progress_bar);
-    EXPECT_STREQ(progress_bar->label(), "Processing..");
-    EXPECT_EQ(progress_bar->selection_color(), Fl_Color(218));
-    ASSERT_EQ(progress_window->child(2), progress_button);
-    EXPECT_STREQ(progress_button->label(), "Cancel");
-    uchar r, g, b;
-    Fl::get_color(218, r, g, b);
-    EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{0x00, 0x48, 0xFF}));
+    EXPECT_TRUE(progressShown());
 
     // Cancel hides the window without destroying it.
     Fl_Double_Window* shownWindow = progress_window;
-    EXPECT_TRUE(progressShown());
-
     progress_button->do_callback();
     EXPECT_EQ(progress_window, shownWindow);
     EXPECT_NE(progress_bar, nullptr);
@@ -146,23 +122,17 @@ TEST_F(WindowsTest, ProgressWindowAndItsCancel)
     EXPECT_FALSE(progressShown());
 
     makeProgressWindow("Erasing Cartridge");  // Escape works as Cancel does
-    Fl::e_keysym = FL_Escape;
-    Fl::e_text = const_cast<char*>("");
-    Fl::e_length = 0;
-    Fl::handle(FL_KEYBOARD, progress_window);
+    key(FL_Escape, "", progress_window);
     EXPECT_NE(progress_window, nullptr);
     EXPECT_FALSE(progressShown());
 }
 
-// The window comes up centred under the mouse pointer. Other tests may share
-// the X server, so the pointer is read just before and just after.
-::testing::AssertionResult centredOnPointer(int cx, int cy, int x0, int y0, int x1, int y1)
+// Whether `w` is centred (within 2 pixels) on the pointer as it was just
+// before or just after it came up: other tests may share the X server.
+bool centredOnPointer(Fl_Window* w, int x0, int y0, int x1, int y1)
 {
-    auto near = [&](int px, int py) { return std::abs(cx - px) <= 2 && std::abs(cy - py) <= 2; };
-    if (near(x0, y0) || near(x1, y1))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "centre " << cx << "," << cy << " pointer " << x0 << ","
-                                         << y0 << " then " << x1 << "," << y1;
+    int cx = w->x() + w->w() / 2, cy = w->y() + w->h() / 2;
+    return (std::abs(cx - x0) <= 2 && std::abs(cy - y0) <= 2) || (std::abs(cx - x1) <= 2 && std::abs(cy - y1) <= 2);
 }
 
 TEST_F(WindowsTest, WindowsOpenUnderThePointer)
@@ -171,58 +141,37 @@ TEST_F(WindowsTest, WindowsOpenUnderThePointer)
     Fl::get_mouse(x0, y0);
     makeProgressWindow("Backing up a ROM");
     Fl::get_mouse(x1, y1);
-    EXPECT_TRUE(centredOnPointer(progress_window->x() + progress_window->w() / 2,
-                                 progress_window->y() + progress_window->h() / 2, x0, y0, x1, y1));
-
-    int cx = -1, cy = -1;
+    EXPECT_TRUE(centredOnPointer(progress_window, x0, y0, x1, y1));
     Fl::get_mouse(x0, y0);
     askUser("Enter address", {[&] {
-                 Fl::get_mouse(x1, y1);
-                 cx = input_window->x() + input_window->w() / 2;
-                 cy = input_window->y() + input_window->h() / 2;
-                 input_window->do_callback();
-             }});
-    EXPECT_TRUE(centredOnPointer(cx, cy, x0, y0, x1, y1));
+        Fl::get_mouse(x1, y1);
+        EXPECT_TRUE(centredOnPointer(input_window, x0, y0, x1, y1));
+        input_window->do_callback();
+    }});
 }
 
 // ---- number window --------------------------------------------------------
 
 // Enter on the untouched "0x" is no answer: the window stays open.
-TEST_F(WindowsTest, InputWindowWaitsForANumber)
-{
-    int result = askUser("Enter byte value", {[] {
-                                                  EXPECT_STREQ(input_window->label(), "Enter byte value");
-                                                  EXPECT_TRUE(input_window->modal());
-                                                  ASSERT_EQ(input_window->children(), 2);
-                                                  ASSERT_EQ(input_window->child(1), input_number);
-                                                  EXPECT_STREQ(input_number->value(), "0x");
-                                                  EXPECT_EQ(int(input_number->when()), 8);
-                                                  pressEnter();
-                                              },
-                                              [] {
-                                                  EXPECT_TRUE(input_window->shown());
-                                                  EXPECT_EQ(G_input_value, nullptr);
-                                                  key(FL_End);
-                                                  type("1F");
-                                                  pressEnter();
-                                              }});
-    EXPECT_EQ(result, 0x1F);
-}
-
 TEST_F(WindowsTest, InputWindowAnswers)
 {
-    EXPECT_EQ(askUser("Enter address", {[] {
-                          emptyField();
-                          pressEnter();
-                      }}),
-              0)
-        << "an emptied field";
+    auto first = [] {
+        EXPECT_STREQ(input_window->label(), "Enter byte value");
+        EXPECT_TRUE(input_window->modal());
+        EXPECT_STREQ(input_number->value(), "0x");
+        key(FL_Enter);
+    };
+    auto second = [] {
+        EXPECT_TRUE(input_window->shown());
+        EXPECT_EQ(G_input_value, nullptr);
+        key(FL_End);
+        type("1F");
+        key(FL_Enter);
+    };
+    EXPECT_EQ(askUser("Enter byte value", {first, second}), 0x1F);
+    EXPECT_EQ(typeAndEnter(""), 0) << "an emptied field";
     EXPECT_EQ(askUser("Enter address", {[] { input_window->do_callback(); }}), -1) << "closed";
-    EXPECT_EQ(askUser("Enter address", {[] {
-                          type("55");  // typed but never entered
-                          key(FL_Escape);
-                      }}),
-              -1);
+    EXPECT_EQ(askUser("Enter address", {[] { type("55"), key(FL_Escape); }}), -1) << "typed but never entered";
     EXPECT_EQ(typeAndEnter("-1"), -1) << "a typed -1 cannot be told from a closed window";
     EXPECT_EQ(typeAndEnter(" 0x10"), 0) << "only the first two characters announce hex";
     EXPECT_EQ(typeAndEnter("0X1f"), 31);
@@ -232,10 +181,8 @@ TEST_F(WindowsTest, InputWindowAnswers)
 TEST(InputTextToNumber, HexDecimalAndThe32BitRange)
 {
     const std::pair<const char*, int> cases[] = {
-        {"0x", 0},           {"", 0},          {"0x1F", 31},          {"010", 10},     {"2097152", 0x200000},
-        {"12ab", 12},        {"zz", 0},        {"0x7FFFFFFF", INT_MAX}, {"0x80000000", INT_MAX},
-        {"0xFFFFFFFF", INT_MAX}, {"99999999999999999999999", INT_MAX}, {"-2147483648", INT_MIN},
-        {"-2147483649", INT_MIN}, {"0x-10", 0},    {" 42", 42},           {"0", 0},
+        {"0x", 0},    {"0x1F", 31}, {"010", 10},  {"12ab", 12}, {"zz", 0}, {"0x80000000", INT_MAX},
+        {"99999999999999999999999", INT_MAX}, {"-2147483649", INT_MIN}, {"0x-10", 0}, {" 42", 42},
     };
     for (auto [text, value] : cases)
         EXPECT_EQ(inputTextToNumber(text), value) << "'" << text << "'";

@@ -93,18 +93,23 @@ const FileRequest& lastFileRequest()
 }
 
 static int g_events = 0;
-static int g_cancelAt = 0;
+static int g_countdown = 0;
+static std::function<void()> g_action;
+static std::string g_title;
 
 static void countEvents()
 {
     g_events++;
-    if (g_cancelAt && g_events == g_cancelAt && progress_window)
-        cb_progress_button(nullptr, nullptr);
+    bool counts = g_title.empty() || (progress_window && progress_window->label() && g_title == progress_window->label());
+    if (counts && g_countdown > 0 && --g_countdown == 0)
+        g_action();
 }
 
-void cancelAfterEvents(int n)
+void atEvent(int n, std::function<void()> action, const char* title)
 {
-    g_cancelAt = g_events + n;
+    g_countdown = n;
+    g_action = action ? std::move(action) : [] { cb_progress_button(nullptr, nullptr); };
+    g_title = title ? title : "";
 }
 
 int eventsLetThrough()
@@ -141,7 +146,7 @@ void JobTest::SetUp()
     g_answerChosen = false;
     g_fileChoiceHook = scriptedChoice;
     g_events = 0;
-    g_cancelAt = 0;
+    g_countdown = 0;
     g_afterEventsHook = countEvents;
     simFreshDevice();
     ASSERT_TRUE(openLink()) << "the simulated linker did not open";

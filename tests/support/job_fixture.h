@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,10 @@ struct FileRequest {
 // What the job asked of the chooser last time.
 const FileRequest& lastFileRequest();
 
-// Presses the progress window's Cancel right after the job lets events
-// through for the n-th time (1 = the first time).
-void cancelAfterEvents(int n);
+// Runs `action` (by default: presses the progress window's Cancel) right
+// after the job lets events through for the n-th time from now, counting
+// only while its progress window bears `title`, if given.
+void atEvent(int n, std::function<void()> action = nullptr, const char* title = nullptr);
 // How many times the job has let events through since the test started.
 int eventsLetThrough();
 

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -23,7 +22,6 @@
 #include "link/transfer.h"
 #include "sim.h"
 #include "support/job_fixture.h"
-#include "ui/events.h"
 #include "ui/progress.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -46,7 +44,6 @@ struct LinkFault {
     Lines lines;
 };
 
-// The linker plugged back in between cases: no faults, nothing half-done.
 // The linker unplugged and plugged back in, and the program restarted: a
 // vanished or confused link stays so until then.
 inline void replug()
@@ -70,10 +67,7 @@ inline void writeFile(const std::string& path, const Bytes& bytes)
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-inline bool fileExists(const std::string& path)
-{
-    return std::filesystem::exists(path);
-}
+namespace fs = std::filesystem;
 
 // A folder chain well past the 260 characters a fixed path buffer would
 // hold; the file inside it keeps a short name of its own.
@@ -165,7 +159,17 @@ struct Command {
     Bytes data;
 };
 
-inline std::vector<Command> commandsSince(sim::Mark m)
+inline std::vector<Command> only(const std::vector<Command>& cmds, uint8_t code)
+{
+    std::vector<Command> out;
+    for (const Command& c : cmds)
+        if (c.code == code)
+            out.push_back(c);
+    return out;
+}
+
+// The commands since `m`, or only those of `code` if given.
+inline std::vector<Command> commandsSince(sim::Mark m, uint8_t code = 0)
 {
     std::vector<Command> out;
     int packetsOwed = 0;
@@ -192,80 +196,33 @@ inline std::vector<Command> commandsSince(sim::Mark m)
         }
         out.push_back(c);
     }
-    return out;
+    return code ? only(out, code) : out;
 }
 
-inline std::vector<Command> only(const std::vector<Command>& cmds, uint8_t code)
-{
-    std::vector<Command> out;
-    for (const Command& c : cmds)
-        if (c.code == code)
-            out.push_back(c);
-    return out;
-}
+// The modelled seconds the last job run through runWithFile took.
+inline double g_lastJobSpan = 0;
 
-inline std::vector<Command> commandsSince(sim::Mark m, uint8_t code)
-{
-    return only(commandsSince(m), code);
-}
-
-// The modelled seconds the last job run through runJob took.
-inline double& lastJobSpan()
-{
-    static double span = 0;
-    return span;
-}
-
-inline void runJob(void (*job)(Fl_Widget*, void*))
-{
-    double before = sim::clockSeconds();
-    job(nullptr, nullptr);
-    lastJobSpan() = sim::clockSeconds() - before;
-}
-
-// Runs `job` with the chooser answering `path`; the commands the linker
-// received meanwhile. The job must leave no progress window behind.
+// Runs `job` on an empty log with the chooser answering `path`; the
+// commands the linker received meanwhile. The job must leave no progress
+// window behind.
 inline std::vector<Command> runWithFile(void (*job)(Fl_Widget*, void*), const std::string& path)
 {
+    clearLog();
     answerFileChoice(path);
     sim::Mark m = sim::mark();
-    runJob(job);
+    double before = sim::clockSeconds();
+    job(nullptr, nullptr);
+    g_lastJobSpan = sim::clockSeconds() - before;
     EXPECT_EQ(progress_window, nullptr) << "the job left its progress window behind";
     return commandsSince(m);
 }
 
-// Runs `action` right after the job lets events through for the n-th time
-// from now (counting only while its progress window bears `title`, if
-// given), on top of the fixture's own hook, which presses Cancel.
-struct AtEvent {
-    static inline void (*fixtureHook)() = nullptr;
-    static inline std::function<void()> pending;
-    static inline std::string title;
-    static inline int countdown = 0;
-    static void hook()
-    {
-        if (fixtureHook)
-            fixtureHook();
-        bool counts = title.empty() ||
-                      (progress_window && progress_window->label() && title == progress_window->label());
-        if (counts && countdown > 0 && --countdown == 0)
-            pending();
-    }
-};
-
-inline void atEvent(int n, std::function<void()> action, const char* title = nullptr)
+// What the job asked of the chooser last: "title|pattern|mode|initial name",
+// the name being "no name" when none was offered.
+inline std::string asked()
 {
-    if (g_afterEventsHook != AtEvent::hook)
-        AtEvent::fixtureHook = g_afterEventsHook;
-    AtEvent::pending = std::move(action);
-    AtEvent::title = title ? title : "";
-    AtEvent::countdown = n;
-    g_afterEventsHook = AtEvent::hook;
-}
-
-inline void pressCancel()
-{
-    cb_progress_button(nullptr, nullptr);
+    const FileRequest& r = lastFileRequest();
+    return r.title + "|" + r.pattern + "|" + std::to_string(r.mode) + "|" + (r.hadInitial ? r.initial : "no name");
 }
 
 // A file-size limit on the whole process, as a full disk would impose one;
@@ -304,7 +261,7 @@ inline std::string timingLine(uint32_t bytes)
         if (seconds.size() > 6 || seconds.find_first_not_of("0123456789") != std::string::npos)
             continue;
         double s = std::stod(seconds);
-        if (s >= std::floor(lastJobSpan()) - 1 && s <= std::ceil(lastJobSpan()))
+        if (s >= std::floor(g_lastJobSpan) - 1 && s <= std::ceil(g_lastJobSpan))
             return line;
     }
     return prefix + "<whole seconds>" + suffix;
