@@ -9,10 +9,19 @@ constexpr uint8_t TURBO_OFF = 0;
 constexpr uint8_t TURBO_ON = 1;
 constexpr uint8_t TURBO_AUTO = 0xFF;
 
+// What Flash ROM(s) erases before writing.
+enum class EraseScope {
+    WholeChips,     // every chip the ROM reaches, erased whole
+    RomBlocks,      // only the erase blocks the ROM covers; the rest keep their bytes
+    ChangedBlocks,  // only the ROM's blocks whose bytes differ from the file, found by reading first
+};
+
 struct WriteSettings {
     uint8_t turboMode = TURBO_AUTO;  // Turbo Mode
     int writeN = 512;                // chunk size of Flash ROM(s)
     int skipChip = -1;               // -1: none, 0 or 1: that chip is not written
+    EraseScope eraseScope = EraseScope::WholeChips;
+    bool verifyAfterWrite = false;   // read the written bytes back and compare them with the file
 };
 
 // Whether a cartridge whose chip 0 reports this factory byte is a Cindercart.

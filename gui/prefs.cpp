@@ -13,19 +13,29 @@
 uint8_t G_unlockBypassMode = TURBO_AUTO;
 int write_N = 512;
 int skipChip = -1;
+EraseScope eraseScope = EraseScope::WholeChips;
+bool verifyAfterWrite = false;
 
 Fl_Double_Window* prefsWindow = nullptr;
 Fl_Choice* prefsUnlockButton = nullptr;
 Fl_Choice* prefsWriteNButton = nullptr;
 Fl_Choice* prefsWriteModeButton = nullptr;
+Fl_Choice* prefsEraseButton = nullptr;
+Fl_Choice* prefsVerifyButton = nullptr;
 Fl_Button* PrefsCloseButton = nullptr;
 
 static const int WRITE_N_SMALL_ITEMS = 32;  // 1 to 32
 static const int WRITE_N_LARGE_ITEMS = 16;  // 64 to 1024 in steps of 64
 
+// The erase menu's items, in the order they are listed.
+static const EraseScope ERASE_ITEMS[] = {EraseScope::WholeChips, EraseScope::RomBlocks,
+                                         EraseScope::ChangedBlocks};
+
 int makePrefsWindow()
 {
-    prefsWindow = new Fl_Double_Window(228, 120, "Preferences");
+    // Users know where the first three menus are: the erase and verify menus
+    // go below them, not among them.
+    prefsWindow = new Fl_Double_Window(228, 170, "Preferences");
 
     prefsUnlockButton = new Fl_Choice(10, 10, 80, 20, "Turbo Mode");
     prefsUnlockButton->align(FL_ALIGN_RIGHT);
@@ -54,12 +64,25 @@ int makePrefsWindow()
     prefsWriteModeButton->add("Skip chip1");
     prefsWriteModeButton->callback(cb_prefsWriteModeButton);
 
-    PrefsCloseButton = new Fl_Button(85, 90, 63, 20, "Close");
+    prefsEraseButton = new Fl_Choice(10, 85, 170, 20, "Erase");
+    prefsEraseButton->align(FL_ALIGN_RIGHT);
+    prefsEraseButton->add("Whole chips");
+    prefsEraseButton->add("ROM's blocks only");
+    prefsEraseButton->add("Changed blocks only");
+    prefsEraseButton->callback(cb_prefsEraseButton);
+
+    prefsVerifyButton = new Fl_Choice(10, 110, 80, 20, "Verify After Writing");
+    prefsVerifyButton->align(FL_ALIGN_RIGHT);
+    prefsVerifyButton->add("Off");
+    prefsVerifyButton->add("On");
+    prefsVerifyButton->callback(cb_prefsVerifyButton);
+
+    PrefsCloseButton = new Fl_Button(85, 140, 63, 20, "Close");
     PrefsCloseButton->callback(cb_PrefsCloseButton);
 
     prefsWindow->end();
     prefsWindow->resizable(prefsWindow);
-    prefsWindow->size_range(220, 140);
+    prefsWindow->size_range(220, 190);
     prefsWindow->set_modal();
 
     if (unsigned(write_N) <= 32)
@@ -79,6 +102,10 @@ int makePrefsWindow()
     case -1: prefsWriteModeButton->value(0); break;
     default: printWindow("Unknown skipChip mode value %d", skipChip);
     }
+    for (int i = 0; i < 3; i++)
+        if (ERASE_ITEMS[i] == eraseScope)
+            prefsEraseButton->value(i);
+    prefsVerifyButton->value(verifyAfterWrite ? 1 : 0);
 
     prefsWindow->hotspot(prefsWindow);
     prefsWindow->show();
@@ -117,6 +144,20 @@ void cb_prefsWriteModeButton(Fl_Widget* w, void* data)
         skipChip = i - 1;
 }
 
+void cb_prefsEraseButton(Fl_Widget* w, void* data)
+{
+    int i = prefsEraseButton->value();
+    if (i >= 0 && i < 3)
+        eraseScope = ERASE_ITEMS[i];
+}
+
+void cb_prefsVerifyButton(Fl_Widget* w, void* data)
+{
+    int i = prefsVerifyButton->value();
+    if (i >= 0 && i < 2)
+        verifyAfterWrite = i == 1;
+}
+
 void cb_PrefsCloseButton(Fl_Widget* w, void* data)
 {
     prefsWindow->hide();
@@ -133,5 +174,7 @@ WriteSettings prefsSettings()
     s.turboMode = G_unlockBypassMode;
     s.writeN = write_N;
     s.skipChip = skipChip;
+    s.eraseScope = eraseScope;
+    s.verifyAfterWrite = verifyAfterWrite;
     return s;
 }

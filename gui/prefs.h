@@ -1,4 +1,4 @@
-// The three write settings and the window that changes them. They start at
+// The write settings and the window that changes them. They start at
 // their defaults every run and are never saved.
 #pragma once
 
@@ -15,11 +15,15 @@ class Fl_Window;
 extern uint8_t G_unlockBypassMode;  // Turbo Mode
 extern int write_N;                 // chunk size of Flash ROM(s)
 extern int skipChip;                // -1: none, 0 or 1: that chip is not written
+extern EraseScope eraseScope;       // what Flash ROM(s) erases
+extern bool verifyAfterWrite;       // Flash ROM(s) reads back what it wrote
 
 extern Fl_Double_Window* prefsWindow;
 extern Fl_Choice* prefsUnlockButton;
 extern Fl_Choice* prefsWriteNButton;
 extern Fl_Choice* prefsWriteModeButton;
+extern Fl_Choice* prefsEraseButton;
+extern Fl_Choice* prefsVerifyButton;
 extern Fl_Button* PrefsCloseButton;
 
 int makePrefsWindow();
@@ -27,6 +31,8 @@ void cb_preferences(Fl_Widget* w, void* data);
 void cb_prefsUnlockButton(Fl_Widget* w, void* data);
 void cb_prefsWriteNButton(Fl_Widget* w, void* data);
 void cb_prefsWriteModeButton(Fl_Widget* w, void* data);
+void cb_prefsEraseButton(Fl_Widget* w, void* data);
+void cb_prefsVerifyButton(Fl_Widget* w, void* data);
 void cb_PrefsCloseButton(Fl_Widget* w, void* data);
 
 bool isPrefsWindow(const Fl_Window* w);

@@ -122,6 +122,8 @@ void resetSettings()
     G_unlockBypassMode = TURBO_AUTO;
     write_N = 512;
     skipChip = -1;
+    eraseScope = EraseScope::WholeChips;
+    verifyAfterWrite = false;
 }
 
 static fs::path g_scratch;

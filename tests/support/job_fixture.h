@@ -36,7 +36,7 @@ void atEvent(int n, std::function<void()> action = nullptr, const char* title = 
 // How many times the job has let events through since the test started.
 int eventsLetThrough();
 
-// Default Turbo Mode, Write_N and Write Processing.
+// Every write setting back to its default.
 void resetSettings();
 
 // Base for tests of jobs: the main window exists (not shown), the log is
