@@ -1,0 +1,46 @@
+#include "core/cart/block_erase.h"
+
+#include "core/cart/flash_commands.h"
+#include "core/link/clock.h"
+#include "core/link/transfer.h"
+
+static const uint8_t ERASED_BYTE = 0xFF;
+
+void sendBlockErase(uint32_t chipAddr, uint8_t chip)
+{
+    flashUnlock(chip);
+    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_ERASE_SETUP, chip);
+    flashUnlock(chip);
+    write_byte(chipAddr, FLASH_CMD_BLOCK_ERASE, chip);
+}
+
+// While erasing, the chip answers every read with a status byte whose
+// toggle bit flips from one read to the next and whose top bit is clear, so
+// it never reads 0xFF and never the same twice. Once done it reads the
+// array again: 0xFF if the block was erased. The same byte twice running,
+// and not 0xFF, means the chip is not erasing this block (protected,
+// refusing, or never told).
+BlockEraseResult eraseBlock(uint32_t chipAddr, uint8_t chip, double limitSeconds, Reporter& r)
+{
+    unsigned failures = g_linkFailures;
+    sendBlockErase(chipAddr, chip);
+    if (g_linkFailures != failures)
+        return BlockEraseResult::LinkFailed;
+    double started = linkSeconds();
+    bool first = true;
+    uint8_t before = 0;
+    for (;;) {
+        uint8_t now = read_byte(chipAddr, chip);
+        if (g_linkFailures != failures)
+            return BlockEraseResult::LinkFailed;
+        if (now == ERASED_BYTE)
+            return BlockEraseResult::Erased;
+        if (!first && now == before)
+            return BlockEraseResult::NotErased;
+        if (linkSeconds() - started > limitSeconds)
+            return BlockEraseResult::TimedOut;
+        first = false;
+        before = now;
+        r.breathe();
+    }
+}
