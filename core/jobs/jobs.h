@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -36,3 +37,15 @@ bool writeByte(uint32_t address, int value, Reporter& r);
 
 // The last path component: after the last '/', else after the last '\\'.
 const char* displayName(const char* path);
+
+// False, after one line saying so, once libusb has said the linker is gone:
+// from then on no command can do anything until the program is restarted.
+bool linkStillThere(Reporter& r);
+// Opens a file a job reads. Anything but a regular file is refused with a
+// line and *refused set: opening a FIFO blocks until a writer comes, a
+// device may never end, a folder reads as nothing. Null with *refused clear
+// when it cannot be opened at all; the caller words that itself.
+FILE* openInputFile(const std::string& path, bool* refused);
+// True, after a line saying so, when `path` exists and is not a regular file
+// (through a symbolic link too): a job writes its output only to files.
+bool refusedAsOutput(const std::string& path);
