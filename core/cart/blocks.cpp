@@ -65,10 +65,10 @@ uint32_t AddressRanges::runEnd(uint32_t address) const
     return s->first <= address ? s->second : s->first;
 }
 
-uint64_t AddressRanges::bytes() const
+uint64_t AddressRanges::bytesBelow(uint32_t limit) const
 {
     uint64_t total = 0;
     for (const Span& s : spans_)
-        total += s.second - s.first;
+        total += s.first < limit ? std::min(s.second, limit) - s.first : 0;
     return total;
 }

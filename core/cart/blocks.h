@@ -35,7 +35,8 @@ public:
     // ranges, the end of its span; outside, the start of the next span
     // (UINT32_MAX past the last one).
     uint32_t runEnd(uint32_t address) const;
-    uint64_t bytes() const;
+    // How many of its addresses lie below `limit`.
+    uint64_t bytesBelow(uint32_t limit) const;
     const std::vector<Span>& spans() const { return spans_; }
 
 private:

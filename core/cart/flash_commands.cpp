@@ -8,6 +8,12 @@ void flashUnlock(uint8_t chip)
     write_byte(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2, chip);
 }
 
+void resetToReadMode(uint8_t chip)
+{
+    flashUnlock(chip);
+    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+}
+
 void enterUnlockBypass(uint8_t chip)
 {
     flashUnlock(chip);

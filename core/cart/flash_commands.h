@@ -21,5 +21,8 @@ constexpr uint8_t FLASH_STATUS_DONE = 0x80;  // data-polling bit: set once an er
 
 // The two unlock cycles that open every command.
 void flashUnlock(uint8_t chip);
+// Back to reading the array, also from a failed program that left the chip
+// answering with its status.
+void resetToReadMode(uint8_t chip);
 void enterUnlockBypass(uint8_t chip);
 void leaveUnlockBypass(uint8_t chip);

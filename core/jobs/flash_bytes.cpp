@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
 #include "core/link/transfer.h"
@@ -42,13 +44,38 @@ static bool readsBack(uint32_t address, uint8_t value)
     return false;
 }
 
-uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, Reporter& r)
+// Where the run of bytes from `address` that need no programming ends, the
+// file moved on to there: `address` itself when its byte is to be written.
+// A run never reaches past the end of chip 0 in one step, so that a skipped
+// chip 1 is still handled byte by byte and the chips change over where the
+// byte methods expect it.
+static uint32_t passOver(FILE* rom, uint32_t address, uint32_t romSize, int skip,
+                         const AddressRanges* only)
+{
+    if (!only || chipOf(address) == skip || only->contains(address))
+        return address;
+    uint32_t next = std::min(only->runEnd(address), romSize);
+    if (address < CHIP_WINDOW)
+        next = std::min(next, CHIP_WINDOW);
+    return fseek(rom, long(next), SEEK_SET) == 0 ? next : address;
+}
+
+uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+                                Reporter& r)
 {
     uint32_t written = 0;
     if (romSize == 0 || !r.goingOn())
         return written;
     float progress = 0.0f;
     for (uint32_t address = 0;;) {
+        uint32_t next = passOver(rom, address, romSize, skip, only);
+        if (next != address) {
+            written = address = next;
+            progress = fractionDone(address, romSize);
+            if (address >= romSize || !r.goingOn())
+                break;
+            continue;
+        }
         int c = fgetc(rom);
         showProgress(progress, r);
         if (c == EOF)
@@ -84,7 +111,8 @@ static bool switchChips(uint32_t address, int skip, uint8_t* chip)
     return g_linkFailures == failures;
 }
 
-uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, Reporter& r)
+uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+                         Reporter& r)
 {
     uint32_t written = 0;
     uint8_t chip = 0;
@@ -93,6 +121,14 @@ uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, Reporter& r)
         for (uint32_t address = 0;;) {
             if (!switchChips(address, skip, &chip))
                 break;
+            uint32_t next = passOver(rom, address, romSize, skip, only);
+            if (next != address) {
+                written = address = next;
+                progress = fractionDone(address, romSize);
+                if (address >= romSize || !r.goingOn())
+                    break;
+                continue;
+            }
             int c = fgetc(rom);
             showProgress(progress, r);
             if (c == EOF)

@@ -33,31 +33,34 @@ static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, ui
 // A chunk size that does not divide a chip's window leaves one chunk across
 // the end of chip 0: it is cut there, so each byte reaches its own chip at
 // its own chip address (64 x N chunks start on packet boundaries, so both
-// pieces stay whole packets). The file's last chunk goes out only as far as
-// the file does, rounded up to the transfer's unit with erased bytes: nothing
-// past the file's end is programmed, and nothing is sent past the end of a
-// chip, where the address would wrap onto bytes already written.
-// False if a transfer failed.
+// pieces stay whole packets). It is cut likewise where the addresses to
+// program begin or end, at block boundaries, which are whole packets too.
+// The file's last chunk goes out only as far as the file does, rounded up to
+// the transfer's unit with erased bytes: nothing past the file's end is
+// programmed, and nothing is sent past the end of a chip, where the address
+// would wrap onto bytes already written. False if a transfer failed.
 static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize,
-                      uint32_t fileBytes, int skip, bool turbo)
+                      uint32_t fileBytes, int skip, bool turbo, const AddressRanges* only)
 {
     unsigned failures = g_linkFailures;
     uint32_t unit = transferUnit(chunkSize);
     uint32_t end = std::min(chunkSize, (fileBytes + unit - 1) / unit * unit);
-    uint32_t cut = chunkSize;
-    if (address < CHIP_WINDOW && address + chunkSize > CHIP_WINDOW)
-        cut = CHIP_WINDOW - address;
     for (uint32_t offset = 0; offset < end;) {
-        uint32_t pieceEnd = offset < cut ? std::min(cut, end) : end;
-        if (chipOf(address + offset) != skip)
-            sendPiece(address + offset, chunk + offset, pieceEnd - offset, chunkSize, turbo);
+        uint32_t at = address + offset;
+        uint32_t pieceEnd = end;
+        if (at < CHIP_WINDOW)
+            pieceEnd = std::min(pieceEnd, CHIP_WINDOW - address);
+        if (only)
+            pieceEnd = uint32_t(std::min<uint64_t>(pieceEnd, uint64_t(only->runEnd(at)) - address));
+        if (chipOf(at) != skip && (!only || only->contains(at)))
+            sendPiece(at, chunk + offset, pieceEnd - offset, chunkSize, turbo);
         offset = pieceEnd;
     }
     return g_linkFailures == failures;
 }
 
 uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
-                     bool turbo, Reporter& r)
+                     bool turbo, const AddressRanges* only, Reporter& r)
 {
     uint32_t written = 0;
     if (romSize == 0 || !r.goingOn())
@@ -68,7 +71,7 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
         size_t n = fread(chunk, 1, std::min(chunkSize, romSize - address), rom);
         memset(chunk + n, ERASED_BYTE, chunkSize - n);
         showProgress(progress, r);
-        if (!sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo))
+        if (!sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo, only))
             break;
         written += uint32_t(n);  // a skipped chip's chunks count too
         if (n < chunkSize)

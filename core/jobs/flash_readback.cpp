@@ -30,13 +30,11 @@ using PieceCheck =
 
 // Reads the spans, cut at romSize, in pieces of at most READ_PIECE bytes
 // that never cross a chip's end, with the file's bytes at the same offsets.
+// The bar counts to `total`, the bytes below romSize.
 static ReadBackResult walkSpans(FILE* rom, uint32_t romSize,
-                                const std::vector<AddressRanges::Span>& spans,
+                                const std::vector<AddressRanges::Span>& spans, uint64_t total,
                                 const PieceCheck& check, Reporter& r)
 {
-    uint64_t total = 0;
-    for (const auto& s : spans)
-        total += s.first < romSize ? std::min(s.second, romSize) - s.first : 0;
     uint8_t fileBuf[READ_PIECE], cartBuf[READ_PIECE];
     uint64_t done = 0;
     for (size_t i = 0; i < spans.size(); i++) {
@@ -74,7 +72,7 @@ ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<
     for (const EraseBlock& b : blocks)
         spans.push_back({b.start, b.end()});
     changed->assign(blocks.size(), false);
-    return walkSpans(rom, romSize, spans,
+    return walkSpans(rom, romSize, spans, AddressRanges(blocks).bytesBelow(romSize),
                      [changed](size_t span, uint32_t, const uint8_t* file, const uint8_t* cart,
                                uint32_t n) {
                          if (memcmp(file, cart, n) == 0)
@@ -89,7 +87,7 @@ ReadBackResult compareWithCart(FILE* rom, uint32_t romSize, const AddressRanges&
                                Differences* d, Reporter& r)
 {
     *d = Differences();
-    return walkSpans(rom, romSize, ranges.spans(),
+    return walkSpans(rom, romSize, ranges.spans(), ranges.bytesBelow(romSize),
                      [d](size_t, uint32_t at, const uint8_t* file, const uint8_t* cart, uint32_t n) {
                          addDifferences(file, cart, n, at, d);
                          return true;

@@ -1,14 +1,17 @@
-// "Flash ROM(s)": erases the chips a ROM image will occupy, then streams the
-// file into them with the method the write settings pick.
+// "Flash ROM(s)": erases what a ROM image will occupy (whole chips, the ROM's
+// blocks, or only the blocks whose bytes differ), then streams the file into
+// it with the method the write settings pick, and reads it back if asked.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/cart/detect.h"
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
+#include "core/jobs/flash_blocks.h"
 #include "core/jobs/flash_write.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
@@ -26,7 +29,7 @@ static const int MAX_PACKETS = 255;  // a command's packet count is one byte
 static const float VISIBLE_STEP = 0.001f;
 static float g_shown = 0.0f;
 
-static void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
+void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
 {
     r.beginProgress(title, totalBytes);
     r.progress(0.0f);
@@ -177,11 +180,11 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 // Streams the file with the method the settings pick. False when none could
 // run (the reason is logged); otherwise *written is what got through.
 static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
-                     uint32_t* written, Reporter& r)
+                     const AddressRanges* only, uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
         printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
-        *written = writeBytesTurbo(rom, romSize, skip, r);
+        *written = writeBytesTurbo(rom, romSize, skip, only, r);
         return true;
     }
     if (write_N > 0 && write_N % 64 == 0 && write_N / 64 <= MAX_PACKETS) {
@@ -190,32 +193,40 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
             printWindow("Failed to allocated memory!");
             return false;
         }
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
         free(chunk);
         return true;
     }
     if (write_N >= 2 && write_N <= 32) {
         uint8_t chunk[32];
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
         return true;
     }
     if (write_N == 1) {
-        *written = writeBytesWithReadBack(rom, romSize, skip, r);
+        *written = writeBytesWithReadBack(rom, romSize, skip, only, r);
         return true;
     }
     printWindow("ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
     return false;
 }
 
-static bool reportEnd(uint32_t written, uint32_t romSize, double started, Reporter& r)
+// Erases what the scope asks for. For the changed blocks, the blocks are
+// first cut down to those; every scope leaves in `blocks` what is to be
+// written.
+static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
+                          int count, std::vector<EraseBlock>* blocks, Reporter& r)
 {
-    if (written < romSize || !r.goingOn()) {
-        printWindow("%s", ABORTED);
-        return false;
+    switch (scope) {
+    case EraseScope::RomBlocks:
+        return eraseBlocks(*blocks, r);
+    case EraseScope::ChangedBlocks:
+        // The reading moved the file; writing starts from its beginning.
+        return keepChangedBlocks(rom, romSize, blocks, r) && fseek(rom, 0, SEEK_SET) == 0 &&
+               eraseBlocks(*blocks, r);
+    case EraseScope::WholeChips:
+    default:
+        return eraseForRom(chips, count, r);
     }
-    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
-    printWindow("Flashing done.");
-    return true;
 }
 
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
@@ -245,16 +256,36 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         return false;
     bool turbo = decideTurbo(settings.turboMode, G_factoryProt[0]);
 
-    if (!eraseForRom(chips, count, r))
+    std::vector<EraseBlock> blocks = blocksCovering(romSize, skip);
+    size_t romBlocks = blocks.size();
+    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, &blocks, r))
         return false;
+    // Past the blocks that differ, the cartridge already holds the file.
+    bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
+    AddressRanges toWrite(blocks);
 
     openProgress("Writing Cartridge", romSize, r);
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
-    bool done = false;
-    if (writeRom(rom, romSize, settings.writeN, skip, turbo, &written, r))
-        done = reportEnd(written, romSize, started, r);
+    bool wrote = writeRom(rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
+                          &written, r);
+    bool cancelled = !r.goingOn();
     r.endProgress();
+    if (!wrote)
+        return false;
+    if (written < romSize || cancelled) {
+        if (!cancelled && settings.eraseScope != EraseScope::WholeChips)
+            reportUnprogrammedBlock(written);
+        printWindow("%s", ABORTED);
+        return false;
+    }
+    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
+    bool done = !settings.verifyAfterWrite || verifyAfterWriting(rom, romSize, toWrite, r);
+    if (done)
+        printWindow("Flashing done.");
+    if (changedOnly)
+        printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
+                    int(romBlocks - blocks.size()));
     return done;
 }
 

@@ -8,17 +8,27 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/cart/blocks.h"
 #include "core/report.h"
+
+//
+// `only`, when given, holds the cartridge addresses to program; the written
+// chip's bytes outside it already hold the file's bytes and are passed over,
+// counted as written. A skipped chip's bytes are handled as without it.
 
 // Chunks of chunkSize bytes (2 to 32, or a multiple of 64) from `chunk`,
 // which holds at least chunkSize bytes.
 uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
-                     bool turbo, Reporter& r);
+                     bool turbo, const AddressRanges* only, Reporter& r);
 // One byte at a time, each read back until the chip holds it.
-uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, Reporter& r);
+uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+                                Reporter& r);
 // One byte at a time in the chips' unlock-bypass mode, nothing read back.
-uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, Reporter& r);
+uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+                         Reporter& r);
 
+// Opens a bar (the bytes it counts, 0 when it cannot tell) and shows it empty.
+void openProgress(const char* title, uint64_t totalBytes, Reporter& r);
 // Sets the bar and lets the toolkit handle pending events once, which is
 // where a Cancel is seen.
 void showProgress(float fraction, Reporter& r);

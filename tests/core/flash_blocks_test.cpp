@@ -104,7 +104,9 @@ TEST_F(FlashBlocksTest, AddressRangesMergeNeighboursAndAnswerAtTheirEdges)
     // block 2 stands alone; given out of order.
     AddressRanges r({blocks[36], blocks[2], blocks[35], blocks[34]});
     EXPECT_EQ(r.spans(), (std::vector<AddressRanges::Span>{{0x20000, 0x30000}, {0x1FC000, 0x220000}}));
-    EXPECT_EQ(r.bytes(), 0x10000u + 0x24000u);
+    EXPECT_EQ(r.bytesBelow(UINT32_MAX), 0x10000u + 0x24000u);
+    EXPECT_EQ(r.bytesBelow(0x200100), 0x10000u + 0x4100u);
+    EXPECT_EQ(r.bytesBelow(0x20000), 0u);
     const struct { uint32_t at; bool in; uint32_t end; } probes[] = {
         {0, false, 0x20000},        {0x1FFFF, false, 0x20000}, {0x20000, true, 0x30000},
         {0x2FFFF, true, 0x30000},   {0x30000, false, 0x1FC000}, {0x1FFFFF, true, 0x220000},

@@ -1,0 +1,100 @@
+#include "core/jobs/flash_blocks.h"
+
+#include <algorithm>
+
+#include "core/cart/block_erase.h"
+#include "core/cart/flash_commands.h"
+#include "core/cart/geometry.h"
+#include "core/jobs/flash_readback.h"
+#include "core/jobs/flash_write.h"
+
+static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
+
+bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blocks, Reporter& r)
+{
+    openProgress("Reading Cartridge", AddressRanges(*blocks).bytesBelow(romSize), r);
+    std::vector<bool> changed;
+    ReadBackResult result = findChangedBlocks(rom, romSize, *blocks, &changed, r);
+    r.endProgress();
+    if (result == ReadBackResult::Cancelled) {
+        printWindow("Flashing cancelled while reading the cart. Nothing was erased or written.");
+        return false;
+    }
+    if (result == ReadBackResult::Failed) {
+        printWindow("Flashing aborted before anything was erased. Cart unchanged.");
+        return false;
+    }
+    std::vector<EraseBlock> kept;
+    for (size_t i = 0; i < blocks->size(); i++)
+        if (changed[i])
+            kept.push_back((*blocks)[i]);
+    blocks->swap(kept);
+    return true;
+}
+
+bool eraseBlocks(const std::vector<EraseBlock>& blocks, Reporter& r)
+{
+    uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
+    openProgress("Erasing Cartridge", total, r);
+    bool going = true;
+    size_t erased = 0;
+    for (; erased < blocks.size() && going; erased++) {
+        const EraseBlock& b = blocks[erased];
+        showProgress(total ? float(double(done) / double(total)) : 0.0f, r);
+        if (!r.goingOn())
+            break;
+        BlockEraseResult result = eraseBlock(b.start & CHIP_ADDR_MASK, b.chip, BLOCK_ERASE_LIMIT_S, r);
+        if (result == BlockEraseResult::NotErased || result == BlockEraseResult::TimedOut)
+            printWindow("Not able to erase block %d of chip %d!", b.number, b.chip);
+        going = result == BlockEraseResult::Erased;
+        if (!going)
+            printWindow("%s", ABORTED);
+        done += b.size;
+    }
+    bool cancelled = going && !r.goingOn();
+    if (cancelled)
+        printWindow("Flashing cancelled after erasing %d of %d blocks. Nothing was written.",
+                    int(erased), int(blocks.size()));
+    r.endProgress();
+    return going && !cancelled;
+}
+
+// A chip whose program failed where nothing read it back (the turbo byte
+// method) answers every read with its status until it is reset: the reset
+// lets the comparison see the bytes the chip really holds.
+static void readModeForReading(const AddressRanges& ranges)
+{
+    bool chips[2] = {false, false};
+    for (const auto& s : ranges.spans()) {
+        chips[chipOf(s.first)] = true;
+        chips[chipOf(s.second - 1)] = true;
+    }
+    for (uint8_t chip = 0; chip < 2; chip++)
+        if (chips[chip])
+            resetToReadMode(chip);
+}
+
+bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r)
+{
+    readModeForReading(written);
+    uint64_t total = written.bytesBelow(romSize);
+    openProgress("Verifying Cartridge", total, r);
+    Differences d;
+    ReadBackResult result = compareWithCart(rom, romSize, written, &d, r);
+    r.endProgress();
+    if (result == ReadBackResult::Cancelled)
+        printWindow("Verify after writing cancelled.");
+    else if (result == ReadBackResult::Failed)
+        printWindow("Verify after writing: the cart could not be read.");
+    else if (d.count > 0)
+        printWindow("Verify after writing: %u of %u bytes differ, the first at 0x%06X.", d.count,
+                    unsigned(total), d.first);
+    else
+        printWindow("Verify after writing: all %u bytes match.", unsigned(total));
+    return result == ReadBackResult::Done && d.count == 0;
+}
+
+void reportUnprogrammedBlock(uint32_t address)
+{
+    printWindow("Not able to program block %d of chip %d!", addrToBlockNum(address), chipOf(address));
+}
