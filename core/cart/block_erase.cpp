@@ -26,7 +26,7 @@ BlockEraseResult eraseBlock(uint32_t chipAddr, uint8_t chip, double limitSeconds
     sendBlockErase(chipAddr, chip);
     if (g_linkFailures != failures)
         return BlockEraseResult::LinkFailed;
-    double started = linkSeconds();
+    double started = linkSeconds(), breathed = -1.0;
     bool first = true;
     uint8_t before = 0;
     for (;;) {
@@ -37,10 +37,14 @@ BlockEraseResult eraseBlock(uint32_t chipAddr, uint8_t chip, double limitSeconds
             return BlockEraseResult::Erased;
         if (!first && now == before)
             return BlockEraseResult::NotErased;
-        if (linkSeconds() - started > limitSeconds)
+        double at = linkSeconds();
+        if (at - started > limitSeconds)
             return BlockEraseResult::TimedOut;
         first = false;
         before = now;
-        r.breathe();
+        if (at - breathed >= ERASE_BREATHE_EVERY_S) {
+            r.breathe();
+            breathed = at;
+        }
     }
 }

@@ -9,6 +9,10 @@
 // A block erase takes well under a second, and no datasheet of these chips
 // allows more than a few; past this the block will not erase at all.
 constexpr double BLOCK_ERASE_LIMIT_S = 20.0;
+// A status read takes a quarter of a millisecond and an erase from most of a
+// second to tens of seconds: a wait lets the face breathe this often, not
+// after every read, which would cost more than the reading itself.
+constexpr double ERASE_BREATHE_EVERY_S = 0.001;
 
 enum class BlockEraseResult {
     Erased,

@@ -70,8 +70,12 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
         // Never past the ROM size: a file larger than the flash stops at its end.
         size_t n = fread(chunk, 1, std::min(chunkSize, romSize - address), rom);
         memset(chunk + n, ERASED_BYTE, chunkSize - n);
-        showProgress(progress, r);
-        if (!sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo, only))
+        // A chunk the cartridge already holds whole moves nothing: there is
+        // nothing to let through before it.
+        bool alreadyRight = only && !only->contains(address) && only->runEnd(address) - address >= chunkSize;
+        if (!alreadyRight)
+            showProgress(progress, r);
+        if (!alreadyRight && !sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo, only))
             break;
         written += uint32_t(n);  // a skipped chip's chunks count too
         if (n < chunkSize)

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "core/cart/geometry.h"
+#include "core/jobs/flash_write.h"
 #include "core/link/transfer.h"
 
 static const uint8_t READ_PACKETS = 128;  // per linker request, as Backup ROM reads
@@ -40,8 +41,7 @@ static ReadBackResult walkSpans(FILE* rom, uint32_t romSize,
     for (size_t i = 0; i < spans.size(); i++) {
         uint32_t end = std::min(spans[i].second, romSize);
         for (uint32_t at = spans[i].first; at < end;) {
-            r.progress(total ? float(double(done) / double(total)) : 0.0f);
-            r.breathe();
+            showProgress(total ? float(double(done) / double(total)) : 0.0f, r);
             if (!r.goingOn())
                 return ReadBackResult::Cancelled;
             uint32_t n = std::min(end - at, READ_PIECE);

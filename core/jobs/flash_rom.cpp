@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cart/block_erase.h"
 #include "core/cart/detect.h"
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
@@ -24,9 +25,10 @@ static const char* const PROBE_FAILED = "Cart check failed; flashing not started
 static const double ERASE_TIME_LIMIT_S = 300.0;
 static const int MAX_PACKETS = 255;  // a command's packet count is one byte
 
-// The bar is a couple of hundred pixels wide: a smaller step than this does
-// not show, and redrawing it for every byte would cost more than the byte.
-static const float VISIBLE_STEP = 0.001f;
+// The bar is some 220 pixels wide: a step smaller than one of them does not
+// show, and redrawing it for every byte, or for every read of a chip erase's
+// status, would cost more than the transfer.
+static const float VISIBLE_STEP = 1.0f / 220.0f;
 static float g_shown = 0.0f;
 
 void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
@@ -143,12 +145,17 @@ static bool waitForErase(uint8_t chip, double started, Reporter& r)
     uint8_t before = 0;
     uint8_t now = read_byte(0, chip);
     float progress = 0.999f;
+    double shown = -1.0;
     for (;;) {
-        if (now == before || linkSeconds() - started > ERASE_TIME_LIMIT_S) {
+        double at = linkSeconds();
+        if (now == before || at - started > ERASE_TIME_LIMIT_S) {
             printWindow("Not able to erase chip %d!", chip);
             return false;
         }
-        showProgress(progress, r);
+        if (at - shown >= ERASE_BREATHE_EVERY_S) {
+            showProgress(progress, r);
+            shown = at;
+        }
         if (now & FLASH_STATUS_DONE)
             return true;
         before = now;
