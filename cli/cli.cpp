@@ -104,7 +104,9 @@ void defineFlash(CLI::App& sub, CommandArgs& a)
 void defineWriteByte(CLI::App& sub, CommandArgs& a)
 {
     address(sub, a);
-    sub.add_option("VALUE", a.value, "the byte, 0 to 255")->required()->transform(numberUpTo(0xFF, "0..255", "is more than a byte"));
+    sub.add_option("VALUE", a.value, "the byte, 0 to 255")
+        ->required()
+        ->transform(numberUpTo(0xFF, "0..255", "is more than a byte"));
 }
 
 const Command COMMANDS[] = {
@@ -132,7 +134,7 @@ const Command COMMANDS[] = {
      [](CLI::App& sub, CommandArgs& a) { outputFile(sub, a, "the NGF file to write"); },
      [](const CommandArgs& a, Reporter& r) { return backupSaveGame(a.path, r); }},
     {"save-write", "Write Savegame: an NGF file back into the cartridge",
-     [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the NGF file to write"); },
+     [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the NGF save-game file"); },
      [](const CommandArgs& a, Reporter& r) { return writeSaveGame(a.path, a.settings, r); }},
     {"read-byte", "Read Byte: one byte at a cartridge address", address,
      [](const CommandArgs& a, Reporter& r) {
