@@ -24,6 +24,10 @@ for program in "$sim" "$real"; do
 done
 PTB_SIM_CART=flash4 expect 0 "$sim" backup "$work/cart.ngp"
 grep -qx 'Backup done. Wrote 524288 bytes.' "$work/out" || { echo "FAIL: no done line"; exit 1; }
+# A reader that leaves early must not kill the job half-way.
+{ PTB_SIM_CART=flash4 "$sim" backup "$work/early.ngp" 2>&1; echo $? > "$work/status"; } | head -c 0
+[ "$(cat "$work/status")" -eq 0 ] && [ "$(wc -c < "$work/early.ngp")" -eq 524288 ] ||
+    { echo "FAIL: a closed pipe stopped the backup"; exit 1; }
 PTB_SIM_FAULT=nodevice expect 3 "$sim" info
 PTB_SIM_CART=nonesuch expect 3 "$sim" info
 expect 2 "$sim" read-byte 12ab
