@@ -99,6 +99,22 @@ void defineFlash(CLI::App& sub, CommandArgs& a)
         ->default_str("auto");
     sub.add_option("--skip-chip", a.settings.skipChip, "leave this chip neither erased nor written")
         ->transform(numberUpTo(1, "0|1", "is not a chip: 0 or 1"));
+    sub.add_option_function<std::string>(
+           "--erase",
+           [&a](const std::string& scope) {
+               a.settings.eraseScope = scope == "rom"       ? EraseScope::RomBlocks
+                                       : scope == "changed" ? EraseScope::ChangedBlocks
+                                                            : EraseScope::WholeChips;
+           },
+           "chips: whole chips; rom: the ROM's blocks only; changed: only the blocks that differ "
+           "from the file, read first")
+        ->check(CLI::IsMember({"chips", "rom", "changed"}))
+        ->default_str("chips");
+    // A script cannot look at the cartridge afterwards: the command line reads
+    // back what it wrote unless told not to.
+    a.settings.verifyAfterWrite = true;
+    sub.add_flag_callback("--no-verify", [&a] { a.settings.verifyAfterWrite = false; },
+                          "do not read the written bytes back and compare them with the file");
 }
 
 void defineWriteByte(CLI::App& sub, CommandArgs& a)
