@@ -39,14 +39,26 @@ void WindowReporter::line(const char* text)
     appendToLog(text);
 }
 
+// The bar's words change at most this often: redrawing them for every chunk
+// would cost more than it tells.
+static const double TEXT_INTERVAL_S = 0.1;
+
 void WindowReporter::beginProgress(const char* title, uint64_t totalBytes)
 {
     makeProgressWindow(title);
+    rate_.start(totalBytes);
+    textShown_ = false;
 }
 
 void WindowReporter::progress(float fraction)
 {
     updateProgressWindow(fraction);
+    double now = g_progressTextClock();
+    if (textShown_ && now - textAt_ < TEXT_INTERVAL_S)
+        return;
+    setProgressText(rate_.text(fraction).c_str());
+    textShown_ = true;
+    textAt_ = now;
 }
 
 bool WindowReporter::goingOn()

@@ -3,6 +3,7 @@
 // lets the toolkit handle pending events (where a Cancel is seen).
 #pragma once
 
+#include "core/progress_rate.h"
 #include "core/report.h"
 
 constexpr int LOG_MAX_LINES = 2000;
@@ -15,6 +16,11 @@ public:
     bool goingOn() override;
     void endProgress() override;
     void breathe() override;
+
+private:
+    ProgressRate rate_;
+    bool textShown_ = false;
+    double textAt_ = 0.0;  // on g_progressTextClock
 };
 
 // The one the window's commands hand their jobs; also the default sink once

@@ -6,6 +6,8 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Progress.H>
 
+#include "core/link/clock.h"
+
 Fl_Double_Window* progress_window = nullptr;
 Fl_Progress* progress_bar = nullptr;
 Fl_Button* progress_button = nullptr;
@@ -40,6 +42,18 @@ void updateProgressWindow(float fraction)
         return;
     Fl::lock();
     progress_bar->value(fraction * (progress_bar->maximum() - progress_bar->minimum()));
+    progress_bar->redraw();
+    Fl::unlock();
+}
+
+double (*g_progressTextClock)() = steadyClockSeconds;
+
+void setProgressText(const char* text)
+{
+    if (!progress_bar)
+        return;
+    Fl::lock();
+    progress_bar->copy_label(text);
     progress_bar->redraw();
     Fl::unlock();
 }
