@@ -81,8 +81,8 @@ Bytes rewritten(Bytes before, const Bytes& rom, const std::set<Block>& blocks)
 }
 
 // The blocks the linker was told to erase one by one (the last cycle of a
-// block erase is 0x30 to an address inside the block), and whether a whole
-// chip was (0x10 to 0x5555 after the second unlock).
+// block erase is 0x30 to an address inside the block), and, if asked,
+// whether a whole chip was (0x10 to 0x5555 after the second unlock).
 std::vector<Block> blockErases(sim::Mark m, bool* chipErase)
 {
     std::vector<Block> out;
@@ -93,7 +93,7 @@ std::vector<Block> blockErases(sim::Mark m, bool* chipErase)
             continue;
         if (w.value == 0x30)
             out.push_back(blockOf(w.chip, w.addr));
-        if (w.value == 0x10 && w.addr == 0x5555)
+        if (w.value == 0x10 && w.addr == 0x5555 && chipErase)
             *chipErase = true;
     }
     return out;
@@ -144,6 +144,7 @@ protected:
     }
     // Flashes a ROM of `size` bytes into `cart` with each scope in turn.
     void eachScope(const char* cart, uint32_t size);
+    sim::Mark mark_ = 0;
 };
 
 // ---- Each scope, byte for byte -------------------------------------------------
@@ -396,6 +397,23 @@ TEST_F(FlashScopeTest, CancelWhileReadingBeforeWriting)
             << int(c.code) << " at " << std::hex << c.addr;
     EXPECT_LE(commandsSince(m, CMD_READ64XN).size(), 5u);
     EXPECT_TRUE(sim::cartImage() == before);
+}
+
+// Cancel between the blocks of an erase: the block under way is finished,
+// no other is started, and nothing is written.
+TEST_F(FlashScopeTest, CancelWhileErasingBlocks)
+{
+    sim::insertCart("flash8");
+    sim::setEraseTimes(0.05, 0.02);
+    report = RecordingReporter();
+    report.onBreath = [this](int) { report.cancelled = report.titles.back() == "Erasing Cartridge" && blockErases(mark_, nullptr).size() == 2; };
+    writeFile(scratch("game.ngp"), pattern(600 * KIB));
+    mark_ = sim::mark();
+    EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(EraseScope::RomBlocks), report));
+    EXPECT_EQ(report.lines.back(), "Flashing cancelled after erasing 2 of 10 blocks. Nothing was written.");
+    EXPECT_EQ(blockErases(mark_, nullptr), (std::vector<Block>{{0, 0}, {0, 1}}));
+    EXPECT_TRUE(programmedBlocks(mark_).empty());
+    EXPECT_TRUE(allErased(0, 0, 0x20000));
 }
 
 }  // namespace
