@@ -60,38 +60,47 @@ static uint32_t passOver(FILE* rom, uint32_t address, uint32_t romSize, int skip
     return fseek(rom, long(next), SEEK_SET) == 0 ? next : address;
 }
 
+// Where a byte method is in the file, and what it reports.
+struct ByteWalk {
+    uint32_t address = 0;
+    uint32_t written = 0;
+    float progress = 0.0f;
+
+    // Moves on to `next`, all bytes before it done; false when the walk is
+    // over (the ROM's end, or Cancel).
+    bool moveTo(uint32_t next, uint32_t romSize, Reporter& r)
+    {
+        written = address = next;
+        progress = fractionDone(address, romSize);
+        return address < romSize && r.goingOn();
+    }
+};
+
 uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                                 Reporter& r)
 {
-    uint32_t written = 0;
+    ByteWalk w;
     if (romSize == 0 || !r.goingOn())
-        return written;
-    float progress = 0.0f;
-    for (uint32_t address = 0;;) {
-        uint32_t next = passOver(rom, address, romSize, skip, only);
-        if (next != address) {
-            written = address = next;
-            progress = fractionDone(address, romSize);
-            if (address >= romSize || !r.goingOn())
+        return w.written;
+    for (;;) {
+        uint32_t next = passOver(rom, w.address, romSize, skip, only);
+        if (next != w.address) {
+            if (!w.moveTo(next, romSize, r))
                 break;
             continue;
         }
         int c = fgetc(rom);
-        showProgress(progress, r);
+        showProgress(w.progress, r);
         if (c == EOF)
             break;
         // A skipped chip's bytes are still compared: the file is checked
         // against what that chip already holds.
-        if (chipOf(address) != skip && !programByte(address, uint8_t(c)))
+        if (chipOf(w.address) != skip && !programByte(w.address, uint8_t(c)))
             break;
-        if (!readsBack(address, uint8_t(c)))
-            break;
-        written = ++address;
-        progress = fractionDone(address, romSize);
-        if (address >= romSize || !r.goingOn())
+        if (!readsBack(w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, r))
             break;
     }
-    return written;
+    return w.written;
 }
 
 // Takes the chips in and out of unlock bypass where the bytes move onto
@@ -114,35 +123,30 @@ static bool switchChips(uint32_t address, int skip, uint8_t* chip)
 uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                          Reporter& r)
 {
-    uint32_t written = 0;
+    ByteWalk w;
     uint8_t chip = 0;
     if (romSize != 0 && r.goingOn()) {
-        float progress = 0.0f;
-        for (uint32_t address = 0;;) {
-            if (!switchChips(address, skip, &chip))
+        for (;;) {
+            if (!switchChips(w.address, skip, &chip))
                 break;
-            uint32_t next = passOver(rom, address, romSize, skip, only);
-            if (next != address) {
-                written = address = next;
-                progress = fractionDone(address, romSize);
-                if (address >= romSize || !r.goingOn())
+            uint32_t next = passOver(rom, w.address, romSize, skip, only);
+            if (next != w.address) {
+                if (!w.moveTo(next, romSize, r))
                     break;
                 continue;
             }
             int c = fgetc(rom);
-            showProgress(progress, r);
+            showProgress(w.progress, r);
             if (c == EOF)
                 break;
-            if (chip != skip && !programByteInBypass(address, uint8_t(c), chip))
+            if (chip != skip && !programByteInBypass(w.address, uint8_t(c), chip))
                 break;
-            written = ++address;
-            progress = fractionDone(address, romSize);
-            if (address >= romSize || !r.goingOn())
+            if (!w.moveTo(w.address + 1, romSize, r))
                 break;
         }
     }
     // A chip left in unlock bypass takes no other command until it leaves it.
     if (chip != skip)
         leaveUnlockBypass(chip);
-    return written;
+    return w.written;
 }
