@@ -77,7 +77,7 @@ TEST_F(ProgressTextTest, EveryLongJobsBarSaysHowFarHowFastAndHowLong)
     g_progressTextClock = fakeClock;
     g_tick = 0.06;  // every other update of the bar changes its words
     sim::insertCart("flash4");
-    Bytes rom = pattern(300 * 1024);
+    Bytes rom = pattern(150 * 1024);
     writeFile(scratchPath("game.ngp"), rom);
     runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
     ASSERT_EQ(logLines().back(), "Flashing done.");
@@ -93,9 +93,9 @@ TEST_F(ProgressTextTest, EveryLongJobsBarSaysHowFarHowFastAndHowLong)
     Lines log = logLines();
     ASSERT_GE(log.size(), 8u);
     EXPECT_TRUE(linesAre(Lines(log.end() - 5, log.end()),
-                         {"Flashing 'game.ngp'", "Wrote 307200 bytes in {s} seconds",
-                          "Verify after writing: all 65536 bytes match.", "Flashing done.",
-                          "Blocks rewritten: 1, already right: 4."}));
+                         {"Flashing 'game.ngp'", "Wrote 153600 bytes in {s} seconds",
+                          "Verify after writing: all 22528 bytes match.", "Flashing done.",
+                          "Blocks rewritten: 1, already right: 2."}));
     for (const char* title : {"Reading Cartridge", "Verifying Cartridge"})
         EXPECT_TRUE(anyMatches(g_seen[title], RATE)) << title;
 

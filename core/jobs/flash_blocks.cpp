@@ -16,6 +16,11 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blo
     std::vector<bool> changed;
     ReadBackResult result = findChangedBlocks(rom, romSize, *blocks, &changed, r);
     r.endProgress();
+    // The reading moved about the file; writing starts from its beginning.
+    if (result == ReadBackResult::Done && fseek(rom, 0, SEEK_SET) != 0) {
+        printWindow("Failed to read the ROM file at 0x%06X", 0);
+        result = ReadBackResult::Failed;
+    }
     if (result == ReadBackResult::Cancelled) {
         printWindow("Flashing cancelled while reading the cart. Nothing was erased or written.");
         return false;

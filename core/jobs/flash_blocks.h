@@ -11,7 +11,8 @@
 #include "core/cart/blocks.h"
 #include "core/report.h"
 
-// Reads the blocks back and keeps only those whose bytes differ from the file's.
+// Reads the blocks back and keeps only those whose bytes differ from the
+// file's; the file is left at its beginning.
 bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blocks, Reporter& r);
 
 // Erases the blocks in order; a block that will not erase, and Cancel, end

@@ -227,9 +227,7 @@ static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const u
     case EraseScope::RomBlocks:
         return eraseBlocks(*blocks, r);
     case EraseScope::ChangedBlocks:
-        // The reading moved the file; writing starts from its beginning.
-        return keepChangedBlocks(rom, romSize, blocks, r) && fseek(rom, 0, SEEK_SET) == 0 &&
-               eraseBlocks(*blocks, r);
+        return keepChangedBlocks(rom, romSize, blocks, r) && eraseBlocks(*blocks, r);
     case EraseScope::WholeChips:
     default:
         return eraseForRom(chips, count, r);
