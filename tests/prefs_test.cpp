@@ -135,8 +135,10 @@ TEST_F(PrefsTest, ClosingKeepsWhatWasPicked)
 
 
 // The erase and verify menus: today's behaviour by default, each pick
-// stored, shown again next time and handed to the job.
-TEST_F(PrefsTest, EraseAndVerifyMenus)
+// stored, shown again and handed to the job. The first three menus stay
+// where users know them; the new ones, their labels and the Close button fit
+// below them.
+TEST_F(PrefsTest, EraseAndVerifyMenusBelowTheOldOnes)
 {
     auto shown = [] {
         std::vector<std::string> s;
@@ -147,55 +149,32 @@ TEST_F(PrefsTest, EraseAndVerifyMenus)
         return s;
     };
     EXPECT_EQ(shown(), (std::vector<std::string>{"Whole chips", "Off"}));
-    EXPECT_EQ(prefsSettings().eraseScope, EraseScope::WholeChips);
-    EXPECT_FALSE(prefsSettings().verifyAfterWrite);
-
     const struct { int index; EraseScope scope; const char* text; bool verify; } cases[] = {
-        {2, EraseScope::ChangedBlocks, "Changed blocks only", true},
-        {1, EraseScope::RomBlocks, "ROM's blocks only", false},
-        {0, EraseScope::WholeChips, "Whole chips", true}};
+        {2, EraseScope::ChangedBlocks, "Changed blocks only", true}, {1, EraseScope::RomBlocks, "ROM's blocks only", false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
         openPrefs({[&] {
             pick(prefsEraseButton, c.index);
-            pick(prefsVerifyButton, c.verify ? 1 : 0);
+            pick(prefsVerifyButton, c.verify);
         }});
-        WriteSettings s = prefsSettings();
-        EXPECT_EQ(s.eraseScope, c.scope);
-        EXPECT_EQ(s.verifyAfterWrite, c.verify);
+        EXPECT_EQ(std::make_pair(prefsSettings().eraseScope, prefsSettings().verifyAfterWrite), std::make_pair(c.scope, c.verify));
         EXPECT_EQ(shown(), (std::vector<std::string>{c.text, c.verify ? "On" : "Off"}));
     }
-    EXPECT_EQ(std::make_tuple(G_unlockBypassMode, write_N, skipChip), std::make_tuple(TURBO_AUTO, 512, -1));
-}
 
-// The first three menus stay where users know them; the new ones sit below,
-// the window holds every widget and every label, and nothing overlaps.
-TEST_F(PrefsTest, NewMenusGoBelowTheOldOnes)
-{
     openPrefs({[] {
-        const struct { Fl_Widget* w; int x, y, wd, h; } kept[] = {
-            {prefsUnlockButton, 10, 10, 80, 20}, {prefsWriteNButton, 10, 35, 80, 20}, {prefsWriteModeButton, 10, 60, 100, 20}};
-        for (const auto& k : kept)
-            EXPECT_EQ(std::make_tuple(k.w->x(), k.w->y(), k.w->w(), k.w->h()), std::make_tuple(k.x, k.y, k.wd, k.h)) << k.w->label();
-        std::vector<Fl_Widget*> all = {prefsUnlockButton, prefsWriteNButton, prefsWriteModeButton,
-                                       prefsEraseButton, prefsVerifyButton, PrefsCloseButton};
-        EXPECT_GE(prefsEraseButton->y(), 80);
-        EXPECT_GE(prefsVerifyButton->y(), prefsEraseButton->y() + prefsEraseButton->h());
-        EXPECT_GE(PrefsCloseButton->y(), prefsVerifyButton->y() + prefsVerifyButton->h());
+        std::vector<std::tuple<int, int, int, int>> kept = {{10, 10, 80, 20}, {10, 35, 80, 20}, {10, 60, 100, 20}}, got;
+        for (Fl_Widget* w : {prefsUnlockButton, prefsWriteNButton, prefsWriteModeButton})
+            got.push_back({w->x(), w->y(), w->w(), w->h()});
+        EXPECT_EQ(got, kept);
         fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
-        for (size_t i = 0; i < all.size(); i++) {
-            Fl_Widget* w = all[i];
-            int right = w->x() + w->w();
-            if (w != PrefsCloseButton)
-                right += int(fl_width(w->label()));  // the label stands to the right
-            EXPECT_LE(right, prefsWindow->w()) << w->label();
-            EXPECT_LE(w->y() + w->h(), prefsWindow->h()) << w->label();
-            for (size_t j = i + 1; j < all.size(); j++)
-                EXPECT_FALSE(w->y() < all[j]->y() + all[j]->h() && all[j]->y() < w->y() + w->h())
-                    << w->label() << " / " << all[j]->label();
+        int below = 80;
+        for (Fl_Widget* w : std::vector<Fl_Widget*>{prefsEraseButton, prefsVerifyButton, PrefsCloseButton}) {
+            EXPECT_GE(w->y(), below) << w->label();
+            below = w->y() + w->h();
+            int labelWidth = w == PrefsCloseButton ? 0 : int(fl_width(w->label()));
+            EXPECT_LE(w->x() + w->w() + labelWidth, prefsWindow->w()) << w->label();
         }
-        // The longest item fits the erase menu beside its arrow.
-        EXPECT_LE(fl_width("Changed blocks only") + 20, prefsEraseButton->w());
+        EXPECT_LE(below, prefsWindow->h());
+        EXPECT_LE(fl_width("Changed blocks only") + 20, prefsEraseButton->w()) << "the longest item beside the arrow";
     }});
 }
 
