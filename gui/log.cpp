@@ -39,21 +39,27 @@ void WindowReporter::line(const char* text)
     appendToLog(text);
 }
 
-// The bar's words change at most this often: redrawing them for every chunk
-// would cost more than it tells.
+// Redrawing the bar for every chunk would cost more than it tells: it moves
+// at most 25 times a second, smooth to the eye, and its words change at most
+// ten times, slow enough to read.
+static const double BAR_INTERVAL_S = 0.04;
 static const double TEXT_INTERVAL_S = 0.1;
 
 void WindowReporter::beginProgress(const char* title, uint64_t totalBytes)
 {
     makeProgressWindow(title);
     rate_.start(totalBytes);
-    textShown_ = false;
+    barShown_ = textShown_ = false;
 }
 
 void WindowReporter::progress(float fraction)
 {
-    updateProgressWindow(fraction);
     double now = g_progressTextClock();
+    if (barShown_ && now - barAt_ < BAR_INTERVAL_S)
+        return;
+    updateProgressWindow(fraction);
+    barShown_ = true;
+    barAt_ = now;
     if (textShown_ && now - textAt_ < TEXT_INTERVAL_S)
         return;
     setProgressText(rate_.text(fraction).c_str());

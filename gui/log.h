@@ -19,8 +19,8 @@ public:
 
 private:
     ProgressRate rate_;
-    bool textShown_ = false;
-    double textAt_ = 0.0;  // on g_progressTextClock
+    bool barShown_ = false, textShown_ = false;
+    double barAt_ = 0.0, textAt_ = 0.0;  // on g_progressTextClock
 };
 
 // The one the window's commands hand their jobs; also the default sink once

@@ -16,8 +16,8 @@ void updateProgressWindow(float fraction);
 // The words inside the bar in place of its label: how far, how fast, how
 // long still (see core/progress_rate.h).
 void setProgressText(const char* text);
-// Paces those words: the wall clock, since redrawing is what it spares;
-// tests swap in a clock of their own.
+// Paces the bar and its words: the wall clock, since redrawing is what it
+// spares; tests swap in a clock of their own.
 extern double (*g_progressTextClock)();
 void cb_progress_button(Fl_Widget* w, void* data);
 
