@@ -1,0 +1,131 @@
+// Loading save-game files of both record layouts, from files and pipes, and
+// what is refused before a byte of them reaches the cartridge.
+#include <unistd.h>
+
+#include <thread>
+
+#include "support/saves_helpers.h"
+
+namespace {
+
+using NgfLoadTest = SavesTest;
+
+using Rec = std::tuple<uint32_t, uint32_t>;  // NGPCaddr, blockLen
+
+std::vector<Rec> recordsOf(const LoadedSave& s)
+{
+    std::vector<Rec> out;
+    for (const SaveRecord& r : s.records)
+        out.push_back({r.NGPCaddr, r.blockLen});
+    return out;
+}
+
+Bytes dataOf(const LoadedSave& s, int i)
+{
+    return slice(s.body, s.records[i].dataAt, s.records[i].blockLen);
+}
+
+TEST_F(NgfLoadTest, EachLayoutIsTakenWhereItsRecordsAddUp)
+{
+    // Nonzero padding: read as part of a u32 length, the first record would
+    // swallow the rest of the file.
+    Bytes a = pattern(0x300, 1), b = pattern(0x100, 2);
+    LoadedSave s;
+    ASSERT_TRUE(loadBytes(shortLayoutFile({{0x3FA100, a, 0xBEEF}, {0x9FA000, b, 0x0001}}), &s));
+    EXPECT_EQ(s.layout, RecordLayout::ShortLength);
+    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3FA100, 0x300}, {0x9FA000, 0x100}}));
+    EXPECT_EQ(dataOf(s, 0), a);
+    EXPECT_EQ(dataOf(s, 1), b);
+
+    // A 64 KB record needs the u32 length; bytes after len are not the file's.
+    Bytes whole = pattern(0x10000, 3);
+    Bytes longFile = ngfFile({{0x200000, whole}});
+    longFile.resize(longFile.size() + 100, 0xAB);
+    ASSERT_TRUE(loadBytes(longFile, &s));
+    EXPECT_EQ(s.layout, RecordLayout::LongLength);
+    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x200000, 0x10000}}));
+    EXPECT_EQ(dataOf(s, 0), whole);
+
+    // Zero padding reads the same either way.
+    ASSERT_TRUE(loadBytes(shortLayoutFile({{0x3FA000, a}}), &s));
+    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3FA000, 0x300}}));
+    EXPECT_TRUE(logLines().empty());
+}
+
+// Records that add up under both layouts, but to different records: the
+// short layout reads an empty record and two of 32 KB, the long one a first
+// record of 64 KB (its padding taken as length) and two empty ones.
+Bytes ambiguousFile()
+{
+    Bytes f(NGF_HEADER_LEN + 3 * NGF_BLOCK_HEADER_LEN + 0x10000, 0x11);
+    auto head = [&](size_t bodyAt, uint32_t addr, uint32_t lenField) {
+        putNgfBlockHeader(f.data() + NGF_HEADER_LEN + bodyAt, NgfBlockHeader{addr, lenField});
+    };
+    head(0, 0x3F0000, 0x10000);
+    head(8, 0x3F0000, 0x8000);
+    head(16 + 0x8000, 0x3F8000, 0x8000);
+    head(0x10008, 0x3F0000, 0);
+    head(0x10010, 0x3F0000, 0);
+    putNgfHeader(f.data(), NgfHeader{NGF_VERSION, 3, uint32_t(f.size())});
+    return f;
+}
+
+TEST_F(NgfLoadTest, RefusedFilesSayWhy)
+{
+    const std::string bad = "restoreSaveGameToCart: Bad NGF file '/saves/game.ngf'";
+    Bytes oneMore = ngfFile({{0x3FA000, pattern(64)}});
+    oneMore.push_back(0);
+    putNgfHeader(oneMore.data(), NgfHeader{NGF_VERSION, 1, uint32_t(oneMore.size())});
+    std::vector<std::pair<uint32_t, Bytes>> many(257, {0x3FA000, Bytes(32, 7)});
+    Bytes tooMany = ngfFile(many), most = ngfFile({many.begin(), many.end() - 1});
+    Bytes capped = ngfFile({}), overCap = ngfFile({});
+    putNgfHeader(capped.data(), NgfHeader{NGF_VERSION, 1, SAVE_MAX_FILE_LEN});
+    putNgfHeader(overCap.data(), NgfHeader{NGF_VERSION, 1, SAVE_MAX_FILE_LEN + 1});
+    Bytes version = ngfFile({});
+    version[1] = 1;
+    const struct { const char* what; Bytes file; std::string line; } cases[] = {
+        {"one byte no record holds", oneMore, bad + ": its 1 records do not add up to len=0x51 under either record header layout"},
+        {"both layouts, different records", ambiguousFile(),
+         bad + ": its 3 records add up to len=0x10020 under both record header layouts, and read differently under each"},
+        {"257 records", tooMany, "restoreSaveGameToCart: numBlocks=257 overflow"},
+        // Refused on the header alone: the read that follows would say how many bytes it found.
+        {"len past any programmable file", overCap, bad + ": len=0x400809 is more than any save-game file can hold (at most 0x400808)"},
+        {"len at the limit", capped, "restoreSaveGameToCart: read 0x0, but exptected 0x400800 bytes"},
+        {"short header", slice(version, 0, 7), bad},
+        {"version 0x0153", version, "restoreSaveGameToCart: Bad NGF file version '/saves/game.ngf' 0x153\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        clearLog();
+        LoadedSave s;
+        EXPECT_FALSE(loadBytes(c.file, &s));
+        EXPECT_EQ(logLines(), Lines{c.line});
+    }
+    LoadedSave s;
+    EXPECT_TRUE(loadBytes(most, &s));
+    EXPECT_EQ(s.records.size(), 256u);
+}
+
+// A pipe cannot be measured beforehand; it is read until len is reached.
+TEST_F(NgfLoadTest, APipeLoadsLikeAFile)
+{
+    Bytes file = shortLayoutFile({{0x3F0000, pattern(0x8000, 4), 0xFFFF}, {0x3F8000, pattern(0x8000, 5), 0x1234}});
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    // More than a pipe holds at once, so the writer must run alongside.
+    std::thread writer([&] {
+        EXPECT_EQ(write(fds[1], file.data(), file.size()), ssize_t(file.size()));
+        close(fds[1]);
+    });
+    FILE* f = fdopen(fds[0], "rb");
+    LoadedSave s;
+    EXPECT_TRUE(loadNgfFile(f, "/dev/stdin", &s));
+    writer.join();
+    fclose(f);
+    EXPECT_TRUE(logLines().empty());
+    EXPECT_EQ(s.layout, RecordLayout::ShortLength);
+    EXPECT_EQ(s.body, slice(file, 8, file.size() - 8));
+    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3F0000, 0x8000}, {0x3F8000, 0x8000}}));
+}
+
+}  // namespace
