@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "core/saves/block_plan.h"
 #include "support/saves_helpers.h"
 
 namespace {
@@ -126,6 +127,22 @@ TEST_F(NgfLoadTest, APipeLoadsLikeAFile)
     EXPECT_EQ(s.layout, RecordLayout::ShortLength);
     EXPECT_EQ(s.body, slice(file, 8, file.size() - 8));
     EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3F0000, 0x8000}, {0x3F8000, 0x8000}}));
+}
+
+// The fuzzer starts from these: they must load and plan, or it would spend
+// its time on refusals.
+TEST_F(NgfLoadTest, SaveSeedsLoadAndPlan)
+{
+    const uint8_t chips[2] = {16, 16};
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(__FILE__).parent_path() / "fuzz" / "save-seeds")) {
+        LoadedSave s;
+        SavePlan plan;
+        EXPECT_TRUE(loadBytes(readFile(entry.path().string()), &s) && planSaveWrite(s, chips, &plan)) << entry.path();
+        count++;
+    }
+    EXPECT_GE(count, 4);
+    EXPECT_TRUE(logLines().empty());
 }
 
 }  // namespace
