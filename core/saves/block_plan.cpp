@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "ui/log.h"
+#include "core/report.h"
 
 // The boot region's four blocks: offset from its start and size.
 static const uint32_t BOOT_OFFSETS[] = {0, 0x8000, 0xA000, 0xC000};

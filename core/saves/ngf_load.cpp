@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "ui/log.h"
+#include "core/report.h"
 
 static const size_t READ_CHUNK = 0x10000;
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ops/ngf.h"
+#include "core/jobs/ngf.h"
 
 // The most records any emulator writes.
 constexpr int SAVE_MAX_RECORDS = 256;

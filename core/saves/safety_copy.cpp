@@ -11,7 +11,7 @@
 #include <system_error>
 #include <tuple>
 
-#include "ui/log.h"
+#include "core/report.h"
 
 namespace fs = std::filesystem;
 

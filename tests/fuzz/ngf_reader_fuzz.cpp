@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/jobs/ngf.h"
+#include "core/report.h"
 #include "core/saves/block_plan.h"
 #include "core/saves/ngf_load.h"
-#include "ops/ngf.h"
-#include "ui/log.h"
 
 // The reader's messages have nowhere to go here; their formats are checked
 // when the program is compiled.

@@ -9,7 +9,7 @@
 
 #include "core/saves/ngf_load.h"
 #include "support/job_helpers.h"
-#include "ui/main_window.h"
+#include "gui/main_window.h"
 
 struct SaveRec {
     uint32_t addr;
