@@ -1,15 +1,18 @@
 // Save-game files as emulators and this tool write them, and a fixture for
-// the save-game modules that need no linker: only the log is read back.
+// the save-game modules that need no linker: only their lines are read back.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
+#include "core/report.h"
 #include "core/saves/ngf_load.h"
-#include "support/job_helpers.h"
-#include "gui/main_window.h"
+#include "support/core_job.h"
+
+namespace fs = std::filesystem;
 
 struct SaveRec {
     uint32_t addr;
@@ -58,17 +61,26 @@ struct EnvVar {
 
 class SavesTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    RecordingReporter report;
+    ReporterScope scope{report};
+    const Lines& logLines() const { return report.lines; }
+    void clearLog() { report.lines.clear(); }
+    // A path in a scratch folder removed with the test.
+    std::string scratchPath(const std::string& name)
     {
-        if (!window)
-            buildMainWindow();
-        clearLog();
+        if (folder_.empty()) {
+            char tmpl[] = "/tmp/ptb-saves-test-XXXXXX";
+            folder_ = mkdtemp(tmpl);
+        }
+        return folder_ + "/" + name;
     }
     void TearDown() override
     {
-        // The scratch folder lives as long as the process: empty it.
         std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(scratchPath(""), ec))
-            fs::remove_all(entry.path(), ec);
+        if (!folder_.empty())
+            fs::remove_all(folder_, ec);
     }
+
+private:
+    std::string folder_;
 };

@@ -7,7 +7,7 @@
 
 #include "core/saves/proposed_name.h"
 #include "core/saves/safety_copy.h"
-#include "support/saves_helpers.h"
+#include "support/saves.h"
 
 namespace {
 

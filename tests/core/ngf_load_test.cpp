@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/saves/block_plan.h"
-#include "support/saves_helpers.h"
+#include "support/saves.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ TEST_F(NgfLoadTest, SaveSeedsLoadAndPlan)
 {
     const uint8_t chips[2] = {16, 16};
     int count = 0;
-    for (const auto& entry : fs::directory_iterator(fs::path(__FILE__).parent_path() / "fuzz" / "save-seeds")) {
+    for (const auto& entry : fs::directory_iterator(fs::path(__FILE__).parent_path().parent_path() / "fuzz" / "save-seeds")) {
         LoadedSave s;
         SavePlan plan;
         EXPECT_TRUE(loadBytes(readFile(entry.path().string()), &s) && planSaveWrite(s, chips, &plan)) << entry.path();

@@ -2,7 +2,7 @@
 // wrong flash, which blocks are read, erased and programmed, and the bytes
 // programmed into each.
 #include "core/saves/block_plan.h"
-#include "support/saves_helpers.h"
+#include "support/saves.h"
 
 namespace {
 
