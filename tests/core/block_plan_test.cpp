@@ -94,25 +94,4 @@ TEST_F(BlockPlanTest, PartialSpanningAndChipOneRecords)
     EXPECT_EQ(stepsOf(plan), (std::vector<Step>{{0, 33, false, 2}}));
 }
 
-// Inside the records the file's bytes, outside what the block held; where
-// records overlap, the later one.
-TEST_F(BlockPlanTest, MergedBlockKeepsWhatNoRecordCovers)
-{
-    const uint8_t chips[2] = {16, 0};
-    Bytes a = pattern(0x300, 6), b = pattern(0x100, 7);
-    LoadedSave s = loaded({{0x3FA100, a}, {0x3FA300, b}});
-    SavePlan plan;
-    ASSERT_TRUE(planSaveWrite(s, chips, &plan));
-    ASSERT_EQ(plan.steps.size(), 1u);
-    Bytes current = pattern(0x2000, 8), merged(0x2000);
-    mergeBlock(plan.steps[0], s.body.data(), current.data(), merged.data());
-    EXPECT_EQ(merged, slice(current, 0, 0x100) + slice(a, 0, 0x200) + b + slice(current, 0x400, 0x1C00));
-
-    Bytes whole = pattern(0x2000, 9);
-    s = loaded({{0x3FA000, whole}});
-    ASSERT_TRUE(planSaveWrite(s, chips, &plan));
-    mergeBlock(plan.steps[0], s.body.data(), nullptr, merged.data());
-    EXPECT_EQ(merged, whole);
-}
-
 }  // namespace

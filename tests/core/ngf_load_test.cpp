@@ -1,57 +1,11 @@
-// Loading save-game files of both record layouts, from files and pipes, and
-// what is refused before a byte of them reaches the cartridge.
-#include <unistd.h>
-
-#include <thread>
-
+// What the save-game loader refuses before a byte of a file reaches the
+// cartridge; files it takes are written end to end in save_jobs_test.cpp.
 #include "core/saves/block_plan.h"
 #include "support/saves.h"
 
 namespace {
 
 using NgfLoadTest = SavesTest;
-
-using Rec = std::tuple<uint32_t, uint32_t>;  // NGPCaddr, blockLen
-
-std::vector<Rec> recordsOf(const LoadedSave& s)
-{
-    std::vector<Rec> out;
-    for (const SaveRecord& r : s.records)
-        out.push_back({r.NGPCaddr, r.blockLen});
-    return out;
-}
-
-Bytes dataOf(const LoadedSave& s, int i)
-{
-    return slice(s.body, s.records[i].dataAt, s.records[i].blockLen);
-}
-
-TEST_F(NgfLoadTest, EachLayoutIsTakenWhereItsRecordsAddUp)
-{
-    // Nonzero padding: read as part of a u32 length, the first record would
-    // swallow the rest of the file.
-    Bytes a = pattern(0x300, 1), b = pattern(0x100, 2);
-    LoadedSave s;
-    ASSERT_TRUE(loadBytes(shortLayoutFile({{0x3FA100, a, 0xBEEF}, {0x9FA000, b, 0x0001}}), &s));
-    EXPECT_EQ(s.layout, RecordLayout::ShortLength);
-    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3FA100, 0x300}, {0x9FA000, 0x100}}));
-    EXPECT_EQ(dataOf(s, 0), a);
-    EXPECT_EQ(dataOf(s, 1), b);
-
-    // A 64 KB record needs the u32 length; bytes after len are not the file's.
-    Bytes whole = pattern(0x10000, 3);
-    Bytes longFile = ngfFile({{0x200000, whole}});
-    longFile.resize(longFile.size() + 100, 0xAB);
-    ASSERT_TRUE(loadBytes(longFile, &s));
-    EXPECT_EQ(s.layout, RecordLayout::LongLength);
-    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x200000, 0x10000}}));
-    EXPECT_EQ(dataOf(s, 0), whole);
-
-    // Zero padding reads the same either way.
-    ASSERT_TRUE(loadBytes(shortLayoutFile({{0x3FA000, a}}), &s));
-    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3FA000, 0x300}}));
-    EXPECT_TRUE(logLines().empty());
-}
 
 // Records that add up under both layouts, but to different records: the
 // short layout reads an empty record and two of 32 KB, the long one a first
@@ -105,28 +59,6 @@ TEST_F(NgfLoadTest, RefusedFilesSayWhy)
     LoadedSave s;
     EXPECT_TRUE(loadBytes(most, &s));
     EXPECT_EQ(s.records.size(), 256u);
-}
-
-// A pipe cannot be measured beforehand; it is read until len is reached.
-TEST_F(NgfLoadTest, APipeLoadsLikeAFile)
-{
-    Bytes file = shortLayoutFile({{0x3F0000, pattern(0x8000, 4), 0xFFFF}, {0x3F8000, pattern(0x8000, 5), 0x1234}});
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    // More than a pipe holds at once, so the writer must run alongside.
-    std::thread writer([&] {
-        EXPECT_EQ(write(fds[1], file.data(), file.size()), ssize_t(file.size()));
-        close(fds[1]);
-    });
-    FILE* f = fdopen(fds[0], "rb");
-    LoadedSave s;
-    EXPECT_TRUE(loadNgfFile(f, "/dev/stdin", &s));
-    writer.join();
-    fclose(f);
-    EXPECT_TRUE(logLines().empty());
-    EXPECT_EQ(s.layout, RecordLayout::ShortLength);
-    EXPECT_EQ(s.body, slice(file, 8, file.size() - 8));
-    EXPECT_EQ(recordsOf(s), (std::vector<Rec>{{0x3F0000, 0x8000}, {0x3F8000, 0x8000}}));
 }
 
 // The fuzzer starts from these: they must load and plan, or it would spend

@@ -113,32 +113,6 @@ TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
                                       "2030-01-01_00-00-00_10.ngf", "2030-01-01_00-00-00_2.ngf", "notes.txt"}));
 }
 
-TEST_F(SafetyCopyTest, FailuresLeaveNothingAndSayWhy)
-{
-    std::string folder = scratchPath("GAME-0001"), path;
-    {
-        FileSizeLimit full(1000);
-        EXPECT_FALSE(storeSafetyCopy(folder, pattern(1001), WHEN, &path));
-    }
-    EXPECT_EQ(logLines(), Lines{"restoreSaveGameToCart: couldn't write the safety copy '" + folder +
-                                "/2024-03-05_06-07-08.ngf': File too large"});
-    EXPECT_TRUE(filesIn(folder).empty());
-
-    // Folders no one may write to, even root: a file where the folder
-    // should be, and the process's own entry under /proc.
-    writeFile(scratchPath("file"), pattern(1));
-    const std::pair<std::string, std::string> unwritable[] = {
-        {scratchPath("file/GAME-0001"), "couldn't create the safety copy folder '" + scratchPath("file/GAME-0001") + "': Not a directory"},
-        {"/proc/self/GAME-0001", "couldn't create the safety copy folder '/proc/self/GAME-0001': No such file or directory"},
-        {"/proc/self", "couldn't write the safety copy '/proc/self/2024-03-05_06-07-08.ngf': No such file or directory"},
-    };
-    for (const auto& [where, why] : unwritable) {
-        clearLog();
-        EXPECT_FALSE(storeSafetyCopy(where, pattern(10), WHEN, &path));
-        EXPECT_EQ(logLines(), Lines{"restoreSaveGameToCart: " + why});
-    }
-}
-
 TEST_F(SafetyCopyTest, ProposedNameCreatesNothing)
 {
     std::string folder = scratchPath("work");
