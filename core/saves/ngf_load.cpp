@@ -98,14 +98,5 @@ bool loadNgfFile(FILE* f, const char* path, LoadedSave* out)
         printWindow("restoreSaveGameToCart: can't malloc %d bytes", int(wanted));
         return false;
     }
-    if (got < wanted) {
-        printWindow("restoreSaveGameToCart: read 0x%X, but exptected 0x%X bytes", unsigned(got),
-                    unsigned(wanted));
-        return false;
-    }
-    if (h.numBlocks > SAVE_MAX_RECORDS) {
-        printWindow("restoreSaveGameToCart: numBlocks=%d overflow", h.numBlocks);
-        return false;
-    }
-    return pickLayout(path, out);
+    return ngfCheckBody(h, got, SAVE_MAX_RECORDS) && pickLayout(path, out);
 }
