@@ -139,8 +139,9 @@ static bool allErased(const uint8_t* p, uint32_t n)
 
 // One block, start to finish. Once it is erased Cancel waits for its end:
 // stopping half-way would lose the bytes read from it.
+// `done` and `total` place the block on the progress bar.
 static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uint8_t turbo,
-                              Reporter& r)
+                              uint64_t done, uint64_t total, Reporter& r)
 {
     const EraseBlock& b = step.block;
     unsigned failures = g_linkFailures;
@@ -164,6 +165,7 @@ static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uin
         if (allErased(&merged[o], NGF_UNIT))
             continue;
         flash_write_32_bytes(b.start + o, &merged[o], b.chip, turbo);
+        r.progress(float(done + o) / float(total));
         r.breathe();
     }
     read_byte(0, b.chip);
@@ -253,7 +255,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
             outcome = STEP_CANCELLED;
             break;
         }
-        outcome = writeBlock(plan.steps[finished], save, turbo, r);
+        outcome = writeBlock(plan.steps[finished], save, turbo, bytesDone, planBytes, r);
         if (outcome != STEP_DONE)
             break;
         bytesDone += plan.steps[finished].block.size;
