@@ -8,7 +8,7 @@ PREFIX     ?= /usr/local
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
            xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
-           udev librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
+           libcli11-dev udev librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
