@@ -114,6 +114,7 @@ int makePrefsWindow()
 
 void cb_preferences(Fl_Widget* w, void* data)
 {
+    CommandScope command("Preferences");
     makePrefsWindow();
     while (prefsWindow->shown())
         waitForEventsBriefly();
