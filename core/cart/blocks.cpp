@@ -13,9 +13,9 @@ int blocksPerChip()
     return boot == 0 ? 0 : boot + BOOT_REGION_BLOCKS;
 }
 
-std::vector<EraseBlock> blocksCovering(uint32_t romSize, int skip)
+std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip)
 {
-    std::vector<EraseBlock> blocks;
+    std::vector<CartBlock> blocks;
     for (uint8_t chip = 0; chip < 2; chip++) {
         if (chip == skip)
             continue;
@@ -29,10 +29,10 @@ std::vector<EraseBlock> blocksCovering(uint32_t romSize, int skip)
     return blocks;
 }
 
-AddressRanges::AddressRanges(const std::vector<EraseBlock>& blocks)
+AddressRanges::AddressRanges(const std::vector<CartBlock>& blocks)
 {
     std::vector<Span> sorted;
-    for (const EraseBlock& b : blocks)
+    for (const CartBlock& b : blocks)
         sorted.push_back({b.start, b.end()});
     std::sort(sorted.begin(), sorted.end());
     for (const Span& s : sorted) {

@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-struct EraseBlock {
+// An erase block by its cartridge addresses (chip 1's from 0x200000 on).
+struct CartBlock {
     uint8_t chip;
     uint8_t number;  // as the per-block tables number them: 0 to 34
     uint32_t start;  // cartridge address of its first byte
@@ -19,7 +20,7 @@ int blocksPerChip();
 
 // The blocks that hold any of cartridge addresses 0 to romSize - 1, in
 // address order, the skipped chip's (0 or 1; -1 for none) left out.
-std::vector<EraseBlock> blocksCovering(uint32_t romSize, int skip);
+std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip);
 
 // Cartridge addresses as sorted, disjoint [start, end) spans.
 class AddressRanges {
@@ -28,7 +29,7 @@ public:
 
     AddressRanges() = default;
     // The blocks' bytes; neighbouring blocks make one span.
-    explicit AddressRanges(const std::vector<EraseBlock>& blocks);
+    explicit AddressRanges(const std::vector<CartBlock>& blocks);
 
     bool contains(uint32_t address) const;
     // Where the run of addresses that `address` belongs to ends: inside the

@@ -10,7 +10,7 @@
 
 static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
 
-bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blocks, Reporter& r)
+bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
 {
     openProgress("Reading Cartridge", AddressRanges(*blocks).bytesBelow(romSize), r);
     std::vector<bool> changed;
@@ -29,7 +29,7 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blo
         printWindow("Flashing aborted before anything was erased. Cart unchanged.");
         return false;
     }
-    std::vector<EraseBlock> kept;
+    std::vector<CartBlock> kept;
     for (size_t i = 0; i < blocks->size(); i++)
         if (changed[i])
             kept.push_back((*blocks)[i]);
@@ -37,14 +37,14 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blo
     return true;
 }
 
-bool eraseBlocks(const std::vector<EraseBlock>& blocks, Reporter& r)
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r)
 {
     uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
     openProgress("Erasing Cartridge", total, r);
     bool going = true;
     size_t erased = 0;
     for (; erased < blocks.size() && going; erased++) {
-        const EraseBlock& b = blocks[erased];
+        const CartBlock& b = blocks[erased];
         showProgress(total ? float(double(done) / double(total)) : 0.0f, r);
         if (!r.goingOn())
             break;

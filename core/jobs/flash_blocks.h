@@ -13,11 +13,11 @@
 
 // Reads the blocks back and keeps only those whose bytes differ from the
 // file's; the file is left at its beginning.
-bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<EraseBlock>* blocks, Reporter& r);
+bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r);
 
 // Erases the blocks in order; a block that will not erase, and Cancel, end
 // the job before anything is written.
-bool eraseBlocks(const std::vector<EraseBlock>& blocks, Reporter& r);
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r);
 
 // Compares the written ranges with the file and says in one line how that went.
 bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);

@@ -65,11 +65,11 @@ static ReadBackResult walkSpans(FILE* rom, uint32_t romSize,
     return ReadBackResult::Done;
 }
 
-ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<EraseBlock>& blocks,
+ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
                                  std::vector<bool>* changed, Reporter& r)
 {
     std::vector<AddressRanges::Span> spans;
-    for (const EraseBlock& b : blocks)
+    for (const CartBlock& b : blocks)
         spans.push_back({b.start, b.end()});
     changed->assign(blocks.size(), false);
     return walkSpans(rom, romSize, spans, AddressRanges(blocks).bytesBelow(romSize),

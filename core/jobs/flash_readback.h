@@ -29,7 +29,7 @@ enum class ReadBackResult {
 // For each block, whether the cartridge's bytes differ from the file's
 // within the ROM's first romSize bytes. Reads at backup speed; a block's
 // reading stops at its first difference.
-ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<EraseBlock>& blocks,
+ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
                                  std::vector<bool>* changed, Reporter& r);
 
 // Compares the file with the cartridge over the ranges, as far as romSize.

@@ -221,7 +221,7 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
 // first cut down to those; every scope leaves in `blocks` what is to be
 // written.
 static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
-                          int count, std::vector<EraseBlock>* blocks, Reporter& r)
+                          int count, std::vector<CartBlock>* blocks, Reporter& r)
 {
     switch (scope) {
     case EraseScope::RomBlocks:
@@ -261,7 +261,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         return false;
     bool turbo = decideTurbo(settings.turboMode, G_factoryProt[0]);
 
-    std::vector<EraseBlock> blocks = blocksCovering(romSize, skip);
+    std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
     size_t romBlocks = blocks.size();
     if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, &blocks, r))
         return false;

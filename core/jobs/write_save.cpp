@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/cart/block_erase.h"
 #include "core/cart/detect.h"
-#include "core/cart/flash_commands.h"
 #include "core/jobs/jobs.h"
 #include "core/jobs/ngf.h"
 #include "core/link/clock.h"
@@ -94,14 +94,6 @@ static bool makeSafetyCopy(Reporter& r, std::string* path)
     return storeSafetyCopy(folder, ngf, time(nullptr), path);
 }
 
-static void eraseBlock(uint32_t addr, uint8_t chip)
-{
-    flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_ERASE_SETUP, chip);
-    flashUnlock(chip);
-    write_byte(addr, FLASH_CMD_BLOCK_ERASE, chip);
-}
-
 // Erased flash reads 0xFF. A protected block or a linker whose reads fail
 // (they give 0) never gets there, so the wait is bounded and lets Cancel
 // through.
@@ -156,7 +148,7 @@ static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uin
     }
     mergeBlock(step, save.body.data(), step.readFirst ? current.data() : nullptr, merged.data());
 
-    eraseBlock(b.start, b.chip);
+    sendBlockErase(b.start, b.chip);
     StepOutcome waited = waitForErase(b.start, b.chip, r);
     if (waited != STEP_DONE)
         return waited;

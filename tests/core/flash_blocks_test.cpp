@@ -15,7 +15,7 @@ TEST(FlashBlocks, TheBlocksARomLiesInAndTheRunsOfAddresses)
         {0x400000, -1, 70, 0x3FC000, 0x4000}, {0x200001, 0, 1, 0x200000, 0x10000},  // chip 1 from 0x200000
         {0x400000, 1, 35, 0x1FC000, 0x4000},  {0, -1, 0, 0, 0}};
     for (const auto& c : cases) {
-        std::vector<EraseBlock> b = blocksCovering(c.romSize, c.skip);
+        std::vector<CartBlock> b = blocksCovering(c.romSize, c.skip);
         ASSERT_EQ(b.size(), c.count) << std::hex << c.romSize;
         if (c.count > 0) {
             EXPECT_EQ(std::make_tuple(b.back().start, b.back().size), std::make_tuple(c.lastStart, c.lastSize));
