@@ -1,14 +1,10 @@
 #include "core/jobs/flash_blocks.h"
 
-#include <algorithm>
-
 #include "core/cart/block_erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
 #include "core/jobs/flash_readback.h"
 #include "core/jobs/flash_write.h"
-
-static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
 
 bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
 {
@@ -53,7 +49,7 @@ bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r)
             printWindow("Not able to erase block %d of chip %d!", b.number, b.chip);
         going = result == BlockEraseResult::Erased;
         if (!going)
-            printWindow("%s", ABORTED);
+            printWindow("%s", FLASH_ABORTED);
         done += b.size;
     }
     bool cancelled = going && !r.goingOn();

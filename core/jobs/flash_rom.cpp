@@ -18,7 +18,6 @@
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
 
-static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
 static const char* const PROBE_FAILED = "Cart check failed; flashing not started.";
 // A normal chip erase takes well under a minute; a chip still busy after
 // this long is not going to finish.
@@ -172,7 +171,7 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
     openProgress("Erasing Cartridge", 0, r);
     bool erased = startErase(chips, count);
     if (!erased)
-        printWindow("%s", ABORTED);
+        printWindow("%s", FLASH_ABORTED);
     // Both chips erase at once, so one clock serves both.
     double started = linkSeconds();
     for (int i = 0; i < count && erased; i++)
@@ -251,7 +250,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     uint32_t romSize = fitToFlash(fileSize, flashSize);
     if (flashSize == 0) {
         // Nothing answered: there is nothing to erase or write.
-        printWindow("%s", ABORTED);
+        printWindow("%s", FLASH_ABORTED);
         return false;
     }
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
@@ -281,7 +280,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     if (written < romSize || cancelled) {
         if (!cancelled && settings.eraseScope != EraseScope::WholeChips)
             reportUnprogrammedBlock(written);
-        printWindow("%s", ABORTED);
+        printWindow("%s", FLASH_ABORTED);
         return false;
     }
     printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));

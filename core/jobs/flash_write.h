@@ -11,6 +11,9 @@
 #include "core/cart/blocks.h"
 #include "core/report.h"
 
+// How a Flash ROM(s) that stopped with the cartridge part-written ends.
+constexpr const char* FLASH_ABORTED = "Flashing aborted. Cart status unknown.";
+
 //
 // `only`, when given, holds the cartridge addresses to program; the written
 // chip's bytes outside it already hold the file's bytes and are passed over,
