@@ -11,6 +11,7 @@
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/log.h"
+#include "gui/one_job.h"
 #include "gui/prefs.h"
 
 static const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
@@ -26,21 +27,30 @@ static bool askExisting(const char* title, const char* pattern, std::string* pat
     return false;
 }
 
-void cb_loadROMs_button(Fl_Widget* w, void* data)
+// Runs a command unless another is under way, and only while the linker is
+// there: once it is gone the user is told so before being asked for a file.
+static void runCommand(void (*command)())
+{
+    OneJob job;
+    if (job.started() && linkStillThere(windowReporter()))
+        command();
+}
+
+static void loadROMsCommand()
 {
     std::string path;
     if (askExisting("Load a ROM", ROM_PATTERN, &path))
         flashRom(path, prefsSettings(), windowReporter());
 }
 
-void cb_verify_button(Fl_Widget* w, void* data)
+static void verifyCommand()
 {
     std::string path;
     if (askExisting("Verify a ROM", ROM_PATTERN, &path))
         verifyRom(path, windowReporter());
 }
 
-void cb_backupROM_button(Fl_Widget* w, void* data)
+static void backupROMCommand()
 {
     backupRom(
         [](const std::string& proposed, std::string* path) {
@@ -64,7 +74,7 @@ static bool claimProposedName(std::string* name)
     return true;
 }
 
-void cb_backupSaveGame_button(Fl_Widget* w, void* data)
+static void backupSaveGameCommand()
 {
     std::string proposal, path;
     bool proposed = claimProposedName(&proposal);
@@ -79,19 +89,19 @@ void cb_backupSaveGame_button(Fl_Widget* w, void* data)
     backupSaveGame(path, windowReporter());
 }
 
-void cb_writeSaveGame_button(Fl_Widget* w, void* data)
+static void writeSaveGameCommand()
 {
     std::string path;
     if (askExisting("Select save-game file", NGF_PATTERN, &path))
         writeSaveGame(path, prefsSettings(), windowReporter());
 }
 
-void cb_getInfos_button(Fl_Widget* w, void* data)
+static void getInfosCommand()
 {
     cartInfo(windowReporter());
 }
 
-void cb_protectedBlocks_button(Fl_Widget* w, void* data)
+static void protectedBlocksCommand()
 {
     protectedBlocks(windowReporter());
 }
@@ -104,14 +114,14 @@ static bool askAddress(uint32_t* address)
     return cartAddressValid(*address, windowReporter());
 }
 
-void cb_readByte_button(Fl_Widget* w, void* data)
+static void readByteCommand()
 {
     uint32_t address;
     if (askAddress(&address))
         readByte(address, windowReporter());
 }
 
-void cb_writeByte_button(Fl_Widget* w, void* data)
+static void writeByteCommand()
 {
     uint32_t address;
     if (!askAddress(&address))
@@ -119,3 +129,13 @@ void cb_writeByte_button(Fl_Widget* w, void* data)
     int value = makeInputWindow("Enter byte value");
     writeByte(address, value, windowReporter());
 }
+
+void cb_loadROMs_button(Fl_Widget* w, void* data) { runCommand(loadROMsCommand); }
+void cb_verify_button(Fl_Widget* w, void* data) { runCommand(verifyCommand); }
+void cb_backupROM_button(Fl_Widget* w, void* data) { runCommand(backupROMCommand); }
+void cb_backupSaveGame_button(Fl_Widget* w, void* data) { runCommand(backupSaveGameCommand); }
+void cb_writeSaveGame_button(Fl_Widget* w, void* data) { runCommand(writeSaveGameCommand); }
+void cb_getInfos_button(Fl_Widget* w, void* data) { runCommand(getInfosCommand); }
+void cb_protectedBlocks_button(Fl_Widget* w, void* data) { runCommand(protectedBlocksCommand); }
+void cb_readByte_button(Fl_Widget* w, void* data) { runCommand(readByteCommand); }
+void cb_writeByte_button(Fl_Widget* w, void* data) { runCommand(writeByteCommand); }

@@ -94,6 +94,8 @@ static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
 
 bool backupSaveGame(const std::string& path, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
@@ -110,6 +112,8 @@ bool backupSaveGame(const std::string& path, Reporter& r)
         return false;
     }
 
+    if (refusedAsOutput(path))
+        return false;
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) {
         printWindow("Couldn't open '%s'", path.c_str());

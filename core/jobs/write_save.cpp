@@ -38,9 +38,11 @@ static size_t bytesLeft(FILE* f)
 // to free.
 static bool loadSaveFile(const char* path, NgfHeader* h, uint8_t** body)
 {
-    FILE* f = fopen(path, "rb");
+    bool refused = false;
+    FILE* f = openInputFile(path, &refused);
     if (!f) {
-        printWindow("restoreSaveGameToCart: Couldn't open '%s'", path);
+        if (!refused)
+            printWindow("restoreSaveGameToCart: Couldn't open '%s'", path);
         return false;
     }
     uint8_t head[NGF_HEADER_LEN];
@@ -189,6 +191,8 @@ static RecordOutcome programRecords(const NgfHeader& h, const uint8_t* body, uin
 
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     NgfHeader h;
     uint8_t* body = nullptr;
