@@ -97,6 +97,9 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
+    // Refused before the cartridge is touched: the name is known already.
+    if (refusedAsOutput(path))
+        return false;
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     if (refusedAsFlashCart())
@@ -112,8 +115,6 @@ bool backupSaveGame(const std::string& path, Reporter& r)
         return false;
     }
 
-    if (refusedAsOutput(path))
-        return false;
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) {
         printWindow("Couldn't open '%s'", path.c_str());
