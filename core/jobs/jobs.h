@@ -16,8 +16,8 @@ using PathAsker = std::function<bool(const std::string& proposed, std::string* p
 
 // "Flash ROM(s)" (flash_rom.cpp)
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r);
-// "Verify ROM" (verify_rom.cpp): true when nothing differed outside the
-// unprotected blocks.
+// "Verify ROM" (verify_rom.cpp): true when nothing differed but the save
+// area (the unprotected blocks) of a chip that has protected ones.
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
 // offered can be its ROM name.
