@@ -1,5 +1,6 @@
 // The window's side of each command: ask for what the job needs (a file, a
-// number), then run the job with the window as its reporter.
+// number), then run the job with the window as its reporter. Each names
+// itself after its button, for the log file.
 #include "gui/commands.h"
 
 #include <unistd.h>
@@ -29,10 +30,13 @@ static bool askExisting(const char* title, const char* pattern, std::string* pat
 
 // Runs a command unless another is under way, and only while the linker is
 // there: once it is gone the user is told so before being asked for a file.
-static void runCommand(void (*command)())
+static void runCommand(const char* name, void (*command)())
 {
     OneJob job;
-    if (job.started() && linkStillThere(windowReporter()))
+    if (!job.started())
+        return;
+    CommandScope named(name);
+    if (linkStillThere(windowReporter()))
         command();
 }
 
@@ -130,12 +134,47 @@ static void writeByteCommand()
     writeByte(address, value, windowReporter());
 }
 
-void cb_loadROMs_button(Fl_Widget* w, void* data) { runCommand(loadROMsCommand); }
-void cb_verify_button(Fl_Widget* w, void* data) { runCommand(verifyCommand); }
-void cb_backupROM_button(Fl_Widget* w, void* data) { runCommand(backupROMCommand); }
-void cb_backupSaveGame_button(Fl_Widget* w, void* data) { runCommand(backupSaveGameCommand); }
-void cb_writeSaveGame_button(Fl_Widget* w, void* data) { runCommand(writeSaveGameCommand); }
-void cb_getInfos_button(Fl_Widget* w, void* data) { runCommand(getInfosCommand); }
-void cb_protectedBlocks_button(Fl_Widget* w, void* data) { runCommand(protectedBlocksCommand); }
-void cb_readByte_button(Fl_Widget* w, void* data) { runCommand(readByteCommand); }
-void cb_writeByte_button(Fl_Widget* w, void* data) { runCommand(writeByteCommand); }
+void cb_loadROMs_button(Fl_Widget* w, void* data)
+{
+    runCommand("Flash ROM(s)", loadROMsCommand);
+}
+
+void cb_verify_button(Fl_Widget* w, void* data)
+{
+    runCommand("Verify ROM", verifyCommand);
+}
+
+void cb_backupROM_button(Fl_Widget* w, void* data)
+{
+    runCommand("Backup ROM", backupROMCommand);
+}
+
+void cb_backupSaveGame_button(Fl_Widget* w, void* data)
+{
+    runCommand("Backup Savegame", backupSaveGameCommand);
+}
+
+void cb_writeSaveGame_button(Fl_Widget* w, void* data)
+{
+    runCommand("Write Savegame", writeSaveGameCommand);
+}
+
+void cb_getInfos_button(Fl_Widget* w, void* data)
+{
+    runCommand("Cart Info", getInfosCommand);
+}
+
+void cb_protectedBlocks_button(Fl_Widget* w, void* data)
+{
+    runCommand("Protected Blocks", protectedBlocksCommand);
+}
+
+void cb_readByte_button(Fl_Widget* w, void* data)
+{
+    runCommand("Read Byte", readByteCommand);
+}
+
+void cb_writeByte_button(Fl_Widget* w, void* data)
+{
+    runCommand("Write Byte", writeByteCommand);
+}

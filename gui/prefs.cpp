@@ -92,6 +92,7 @@ void cb_preferences(Fl_Widget* w, void* data)
     OneJob job;
     if (!job.started())
         return;
+    CommandScope command("Preferences");
     makePrefsWindow();
     while (prefsWindow->shown())
         waitForEventsBriefly();
