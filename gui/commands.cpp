@@ -79,7 +79,7 @@ static void backupSaveGameCommand()
 static void writeSaveGameCommand()
 {
     std::string path;
-    if (askExisting("Select save-game file", NGF_PATTERN, &path))
+    if (askExisting("Select save-game file", NGF_PATTERN, &path) && !refusedAsPipe(path))
         writeSaveGame(path, prefsSettings(), windowReporter());
 }
 

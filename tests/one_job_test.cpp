@@ -2,6 +2,8 @@
 // window nothing modal shields the main window while a flash waits for its
 // erase: its buttons, the Enter key, Escape and the close control must
 // start nothing and let the linker go under nothing.
+#include <sys/stat.h>
+
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
@@ -147,6 +149,20 @@ TEST_F(OneJob, AfterAnUnplugEveryButtonSaysSoOnce)
     g_inputHook = nullptr;
     EXPECT_EQ(lastFileRequest().count, 0);
     EXPECT_EQ(numbersAsked, 0);
+}
+
+// The window reads no pipe, not even for Write Savegame, whose job takes
+// one from the command line: a writer that never writes would hold it.
+TEST_F(OneJob, TheWindowReadsNoPipe)
+{
+    std::string fifo = scratchPath("save.ngf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    sim::Mark m = sim::mark();
+    clearLog();
+    answerFileChoice(fifo);
+    cb_writeSaveGame_button(nullptr, nullptr);
+    EXPECT_TRUE(logIs({"'save.ngf' is not a regular file; nothing done."}));
+    EXPECT_TRUE(sim::transfersSince(m).empty());
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 static bool loadSaveFile(const std::string& path, LoadedSave* save)
 {
     bool refused = false;
-    FILE* f = openInputFile(path, &refused);
+    FILE* f = openInputFile(path, &refused, true);
     if (!f) {
         if (!refused)
             printWindow("restoreSaveGameToCart: Couldn't open '%s'", path.c_str());

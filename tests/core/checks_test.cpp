@@ -18,7 +18,8 @@ using Job = std::function<bool(Reporter&)>;
 
 // A FIFO, a folder and a device are refused by name before the cartridge is
 // touched, as inputs and as outputs; opening the FIFO would block the
-// program until some writer came.
+// program until some writer came. Write Savegame alone reads a pipe as it
+// comes (the command line feeds one), so only the other two reach it.
 TEST_F(CoreJobTest, OnlyRegularFilesAreReadOrWritten)
 {
     std::string fifo = scratch("pipe.ngp"), folder = scratch("folder.ngf");
@@ -34,6 +35,8 @@ TEST_F(CoreJobTest, OnlyRegularFilesAreReadOrWritten)
             [&](Reporter& r) { return backupSaveGame(path, r); },
         };
         for (const Job& job : jobs) {
+            if (path == fifo && &job == &jobs[2])
+                continue;
             RecordingReporter r;
             sim::Mark m = sim::mark();
             EXPECT_FALSE(job(r));
