@@ -21,15 +21,19 @@ static void refuseNonRegular(const std::string& path)
     printWindow("'%s' is not a regular file; nothing done.", displayName(path.c_str()));
 }
 
-FILE* openInputFile(const std::string& path, bool* refused)
+FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
 {
     *refused = false;
+    // A pipe is opened as it always was: waiting for its writer, which on
+    // the command line is already there.
+    struct stat st;
+    if (pipeAllowed && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+        return fopen(path.c_str(), "rb");
     // Non-blocking only for the open itself: a FIFO with no writer would
     // otherwise hold the whole program here.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         refuseNonRegular(path);
@@ -41,6 +45,15 @@ FILE* openInputFile(const std::string& path, bool* refused)
     if (!f)
         close(fd);
     return f;
+}
+
+bool refusedAsPipe(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode))
+        return false;
+    refuseNonRegular(path);
+    return true;
 }
 
 bool refusedAsOutput(const std::string& path)

@@ -98,6 +98,19 @@ static int chipsToErase(uint32_t romSize, int skip, uint8_t chips[2])
     return 2;
 }
 
+// A probe that met link failures may have guessed (one failed read makes an
+// 8 Mbit chip look like 16, a failed protection read looks unprotected):
+// nothing is erased on a guess.
+static bool probe(uint8_t* megabits, bool scanProtection)
+{
+    unsigned failures = g_linkFailures;
+    checkCart(megabits, nullptr, nullptr, nullptr, scanProtection, !scanProtection);
+    if (g_linkFailures == failures)
+        return true;
+    printWindow("%s", PROBE_FAILED);
+    return false;
+}
+
 // An official cartridge keeps its game in protected blocks, which no erase
 // clears, and its save in the unprotected rest, which an erase would wipe
 // before the job found out. So the protection is read first, and a chip with
@@ -107,12 +120,8 @@ static bool mayErase(const uint8_t* chips, int count)
     if (count == 0)
         return true;
     uint8_t scratch = 0;
-    unsigned failures = g_linkFailures;
-    checkCart(&scratch, nullptr, nullptr, nullptr, true, false);
-    if (g_linkFailures != failures) {
-        printWindow("%s", PROBE_FAILED);
+    if (!probe(&scratch, true))
         return false;
-    }
     for (int i = 0; i < count; i++) {
         if (chipHasProtectedBlocks(chips[i])) {
             printWindow("Chip %d has protected blocks, so it cannot be flashed (an official "
@@ -236,15 +245,9 @@ static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const u
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
                       Reporter& r)
 {
-    // A probe that met link failures may have guessed the size (one failed
-    // read makes an 8 Mbit chip look like 16): nothing is erased on a guess.
     uint8_t cartMbit = 0;
-    unsigned failures = g_linkFailures;
-    checkCart(&cartMbit, nullptr, nullptr, nullptr, false, true);
-    if (g_linkFailures != failures) {
-        printWindow("%s", PROBE_FAILED);
+    if (!probe(&cartMbit, false))
         return false;
-    }
     uint32_t flashSize = cartMbit * MEGABIT;
     double started = linkSeconds();
     uint32_t romSize = fitToFlash(fileSize, flashSize);

@@ -16,8 +16,8 @@ using PathAsker = std::function<bool(const std::string& proposed, std::string* p
 
 // "Flash ROM(s)" (flash_rom.cpp)
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r);
-// "Verify ROM" (verify_rom.cpp): true when nothing differed outside the
-// unprotected blocks.
+// "Verify ROM" (verify_rom.cpp): true when nothing differed but the save
+// area (the unprotected blocks) of a chip that has protected ones.
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
 // offered can be its ROM name.
@@ -44,8 +44,12 @@ bool linkStillThere(Reporter& r);
 // Opens a file a job reads. Anything but a regular file is refused with a
 // line and *refused set: opening a FIFO blocks until a writer comes, a
 // device may never end, a folder reads as nothing. Null with *refused clear
-// when it cannot be opened at all; the caller words that itself.
-FILE* openInputFile(const std::string& path, bool* refused);
+// when it cannot be opened at all; the caller words that itself. A job that
+// reads its file as it comes may take a pipe (the command line feeds one).
+FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed = false);
+// True, after the same line, when `path` is a pipe: the window never reads
+// one, since a pipe whose writer never writes would hold it for good.
+bool refusedAsPipe(const std::string& path);
 // True, after a line saying so, when `path` exists and is not a regular file
 // (through a symbolic link too): a job writes its output only to files.
 bool refusedAsOutput(const std::string& path);
