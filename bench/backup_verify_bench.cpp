@@ -22,11 +22,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "link/transfer.h"
-#include "ops/commands.h"
+#include "core/link/transfer.h"
+#include "gui/commands.h"
 #include "sim.h"
-#include "ui/file_choice.h"
-#include "ui/main_window.h"
+#include "gui/file_choice.h"
+#include "gui/main_window.h"
 
 static const double MIB = 1048576.0;
 // Full-speed bulk: at most 19 packets of 64 bytes per 1 ms frame.

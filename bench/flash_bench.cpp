@@ -22,13 +22,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "link/transfer.h"
-#include "ops/commands.h"
+#include "core/link/transfer.h"
+#include "gui/commands.h"
 #include "sim.h"
-#include "ui/events.h"
-#include "ui/file_choice.h"
-#include "ui/prefs.h"
-#include "ui/progress.h"
+#include "gui/events.h"
+#include "gui/file_choice.h"
+#include "gui/prefs.h"
+#include "gui/progress.h"
 
 namespace {
 

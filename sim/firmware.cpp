@@ -1,7 +1,7 @@
 #include "firmware.h"
 
 #include "clock.h"
-#include "link/protocol.h"
+#include "core/link/protocol.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The libusb-1.0 calls the program makes, answered by the simulated linker
 // instead of a USB device. Types, constants and error codes are libusb's own,
 // so the program's code links against this unchanged.
-#include "link/clock.h"
+#include "core/link/clock.h"
 #include "sim.h"
 
 #include <libusb.h>

@@ -1,7 +1,7 @@
 // Backup ROM against the simulated cartridges.
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
-#include "ui/file_choice.h"
+#include "gui/file_choice.h"
 
 namespace {
 

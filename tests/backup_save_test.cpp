@@ -1,8 +1,8 @@
 // Backup Savegame against the simulated cartridges.
 #include <regex>
 
-#include "cart/detect.h"
-#include "ops/commands.h"
+#include "core/cart/detect.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <set>
 #include <tuple>
 
-#include "cart/detect.h"
-#include "ops/commands.h"
+#include "core/cart/detect.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <tuple>
 #include <vector>
 
-#include "cart/erase.h"
-#include "link/transfer.h"
+#include "core/cart/erase.h"
+#include "core/link/transfer.h"
 #include "sim.h"
 #include "support/job_fixture.h"
 

@@ -1,9 +1,9 @@
 // Flash ROM(s) against the simulated linker: the log as the user reads it,
 // the commands the linker received and the chips' contents afterwards.
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
-#include "ui/file_choice.h"
-#include "ui/prefs.h"
+#include "gui/file_choice.h"
+#include "gui/prefs.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "cart/detect.h"
-#include "cart/geometry.h"
+#include "core/cart/detect.h"
+#include "core/cart/geometry.h"
 
 namespace {
 

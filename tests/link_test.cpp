@@ -7,10 +7,10 @@
 #include <functional>
 #include <vector>
 
-#include "link/transfer.h"
+#include "core/link/transfer.h"
 #include "sim.h"
 #include "support/job_fixture.h"
-#include "ui/log.h"
+#include "gui/log.h"
 
 using Lines = std::vector<std::string>;
 

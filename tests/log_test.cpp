@@ -6,8 +6,8 @@
 #include <string>
 
 #include "support/job_fixture.h"
-#include "ui/log.h"
-#include "ui/main_window.h"
+#include "gui/log.h"
+#include "gui/main_window.h"
 
 class Log : public ::testing::Test {
 protected:

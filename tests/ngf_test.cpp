@@ -3,10 +3,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cart/detect.h"
-#include "ops/ngf.h"
+#include "core/cart/detect.h"
+#include "core/jobs/ngf.h"
 #include "support/job_helpers.h"
-#include "ui/main_window.h"
+#include "gui/main_window.h"
 
 namespace {
 

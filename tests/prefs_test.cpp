@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "support/job_fixture.h"
-#include "ui/events.h"
-#include "ui/main_window.h"
-#include "ui/prefs.h"
+#include "gui/events.h"
+#include "gui/main_window.h"
+#include "gui/prefs.h"
 
 namespace {
 

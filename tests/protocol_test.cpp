@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "link/protocol.h"
+#include "core/link/protocol.h"
 
 using Msg = std::array<uint8_t, 64>;
 

@@ -5,7 +5,7 @@
 // its line. The round trip through Flash ROM is in flash_rom_test.cpp.
 #include <cstdio>
 
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The modelled clock: what transfers and flash operations cost, and that
 // erases last their modelled time without anyone sleeping.
-#include "link/clock.h"
+#include "core/link/clock.h"
 #include "sim_host.h"
 
 #include <gtest/gtest.h>

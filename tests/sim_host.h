@@ -3,7 +3,7 @@
 // libusb bulk transfers to 0x02 and from 0x81 with the 2000 ms time-out.
 #pragma once
 
-#include "link/protocol.h"
+#include "core/link/protocol.h"
 #include "sim.h"
 
 #include <libusb.h>

@@ -1,6 +1,6 @@
 // The libusb stand-in: the calls, endpoints, lengths and error codes the
 // program relies on, behaving as libusb's own would.
-#include "link/clock.h"
+#include "core/link/clock.h"
 #include "sim_host.h"
 
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 #include <optional>
 #include <tuple>
 
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
-#include "ui/input.h"
+#include "gui/input.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 
 #include <libusb.h>
 
-#include "link/transfer.h"
+#include "core/link/transfer.h"
 #include "sim.h"
 #include "support/job_fixture.h"
-#include "ui/main_window.h"
-#include "ui/progress.h"
+#include "gui/main_window.h"
+#include "gui/progress.h"
 
 using Lines = std::vector<std::string>;
 

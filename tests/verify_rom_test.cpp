@@ -1,9 +1,9 @@
 // Verify ROM against the simulated cartridges.
 #include <cstdio>
 
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
-#include "ui/file_choice.h"
+#include "gui/file_choice.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <functional>
 #include <vector>
 
-#include "ui/input.h"
-#include "ui/progress.h"
+#include "gui/input.h"
+#include "gui/progress.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "sim.h"
 #include "support/job_fixture.h"
-#include "ui/events.h"
+#include "gui/events.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <tuple>
 
-#include "cart/detect.h"
-#include "ops/commands.h"
+#include "core/cart/detect.h"
+#include "gui/commands.h"
 #include "support/job_helpers.h"
-#include "ui/prefs.h"
+#include "gui/prefs.h"
 
 namespace {
 

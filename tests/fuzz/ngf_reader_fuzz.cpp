@@ -2,8 +2,8 @@
 // records it accepted the way Write Savegame does, unit by unit.
 #include <cstdint>
 
-#include "ops/ngf.h"
-#include "ui/log.h"
+#include "core/jobs/ngf.h"
+#include "core/report.h"
 
 // The reader's messages have nowhere to go here; their formats are checked
 // when the program is compiled.

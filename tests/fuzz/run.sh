@@ -12,7 +12,7 @@ secs=${2:-20}
 mkdir -p "$out/corpus"
 out=$(cd "$out" && pwd)
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$root/gui" "$here/ngf_reader_fuzz.cpp" "$root/gui/ops/ngf.cpp" -o "$out/ngf_reader_fuzz"
+    -I"$root" "$here/ngf_reader_fuzz.cpp" "$root/core/jobs/ngf.cpp" -o "$out/ngf_reader_fuzz"
 cp "$here"/seeds/*.ngf "$out/corpus/"
 cd "$out"
 exec ./ngf_reader_fuzz -max_total_time="$secs" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "link/transfer.h"
-#include "ui/events.h"
-#include "ui/file_choice.h"
-#include "ui/main_window.h"
-#include "ui/prefs.h"
-#include "ui/progress.h"
+#include "core/link/transfer.h"
+#include "gui/events.h"
+#include "gui/file_choice.h"
+#include "gui/main_window.h"
+#include "gui/prefs.h"
+#include "gui/progress.h"
 
 namespace fs = std::filesystem;
 

@@ -24,8 +24,11 @@ fail() {
 }
 
 # Polls (every 50 ms, for at most $1 tenths of a second) until $2 succeeds.
+# The count is local: `closed` below polls inside a poll, and a shared count
+# let the inner one use up the outer one's, so one lost key press failed the
+# whole wait after half a second.
 within() {
-    tries=$(($1 * 2))
+    local tries=$(($1 * 2))
     shift
     while ! "$@"; do
         tries=$((tries - 1))

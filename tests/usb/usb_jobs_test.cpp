@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device_control.h"
-#include "ops/commands.h"
+#include "gui/commands.h"
 #include "support/job_fixture.h"
 
 using Bytes = std::vector<uint8_t>;

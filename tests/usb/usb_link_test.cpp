@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "device_control.h"
-#include "link/transfer.h"
+#include "core/link/transfer.h"
 #include "support/job_fixture.h"
-#include "ui/main_window.h"
+#include "gui/main_window.h"
 
 using Lines = std::vector<std::string>;
 

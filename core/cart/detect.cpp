@@ -1,0 +1,129 @@
+#include "core/cart/detect.h"
+
+#include <unistd.h>
+
+#include "core/cart/flash_commands.h"
+#include "core/link/transfer.h"
+#include "core/report.h"
+
+uint8_t G_manufID[2];
+uint8_t G_deviceID[2];
+uint8_t G_factoryProt[2];
+uint8_t G_chipSize[2];
+uint32_t G_bootBlockStartAddr[2];
+uint8_t G_bootBlockStartNum[2];
+uint8_t G_prot[BLOCK_SLOTS];
+char G_cartRomName[13];
+
+static const uint8_t EMPTY_POSITION = 0x90;  // an empty socket echoes the identify command
+
+static void setSizeFromDevice(int chip)
+{
+    switch (G_deviceID[chip]) {
+    case 0xAB:
+        G_chipSize[chip] = 4;
+        G_bootBlockStartAddr[chip] = 0x70000;
+        G_bootBlockStartNum[chip] = 7;
+        break;
+    case 0x2C:
+        G_chipSize[chip] = 8;
+        G_bootBlockStartAddr[chip] = 0xF0000;
+        G_bootBlockStartNum[chip] = 15;
+        break;
+    default:
+        G_chipSize[chip] = 16;
+        G_bootBlockStartAddr[chip] = 0x1F0000;
+        G_bootBlockStartNum[chip] = 31;
+    }
+}
+
+static void scanBlock(int chip, int block, uint32_t addr, bool list)
+{
+    uint8_t status = read_byte(addr + 2, chip);
+    G_prot[chip * BLOCKS_PER_CHIP + block] = status;
+    if (list)
+        printWindow(" Block %02d (0x%06X) %s", block, addr, status ? "Protected" : "Unprotected");
+}
+
+static void scanProtection(int chip, bool list)
+{
+    if (list)
+        printWindow("Chip #%d block protection:", chip);
+    uint32_t bootAddr = G_bootBlockStartAddr[chip];
+    int n = 0;
+    for (; uint32_t(n) * MAIN_BLOCK_SIZE <= bootAddr; n++)
+        scanBlock(chip, n, n * MAIN_BLOCK_SIZE, list);
+    int b = G_bootBlockStartNum[chip];
+    scanBlock(chip, b + 1, bootAddr + 0x8000, list);
+    scanBlock(chip, b + 2, bootAddr + 0xA000, list);
+    scanBlock(chip, b + 3, bootAddr + 0xC000, list);
+}
+
+static void backToReadingMode(int chip)
+{
+    write_byte(FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1, chip);
+    usleep(20);
+    write_byte(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2, chip);
+    usleep(20);
+    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+    usleep(20);
+    usleep(1);
+    read_byte(0, chip);
+    usleep(20);
+}
+
+void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
+               bool scan, bool list)
+{
+    for (auto& p : G_prot)
+        p = 1;
+    G_chipSize[0] = G_chipSize[1] = 0;
+
+    bool answered = false;
+    for (int chip = 0; chip < 2; chip++) {
+        flashUnlock(chip);
+        write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+        flashUnlock(chip);
+        write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_IDENTIFY, chip);
+        G_manufID[chip] = read_byte(0, chip);
+        G_deviceID[chip] = read_byte(1, chip);
+        G_factoryProt[chip] = read_byte(3, chip);
+        if (G_manufID[chip] == EMPTY_POSITION && G_deviceID[chip] == EMPTY_POSITION &&
+            G_factoryProt[chip] == EMPTY_POSITION)
+            continue;
+
+        setSizeFromDevice(chip);
+        if (manufOut || deviceOut || factoryProtOut)
+            printWindow("Chip #%d info:", chip);
+        if (manufOut) {
+            printWindow("  ManufID  = 0x%02X", G_manufID[chip]);
+            *manufOut = G_manufID[chip];
+        }
+        if (deviceOut) {
+            printWindow("  DeviceID = 0x%02X", G_deviceID[chip]);
+            *deviceOut = G_deviceID[chip];
+        }
+        if (factoryProtOut) {
+            printWindow("  FactoryProt = 0x%02X", G_factoryProt[chip]);
+            *factoryProtOut = G_factoryProt[chip];
+        }
+        if (scan)
+            scanProtection(chip, list);
+        backToReadingMode(chip);
+        answered = true;
+    }
+
+    if (!answered) {
+        printWindow("No cart detected!");
+        return;
+    }
+    *sizeOut = G_chipSize[0] + G_chipSize[1];
+    if (scan)
+        return;
+
+    for (int i = 0; i < ROM_NAME_LEN; i++)
+        G_cartRomName[i] = char(read_byte(ROM_NAME_ADDR + i, 0));
+    G_cartRomName[ROM_NAME_LEN] = '\0';
+    printWindow("%dmbit cart detected.", *sizeOut);
+    printWindow("ROM name: '%s'", G_cartRomName);
+}

@@ -1,0 +1,24 @@
+// What is plugged into the linker: both chip positions probed through the
+// chips' identify mode. checkCart is the only writer of these globals.
+#pragma once
+
+#include <cstdint>
+
+#include "core/cart/geometry.h"
+
+extern uint8_t G_manufID[2];
+extern uint8_t G_deviceID[2];
+extern uint8_t G_factoryProt[2];
+extern uint8_t G_chipSize[2];
+extern uint32_t G_bootBlockStartAddr[2];
+extern uint8_t G_bootBlockStartNum[2];
+extern uint8_t G_prot[BLOCK_SLOTS];
+extern char G_cartRomName[13];
+
+constexpr uint32_t ROM_NAME_ADDR = 0x24;
+constexpr int ROM_NAME_LEN = 12;
+
+// sizeOut (never null) gets the cartridge size in megabits, untouched when no
+// chip answers. The other outputs may be null; given ones are logged.
+void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
+               bool scanProtection, bool listProtection);

@@ -1,0 +1,132 @@
+// "Backup Savegame": every unprotected erase block of an official cartridge,
+// taken as its save-game area, into an NGF file.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/cart/detect.h"
+#include "core/jobs/jobs.h"
+#include "core/jobs/ngf.h"
+#include "core/link/transfer.h"
+
+static const uint32_t CHUNK = 64;  // one linker read
+
+static void logGroup(const char* first, const char* second)
+{
+    printWindow("");
+    printWindow("%s", first);
+    printWindow("%s", second);
+    printWindow("");
+}
+
+// Flash cartridges keep no save-game area of their own: a Cindercart is
+// refused, a cartridge that looks like a Bung one only gets a warning.
+static bool refusedAsFlashCart()
+{
+    if (isCindercart(G_factoryProt[0])) {
+        logGroup("Can't backup savegame from flash cart!", "  Back up entire game instead!");
+        return true;
+    }
+    if (G_factoryProt[0] == 0x81 && G_manufID[0] == 0x98 && G_manufID[1] == 0x92 &&
+        G_deviceID[0] == 0x2F)
+        logGroup("WARNING: This may be a Bung flash cart.",
+                 "  SaveGame backup will not work flash carts!");
+    return false;
+}
+
+// One record: its header, then the block straight from the linker, a chunk
+// at a time. Logs why it stopped and returns false on any failure.
+static bool writeRecord(FILE* f, const NgfBlockHeader& rec)
+{
+    uint32_t cartAddr = 0;
+    cartAddrFromConsole(rec.NGPCaddr, &cartAddr);
+    uint8_t chip = chipOf(cartAddr);
+    // Chip 1's short-write message ends with a full stop, chip 0's does not.
+    const char* stop = chip ? "." : "";
+
+    uint8_t head[NGF_BLOCK_HEADER_LEN];
+    putNgfBlockHeader(head, rec);
+    size_t n = fwrite(head, 1, sizeof head, f);
+    if (n != sizeof head) {
+        printWindow("save-game: wrote %d, but exptected %d bytes%s", int(n), int(sizeof head), stop);
+        return false;
+    }
+
+    uint8_t chunk[CHUNK];
+    uint32_t written = 0;
+    for (uint32_t o = 0; o < rec.blockLen; o += CHUNK) {
+        uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
+        // A chunk the linker did not deliver must never pass for save data.
+        if (!read_64xN_bytes(chunk, addr, chip, 1)) {
+            printWindow("backupCartSaveGame: couldn't read chip %d at 0x%06X, partial file deleted",
+                        chip, addr);
+            return false;
+        }
+        uint32_t want = rec.blockLen - o < CHUNK ? rec.blockLen - o : CHUNK;
+        size_t got = fwrite(chunk, 1, want, f);
+        written += got;
+        if (got != want)
+            break;
+    }
+    if (written != rec.blockLen) {
+        printWindow("save-game: wrote %d, but exptected %d bytes%s", int(written),
+                    int(rec.blockLen), stop);
+        return false;
+    }
+    return true;
+}
+
+static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
+{
+    uint8_t head[NGF_HEADER_LEN];
+    putNgfHeader(head, NgfHeader{NGF_VERSION, uint16_t(count), ngfFileLen(records, count)});
+    size_t n = fwrite(head, 1, sizeof head, f);
+    if (n != sizeof head) {
+        printWindow("backupCartSaveGame: wrote %d, but exptected %d bytes", int(n),
+                    int(sizeof head));
+        return false;
+    }
+    for (int i = 0; i < count; i++)
+        if (!writeRecord(f, records[i]))
+            return false;
+    return true;
+}
+
+bool backupSaveGame(const std::string& path, Reporter& r)
+{
+    ReporterScope scope(r);
+    uint8_t size = 0;
+    checkCart(&size, nullptr, nullptr, nullptr, true, false);
+    if (refusedAsFlashCart())
+        return false;
+
+    NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
+    int count = ngfRecordList(records);
+    // Long-standing quirk of this line: its len leaves out the record headers.
+    printWindow("version=0x%X blocks=0x%X len=0x%X", NGF_VERSION, count,
+                ngfFileLen(records, count) - NGF_BLOCK_HEADER_LEN * count);
+    if (count == 0) {
+        printWindow("No unprotected blocks to save!");
+        return false;
+    }
+
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) {
+        printWindow("Couldn't open '%s'", path.c_str());
+        return false;
+    }
+    // Unbuffered, so that a short write is seen, and counted, where it happens.
+    setvbuf(f, nullptr, _IONBF, 0);
+    bool ok = writeSaveFile(f, records, count);
+    if (fclose(f) != 0 && ok) {
+        printWindow("backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
+        ok = false;
+    }
+    if (!ok) {
+        if (remove(path.c_str()) != 0)
+            printWindow("backupCartSaveGame: couldn't delete the partial file '%s'", path.c_str());
+        return false;
+    }
+    printWindow("Save-game backup done.");
+    return true;
+}

@@ -1,0 +1,82 @@
+#include <algorithm>
+#include <cstring>
+
+#include "core/cart/geometry.h"
+#include "core/jobs/flash_write.h"
+#include "core/link/transfer.h"
+
+// What an erased cell reads: programming it leaves the cell as it is.
+static const uint8_t ERASED_BYTE = 0xFF;
+
+// How many bytes the chunk size's transfer moves at a time.
+static uint32_t transferUnit(uint32_t chunkSize)
+{
+    if (chunkSize % 64 == 0)
+        return 64;  // whole data packets
+    return chunkSize == 32 ? 32 : 1;
+}
+
+// A piece lies on one chip; the chunk size picks the transfer.
+static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, uint32_t chunkSize,
+                      bool turbo)
+{
+    uint8_t chip = chipOf(address);
+    uint32_t chipAddr = address & CHIP_ADDR_MASK;
+    if (chunkSize % 64 == 0)
+        flash_write_64xN_bytes(chipAddr, data, chip, uint8_t(length / 64), turbo);
+    else if (chunkSize == 32)
+        flash_write_32_bytes(chipAddr, data, chip, turbo);
+    else
+        flash_write_N_bytes(chipAddr, data, chip, uint8_t(length), turbo);
+}
+
+// A chunk size that does not divide a chip's window leaves one chunk across
+// the end of chip 0: it is cut there, so each byte reaches its own chip at
+// its own chip address (64 x N chunks start on packet boundaries, so both
+// pieces stay whole packets). The file's last chunk goes out only as far as
+// the file does, rounded up to the transfer's unit with erased bytes: nothing
+// past the file's end is programmed, and nothing is sent past the end of a
+// chip, where the address would wrap onto bytes already written.
+// False if a transfer failed.
+static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize,
+                      uint32_t fileBytes, int skip, bool turbo)
+{
+    unsigned failures = g_linkFailures;
+    uint32_t unit = transferUnit(chunkSize);
+    uint32_t end = std::min(chunkSize, (fileBytes + unit - 1) / unit * unit);
+    uint32_t cut = chunkSize;
+    if (address < CHIP_WINDOW && address + chunkSize > CHIP_WINDOW)
+        cut = CHIP_WINDOW - address;
+    for (uint32_t offset = 0; offset < end;) {
+        uint32_t pieceEnd = offset < cut ? std::min(cut, end) : end;
+        if (chipOf(address + offset) != skip)
+            sendPiece(address + offset, chunk + offset, pieceEnd - offset, chunkSize, turbo);
+        offset = pieceEnd;
+    }
+    return g_linkFailures == failures;
+}
+
+uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
+                     bool turbo, Reporter& r)
+{
+    uint32_t written = 0;
+    if (romSize == 0 || !r.goingOn())
+        return written;
+    float progress = 0.0f;
+    for (uint32_t address = 0;;) {
+        // Never past the ROM size: a file larger than the flash stops at its end.
+        size_t n = fread(chunk, 1, std::min(chunkSize, romSize - address), rom);
+        memset(chunk + n, ERASED_BYTE, chunkSize - n);
+        showProgress(progress, r);
+        if (!sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo))
+            break;
+        written += uint32_t(n);  // a skipped chip's chunks count too
+        if (n < chunkSize)
+            break;
+        address += chunkSize;
+        progress = fractionDone(address, romSize);
+        if (address >= romSize || !r.goingOn())
+            break;
+    }
+    return written;
+}

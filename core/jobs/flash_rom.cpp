@@ -1,0 +1,225 @@
+// "Flash ROM(s)": erases the chips a ROM image will occupy, then streams the
+// file into them with the method the write settings pick.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/cart/detect.h"
+#include "core/cart/erase.h"
+#include "core/cart/flash_commands.h"
+#include "core/cart/geometry.h"
+#include "core/jobs/flash_write.h"
+#include "core/jobs/jobs.h"
+#include "core/link/clock.h"
+#include "core/link/transfer.h"
+
+static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
+// A normal chip erase takes well under a minute; a chip still busy after
+// this long is not going to finish.
+static const double ERASE_TIME_LIMIT_S = 300.0;
+static const int MAX_PACKETS = 255;  // a command's packet count is one byte
+
+// The bar is a couple of hundred pixels wide: a smaller step than this does
+// not show, and redrawing it for every byte would cost more than the byte.
+static const float VISIBLE_STEP = 0.001f;
+static float g_shown = 0.0f;
+
+static void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
+{
+    r.beginProgress(title, totalBytes);
+    r.progress(0.0f);
+    g_shown = 0.0f;
+}
+
+void showProgress(float fraction, Reporter& r)
+{
+    if (fabsf(fraction - g_shown) >= VISIBLE_STEP * 0.999f) {
+        r.progress(fraction);
+        g_shown = fraction;
+    }
+    r.breathe();
+}
+
+float fractionDone(uint32_t address, uint32_t romSize)
+{
+    float fraction = float(address) / float(romSize);
+    return fraction >= 1.0f ? 0.99f : fraction;
+}
+
+// The file's length, capped at what the ROM size can hold; -1 when the file
+// cannot be measured.
+static long long fileLength(FILE* rom)
+{
+    if (fseek(rom, 0, SEEK_END) != 0)
+        return -1;
+    long length = ftell(rom);
+    if (length < 0 || fseek(rom, 0, SEEK_SET) != 0)
+        return -1;
+    return length > long(UINT32_MAX) ? UINT32_MAX : length;
+}
+
+// The ROM size the job works with: never more than the flash holds.
+static uint32_t fitToFlash(uint32_t romSize, uint32_t flashSize)
+{
+    if (romSize > flashSize) {
+        printWindow("Warning! ROM size of %d bytes is", int(romSize));
+        printWindow("larger than the flash size of %d bytes.", int(flashSize));
+        return flashSize;
+    }
+    if (romSize < flashSize) {
+        printWindow("ROM size of %d bytes is", int(romSize));
+        printWindow("smaller than the flash size of %d bytes.", int(flashSize));
+    }
+    return romSize;
+}
+
+// Starts erasing the chips the ROM will occupy, less the skipped one, and
+// lists them in the order they are then watched. Returns how many.
+static int startErase(uint32_t romSize, int skip, uint8_t chips[2])
+{
+    if (romSize <= CHIP_WINDOW) {
+        if (skip == 0)
+            return 0;
+        erase_cart(ERASE_CHIP0);
+        chips[0] = 0;
+        return 1;
+    }
+    if (skip == 0 || skip == 1) {
+        chips[0] = uint8_t(1 - skip);
+        erase_cart(chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
+        return 1;
+    }
+    erase_cart(ERASE_BOTH);
+    chips[0] = 0;
+    chips[1] = 1;
+    return 2;
+}
+
+// Reads chip address 0 until bit 7 says the erase is over. An erasing chip
+// toggles a status bit on every read, so the same byte twice running means
+// it is not erasing. The bar shrinks by a thousandth per read and starts over
+// when empty. Cancel is not consulted: a half-erased chip is worse than a
+// finished one.
+static bool waitForErase(uint8_t chip, double started, Reporter& r)
+{
+    uint8_t before = 0;
+    uint8_t now = read_byte(0, chip);
+    float progress = 0.999f;
+    for (;;) {
+        if (now == before || linkSeconds() - started > ERASE_TIME_LIMIT_S) {
+            printWindow("Not able to erase chip %d!", chip);
+            return false;
+        }
+        showProgress(progress, r);
+        if (now & FLASH_STATUS_DONE)
+            return true;
+        before = now;
+        now = read_byte(0, chip);
+        progress -= 0.001f;
+        if (progress <= 0.0f)
+            progress = 1.0f;
+    }
+}
+
+static bool eraseForRom(uint32_t romSize, int skip, Reporter& r)
+{
+    openProgress("Erasing Cartridge", 0, r);
+    uint8_t chips[2];
+    int count = startErase(romSize, skip, chips);
+    // Both chips erase at once, so one clock serves both.
+    double started = linkSeconds();
+    bool erased = true;
+    for (int i = 0; i < count && erased; i++)
+        erased = waitForErase(chips[i], started, r);
+    r.endProgress();
+    return erased;
+}
+
+// Streams the file with the method the settings pick. False when none could
+// run (the reason is logged); otherwise *written is what got through.
+static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
+                     uint32_t* written, Reporter& r)
+{
+    if (turbo && write_N == 1) {
+        printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
+        *written = writeBytesTurbo(rom, romSize, skip, r);
+        return true;
+    }
+    if (write_N > 0 && write_N % 64 == 0 && write_N / 64 <= MAX_PACKETS) {
+        uint8_t* chunk = static_cast<uint8_t*>(malloc(size_t(write_N)));
+        if (!chunk) {
+            printWindow("Failed to allocated memory!");
+            return false;
+        }
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, r);
+        free(chunk);
+        return true;
+    }
+    if (write_N >= 2 && write_N <= 32) {
+        uint8_t chunk[32];
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, r);
+        return true;
+    }
+    if (write_N == 1) {
+        *written = writeBytesWithReadBack(rom, romSize, skip, r);
+        return true;
+    }
+    printWindow("ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
+    return false;
+}
+
+static bool reportEnd(uint32_t written, uint32_t romSize, double started, Reporter& r)
+{
+    if (written < romSize || !r.goingOn()) {
+        printWindow("%s", ABORTED);
+        return false;
+    }
+    printWindow("Wrote %d bytes in %d seconds", int(written), int(linkSeconds() - started));
+    printWindow("Flashing done.");
+    return true;
+}
+
+static bool flashFile(FILE* rom, uint32_t romSize, const char* name, const WriteSettings& settings,
+                      Reporter& r)
+{
+    uint8_t cartMbit = 0;
+    checkCart(&cartMbit, nullptr, nullptr, nullptr, false, true);
+    uint32_t flashSize = cartMbit * MEGABIT;
+    double started = linkSeconds();
+    romSize = fitToFlash(romSize, flashSize);
+    if (flashSize == 0) {
+        // Nothing answered: there is nothing to erase or write.
+        printWindow("%s", ABORTED);
+        return false;
+    }
+    int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
+    bool turbo = decideTurbo(settings.turboMode, G_factoryProt[0]);
+
+    if (!eraseForRom(romSize, skip, r))
+        return false;
+
+    openProgress("Writing Cartridge", romSize, r);
+    printWindow("Flashing '%s'", name);
+    uint32_t written = 0;
+    bool done = false;
+    if (writeRom(rom, romSize, settings.writeN, skip, turbo, &written, r))
+        done = reportEnd(written, romSize, started, r);
+    r.endProgress();
+    return done;
+}
+
+bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
+{
+    ReporterScope scope(r);
+    FILE* rom = fopen(path.c_str(), "rb");
+    long long length = rom ? fileLength(rom) : -1;
+    bool done = false;
+    if (length < 0)
+        printWindow("Failed to open '%s'", path.c_str());
+    else
+        done = flashFile(rom, uint32_t(length), displayName(path.c_str()), settings, r);
+    if (rom)
+        fclose(rom);
+    return done;
+}

@@ -1,0 +1,27 @@
+// The ways Flash ROM(s) streams a ROM file into the erased cartridge. Each
+// returns how many of the file's bytes it got through: the job succeeds only
+// when that is the whole ROM size and the user did not cancel. Any transfer
+// that fails while writing ends the method at once, since from then on the
+// cartridge's content is unknown whatever is written after it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/report.h"
+
+// Chunks of chunkSize bytes (2 to 32, or a multiple of 64) from `chunk`,
+// which holds at least chunkSize bytes.
+uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
+                     bool turbo, Reporter& r);
+// One byte at a time, each read back until the chip holds it.
+uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, Reporter& r);
+// One byte at a time in the chips' unlock-bypass mode, nothing read back.
+uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, Reporter& r);
+
+// Sets the bar and lets the toolkit handle pending events once, which is
+// where a Cancel is seen.
+void showProgress(float fraction, Reporter& r);
+// The bar's value once `address` of `romSize` bytes are done; it never shows
+// full before the job's end.
+float fractionDone(uint32_t address, uint32_t romSize);

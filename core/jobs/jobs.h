@@ -1,0 +1,38 @@
+// The user's commands, one module each, named after its button: a job takes
+// what it needs as parameters, speaks only through the reporter it is handed,
+// and returns true only when it ended done.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/report.h"
+#include "core/settings.h"
+
+// Asks where to write, offering `proposed`; false when the user chose nothing.
+using PathAsker = std::function<bool(const std::string& proposed, std::string* path)>;
+
+// "Flash ROM(s)" (flash_rom.cpp)
+bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r);
+// "Verify ROM" (verify_rom.cpp): true when nothing differed outside the
+// unprotected blocks.
+bool verifyRom(const std::string& path, Reporter& r);
+// "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
+// offered can be its ROM name.
+bool backupRom(const PathAsker& askPath, Reporter& r);
+// "Cart Info" and "Protected Blocks" (cart_info.cpp)
+bool cartInfo(Reporter& r);
+bool protectedBlocks(Reporter& r);
+// "Backup Savegame" (backup_save.cpp)
+bool backupSaveGame(const std::string& path, Reporter& r);
+// "Write Savegame" (write_save.cpp)
+bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r);
+// "Read Byte" and "Write Byte" (single_byte.cpp). An address past chip 1's
+// window is refused, with a line, before any value is asked for.
+bool cartAddressValid(uint32_t address, Reporter& r);
+bool readByte(uint32_t address, Reporter& r);
+bool writeByte(uint32_t address, int value, Reporter& r);
+
+// The last path component: after the last '/', else after the last '\\'.
+const char* displayName(const char* path);

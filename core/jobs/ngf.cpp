@@ -1,0 +1,183 @@
+#include "core/jobs/ngf.h"
+#include "core/report.h"
+
+#include <cstring>
+
+
+static void putLE16(uint8_t* p, uint16_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+static void putLE32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
+static uint16_t getLE16(const uint8_t* p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
+
+static uint32_t getLE32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void putNgfHeader(uint8_t out[NGF_HEADER_LEN], const NgfHeader& h)
+{
+    putLE16(out, h.version);
+    putLE16(out + 2, h.numBlocks);
+    putLE32(out + 4, h.len);
+}
+
+NgfHeader getNgfHeader(const uint8_t in[NGF_HEADER_LEN])
+{
+    return NgfHeader{getLE16(in), getLE16(in + 2), getLE32(in + 4)};
+}
+
+void putNgfBlockHeader(uint8_t out[NGF_BLOCK_HEADER_LEN], const NgfBlockHeader& b)
+{
+    putLE32(out, b.NGPCaddr);
+    putLE32(out + 4, b.blockLen);
+}
+
+NgfBlockHeader getNgfBlockHeader(const uint8_t in[NGF_BLOCK_HEADER_LEN])
+{
+    return NgfBlockHeader{getLE32(in), getLE32(in + 4)};
+}
+
+uint32_t consoleAddrFromCart(uint32_t cartAddr)
+{
+    uint32_t base = chipOf(cartAddr) ? CONSOLE_CHIP1_BASE : CONSOLE_CHIP0_BASE;
+    return base + (cartAddr & CHIP_ADDR_MASK);
+}
+
+static bool inWindow(uint32_t addr, uint32_t base)
+{
+    return addr >= base && addr - base < CONSOLE_CHIP_SPAN;
+}
+
+bool cartAddrFromConsole(uint32_t NGPCaddr, uint32_t* cartAddr)
+{
+    if (inWindow(NGPCaddr, CONSOLE_CHIP0_BASE)) {
+        *cartAddr = NGPCaddr - CONSOLE_CHIP0_BASE;
+        return true;
+    }
+    if (inWindow(NGPCaddr, CONSOLE_CHIP1_BASE)) {
+        *cartAddr = NGPCaddr - CONSOLE_CHIP1_BASE + CHIP_WINDOW;
+        return true;
+    }
+    return false;
+}
+
+bool recordFitsItsChip(const NgfBlockHeader& b)
+{
+    uint32_t base = inWindow(b.NGPCaddr, CONSOLE_CHIP0_BASE) ? CONSOLE_CHIP0_BASE
+                                                              : CONSOLE_CHIP1_BASE;
+    if (!inWindow(b.NGPCaddr, base))
+        return false;
+    return uint64_t(b.NGPCaddr - base) + b.blockLen <= CONSOLE_CHIP_SPAN;
+}
+
+uint32_t ngfFileLen(const NgfBlockHeader* records, int count)
+{
+    uint32_t len = NGF_HEADER_LEN;
+    for (int i = 0; i < count; i++)
+        len += NGF_BLOCK_HEADER_LEN + records[i].blockLen;
+    return len;
+}
+
+bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeader* h)
+{
+    if (got < NGF_HEADER_LEN) {
+        printWindow("restoreSaveGameToCart: Bad NGF file '%s'", path);
+        return false;
+    }
+    *h = getNgfHeader(bytes);
+    if (h->version != NGF_VERSION) {
+        printWindow("restoreSaveGameToCart: Bad NGF file version '%s' 0x%X\n", path, h->version);
+        return false;
+    }
+    if (h->len < NGF_HEADER_LEN) {
+        printWindow("restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is shorter than its header",
+                    path, h->len);
+        return false;
+    }
+    return true;
+}
+
+bool ngfCheckBody(const NgfHeader& h, size_t got)
+{
+    size_t wanted = h.len - NGF_HEADER_LEN;
+    if (got < wanted) {
+        printWindow("restoreSaveGameToCart: read 0x%X, but exptected 0x%X bytes", unsigned(got),
+                    unsigned(wanted));
+        return false;
+    }
+    if (h.numBlocks > NGF_MAX_READ_BLOCKS) {
+        printWindow("restoreSaveGameToCart: numBlocks=%d overflow", h.numBlocks);
+        return false;
+    }
+    return true;
+}
+
+bool ngfRecordAt(const uint8_t* body, size_t bodyLen, size_t* offset, NgfRecord* rec)
+{
+    if (*offset > bodyLen || bodyLen - *offset < NGF_BLOCK_HEADER_LEN)
+        return false;
+    rec->head = getNgfBlockHeader(body + *offset);
+    size_t dataAt = *offset + NGF_BLOCK_HEADER_LEN;
+    if (bodyLen - dataAt < rec->head.blockLen)
+        return false;
+    rec->data = body + dataAt;
+    *offset = dataAt + rec->head.blockLen;
+    return true;
+}
+
+bool ngfCheckRecordBounds(const NgfHeader& h, const uint8_t* body, size_t bodyLen)
+{
+    size_t offset = 0;
+    for (int i = 1; i <= h.numBlocks; i++) {
+        size_t at = offset;
+        NgfRecord rec;
+        if (ngfRecordAt(body, bodyLen, &offset, &rec))
+            continue;
+        if (bodyLen - at < NGF_BLOCK_HEADER_LEN)
+            printWindow("restoreSaveGameToCart: blockHeader %d at 0x%X runs past len=0x%X", i,
+                        unsigned(NGF_HEADER_LEN + at), unsigned(NGF_HEADER_LEN + bodyLen));
+        else
+            printWindow("restoreSaveGameToCart: block %d at 0x%X with blockLen=0x%X runs past "
+                        "len=0x%X",
+                        i, unsigned(NGF_HEADER_LEN + at), getNgfBlockHeader(body + at).blockLen,
+                        unsigned(NGF_HEADER_LEN + bodyLen));
+        return false;
+    }
+    return true;
+}
+
+bool ngfParse(const uint8_t* file, size_t size, const char* path, NgfHeader* h,
+              const uint8_t** body)
+{
+    if (!ngfCheckHeader(file, size, path, h))
+        return false;
+    size_t wanted = h->len - NGF_HEADER_LEN;
+    size_t present = size - NGF_HEADER_LEN;
+    // Only the bytes up to len belong to the file; what follows is ignored.
+    size_t got = present < wanted ? present : wanted;
+    if (!ngfCheckBody(*h, got))
+        return false;
+    *body = file + NGF_HEADER_LEN;
+    return ngfCheckRecordBounds(*h, *body, wanted);
+}
+
+void ngfUnit(const NgfRecord& rec, uint32_t o, uint8_t unit[NGF_UNIT])
+{
+    memset(unit, 0xFF, NGF_UNIT);
+    if (o >= rec.head.blockLen)
+        return;
+    uint32_t n = rec.head.blockLen - o;
+    memcpy(unit, rec.data + o, n < NGF_UNIT ? n : NGF_UNIT);
+}

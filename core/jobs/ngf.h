@@ -1,0 +1,80 @@
+// NGF save-game files: a file header, then block records, each a block of
+// cartridge bytes stored with the address the console sees it at. Every field
+// is little-endian whatever the host. The reader works on bytes already in
+// memory and never reads past the bytes it is given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/cart/geometry.h"
+
+constexpr uint16_t NGF_VERSION = 0x0053;
+constexpr uint32_t NGF_HEADER_LEN = 8;
+constexpr uint32_t NGF_BLOCK_HEADER_LEN = 8;
+constexpr int NGF_MAX_READ_BLOCKS = 35;              // what the reader accepts
+constexpr int NGF_MAX_WRITE_BLOCKS = BLOCK_SLOTS;    // what the writer may produce
+constexpr uint32_t NGF_UNIT = 32;                    // the reader programs in units of this
+
+// Where the console sees each chip.
+constexpr uint32_t CONSOLE_CHIP0_BASE = 0x200000;
+constexpr uint32_t CONSOLE_CHIP1_BASE = 0x800000;
+constexpr uint32_t CONSOLE_CHIP_SPAN = 0x200000;
+
+struct NgfHeader {
+    uint16_t version;
+    uint16_t numBlocks;
+    uint32_t len;  // the whole file, this header included
+};
+
+struct NgfBlockHeader {
+    uint32_t NGPCaddr;
+    uint32_t blockLen;
+};
+
+// One record inside a loaded file; data points into the loaded bytes.
+struct NgfRecord {
+    NgfBlockHeader head;
+    const uint8_t* data;
+};
+
+void putNgfHeader(uint8_t out[NGF_HEADER_LEN], const NgfHeader& h);
+NgfHeader getNgfHeader(const uint8_t in[NGF_HEADER_LEN]);
+void putNgfBlockHeader(uint8_t out[NGF_BLOCK_HEADER_LEN], const NgfBlockHeader& b);
+NgfBlockHeader getNgfBlockHeader(const uint8_t in[NGF_BLOCK_HEADER_LEN]);
+
+// Cartridge address (chip 1 from 0x200000) to console address and back. The
+// way back fails for an address outside both console windows.
+uint32_t consoleAddrFromCart(uint32_t cartAddr);
+bool cartAddrFromConsole(uint32_t NGPCaddr, uint32_t* cartAddr);
+// Whether the record's bytes all lie in the console window of its first byte.
+bool recordFitsItsChip(const NgfBlockHeader& b);
+
+// Writer: one record per unprotected erase block (from G_prot), chip 0's in
+// ascending block order, then chip 1's when a chip 1 was detected. Returns
+// the count; out needs room for NGF_MAX_WRITE_BLOCKS.
+int ngfRecordList(NgfBlockHeader* out);
+// The header's len for these records: headers and data together.
+uint32_t ngfFileLen(const NgfBlockHeader* records, int count);
+
+// Reader, in the order the checks run; each logs its refusal and returns
+// false. path is only used in the messages.
+// Checks the first `got` bytes of the file (at most NGF_HEADER_LEN are looked
+// at): complete header, version, and a len that covers the header itself.
+bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeader* h);
+// After the records were read: `got` bytes of the len - 8 wanted arrived, and
+// the record count is one the reader can take.
+bool ngfCheckBody(const NgfHeader& h, size_t got);
+// Every record's header and data lie inside the len - 8 bytes read.
+bool ngfCheckRecordBounds(const NgfHeader& h, const uint8_t* body, size_t bodyLen);
+// All of the above over a whole file held in memory; on success *body points
+// at the len - 8 bytes after the header.
+bool ngfParse(const uint8_t* file, size_t size, const char* path, NgfHeader* h,
+              const uint8_t** body);
+
+// The record starting at *offset of the body, if its header and data fit;
+// *offset then moves past it.
+bool ngfRecordAt(const uint8_t* body, size_t bodyLen, size_t* offset, NgfRecord* rec);
+// The NGF_UNIT bytes programmed at offset o of the record; past the record's
+// end the unit is filled with 0xFF, which leaves erased flash as it is.
+void ngfUnit(const NgfRecord& rec, uint32_t o, uint8_t unit[NGF_UNIT]);

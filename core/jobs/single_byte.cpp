@@ -1,0 +1,52 @@
+// "Read Byte" and "Write Byte": one byte at a cartridge address, read or
+// written as a single bus cycle, with nothing erased or programmed around it.
+#include <cstdint>
+
+#include "core/cart/geometry.h"
+#include "core/jobs/jobs.h"
+#include "core/link/transfer.h"
+
+static const uint32_t LAST_CART_ADDR = 0x3FFFFF;
+
+// Printable characters of the C locale; anything else shows as '.', so a
+// control byte never reaches the log as itself.
+static char shownChar(uint8_t byte)
+{
+    return byte >= 0x20 && byte <= 0x7E ? char(byte) : '.';
+}
+
+bool cartAddressValid(uint32_t address, Reporter& r)
+{
+    ReporterScope scope(r);
+    if (address > LAST_CART_ADDR) {
+        printWindow("Invalid address %#x", address);
+        return false;
+    }
+    return true;
+}
+
+bool readByte(uint32_t address, Reporter& r)
+{
+    ReporterScope scope(r);
+    unsigned failures = g_linkFailures;
+    uint8_t byte = read_byte(address & CHIP_ADDR_MASK, chipOf(address));
+    printWindow("Byte at address 0x%08x is 0x%02x '%c'", address, byte, shownChar(byte));
+    return g_linkFailures == failures;
+}
+
+bool writeByte(uint32_t address, int value, Reporter& r)
+{
+    ReporterScope scope(r);
+    uint8_t chip = chipOf(address);
+    if (value == -1) {
+        printWindow("Invalid byte value");
+        return false;
+    }
+    // Only the low byte goes on the bus; the line shows the value as typed,
+    // with the character of the byte that is actually written.
+    uint8_t byte = uint8_t(value & 0xFF);
+    printWindow("Writing 0x%02x '%c' to address 0x%08x", unsigned(value), shownChar(byte), address);
+    unsigned failures = g_linkFailures;
+    write_byte(address & CHIP_ADDR_MASK, byte, chip);
+    return g_linkFailures == failures;
+}

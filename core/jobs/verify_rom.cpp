@@ -1,0 +1,221 @@
+// "Verify ROM": compares a ROM image file with the cartridge, block by block.
+// A difference in a protected block fails the job at once; one in an
+// unprotected block is only summed up at the end, since the game itself
+// rewrites its save area there.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/cart/detect.h"
+#include "core/jobs/jobs.h"
+#include "core/link/clock.h"
+#include "core/link/transfer.h"
+
+static const uint8_t MAX_PACKETS = 128;  // per linker request
+static const uint32_t MAX_CHUNK = MAX_PACKETS * 64;
+
+// Everything one run of the walk carries from chunk to chunk.
+struct VerifyRun {
+    explicit VerifyRun(Reporter& r) : report(r) {}
+    Reporter& report;
+    FILE* file = nullptr;
+    const char* name = "";  // display name of the file
+    uint32_t total = 0;     // bytes the progress bar counts to
+    long start = 0;         // whole seconds on the link's monotonic clock
+    uint32_t position = 0;  // cartridge address = file offset = bytes verified
+    float fraction = 0.0f;
+    bool continuing = true;
+    bool unprotectedDiffered = false;
+    bool passed = false;  // the walk reached its end with no difference that counts
+    uint8_t fileBuf[MAX_CHUNK];
+    uint8_t cartBuf[MAX_CHUNK];
+};
+
+// Whether the walk goes on, or the job has ended and said why.
+enum WalkStep { GO_ON, JOB_OVER };
+
+static uint32_t totalForProgress(long fileSize, uint32_t flashSize);
+static WalkStep verifyChip(VerifyRun& run, uint8_t chip);
+static uint8_t packetsFor(int32_t remaining);
+static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets);
+static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length);
+static void logUnprotectedNote();
+static void logTiming(const VerifyRun& run);
+
+bool verifyRom(const std::string& path, Reporter& r)
+{
+    ReporterScope scope(r);
+    const char* name = displayName(path.c_str());
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        printWindow("Failed to open '%s'", name);
+        return false;
+    }
+    long fileSize = -1;
+    if (fseek(file, 0, SEEK_END) == 0)
+        fileSize = ftell(file);
+    if (fileSize < 0 || fseek(file, 0, SEEK_SET) != 0) {
+        printWindow("Failed to read '%s'", name);
+        fclose(file);
+        return false;
+    }
+
+    // A block whose protection read failed looks unprotected, and its
+    // differences would pass as save data: such a probe is no ground to judge on.
+    uint8_t megabits = 0;
+    unsigned failures = g_linkFailures;
+    checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
+    if (g_linkFailures != failures) {
+        printWindow("Cart check failed; verify not started.");
+        fclose(file);
+        return false;
+    }
+    uint32_t flashSize = megabits * MEGABIT;
+    VerifyRun run(r);
+    run.file = file;
+    run.name = name;
+    run.start = long(linkSeconds());
+    run.total = totalForProgress(fileSize, flashSize);
+
+    printWindow("Verifying '%s'", name);
+    r.beginProgress("Verifying a ROM", run.total);
+    r.progress(0.0f);
+    run.continuing = r.goingOn();
+
+    bool over = false;
+    for (uint8_t chip = 0; chip < 2 && !over; chip++) {
+        if (G_chipSize[chip] == 0)
+            run.continuing = r.goingOn();
+        else
+            over = verifyChip(run, chip) == JOB_OVER;
+    }
+    if (!over) {
+        run.passed = run.continuing;
+        if (!run.continuing)
+            printWindow("Verifying cancelled.");
+        if (run.unprotectedDiffered)
+            logUnprotectedNote();
+        logTiming(run);
+    }
+
+    fclose(file);
+    r.endProgress();
+    return run.passed;
+}
+
+// The bar counts to the smaller of the two; a size mismatch is worth a word.
+static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
+{
+    if (fileSize > long(flashSize)) {
+        printWindow("Warning! ROM size of %ld bytes is", fileSize);
+        printWindow(" is larger than the flash size of %d bytes.", int(flashSize));
+        return flashSize;
+    }
+    if (fileSize < long(flashSize)) {
+        printWindow("ROM size of %ld bytes is", fileSize);
+        printWindow(" smaller than the flash size of %d bytes.", int(flashSize));
+        return uint32_t(fileSize);
+    }
+    return flashSize;
+}
+
+// Blocks 0 to 34 of one chip, whatever its size, until Cancel or the end.
+static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
+{
+    for (uint8_t block = 0; block < BLOCKS_PER_CHIP && run.continuing; block++) {
+        int32_t remaining = blockSize(block);
+        for (;;) {
+            run.report.progress(run.fraction);
+            run.report.breathe();
+            uint8_t packets = packetsFor(remaining);
+            if (verifyChunk(run, chip, block, packets) == JOB_OVER)
+                return JOB_OVER;
+            run.position += packets * 64u;
+            remaining -= packets * 64;
+            run.fraction = float(run.position) / float(run.total);
+            if (run.fraction >= 1.0f)
+                run.fraction = 0.99f;
+            run.continuing = run.report.goingOn();
+            if (remaining == 0 || !run.continuing)
+                break;
+        }
+    }
+    return GO_ON;
+}
+
+// Requests of 8192 bytes while at least twice that remains in the block, then
+// halving, down to two final requests of 64 bytes.
+static uint8_t packetsFor(int32_t remaining)
+{
+    int32_t packets = remaining / 128;
+    if (packets > MAX_PACKETS)
+        packets = MAX_PACKETS;
+    return packets == 0 ? 1 : uint8_t(packets);
+}
+
+// One request: file bytes, cartridge bytes, comparison. The file may end
+// part-way; the bytes it did give are still compared before saying so.
+static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets)
+{
+    uint32_t length = packets * 64u;
+    size_t got = fread(run.fileBuf, 1, length, run.file);
+    if (got < length && ferror(run.file)) {
+        printWindow("Failed to read '%s'", run.name);
+        return JOB_OVER;
+    }
+    if (got > 0) {
+        if (!read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
+            printWindow("Wut?! usb recv error..");
+            return JOB_OVER;
+        }
+        if (compareChunk(run, chip, block, uint32_t(got)) == JOB_OVER)
+            return JOB_OVER;
+    }
+    if (got < length) {
+        printWindow("End of file reached at addr 0x%06X", unsigned(run.position + got));
+        // Differences in save blocks are still differences: never call them none.
+        if (run.unprotectedDiffered)
+            logUnprotectedNote();
+        else
+            printWindow("No differences found, but cart was larger than file");
+        run.passed = true;
+        return JOB_OVER;
+    }
+    return GO_ON;
+}
+
+// Compares the first `length` bytes of both buffers. A protected block fails
+// the job with one line per differing byte.
+static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length)
+{
+    if (memcmp(run.fileBuf, run.cartBuf, length) == 0)
+        return GO_ON;
+    // Only a status of 0 says unprotected; anything else the chip reports
+    // is taken as protected, so an odd status fails loudly, not quietly.
+    if (G_prot[chip * BLOCKS_PER_CHIP + block] == 0) {
+        run.unprotectedDiffered = true;
+        return GO_ON;
+    }
+    for (uint32_t i = 0; i < length; i++)
+        if (run.fileBuf[i] != run.cartBuf[i])
+            printWindow("Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
+                        run.fileBuf[i], run.cartBuf[i]);
+    printWindow("Verification failed in chip %d, block %d.", chip, block);
+    logTiming(run);
+    return JOB_OVER;
+}
+
+static void logUnprotectedNote()
+{
+    printWindow("Unprotected blocks differed,");
+    printWindow(" but protected blocks verified good.");
+    printWindow("This may be due to changes in savegame data.");
+}
+
+static void logTiming(const VerifyRun& run)
+{
+    printWindow("Verified %d bytes in %d seconds.", int(run.position),
+                int(long(linkSeconds()) - run.start));
+}

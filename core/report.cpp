@@ -1,0 +1,48 @@
+#include "core/report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// Before any face has said where lines go, the terminal is all there is.
+class StderrReporter : public Reporter {
+public:
+    void line(const char* text) override { fprintf(stderr, "%s\n", text); }
+};
+
+StderrReporter g_stderr;
+Reporter* g_default = &g_stderr;
+Reporter* g_current = nullptr;
+
+}  // namespace
+
+Reporter& reporter()
+{
+    return g_current ? *g_current : *g_default;
+}
+
+void setDefaultReporter(Reporter* r)
+{
+    g_default = r ? r : &g_stderr;
+}
+
+ReporterScope::ReporterScope(Reporter& r) : saved_(g_current)
+{
+    g_current = &r;
+}
+
+ReporterScope::~ReporterScope()
+{
+    g_current = saved_;
+}
+
+void printWindow(const char* format, ...)
+{
+    char line[LOG_LINE_BYTES];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    reporter().line(line);
+}

@@ -1,0 +1,45 @@
+// How the core speaks to whoever runs it. The window and the command line
+// each hand a job one of these; the link and cartridge layers reach the same
+// one through printWindow, so a job's every line lands in one place.
+#pragma once
+
+#include <cstdint>
+
+constexpr int LOG_LINE_BYTES = 1024;
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    // One line of the log, as the user reads it.
+    virtual void line(const char* text) = 0;
+    // A long job's bar: opened with the job's title and the bytes it will move
+    // (0 when it cannot tell), moved in fractions of that, closed at the end.
+    virtual void beginProgress(const char* title, uint64_t totalBytes) {}
+    virtual void progress(float fraction) {}
+    // False once the user asked the job to stop (Cancel, Ctrl-C).
+    virtual bool goingOn() { return true; }
+    virtual void endProgress() {}
+    // Between transfers: a chance for the face to handle its own events.
+    virtual void breathe() {}
+};
+
+// The reporter printWindow and the layers below a job speak to now.
+Reporter& reporter();
+// The one used outside any job (start-up, closing down); null: standard error.
+void setDefaultReporter(Reporter* r);
+
+// Puts a job's reporter in charge for as long as the job runs.
+class ReporterScope {
+public:
+    explicit ReporterScope(Reporter& r);
+    ~ReporterScope();
+    ReporterScope(const ReporterScope&) = delete;
+    ReporterScope& operator=(const ReporterScope&) = delete;
+
+private:
+    Reporter* saved_;
+};
+
+// Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
+// to the current reporter as one entry, even when it holds a line break.
+void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));

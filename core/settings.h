@@ -1,0 +1,21 @@
+// The settings a writing job runs with, handed to it as a plain value. The
+// window keeps its own until the program ends; the command line builds one
+// from its options.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint8_t TURBO_OFF = 0;
+constexpr uint8_t TURBO_ON = 1;
+constexpr uint8_t TURBO_AUTO = 0xFF;
+
+struct WriteSettings {
+    uint8_t turboMode = TURBO_AUTO;  // Turbo Mode
+    int writeN = 512;                // chunk size of Flash ROM(s)
+    int skipChip = -1;               // -1: none, 0 or 1: that chip is not written
+};
+
+// Whether a cartridge whose chip 0 reports this factory byte is a Cindercart.
+bool isCindercart(uint8_t factoryProt);
+// The per-job turbo decision, with its log lines.
+bool decideTurbo(uint8_t turboMode, uint8_t factoryProt);

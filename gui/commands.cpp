@@ -1,0 +1,121 @@
+// The window's side of each command: ask for what the job needs (a file, a
+// number), then run the job with the window as its reporter.
+#include "gui/commands.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/jobs/jobs.h"
+#include "gui/file_choice.h"
+#include "gui/input.h"
+#include "gui/log.h"
+#include "gui/prefs.h"
+
+static const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
+static const char* const NGF_PATTERN = "*.{ngf}";
+
+// The path is held whole, however long; false (after saying so) when the
+// chooser was closed without a choice.
+static bool askExisting(const char* title, const char* pattern, std::string* path)
+{
+    if (chooseFile(title, pattern, CHOOSE_EXISTING, nullptr, path))
+        return true;
+    printWindow("No file selected.");
+    return false;
+}
+
+void cb_loadROMs_button(Fl_Widget* w, void* data)
+{
+    std::string path;
+    if (askExisting("Load a ROM", ROM_PATTERN, &path))
+        flashRom(path, prefsSettings(), windowReporter());
+}
+
+void cb_verify_button(Fl_Widget* w, void* data)
+{
+    std::string path;
+    if (askExisting("Verify a ROM", ROM_PATTERN, &path))
+        verifyRom(path, windowReporter());
+}
+
+void cb_backupROM_button(Fl_Widget* w, void* data)
+{
+    backupRom(
+        [](const std::string& proposed, std::string* path) {
+            return chooseFile("Select file for backup", ROM_PATTERN, CHOOSE_CREATE, proposed.c_str(),
+                              path);
+        },
+        windowReporter());
+}
+
+// A name not present in the working folder yet. Creating the file is what
+// makes the name ours without a race; it is removed again once the chooser
+// has closed, since it is only a suggestion.
+static bool claimProposedName(std::string* name)
+{
+    char tmpl[] = "savegame-XXXXXX.ngf";
+    int fd = mkstemps(tmpl, 4);
+    if (fd < 0)
+        return false;
+    close(fd);
+    *name = tmpl;
+    return true;
+}
+
+void cb_backupSaveGame_button(Fl_Widget* w, void* data)
+{
+    std::string proposal, path;
+    bool proposed = claimProposedName(&proposal);
+    bool chosen = chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
+                             proposed ? proposal.c_str() : nullptr, &path);
+    if (proposed)
+        unlink(proposal.c_str());
+    if (!chosen) {
+        printWindow("No file selected.");
+        return;
+    }
+    backupSaveGame(path, windowReporter());
+}
+
+void cb_writeSaveGame_button(Fl_Widget* w, void* data)
+{
+    std::string path;
+    if (askExisting("Select save-game file", NGF_PATTERN, &path))
+        writeSaveGame(path, prefsSettings(), windowReporter());
+}
+
+void cb_getInfos_button(Fl_Widget* w, void* data)
+{
+    cartInfo(windowReporter());
+}
+
+void cb_protectedBlocks_button(Fl_Widget* w, void* data)
+{
+    protectedBlocks(windowReporter());
+}
+
+// Asks for a cartridge address; false (after saying so) when the window was
+// closed or the address lies past chip 1's window.
+static bool askAddress(uint32_t* address)
+{
+    *address = uint32_t(makeInputWindow("Enter address"));
+    return cartAddressValid(*address, windowReporter());
+}
+
+void cb_readByte_button(Fl_Widget* w, void* data)
+{
+    uint32_t address;
+    if (askAddress(&address))
+        readByte(address, windowReporter());
+}
+
+void cb_writeByte_button(Fl_Widget* w, void* data)
+{
+    uint32_t address;
+    if (!askAddress(&address))
+        return;
+    int value = makeInputWindow("Enter byte value");
+    writeByte(address, value, windowReporter());
+}

@@ -1,0 +1,19 @@
+// Asking the user for a file, for jobs that must not know the toolkit.
+#pragma once
+
+#include <string>
+
+enum FileChoiceMode {
+    CHOOSE_EXISTING = 0,  // one existing file
+    CHOOSE_CREATE = 2,    // a new name may be typed
+};
+
+// Shows the toolkit's file chooser and waits, dispatching events, until it is
+// closed. Returns true with the whole chosen path, however long, in *path.
+bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, const char* initial,
+                std::string* path);
+
+// Answers in place of the chooser when set: tests script the user's choice
+// here. Same contract as chooseFile.
+extern bool (*g_fileChoiceHook)(const char* title, const char* pattern, FileChoiceMode mode,
+                                const char* initial, std::string* path);

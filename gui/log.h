@@ -1,0 +1,26 @@
+// The window's side of the log and of a job's progress: lines go into the
+// main window's log, the bar into the modal progress window, and breathing
+// lets the toolkit handle pending events (where a Cancel is seen).
+#pragma once
+
+#include "core/report.h"
+
+constexpr int LOG_MAX_LINES = 2000;
+
+class WindowReporter : public Reporter {
+public:
+    void line(const char* text) override;
+    void beginProgress(const char* title, uint64_t totalBytes) override;
+    void progress(float fraction) override;
+    bool goingOn() override;
+    void endProgress() override;
+    void breathe() override;
+};
+
+// The one the window's commands hand their jobs; also the default sink once
+// the main window is built.
+WindowReporter& windowReporter();
+
+// Appends one line to the main window's log (to standard error before the
+// window exists).
+void appendToLog(const char* line);

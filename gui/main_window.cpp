@@ -1,0 +1,139 @@
+#include "gui/main_window.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Browser.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Return_Button.H>
+
+#include <cstdint>
+
+#include "core/cart/detect.h"
+#include "core/link/transfer.h"
+#include "gui/commands.h"
+#include "gui/events.h"
+#include "gui/log.h"
+#include "gui/prefs.h"
+#include "gui/progress.h"
+
+Fl_Double_Window* window = nullptr;
+Fl_Group* operations_group = nullptr;
+Fl_Return_Button* loadROMs_button = nullptr;
+Fl_Button* verify_button = nullptr;
+Fl_Button* backupROM_button = nullptr;
+Fl_Button* backupSaveGame_button = nullptr;
+Fl_Button* writeSaveGame_button = nullptr;
+Fl_Button* getInfos_button = nullptr;
+Fl_Button* protectedBlocks_button = nullptr;
+Fl_Button* readByte_button = nullptr;
+Fl_Button* writeByte_button = nullptr;
+Fl_Button* preferences = nullptr;
+Fl_Browser* text_browser = nullptr;
+
+static const int WIN_W = 430, WIN_H = 429;
+static const int BUTTON_X = 309, BUTTON_W = 108, BUTTON_H = 20;
+static const Fl_Color BACKDROP_COLOR = 47;
+
+template <class B>
+static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* cb)
+{
+    B* b = new B(BUTTON_X, y, BUTTON_W, BUTTON_H, label);
+    b->tooltip(tip);
+    b->labeltype(FL_EMBOSSED_LABEL);
+    b->labelsize(12);
+    b->callback(cb);
+    return b;
+}
+
+void buildMainWindow()
+{
+    window = new Fl_Double_Window(WIN_W, WIN_H, "PocketTetherbox");
+
+    operations_group = new Fl_Group(298, 6, 127, 423);
+    operations_group->deactivate();
+    Fl_Box* backdrop = new Fl_Box(304, 6, 118, 415);
+    backdrop->box(FL_THIN_DOWN_BOX);
+    backdrop->color(BACKDROP_COLOR);
+
+    // Creation order is the Tab order.
+    loadROMs_button = commandButton<Fl_Return_Button>(
+        11, "Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.",
+        cb_loadROMs_button);
+    backupROM_button = commandButton<Fl_Button>(55, "Backup ROM", "Copy the inserted cartridge to a file.",
+                                                cb_backupROM_button);
+    getInfos_button = commandButton<Fl_Button>(123, "Cart Info", "Get cartridge-specific information.",
+                                               cb_getInfos_button);
+    backupSaveGame_button = commandButton<Fl_Button>(
+        79, "Backup Savegame",
+        "Create a NGF file from an official cartridge.  Do not use with flash cart.",
+        cb_backupSaveGame_button);
+    verify_button = commandButton<Fl_Button>(
+        31, "Verify ROM", "Compare the selected ROM file against the inserted cartridge.",
+        cb_verify_button);
+    writeSaveGame_button = commandButton<Fl_Button>(
+        99, "Write Savegame", "Write a NGF savegame file to the inserted cartridge.",
+        cb_writeSaveGame_button);
+    protectedBlocks_button = commandButton<Fl_Button>(
+        143, "Protected Blocks", "List all protected/unprotected blocks.", cb_protectedBlocks_button);
+    readByte_button = commandButton<Fl_Button>(
+        167, "Read Byte", "Read a single byte from the inserted cartridge.", cb_readByte_button);
+    writeByte_button = commandButton<Fl_Button>(
+        187, "Write Byte",
+        "Write a single byte to the catridge (not necessarily flashing the data to the cartridge).",
+        cb_writeByte_button);
+    preferences = commandButton<Fl_Button>(395, "Preferences", "Set program options.", cb_preferences);
+    // Buttons and backdrop keep their size and place; only the log grows.
+    operations_group->resizable(nullptr);
+    operations_group->end();
+
+    text_browser = new Fl_Browser(8, 7, 287, 414);
+    text_browser->type(FL_NORMAL_BROWSER);
+    text_browser->box(FL_THIN_DOWN_BOX);
+    text_browser->textfont(FL_COURIER);
+    text_browser->textsize(10);
+    text_browser->has_scrollbar(Fl_Browser_::BOTH_ALWAYS);
+    text_browser->scrollbar_right();
+
+    window->end();
+    window->resizable(operations_group);
+    setDefaultReporter(&windowReporter());
+    window->size_range(WIN_W, WIN_H, WIN_W, 0);
+}
+
+bool startUp()
+{
+    buildMainWindow();
+    window->hotspot(window);
+    window->show();
+    Fl::atclose = closingDown;
+    Fl::lock();
+    printWindow("");
+    printWindow("-=> PocketTetherbox GUI v%d.%d build %d <=-", BANNER_MAJOR, BANNER_MINOR,
+                BANNER_BUILD);
+    printWindow("");
+    letEventsThrough();
+
+    if (!openLink())
+        return false;
+    operations_group->activate();
+    uint8_t scratch = 0;
+    checkCart(&scratch, &scratch, &scratch, &scratch, false, true);
+    return true;
+}
+
+void closingDown(Fl_Window* w, void* data)
+{
+    if (isPrefsWindow(w) || w == (Fl_Window*)progress_window) {
+        w->hide();
+        return;
+    }
+    if (w == window) {
+        closeProgressWindow();
+        closeLink();
+        w->hide();
+        return;
+    }
+    w->hide();
+}

@@ -1,0 +1,58 @@
+#include "support/core_job.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "core/link/transfer.h"
+#include "sim.h"
+
+void RecordingReporter::beginProgress(const char* title, uint64_t totalBytes)
+{
+    titles.push_back(title);
+    totals.push_back(totalBytes);
+    open = true;
+}
+
+void RecordingReporter::breathe()
+{
+    breaths++;
+    if (onBreath)
+        onBreath(breaths);
+}
+
+void RecordingReporter::cancelAtBreath(int n)
+{
+    int at = breaths + n;
+    onBreath = [this, at](int b) {
+        if (b == at)
+            cancelled = true;
+    };
+}
+
+void CoreJobTest::SetUp()
+{
+    sim::reset();
+    setDefaultReporter(&report);
+    ASSERT_TRUE(openLink()) << "the simulated linker did not open";
+    report = RecordingReporter();
+}
+
+void CoreJobTest::TearDown()
+{
+    closeLink();
+    setDefaultReporter(nullptr);
+    if (!folder_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+}
+
+std::string CoreJobTest::scratch(const std::string& name)
+{
+    if (folder_.empty()) {
+        char tmpl[] = "/tmp/ptb-core-test-XXXXXX";
+        folder_ = mkdtemp(tmpl);
+    }
+    return folder_ + "/" + name;
+}
