@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/identity/identity.h"
-#include "link/transfer.h"
+#include "core/link/transfer.h"
 #include "sim.h"
 
 static const int RUNS = 3;

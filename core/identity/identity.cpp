@@ -1,8 +1,5 @@
 #include "core/identity/identity.h"
 
-#include <cerrno>
-#include <cstring>
-
 std::vector<std::string> identityLines(const std::string& name, const ImageHasher& hasher)
 {
     const std::string title = "Identity of '" + printable(name, true) + "'";
@@ -75,19 +72,4 @@ bool hashRestOfFile(FILE* file, ImageHasher& hasher)
     while ((n = fread(buf, 1, sizeof buf, file)) > 0)
         hasher.update(buf, n);
     return !ferror(file);
-}
-
-std::vector<std::string> identifyFile(const std::string& path, const std::string& name,
-                                      const KnownDumps& known)
-{
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file)
-        return {"Failed to open '" + printable(name, true) + "': " + strerror(errno)};
-    ImageHasher hasher;
-    bool read = hashRestOfFile(file, hasher);
-    fclose(file);
-    if (!read)
-        return {"Failed to read '" + printable(name, true) + "'"};
-    hasher.finish();
-    return imageLines(name, hasher, known);
 }

@@ -31,7 +31,3 @@ std::vector<std::string> licenceWarningLines(const std::string& name, const Cart
 // Hashes what is left of an open file from where its reader stopped, so the
 // file is still read once in all. False on a read error.
 bool hashRestOfFile(FILE* file, ImageHasher& hasher);
-
-// A whole file that no job streams: its lines, or why it could not be read.
-std::vector<std::string> identifyFile(const std::string& path, const std::string& name,
-                                      const KnownDumps& known);

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/cart/detect.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
 
@@ -18,7 +20,8 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
-static bool copyCartridge(FILE* file, uint32_t size, Reporter& r);
+static std::vector<ByteRange> scanSaveArea();
+static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
 
 bool backupRom(const PathAsker& askPath, Reporter& r)
@@ -47,13 +50,19 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
         printWindow("Can't open file!");
         return false;
     }
-    printWindow("Backing up ROM to '%s'", displayName(path.c_str()));
+    // The save area only matters for matching a list, and finding it costs a
+    // protection scan: none without lists, nor without a cartridge.
+    KnownDumps known = loadKnownDumps(knownDumpDir());
+    bool matchSaveArea = size != 0 && !known.lists.empty();
+    ImageHasher hasher(matchSaveArea ? scanSaveArea() : std::vector<ByteRange>());
+    const char* name = displayName(path.c_str());
+    printWindow("Backing up ROM to '%s'", name);
 
     r.beginProgress("Backing up a ROM", size);
     r.progress(0.0f);
     bool complete = size == 0;
     if (size != 0 && r.goingOn())
-        complete = copyCartridge(file, size, r);
+        complete = copyCartridge(file, size, hasher, r);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -63,6 +72,11 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     bool done = complete && r.goingOn();
     if (done) {
         printWindow("Backup done. Wrote %d bytes.", int(size));
+        // An empty file, from an empty linker, is nothing to identify.
+        if (size != 0) {
+            hasher.finish();
+            logLines(imageLines(name, hasher, known));
+        }
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(path.c_str());
@@ -90,10 +104,21 @@ static std::string defaultBackupName()
     return std::string(name) + ".ngp";
 }
 
-// Copies `size` cartridge bytes into the file, chunk by chunk. True when the
-// last chunk was written; false after a failure (logged here) or a Cancel.
-// The chunk in flight when Cancel is pressed is still read and written.
-static bool copyCartridge(FILE* file, uint32_t size, Reporter& r)
+// The unprotected blocks, from a scan that logs nothing unless the link
+// fails; none then, since the scan's table cannot be trusted.
+static std::vector<ByteRange> scanSaveArea()
+{
+    uint8_t megabits = 0;
+    unsigned failures = g_linkFailures;
+    checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
+    return g_linkFailures == failures ? saveAreaRanges() : std::vector<ByteRange>();
+}
+
+// Copies `size` cartridge bytes into the file, chunk by chunk, hashing them
+// on the way. True when the last chunk was written; false after a failure
+// (logged here) or a Cancel. The chunk in flight when Cancel is pressed is
+// still read and written.
+static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r)
 {
     uint32_t position = 0;
     uint8_t chip = 0;
@@ -107,6 +132,7 @@ static bool copyCartridge(FILE* file, uint32_t size, Reporter& r)
             printWindow("Wut?! usb recv error..");
             return false;
         }
+        hasher.update(readBuf, BACKUP_CHUNK);
         if (fwrite(readBuf, 1, BACKUP_CHUNK, file) != BACKUP_CHUNK) {
             reportWriteFailure();
             return false;

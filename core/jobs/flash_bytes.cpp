@@ -49,14 +49,14 @@ static bool readsBack(uint32_t address, uint8_t value)
     return false;
 }
 
-uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, Reporter& r)
+uint32_t writeBytesWithReadBack(RomReader& rom, uint32_t romSize, int skip, Reporter& r)
 {
     uint32_t written = 0;
     if (romSize == 0 || !r.goingOn())
         return written;
     float progress = 0.0f;
     for (uint32_t address = 0;;) {
-        int c = fgetc(rom);
+        int c = rom.next();
         showProgress(progress, r);
         if (c == EOF)
             break;
@@ -91,7 +91,7 @@ static bool switchChips(uint32_t address, int skip, uint8_t* chip)
     return g_linkFailures == failures;
 }
 
-uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, Reporter& r)
+uint32_t writeBytesTurbo(RomReader& rom, uint32_t romSize, int skip, Reporter& r)
 {
     uint32_t written = 0;
     uint8_t chip = 0;
@@ -100,7 +100,7 @@ uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, Reporter& r)
         for (uint32_t address = 0;;) {
             if (!switchChips(address, skip, &chip))
                 break;
-            int c = fgetc(rom);
+            int c = rom.next();
             showProgress(progress, r);
             if (c == EOF)
                 break;

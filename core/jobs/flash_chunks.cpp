@@ -56,7 +56,7 @@ static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize
     return g_linkFailures == failures;
 }
 
-uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
+uint32_t writeChunks(RomReader& rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
                      bool turbo, Reporter& r)
 {
     uint32_t written = 0;
@@ -65,7 +65,7 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
     float progress = 0.0f;
     for (uint32_t address = 0;;) {
         // Never past the ROM size: a file larger than the flash stops at its end.
-        size_t n = fread(chunk, 1, std::min(chunkSize, romSize - address), rom);
+        size_t n = rom.read(chunk, std::min(chunkSize, romSize - address));
         memset(chunk + n, ERASED_BYTE, chunkSize - n);
         showProgress(progress, r);
         if (!sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo))

@@ -10,6 +10,7 @@
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
 #include "core/jobs/flash_write.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
@@ -39,6 +40,23 @@ void showProgress(float fraction, Reporter& r)
         g_shown = fraction;
     }
     r.breathe();
+}
+
+size_t RomReader::read(uint8_t* dest, size_t length)
+{
+    size_t n = fread(dest, 1, length, file_);
+    hasher_.update(dest, n);
+    return n;
+}
+
+int RomReader::next()
+{
+    int c = fgetc(file_);
+    if (c != EOF) {
+        uint8_t byte = uint8_t(c);
+        hasher_.update(&byte, 1);
+    }
+    return c;
 }
 
 float fractionDone(uint32_t address, uint32_t romSize)
@@ -138,7 +156,7 @@ static bool eraseForRom(uint32_t romSize, int skip, Reporter& r)
 
 // Streams the file with the method the settings pick. False when none could
 // run (the reason is logged); otherwise *written is what got through.
-static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
+static bool writeRom(RomReader& rom, uint32_t romSize, int write_N, int skip, bool turbo,
                      uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
@@ -180,7 +198,7 @@ static bool reportEnd(uint32_t written, uint32_t romSize, double started, Report
     return true;
 }
 
-static bool flashFile(FILE* rom, uint32_t romSize, const char* name, const WriteSettings& settings,
+static bool flashFile(RomReader& rom, uint32_t romSize, const char* name, const WriteSettings& settings,
                       Reporter& r)
 {
     uint8_t cartMbit = 0;
@@ -209,16 +227,32 @@ static bool flashFile(FILE* rom, uint32_t romSize, const char* name, const Write
     return done;
 }
 
+// After a flashing that ended done: what the file is, and a warning when the
+// console would refuse to start the cartridge it made.
+static void reportImage(FILE* rom, const char* name, ImageHasher& hasher)
+{
+    if (!logFileIdentity(rom, name, hasher, loadKnownDumps(knownDumpDir())))
+        return;
+    const std::vector<uint8_t>& head = hasher.head();
+    logLines(licenceWarningLines(name, decodeHeader(head.data(), head.size())));
+}
+
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
 {
     ReporterScope scope(r);
     FILE* rom = fopen(path.c_str(), "rb");
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
-    if (length < 0)
+    if (length < 0) {
         printWindow("Failed to open '%s'", path.c_str());
-    else
-        done = flashFile(rom, uint32_t(length), displayName(path.c_str()), settings, r);
+    } else {
+        const char* name = displayName(path.c_str());
+        ImageHasher hasher;
+        RomReader reader(rom, hasher);
+        done = flashFile(reader, uint32_t(length), name, settings, r);
+        if (done)
+            reportImage(rom, name, hasher);
+    }
     if (rom)
         fclose(rom);
     return done;
