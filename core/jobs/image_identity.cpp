@@ -1,5 +1,7 @@
 #include "core/jobs/image_identity.h"
 
+#include <memory>
+
 #include "core/cart/detect.h"
 #include "core/cart/geometry.h"
 #include "core/jobs/jobs.h"
@@ -46,13 +48,11 @@ bool identifyImage(const std::string& path, Reporter& r)
 {
     ReporterScope scope(r);
     const char* name = displayName(path.c_str());
-    FILE* file = fopen(path.c_str(), "rb");
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
     if (!file) {
         printWindow("Failed to open '%s'", name);
         return false;
     }
     ImageHasher hasher;
-    bool read = logFileIdentity(file, name, hasher, loadKnownDumps(knownDumpDir()));
-    fclose(file);
-    return read;
+    return logFileIdentity(file.get(), name, hasher, loadKnownDumps(knownDumpDir()));
 }
