@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
            xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
-           libpugixml-dev zlib1g-dev libssl-dev
+           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

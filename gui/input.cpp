@@ -5,26 +5,10 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
 Fl_Double_Window* input_window = nullptr;
 Fl_Input* input_number = nullptr;
 const char* G_input_value = nullptr;
 const char* (*g_inputHook)(const char* prompt) = nullptr;
-
-int inputTextToNumber(const char* text)
-{
-    int base = (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) ? 16 : 10;
-    long v = strtol(text, nullptr, base);
-    // A long is wider than the int we hand back: clamp as a 32-bit strtol would.
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return int(v);
-}
 
 int makeInputWindow(const char* prompt)
 {

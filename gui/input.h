@@ -1,6 +1,10 @@
 // The modal window that asks the user for one number.
 #pragma once
 
+// inputTextToNumber, the conversion the window applies to the text entered,
+// is shared with the command line.
+#include "core/number_text.h"
+
 class Fl_Double_Window;
 class Fl_Input;
 class Fl_Widget;
@@ -13,9 +17,6 @@ extern const char* G_input_value;
 // otherwise), or -1 when the window was closed without an answer.
 int makeInputWindow(const char* prompt);
 void cb_input_number(Fl_Widget* w, void* data);
-
-// The conversion the window applies to the text the user entered.
-int inputTextToNumber(const char* text);
 
 // Answers in place of the window when set: tests script what the user types
 // here. Returns the text entered, or null for a window closed unanswered.

@@ -1,0 +1,38 @@
+#!/bin/sh
+# The command line as a script meets it: a process of its own, both streams
+# into a pipe (so no bar), the exit status the verdict; the production build
+# through the real libusb on the emulated linker.
+#   cli_process.sh POCKETTETHERBOX_CLI_SIM USB_LAUNCHER POCKETTETHERBOX_CLI
+set -u
+sim=$1 launcher=$2 real=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Runs the command into a pipe and checks its status ($1) and that no bar came.
+expect() {
+    want=$1
+    shift
+    { "$@" 2>&1; echo $? > "$work/status"; } | cat > "$work/out"
+    status=$(cat "$work/status")
+    [ "$status" -eq "$want" ] || { echo "FAIL: $*: status $status, expected $want"; cat "$work/out"; exit 1; }
+    [ "$(tr -d '\r\033' < "$work/out" | wc -c)" -eq "$(wc -c < "$work/out")" ] ||
+        { echo "FAIL: $*: a bar was drawn into a pipe"; exit 1; }
+}
+
+for program in "$sim" "$real"; do
+    ! ldd "$program" | grep -q fltk || { echo "FAIL: $program links the toolkit"; exit 1; }
+done
+PTB_SIM_CART=flash4 expect 0 "$sim" backup "$work/cart.ngp"
+grep -qx 'Backup done. Wrote 524288 bytes.' "$work/out" || { echo "FAIL: no done line"; exit 1; }
+# A reader that leaves early must not kill the job half-way.
+{ PTB_SIM_CART=flash4 "$sim" backup "$work/early.ngp" 2>&1; echo $? > "$work/status"; } | head -c 0
+[ "$(cat "$work/status")" -eq 0 ] && [ "$(wc -c < "$work/early.ngp")" -eq 524288 ] ||
+    { echo "FAIL: a closed pipe stopped the backup"; exit 1; }
+PTB_SIM_FAULT=nodevice expect 3 "$sim" info
+PTB_SIM_CART=nonesuch expect 3 "$sim" info
+expect 2 "$sim" read-byte 12ab
+expect 0 "$launcher" --fresh --cart flash4 -- "$real" info
+rm -f "$work/cart.ngp"
+expect 3 "$launcher" --fresh --cart flash4 --fault unplug@100 -- "$real" backup "$work/cart.ngp"
+[ ! -e "$work/cart.ngp" ] || { echo "FAIL: the partial backup was left behind"; exit 1; }
+echo "PASS: statuses 0, 2 and 3 from processes of their own, no bar in a pipe, no toolkit linked"

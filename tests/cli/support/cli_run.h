@@ -1,0 +1,66 @@
+// The command line run in-process on the simulated linker: both streams
+// captured, the status returned, a hook at every breath of a job.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "support/device.h"
+
+struct CliRun {
+    int status;
+    std::string out, err;
+    std::string lastLine() const
+    {
+        std::string lines = out.substr(0, out.size() - 1);  // less the final break
+        return lines.substr(lines.rfind('\n') + 1);
+    }
+};
+
+inline double g_fakeNow = 0.0, g_fakeTick = 0.0;
+
+inline std::string scratchFolder()
+{
+    char name[] = "/tmp/ptb-cli-test-XXXXXX";
+    return mkdtemp(name);
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    std::function<void(int)> atBreath;  // after the n-th breath, start-up's included
+    std::string folder = scratchFolder();
+
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    // A fresh linker holding `cart`, whose erases finish within a few polls.
+    void plug(const std::string& cart)
+    {
+        sim::reset();
+        ASSERT_TRUE(sim::insertCart(cart));
+        sim::setEraseTimes(0.001, 0.004);
+    }
+
+    // `columns` > 0 draws the bar as on a terminal that wide, paced by a
+    // clock that moves `tick` seconds each time it is read.
+    CliRun run(std::vector<std::string> args, int columns = 0, double tick = 0.0)
+    {
+        args.insert(args.begin(), "pockettetherbox-cli");
+        std::vector<const char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        g_fakeNow = 0.0;
+        g_fakeTick = tick;
+        int breaths = 0;
+        CliIo io{out, err, columns, [] { return g_fakeNow += g_fakeTick; }, [&] {
+                     if (atBreath)
+                         atBreath(++breaths);
+                 }};
+        int status = runCli(int(argv.size()), argv.data(), io);
+        return CliRun{status, out.str(), err.str()};
+    }
+};
