@@ -33,6 +33,17 @@ void logLines(const std::vector<std::string>& lines)
         printWindow("%s", line.c_str());
 }
 
+bool readFileHeader(const std::string& path, CartHeader* header)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
+    uint8_t bytes[CART_HEADER_BYTES];
+    size_t got = file ? fread(bytes, 1, sizeof bytes, file.get()) : 0;
+    if (!file || ferror(file.get()))
+        return false;
+    *header = decodeHeader(bytes, got);
+    return true;
+}
+
 bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known)
 {
     if (!hashRestOfFile(file, hasher)) {

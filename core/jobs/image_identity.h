@@ -14,6 +14,10 @@ std::vector<ByteRange> saveAreaRanges();
 
 void logLines(const std::vector<std::string>& lines);
 
+// The header at the start of a ROM file; false when the file cannot be read
+// (a file shorter than a header reads as one without licence text).
+bool readFileHeader(const std::string& path, CartHeader* header);
+
 // Hashes the rest of the file from where the job's reading stopped, then
 // logs its identity, header and verdict. False when the file could not be
 // read to its end (said in a line).
