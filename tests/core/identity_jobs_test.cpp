@@ -138,41 +138,19 @@ TEST_F(IdentityJobs, VerifyThatPassedNamesTheFileAFailedOneDoesNot)
     EXPECT_EQ(failed.lines[failed.lines.size() - 2], "Verification failed in chip 0, block 0.");
 }
 
-// The console refuses a cartridge without licence text: a flash of such a
-// file ends with a warning framed as warnings are; one with the text, not.
-TEST_F(IdentityJobs, FlashWarnsOfAFileWithoutLicenceText)
+// A flashing that ended done names the file it wrote; one with licence text
+// brings no warning (the warning's lines are in the command line's tests).
+TEST_F(IdentityJobs, FlashNamesTheFileItWrote)
 {
     sim::insertCart("flash4");
     const Bytes game = sim::cartImage();
     std::string path = scratch("game.ngp");
-    writeFile(path, pattern(0x1000));
-    RecordingReporter bare;
-    ASSERT_TRUE(flashRom(path, WriteSettings{}, bare));
-    ASSERT_GE(bare.lines.size(), 5u);
-    EXPECT_EQ(Lines(bare.lines.end() - 5, bare.lines.end()),
-              (Lines{"No known-dump lists: put Logiqx .dat files in '" + lists + "'.", "",
-                     "Warning! 'game.ngp' has no valid licence text:", "the console will refuse to start it.", ""}));
-
     writeFile(path, game);
     writeList({{"Small", game}});
-    RecordingReporter licensed;
-    ASSERT_TRUE(flashRom(path, WriteSettings{}, licensed));
-    EXPECT_EQ(licensed.lines.back(), "Known dump: 'Small' in 'Test list'.");
-}
-
-TEST_F(IdentityJobs, IdentifyNeedsNoLinker)
-{
-    std::string path = scratch("any.bin");
-    writeFile(path, sim::cartImage());
-    sim::Mark m = sim::mark();
     RecordingReporter job;
-    EXPECT_TRUE(identifyImage(path, job));
-    EXPECT_EQ(job.lines, identityOf(path));
-    EXPECT_TRUE(sim::transfersSince(m).empty());
-
-    RecordingReporter missing;
-    EXPECT_FALSE(identifyImage(scratch("gone.bin"), missing));
-    EXPECT_EQ(missing.lines, Lines{"Failed to open 'gone.bin'"});
+    ASSERT_TRUE(flashRom(path, WriteSettings{}, job));
+    EXPECT_EQ(after(job, "Flashing done."), identityOf(path, true));
+    EXPECT_EQ(job.lines.back(), "Known dump: 'Small' in 'Test list'.");
 }
 
 // Cart Info reads the header over the link after its usual lines; a read
