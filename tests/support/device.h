@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "core/identity/identity.h"
 #include "core/jobs/ngf.h"
 #include "core/link/protocol.h"
 #include "sim.h"
+#include "support/identity_lines.h"
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
@@ -182,23 +182,6 @@ inline ::testing::AssertionResult linesAre(const Lines& got, const Lines& want)
         return s;
     };
     return ::testing::AssertionFailure() << "log:\n" << show(got) << "wanted:\n" << show(want);
-}
-
-// What a job that ended done logs after its last line about the image at
-// `path`, taken from the whole file at once: its identity and header, then
-// the verdict of the lists where the test's home keeps them. A flash adds
-// the warning a file without licence text brings.
-inline Lines identityOf(const std::string& path, bool flashed = false)
-{
-    Bytes image = readFile(path);
-    ImageHasher hasher;
-    hasher.update(image.data(), image.size());
-    hasher.finish();
-    std::string name = path.substr(path.find_last_of('/') + 1);
-    Lines lines = imageLines(name, hasher, loadKnownDumps(knownDumpDir()));
-    if (flashed)
-        lines = lines + licenceWarningLines(name, decodeHeader(image.data(), image.size()));
-    return lines;
 }
 
 // The last lines of `got` are `want`.
