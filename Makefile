@@ -4,14 +4,16 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
            xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
-           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev
+           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev udev librsvg2-bin dpkg-dev \
+           desktop-file-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-asan demo demo-usb run test fuzz bench clean
+.PHONY: all deps build build-asan demo demo-usb run install uninstall deb test fuzz bench clean
 
 all: build
 
@@ -46,6 +48,25 @@ demo-usb: build
 run: build
 	$(BUILD)/pockettetherbox
 
+# The programs under PREFIX; the udev rule where udev reads its rules.
+# CMake's own manifest is rewritten by every install, `make deb` included, so
+# the list of what this install wrote is kept apart for `make uninstall`.
+INSTALLED = $(BUILD)/installed-files.txt
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt > $(INSTALLED)
+
+uninstall:
+	@[ -f $(INSTALLED) ] || { echo "Nothing installed from $(BUILD)"; exit 1; }
+	xargs -r -d '\n' rm -fv < $(INSTALLED)
+	rm -f $(INSTALLED)
+
+# pockettetherbox_<version>_<arch>.deb in this folder, for `apt install ./...`.
+deb: build
+	rm -rf $(BUILD)/deb pockettetherbox_*.deb
+	cd $(BUILD) && cpack --config CPackConfig.cmake -B deb
+	cp $(BUILD)/deb/pockettetherbox_*.deb .
+
 test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j$(JOBS) --timeout 300
@@ -62,4 +83,4 @@ fuzz: deps
 	sh tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz pockettetherbox_*.deb

@@ -13,6 +13,7 @@
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
+#include "version.h"
 
 namespace {
 
@@ -200,6 +201,8 @@ const char* baseName(const char* path)
 // Opens the link, runs the job, lets the linker go whatever happened.
 int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io)
 {
+    // The log file files the link's lines and the job's under the command.
+    CommandScope named(command.name);
     InterruptScope catchCtrlC;
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
     TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
@@ -220,6 +223,7 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
 // A command on files alone: the linker is neither opened nor let go.
 int runWithoutLinker(const Command& command, const CommandArgs& args, const CliIo& io)
 {
+    CommandScope named(command.name);
     TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
     return command.run(args, job) ? CLI_DONE : CLI_FAILED;
@@ -231,7 +235,7 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
 {
     const char* name = argc > 0 ? baseName(argv[0]) : "pockettetherbox-cli";
     CLI::App app("Drives the Tetherbox linker and the Neo Geo Pocket cartridge in it.", name);
-    app.set_version_flag("--version", std::string(name) + " " PTB_VERSION);
+    app.set_version_flag("--version", std::string(name) + " " + PTB_VERSION);
     app.require_subcommand(1);
     app.footer(FOOTER);
 

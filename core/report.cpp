@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/log_file.h"
+
 namespace {
 
 // Before any face has said where lines go, the terminal is all there is.
@@ -14,6 +16,7 @@ public:
 StderrReporter g_stderr;
 Reporter* g_default = &g_stderr;
 Reporter* g_current = nullptr;
+std::string g_command = "-";
 
 }  // namespace
 
@@ -37,6 +40,16 @@ ReporterScope::~ReporterScope()
     g_current = saved_;
 }
 
+CommandScope::CommandScope(const char* name) : saved_(g_command)
+{
+    g_command = name;
+}
+
+CommandScope::~CommandScope()
+{
+    g_command = saved_;
+}
+
 void printWindow(const char* format, ...)
 {
     char line[LOG_LINE_BYTES];
@@ -45,4 +58,5 @@ void printWindow(const char* format, ...)
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
     reporter().line(line);
+    appendToLogFile(g_command.c_str(), line);
 }

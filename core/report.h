@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 constexpr int LOG_LINE_BYTES = 1024;
 
@@ -40,6 +41,21 @@ private:
     Reporter* saved_;
 };
 
+// Names the command whose lines are logged while it lives, for the log file:
+// the face that runs a job says which of its commands it is ("Flash ROM(s)"
+// in the window, "flash" on the command line). Outside any, lines carry "-".
+class CommandScope {
+public:
+    explicit CommandScope(const char* name);
+    ~CommandScope();
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    std::string saved_;
+};
+
 // Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
-// to the current reporter as one entry, even when it holds a line break.
+// to the current reporter as one entry, even when it holds a line break;
+// the same line goes to the log file under the current command.
 void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,5 +1,6 @@
 // The window's side of each command: ask for what the job needs (a file, a
-// number), then run the job with the window as its reporter.
+// number), then run the job with the window as its reporter. Each names
+// itself after its button, for the log file.
 #include "gui/commands.h"
 
 #include <unistd.h>
@@ -28,6 +29,7 @@ static bool askExisting(const char* title, const char* pattern, std::string* pat
 
 void cb_loadROMs_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Flash ROM(s)");
     std::string path;
     if (askExisting("Load a ROM", ROM_PATTERN, &path))
         flashRom(path, prefsSettings(), windowReporter());
@@ -35,6 +37,7 @@ void cb_loadROMs_button(Fl_Widget* w, void* data)
 
 void cb_verify_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Verify ROM");
     std::string path;
     if (askExisting("Verify a ROM", ROM_PATTERN, &path))
         verifyRom(path, windowReporter());
@@ -42,6 +45,7 @@ void cb_verify_button(Fl_Widget* w, void* data)
 
 void cb_backupROM_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Backup ROM");
     backupRom(
         [](const std::string& proposed, std::string* path) {
             return chooseFile("Select file for backup", ROM_PATTERN, CHOOSE_CREATE, proposed.c_str(),
@@ -66,6 +70,7 @@ static bool claimProposedName(std::string* name)
 
 void cb_backupSaveGame_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Backup Savegame");
     std::string proposal, path;
     bool proposed = claimProposedName(&proposal);
     bool chosen = chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
@@ -81,6 +86,7 @@ void cb_backupSaveGame_button(Fl_Widget* w, void* data)
 
 void cb_writeSaveGame_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Write Savegame");
     std::string path;
     if (askExisting("Select save-game file", NGF_PATTERN, &path))
         writeSaveGame(path, prefsSettings(), windowReporter());
@@ -88,11 +94,13 @@ void cb_writeSaveGame_button(Fl_Widget* w, void* data)
 
 void cb_getInfos_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Cart Info");
     cartInfo(windowReporter());
 }
 
 void cb_protectedBlocks_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Protected Blocks");
     protectedBlocks(windowReporter());
 }
 
@@ -106,6 +114,7 @@ static bool askAddress(uint32_t* address)
 
 void cb_readByte_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Read Byte");
     uint32_t address;
     if (askAddress(&address))
         readByte(address, windowReporter());
@@ -113,6 +122,7 @@ void cb_readByte_button(Fl_Widget* w, void* data)
 
 void cb_writeByte_button(Fl_Widget* w, void* data)
 {
+    CommandScope command("Write Byte");
     uint32_t address;
     if (!askAddress(&address))
         return;

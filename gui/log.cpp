@@ -34,6 +34,26 @@ void appendToLog(const char* line)
     Fl::unlock();
 }
 
+std::string logText()
+{
+    std::string text;
+    for (int i = 1; text_browser && i <= text_browser->size(); i++) {
+        const char* entry = text_browser->text(i);
+        // Undo the escape appendToLog puts before a leading '@'.
+        if (entry[0] == '@' && entry[1] == '.')
+            entry += 2;
+        text += entry;
+        text += '\n';
+    }
+    return text;
+}
+
+void copyLogToClipboard()
+{
+    std::string text = logText();
+    Fl::copy(text.c_str(), int(text.size()), 1);
+}
+
 void WindowReporter::line(const char* text)
 {
     appendToLog(text);

@@ -3,6 +3,8 @@
 // lets the toolkit handle pending events (where a Cancel is seen).
 #pragma once
 
+#include <string>
+
 #include "core/report.h"
 
 constexpr int LOG_MAX_LINES = 2000;
@@ -20,6 +22,12 @@ public:
 // The one the window's commands hand their jobs; also the default sink once
 // the main window is built.
 WindowReporter& windowReporter();
+
+// The whole log as the user reads it, one entry per line.
+std::string logText();
+// Ctrl+C in the main window: the log itself cannot be selected, and people
+// who ask for help need to send what the tool said.
+void copyLogToClipboard();
 
 // Appends one line to the main window's log (to standard error before the
 // window exists).

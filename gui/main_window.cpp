@@ -36,6 +36,22 @@ static const int WIN_W = 430, WIN_H = 429;
 static const int BUTTON_X = 309, BUTTON_W = 108, BUTTON_H = 20;
 static const Fl_Color BACKDROP_COLOR = 47;
 
+// No widget in the main window uses Ctrl+C, so the window takes it for the log.
+class MainWindow : public Fl_Double_Window {
+public:
+    using Fl_Double_Window::Fl_Double_Window;
+
+    int handle(int event) override
+    {
+        if ((event == FL_KEYBOARD || event == FL_SHORTCUT) && Fl::event_key() == 'c' &&
+            (Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) == FL_CTRL) {
+            copyLogToClipboard();
+            return 1;
+        }
+        return Fl_Double_Window::handle(event);
+    }
+};
+
 template <class B>
 static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* cb)
 {
@@ -49,7 +65,7 @@ static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* 
 
 void buildMainWindow()
 {
-    window = new Fl_Double_Window(WIN_W, WIN_H, "PocketTetherbox");
+    window = new MainWindow(WIN_W, WIN_H, "PocketTetherbox");
 
     operations_group = new Fl_Group(298, 6, 127, 423);
     operations_group->deactivate();
@@ -104,6 +120,7 @@ void buildMainWindow()
 
 bool startUp()
 {
+    CommandScope command("Start-up");
     buildMainWindow();
     window->hotspot(window);
     window->show();

@@ -87,6 +87,7 @@ int makePrefsWindow()
 
 void cb_preferences(Fl_Widget* w, void* data)
 {
+    CommandScope command("Preferences");
     makePrefsWindow();
     while (prefsWindow->shown())
         waitForEventsBriefly();

@@ -2,6 +2,10 @@
 // the window's log shows them, the link's on standard error, and the status.
 #include "support/cli_run.h"
 
+#include <sstream>
+
+#include "support/log_file_records.h"
+
 namespace {
 
 // One official cartridge taken through the commands in turn.
@@ -119,6 +123,20 @@ TEST_F(CliTest, NoLinkerARefusedFirmwareOrAVanishedOneIsStatusThree)
         EXPECT_EQ(r.status, unplugged ? 3 : 1) << r.out;
         EXPECT_FALSE(std::filesystem::exists(folder + "/cart.ngp"));
     }
+}
+
+// What the command line says is what the log file keeps, under the command.
+TEST_F(CliTest, ItsLinesGoToTheLogFileUnderTheCommandsName)
+{
+    ScratchStateHome state;
+    plug("official16");
+    CliRun r = run({"info"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<LogRecord> want;
+    std::istringstream said(r.err + r.out);  // the link's start-up lines come first
+    for (std::string line; std::getline(said, line);)
+        want.push_back({"info", line});
+    EXPECT_EQ(logFileRecords(state.log()), want);
 }
 
 }  // namespace
