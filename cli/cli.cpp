@@ -114,9 +114,10 @@ bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
 {
     CartHeader header;
     if (!a.force && readFileHeader(a.path, &header) && !header.licensed) {
-        std::string name = printable(displayName(a.path.c_str()), true);
-        r.line(("Not flashing '" + name + "': it has no valid licence text,").c_str());
-        r.line("so the console would refuse to start it. Give --force to flash it all the same.");
+        ReporterScope scope(r);
+        printWindow("Not flashing '%s': it has no valid licence text,",
+                    printable(displayName(a.path.c_str()), true).c_str());
+        printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
         return false;
     }
     return flashRom(a.path, a.settings, r);
