@@ -3,12 +3,11 @@
 // itself after its button, for the log file.
 #include "gui/commands.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 
 #include "core/jobs/jobs.h"
+#include "core/saves/proposed_name.h"
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/log.h"
@@ -54,29 +53,13 @@ void cb_backupROM_button(Fl_Widget* w, void* data)
         windowReporter());
 }
 
-// A name not present in the working folder yet. Creating the file is what
-// makes the name ours without a race; it is removed again once the chooser
-// has closed, since it is only a suggestion.
-static bool claimProposedName(std::string* name)
-{
-    char tmpl[] = "savegame-XXXXXX.ngf";
-    int fd = mkstemps(tmpl, 4);
-    if (fd < 0)
-        return false;
-    close(fd);
-    *name = tmpl;
-    return true;
-}
-
 void cb_backupSaveGame_button(Fl_Widget* w, void* data)
 {
     CommandScope command("Backup Savegame");
     std::string proposal, path;
-    bool proposed = claimProposedName(&proposal);
+    bool proposed = proposeSaveName(&proposal);
     bool chosen = chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
                              proposed ? proposal.c_str() : nullptr, &path);
-    if (proposed)
-        unlink(proposal.c_str());
     if (!chosen) {
         printWindow("No file selected.");
         return;

@@ -109,7 +109,7 @@ bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeade
     return true;
 }
 
-bool ngfCheckBody(const NgfHeader& h, size_t got)
+bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords)
 {
     size_t wanted = h.len - NGF_HEADER_LEN;
     if (got < wanted) {
@@ -117,7 +117,7 @@ bool ngfCheckBody(const NgfHeader& h, size_t got)
                     unsigned(wanted));
         return false;
     }
-    if (h.numBlocks > NGF_MAX_READ_BLOCKS) {
+    if (h.numBlocks > maxRecords) {
         printWindow("restoreSaveGameToCart: numBlocks=%d overflow", h.numBlocks);
         return false;
     }

@@ -12,7 +12,7 @@
 constexpr uint16_t NGF_VERSION = 0x0053;
 constexpr uint32_t NGF_HEADER_LEN = 8;
 constexpr uint32_t NGF_BLOCK_HEADER_LEN = 8;
-constexpr int NGF_MAX_READ_BLOCKS = 35;              // what the reader accepts
+constexpr int NGF_MAX_READ_BLOCKS = 35;              // what ngfParse accepts
 constexpr int NGF_MAX_WRITE_BLOCKS = BLOCK_SLOTS;    // what the writer may produce
 constexpr uint32_t NGF_UNIT = 32;                    // the reader programs in units of this
 
@@ -63,8 +63,8 @@ uint32_t ngfFileLen(const NgfBlockHeader* records, int count);
 // at): complete header, version, and a len that covers the header itself.
 bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeader* h);
 // After the records were read: `got` bytes of the len - 8 wanted arrived, and
-// the record count is one the reader can take.
-bool ngfCheckBody(const NgfHeader& h, size_t got);
+// there are no more than `maxRecords` records.
+bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords = NGF_MAX_READ_BLOCKS);
 // Every record's header and data lie inside the len - 8 bytes read.
 bool ngfCheckRecordBounds(const NgfHeader& h, const uint8_t* body, size_t bodyLen);
 // All of the above over a whole file held in memory; on success *body points

@@ -1,8 +1,12 @@
-// "Write Savegame": an NGF file, read whole and checked, programmed back into
-// the cartridge record by record, each over its freshly erased block.
+// "Write Savegame": an NGF file of either record layout, loaded and checked
+// whole before the cartridge is touched; a safety copy of the save area as it
+// was; then every erase block the records touch is read, has the records laid
+// over it, is erased once, programmed whole, read back and compared. Records
+// may be any part of a block, so no byte outside them is lost on the way.
 #include <cstdio>
-#include <cstdlib>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "core/cart/detect.h"
 #include "core/cart/flash_commands.h"
@@ -10,69 +14,33 @@
 #include "core/jobs/ngf.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
+#include "core/saves/block_plan.h"
+#include "core/saves/safety_copy.h"
 
 static const char* const JOB_TITLE = "Writing a save-game";
 
 // A block erase takes well under a second, and no datasheet of these chips
 // allows more than a few; past this the block will not erase at all.
 static const double ERASE_GIVE_UP_S = 20.0;
-// How often the erase wait lets the toolkit run, so Cancel is seen.
+// How often the erase wait lets the face run, so Cancel is seen.
 static const double ERASE_EVENTS_EVERY_S = 0.05;
+// Reads go 8 KB to a request: the smallest erase block, so every block is a
+// whole number of them.
+static const uint8_t READ_PACKETS = 128;
+static const uint32_t READ_CHUNK = READ_PACKETS * 64u;
 
-enum RecordOutcome { RECORD_DONE, RECORD_CANCELLED, RECORD_STOPPED };
+enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 
-// Bytes from the stream's position to its end; 0 when that cannot be told.
-static size_t bytesLeft(FILE* f)
+static bool loadSaveFile(const std::string& path, LoadedSave* save)
 {
-    long here = ftell(f);
-    if (here < 0 || fseek(f, 0, SEEK_END) != 0)
-        return 0;
-    long end = ftell(f);
-    if (fseek(f, here, SEEK_SET) != 0 || end < here)
-        return 0;
-    return size_t(end - here);
-}
-
-// Reads everything into memory and checks it before the cartridge is touched.
-// On success *body holds the len - 8 bytes after the header, for the caller
-// to free.
-static bool loadSaveFile(const char* path, NgfHeader* h, uint8_t** body)
-{
-    FILE* f = fopen(path, "rb");
+    FILE* f = fopen(path.c_str(), "rb");
     if (!f) {
-        printWindow("restoreSaveGameToCart: Couldn't open '%s'", path);
+        printWindow("restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
         return false;
     }
-    uint8_t head[NGF_HEADER_LEN];
-    size_t got = fread(head, 1, sizeof head, f);
-    if (!ngfCheckHeader(head, got, path, h)) {
-        fclose(f);
-        return false;
-    }
-
-    size_t wanted = h->len - NGF_HEADER_LEN;
-    size_t present = bytesLeft(f);
-    // A len beyond what the file holds is refused without allocating it: the
-    // read could only come up short.
-    uint8_t* buf = nullptr;
-    got = present;
-    if (present >= wanted) {
-        buf = static_cast<uint8_t*>(malloc(wanted ? wanted : 1));
-        if (!buf) {
-            printWindow("restoreSaveGameToCart: can't malloc %d bytes", int(wanted));
-            fclose(f);
-            return false;
-        }
-        got = fread(buf, 1, wanted, f);
-    }
+    bool ok = loadNgfFile(f, path.c_str(), save);
     fclose(f);
-
-    if (!ngfCheckBody(*h, got) || !ngfCheckRecordBounds(*h, buf, wanted)) {
-        free(buf);
-        return false;
-    }
-    *body = buf;
-    return true;
+    return ok;
 }
 
 static bool cancelled(Reporter& r)
@@ -83,6 +51,49 @@ static bool cancelled(Reporter& r)
     return true;
 }
 
+// `size` bytes (a multiple of READ_CHUNK) from chip address `start`; the
+// transfer layer has said why when this fails.
+static bool readChip(uint8_t chip, uint32_t start, uint32_t size, uint8_t* out, Reporter& r)
+{
+    for (uint32_t o = 0; o < size; o += READ_CHUNK) {
+        r.breathe();
+        if (!read_64xN_bytes(out + o, start + o, chip, READ_PACKETS))
+            return false;
+    }
+    return true;
+}
+
+// The save area as Backup Savegame would write it, kept under the game's
+// name before anything changes.
+static bool makeSafetyCopy(Reporter& r, std::string* path)
+{
+    uint8_t header[64];
+    if (!read_64xN_bytes(header, 0, 0, 1)) {
+        printWindow("restoreSaveGameToCart: couldn't read the cartridge header for the safety copy");
+        return false;
+    }
+    NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
+    int count = ngfRecordList(records);
+    std::vector<uint8_t> ngf(NGF_HEADER_LEN);
+    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, uint16_t(count), ngfFileLen(records, count)});
+    for (int i = 0; i < count; i++) {
+        size_t at = ngf.size();
+        ngf.resize(at + NGF_BLOCK_HEADER_LEN + records[i].blockLen);
+        putNgfBlockHeader(ngf.data() + at, records[i]);
+        uint32_t cartAddr = 0;
+        cartAddrFromConsole(records[i].NGPCaddr, &cartAddr);
+        uint8_t chip = chipOf(cartAddr);
+        uint32_t start = cartAddr & CHIP_ADDR_MASK;
+        if (!readChip(chip, start, records[i].blockLen, ngf.data() + at + NGF_BLOCK_HEADER_LEN, r)) {
+            printWindow("restoreSaveGameToCart: couldn't read chip %d at 0x%06X for the safety copy",
+                        chip, start);
+            return false;
+        }
+    }
+    std::string folder = safetyCopyRoot() + "/" + gameFolderName(header);
+    return storeSafetyCopy(folder, ngf, time(nullptr), path);
+}
+
 static void eraseBlock(uint32_t addr, uint8_t chip)
 {
     flashUnlock(chip);
@@ -91,140 +102,175 @@ static void eraseBlock(uint32_t addr, uint8_t chip)
     write_byte(addr, FLASH_CMD_BLOCK_ERASE, chip);
 }
 
-// Erased flash reads 0xFF. A protected block, a first byte already
-// programmed earlier in this job, or a linker whose reads fail (they give 0)
-// never get there, so the wait is bounded and lets Cancel through.
-static RecordOutcome waitForErase(uint32_t addr, uint8_t chip, Reporter& r)
+// Erased flash reads 0xFF. A protected block or a linker whose reads fail
+// (they give 0) never gets there, so the wait is bounded and lets Cancel
+// through.
+static StepOutcome waitForErase(uint32_t addr, uint8_t chip, Reporter& r)
 {
     double start = linkSeconds();
     double lastEvents = start;
     while (read_byte(addr, chip) != 0xFF) {
         if (linkGone())
-            return RECORD_STOPPED;  // the transfer layer has said why
+            return STEP_STOPPED;  // the transfer layer has said why
         double now = linkSeconds();
         if (now - start > ERASE_GIVE_UP_S) {
             printWindow("restoreSaveGameToCart: chip %d address 0x%06X did not read 0xFF within "
                         "%d seconds of the erase, giving up",
                         chip, addr, int(ERASE_GIVE_UP_S));
-            return RECORD_STOPPED;
+            return STEP_STOPPED;
         }
         if (now - lastEvents >= ERASE_EVENTS_EVERY_S) {
             lastEvents = now;
             r.breathe();
             if (cancelled(r))
-                return RECORD_CANCELLED;
+                return STEP_CANCELLED;
         }
     }
-    return RECORD_DONE;
+    return STEP_DONE;
 }
 
-static RecordOutcome programRecord(const NgfRecord& rec, uint8_t turbo, uint8_t* erased,
-                                   uint32_t* total, Reporter& r)
+static bool allErased(const uint8_t* p, uint32_t n)
 {
-    uint32_t cartAddr;
-    if (!cartAddrFromConsole(rec.head.NGPCaddr, &cartAddr)) {
-        printWindow("restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X", rec.head.NGPCaddr);
-        return RECORD_STOPPED;
-    }
-    // Past the chip's end the chip address would wrap round to its first bytes.
-    if (!recordFitsItsChip(rec.head)) {
-        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X blockLen=0x%X runs past "
-                    "the end of the chip",
-                    rec.head.NGPCaddr, rec.head.blockLen);
-        return RECORD_STOPPED;
-    }
-    uint8_t chip = chipOf(cartAddr);
-    uint32_t addr = cartAddr & CHIP_ADDR_MASK;
-    int slot = chip * BLOCKS_PER_CHIP + addrToBlockNum(cartAddr);
+    for (uint32_t i = 0; i < n; i++)
+        if (p[i] != 0xFF)
+            return false;
+    return true;
+}
 
-    if (!erased[slot]) {
-        eraseBlock(addr, chip);
-        erased[slot] = 1;
+// One block, start to finish. Once it is erased Cancel waits for its end:
+// stopping half-way would lose the bytes read from it.
+// `done` and `total` place the block on the progress bar.
+static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uint8_t turbo,
+                              uint64_t done, uint64_t total, Reporter& r)
+{
+    const EraseBlock& b = step.block;
+    unsigned failures = g_linkFailures;
+    std::vector<uint8_t> current, merged(b.size);
+    if (step.readFirst) {
+        current.resize(b.size);
+        if (!readChip(b.chip, b.start, b.size, current.data(), r)) {
+            printWindow("restoreSaveGameToCart: couldn't read chip %d block %d at 0x%06X",
+                        b.chip, b.number, b.start);
+            return STEP_STOPPED;
+        }
     }
-    RecordOutcome waited = waitForErase(addr, chip, r);
-    if (waited != RECORD_DONE)
+    mergeBlock(step, save.body.data(), step.readFirst ? current.data() : nullptr, merged.data());
+
+    eraseBlock(b.start, b.chip);
+    StepOutcome waited = waitForErase(b.start, b.chip, r);
+    if (waited != STEP_DONE)
         return waited;
+    for (uint32_t o = 0; o < b.size && !linkGone(); o += NGF_UNIT) {
+        // Erased flash holds these already.
+        if (allErased(&merged[o], NGF_UNIT))
+            continue;
+        flash_write_32_bytes(b.start + o, &merged[o], b.chip, turbo);
+        r.progress(float(done + o) / float(total));
+        r.breathe();
+    }
+    read_byte(0, b.chip);
 
-    if (rec.head.blockLen % NGF_UNIT)
-        printWindow("mod 32 problem..");
-    if (rec.head.blockLen > 0) {
-        if (cancelled(r))
-            return RECORD_CANCELLED;
-        for (uint32_t o = 0; o < rec.head.blockLen; o += NGF_UNIT) {
-            uint8_t unit[NGF_UNIT];
-            ngfUnit(rec, o, unit);
-            flash_write_32_bytes((cartAddr + o) & CHIP_ADDR_MASK, unit, chip, turbo);
-            r.breathe();
-            if (rec.head.blockLen - o > NGF_UNIT && cancelled(r))
-                return RECORD_CANCELLED;
+    std::vector<uint8_t>& back = current;
+    back.resize(b.size);
+    if (g_linkFailures != failures || !readChip(b.chip, b.start, b.size, back.data(), r)) {
+        // The writers report their failures only in the log: a save with
+        // a failed unit in it is not a restored save.
+        printWindow("restoreSaveGameToCart: the linker reported errors, the save-game is "
+                    "not written whole.");
+        return STEP_STOPPED;
+    }
+    for (uint32_t o = 0; o < b.size; o++) {
+        if (back[o] != merged[o]) {
+            printWindow("restoreSaveGameToCart: chip %d block %d at 0x%06X does not read back as "
+                        "written, first at 0x%06X",
+                        b.chip, b.number, b.start, b.start + o);
+            return STEP_STOPPED;
         }
     }
-    if (cancelled(r))
-        return RECORD_CANCELLED;
-    *total += rec.head.blockLen;
-    read_byte(0, chip);
-    return RECORD_DONE;
+    return STEP_DONE;
 }
 
-// Programs every record in file order; RECORD_DONE once all are written.
-static RecordOutcome programRecords(const NgfHeader& h, const uint8_t* body, uint8_t turbo,
-                                    uint32_t* total, Reporter& r)
+// Which blocks hold the file's bytes now, for a job that did not end done:
+// "chip 0 blocks 31, 32; chip 1 blocks 17".
+static void logFinished(const SavePlan& plan, size_t finished)
 {
-    uint8_t erased[BLOCK_SLOTS] = {};
-    size_t offset = 0;
-    for (int i = 1; i <= h.numBlocks; i++) {
-        r.progress(float(i) / h.numBlocks);
-        r.breathe();
-        NgfRecord rec;
-        // The loader has checked that every record lies inside the body.
-        ngfRecordAt(body, h.len - NGF_HEADER_LEN, &offset, &rec);
-        RecordOutcome outcome = programRecord(rec, turbo, erased, total, r);
-        if (outcome != RECORD_DONE)
-            return outcome;
-        if (i < h.numBlocks && cancelled(r))
-            return RECORD_CANCELLED;
+    std::string list;
+    for (size_t i = 0; i < finished; i++) {
+        const EraseBlock& b = plan.steps[i].block;
+        bool sameChip = i > 0 && plan.steps[i - 1].block.chip == b.chip;
+        if (!sameChip)
+            list += (i ? "; chip " : "chip ") + std::to_string(b.chip) + " blocks ";
+        list += (sameChip ? ", " : "") + std::to_string(b.number);
     }
-    return RECORD_DONE;
+    printWindow("restoreSaveGameToCart: blocks written and compared before the stop: %s",
+                finished ? list.c_str() : "none");
 }
 
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r)
 {
     ReporterScope scope(r);
-    NgfHeader h;
-    uint8_t* body = nullptr;
-    if (!loadSaveFile(path.c_str(), &h, &body))
+    LoadedSave save;
+    if (!loadSaveFile(path, &save))
         return false;
 
+    // A block whose protection read failed looks unprotected, and the
+    // safety copy would hold game code for save data.
     uint8_t size = 0;
+    unsigned probeFailures = g_linkFailures;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
+    if (g_linkFailures != probeFailures) {
+        printWindow("Cart check failed; save-game not written.");
+        return false;
+    }
     uint8_t turbo = decideTurbo(settings.turboMode, G_factoryProt[0]) ? 1 : 0;
 
     printWindow("%s", JOB_TITLE);
-    r.beginProgress(JOB_TITLE, h.len);
+    SavePlan plan;
+    for (const SaveRecord& rec : save.records)
+        if (rec.blockLen % NGF_UNIT)
+            printWindow("mod 32 problem..");
+    if (!planSaveWrite(save, G_chipSize, &plan)) {
+        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        return false;
+    }
+    uint64_t planBytes = 0;
+    for (const BlockStep& step : plan.steps)
+        planBytes += step.block.size;
+    r.beginProgress(JOB_TITLE, planBytes);
     r.progress(0);
     double start = linkSeconds();
-    uint32_t total = 0;
-    unsigned failures = g_linkFailures;
 
-    RecordOutcome outcome = RECORD_DONE;
-    if (h.numBlocks > 0 && cancelled(r))
-        outcome = RECORD_CANCELLED;
-    if (outcome == RECORD_DONE)
-        outcome = programRecords(h, body, turbo, &total, r);
-    bool done = false;
-    if (outcome == RECORD_DONE && !cancelled(r)) {
-        if (g_linkFailures != failures) {
-            // The writers report their failures only in the log: a save with
-            // a failed unit in it is not a restored save.
-            printWindow("restoreSaveGameToCart: the linker reported errors, the save-game is "
-                        "not written whole.");
-        } else {
-            printWindow("Writing a save-game done.");
-            printWindow("Wrote 0x%X bytes in %d seconds.", total, int(linkSeconds() - start));
-            done = true;
-        }
+    std::string copy;
+    if (!plan.steps.empty() && !makeSafetyCopy(r, &copy)) {
+        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        r.endProgress();
+        return false;
     }
-    free(body);
+
+    StepOutcome outcome = STEP_DONE;
+    size_t finished = 0;
+    uint64_t bytesDone = 0;
+    for (; finished < plan.steps.size(); finished++) {
+        if (cancelled(r)) {
+            outcome = STEP_CANCELLED;
+            break;
+        }
+        outcome = writeBlock(plan.steps[finished], save, turbo, bytesDone, planBytes, r);
+        if (outcome != STEP_DONE)
+            break;
+        bytesDone += plan.steps[finished].block.size;
+        r.progress(float(bytesDone) / float(planBytes));
+    }
+    if (outcome == STEP_DONE && plan.steps.empty() && cancelled(r))
+        outcome = STEP_CANCELLED;
+    if (outcome == STEP_DONE) {
+        printWindow("Writing a save-game done.");
+        printWindow("Wrote 0x%X bytes in %d seconds.", plan.total, int(linkSeconds() - start));
+    } else {
+        logFinished(plan, finished);
+    }
+    if (!copy.empty())
+        printWindow("Safety copy of the save area as it was: '%s'", copy.c_str());
     r.endProgress();
-    return done;
+    return outcome == STEP_DONE;
 }

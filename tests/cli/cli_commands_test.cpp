@@ -34,7 +34,8 @@ TEST_F(CliTest, EachCommandEndsWithItsJobsVerdict)
         {{"verify", same}, 0, "Verified 2097152 bytes in {s} seconds.", [&] { return identityOf(same); }},
         {{"verify", changed}, 1, "Verified 0 bytes in {s} seconds."},
         {{"save-backup", save}, 0, "Save-game backup done."},
-        {{"save-write", save}, 0, "Wrote 0x2000 bytes in {s} seconds."},
+        // The job's line comes before the one naming its safety copy.
+        {{"save-write", save}, 0, "Wrote 0x2000 bytes in {s} seconds.", [] { return Lines{safetyCopyLine()}; }},
         {{"read-byte", "0x24"}, 0, "Byte at address 0x00000024 is 0x53 'S'"},
         {{"read-byte", "036"}, 0, "Byte at address 0x00000024 is 0x53 'S'"},  // not octal
         {{"read-byte", "0X400000"}, 1, "Invalid address 0x400000"},
@@ -123,6 +124,31 @@ TEST_F(CliTest, NoLinkerARefusedFirmwareOrAVanishedOneIsStatusThree)
         EXPECT_EQ(r.status, unplugged ? 3 : 1) << r.out;
         EXPECT_FALSE(std::filesystem::exists(folder + "/cart.ngp"));
     }
+}
+
+// save-write runs Write Savegame itself: the safety copy comes first, and
+// without it the cartridge is left alone.
+TEST_F(CliTest, SaveWriteKeepsASafetyCopyFirst)
+{
+    plug("official16");
+    const Bytes before = sim::cartImage();
+    std::string save = folder + "/game.ngf";
+    Bytes file = ngfFile({{0x3FA100, pattern(0x100, 3)}});
+    writeFile(save, file);
+    setenv("XDG_DATA_HOME", "/proc/self", 1);
+    CliRun refused = run({"save-write", save});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.lastLine(), "restoreSaveGameToCart: nothing was written to the cartridge.");
+    EXPECT_EQ(sim::cartImage(), before);
+
+    setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
+    CliRun r = run({"save-write", save});
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::string copy = safetyCopyLine();
+    ASSERT_EQ(r.lastLine(), copy);
+    CliRun back = run({"save-write", copy.substr(copy.find('\'') + 1, copy.size() - copy.find('\'') - 2)});
+    EXPECT_EQ(back.status, 0) << back.out;
+    EXPECT_EQ(sim::cartImage(), before);
 }
 
 // What the command line says is what the log file keeps, under the command.

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the fuzzer's seed corpus: a few small, valid NGF files."""
+"""Writes the fuzzer's seed corpus: a few small, valid NGF files (seeds/),
+and files as Write Savegame meets them, in both record layouts and holding
+real records (save-seeds/)."""
 import os
 import struct
 import sys
@@ -8,6 +10,12 @@ import sys
 def ngf(records, trailing=b""):
     body = b"".join(struct.pack("<II", addr, len(data)) + data for addr, data in records)
     return struct.pack("<HHI", 0x53, len(records), 8 + len(body)) + body + trailing
+
+
+def short_layout(records):
+    """Record headers of a u32 address, a u16 length and two padding bytes."""
+    body = b"".join(struct.pack("<IHH", addr, len(data), pad) + data for addr, data, pad in records)
+    return struct.pack("<HHI", 0x53, len(records), 8 + len(body)) + body
 
 
 def pattern(n, start=0):
@@ -23,8 +31,17 @@ SEEDS = {
     "trailing-bytes.ngf": ngf([(0x800000, pattern(32))], trailing=b"\xAA" * 100),
 }
 
-out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "seeds")
-os.makedirs(out, exist_ok=True)
-for name, data in SEEDS.items():
-    with open(os.path.join(out, name), "wb") as f:
-        f.write(data)
+SAVE_SEEDS = {
+    "whole-block.ngf": ngf([(0x3FA000, pattern(0x2000))]),
+    "spanning-and-chip1.ngf": ngf([(0x3F7F00, pattern(0x200, 1)), (0x8FA000, pattern(0x2000, 2))]),
+    "short-padded.ngf": short_layout([(0x3FA100, pattern(0x200, 3), 0xBEEF), (0x9FA000, pattern(0x100, 4), 1)]),
+    "short-many.ngf": short_layout([(0x3FA000 + 0x100 * i, pattern(0x100, i), i) for i in range(40)]),
+}
+
+here = os.path.dirname(__file__)
+for folder, seeds in (("seeds", SEEDS), ("save-seeds", SAVE_SEEDS)):
+    out = os.path.join(sys.argv[1], folder) if len(sys.argv) > 1 else os.path.join(here, folder)
+    os.makedirs(out, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)

@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -84,6 +86,25 @@ inline Bytes ngfFile(const std::vector<std::pair<uint32_t, Bytes>>& records)
     }
     putNgfHeader(f.data(), NgfHeader{NGF_VERSION, uint16_t(records.size()), uint32_t(f.size())});
     return f;
+}
+
+// The line Write Savegame ends with once it has made a safety copy, naming
+// the copy written last under $XDG_DATA_HOME (the fixtures point it into the
+// test's scratch folder); a name no copy has when there is none.
+inline std::string safetyCopyLine()
+{
+    namespace fs = std::filesystem;
+    fs::path newest = "<no safety copy>";
+    fs::file_time_type newestTime = fs::file_time_type::min();
+    std::error_code ec;
+    const char* data = getenv("XDG_DATA_HOME");
+    for (const auto& game : fs::directory_iterator(std::string(data ? data : "") + "/pockettetherbox/saves", ec))
+        for (const auto& copy : fs::directory_iterator(game.path(), ec))
+            if (copy.last_write_time(ec) >= newestTime) {
+                newestTime = copy.last_write_time(ec);
+                newest = copy.path();
+            }
+    return "Safety copy of the save area as it was: '" + newest.string() + "'";
 }
 
 // A command as the linker received it; a flash_write64xN carries the data

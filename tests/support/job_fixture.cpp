@@ -148,6 +148,8 @@ void JobTest::SetUp()
     g_events = 0;
     g_countdown = 0;
     g_afterEventsHook = countEvents;
+    // Safety copies go to the test's scratch folder, never the user's own.
+    setenv("XDG_DATA_HOME", scratchPath("data").c_str(), 1);
     simFreshDevice();
     ASSERT_TRUE(openLink()) << "the simulated linker did not open";
     clearLog();
@@ -159,6 +161,7 @@ void JobTest::TearDown()
     closeLink();
     g_afterEventsHook = nullptr;
     g_fileChoiceHook = nullptr;
+    unsetenv("XDG_DATA_HOME");
     if (!g_scratch.empty()) {
         std::error_code ec;
         fs::remove_all(g_scratch, ec);

@@ -14,9 +14,13 @@
 struct CliRun {
     int status;
     std::string out, err;
-    std::string lastLine() const
+    std::string lastLine() const { return lineFromEnd(0); }
+    // The n-th line before the last one on standard output.
+    std::string lineFromEnd(int n) const
     {
         std::string lines = out.substr(0, out.size() - 1);  // less the final break
+        for (; n > 0 && lines.rfind('\n') != std::string::npos; n--)
+            lines.erase(lines.rfind('\n'));
         return lines.substr(lines.rfind('\n') + 1);
     }
 };
@@ -34,7 +38,13 @@ protected:
     std::function<void(int)> atBreath;  // after the n-th breath, start-up's included
     std::string folder = scratchFolder();
 
-    void TearDown() override { std::filesystem::remove_all(folder); }
+    // Safety copies go to the test's folder, never the user's own.
+    void SetUp() override { setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1); }
+    void TearDown() override
+    {
+        unsetenv("XDG_DATA_HOME");
+        std::filesystem::remove_all(folder);
+    }
 
     // A fresh linker holding `cart`, whose erases finish within a few polls.
     void plug(const std::string& cart)

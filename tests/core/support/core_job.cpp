@@ -32,6 +32,8 @@ void RecordingReporter::cancelAtBreath(int n)
 
 void CoreJobTest::SetUp()
 {
+    // Safety copies go to the test's scratch folder, never the user's own.
+    setenv("XDG_DATA_HOME", scratch("data").c_str(), 1);
     sim::reset();
     setDefaultReporter(&report);
     ASSERT_TRUE(openLink()) << "the simulated linker did not open";
@@ -42,6 +44,7 @@ void CoreJobTest::TearDown()
 {
     closeLink();
     setDefaultReporter(nullptr);
+    unsetenv("XDG_DATA_HOME");
     if (!folder_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(folder_, ec);

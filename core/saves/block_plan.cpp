@@ -1,0 +1,115 @@
+#include "core/saves/block_plan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "core/report.h"
+
+// The boot region's four blocks: offset from its start and size.
+static const uint32_t BOOT_OFFSETS[] = {0, 0x8000, 0xA000, 0xC000};
+static const uint32_t BOOT_SIZES[] = {0x8000, 0x2000, 0x2000, 0x4000};
+
+EraseBlock eraseBlockOf(uint8_t chip, uint8_t megabits, uint32_t chipAddr)
+{
+    uint32_t bootStart = uint32_t(megabits) * MEGABIT - MAIN_BLOCK_SIZE;
+    if (chipAddr < bootStart) {
+        uint32_t n = chipAddr / MAIN_BLOCK_SIZE;
+        return EraseBlock{chip, uint8_t(n), n * MAIN_BLOCK_SIZE, MAIN_BLOCK_SIZE};
+    }
+    uint8_t first = uint8_t(bootStart / MAIN_BLOCK_SIZE);
+    int k = 3;
+    while (chipAddr - bootStart < BOOT_OFFSETS[k])
+        k--;
+    return EraseBlock{chip, uint8_t(first + k), bootStart + BOOT_OFFSETS[k], BOOT_SIZES[k]};
+}
+
+// Where the record goes, if it may go there at all.
+static bool checkRecord(const SaveRecord& r, const uint8_t chipMegabits[2], uint32_t* cartAddr)
+{
+    if (!cartAddrFromConsole(r.NGPCaddr, cartAddr)) {
+        printWindow("restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X", r.NGPCaddr);
+        return false;
+    }
+    // An empty record would still have its block erased.
+    if (r.blockLen == 0) {
+        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X has blockLen=0, no "
+                    "bytes to write",
+                    r.NGPCaddr);
+        return false;
+    }
+    uint8_t chip = chipOf(*cartAddr);
+    uint32_t chipBytes = uint32_t(chipMegabits[chip]) * MEGABIT;
+    if (chipBytes == 0) {
+        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X is on chip %d, and no "
+                    "chip %d was detected",
+                    r.NGPCaddr, chip, chip);
+        return false;
+    }
+    // The chip would take the address modulo its size: past its end lies its
+    // first block, the cartridge header with it.
+    if (uint64_t(*cartAddr & CHIP_ADDR_MASK) + r.blockLen > chipBytes) {
+        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X blockLen=0x%X runs past "
+                    "the end of the chip",
+                    r.NGPCaddr, r.blockLen);
+        return false;
+    }
+    return true;
+}
+
+static bool coversWholeBlock(std::vector<Piece> pieces, uint32_t size)
+{
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+    uint32_t covered = 0;
+    for (const Piece& p : pieces) {
+        if (p.offset > covered)
+            return false;
+        covered = std::max(covered, p.offset + p.length);
+    }
+    return covered == size;
+}
+
+bool planSaveWrite(const LoadedSave& save, const uint8_t chipMegabits[2], SavePlan* plan)
+{
+    std::map<std::pair<uint8_t, uint8_t>, BlockStep> steps;
+    uint32_t total = 0;
+    for (const SaveRecord& r : save.records) {
+        uint32_t cartAddr;
+        if (!checkRecord(r, chipMegabits, &cartAddr))
+            return false;
+        uint8_t chip = chipOf(cartAddr);
+        uint32_t at = cartAddr & CHIP_ADDR_MASK;
+        uint32_t left = r.blockLen;
+        size_t dataAt = r.dataAt;
+        while (left > 0) {
+            EraseBlock b = eraseBlockOf(chip, chipMegabits[chip], at);
+            uint32_t n = std::min(left, b.start + b.size - at);
+            BlockStep& step = steps[{chip, b.number}];
+            step.block = b;
+            step.pieces.push_back(Piece{at - b.start, dataAt, n});
+            at += n;
+            dataAt += n;
+            left -= n;
+        }
+        total += r.blockLen;
+    }
+    plan->steps.clear();
+    for (auto& [key, step] : steps) {
+        step.readFirst = !coversWholeBlock(step.pieces, step.block.size);
+        plan->steps.push_back(std::move(step));
+    }
+    plan->total = total;
+    return true;
+}
+
+void mergeBlock(const BlockStep& step, const uint8_t* body, const uint8_t* current, uint8_t* out)
+{
+    if (current)
+        memcpy(out, current, step.block.size);
+    else
+        memset(out, 0xFF, step.block.size);
+    for (const Piece& p : step.pieces)
+        memcpy(out + p.offset, body + p.dataAt, p.length);
+}

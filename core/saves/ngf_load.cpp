@@ -1,0 +1,102 @@
+#include "core/saves/ngf_load.h"
+
+#include <algorithm>
+#include <new>
+
+#include "core/report.h"
+
+static const size_t READ_CHUNK = 0x10000;
+
+bool recordsUnder(RecordLayout layout, const uint8_t* body, size_t bodyLen, int count,
+                  std::vector<SaveRecord>* out)
+{
+    out->clear();
+    size_t at = 0;
+    for (int i = 0; i < count; i++) {
+        if (bodyLen - at < NGF_BLOCK_HEADER_LEN)
+            return false;
+        NgfBlockHeader head = getNgfBlockHeader(body + at);
+        // Little-endian: the u16 length is the low half of where the u32 one
+        // would be, and the padding its high half.
+        if (layout == RecordLayout::ShortLength)
+            head.blockLen &= 0xFFFF;
+        at += NGF_BLOCK_HEADER_LEN;
+        if (bodyLen - at < head.blockLen)
+            return false;
+        out->push_back(SaveRecord{head.NGPCaddr, head.blockLen, at});
+        at += head.blockLen;
+    }
+    return at == bodyLen;
+}
+
+static bool sameRecords(const std::vector<SaveRecord>& a, const std::vector<SaveRecord>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (a[i].NGPCaddr != b[i].NGPCaddr || a[i].blockLen != b[i].blockLen)
+            return false;
+    return true;
+}
+
+// The layout under which the records account for len. Both do when every
+// padding is zero, and then they read alike; should both fit yet read
+// differently, guessing could program the wrong bytes, so neither is taken.
+static bool pickLayout(const char* path, LoadedSave* save)
+{
+    std::vector<SaveRecord> longRecs, shortRecs;
+    const uint8_t* body = save->body.data();
+    size_t bodyLen = save->body.size();
+    int count = save->header.numBlocks;
+    bool longFits = recordsUnder(RecordLayout::LongLength, body, bodyLen, count, &longRecs);
+    bool shortFits = recordsUnder(RecordLayout::ShortLength, body, bodyLen, count, &shortRecs);
+    if (longFits && shortFits && !sameRecords(longRecs, shortRecs)) {
+        printWindow("restoreSaveGameToCart: Bad NGF file '%s': its %d records add up to len=0x%X "
+                    "under both record header layouts, and read differently under each",
+                    path, count, save->header.len);
+        return false;
+    }
+    if (!longFits && !shortFits) {
+        printWindow("restoreSaveGameToCart: Bad NGF file '%s': its %d records do not add up to "
+                    "len=0x%X under either record header layout",
+                    path, count, save->header.len);
+        return false;
+    }
+    save->layout = longFits ? RecordLayout::LongLength : RecordLayout::ShortLength;
+    save->records = longFits ? std::move(longRecs) : std::move(shortRecs);
+    return true;
+}
+
+bool loadNgfFile(FILE* f, const char* path, LoadedSave* out)
+{
+    uint8_t head[NGF_HEADER_LEN];
+    size_t got = fread(head, 1, sizeof head, f);
+    if (!ngfCheckHeader(head, got, path, &out->header))
+        return false;
+    const NgfHeader& h = out->header;
+    if (h.len > SAVE_MAX_FILE_LEN) {
+        printWindow("restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is more than any "
+                    "save-game file can hold (at most 0x%X)",
+                    path, h.len, SAVE_MAX_FILE_LEN);
+        return false;
+    }
+
+    // Read a chunk at a time, so that a file cut short costs only the bytes
+    // it holds; whatever follows len is not part of the file and stays unread.
+    size_t wanted = h.len - NGF_HEADER_LEN;
+    got = 0;
+    try {
+        while (got < wanted) {
+            size_t ask = std::min<size_t>(wanted - got, READ_CHUNK);
+            out->body.resize(got + ask);
+            size_t n = fread(out->body.data() + got, 1, ask, f);
+            got += n;
+            if (n < ask)
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        printWindow("restoreSaveGameToCart: can't malloc %d bytes", int(wanted));
+        return false;
+    }
+    return ngfCheckBody(h, got, SAVE_MAX_RECORDS) && pickLayout(path, out);
+}

@@ -1,0 +1,41 @@
+// Safety copies: before Write Savegame changes a cartridge, its save area as
+// it was goes into an NGF file of its own, so that a restore that went wrong
+// can itself be undone. Each game has a folder under the user's data folder,
+// holding its newest copies by date and time:
+//     $XDG_DATA_HOME/pockettetherbox/saves/<title>-<software ID>/<date-time>.ngf
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+constexpr int SAFETY_COPIES_KEPT = 50;
+// The cartridge header bytes a game folder's name is made from.
+constexpr uint32_t CART_HEADER_ID_ADDR = 0x20;  // software ID, low byte first
+constexpr uint32_t CART_HEADER_NAME_ADDR = 0x24;
+constexpr uint32_t CART_HEADER_BYTES = 0x30;
+
+// "<title>-<software ID>" from the cartridge's first 0x30 bytes: the 12-byte
+// title up to its first NUL, with trailing spaces dropped and every byte but
+// letters, digits, '-' and '_' turned into '_' (so no name can climb out of
+// the folder or hide as a dot file); "untitled" when nothing is left. The
+// ID is bytes 0x21 and 0x20 in hexadecimal, in that order.
+std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES]);
+
+// $XDG_DATA_HOME/pockettetherbox/saves, or ~/.local/share/... when that is
+// unset, empty or not an absolute path.
+std::string safetyCopyRoot();
+
+// Writes `ngf` (a whole NGF file) into `folder`, creating it if need be, as
+// "<YYYY-MM-DD_HH-MM-SS>.ngf" of `when` in local time ("_2", "_3", ... added
+// when that name is taken). The bytes go to a temporary file first, which is
+// only renamed once it is complete and on disk. Then the folder is trimmed
+// to the newest `keep` copies. On failure the log says why, no file of it is
+// left, and false is returned: the caller must then leave the cartridge alone.
+bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
+                     std::string* path, int keep = SAFETY_COPIES_KEPT);
+
+// Removes all but the newest `keep` copies in `folder`. Only files named as
+// storeSafetyCopy names them are counted or touched.
+void pruneSafetyCopies(const std::string& folder, int keep);
