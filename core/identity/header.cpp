@@ -15,7 +15,7 @@ static uint32_t littleEndian32(const uint8_t* p)
 CartHeader decodeHeader(const uint8_t* bytes, size_t length)
 {
     CartHeader h;
-    if (length < CART_HEADER_BYTES)
+    if (length < CART_HEADER_SIZE)
         return h;
     for (const char* text : LICENCE_TEXTS)
         if (memcmp(bytes, text, LICENCE_BYTES) == 0) {

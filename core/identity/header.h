@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-constexpr size_t CART_HEADER_BYTES = 0x40;
+constexpr size_t CART_HEADER_SIZE = 0x40;
 constexpr size_t CART_TITLE_BYTES = 12;
 constexpr uint8_t SYSTEM_MONOCHROME = 0x00;
 constexpr uint8_t SYSTEM_COLOUR = 0x10;

@@ -20,7 +20,7 @@ bool cartInfo(Reporter& r)
     const uint8_t* header = read_64_bytes(0, 0);
     if (!header)
         return false;
-    logLines(headerLines(decodeHeader(header, CART_HEADER_BYTES)));
+    logLines(headerLines(decodeHeader(header, CART_HEADER_SIZE)));
     return true;
 }
 

@@ -36,7 +36,7 @@ void logLines(const std::vector<std::string>& lines)
 bool readFileHeader(const std::string& path, CartHeader* header)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
-    uint8_t bytes[CART_HEADER_BYTES];
+    uint8_t bytes[CART_HEADER_SIZE];
     size_t got = file ? fread(bytes, 1, sizeof bytes, file.get()) : 0;
     if (!file || ferror(file.get()))
         return false;

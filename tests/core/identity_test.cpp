@@ -65,7 +65,7 @@ const char* const LICENSED = " LICENSED BY SNK CORPORATION";
 // software ID bytes 0x59 0x00, version 2, system, title.
 Bytes header(const char* licence, uint8_t system, const std::string& title)
 {
-    Bytes h(CART_HEADER_BYTES, 0);
+    Bytes h(CART_HEADER_SIZE, 0);
     memcpy(h.data(), licence, 28);
     const uint8_t rest[] = {0x40, 0x00, 0x20, 0x00, 0x59, 0x00, 0x02, system};
     memcpy(h.data() + 0x1C, rest, sizeof rest);
@@ -126,7 +126,7 @@ TEST(IdentityDigest, KnownVectorsInAnyChunking)
     Bytes image = pseudoRandom(1000, 3);
     ImageHasher h;
     feed(h, image, {5, 17});
-    EXPECT_EQ(h.head(), Bytes(image.begin(), image.begin() + CART_HEADER_BYTES));
+    EXPECT_EQ(h.head(), Bytes(image.begin(), image.begin() + CART_HEADER_SIZE));
 }
 
 // The save-area key must equal the key of the same image with those bytes
@@ -199,7 +199,7 @@ TEST(IdentityHeader, NoValidLicenceTextIsSaidPlainly)
                                                          "the console will refuse to start it.", ""}));
     }
     // A file shorter than the header has none, even with the licence text.
-    EXPECT_FALSE(decodeHeader(whole.data(), CART_HEADER_BYTES - 1).licensed);
+    EXPECT_FALSE(decodeHeader(whole.data(), CART_HEADER_SIZE - 1).licensed);
     EXPECT_TRUE(licenceWarningLines("x.ngp", decodeHeader(whole.data(), whole.size())).empty());
 }
 
