@@ -188,7 +188,7 @@ const char* const FOOTER =
     "on a terminal, a progress bar. Ctrl-C cancels the job; a second Ctrl-C quits at once.\n"
     "\n"
     "Exit status:\n"
-    "  0  the job ended done (verify: no difference outside unprotected blocks)\n"
+    "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
     "  1  the job failed, was refused or cancelled, or verify found a difference\n"
     "  2  usage error\n"
     "  3  no linker answered, its firmware was refused, or it vanished";

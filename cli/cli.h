@@ -6,7 +6,7 @@
 #include <iosfwd>
 
 enum CliStatus {
-    CLI_DONE = 0,       // the job ended done (Verify: nothing differed outside unprotected blocks)
+    CLI_DONE = 0,       // the job ended done (Verify: at most a save area differed)
     CLI_FAILED = 1,     // it failed, was refused, cancelled or found a difference
     CLI_USAGE = 2,      // the command line itself was wrong
     CLI_NO_LINKER = 3,  // no linker answered, its firmware was refused, or it vanished

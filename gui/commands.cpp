@@ -11,6 +11,7 @@
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/log.h"
+#include "gui/one_job.h"
 #include "gui/prefs.h"
 
 static const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
@@ -26,25 +27,34 @@ static bool askExisting(const char* title, const char* pattern, std::string* pat
     return false;
 }
 
-void cb_loadROMs_button(Fl_Widget* w, void* data)
+// Runs a command unless another is under way, and only while the linker is
+// there: once it is gone the user is told so before being asked for a file.
+static void runCommand(const char* name, void (*command)())
 {
-    CommandScope command("Flash ROM(s)");
+    OneJob job;
+    if (!job.started())
+        return;
+    CommandScope named(name);
+    if (linkStillThere(windowReporter()))
+        command();
+}
+
+static void loadROMsCommand()
+{
     std::string path;
     if (askExisting("Load a ROM", ROM_PATTERN, &path))
         flashRom(path, prefsSettings(), windowReporter());
 }
 
-void cb_verify_button(Fl_Widget* w, void* data)
+static void verifyCommand()
 {
-    CommandScope command("Verify ROM");
     std::string path;
     if (askExisting("Verify a ROM", ROM_PATTERN, &path))
         verifyRom(path, windowReporter());
 }
 
-void cb_backupROM_button(Fl_Widget* w, void* data)
+static void backupROMCommand()
 {
-    CommandScope command("Backup ROM");
     backupRom(
         [](const std::string& proposed, std::string* path) {
             return chooseFile("Select file for backup", ROM_PATTERN, CHOOSE_CREATE, proposed.c_str(),
@@ -53,9 +63,8 @@ void cb_backupROM_button(Fl_Widget* w, void* data)
         windowReporter());
 }
 
-void cb_backupSaveGame_button(Fl_Widget* w, void* data)
+static void backupSaveGameCommand()
 {
-    CommandScope command("Backup Savegame");
     std::string proposal, path;
     bool proposed = proposeSaveName(&proposal);
     bool chosen = chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
@@ -67,23 +76,20 @@ void cb_backupSaveGame_button(Fl_Widget* w, void* data)
     backupSaveGame(path, windowReporter());
 }
 
-void cb_writeSaveGame_button(Fl_Widget* w, void* data)
+static void writeSaveGameCommand()
 {
-    CommandScope command("Write Savegame");
     std::string path;
-    if (askExisting("Select save-game file", NGF_PATTERN, &path))
+    if (askExisting("Select save-game file", NGF_PATTERN, &path) && !refusedAsPipe(path))
         writeSaveGame(path, prefsSettings(), windowReporter());
 }
 
-void cb_getInfos_button(Fl_Widget* w, void* data)
+static void getInfosCommand()
 {
-    CommandScope command("Cart Info");
     cartInfo(windowReporter());
 }
 
-void cb_protectedBlocks_button(Fl_Widget* w, void* data)
+static void protectedBlocksCommand()
 {
-    CommandScope command("Protected Blocks");
     protectedBlocks(windowReporter());
 }
 
@@ -95,20 +101,63 @@ static bool askAddress(uint32_t* address)
     return cartAddressValid(*address, windowReporter());
 }
 
-void cb_readByte_button(Fl_Widget* w, void* data)
+static void readByteCommand()
 {
-    CommandScope command("Read Byte");
     uint32_t address;
     if (askAddress(&address))
         readByte(address, windowReporter());
 }
 
-void cb_writeByte_button(Fl_Widget* w, void* data)
+static void writeByteCommand()
 {
-    CommandScope command("Write Byte");
     uint32_t address;
     if (!askAddress(&address))
         return;
     int value = makeInputWindow("Enter byte value");
     writeByte(address, value, windowReporter());
+}
+
+void cb_loadROMs_button(Fl_Widget* w, void* data)
+{
+    runCommand("Flash ROM(s)", loadROMsCommand);
+}
+
+void cb_verify_button(Fl_Widget* w, void* data)
+{
+    runCommand("Verify ROM", verifyCommand);
+}
+
+void cb_backupROM_button(Fl_Widget* w, void* data)
+{
+    runCommand("Backup ROM", backupROMCommand);
+}
+
+void cb_backupSaveGame_button(Fl_Widget* w, void* data)
+{
+    runCommand("Backup Savegame", backupSaveGameCommand);
+}
+
+void cb_writeSaveGame_button(Fl_Widget* w, void* data)
+{
+    runCommand("Write Savegame", writeSaveGameCommand);
+}
+
+void cb_getInfos_button(Fl_Widget* w, void* data)
+{
+    runCommand("Cart Info", getInfosCommand);
+}
+
+void cb_protectedBlocks_button(Fl_Widget* w, void* data)
+{
+    runCommand("Protected Blocks", protectedBlocksCommand);
+}
+
+void cb_readByte_button(Fl_Widget* w, void* data)
+{
+    runCommand("Read Byte", readByteCommand);
+}
+
+void cb_writeByte_button(Fl_Widget* w, void* data)
+{
+    runCommand("Write Byte", writeByteCommand);
 }

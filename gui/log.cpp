@@ -8,6 +8,7 @@
 
 #include "gui/events.h"
 #include "gui/main_window.h"
+#include "gui/one_job.h"
 #include "gui/progress.h"
 
 void appendToLog(const char* line)
@@ -71,7 +72,7 @@ void WindowReporter::progress(float fraction)
 
 bool WindowReporter::goingOn()
 {
-    return progressShown();
+    return progressShown() && !closeRequested();
 }
 
 void WindowReporter::endProgress()

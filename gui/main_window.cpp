@@ -15,6 +15,7 @@
 #include "gui/commands.h"
 #include "gui/events.h"
 #include "gui/log.h"
+#include "gui/one_job.h"
 #include "gui/prefs.h"
 #include "gui/progress.h"
 
@@ -147,10 +148,21 @@ void closingDown(Fl_Window* w, void* data)
         return;
     }
     if (w == window) {
-        closeProgressWindow();
-        closeLink();
-        w->hide();
+        // The job under way still talks to the linker: it is cancelled now,
+        // and the linker let go only once it has ended.
+        if (jobRunning())
+            closeWhenJobEnds();
+        else
+            shutDown();
         return;
     }
     w->hide();
+}
+
+void shutDown()
+{
+    closeProgressWindow();
+    closeLink();
+    if (window)
+        window->hide();
 }

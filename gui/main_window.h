@@ -33,3 +33,5 @@ void buildMainWindow();
 bool startUp();
 // The toolkit's window-close hook.
 void closingDown(Fl_Window* w, void* data);
+// Lets the linker go and closes the main window, which ends the event loop.
+void shutDown();

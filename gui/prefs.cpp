@@ -9,6 +9,7 @@
 
 #include "gui/events.h"
 #include "gui/log.h"
+#include "gui/one_job.h"
 
 uint8_t G_unlockBypassMode = TURBO_AUTO;
 int write_N = 512;
@@ -85,8 +86,12 @@ int makePrefsWindow()
     return 0;
 }
 
+// Settings never change under a running job.
 void cb_preferences(Fl_Widget* w, void* data)
 {
+    OneJob job;
+    if (!job.started())
+        return;
     CommandScope command("Preferences");
     makePrefsWindow();
     while (prefsWindow->shown())

@@ -60,9 +60,9 @@ TEST_F(BackupRom, DefaultName)
     }
 }
 
-// The chunk in flight when Cancel is pressed is still read; no file is
-// left, not even one that existed before, and not on the last chunk. The
-// file is deleted by its whole path, not a cut one.
+// The chunk in flight when Cancel is pressed is still read; no partial
+// file is left, not even on the last chunk, and one that existed before
+// is kept as it was, in a folder whose path is long.
 TEST_F(BackupRom, CancelLeavesNoFile)
 {
     for (int at : {3, 256}) {
@@ -72,7 +72,8 @@ TEST_F(BackupRom, CancelLeavesNoFile)
         atEvent(at);
         EXPECT_EQ(backupTo(path).size(), size_t(at));
         EXPECT_TRUE(logIs({"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'old.ngp'", ABORTED}));
-        EXPECT_FALSE(fs::exists(path));
+        EXPECT_EQ(readFile(path), Bytes(100, 0x5A));
+        EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path).parent_path()), fs::directory_iterator()), 1);
     }
 }
 
@@ -112,13 +113,14 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
     EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
     EXPECT_EQ(lastFileRequest().count, 0);
 
+    // With no cartridge no file is asked for, let alone emptied.
     replug();
     sim::insertCart("none");
     std::string path = scratchPath("empty.ngp");
     EXPECT_TRUE(backupTo(path).empty());
-    EXPECT_TRUE(logIs({"No cart detected!", "Backing up ROM to 'empty.ngp'", "Backup done. Wrote 0 bytes."}));
-    EXPECT_TRUE(fs::exists(path));
-    EXPECT_TRUE(readFile(path).empty());
+    EXPECT_TRUE(logIs({"No cart detected!", "Nothing to back up."}));
+    EXPECT_EQ(lastFileRequest().count, 0);
+    EXPECT_FALSE(fs::exists(path));
 }
 
 TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)

@@ -398,7 +398,7 @@ TEST_F(FlashRomTest, InvalidWriteNIsRefusedAfterTheErase)
 // ---- Cancel ------------------------------------------------------------------
 
 // While writing the job stops after one more chunk (or byte, leaving the
-// chip readable); while erasing it still writes.
+// chip readable); while erasing it lets the erase finish and writes nothing.
 TEST_F(FlashRomTest, Cancel)
 {
     Bytes rom = pattern(FLASH4_SIZE);
@@ -418,9 +418,10 @@ TEST_F(FlashRomTest, Cancel)
 
     rom = pattern(4096);
     atEvent(2, nullptr, "Erasing Cartridge");
-    flashInto("flash4", rom);
-    EXPECT_TRUE(logIs(flash4Log(smaller(4096), Lines{wrote(4096), DONE} + gameIdentity())));
-    EXPECT_TRUE(chipBytes(0, 0, FLASH4_SIZE) == rom + Bytes(FLASH4_SIZE - 4096, 0xFF));
+    EXPECT_TRUE(flashWrites(flashInto("flash4", rom)).empty());
+    EXPECT_TRUE(logIs(FLASH4 + smaller(4096) + TURBO_AUTO_OFF +
+                      Lines{"Flashing cancelled once the erase had finished. Nothing was written."}));
+    EXPECT_TRUE(allErased(0, 0, FLASH4_SIZE));
 }
 
 // ---- Chips that misbehave ----------------------------------------------------

@@ -91,7 +91,7 @@ TEST_F(VerifyRom, Verdicts)
         {"no cartridge", "none", Bytes(100, 0),
          {"No cart detected!", "Warning! ROM size of 100 bytes is", " is larger than the flash size of 0 bytes.",
           "Verifying 'game.ngp'"},
-         0, 0, 0, true},
+         0, 0, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -162,11 +162,13 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
     EXPECT_TRUE(logIs({("Failed to open '" + huge + "'").substr(0, 1023)}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
-    // A folder opens but gives no bytes: a read failure, never "no differences".
+    // A folder is no file: refused before anything is read or sent, never
+    // "no differences".
     std::filesystem::create_directories(scratchPath("folder.ngp"));
-    verify(scratchPath("folder.ngp"));
-    EXPECT_EQ(logLines().back(), "Failed to read 'folder.ngp'");
+    EXPECT_TRUE(verify(scratchPath("folder.ngp")).empty());
+    EXPECT_EQ(logLines().back(), "'folder.ngp' is not a regular file; nothing done.");
     EXPECT_EQ(findLine(NO_DIFFERENCES), -1);
+    EXPECT_TRUE(sim::transfersSince(m).empty());
 }
 
 }  // namespace

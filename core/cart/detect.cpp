@@ -88,6 +88,8 @@ void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t*
         G_manufID[chip] = read_byte(0, chip);
         G_deviceID[chip] = read_byte(1, chip);
         G_factoryProt[chip] = read_byte(3, chip);
+        if (linkGone())
+            return;
         if (G_manufID[chip] == EMPTY_POSITION && G_deviceID[chip] == EMPTY_POSITION &&
             G_factoryProt[chip] == EMPTY_POSITION)
             continue;
@@ -124,6 +126,20 @@ void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t*
     for (int i = 0; i < ROM_NAME_LEN; i++)
         G_cartRomName[i] = char(read_byte(ROM_NAME_ADDR + i, 0));
     G_cartRomName[ROM_NAME_LEN] = '\0';
+    if (linkGone())
+        return;
     printWindow("%dmbit cart detected.", *sizeOut);
     printWindow("ROM name: '%s'", G_cartRomName);
+}
+
+bool chipHasProtectedBlocks(uint8_t chip)
+{
+    if (G_chipSize[chip] == 0)
+        return false;
+    // The boot region's four blocks follow its first block number.
+    int blocks = G_bootBlockStartNum[chip] + 4;
+    for (int b = 0; b < blocks; b++)
+        if (G_prot[chip * BLOCKS_PER_CHIP + b] != 0)
+            return true;
+    return false;
 }

@@ -19,6 +19,12 @@ constexpr uint32_t ROM_NAME_ADDR = 0x24;
 constexpr int ROM_NAME_LEN = 12;
 
 // sizeOut (never null) gets the cartridge size in megabits, untouched when no
-// chip answers. The other outputs may be null; given ones are logged.
+// chip answers. The other outputs may be null; given ones are logged. Once
+// the linker is gone the probe stops where it is: bytes that never came are
+// no cartridge, and nothing more is logged about one.
 void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
                bool scanProtection, bool listProtection);
+
+// Whether any real block of the chip reads protected in G_prot, as the last
+// probe with the protection scan left it. An absent chip has none.
+bool chipHasProtectedBlocks(uint8_t chip);

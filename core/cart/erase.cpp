@@ -3,18 +3,33 @@
 #include "core/cart/flash_commands.h"
 #include "core/link/transfer.h"
 
-static void chipErase(uint8_t chip)
+static bool chipErase(uint8_t chip)
 {
-    flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_ERASE_SETUP, chip);
-    flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_CHIP_ERASE, chip);
+    static const struct {
+        uint32_t address;
+        uint8_t value;
+    } cycles[] = {
+        {FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1}, {FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2},
+        {FLASH_UNLOCK_ADDR1, FLASH_CMD_ERASE_SETUP}, {FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1},
+        {FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2}, {FLASH_UNLOCK_ADDR1, FLASH_CMD_CHIP_ERASE},
+    };
+    for (const auto& c : cycles)
+        if (!write_byte_checked(c.address, c.value, chip))
+            return false;
+    return true;
+}
+
+bool erase_cart_checked(uint8_t chips)
+{
+    bool accepted = true;
+    if (chips == ERASE_CHIP0 || chips == ERASE_BOTH)
+        accepted = chipErase(0);
+    if (accepted && (chips == ERASE_CHIP1 || chips == ERASE_BOTH))
+        accepted = chipErase(1);
+    return accepted;
 }
 
 void erase_cart(uint8_t chips)
 {
-    if (chips == ERASE_CHIP0 || chips == ERASE_BOTH)
-        chipErase(0);
-    if (chips == ERASE_CHIP1 || chips == ERASE_BOTH)
-        chipErase(1);
+    erase_cart_checked(chips);
 }

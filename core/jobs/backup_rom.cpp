@@ -1,10 +1,14 @@
 // "Backup ROM": copies the whole cartridge, both chips, into a raw image file
 // that Flash ROM(s) and Verify ROM read back byte for byte.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,12 +24,16 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
+static std::string finalPath(const std::string& chosen);
+static FILE* openTemporary(const std::string& target, std::string* tempPath);
 static std::vector<ByteRange> scanSaveArea();
 static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
 
 bool backupRom(const PathAsker& askPath, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     // A probe that met link failures may have guessed the size: a backup of
     // the wrong length must not be written and called done.
@@ -37,32 +45,37 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
         return false;
     }
     uint32_t size = megabits * MEGABIT;
+    if (size == 0) {
+        // No file is asked for, so none that exists can be emptied.
+        printWindow("Nothing to back up.");
+        return false;
+    }
 
-    // The path is held whole, however long; the partial file is deleted by it.
+    // The path is held whole, however long.
     std::string path;
     std::string proposed = defaultBackupName();
     if (!askPath(proposed, &path)) {
         printWindow("No file selected.");
         return false;
     }
-    FILE* file = fopen(path.c_str(), "wb");
+    if (refusedAsOutput(path))
+        return false;
+    std::string target = finalPath(path), temp;
+    FILE* file = openTemporary(target, &temp);
     if (!file) {
         printWindow("Can't open file!");
         return false;
     }
     // The save area only matters for matching a list, and finding it costs a
-    // protection scan: none without lists, nor without a cartridge.
+    // protection scan: none without lists.
     KnownDumps known = loadKnownDumps(knownDumpDir());
-    bool matchSaveArea = size != 0 && !known.lists.empty();
-    ImageHasher hasher(matchSaveArea ? scanSaveArea() : std::vector<ByteRange>());
+    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : scanSaveArea());
     const char* name = displayName(path.c_str());
     printWindow("Backing up ROM to '%s'", name);
 
     r.beginProgress("Backing up a ROM", size);
     r.progress(0.0f);
-    bool complete = size == 0;
-    if (size != 0 && r.goingOn())
-        complete = copyCartridge(file, size, hasher, r);
+    bool complete = r.goingOn() && copyCartridge(file, size, hasher, r);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -70,19 +83,67 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
         complete = false;
     }
     bool done = complete && r.goingOn();
+    if (done && rename(temp.c_str(), target.c_str()) != 0) {
+        reportWriteFailure();
+        done = false;
+    }
     if (done) {
-        printWindow("Backup done. Wrote %d bytes.", int(size));
-        // An empty file, from an empty linker, is nothing to identify.
-        if (size != 0) {
-            hasher.finish();
-            logLines(imageLines(name, hasher, known));
-        }
+        printWindow("Backup done. Wrote %u bytes.", size);
+        hasher.finish();
+        logLines(imageLines(name, hasher, known));
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
-        remove(path.c_str());
+        remove(temp.c_str());
     }
     r.endProgress();
     return done;
+}
+
+// The file the backup finally replaces: through a symbolic link, the file it
+// points to, which is what opening the link for writing used to change.
+static std::string finalPath(const std::string& chosen)
+{
+    std::error_code ec;
+    std::filesystem::path resolved = std::filesystem::canonical(chosen, ec);
+    return ec ? chosen : resolved.string();
+}
+
+// The backup is written beside its final name, under a name of its own, and
+// takes the final name only when complete: a file already there is never
+// lost to a failed or cancelled backup. The new file gets the old one's
+// permissions, or those a newly created file would get.
+static FILE* openTemporary(const std::string& target, std::string* tempPath)
+{
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    std::string dir = folder.empty() ? std::string(".") : folder.string();
+    // A name the folder cannot hold would only fail at the rename, once the
+    // whole cartridge had been read for nothing.
+    long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax))
+        return nullptr;
+    std::string name = dir + "/.backup-XXXXXX";
+    std::vector<char> tmpl(name.begin(), name.end());
+    tmpl.push_back('\0');
+    int fd = mkstemp(tmpl.data());
+    if (fd < 0)
+        return nullptr;
+    struct stat old;
+    mode_t mode;
+    if (stat(target.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    FILE* f = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (!f) {
+        close(fd);
+        unlink(tmpl.data());
+        return nullptr;
+    }
+    *tempPath = tmpl.data();
+    return f;
 }
 
 // The C locale's whitespace, spelled out so no locale set by a library can

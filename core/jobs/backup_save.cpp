@@ -94,7 +94,12 @@ static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
 
 bool backupSaveGame(const std::string& path, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
+    // Refused before the cartridge is touched: the name is known already.
+    if (refusedAsOutput(path))
+        return false;
     // A block whose protection read failed looks unprotected: game code
     // would be saved as if it were the save area.
     uint8_t size = 0;

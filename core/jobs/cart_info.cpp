@@ -9,6 +9,8 @@
 
 bool cartInfo(Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     unsigned failures = g_linkFailures;
     uint8_t size = 0, manuf = 0, device = 0, factory = 0;
@@ -26,6 +28,8 @@ bool cartInfo(Reporter& r)
 
 bool protectedBlocks(Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     unsigned failures = g_linkFailures;
     uint8_t size = 0;

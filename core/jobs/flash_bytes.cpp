@@ -9,27 +9,20 @@ static const int READ_BACK_TRIES = 2000;
 
 // Each cycle is sent only if the ones before it went through: a linker that
 // has gone away fails every transfer, and one error says so.
-static bool writeCycle(uint32_t address, uint8_t value, uint8_t chip)
-{
-    unsigned failures = g_linkFailures;
-    write_byte(address, value, chip);
-    return g_linkFailures == failures;
-}
-
 static bool programByte(uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
     unsigned failures = g_linkFailures;
     flashUnlock(chip);
     return g_linkFailures == failures &&
-           writeCycle(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip) &&
-           writeCycle(address & CHIP_ADDR_MASK, value, chip);
+           write_byte_checked(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip) &&
+           write_byte_checked(address & CHIP_ADDR_MASK, value, chip);
 }
 
 static bool programByteInBypass(uint32_t address, uint8_t value, uint8_t chip)
 {
-    return writeCycle(0, FLASH_CMD_PROGRAM, chip) &&
-           writeCycle(address & CHIP_ADDR_MASK, value, chip);
+    return write_byte_checked(0, FLASH_CMD_PROGRAM, chip) &&
+           write_byte_checked(address & CHIP_ADDR_MASK, value, chip);
 }
 
 // A failed read tells nothing about the byte, and a link that fails one

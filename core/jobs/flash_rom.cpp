@@ -16,6 +16,7 @@
 #include "core/link/transfer.h"
 
 static const char* const ABORTED = "Flashing aborted. Cart status unknown.";
+static const char* const PROBE_FAILED = "Cart check failed; flashing not started.";
 // A normal chip erase takes well under a minute; a chip still busy after
 // this long is not going to finish.
 static const double ERASE_TIME_LIMIT_S = 300.0;
@@ -65,60 +66,102 @@ float fractionDone(uint32_t address, uint32_t romSize)
     return fraction >= 1.0f ? 0.99f : fraction;
 }
 
-// The file's length, capped at what the ROM size can hold; -1 when the file
-// cannot be measured.
+// The file's whole length, however large; -1 when it cannot be measured.
 static long long fileLength(FILE* rom)
 {
-    if (fseek(rom, 0, SEEK_END) != 0)
+    if (fseeko(rom, 0, SEEK_END) != 0)
         return -1;
-    long length = ftell(rom);
-    if (length < 0 || fseek(rom, 0, SEEK_SET) != 0)
+    off_t length = ftello(rom);
+    if (length < 0 || fseeko(rom, 0, SEEK_SET) != 0)
         return -1;
-    return length > long(UINT32_MAX) ? UINT32_MAX : length;
+    return length;
 }
 
-// The ROM size the job works with: never more than the flash holds.
-static uint32_t fitToFlash(uint32_t romSize, uint32_t flashSize)
+// The ROM size the job works with: never more than the flash holds. Sizes
+// are logged whole and unsigned, so a file of gigabytes never shows negative.
+static uint32_t fitToFlash(uint64_t fileSize, uint32_t flashSize)
 {
-    if (romSize > flashSize) {
-        printWindow("Warning! ROM size of %d bytes is", int(romSize));
-        printWindow("larger than the flash size of %d bytes.", int(flashSize));
+    if (fileSize > flashSize) {
+        printWindow("Warning! ROM size of %llu bytes is", (unsigned long long)fileSize);
+        printWindow("larger than the flash size of %u bytes.", flashSize);
         return flashSize;
     }
-    if (romSize < flashSize) {
-        printWindow("ROM size of %d bytes is", int(romSize));
-        printWindow("smaller than the flash size of %d bytes.", int(flashSize));
+    if (fileSize < flashSize) {
+        printWindow("ROM size of %llu bytes is", (unsigned long long)fileSize);
+        printWindow("smaller than the flash size of %u bytes.", flashSize);
     }
-    return romSize;
+    return uint32_t(fileSize);
 }
 
-// Starts erasing the chips the ROM will occupy, less the skipped one, and
-// lists them in the order they are then watched. Returns how many.
-static int startErase(uint32_t romSize, int skip, uint8_t chips[2])
+// The chips the ROM will occupy, less the skipped one, in the order they are
+// then watched. Returns how many.
+static int chipsToErase(uint32_t romSize, int skip, uint8_t chips[2])
 {
     if (romSize <= CHIP_WINDOW) {
         if (skip == 0)
             return 0;
-        erase_cart(ERASE_CHIP0);
         chips[0] = 0;
         return 1;
     }
     if (skip == 0 || skip == 1) {
         chips[0] = uint8_t(1 - skip);
-        erase_cart(chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
         return 1;
     }
-    erase_cart(ERASE_BOTH);
     chips[0] = 0;
     chips[1] = 1;
     return 2;
 }
 
+// A probe that met link failures may have guessed (one failed read makes an
+// 8 Mbit chip look like 16, a failed protection read looks unprotected):
+// nothing is erased on a guess.
+static bool probe(uint8_t* megabits, bool scanProtection)
+{
+    unsigned failures = g_linkFailures;
+    checkCart(megabits, nullptr, nullptr, nullptr, scanProtection, !scanProtection);
+    if (g_linkFailures == failures)
+        return true;
+    printWindow("%s", PROBE_FAILED);
+    return false;
+}
+
+// An official cartridge keeps its game in protected blocks, which no erase
+// clears, and its save in the unprotected rest, which an erase would wipe
+// before the job found out. So the protection is read first, and a chip with
+// any protected block is not touched at all.
+static bool mayErase(const uint8_t* chips, int count)
+{
+    if (count == 0)
+        return true;
+    uint8_t scratch = 0;
+    if (!probe(&scratch, true))
+        return false;
+    for (int i = 0; i < count; i++) {
+        if (chipHasProtectedBlocks(chips[i])) {
+            printWindow("Chip %d has protected blocks, so it cannot be flashed (an official "
+                        "cartridge?). Nothing was erased.",
+                        chips[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// False when the linker refused any cycle: the erase may not have started.
+static bool startErase(const uint8_t* chips, int count)
+{
+    if (count == 0)
+        return true;
+    if (count == 2)
+        return erase_cart_checked(ERASE_BOTH);
+    return erase_cart_checked(chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
+}
+
 // Reads chip address 0 until bit 7 says the erase is over. An erasing chip
 // toggles a status bit on every read, so the same byte twice running means
 // it is not erasing. The bar shrinks by a thousandth per read and starts over
-// when empty. Cancel is not consulted: a half-erased chip is worse than a
-// finished one.
+// when empty. Cancel is not consulted here: a chip erase cannot be stopped
+// halfway, so the wait goes on and the job ends once it is over.
 static bool waitForErase(uint8_t chip, double started, Reporter& r)
 {
     uint8_t before = 0;
@@ -140,18 +183,22 @@ static bool waitForErase(uint8_t chip, double started, Reporter& r)
     }
 }
 
-static bool eraseForRom(uint32_t romSize, int skip, Reporter& r)
+// True when the chips are erased and the user still wants them written.
+static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 {
     openProgress("Erasing Cartridge", 0, r);
-    uint8_t chips[2];
-    int count = startErase(romSize, skip, chips);
+    bool erased = startErase(chips, count);
+    if (!erased)
+        printWindow("%s", ABORTED);
     // Both chips erase at once, so one clock serves both.
     double started = linkSeconds();
-    bool erased = true;
     for (int i = 0; i < count && erased; i++)
         erased = waitForErase(chips[i], started, r);
+    bool cancelled = erased && !r.goingOn();
+    if (cancelled)
+        printWindow("Flashing cancelled once the erase had finished. Nothing was written.");
     r.endProgress();
-    return erased;
+    return erased && !cancelled;
 }
 
 // Streams the file with the method the settings pick. False when none could
@@ -193,28 +240,33 @@ static bool reportEnd(uint32_t written, uint32_t romSize, double started, Report
         printWindow("%s", ABORTED);
         return false;
     }
-    printWindow("Wrote %d bytes in %d seconds", int(written), int(linkSeconds() - started));
+    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
     printWindow("Flashing done.");
     return true;
 }
 
-static bool flashFile(RomReader& rom, uint32_t romSize, const char* name, const WriteSettings& settings,
+static bool flashFile(RomReader& rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
                       Reporter& r)
 {
     uint8_t cartMbit = 0;
-    checkCart(&cartMbit, nullptr, nullptr, nullptr, false, true);
+    if (!probe(&cartMbit, false))
+        return false;
     uint32_t flashSize = cartMbit * MEGABIT;
     double started = linkSeconds();
-    romSize = fitToFlash(romSize, flashSize);
+    uint32_t romSize = fitToFlash(fileSize, flashSize);
     if (flashSize == 0) {
         // Nothing answered: there is nothing to erase or write.
         printWindow("%s", ABORTED);
         return false;
     }
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
+    uint8_t chips[2];
+    int count = chipsToErase(romSize, skip, chips);
+    if (!mayErase(chips, count))
+        return false;
     bool turbo = decideTurbo(settings.turboMode, G_factoryProt[0]);
 
-    if (!eraseForRom(romSize, skip, r))
+    if (!eraseForRom(chips, count, r))
         return false;
 
     openProgress("Writing Cartridge", romSize, r);
@@ -239,17 +291,20 @@ static void reportImage(FILE* rom, const char* name, ImageHasher& hasher)
 
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
-    FILE* rom = fopen(path.c_str(), "rb");
+    bool refused = false;
+    FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
-    if (length < 0) {
+    if (length < 0 && !refused) {
         printWindow("Failed to open '%s'", path.c_str());
-    } else {
+    } else if (length >= 0) {
         const char* name = displayName(path.c_str());
         ImageHasher hasher;
         RomReader reader(rom, hasher);
-        done = flashFile(reader, uint32_t(length), name, settings, r);
+        done = flashFile(reader, uint64_t(length), name, settings, r);
         if (done)
             reportImage(rom, name, hasher);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -15,8 +16,8 @@ using PathAsker = std::function<bool(const std::string& proposed, std::string* p
 
 // "Flash ROM(s)" (flash_rom.cpp)
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r);
-// "Verify ROM" (verify_rom.cpp): true when nothing differed outside the
-// unprotected blocks.
+// "Verify ROM" (verify_rom.cpp): true when nothing differed but the save
+// area (the unprotected blocks) of a chip that has protected ones.
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
 // offered can be its ROM name.
@@ -39,3 +40,19 @@ bool writeByte(uint32_t address, int value, Reporter& r);
 
 // The last path component: after the last '/', else after the last '\\'.
 const char* displayName(const char* path);
+
+// False, after one line saying so, once libusb has said the linker is gone:
+// from then on no command can do anything until the program is restarted.
+bool linkStillThere(Reporter& r);
+// Opens a file a job reads. Anything but a regular file is refused with a
+// line and *refused set: opening a FIFO blocks until a writer comes, a
+// device may never end, a folder reads as nothing. Null with *refused clear
+// when it cannot be opened at all; the caller words that itself. A job that
+// reads its file as it comes may take a pipe (the command line feeds one).
+FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed = false);
+// True, after the same line, when `path` is a pipe: the window never reads
+// one, since a pipe whose writer never writes would hold it for good.
+bool refusedAsPipe(const std::string& path);
+// True, after a line saying so, when `path` exists and is not a regular file
+// (through a symbolic link too): a job writes its output only to files.
+bool refusedAsOutput(const std::string& path);

@@ -27,15 +27,22 @@ bool cartAddressValid(uint32_t address, Reporter& r)
 
 bool readByte(uint32_t address, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     unsigned failures = g_linkFailures;
     uint8_t byte = read_byte(address & CHIP_ADDR_MASK, chipOf(address));
+    // A linker that vanished gave no byte at all, not a 0x00.
+    if (linkGone())
+        return false;
     printWindow("Byte at address 0x%08x is 0x%02x '%c'", address, byte, shownChar(byte));
     return g_linkFailures == failures;
 }
 
 bool writeByte(uint32_t address, int value, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     uint8_t chip = chipOf(address);
     if (value == -1) {

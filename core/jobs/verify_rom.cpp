@@ -1,7 +1,8 @@
 // "Verify ROM": compares a ROM image file with the cartridge, block by block.
 // A difference in a protected block fails the job at once; one in an
 // unprotected block is only summed up at the end, since the game itself
-// rewrites its save area there.
+// rewrites its save area there. A chip with no protected block at all (a
+// flash cartridge) has no save area to tell apart: any difference fails.
 
 #include <cstdint>
 #include <cstdio>
@@ -48,11 +49,15 @@ static void logTiming(const VerifyRun& run);
 
 bool verifyRom(const std::string& path, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     const char* name = displayName(path.c_str());
-    FILE* file = fopen(path.c_str(), "rb");
+    bool refused = false;
+    FILE* file = openInputFile(path, &refused);
     if (!file) {
-        printWindow("Failed to open '%s'", name);
+        if (!refused)
+            printWindow("Failed to open '%s'", name);
         return false;
     }
     long fileSize = -1;
@@ -98,7 +103,8 @@ bool verifyRom(const std::string& path, Reporter& r)
             over = verifyChip(run, chip) == JOB_OVER;
     }
     if (!over) {
-        run.passed = run.continuing;
+        // With no cartridge nothing was compared: that is no verdict.
+        run.passed = run.continuing && flashSize != 0;
         if (!run.continuing)
             printWindow("Verifying cancelled.");
         if (run.unprotectedDiffered)
@@ -204,7 +210,7 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         return GO_ON;
     // Only a status of 0 says unprotected; anything else the chip reports
     // is taken as protected, so an odd status fails loudly, not quietly.
-    if (G_prot[chip * BLOCKS_PER_CHIP + block] == 0) {
+    if (G_prot[chip * BLOCKS_PER_CHIP + block] == 0 && chipHasProtectedBlocks(chip)) {
         run.unprotectedDiffered = true;
         return GO_ON;
     }

@@ -33,9 +33,11 @@ enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 
 static bool loadSaveFile(const std::string& path, LoadedSave* save)
 {
-    FILE* f = fopen(path.c_str(), "rb");
+    bool refused = false;
+    FILE* f = openInputFile(path, &refused, true);
     if (!f) {
-        printWindow("restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
+        if (!refused)
+            printWindow("restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
         return false;
     }
     bool ok = loadNgfFile(f, path.c_str(), save);
@@ -208,6 +210,8 @@ static void logFinished(const SavePlan& plan, size_t finished)
 
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r)
 {
+    if (!linkStillThere(r))
+        return false;
     ReporterScope scope(r);
     LoadedSave save;
     if (!loadSaveFile(path, &save))

@@ -49,6 +49,10 @@ static const int DRAIN_MAX_PACKETS = 256;  // a whole read64xN and its slack
 static int bulk(unsigned char endpoint, uint8_t* data, int* transferred)
 {
     *transferred = 0;
+    // A linker already let go (the window closed under a job) is as gone
+    // as an unplugged one; libusb must never see the null handle.
+    if (!devh)
+        return LIBUSB_ERROR_NO_DEVICE;
     return libusb_bulk_transfer(devh, endpoint, data, MSG_LEN, transferred, LINK_TIMEOUT_MS);
 }
 
@@ -180,6 +184,13 @@ void write_byte(uint32_t address, uint8_t value, uint8_t chip)
 {
     build_write_command(G_buf, address, value, chip);
     expect_success("write_byte", address, true);
+}
+
+bool write_byte_checked(uint32_t address, uint8_t value, uint8_t chip)
+{
+    unsigned failures = g_linkFailures;
+    write_byte(address, value, chip);
+    return g_linkFailures == failures;
 }
 
 void flash_write_32_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t turbo)
@@ -358,6 +369,10 @@ bool openLink()
 
 void closeLink()
 {
+    // Nothing is owed by a linker that is let go; a job still running finds
+    // the handle null and fails as on an unplugged one.
+    g_repliesOwed = false;
+    g_outOfStep = false;
     if (devh) {
         build_tetherbox_led(LED_AT_SHUTDOWN);
         libusb_release_interface(devh, LINK_INTERFACE);

@@ -33,6 +33,8 @@ bool linkGone();
 int checkLinker(uint8_t* major, uint8_t* minor);
 uint8_t read_byte(uint32_t address, uint8_t chip);
 void write_byte(uint32_t address, uint8_t value, uint8_t chip);
+// write_byte, true only when the linker accepted the write.
+bool write_byte_checked(uint32_t address, uint8_t value, uint8_t chip);
 bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count);
 uint8_t* read_64_bytes(uint32_t address, uint8_t chip);
 void flash_write_32_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t turbo);

@@ -12,6 +12,8 @@ void RecordingReporter::beginProgress(const char* title, uint64_t totalBytes)
     titles.push_back(title);
     totals.push_back(totalBytes);
     open = true;
+    if (onBegin)
+        onBegin(title);
 }
 
 void RecordingReporter::breathe()

@@ -22,6 +22,9 @@ public:
     bool cancelled = false;
     // Called after every breath with its number; may set `cancelled`.
     std::function<void(int)> onBreath;
+    // Called as each bar opens, with its title: the moment to cancel or to
+    // strike a fault at a given step of a job.
+    std::function<void(const std::string&)> onBegin;
 
     void line(const char* text) override { lines.push_back(text); }
     void beginProgress(const char* title, uint64_t totalBytes) override;

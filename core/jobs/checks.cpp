@@ -1,0 +1,66 @@
+// What every command checks before it starts: a linker still there, and
+// files that are files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/jobs/jobs.h"
+#include "core/link/transfer.h"
+
+bool linkStillThere(Reporter& r)
+{
+    if (!linkGone())
+        return true;
+    ReporterScope scope(r);
+    printWindow("The linker is gone. Plug it in again and restart the program.");
+    return false;
+}
+
+static void refuseNonRegular(const std::string& path)
+{
+    printWindow("'%s' is not a regular file; nothing done.", displayName(path.c_str()));
+}
+
+FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
+{
+    *refused = false;
+    // A pipe is opened as it always was: waiting for its writer, which on
+    // the command line is already there.
+    struct stat st;
+    if (pipeAllowed && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+        return fopen(path.c_str(), "rb");
+    // Non-blocking only for the open itself: a FIFO with no writer would
+    // otherwise hold the whole program here.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        refuseNonRegular(path);
+        *refused = true;
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    FILE* f = flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 ? nullptr : fdopen(fd, "rb");
+    if (!f)
+        close(fd);
+    return f;
+}
+
+bool refusedAsPipe(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode))
+        return false;
+    refuseNonRegular(path);
+    return true;
+}
+
+bool refusedAsOutput(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return false;
+    refuseNonRegular(path);
+    return true;
+}

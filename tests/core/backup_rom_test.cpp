@@ -1,0 +1,77 @@
+// Backup ROM and the file it replaces: nothing is opened without a
+// cartridge, and a file already there is replaced only by a whole backup.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "core/jobs/jobs.h"
+#include "sim.h"
+#include "support/core_job.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+PathAsker answer(const std::string& path, bool* asked = nullptr)
+{
+    return [path, asked](const std::string&, std::string* out) {
+        if (asked)
+            *asked = true;
+        *out = path;
+        return true;
+    };
+}
+
+size_t filesIn(const std::string& folder)
+{
+    return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// The name offered is the previous cartridge's, so an earlier backup is
+// likely to be chosen: with no cartridge it is not even asked for.
+TEST_F(CoreJobTest, ABackupOfNoCartridgeLeavesTheOldFileWhole)
+{
+    std::string path = scratch("game.ngp");
+    const Bytes old = pattern(0x200000);
+    writeFile(path, old);
+    sim::insertCart("none");
+    bool asked = false;
+    EXPECT_FALSE(backupRom(answer(path, &asked), report));
+    EXPECT_EQ(report.lines, (Lines{"No cart detected!", "Nothing to back up."}));
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(report.titles.empty());
+    EXPECT_TRUE(readFile(path) == old);
+}
+
+// A link failing half-way leaves the old bytes and no stray file beside
+// them. A whole backup takes the old file's permissions; through a symbolic
+// link it replaces the file linked to, and the link stays a link.
+TEST_F(CoreJobTest, AFileIsReplacedOnlyByAWholeBackup)
+{
+    sim::insertCart("flash4");
+    std::string path = scratch("game.ngp"), link = scratch("link.ngp");
+    const Bytes old = pattern(1000);
+    writeFile(path, old);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+
+    RecordingReporter failing;
+    failing.onBreath = [](int breath) {
+        if (breath == 10)
+            sim::timeoutOnTransfer(1);
+    };
+    EXPECT_FALSE(backupRom(answer(path), failing));
+    EXPECT_EQ(failing.lines.back(), "Backup aborted. Deleting the backup file.");
+    EXPECT_TRUE(readFile(path) == old);
+    EXPECT_EQ(filesIn(fs::path(path).parent_path()), 1u);
+
+    fs::create_symlink(path, link);
+    RecordingReporter whole;
+    EXPECT_TRUE(backupRom(answer(link), whole));
+    EXPECT_TRUE(linesEndWith(whole.lines, Lines{"Backup done. Wrote 524288 bytes."} + identityOf(link)));
+    EXPECT_TRUE(readFile(path) == sim::cartImage());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0640));
+    EXPECT_EQ(filesIn(fs::path(path).parent_path()), 2u);
+}
+
+}  // namespace

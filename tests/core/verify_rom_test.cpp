@@ -1,0 +1,59 @@
+// Verify ROM's verdict, which a script will read as the job's result.
+#include <cstdio>
+
+#include "core/jobs/jobs.h"
+#include "sim.h"
+#include "support/core_job.h"
+
+namespace {
+
+std::string mismatch(uint32_t addr, uint8_t file)
+{
+    char line[80];
+    snprintf(line, sizeof line, "Mismatch at 0x%06X: file=0x%02X cart=0x%02X", addr, file, sim::cartPeek(addr));
+    return line;
+}
+
+// On a chip with no protected block nothing tells a save from the game:
+// a wrong byte anywhere fails as one in a protected block does. A wrong
+// ROM fails at its first chunk.
+TEST_F(CoreJobTest, AFlashCartridgeFailsOnAnyDifference)
+{
+    sim::insertCart("flash4");
+    std::string path = scratch("game.ngp");
+    Bytes image = sim::cartImage();
+    image[0x30123] ^= 0x40;  // block 3
+    writeFile(path, image);
+    EXPECT_FALSE(verifyRom(path, report));
+    EXPECT_TRUE(linesAre(report.lines, {"Verifying 'game.ngp'", mismatch(0x30123, image[0x30123]),
+                                        "Verification failed in chip 0, block 3.", "Verified 196608 bytes in {s} seconds."}));
+
+    RecordingReporter wrongRom;
+    writeFile(path, Bytes(100, 0x00));
+    EXPECT_FALSE(verifyRom(path, wrongRom));
+    ASSERT_GE(wrongRom.lines.size(), 2u);
+    EXPECT_EQ(wrongRom.lines[wrongRom.lines.size() - 2], "Verification failed in chip 0, block 0.");
+}
+
+// A cartridge with protected blocks keeps calling a difference in its save
+// blocks a note, and that verdict passes; no cartridge is no verdict.
+TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)
+{
+    std::string path = scratch("game.ngp");
+    Bytes image = sim::cartImage();
+    image[0x1FA010] ^= 0x01;  // block 33, the save area
+    writeFile(path, image);
+    EXPECT_TRUE(verifyRom(path, report));
+    EXPECT_TRUE(linesAre(report.lines, Lines{"Verifying 'game.ngp'", "Unprotected blocks differed,",
+                                        " but protected blocks verified good.",
+                                        "This may be due to changes in savegame data.",
+                                        "Verified 2097152 bytes in {s} seconds."} +
+                                           identityOf(path)));
+
+    sim::insertCart("none");
+    RecordingReporter none;
+    EXPECT_FALSE(verifyRom(path, none));
+    EXPECT_EQ(none.lines.front(), "No cart detected!");
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// One job at a time in the window. Once Cancel has hidden the progress
+// window nothing modal shields the main window while a flash waits for its
+// erase: its buttons, the Enter key, Escape and the close control must
+// start nothing and let the linker go under nothing.
+#include <sys/stat.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+
+#include "gui/commands.h"
+#include "gui/input.h"
+#include "gui/main_window.h"
+#include "gui/prefs.h"
+#include "support/job_helpers.h"
+
+namespace {
+
+const char* const ERASING = "Erasing Cartridge";
+const std::string CANCELLED = "Flashing cancelled once the erase had finished. Nothing was written.";
+
+// A key press as the toolkit delivers it to the main window.
+void press(int keysym, const char* text)
+{
+    Fl::e_keysym = keysym;
+    Fl::e_state = 0;
+    Fl::e_text = const_cast<char*>(text);
+    Fl::e_length = int(strlen(text));
+    Fl::handle(FL_KEYBOARD, window);
+}
+
+class OneJob : public JobTest {
+protected:
+    void SetUp() override
+    {
+        JobTest::SetUp();
+        // An erase long enough for a user to act during it.
+        sim::setEraseTimes(0.001, 2.0);
+        sim::insertCart("flash4");
+        saved_ = Fl::atclose;
+        Fl::atclose = closingDown;
+        operations_group->activate();
+        window->show();
+    }
+    void TearDown() override
+    {
+        window->hide();
+        operations_group->deactivate();
+        Fl::atclose = saved_;
+        JobTest::TearDown();
+    }
+    std::vector<Command> flash()
+    {
+        writeFile(scratchPath("game.ngp"), pattern(4096));
+        return runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
+    }
+
+private:
+    void (*saved_)(Fl_Window*, void*) = nullptr;
+};
+
+// Cancel then Escape, or the close control alone: the job waits for the
+// erase, writes nothing, and only then is the linker let go and the window
+// closed, which ends the program's event loop.
+TEST_F(OneJob, ClosingDuringAnEraseWaitsForTheJobThenLetsTheLinkerGo)
+{
+    const std::function<void()> closes[] = {
+        [] {
+            cb_progress_button(nullptr, nullptr);
+            press(FL_Escape, "\033");
+        },
+        [] { closingDown(window, nullptr); },
+    };
+    for (const auto& close : closes) {
+        if (!devh) {
+            sim::usbReset();
+            ASSERT_TRUE(openLink());
+            window->show();
+        }
+        atEvent(3, [&] {
+            close();
+            EXPECT_NE(devh, nullptr) << "the linker was let go under the job";
+            EXPECT_TRUE(window->shown());
+        }, ERASING);
+        auto cmds = flash();
+        EXPECT_EQ(logLines().back(), CANCELLED);
+        EXPECT_TRUE(only(cmds, CMD_FLASH_WRITE64XN).empty());
+        EXPECT_TRUE(allErased(0, 0, 0x80000)) << "the erase was cut short";
+        EXPECT_EQ(devh, nullptr);
+        EXPECT_EQ(sim::ledSetting(), LED_AT_SHUTDOWN);
+        ASSERT_FALSE(cmds.empty());
+        EXPECT_EQ(cmds.back().code, CMD_BLINK_LED) << "nothing is sent after the linker is let go";
+        EXPECT_FALSE(window->shown());
+        EXPECT_EQ(Fl::first_window(), nullptr) << "a window is left to keep the program running";
+    }
+}
+
+// A click on another command, the Enter key and Preferences, after Cancel
+// during an erase: nothing starts, no file is asked for, no chip is read
+// mid-erase; the buttons are greyed meanwhile and given back at the end.
+TEST_F(OneJob, NoOtherCommandStartsDuringAJob)
+{
+    bool tried = false;
+    atEvent(3, [&] {
+        cb_progress_button(nullptr, nullptr);
+        EXPECT_FALSE(verify_button->active_r());
+        verify_button->do_callback();
+        backupROM_button->do_callback();
+        press(FL_Enter, "\r");
+        preferences->do_callback();
+        EXPECT_EQ(prefsWindow, nullptr);
+        tried = true;
+    }, ERASING);
+    auto cmds = flash();
+    EXPECT_TRUE(tried);
+    EXPECT_EQ(lastFileRequest().count, 1) << "a second command asked for a file";
+    EXPECT_TRUE(only(cmds, CMD_READ64XN).empty());
+    EXPECT_TRUE(logIs({"4mbit cart detected.", "ROM name: 'SMALL4'", "ROM size of 4096 bytes is",
+                       "smaller than the flash size of 524288 bytes.", "", "Turbo Mode OFF for non-Cindercart cartridge!",
+                       "", CANCELLED}));
+    EXPECT_TRUE(verify_button->active_r());
+    EXPECT_NE(devh, nullptr);
+
+    // Once the job is over the same click runs.
+    answerNoFile();
+    verify_button->do_callback();
+    EXPECT_EQ(lastFileRequest().count, 2);
+}
+
+// After an unplug every button says so in one line, before any file or
+// number is asked for.
+TEST_F(OneJob, AfterAnUnplugEveryButtonSaysSoOnce)
+{
+    sim::unplugAfterTransfers(0);
+    cb_getInfos_button(nullptr, nullptr);
+    EXPECT_TRUE(logIs(GONE));
+    static int numbersAsked = 0;
+    g_inputHook = [](const char*) -> const char* { return numbersAsked++, "0x10"; };
+    void (*const commands[])(Fl_Widget*, void*) = {
+        cb_loadROMs_button,  cb_verify_button,        cb_backupROM_button,
+        cb_backupSaveGame_button, cb_writeSaveGame_button, cb_getInfos_button,
+        cb_protectedBlocks_button, cb_readByte_button, cb_writeByte_button};
+    for (auto command : commands) {
+        clearLog();
+        command(nullptr, nullptr);
+        EXPECT_TRUE(logIs({"The linker is gone. Plug it in again and restart the program."}));
+    }
+    g_inputHook = nullptr;
+    EXPECT_EQ(lastFileRequest().count, 0);
+    EXPECT_EQ(numbersAsked, 0);
+}
+
+// The window reads no pipe, not even for Write Savegame, whose job takes
+// one from the command line: a writer that never writes would hold it.
+TEST_F(OneJob, TheWindowReadsNoPipe)
+{
+    std::string fifo = scratchPath("save.ngf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    sim::Mark m = sim::mark();
+    clearLog();
+    answerFileChoice(fifo);
+    cb_writeSaveGame_button(nullptr, nullptr);
+    EXPECT_TRUE(logIs({"'save.ngf' is not a regular file; nothing done."}));
+    EXPECT_TRUE(sim::transfersSince(m).empty());
+}
+
+}  // namespace
