@@ -8,7 +8,8 @@ PREFIX     ?= /usr/local
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
            xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
-           libcli11-dev udev librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
+           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev udev librsvg2-bin dpkg-dev \
+           desktop-file-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -70,10 +71,11 @@ test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j$(JOBS) --timeout 300
 
-# Time and memory of the write, backup and verify methods (no sanitizers).
+# Time and memory of the write, backup and verify methods, and what a dump's
+# identity costs (no sanitizers).
 bench: build
-	cmake --build $(BUILD) --target flash_bench backup_verify_bench -j$(JOBS)
-	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench'
+	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench -j$(JOBS)
+	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench'
 
 # Longer fuzzing of the NGF reader than the suite's 20 seconds.
 FUZZ_SECONDS ?= 300

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/interrupt.h"
 #include "cli/terminal_reporter.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
@@ -18,19 +20,22 @@ namespace {
 // What the command line gathered for the one command it runs.
 struct CommandArgs {
     std::string path;
+    std::vector<std::string> paths;  // identify takes several
+    bool force = false;
     uint32_t address = 0;
     uint32_t value = 0;
     WriteSettings settings;
 };
 
 // One row per command: its name, its help, the arguments it takes, and the
-// job it runs (true only when the job ended done). A new option is a line in
-// `define` and a field of CommandArgs.
+// job it runs (true only when the job ended done), and whether it works on
+// files alone. A new option is a line in `define` and a field of CommandArgs.
 struct Command {
     const char* name;
     const char* help;
     void (*define)(CLI::App& sub, CommandArgs& args);
     bool (*run)(const CommandArgs& args, Reporter& r);
+    bool withoutLinker = false;
 };
 
 // A number as the input window reads it (decimal, or hex after 0x), but
@@ -116,6 +121,30 @@ void defineFlash(CLI::App& sub, CommandArgs& a)
     a.settings.verifyAfterWrite = true;
     sub.add_flag_callback("--no-verify", [&a] { a.settings.verifyAfterWrite = false; },
                           "do not read the written bytes back and compare them with the file");
+    sub.add_flag("--force", a.force, "flash a file without valid licence text, which the console will not start");
+}
+
+// The window only warns after the fact; a script gets no second look, so a
+// file the console would refuse is not flashed unless asked for.
+bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
+{
+    CartHeader header;
+    if (!a.force && readFileHeader(a.path, &header) && !header.licensed) {
+        ReporterScope scope(r);
+        printWindow("Not flashing '%s': it has no valid licence text,",
+                    printable(displayName(a.path.c_str()), true).c_str());
+        printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
+        return false;
+    }
+    return flashRom(a.path, a.settings, r);
+}
+
+bool identifyAll(const CommandArgs& a, Reporter& r)
+{
+    bool all = true;
+    for (const std::string& path : a.paths)
+        all = identifyImage(path, r) && all;
+    return all;
 }
 
 void defineWriteByte(CLI::App& sub, CommandArgs& a)
@@ -146,7 +175,7 @@ const Command COMMANDS[] = {
      [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the ROM image to compare"); },
      [](const CommandArgs& a, Reporter& r) { return verifyRom(a.path, r); }},
     {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it", defineFlash,
-     [](const CommandArgs& a, Reporter& r) { return flashRom(a.path, a.settings, r); }},
+     flashUnlessRefused},
     {"save-backup", "Backup Savegame: the save area of an official cartridge into an NGF file",
      [](CLI::App& sub, CommandArgs& a) { outputFile(sub, a, "the NGF file to write"); },
      [](const CommandArgs& a, Reporter& r) { return backupSaveGame(a.path, r); }},
@@ -162,6 +191,11 @@ const Command COMMANDS[] = {
      [](const CommandArgs& a, Reporter& r) {
          return cartAddressValid(a.address, r) && writeByte(a.address, int(a.value), r);
      }},
+    {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
+     [](CLI::App& sub, CommandArgs& a) {
+         sub.add_option("FILE", a.paths, "ROM images")->required()->check(CLI::ExistingFile);
+     },
+     identifyAll, true},
 };
 
 const char* const FOOTER =
@@ -203,6 +237,15 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
     return status;
 }
 
+// A command on files alone: the linker is neither opened nor let go.
+int runWithoutLinker(const Command& command, const CommandArgs& args, const CliIo& io)
+{
+    CommandScope named(command.name);
+    TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
+    job.afterBreath = io.afterBreath;
+    return command.run(args, job) ? CLI_DONE : CLI_FAILED;
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const argv[], const CliIo& io)
@@ -227,5 +270,7 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
     } catch (const CLI::ParseError& e) {
         return app.exit(e, io.out, io.err) == 0 ? CLI_DONE : CLI_USAGE;
     }
+    if (chosen->withoutLinker)
+        return runWithoutLinker(*chosen, args, io);
     return runOnLinker(*chosen, args, io);
 }

@@ -28,8 +28,9 @@ TEST_F(BackupRom, CopiesTheCartridgeByteExact)
         const Bytes image = sim::cartImage();
         const std::string name = probe.substr(probe.find('|') + 1);
         EXPECT_TRUE(readFile(longPath(cart + ".ngp")) == image);
-        EXPECT_TRUE(logIs({probe.substr(0, probe.find('|')), "ROM name: '" + name + "'", "Backing up ROM to '" + cart +
-                           ".ngp'", "Backup done. Wrote " + std::to_string(image.size()) + " bytes."}));
+        EXPECT_TRUE(logIs(Lines{probe.substr(0, probe.find('|')), "ROM name: '" + name + "'", "Backing up ROM to '" + cart +
+                                ".ngp'", "Backup done. Wrote " + std::to_string(image.size()) + " bytes."} +
+                          identityOf(longPath(cart + ".ngp"))));
         EXPECT_EQ(asked(), "Select file for backup|*.{ngp,rom,bin}|2|" + name + ".ngp");
         ASSERT_EQ(reads.size(), image.size() / 8192);
         for (uint32_t k = 0; k < reads.size(); k++)

@@ -44,11 +44,19 @@ const std::string ALL_PROTECTED(BLOCK_SLOTS, '1');
 
 using DetectTest = JobTest;
 
+// Cart Info's last lines: the simulated cartridges' header, decoded.
+Lines header(const std::string& title)
+{
+    return {"Cart header:", "  Licence  = ' LICENSED BY SNK CORPORATION'", "  Entry    = 0x00200040",
+            "  Serial   = 1234", "  Version  = 0x00", "  System   = colour (0x10)", "  Title    = '" + title + "'"};
+}
+
 TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
 {
     ASSERT_TRUE(sim::insertCart("official16"));
     cb_getInfos_button(nullptr, nullptr);
-    EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"}));
+    EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"} +
+                      header("SIM OFFICIAL")));
     EXPECT_EQ(G_chipSize[0], 16);
     EXPECT_EQ(G_chipSize[1], 0);
     EXPECT_STREQ(G_cartRomName, "SIM OFFICIAL");
@@ -58,7 +66,7 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
     clearLog();
     cb_getInfos_button(nullptr, nullptr);
     EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + info("0x98", "0x2F", "0x81", 1) +
-                      Lines{"32mbit cart detected.", "ROM name: 'SIM BIG GAME'"}));
+                      Lines{"32mbit cart detected.", "ROM name: 'SIM BIG GAME'"} + header("SIM BIG GAME")));
     EXPECT_EQ(G_chipSize[1], 16);
 }
 

@@ -133,6 +133,12 @@ protected:
     }
 };
 
+// What a flashing that ended done logs about game.ngp after its last line.
+Lines gameIdentity()
+{
+    return identityOf(scratchPath("game.ngp"), true);
+}
+
 // The log of a flash4 run after the probe and the size lines.
 Lines flash4Log(const Lines& size, const Lines& rest, const Lines& turbo = TURBO_AUTO_OFF)
 {
@@ -169,7 +175,7 @@ TEST_F(FlashRomTest, TwoMegabyteFileFillsSixteenMbitCart)
     writeFile(scratchPath("full.ngp"), rom);
     auto cmds = flash(scratchPath("full.ngp"));
     EXPECT_TRUE(logIs(Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"} + TURBO_AUTO_OFF +
-                      Lines{"Flashing 'full.ngp'", wrote(2 * MIB), DONE}));
+                      Lines{"Flashing 'full.ngp'", wrote(2 * MIB), DONE} + identityOf(scratchPath("full.ngp"), true)));
     EXPECT_EQ(erasedChips(cmds), std::vector<int>{0});
     auto writes = flashWrites(cmds);
     EXPECT_EQ(writes.size(), 2 * MIB / 512);
@@ -187,12 +193,12 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
     ASSERT_TRUE(sim::insertCart("official32"));
     std::string path = scratchPath("cart.ngp");
     runWithFile(cb_backupROM_button, path);
-    ASSERT_EQ(logLines().back(), "Backup done. Wrote 4194304 bytes.");
+    ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote 4194304 bytes."} + identityOf(path)));
 
     sim::insertCart("bung");
     write_N = 192;
     auto cmds = flash(path);
-    EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'cart.ngp'", wrote(4 * MIB), DONE}));
+    EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'cart.ngp'", wrote(4 * MIB), DONE} + identityOf(path, true)));
     EXPECT_EQ(erasedChips(cmds), (std::vector<int>{0, 1}));
     auto writes = flashWrites(cmds);
     expectTiled(writes, 0, 4 * MIB, 192);
@@ -226,7 +232,7 @@ TEST_F(FlashRomTest, FilesLargerOrSmallerThanTheFlash)
                           (c.size > flashSize ? Lines{"Warning! ROM size of 525065 bytes is",
                                                       "larger than the flash size of 524288 bytes."}
                                               : smaller(c.size, flashSize)) +
-                          TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(written), DONE}));
+                          TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(written), DONE} + gameIdentity()));
         EXPECT_EQ(writes.size(), (to + c.n - 1) / c.n);
         expectTiled(writes, 0, to, c.n);
         Bytes padded = rom;
@@ -247,14 +253,14 @@ TEST_F(FlashRomTest, SkippingAChip)
     const Bytes before = sim::cartImage();
     auto cmds = flashInto("bung", pattern(2 * MIB), 512, TURBO_AUTO, 0);
     EXPECT_TRUE(logIs(BUNG + smaller(2 * MIB, 4 * MIB) + TURBO_AUTO_OFF +
-                      Lines{"Flashing 'game.ngp'", wrote(2 * MIB), DONE}));
+                      Lines{"Flashing 'game.ngp'", wrote(2 * MIB), DONE} + gameIdentity()));
     EXPECT_TRUE(erasedChips(cmds).empty());
     EXPECT_TRUE(flashWrites(cmds).empty());
     EXPECT_TRUE(sim::cartImage() == before);
 
     Bytes rom = pattern(4 * MIB);
     cmds = flashInto("bung", rom, 512, TURBO_AUTO, 0);
-    EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(4 * MIB), DONE}));
+    EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(4 * MIB), DONE} + gameIdentity()));
     EXPECT_EQ(erasedChips(cmds), std::vector<int>{1});
     auto writes = flashWrites(cmds);
     EXPECT_EQ(writes.size(), 2 * MIB / 512);
@@ -266,7 +272,7 @@ TEST_F(FlashRomTest, SkippingAChip)
     // boundary (at 0x1FFFFE) goes out.
     rom = pattern(2 * MIB + 0x1000);
     writes = flashWrites(flashInto("bung", rom, 31, TURBO_AUTO, 0));
-    EXPECT_EQ(logLines().back(), DONE);
+    EXPECT_TRUE(logEndsWith(Lines{DONE} + gameIdentity()));
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes[0].count, 29);
     expectTiled(writes, 2 * MIB, 2 * MIB + 0x1000, 31);
@@ -295,7 +301,8 @@ TEST_F(FlashRomTest, TurboFlagFollowsTheSettingAndChip0sFactoryByte)
         SCOPED_TRACE(std::string(r.cart) + " " + std::to_string(r.mode));
         auto writes = flashWrites(flashInto(r.cart, rom, 512, r.mode));
         EXPECT_TRUE(logIs((std::string(r.cart) == "bung" ? BUNG : Lines{"32mbit cart detected.", "ROM name: 'CINDER DEMO '"}) +
-                          smaller(4096, 4 * MIB) + r.lines + Lines{"Flashing 'game.ngp'", wrote(4096), DONE}));
+                          smaller(4096, 4 * MIB) + r.lines + Lines{"Flashing 'game.ngp'", wrote(4096), DONE} +
+                          gameIdentity()));
         ASSERT_EQ(writes.size(), 8u);
         for (const auto& w : writes)
             EXPECT_EQ(w.turbo, r.flag);
@@ -309,7 +316,7 @@ TEST_F(FlashRomTest, TurboByteMethodProgramsInUnlockBypass)
 {
     Bytes rom = pattern(300);
     auto writes = byteWrites(flashInto("flash4", rom, 1, TURBO_ON));
-    EXPECT_TRUE(logIs(flash4Log(smaller(300), {NO_VERIFICATION, wrote(300), DONE}, TURBO_FORCED)));
+    EXPECT_TRUE(logIs(flash4Log(smaller(300), Lines{NO_VERIFICATION, wrote(300), DONE} + gameIdentity(), TURBO_FORCED)));
     std::vector<std::tuple<int, uint32_t, int>> want = {{0, 0x5555, 0xAA}, {0, 0x2AAA, 0x55}, {0, 0x5555, 0x20}}, got;
     for (uint32_t i = 0; i < 300; i++)
         want.insert(want.end(), {{0, 0, 0xA0}, {0, i, rom[i]}});
@@ -345,7 +352,9 @@ TEST_F(FlashRomTest, EveryWriteMethodLeavesTheFileInTheCart)
         SCOPED_TRACE("write_N " + std::to_string(c.n) + " turbo " + std::to_string(c.turbo));
         Bytes rom = pattern(c.size, uint32_t(c.n * 7 + c.turbo + c.size));
         auto writes = flashWrites(flashInto("flash4", rom, c.n, c.turbo));
-        Lines log = logLines();
+        Lines log = logLines(), identity = gameIdentity();
+        ASSERT_TRUE(linesEndWith(log, identity));
+        log.resize(log.size() - identity.size());
         ASSERT_GE(log.size(), 2u);
         EXPECT_EQ(log.back(), DONE);
         EXPECT_EQ(log[log.size() - 2].rfind("Wrote " + std::to_string(c.size) + " bytes in ", 0), 0u);
@@ -363,7 +372,7 @@ TEST_F(FlashRomTest, ByteMethodReadsBackEvenTheSkippedChip)
     sim::insertCart("flash4");
     Bytes rom = chipBytes(0, 0, 40);  // what the cart already holds
     auto cmds = flashInto("flash4", rom, 1, TURBO_OFF, 0);
-    EXPECT_TRUE(logIs(FLASH4 + smaller(40) + Lines{"Flashing 'game.ngp'", wrote(40), DONE}));
+    EXPECT_TRUE(logIs(FLASH4 + smaller(40) + Lines{"Flashing 'game.ngp'", wrote(40), DONE} + gameIdentity()));
     EXPECT_TRUE(erasedChips(cmds).empty());
     EXPECT_TRUE(byteWrites(cmds).empty());
     for (uint32_t a = 0; a < 40; a++)

@@ -55,19 +55,22 @@ TEST_P(RomRoundTrip, BackupVerifiesCleanAndChangesAreJudgedByProtection)
     const Bytes image = sim::cartImage();
     const uint32_t size = uint32_t(image.size());
     runWithFile(cb_backupROM_button, scratchPath("cart.ngp"));
-    ASSERT_EQ(logLines().back(), "Backup done. Wrote " + std::to_string(size) + " bytes.");
+    ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote " + std::to_string(size) + " bytes."} +
+                            identityOf(scratchPath("cart.ngp"))));
     ASSERT_TRUE(readFile(scratchPath("cart.ngp")) == image);
 
     // Verify's verdict on a file that matches: the whole walk for 16 Mbit
     // chips, or the end of the file where a smaller chip ends. Each verdict
     // is taken before its expectation is built: the timing line's seconds
-    // are read back from the log.
+    // are read back from the log. The file's identity follows a verdict
+    // that passed.
+    const Lines identity = identityOf(scratchPath("cart.ngp"));
     auto clean = [&](const Lines& notes) {
         if (size % 0x200000 == 0)
-            return Lines{"Verifying 'cart.ngp'"} + notes + Lines{timingLine(size)};
+            return Lines{"Verifying 'cart.ngp'"} + notes + Lines{timingLine(size)} + identity;
         char eof[48];
         snprintf(eof, sizeof eof, "End of file reached at addr 0x%06X", size);
-        return Lines{"Verifying 'cart.ngp'", eof} + (notes.empty() ? Lines{"No differences found, but cart was larger than file"} : notes);
+        return Lines{"Verifying 'cart.ngp'", eof} + (notes.empty() ? Lines{"No differences found, but cart was larger than file"} : notes) + identity;
     };
     uint32_t end = 0;
     Lines log = verifyLog(&end);

@@ -39,7 +39,7 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
     writeFile(path, sim::cartImage());
     std::vector<Command> reads = verify(path);
     EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin}|0|no name");
-    EXPECT_TRUE(logIs({"Verifying 'deep.ngp'", timingLine(MBIT16)}));
+    EXPECT_TRUE(logIs(Lines{"Verifying 'deep.ngp'", timingLine(MBIT16)} + identityOf(path)));
 
     // Each 64 KiB block, then the 32, 8, 8 and 16 KiB top blocks.
     const std::vector<int> block64k = {128, 128, 128, 128, 128, 128, 128, 64, 32, 16, 8, 4, 2, 1, 1};
@@ -66,37 +66,39 @@ TEST_F(VerifyRom, Verdicts)
     Bytes shortDiff = shortFile;  // ends 100 bytes into block 1
     shortDiff[0x10032] ^= 0x80;
     const Lines smaller = {" smaller than the flash size of 2097152 bytes.", "Verifying 'game.ngp'"};
-    // `timed`: the bytes of the timing line that ends the log, or -1; `bytes`: those asked for in all.
+    // `timed`: the bytes of the timing line that ends the log, or -1; `bytes`: those asked for in all;
+    // `done`: the verdict passed, so the file's identity follows.
     const struct { const char* what; const char* cart; Bytes file; Lines lines; int64_t timed; size_t requests;
-                   uint32_t bytes; } cases[] = {
+                   uint32_t bytes; bool done; } cases[] = {
         {"larger file", "official16", larger,
          {"Warning! ROM size of 2101248 bytes is", " is larger than the flash size of 2097152 bytes.",
           "Verifying 'game.ngp'"},
-         MBIT16, 501, MBIT16},
+         MBIT16, 501, MBIT16, true},
         {"two differences in one protected chunk", "official16", twoDiffs,
          {"Verifying 'game.ngp'", mismatch(0x10010, twoDiffs[0x10010]), mismatch(0x11FFF, twoDiffs[0x11FFF]),
           "Verification failed in chip 0, block 1."},
-         0x10000, 16, 0x10000 + 8192},
+         0x10000, 16, 0x10000 + 8192, false},
         {"empty file", "official16", {},
          Lines{"ROM size of 0 bytes is"} + smaller + Lines{"End of file reached at addr 0x000000", NO_DIFFERENCES},
-         -1, 0, 0},
+         -1, 0, 0, true},
         {"file ending inside a chunk", "official16", shortFile,
          Lines{"ROM size of 65636 bytes is"} + smaller + Lines{"End of file reached at addr 0x010064", NO_DIFFERENCES},
-         -1, 16, 0x10000 + 8192},
+         -1, 16, 0x10000 + 8192, true},
         {"its last bytes compared", "official16", shortDiff,
          Lines{"ROM size of 65636 bytes is"} + smaller +
              Lines{mismatch(0x10032, shortDiff[0x10032]), "Verification failed in chip 0, block 1."},
-         0x10000, 16, 0x10000 + 8192},
+         0x10000, 16, 0x10000 + 8192, false},
         {"no cartridge", "none", Bytes(100, 0),
          {"No cart detected!", "Warning! ROM size of 100 bytes is", " is larger than the flash size of 0 bytes.",
           "Verifying 'game.ngp'"},
-         0, 0, 0},
+         0, 0, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(sim::insertCart(c.cart));
         std::vector<Command> reads = verify(c.file);
-        EXPECT_TRUE(logIs(c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}));
+        EXPECT_TRUE(logIs((c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}) +
+                          (c.done ? identityOf(scratchPath("game.ngp")) : Lines{})));
         EXPECT_EQ(reads.size(), c.requests);
         uint32_t bytes = 0;
         for (const Command& r : reads)
@@ -118,7 +120,7 @@ TEST_F(VerifyRom, SecondsAreCountedOnTheLinksClock)
     atEvent(3, [] { sim::advanceClock(100.0); });  // a link that stalls for 100 s
     verify(sim::cartImage());
     ASSERT_GE(g_lastJobSpan, 100.0);
-    EXPECT_TRUE(logIs({"Verifying 'game.ngp'", timingLine(MBIT16)}));
+    EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'", timingLine(MBIT16)} + identityOf(scratchPath("game.ngp"))));
 }
 
 // The fault strikes the fifth request (at 0x8000); no summary follows.

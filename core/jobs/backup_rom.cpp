@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/cart/detect.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
 
@@ -25,7 +26,8 @@ static uint8_t readBuf[BACKUP_CHUNK];
 static std::string defaultBackupName();
 static std::string finalPath(const std::string& chosen);
 static FILE* openTemporary(const std::string& target, std::string* tempPath);
-static bool copyCartridge(FILE* file, uint32_t size, Reporter& r);
+static std::vector<ByteRange> scanSaveArea();
+static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
 
 bool backupRom(const PathAsker& askPath, Reporter& r)
@@ -64,11 +66,16 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
         printWindow("Can't open file!");
         return false;
     }
-    printWindow("Backing up ROM to '%s'", displayName(path.c_str()));
+    // The save area only matters for matching a list, and finding it costs a
+    // protection scan: none without lists.
+    KnownDumps known = loadKnownDumps(knownDumpDir());
+    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : scanSaveArea());
+    const char* name = displayName(path.c_str());
+    printWindow("Backing up ROM to '%s'", name);
 
     r.beginProgress("Backing up a ROM", size);
     r.progress(0.0f);
-    bool complete = r.goingOn() && copyCartridge(file, size, r);
+    bool complete = r.goingOn() && copyCartridge(file, size, hasher, r);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -82,6 +89,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     }
     if (done) {
         printWindow("Backup done. Wrote %u bytes.", size);
+        hasher.finish();
+        logLines(imageLines(name, hasher, known));
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
@@ -156,10 +165,21 @@ static std::string defaultBackupName()
     return std::string(name) + ".ngp";
 }
 
-// Copies `size` cartridge bytes into the file, chunk by chunk. True when the
-// last chunk was written; false after a failure (logged here) or a Cancel.
-// The chunk in flight when Cancel is pressed is still read and written.
-static bool copyCartridge(FILE* file, uint32_t size, Reporter& r)
+// The unprotected blocks, from a scan that logs nothing unless the link
+// fails; none then, since the scan's table cannot be trusted.
+static std::vector<ByteRange> scanSaveArea()
+{
+    uint8_t megabits = 0;
+    unsigned failures = g_linkFailures;
+    checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
+    return g_linkFailures == failures ? saveAreaRanges() : std::vector<ByteRange>();
+}
+
+// Copies `size` cartridge bytes into the file, chunk by chunk, hashing them
+// on the way. True when the last chunk was written; false after a failure
+// (logged here) or a Cancel. The chunk in flight when Cancel is pressed is
+// still read and written.
+static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r)
 {
     uint32_t position = 0;
     uint8_t chip = 0;
@@ -173,6 +193,7 @@ static bool copyCartridge(FILE* file, uint32_t size, Reporter& r)
             printWindow("Wut?! usb recv error..");
             return false;
         }
+        hasher.update(readBuf, BACKUP_CHUNK);
         if (fwrite(readBuf, 1, BACKUP_CHUNK, file) != BACKUP_CHUNK) {
             reportWriteFailure();
             return false;

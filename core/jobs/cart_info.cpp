@@ -1,8 +1,9 @@
 // "Cart Info" and "Protected Blocks": the probe itself, with what it finds
-// logged.
+// logged; Cart Info adds the cartridge's header.
 #include <cstdint>
 
 #include "core/cart/detect.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
 
@@ -14,7 +15,15 @@ bool cartInfo(Reporter& r)
     unsigned failures = g_linkFailures;
     uint8_t size = 0, manuf = 0, device = 0, factory = 0;
     checkCart(&size, &manuf, &device, &factory, false, true);
-    return size != 0 && g_linkFailures == failures;
+    if (size == 0 || g_linkFailures != failures)
+        return false;
+    // The header is one packet: licence text, entry point, software ID and
+    // title, as the console checks them.
+    const uint8_t* header = read_64_bytes(0, 0);
+    if (!header)
+        return false;
+    logLines(headerLines(decodeHeader(header, CART_HEADER_SIZE)));
+    return true;
 }
 
 bool protectedBlocks(Reporter& r)

@@ -14,6 +14,7 @@
 #include "core/cart/geometry.h"
 #include "core/jobs/flash_blocks.h"
 #include "core/jobs/flash_write.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
@@ -296,6 +297,20 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     return done;
 }
 
+// After a flashing that ended done: what the file is, and a warning when the
+// console would refuse to start the cartridge it made. The write methods may
+// pass over blocks that already hold the right bytes, so the file is hashed
+// whole here, from its start, rather than on the way.
+static void reportImage(FILE* rom, const char* name)
+{
+    ImageHasher hasher;
+    if (fseek(rom, 0, SEEK_SET) != 0 ||
+        !logFileIdentity(rom, name, hasher, loadKnownDumps(knownDumpDir())))
+        return;
+    const std::vector<uint8_t>& head = hasher.head();
+    logLines(licenceWarningLines(name, decodeHeader(head.data(), head.size())));
+}
+
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
 {
     if (!linkStillThere(r))
@@ -305,10 +320,14 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
-    if (length < 0 && !refused)
+    if (length < 0 && !refused) {
         printWindow("Failed to open '%s'", path.c_str());
-    else if (length >= 0)
-        done = flashFile(rom, uint64_t(length), displayName(path.c_str()), settings, r);
+    } else if (length >= 0) {
+        const char* name = displayName(path.c_str());
+        done = flashFile(rom, uint64_t(length), name, settings, r);
+        if (done)
+            reportImage(rom, name);
+    }
     if (rom)
         fclose(rom);
     return done;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/cart/detect.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
@@ -30,6 +31,7 @@ struct VerifyRun {
     bool continuing = true;
     bool unprotectedDiffered = false;
     bool passed = false;  // the walk reached its end with no difference that counts
+    ImageHasher* hasher = nullptr;  // every file byte the walk reads
     uint8_t fileBuf[MAX_CHUNK];
     uint8_t cartBuf[MAX_CHUNK];
 };
@@ -78,7 +80,11 @@ bool verifyRom(const std::string& path, Reporter& r)
         return false;
     }
     uint32_t flashSize = megabits * MEGABIT;
+    // A played cartridge's dump may be known once its save area reads erased.
+    KnownDumps known = loadKnownDumps(knownDumpDir());
+    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveAreaRanges());
     VerifyRun run(r);
+    run.hasher = &hasher;
     run.file = file;
     run.name = name;
     run.start = long(linkSeconds());
@@ -105,6 +111,9 @@ bool verifyRom(const std::string& path, Reporter& r)
             logUnprotectedNote();
         logTiming(run);
     }
+    // A verdict of done is worth knowing the file by.
+    if (run.passed)
+        logFileIdentity(file, name, hasher, known);
 
     fclose(file);
     r.endProgress();
@@ -171,6 +180,7 @@ static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t
         printWindow("Failed to read '%s'", run.name);
         return JOB_OVER;
     }
+    run.hasher->update(run.fileBuf, got);
     if (got > 0) {
         if (!read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
             printWindow("Wut?! usb recv error..");

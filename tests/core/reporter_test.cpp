@@ -26,7 +26,7 @@ TEST_F(CoreJobTest, ABackupWithNoWindowWritesTheCartridgeAndSaysDone)
     RecordingReporter job;
     ASSERT_TRUE(backupRom(answer(path), job));
     EXPECT_EQ(readFile(path), sim::cartImage());
-    EXPECT_EQ(job.lines.back(), "Backup done. Wrote 524288 bytes.");
+    EXPECT_TRUE(linesEndWith(job.lines, Lines{"Backup done. Wrote 524288 bytes."} + identityOf(path)));
     EXPECT_EQ(job.titles, std::vector<std::string>{"Backing up a ROM"});
     EXPECT_EQ(job.totals, std::vector<uint64_t>{524288});
     EXPECT_FALSE(job.open) << "the bar was left open";

@@ -44,10 +44,11 @@ TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)
     image[0x1FA010] ^= 0x01;  // block 33, the save area
     writeFile(path, image);
     EXPECT_TRUE(verifyRom(path, report));
-    EXPECT_TRUE(linesAre(report.lines, {"Verifying 'game.ngp'", "Unprotected blocks differed,",
+    EXPECT_TRUE(linesAre(report.lines, Lines{"Verifying 'game.ngp'", "Unprotected blocks differed,",
                                         " but protected blocks verified good.",
                                         "This may be due to changes in savegame data.",
-                                        "Verified 2097152 bytes in {s} seconds."}));
+                                        "Verified 2097152 bytes in {s} seconds."} +
+                                           identityOf(path)));
 
     sim::insertCart("none");
     RecordingReporter none;

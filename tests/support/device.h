@@ -17,6 +17,7 @@
 #include "core/jobs/ngf.h"
 #include "core/link/protocol.h"
 #include "sim.h"
+#include "support/identity_lines.h"
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
@@ -202,4 +203,12 @@ inline ::testing::AssertionResult linesAre(const Lines& got, const Lines& want)
         return s;
     };
     return ::testing::AssertionFailure() << "log:\n" << show(got) << "wanted:\n" << show(want);
+}
+
+// The last lines of `got` are `want`.
+inline ::testing::AssertionResult linesEndWith(const Lines& got, const Lines& want)
+{
+    if (got.size() < want.size())
+        return linesAre(got, want);
+    return linesAre(Lines(got.end() - long(want.size()), got.end()), want);
 }

@@ -59,6 +59,11 @@ inline ::testing::AssertionResult logIs(const Lines& want)
     return linesAre(logLines(), want);
 }
 
+inline ::testing::AssertionResult logEndsWith(const Lines& want)
+{
+    return linesEndWith(logLines(), want);
+}
+
 // The modelled seconds the last job run through runWithFile took.
 inline double g_lastJobSpan = 0;
 

@@ -11,6 +11,7 @@
 
 #include "device_control.h"
 #include "gui/commands.h"
+#include "support/identity_lines.h"
 #include "support/job_fixture.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -76,10 +77,14 @@ TEST_F(UsbJobs, CartInfoProbesOneChipAndNamesTheGame)
     uint64_t m = deviceMark();
     cb_getInfos_button(nullptr, nullptr);
     EXPECT_EQ(logLines(), (Lines{"Chip #0 info:", "  ManufID  = 0xEC", "  DeviceID = 0xAB", "  FactoryProt = 0x80"} +
-                           FLASH4));
-    // 13 exchanges for the chip, 9 for the empty position, 12 for the name.
+                           FLASH4 +
+                           Lines{"Cart header:", "  Licence  = ' LICENSED BY SNK CORPORATION'",
+                                 "  Entry    = 0x00200040", "  Serial   = 1234", "  Version  = 0x00",
+                                 "  System   = colour (0x10)", "  Title    = 'SMALL4'"}));
+    // 13 exchanges for the chip, 9 for the empty position, 12 for the name,
+    // 1 for the header.
     auto seen = transfersSince(m);
-    ASSERT_EQ(seen.size(), 2u * (13 + 9 + 12));
+    ASSERT_EQ(seen.size(), 2u * (13 + 9 + 12 + 1));
     for (size_t i = 0; i < seen.size(); i++) {
         EXPECT_EQ(seen[i].endpoint, i % 2 ? 0x81 : 0x02) << i;
         EXPECT_EQ(seen[i].requested, 64) << i;
@@ -97,7 +102,8 @@ static void expectBackupAndVerifyGive(const Bytes& cart, const std::string& game
     clearLog();
     answerFileChoice(copy);
     cb_backupROM_button(nullptr, nullptr);
-    EXPECT_EQ(logLines(), (FLASH4 + Lines{"Backing up ROM to 'copy.ngp'", "Backup done. Wrote 524288 bytes."}));
+    EXPECT_EQ(logLines(), (FLASH4 + Lines{"Backing up ROM to 'copy.ngp'", "Backup done. Wrote 524288 bytes."} +
+                           identityOf(copy)));
     EXPECT_TRUE(readFile(copy) == cart);
 
     clearLog();
@@ -105,7 +111,8 @@ static void expectBackupAndVerifyGive(const Bytes& cart, const std::string& game
     cb_verify_button(nullptr, nullptr);
     EXPECT_EQ(logLines(), (Lines{"ROM size of 65536 bytes is", " smaller than the flash size of 524288 bytes.",
                                  "Verifying 'game.ngp'", "End of file reached at addr 0x010000",
-                                 "No differences found, but cart was larger than file"}));
+                                 "No differences found, but cart was larger than file"} +
+                           identityOf(game)));
 }
 
 TEST_F(UsbJobs, BackupAndVerifyReadTheCartridgeWhole)
@@ -126,8 +133,9 @@ TEST_F(UsbJobs, FlashBackupAndVerifyGiveBackTheSameBytes)
 
     answerFileChoice(game);
     cb_loadROMs_button(nullptr, nullptr);
-    Lines log = logLines();
-    ASSERT_EQ(log.size(), 10u);
+    Lines log = logLines(), identity = identityOf(game, true);
+    ASSERT_EQ(log.size(), 10u + identity.size());
+    EXPECT_EQ(Lines(log.begin() + 10, log.end()), identity);
     EXPECT_EQ(Lines(log.begin(), log.begin() + 8),
               (FLASH4 + Lines{"ROM size of 65536 bytes is", "smaller than the flash size of 524288 bytes.", "",
                               "Turbo Mode OFF for non-Cindercart cartridge!", "", "Flashing 'game.ngp'"}));

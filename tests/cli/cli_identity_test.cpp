@@ -1,0 +1,54 @@
+// identify, which needs no linker, and flash, which will not write a file the
+// console would refuse unless forced.
+#include "support/cli_run.h"
+
+namespace {
+
+std::string joined(const Lines& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+TEST_F(CliTest, IdentifyReadsEveryFileWithoutALinker)
+{
+    plug("official16");
+    sim::noDevice();
+    std::string cart = folder + "/cart.ngp", other = folder + "/other.bin";
+    writeFile(cart, sim::cartImage());
+    writeFile(other, pattern(1000));
+    CliRun r = run({"identify", cart, other});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, joined(identityOf(cart) + identityOf(other)));
+    EXPECT_EQ(r.err, "") << "no linker was looked for";
+    EXPECT_TRUE(sim::transfersSince(0).empty());
+
+    CliRun missing = run({"identify", cart, folder + "/gone.bin"});
+    EXPECT_TRUE(missing.status == 2 && missing.out.empty()) << missing.status;
+}
+
+TEST_F(CliTest, FlashRefusesAFileWithoutLicenceTextUnlessForced)
+{
+    plug("flash4");
+    const Bytes before = sim::cartImage();
+    std::string rom = folder + "/bare.ngp";
+    writeFile(rom, pattern(0x1000));
+    sim::Mark m = sim::mark();
+    CliRun refused = run({"flash", rom});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "Not flashing 'bare.ngp': it has no valid licence text,\n"
+                           "so the console would refuse to start it. Give --force to flash it all the same.\n");
+    EXPECT_TRUE(commandsSince(m, CMD_WRITE).empty()) << "nothing erased";
+    EXPECT_EQ(sim::cartImage(), before);
+
+    CliRun forced = run({"flash", "--force", rom});
+    EXPECT_EQ(forced.status, 0) << forced.out;
+    const std::string warning = "\nWarning! 'bare.ngp' has no valid licence text:\nthe console will refuse to start it.\n\n";
+    ASSERT_GE(forced.out.size(), warning.size());
+    EXPECT_EQ(forced.out.substr(forced.out.size() - warning.size()), warning);
+    EXPECT_EQ(chipBytes(0, 0, 0x1000), readFile(rom));
+}
+
+}  // namespace
