@@ -212,3 +212,17 @@ inline ::testing::AssertionResult linesEndWith(const Lines& got, const Lines& wa
         return linesAre(got, want);
     return linesAre(Lines(got.end() - long(want.size()), got.end()), want);
 }
+
+// A job's own lines: what it logged before the image's identity, which the
+// ROM jobs append after their last line.
+inline Lines beforeIdentity(const Lines& lines)
+{
+    Lines out;
+    for (const std::string& l : lines) {
+        if (l.rfind("Identity of '", 0) == 0)
+            break;
+        out.push_back(l);
+    }
+    return out;
+}
+
