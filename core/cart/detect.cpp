@@ -143,3 +143,14 @@ bool chipHasProtectedBlocks(uint8_t chip)
             return true;
     return false;
 }
+
+bool checkCartCleanly(uint8_t* sizeOut, bool scanProtection, bool listProtection,
+                      const char* outcome)
+{
+    unsigned failures = g_linkFailures;
+    checkCart(sizeOut, nullptr, nullptr, nullptr, scanProtection, listProtection);
+    if (g_linkFailures == failures)
+        return true;
+    printWindow("Cart check failed; %s.", outcome);
+    return false;
+}

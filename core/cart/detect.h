@@ -28,3 +28,10 @@ void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t*
 // Whether any real block of the chip reads protected in G_prot, as the last
 // probe with the protection scan left it. An absent chip has none.
 bool chipHasProtectedBlocks(uint8_t chip);
+
+// checkCart, trusted only when no transfer failed on the way: one failed read
+// makes an 8 Mbit chip look like 16, and a failed protection read looks
+// unprotected. Otherwise logs "Cart check failed; <outcome>." and returns
+// false, so that no job goes ahead on a guess.
+bool checkCartCleanly(uint8_t* sizeOut, bool scanProtection, bool listProtection,
+                      const char* outcome);

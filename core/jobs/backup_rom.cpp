@@ -38,12 +38,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     // A probe that met link failures may have guessed the size: a backup of
     // the wrong length must not be written and called done.
     uint8_t megabits = 0;
-    unsigned failures = g_linkFailures;
-    checkCart(&megabits, nullptr, nullptr, nullptr, false, true);
-    if (g_linkFailures != failures) {
-        printWindow("Cart check failed; backup not started.");
+    if (!checkCartCleanly(&megabits, false, true, "backup not started"))
         return false;
-    }
     uint32_t size = megabits * MEGABIT;
     if (size == 0) {
         // No file is asked for, so none that exists can be emptied.

@@ -103,12 +103,8 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     // A block whose protection read failed looks unprotected: game code
     // would be saved as if it were the save area.
     uint8_t size = 0;
-    unsigned failures = g_linkFailures;
-    checkCart(&size, nullptr, nullptr, nullptr, true, false);
-    if (g_linkFailures != failures) {
-        printWindow("Cart check failed; save-game backup not started.");
+    if (!checkCartCleanly(&size, true, false, "save-game backup not started"))
         return false;
-    }
     if (refusedAsFlashCart())
         return false;
 

@@ -19,7 +19,6 @@
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
 
-static const char* const PROBE_FAILED = "Cart check failed; flashing not started.";
 // A normal chip erase takes well under a minute; a chip still busy after
 // this long is not going to finish.
 static const double ERASE_TIME_LIMIT_S = 300.0;
@@ -104,12 +103,7 @@ static int chipsToErase(uint32_t romSize, int skip, uint8_t chips[2])
 // nothing is erased on a guess.
 static bool probe(uint8_t* megabits, bool scanProtection)
 {
-    unsigned failures = g_linkFailures;
-    checkCart(megabits, nullptr, nullptr, nullptr, scanProtection, !scanProtection);
-    if (g_linkFailures == failures)
-        return true;
-    printWindow("%s", PROBE_FAILED);
-    return false;
+    return checkCartCleanly(megabits, scanProtection, !scanProtection, "flashing not started");
 }
 
 // An official cartridge keeps its game in protected blocks, which no erase

@@ -72,10 +72,7 @@ bool verifyRom(const std::string& path, Reporter& r)
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
     uint8_t megabits = 0;
-    unsigned failures = g_linkFailures;
-    checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
-    if (g_linkFailures != failures) {
-        printWindow("Cart check failed; verify not started.");
+    if (!checkCartCleanly(&megabits, true, false, "verify not started")) {
         fclose(file);
         return false;
     }

@@ -212,12 +212,8 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     // A block whose protection read failed looks unprotected, and the
     // safety copy would hold game code for save data.
     uint8_t size = 0;
-    unsigned probeFailures = g_linkFailures;
-    checkCart(&size, nullptr, nullptr, nullptr, true, false);
-    if (g_linkFailures != probeFailures) {
-        printWindow("Cart check failed; save-game not written.");
+    if (!checkCartCleanly(&size, true, false, "save-game not written"))
         return false;
-    }
     uint8_t turbo = decideTurbo(settings.turboMode, G_factoryProt[0]) ? 1 : 0;
 
     printWindow("%s", JOB_TITLE);
