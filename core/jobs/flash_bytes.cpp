@@ -74,6 +74,19 @@ struct ByteWalk {
         progress = fractionDone(address, romSize);
         return address < romSize && r.goingOn();
     }
+
+    enum Step { BYTE, PASSED_OVER, OVER };
+    // The next byte to program into *c, or the run of bytes that need none
+    // passed over; OVER at the file's end, the ROM's end or Cancel.
+    Step next(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only, int* c, Reporter& r)
+    {
+        uint32_t to = passOver(rom, address, romSize, skip, only);
+        if (to != address)
+            return moveTo(to, romSize, r) ? PASSED_OVER : OVER;
+        *c = fgetc(rom);
+        showProgress(progress, r);
+        return *c == EOF ? OVER : BYTE;
+    }
 };
 
 uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
@@ -83,16 +96,12 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const Add
     if (romSize == 0 || !r.goingOn())
         return w.written;
     for (;;) {
-        uint32_t next = passOver(rom, w.address, romSize, skip, only);
-        if (next != w.address) {
-            if (!w.moveTo(next, romSize, r))
-                break;
-            continue;
-        }
-        int c = fgetc(rom);
-        showProgress(w.progress, r);
-        if (c == EOF)
+        int c = EOF;
+        ByteWalk::Step step = w.next(rom, romSize, skip, only, &c, r);
+        if (step == ByteWalk::OVER)
             break;
+        if (step == ByteWalk::PASSED_OVER)
+            continue;
         // A skipped chip's bytes are still compared: the file is checked
         // against what that chip already holds.
         if (chipOf(w.address) != skip && !programByte(w.address, uint8_t(c)))
@@ -129,16 +138,12 @@ uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRan
         for (;;) {
             if (!switchChips(w.address, skip, &chip))
                 break;
-            uint32_t next = passOver(rom, w.address, romSize, skip, only);
-            if (next != w.address) {
-                if (!w.moveTo(next, romSize, r))
-                    break;
-                continue;
-            }
-            int c = fgetc(rom);
-            showProgress(w.progress, r);
-            if (c == EOF)
+            int c = EOF;
+            ByteWalk::Step step = w.next(rom, romSize, skip, only, &c, r);
+            if (step == ByteWalk::OVER)
                 break;
+            if (step == ByteWalk::PASSED_OVER)
+                continue;
             if (chip != skip && !programByteInBypass(w.address, uint8_t(c), chip))
                 break;
             if (!w.moveTo(w.address + 1, romSize, r))
