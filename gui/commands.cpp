@@ -4,10 +4,10 @@
 #include "gui/commands.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/jobs/jobs.h"
-#include "core/saves/proposed_name.h"
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/log.h"
@@ -63,16 +63,24 @@ static void backupROMCommand()
         windowReporter());
 }
 
+static const char* const SAVES_FOLDER = "save-game backups";
+
 static void backupSaveGameCommand()
 {
-    std::string proposal, path;
-    bool proposed = proposeSaveName(&proposal);
-    bool chosen = chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
-                             proposed ? proposal.c_str() : nullptr, &path);
-    if (!chosen) {
+    // Offered where the last backup went, or the working folder at first.
+    std::string folder = rememberedFolder(SAVES_FOLDER);
+    std::error_code ec;
+    if (folder.empty() || !std::filesystem::is_directory(folder, ec))
+        folder = std::filesystem::current_path(ec).string();
+    std::string proposal = folder + "/" + proposeSaveBackup(folder, windowReporter()), path;
+    if (!chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
+                    proposal.c_str(), &path)) {
         printWindow("No file selected.");
         return;
     }
+    std::filesystem::path chosenFolder = std::filesystem::absolute(path, ec).parent_path();
+    if (!ec)
+        rememberFolder(SAVES_FOLDER, chosenFolder.string());
     backupSaveGame(path, windowReporter());
 }
 
@@ -93,12 +101,16 @@ static void protectedBlocksCommand()
     protectedBlocks(windowReporter());
 }
 
-// Asks for a cartridge address; false (after saying so) when the window was
-// closed or the address lies past chip 1's window.
+static const char* const ADDRESS_RANGE = "0 to 0x3FFFFF; chip 1 from 0x200000";
+static const char* const VALUE_RANGE = "0 to 0xFF; above, the low byte";
+
+// Asks for a cartridge address; false when the window was closed (the user
+// changed their mind: nothing to say), or after saying so, when the address
+// lies past chip 1's window.
 static bool askAddress(uint32_t* address)
 {
-    *address = uint32_t(makeInputWindow("Enter address"));
-    return cartAddressValid(*address, windowReporter());
+    return makeInputWindow("Enter address", ADDRESS_RANGE, address) &&
+           cartAddressValid(*address, windowReporter());
 }
 
 static void readByteCommand()
@@ -113,8 +125,9 @@ static void writeByteCommand()
     uint32_t address;
     if (!askAddress(&address))
         return;
-    int value = makeInputWindow("Enter byte value");
-    writeByte(address, value, windowReporter());
+    uint32_t value = 0;
+    if (makeInputWindow("Enter byte value", VALUE_RANGE, &value))
+        writeByte(address, int(value), windowReporter());
 }
 
 void cb_loadROMs_button(Fl_Widget* w, void* data)

@@ -2,12 +2,14 @@
 // taken as its save-game area, into an NGF file.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
 #include "core/jobs/ngf.h"
 #include "core/link/transfer.h"
+#include "core/saves/proposed_name.h"
 
 static const uint32_t CHUNK = 64;  // one linker read
 
@@ -136,5 +138,17 @@ bool backupSaveGame(const std::string& path, Reporter& r)
         return false;
     }
     printWindow("Save-game backup done.");
+    // Where it went, whole: the name alone does not say which folder.
+    std::error_code ec;
+    std::filesystem::path whole = std::filesystem::absolute(path, ec);
+    printWindow("Saved to '%s'", ec ? path.c_str() : whole.lexically_normal().c_str());
     return true;
+}
+
+std::string proposeSaveBackup(const std::string& folder, Reporter& r)
+{
+    ReporterScope scope(r);
+    // The header is one packet: the title and software ID to name the file by.
+    const uint8_t* header = linkGone() ? nullptr : read_64_bytes(0, 0);
+    return saveBackupName(folder, header, time(nullptr));
 }

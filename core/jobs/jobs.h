@@ -27,6 +27,9 @@ bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
 // "Backup Savegame" (backup_save.cpp)
 bool backupSaveGame(const std::string& path, Reporter& r);
+// The name it offers for a new backup in `folder`, from the header of the
+// cartridge in the linker and today's date.
+std::string proposeSaveBackup(const std::string& folder, Reporter& r);
 // "Write Savegame" (write_save.cpp)
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r);
 // A ROM image's checksums, header and place in the known-dump lists, with no
