@@ -50,6 +50,29 @@ CommandScope::~CommandScope()
     g_command = saved_;
 }
 
+void Reporter::notes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
+{
+    for (const std::string& l : full)
+        line(l.c_str());
+}
+
+static std::string cut(const std::string& l)
+{
+    return l.size() < size_t(LOG_LINE_BYTES) ? l : l.substr(0, LOG_LINE_BYTES - 1);
+}
+
+void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
+{
+    std::vector<std::string> whole, shortened;
+    for (const std::string& l : full)
+        whole.push_back(cut(l));
+    for (const std::string& l : brief)
+        shortened.push_back(cut(l));
+    reporter().notes(whole, shortened);
+    for (const std::string& l : whole)
+        appendToLogFile(g_command.c_str(), l.c_str());
+}
+
 void printWindow(const char* format, ...)
 {
     char line[LOG_LINE_BYTES];

@@ -136,7 +136,7 @@ protected:
 // What a flashing that ended done logs about game.ngp after its last line.
 Lines gameIdentity()
 {
-    return identityOf(scratchPath("game.ngp"), true);
+    return windowIdentityOf(scratchPath("game.ngp"), true);
 }
 
 // The log of a flash4 run after the probe and the size lines.
@@ -175,7 +175,7 @@ TEST_F(FlashRomTest, TwoMegabyteFileFillsSixteenMbitCart)
     writeFile(scratchPath("full.ngp"), rom);
     auto cmds = flash(scratchPath("full.ngp"));
     EXPECT_TRUE(logIs(Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"} + TURBO_AUTO_OFF +
-                      Lines{"Flashing 'full.ngp'", wrote(2 * MIB), DONE} + identityOf(scratchPath("full.ngp"), true)));
+                      Lines{"Flashing 'full.ngp'", wrote(2 * MIB), DONE} + windowIdentityOf(scratchPath("full.ngp"), true)));
     EXPECT_EQ(erasedChips(cmds), std::vector<int>{0});
     auto writes = flashWrites(cmds);
     EXPECT_EQ(writes.size(), 2 * MIB / 512);
@@ -193,12 +193,12 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
     ASSERT_TRUE(sim::insertCart("official32"));
     std::string path = scratchPath("cart.ngp");
     runWithFile(cb_backupROM_button, path);
-    ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote 4194304 bytes."} + identityOf(path)));
+    ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote 4194304 bytes."} + windowIdentityOf(path)));
 
     sim::insertCart("bung");
     write_N = 192;
     auto cmds = flash(path);
-    EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'cart.ngp'", wrote(4 * MIB), DONE} + identityOf(path, true)));
+    EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'cart.ngp'", wrote(4 * MIB), DONE} + windowIdentityOf(path, true)));
     EXPECT_EQ(erasedChips(cmds), (std::vector<int>{0, 1}));
     auto writes = flashWrites(cmds);
     expectTiled(writes, 0, 4 * MIB, 192);
@@ -420,7 +420,7 @@ TEST_F(FlashRomTest, Cancel)
     atEvent(2, nullptr, "Erasing Cartridge");
     EXPECT_TRUE(flashWrites(flashInto("flash4", rom)).empty());
     EXPECT_TRUE(logIs(FLASH4 + smaller(4096) + TURBO_AUTO_OFF +
-                      Lines{"Flashing cancelled once the erase had finished. Nothing was written."}));
+                      Lines{"Flashing cancelled: chip 0 is now blank."}));
     EXPECT_TRUE(allErased(0, 0, FLASH4_SIZE));
 }
 

@@ -59,7 +59,11 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     std::string target = finalPath(path), temp;
     FILE* file = openTemporary(target, &temp);
     if (!file) {
+        // Which file, and what the system said: a folder that is not
+        // writable reads differently from a full disk or a long name.
+        int why = errno;
         printWindow("Can't open file!");
+        printWindow("'%s': %s", target.c_str(), strerror(why));
         return false;
     }
     // The save area only matters for matching a list, and finding it costs a
@@ -70,6 +74,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     printWindow("Backing up ROM to '%s'", name);
 
     r.beginProgress("Backing up a ROM", size);
+    r.stage(std::string("Backing up to '") + name + "'");
     r.progress(0.0f);
     bool complete = r.goingOn() && copyCartridge(file, size, hasher, r);
 
@@ -86,7 +91,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     if (done) {
         printWindow("Backup done. Wrote %u bytes.", size);
         hasher.finish();
-        logLines(imageLines(name, hasher, known));
+        logImageNotes(name, hasher, known);
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
@@ -115,8 +120,10 @@ static FILE* openTemporary(const std::string& target, std::string* tempPath)
     // A name the folder cannot hold would only fail at the rename, once the
     // whole cartridge had been read for nothing.
     long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
-    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax))
+    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax)) {
+        errno = ENAMETOOLONG;
         return nullptr;
+    }
     std::string name = dir + "/.backup-XXXXXX";
     std::vector<char> tmpl(name.begin(), name.end());
     tmpl.push_back('\0');
@@ -134,8 +141,10 @@ static FILE* openTemporary(const std::string& target, std::string* tempPath)
     }
     FILE* f = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!f) {
+        int why = errno;
         close(fd);
         unlink(tmpl.data());
+        errno = why;
         return nullptr;
     }
     *tempPath = tmpl.data();

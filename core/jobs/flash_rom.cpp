@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,30 @@ static const int MAX_PACKETS = 255;  // a command's packet count is one byte
 static const float VISIBLE_STEP = 1.0f / 220.0f;
 static float g_shown = 0.0f;
 
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
+// The stages of the flashing under way, one per progress window it opens:
+// the user sees the file's name from the start, and how many stages are left.
+static std::string g_heading;
+static int g_stage = 0, g_stages = 0;
+
+static void planStages(const char* name, const WriteSettings& settings)
 {
-    r.beginProgress(title, totalBytes);
+    g_heading = std::string("Flashing '") + name + "'";
+    g_stage = 0;
+    g_stages = 2 + (settings.eraseScope == EraseScope::ChangedBlocks) + settings.verifyAfterWrite;
+}
+
+void openProgress(const char* title, uint64_t totalBytes, Reporter& r, double typicalSeconds)
+{
+    if (typicalSeconds > 0.0)
+        r.beginTimedProgress(title, typicalSeconds);
+    else
+        r.beginProgress(title, totalBytes);
+    if (g_stages > 0) {
+        // "Erasing Cartridge" is the stage "Erasing".
+        std::string word(title, strcspn(title, " "));
+        r.stage(g_heading + "\n" + word + ", step " + std::to_string(++g_stage) + " of " +
+                std::to_string(g_stages));
+    }
     r.progress(0.0f);
     g_shown = 0.0f;
 }
@@ -119,9 +141,9 @@ static bool mayErase(const uint8_t* chips, int count)
         return false;
     for (int i = 0; i < count; i++) {
         if (chipHasProtectedBlocks(chips[i])) {
-            printWindow("Chip %d has protected blocks, so it cannot be flashed (an official "
-                        "cartridge?). Nothing was erased.",
-                        chips[i]);
+            // Two lines, each whole in the window at its opening width.
+            printWindow("Chip %d has protected blocks: not flashable.", chips[i]);
+            printWindow("An official cartridge? Nothing was erased.");
             return false;
         }
     }
@@ -140,14 +162,13 @@ static bool startErase(const uint8_t* chips, int count)
 
 // Reads chip address 0 until bit 7 says the erase is over. An erasing chip
 // toggles a status bit on every read, so the same byte twice running means
-// it is not erasing. The bar shrinks by a thousandth per read and starts over
-// when empty. Cancel is not consulted here: a chip erase cannot be stopped
-// halfway, so the wait goes on and the job ends once it is over.
-static bool waitForErase(uint8_t chip, double started, Reporter& r)
+// it is not erasing. The bar moves with the time taken against the chip's
+// typical erase time. Cancel is not consulted here: a chip erase cannot be
+// stopped halfway, so the wait goes on and the job ends once it is over.
+static bool waitForErase(uint8_t chip, double started, double typical, Reporter& r)
 {
     uint8_t before = 0;
     uint8_t now = read_byte(0, chip);
-    float progress = 0.999f;
     double shown = -1.0;
     for (;;) {
         double at = linkSeconds();
@@ -156,33 +177,47 @@ static bool waitForErase(uint8_t chip, double started, Reporter& r)
             return false;
         }
         if (at - shown >= ERASE_BREATHE_EVERY_S) {
-            showProgress(progress, r);
+            showProgress(float(std::fmin((at - started) / typical, 0.99)), r);
             shown = at;
         }
         if (now & FLASH_STATUS_DONE)
             return true;
         before = now;
         now = read_byte(0, chip);
-        progress -= 0.001f;
-        if (progress <= 0.0f)
-            progress = 1.0f;
     }
+}
+
+// What a cancel after the erase leaves on the cartridge.
+static void reportBlankChips(const uint8_t* chips, int count)
+{
+    if (count == 2)
+        printWindow("Flashing cancelled: both chips now blank.");
+    else
+        printWindow("Flashing cancelled: chip %d is now blank.", chips[0]);
 }
 
 // True when the chips are erased and the user still wants them written.
 static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 {
-    openProgress("Erasing Cartridge", 0, r);
+    // Both chips erase at once: the larger one sets the time.
+    double typical = 0.0;
+    for (int i = 0; i < count; i++)
+        typical = std::fmax(typical, typicalChipEraseSeconds(chips[i]));
+    openProgress("Erasing Cartridge", 0, r, typical > 0.0 ? typical : 1.0);
+    r.holdCancel(true);
     bool erased = startErase(chips, count);
     if (!erased)
         printWindow("%s", FLASH_ABORTED);
-    // Both chips erase at once, so one clock serves both.
+    // One clock serves both chips.
     double started = linkSeconds();
     for (int i = 0; i < count && erased; i++)
-        erased = waitForErase(chips[i], started, r);
+        erased = waitForErase(chips[i], started, typical > 0.0 ? typical : 1.0, r);
+    r.holdCancel(false);
     bool cancelled = erased && !r.goingOn();
-    if (cancelled)
-        printWindow("Flashing cancelled once the erase had finished. Nothing was written.");
+    if (cancelled && count > 0)
+        reportBlankChips(chips, count);
+    else if (cancelled)
+        printWindow("Flashing cancelled; nothing erased or written.");
     r.endProgress();
     return erased && !cancelled;
 }
@@ -251,6 +286,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
+    planStages(name, settings);
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
@@ -297,12 +333,15 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
 // whole here, from its start, rather than on the way.
 static void reportImage(FILE* rom, const char* name)
 {
+    // The warning goes with the notes, so the header is read before them.
+    uint8_t head[CART_HEADER_SIZE];
+    size_t got = fseek(rom, 0, SEEK_SET) == 0 ? fread(head, 1, sizeof head, rom) : 0;
+    CartHeader header = decodeHeader(head, got);
     ImageHasher hasher;
-    if (fseek(rom, 0, SEEK_SET) != 0 ||
-        !logFileIdentity(rom, name, hasher, loadKnownDumps(knownDumpDir())))
+    if (fseek(rom, 0, SEEK_SET) != 0)
         return;
-    const std::vector<uint8_t>& head = hasher.head();
-    logLines(licenceWarningLines(name, decodeHeader(head.data(), head.size())));
+    logFileIdentity(rom, name, hasher, loadKnownDumps(knownDumpDir()),
+                    licenceWarningLines(name, header));
 }
 
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
@@ -314,11 +353,13 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
+    g_stages = 0;
     if (length < 0 && !refused) {
         printWindow("Failed to open '%s'", path.c_str());
     } else if (length >= 0) {
         const char* name = displayName(path.c_str());
         done = flashFile(rom, uint64_t(length), name, settings, r);
+        g_stages = 0;
         if (done)
             reportImage(rom, name);
     }

@@ -27,6 +27,24 @@ std::vector<ByteRange> saveAreaRanges()
     return ranges;
 }
 
+void logImageNotes(const std::string& name, const ImageHasher& hasher, const KnownDumps& known,
+                   const std::vector<std::string>& warning)
+{
+    std::vector<std::string> full = imageLines(name, hasher, known);
+    // Brief: the checksum to compare and the lists' verdict, which is the
+    // identity's last line (the one line left when no checksum was taken).
+    std::vector<std::string> brief = {full.front()};
+    if (hasher.ok()) {
+        char crc[16];
+        snprintf(crc, sizeof crc, "%08x", unsigned(hasher.digests().crc32));
+        brief = {std::string("CRC32 ") + crc + " of '" + printable(name, true) + "'", full.back()};
+    }
+    full.insert(full.end(), warning.begin(), warning.end());
+    if (!warning.empty())
+        brief.push_back("No licence text: the console will refuse it.");
+    logNotes(full, brief);
+}
+
 void logLines(const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines)
@@ -44,14 +62,15 @@ bool readFileHeader(const std::string& path, CartHeader* header)
     return true;
 }
 
-bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known)
+bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
+                     const std::vector<std::string>& warning)
 {
     if (!hashRestOfFile(file, hasher)) {
         printWindow("Identity of '%s': the file could not be read to its end.", name);
         return false;
     }
     hasher.finish();
-    logLines(imageLines(name, hasher, known));
+    logImageNotes(name, hasher, known, warning);
     return true;
 }
 

@@ -31,6 +31,7 @@ struct VerifyRun {
     bool continuing = true;
     bool unprotectedDiffered = false;
     bool passed = false;  // the walk reached its end with no difference that counts
+    bool differed = false;  // a difference that counts ended the walk
     ImageHasher* hasher = nullptr;  // every file byte the walk reads
     uint8_t fileBuf[MAX_CHUNK];
     uint8_t cartBuf[MAX_CHUNK];
@@ -89,6 +90,7 @@ bool verifyRom(const std::string& path, Reporter& r)
 
     printWindow("Verifying '%s'", name);
     r.beginProgress("Verifying a ROM", run.total);
+    r.stage(std::string("Verifying '") + name + "'");
     r.progress(0.0f);
     run.continuing = r.goingOn();
 
@@ -108,9 +110,14 @@ bool verifyRom(const std::string& path, Reporter& r)
             logUnprotectedNote();
         logTiming(run);
     }
-    // A verdict of done is worth knowing the file by.
-    if (run.passed)
+    // The specified lines end on the byte count either way: one line says
+    // which way it went. A verdict of done is worth knowing the file by.
+    if (run.passed) {
+        printWindow("The cartridge matches the file.");
         logFileIdentity(file, name, hasher, known);
+    } else if (run.differed) {
+        printWindow("The cartridge differs from the file.");
+    }
 
     fclose(file);
     r.endProgress();
@@ -217,6 +224,7 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
                         run.fileBuf[i], run.cartBuf[i]);
     printWindow("Verification failed in chip %d, block %d.", chip, block);
     logTiming(run);
+    run.differed = true;
     return JOB_OVER;
 }
 

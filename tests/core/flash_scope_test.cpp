@@ -238,7 +238,7 @@ TEST_F(FlashScopeTest, BlocksThatWillNotEraseOrProgramAndProtectedChips)
         {[](RecordingReporter&) { sim::byteNeverPrograms(0, 0x31334); }, EraseScope::RomBlocks,
          {"flash_write_64xN_bytes: processed 4 packets, but sent 8", "Not able to program block 3 of chip 0!", ABORTED}},
         {[](RecordingReporter&) { sim::chip(0).setBlockProtected(9, true); }, EraseScope::ChangedBlocks,
-         {"Chip 0 has protected blocks, so it cannot be flashed (an official cartridge?). Nothing was erased."}},
+         {"Chip 0 has protected blocks: not flashable.", "An official cartridge? Nothing was erased."}},
     };
     writeFile(scratch("game.ngp"), pattern(0x40000, 11));
     for (const auto& c : cases) {

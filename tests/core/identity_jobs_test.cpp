@@ -129,13 +129,14 @@ TEST_F(IdentityJobs, VerifyThatPassedNamesTheFileAFailedOneDoesNot)
     writeList({{"Sim Official", image}});
     RecordingReporter passed;
     ASSERT_TRUE(verifyRom(path, passed));
-    EXPECT_EQ(after(passed, "Verifying 'game.ngp'").size(), 1u + 6u + 7u + 1u);
+    EXPECT_EQ(after(passed, "Verifying 'game.ngp'").size(), 2u + 6u + 7u + 1u);  // timing, outcome, identity
     EXPECT_EQ(passed.lines.back(), "Known dump: 'Sim Official' in 'Test list'.");
 
     sim::cartPoke(0x100, uint8_t(~image[0x100]));  // block 0 is protected
     RecordingReporter failed;
     EXPECT_FALSE(verifyRom(path, failed));
-    EXPECT_EQ(failed.lines[failed.lines.size() - 2], "Verification failed in chip 0, block 0.");
+    EXPECT_EQ(failed.lines[failed.lines.size() - 3], "Verification failed in chip 0, block 0.");
+    EXPECT_EQ(failed.lines.back(), "The cartridge differs from the file.");
 }
 
 // A flashing that ended done names the file it wrote; one with licence text
