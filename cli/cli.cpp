@@ -108,6 +108,9 @@ void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
     case OptionKind::Flag:
         sub.add_flag_callback(o.name, [set] { set(""); }, o.help);
         return;
+    case OptionKind::Text:
+        option = sub.add_option_function<std::string>(o.name, set, o.help);
+        break;
     case OptionKind::Choice:
         option = sub.add_option_function<std::string>(o.name, set, o.help)
                      ->check(CLI::IsMember(splitChoices(o.values)));

@@ -60,6 +60,7 @@ enum class OptionKind {
     Flag,    // no value
     Choice,  // one of `values`, "a|b|c"
     Number,  // decimal, or hexadecimal after 0x; `values` shows what it takes
+    Text,    // any text, such as a file name
 };
 
 struct CommandOption {

@@ -142,6 +142,8 @@ TEST_F(CommandTable, EveryRowReachesItsFaces)
                 args.push_back(std::string(o.values).substr(0, std::string(o.values).find('|')));
             else if (o.kind == OptionKind::Number)
                 args.push_back("1");
+            else if (o.kind == OptionKind::Text)
+                args.push_back(scratchPath("option.txt"));
         }
         for (const CommandArg& a : c.args)
             args.push_back(a.kind == ArgKind::FileToWrite ? scratchPath("out.bin")
