@@ -1,7 +1,7 @@
 // The writer's side of the NGF format: which blocks go into a backup. Kept
 // apart from the reader, which needs no cartridge state at all.
 #include "core/cart/detect.h"
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 
 int ngfRecordList(NgfBlockHeader* out)
 {
