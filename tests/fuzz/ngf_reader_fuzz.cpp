@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/cart/blocks.h"
 #include "core/cart/detect.h"
 #include "core/report.h"
 #include "core/saves/block_plan.h"
@@ -20,6 +21,10 @@ void printWindow(const char*, ...) {}
 // What detection leaves behind, set from the input instead of a cartridge.
 uint8_t G_chipSize[2];
 uint8_t G_prot[BLOCK_SLOTS];
+CartLayout CartLayout::detected()
+{
+    return CartLayout(G_chipSize[0], G_chipSize[1]);
+}
 
 static bool load(const uint8_t* data, size_t size, LoadedSave* save)
 {
@@ -41,8 +46,8 @@ static void checkPlan(const LoadedSave& save, const uint8_t chips[2])
         return;
     uint64_t pieces = 0;
     for (const BlockStep& step : plan.steps) {
-        const EraseBlock& b = step.block;
-        if (b.start + b.size > uint32_t(chips[b.chip]) * MEGABIT)
+        const CartBlock& b = step.block;
+        if (b.chipAddr() + b.size > uint32_t(chips[b.chip]) * MEGABIT)
             __builtin_trap();
         std::vector<uint8_t> current(b.size), merged(b.size), want(b.size);
         std::vector<bool> covered(b.size);
@@ -71,8 +76,9 @@ static void checkPlan(const LoadedSave& save, const uint8_t chips[2])
         __builtin_trap();
 }
 
-// The cartridges detection reports: one chip of 4, 8 or 16 Mbit, or two of 16.
-static const uint8_t CARTS[][2] = {{4, 0}, {8, 0}, {16, 0}, {16, 16}};
+// Cartridges detection may report: one chip of 4, 8 or 16 Mbit, two of
+// 16, two of different sizes, or chip 1 alone behind a silent chip 0.
+static const uint8_t CARTS[][2] = {{4, 0}, {8, 0}, {16, 0}, {16, 16}, {16, 8}, {0, 16}};
 
 // A safety copy of the unprotected blocks loads as the blocks it lists and
 // plans to write each of them whole, from its own record, with nothing to
@@ -81,7 +87,7 @@ static void checkSafetyCopy(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return;
-    const uint8_t* chips = CARTS[data[0] % 4];
+    const uint8_t* chips = CARTS[data[0] % (sizeof CARTS / sizeof CARTS[0])];
     G_chipSize[0] = chips[0];
     G_chipSize[1] = chips[1];
     // Detection marks every slot protected, then scans the chips' real
@@ -127,9 +133,9 @@ static void checkSafetyCopy(const uint8_t* data, size_t size)
         __builtin_trap();
     for (int i = 0; i < count; i++) {
         const BlockStep& step = plan.steps[i];
-        const EraseBlock& b = step.block;
-        if (step.readFirst || consoleAddrFromCart(b.chip * CHIP_WINDOW + b.start) != records[i].NGPCaddr ||
-            b.size != records[i].blockLen || G_prot[b.chip * BLOCKS_PER_CHIP + b.number] != 0 ||
+        const CartBlock& b = step.block;
+        if (step.readFirst || consoleAddrFromCart(b.start) != records[i].NGPCaddr ||
+            b.size != records[i].blockLen || G_prot[b.slot()] != 0 ||
             step.pieces.size() != 1 || step.pieces[0].offset != 0 || step.pieces[0].length != b.size ||
             step.pieces[0].dataAt != dataAt[i])
             __builtin_trap();
