@@ -7,7 +7,7 @@
 
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/link/transfer.h"
 #include "core/saves/proposed_name.h"
 

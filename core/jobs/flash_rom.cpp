@@ -1,10 +1,9 @@
 // "Flash ROM(s)": erases what a ROM image will occupy (whole chips, the ROM's
 // blocks, or only the blocks whose bytes differ), then streams the file into
 // it with the method the write settings pick, and reads it back if asked.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -13,8 +12,9 @@
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_blocks.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/block_phases.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
@@ -24,55 +24,6 @@
 // this long is not going to finish.
 static const double ERASE_TIME_LIMIT_S = 300.0;
 static const int MAX_PACKETS = 255;  // a command's packet count is one byte
-
-// The bar is some 220 pixels wide: a step smaller than one of them does not
-// show, and redrawing it for every byte, or for every read of a chip erase's
-// status, would cost more than the transfer.
-static const float VISIBLE_STEP = 1.0f / 220.0f;
-static float g_shown = 0.0f;
-
-// The stages of the flashing under way, one per progress window it opens:
-// the user sees the file's name from the start, and how many stages are left.
-static std::string g_heading;
-static int g_stage = 0, g_stages = 0;
-
-static void planStages(const char* name, const WriteSettings& settings)
-{
-    g_heading = std::string("Flashing '") + name + "'";
-    g_stage = 0;
-    g_stages = 2 + (settings.eraseScope == EraseScope::ChangedBlocks) + settings.verifyAfterWrite;
-}
-
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r, double typicalSeconds)
-{
-    if (typicalSeconds > 0.0)
-        r.beginTimedProgress(title, typicalSeconds);
-    else
-        r.beginProgress(title, totalBytes);
-    if (g_stages > 0) {
-        // "Erasing Cartridge" is the stage "Erasing".
-        std::string word(title, strcspn(title, " "));
-        r.stage(g_heading + "\n" + word + ", step " + std::to_string(++g_stage) + " of " +
-                std::to_string(g_stages));
-    }
-    r.progress(0.0f);
-    g_shown = 0.0f;
-}
-
-void showProgress(float fraction, Reporter& r)
-{
-    if (fabsf(fraction - g_shown) >= VISIBLE_STEP * 0.999f) {
-        r.progress(fraction);
-        g_shown = fraction;
-    }
-    r.breathe();
-}
-
-float fractionDone(uint32_t address, uint32_t romSize)
-{
-    float fraction = float(address) / float(romSize);
-    return fraction >= 1.0f ? 0.99f : fraction;
-}
 
 // The file's whole length, however large; -1 when it cannot be measured.
 static long long fileLength(FILE* rom)
@@ -286,7 +237,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
-    planStages(name, settings);
+    planFlashStages(name, settings);
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
@@ -353,13 +304,13 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
-    g_stages = 0;
+    endFlashStages();
     if (length < 0 && !refused) {
         printWindow("Failed to open '%s'", path.c_str());
     } else if (length >= 0) {
         const char* name = displayName(path.c_str());
         done = flashFile(rom, uint64_t(length), name, settings, r);
-        g_stages = 0;
+        endFlashStages();
         if (done)
             reportImage(rom, name);
     }
