@@ -11,6 +11,7 @@
 #include "cli/terminal_reporter.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
 #include "version.h"
@@ -25,6 +26,9 @@ struct CommandArgs {
     uint32_t address = 0;
     uint32_t value = 0;
     WriteSettings settings;
+    // --wait: for how long a missing linker is waited for; negative: for ever.
+    bool wait = false;
+    double waitSeconds = -1;
 };
 
 // One row per command: its name, its help, the arguments it takes, and the
@@ -88,6 +92,32 @@ void address(CLI::App& sub, CommandArgs& a)
 }
 
 void noArguments(CLI::App&, CommandArgs&) {}
+
+// --wait, or --wait=SECONDS: a linker plugged in later is waited for.
+void waitOption(CLI::App& sub, CommandArgs& a)
+{
+    sub.add_option_function<std::string>(
+           "--wait",
+           [&a](const std::string& text) {
+               a.wait = true;
+               a.waitSeconds = text.empty() ? -1 : std::stod(text);
+           },
+           "wait for a linker to be plugged in, for ever or up to SECONDS (--wait=SECONDS)")
+        ->expected(0, 1)
+        ->allow_extra_args(false)
+        ->type_name("[=SECONDS]")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // Plain seconds, such as 30 or 2.5: no sign, no exponent.
+                char* end = nullptr;
+                strtod(text.c_str(), &end);
+                bool plain = text.find_first_not_of("0123456789.") == std::string::npos;
+                if (text.empty() || (plain && end != text.c_str() && *end == '\0'))
+                    return std::string();
+                return "'" + text + "' is not a number of seconds";
+            },
+            "SECONDS"));
+}
 
 void defineFlash(CLI::App& sub, CommandArgs& a)
 {
@@ -207,7 +237,8 @@ const char* const FOOTER =
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
     "  1  the job failed, was refused or cancelled, or verify found a difference\n"
     "  2  usage error\n"
-    "  3  no linker answered, its firmware was refused, or it vanished";
+    "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
+    "130  Ctrl-C while waiting for the linker";
 
 const char* baseName(const char* path)
 {
@@ -226,13 +257,18 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
     setDefaultReporter(&linkLines);
 
+    Linker& link = linker();
+    if (link.open(false) == LinkState::Waiting && args.wait)
+        link.waitForLinker(args.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
-    if (openLink()) {
+    if (link.ready()) {
         // A Ctrl-C during start-up cancels the job before it begins.
         bool done = linkLines.goingOn() && command.run(args, job);
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
+    } else if (args.wait && interrupted()) {
+        status = CLI_INTERRUPTED;
     }
-    closeLink();
+    link.close();
     setDefaultReporter(nullptr);
     return status;
 }
@@ -262,6 +298,8 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
         CLI::App* sub = app.add_subcommand(c.name, c.help);
         sub->footer(FOOTER);
         c.define(*sub, args);
+        if (!c.withoutLinker)
+            waitOption(*sub, args);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
 
