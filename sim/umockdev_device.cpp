@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <set>
 #include <vector>
 
@@ -536,7 +537,7 @@ void syncClock()
 
 namespace {
 
-std::vector<Plugged*> g_everPlugged;  // kept: an old node's clients still get ENODEV
+std::list<Plugged> g_everPlugged;  // kept: an old node's clients still get ENODEV
 
 // Puts the linker plugged in now into the testbed: its sysfs entry, its
 // node with the readiness pipe, and the ioctl handler that answers on it.
@@ -582,9 +583,9 @@ gboolean addLater(gpointer data)
 
 Plugged* newPlugged(int address)
 {
-    Plugged* p = new Plugged();
+    g_everPlugged.emplace_back();
+    Plugged* p = &g_everPlugged.back();
     p->address = address;
-    g_everPlugged.push_back(p);
     g_dev.now = p;
     return p;
 }
@@ -669,8 +670,8 @@ void plugBackIn()
 void waitUntilSettled(std::unique_lock<std::mutex>& held)
 {
     g_plugged.wait(held, [] {
-        for (Plugged* p : g_everPlugged)
-            if (p->present != (p == g_dev.now))
+        for (const Plugged& p : g_everPlugged)
+            if (p.present != (&p == g_dev.now))
                 return false;
         return true;
     });

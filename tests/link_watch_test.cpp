@@ -19,7 +19,7 @@ namespace {
 const Lines BANNER = {"", "-=> PocketTetherbox GUI v1.2 build 1001 <=-", ""};
 const Lines NO_LINKER = {"No USB Tetherbox device found!!", "Giving up..", "Waiting for the linker: plug it in."};
 const Lines GREETED = {"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found", "Chip #0 info:"};
-const std::string GONE_LINE = "The linker is gone. Plug it in again.";
+const std::string GONE_LINE = GONE_NOTICE[0];
 
 class LinkWatch : public JobTest {
 protected:

@@ -135,7 +135,7 @@ TEST_F(OneJob, AfterAnUnplugEveryButtonSaysSoOnce)
 {
     sim::unplugAfterTransfers(0);
     cb_getInfos_button(nullptr, nullptr);
-    EXPECT_TRUE(logIs(GONE + Lines{"The linker is gone. Plug it in again."}));
+    EXPECT_TRUE(logIs(GONE + GONE_NOTICE));
     static int numbersAsked = 0;
     g_inputHook = [](const char*) -> const char* { return numbersAsked++, "0x10"; };
     void (*const commands[])(Fl_Widget*, void*) = {
