@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/link/protocol.h"
 #include "sim.h"
 #include "support/identity_lines.h"
