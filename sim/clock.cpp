@@ -90,4 +90,12 @@ void setPaceClock(const PaceClock& clock)
     g_paceWallOrigin = g_paceClock.now();
 }
 
+void catchUpWithWallTime()
+{
+    if (!g_pacing)
+        return;
+    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - g_paceWallOrigin;
+    advanceClock(g_paceModelOrigin + wall.count() - g_now);
+}
+
 }  // namespace sim
