@@ -139,11 +139,14 @@ bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
     return flashRom(a.path, a.settings, r);
 }
 
+// Every file is identified against lists read once; one that cannot be
+// read is said and the rest go on.
 bool identifyAll(const CommandArgs& a, Reporter& r)
 {
+    KnownDumps known = loadKnownDumps(knownDumpDir());
     bool all = true;
     for (const std::string& path : a.paths)
-        all = identifyImage(path, r) && all;
+        all = identifyImage(path, known, r) && all;
     return all;
 }
 

@@ -26,7 +26,7 @@ static uint8_t readBuf[BACKUP_CHUNK];
 static std::string defaultBackupName();
 static std::string finalPath(const std::string& chosen);
 static FILE* openTemporary(const std::string& target, std::string* tempPath);
-static std::vector<ByteRange> scanSaveArea();
+static std::vector<ByteRange> scanSaveArea(bool* failed);
 static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
 
@@ -65,7 +65,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     // The save area only matters for matching a list, and finding it costs a
     // protection scan: none without lists.
     KnownDumps known = loadKnownDumps(knownDumpDir());
-    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : scanSaveArea());
+    SaveAreaTry area;
+    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : scanSaveArea(&area.scanFailed));
     const char* name = displayName(path.c_str());
     printWindow("Backing up ROM to '%s'", name);
 
@@ -85,8 +86,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     }
     if (done) {
         printWindow("Backup done. Wrote %u bytes.", size);
-        hasher.finish();
-        logLines(imageLines(name, hasher, known));
+        logImageIdentity(name, hasher, known, area);
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
@@ -162,13 +162,15 @@ static std::string defaultBackupName()
 }
 
 // The unprotected blocks, from a scan that logs nothing unless the link
-// fails; none then, since the scan's table cannot be trusted.
-static std::vector<ByteRange> scanSaveArea()
+// fails; none then, since the scan's table cannot be trusted, and the
+// verdict says the match was not tried.
+static std::vector<ByteRange> scanSaveArea(bool* failed)
 {
     uint8_t megabits = 0;
     unsigned failures = g_linkFailures;
     checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
-    return g_linkFailures == failures ? saveAreaRanges() : std::vector<ByteRange>();
+    *failed = g_linkFailures != failures;
+    return *failed ? std::vector<ByteRange>() : saveAreaRanges();
 }
 
 // Copies `size` cartridge bytes into the file, chunk by chunk, hashing them

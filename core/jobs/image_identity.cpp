@@ -1,5 +1,7 @@
 #include "core/jobs/image_identity.h"
 
+#include <sys/stat.h>
+
 #include <memory>
 
 #include "core/cart/detect.h"
@@ -44,26 +46,51 @@ bool readFileHeader(const std::string& path, CartHeader* header)
     return true;
 }
 
-bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known)
+ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+                             const SaveAreaTry& area)
+{
+    hasher.finish();
+    ImageReport report = describeImage(name, hasher, known, area);
+    logLines(reportLines(report, known));
+    reporter().identified(report);
+    return report;
+}
+
+bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
+                     ImageReport* report)
 {
     if (!hashRestOfFile(file, hasher)) {
         printWindow("Identity of '%s': the file could not be read to its end.", name);
         return false;
     }
-    hasher.finish();
-    logLines(imageLines(name, hasher, known));
+    ImageReport made = logImageIdentity(name, hasher, known);
+    if (report)
+        *report = made;
     return true;
 }
 
-bool identifyImage(const std::string& path, Reporter& r)
+bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r, ImageReport* report)
 {
     ReporterScope scope(r);
     const char* name = displayName(path.c_str());
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
-    if (!file) {
+    struct stat st;
+    if (!file || fstat(fileno(file.get()), &st) != 0) {
         printWindow("Failed to open '%s'", name);
         return false;
     }
-    ImageHasher hasher;
-    return logFileIdentity(file.get(), name, hasher, loadKnownDumps(knownDumpDir()));
+    // With no cartridge to ask, the save area is where official cartridges
+    // of this size keep it; the verdict says it was assumed.
+    SaveAreaTry area;
+    std::vector<ByteRange> erased =
+        known.lists.empty() ? std::vector<ByteRange>() : usualSaveArea(uint64_t(st.st_size), &area.assumed);
+    ImageHasher hasher(erased);
+    if (!hashRestOfFile(file.get(), hasher)) {
+        printWindow("Identity of '%s': the file could not be read to its end.", name);
+        return false;
+    }
+    ImageReport made = logImageIdentity(name, hasher, known, area);
+    if (report)
+        *report = made;
+    return true;
 }

@@ -18,7 +18,13 @@ void logLines(const std::vector<std::string>& lines);
 // (a file shorter than a header reads as one without licence text).
 bool readFileHeader(const std::string& path, CartHeader* header);
 
+// Ends the stream and logs its identity, header and verdict; the reporter
+// is handed the same as a report.
+ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+                             const SaveAreaTry& area = {});
+
 // Hashes the rest of the file from where the job's reading stopped, then
-// logs its identity, header and verdict. False when the file could not be
-// read to its end (said in a line).
-bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known);
+// logs as above. False when the file could not be read to its end (said in
+// a line).
+bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
+                     ImageReport* report = nullptr);

@@ -29,9 +29,13 @@ bool protectedBlocks(Reporter& r);
 bool backupSaveGame(const std::string& path, Reporter& r);
 // "Write Savegame" (write_save.cpp)
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r);
-// A ROM image's checksums, header and place in the known-dump lists, with no
-// linker (image_identity.cpp); true when the file was read whole.
-bool identifyImage(const std::string& path, Reporter& r);
+// A ROM image's checksums, header and place in the lists `known`, read once
+// for all the images of a run, with no linker (image_identity.cpp); true
+// when the file was read whole, and then `report` says what it is.
+struct KnownDumps;
+struct ImageReport;
+bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r,
+                   ImageReport* report = nullptr);
 // "Read Byte" and "Write Byte" (single_byte.cpp). An address past chip 1's
 // window is refused, with a line, before any value is asked for.
 bool cartAddressValid(uint32_t address, Reporter& r);
