@@ -3,12 +3,14 @@
 #include <CLI/CLI.hpp>
 
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/interrupt.h"
 #include "cli/terminal_reporter.h"
+#include "core/identity/json_lines.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
@@ -22,6 +24,9 @@ struct CommandArgs {
     std::string path;
     std::vector<std::string> paths;  // identify takes several
     bool force = false;
+    bool json = false;    // one JSON object per image on standard output, the log on standard error
+    bool rename = false;  // identify: known dumps take their list entry's file name
+    bool report = false;  // backup: "<dump>.txt" beside the dump
     uint32_t address = 0;
     uint32_t value = 0;
     WriteSettings settings;
@@ -36,7 +41,32 @@ struct Command {
     void (*define)(CLI::App& sub, CommandArgs& args);
     bool (*run)(const CommandArgs& args, Reporter& r);
     bool withoutLinker = false;
+    // A command that words its own exit status (identify) instead of done or failed.
+    int (*runStatus)(const CommandArgs& args, Reporter& r, std::ostream& out) = nullptr;
 };
+
+// With --json, the image a job identified, as the line printed once the job
+// has ended; a job that ended otherwise gets a line with nothing known.
+class JsonReporter : public TerminalReporter {
+public:
+    using TerminalReporter::TerminalReporter;
+    std::string file;
+    bool folder = false;  // a backup into a folder: the file is named at the end
+    std::string found;
+    void identified(const ImageReport& report) override
+    {
+        std::string dir = file;
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
+        found = imageJson(folder ? dir + "/" + report.name : file, "done", &report);
+    }
+};
+
+void jsonOption(CLI::App& sub, CommandArgs& a)
+{
+    sub.add_flag("--json", a.json,
+                 "print one JSON object for the image on standard output; the log goes to standard error");
+}
 
 // A number as the input window reads it (decimal, or hex after 0x), but
 // whole; `fault` says what else is wrong with it, if anything. Handed on to
@@ -92,6 +122,7 @@ void noArguments(CLI::App&, CommandArgs&) {}
 void defineFlash(CLI::App& sub, CommandArgs& a)
 {
     inputFile(sub, a, "the ROM image (.ngp, .rom, .bin)");
+    jsonOption(sub, a);
     sub.add_option("--write-n", a.settings.writeN, "chunk size in bytes (the window's Write_N)")
         ->transform(writeNChoices())
         ->capture_default_str();
@@ -124,6 +155,25 @@ void defineFlash(CLI::App& sub, CommandArgs& a)
     sub.add_flag("--force", a.force, "flash a file without valid licence text, which the console will not start");
 }
 
+void defineBackup(CLI::App& sub, CommandArgs& a)
+{
+    sub.add_option("FILE", a.path,
+                   "the ROM image to write; a folder (DIR/) names it after its list entry or the ROM name, "
+                   "never over a file already there")
+        ->required();
+    jsonOption(sub, a);
+    sub.add_flag("--report", a.report,
+                 "also write FILE.txt: date, version, chip IDs, protection map, checksums, header and verdict");
+}
+
+void defineIdentify(CLI::App& sub, CommandArgs& a)
+{
+    sub.add_option("FILE", a.paths, "ROM images")->required();
+    jsonOption(sub, a);
+    sub.add_flag("--rename", a.rename,
+                 "rename each known dump to its list entry's file name, in its folder, never over a file already there");
+}
+
 // The window only warns after the fact; a script gets no second look, so a
 // file the console would refuse is not flashed unless asked for.
 bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
@@ -140,14 +190,28 @@ bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
 }
 
 // Every file is identified against lists read once; one that cannot be
-// read is said and the rest go on.
-bool identifyAll(const CommandArgs& a, Reporter& r)
+// read is said and the rest go on. 2 when any could not be read, else 1
+// when any is unknown, a bad dump or only near one, else 0.
+int identifyAll(const CommandArgs& a, Reporter& r, std::ostream& out)
 {
     KnownDumps known = loadKnownDumps(knownDumpDir());
-    bool all = true;
-    for (const std::string& path : a.paths)
-        all = identifyImage(path, known, r) && all;
-    return all;
+    bool unreadable = false, untrusted = false;
+    for (const std::string& path : a.paths) {
+        ImageReport report;
+        if (!identifyImage(path, known, r, &report)) {
+            unreadable = true;
+            if (a.json)
+                out << imageJson(path, "unreadable", nullptr) << std::endl;
+            continue;
+        }
+        untrusted = untrusted || !report.verdict.trusted();
+        std::string file = path;
+        if (a.rename)
+            renameAfterEntry(path, report, r, &file);
+        if (a.json)
+            out << imageJson(file, "done", &report) << std::endl;
+    }
+    return unreadable ? CLI_USAGE : untrusted ? CLI_FAILED : CLI_DONE;
 }
 
 void defineWriteByte(CLI::App& sub, CommandArgs& a)
@@ -163,19 +227,23 @@ const Command COMMANDS[] = {
      noArguments, [](const CommandArgs&, Reporter& r) { return cartInfo(r); }},
     {"protected", "Protected Blocks: which erase blocks are protected", noArguments,
      [](const CommandArgs&, Reporter& r) { return protectedBlocks(r); }},
-    {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
-     [](CLI::App& sub, CommandArgs& a) { outputFile(sub, a, "the ROM image to write"); },
+    {"backup", "Backup ROM: copy the whole cartridge into a ROM image", defineBackup,
      [](const CommandArgs& a, Reporter& r) {
          // The name was given before the cartridge was probed; its ROM name is not offered.
+         BackupOptions options;
+         options.report = a.report;
          return backupRom(
              [&a](const std::string&, std::string* path) {
                  *path = a.path;
                  return true;
              },
-             r);
+             r, options);
      }},
     {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
-     [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the ROM image to compare"); },
+     [](CLI::App& sub, CommandArgs& a) {
+         inputFile(sub, a, "the ROM image to compare");
+         jsonOption(sub, a);
+     },
      [](const CommandArgs& a, Reporter& r) { return verifyRom(a.path, r); }},
     {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it", defineFlash,
      flashUnlessRefused},
@@ -195,10 +263,7 @@ const Command COMMANDS[] = {
          return cartAddressValid(a.address, r) && writeByte(a.address, int(a.value), r);
      }},
     {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
-     [](CLI::App& sub, CommandArgs& a) {
-         sub.add_option("FILE", a.paths, "ROM images")->required()->check(CLI::ExistingFile);
-     },
-     identifyAll, true},
+     defineIdentify, nullptr, true, identifyAll},
 };
 
 const char* const FOOTER =
@@ -210,7 +275,9 @@ const char* const FOOTER =
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
     "  1  the job failed, was refused or cancelled, or verify found a difference\n"
     "  2  usage error\n"
-    "  3  no linker answered, its firmware was refused, or it vanished";
+    "  3  no linker answered, its firmware was refused, or it vanished\n"
+    "identify: 2 when any file could not be read, else 1 when any is unknown, a bad dump\n"
+    "or only near a known one, else 0.";
 
 const char* baseName(const char* path)
 {
@@ -225,7 +292,9 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
     CommandScope named(command.name);
     InterruptScope catchCtrlC;
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
-    TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
+    JsonReporter job(args.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
+    job.file = args.path;
+    job.folder = !args.path.empty() && (args.path.back() == '/' || std::filesystem::is_directory(args.path));
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
     setDefaultReporter(&linkLines);
 
@@ -237,6 +306,9 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
     }
     closeLink();
     setDefaultReporter(nullptr);
+    if (args.json)
+        io.out << (status == CLI_DONE && !job.found.empty() ? job.found : imageJson(args.path, "failed", nullptr))
+               << std::endl;
     return status;
 }
 
@@ -244,8 +316,10 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
 int runWithoutLinker(const Command& command, const CommandArgs& args, const CliIo& io)
 {
     CommandScope named(command.name);
-    TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
+    TerminalReporter job(args.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
+    if (command.runStatus)
+        return command.runStatus(args, job, io.out);
     return command.run(args, job) ? CLI_DONE : CLI_FAILED;
 }
 

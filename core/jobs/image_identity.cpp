@@ -1,7 +1,11 @@
 #include "core/jobs/image_identity.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "core/cart/detect.h"
@@ -93,4 +97,57 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
     if (report)
         *report = made;
     return true;
+}
+
+bool renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag: a hard link fails just as surely
+    // when the name is taken.
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    unlink(from.c_str());
+    return true;
+}
+
+std::string listFileName(const ImageReport& report, std::string* why)
+{
+    const DumpEntry* e = report.verdict.entry;
+    bool known = e && (report.verdict.kind == VerdictKind::Known || report.verdict.kind == VerdictKind::KnownOnceErased);
+    if (!known) {
+        *why = "";
+        return "";
+    }
+    return safeFileName(e->romName, why);
+}
+
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
+{
+    ReporterScope scope(r);
+    std::string why;
+    std::string name = listFileName(report, &why);
+    std::string shown = printable(displayName(path.c_str()), true);
+    if (name.empty()) {
+        if (!why.empty())
+            printWindow("Kept the name '%s': %s.", shown.c_str(), why.c_str());
+        return why.empty();
+    }
+    std::string folder = path.substr(0, path.size() - strlen(displayName(path.c_str())));
+    if (name == displayName(path.c_str()))
+        return true;
+    std::string shownName = printable(name, true);
+    if (renameNoReplace(path, folder + name)) {
+        *renamedTo = folder + name;
+        printWindow("Renamed '%s' to '%s'.", shown.c_str(), shownName.c_str());
+        return true;
+    }
+    if (errno == EEXIST)
+        printWindow("Kept the name '%s': '%s' is already there.", shown.c_str(), shownName.c_str());
+    else
+        printWindow("Kept the name '%s': can't rename it to '%s': %s.", shown.c_str(), shownName.c_str(),
+                    strerror(errno));
+    return false;
 }

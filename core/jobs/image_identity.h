@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/identity/identity.h"
+#include "core/report.h"
 
 // The save area of the cartridge as last scanned (G_prot): its unprotected
 // blocks, by cartridge address. None when no block is protected (a flash
@@ -28,3 +29,15 @@ ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownD
 // a line).
 bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
                      ImageReport* report = nullptr);
+
+// Moves `from` to `to` only when no file is at `to` (errno EEXIST then).
+bool renameNoReplace(const std::string& from, const std::string& to);
+
+// The file name a known dump's list entry gives it, when it is fit to be
+// one here; empty otherwise, with `why` set when the list's name was unfit.
+std::string listFileName(const ImageReport& report, std::string* why);
+
+// Renames a known dump in its folder to its list entry's file name, never
+// over an existing file; a line says what was done or why not, and
+// `renamedTo` gets the new path. False when a known dump kept its name.
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo);

@@ -20,8 +20,12 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
 // area (the unprotected blocks) of a chip that has protected ones.
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
-// offered can be its ROM name.
-bool backupRom(const PathAsker& askPath, Reporter& r);
+// offered can be its ROM name. A folder chosen instead of a file gets the
+// dump named after its list entry, or the ROM name.
+struct BackupOptions {
+    bool report = false;  // also "<dump>.txt" beside the dump
+};
+bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options = {});
 // "Cart Info" and "Protected Blocks" (cart_info.cpp)
 bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
