@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/saves/proposed_name.h"
 #include "gui/file_choice.h"
@@ -53,14 +54,23 @@ static void verifyCommand()
         verifyRom(path, windowReporter());
 }
 
+// A dump the lists know under another file name can take it in one click.
 static void backupROMCommand()
 {
-    backupRom(
+    std::string dump, listName;
+    BackupOptions options;
+    options.writtenTo = &dump;
+    options.listName = &listName;
+    bool done = backupRom(
         [](const std::string& proposed, std::string* path) {
             return chooseFile("Select file for backup", ROM_PATTERN, CHOOSE_CREATE, proposed.c_str(),
                               path);
         },
-        windowReporter());
+        windowReporter(), options);
+    if (done && !listName.empty() && offerListName(dump, listName)) {
+        ReporterScope scope(windowReporter());
+        renameInFolder(dump, listName);
+    }
 }
 
 static void backupSaveGameCommand()

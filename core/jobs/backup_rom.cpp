@@ -119,6 +119,11 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         if (intoFolder)
             printWindow("Named '%s' after %s.", printable(report.name, true).c_str(),
                         afterEntry ? "its list entry" : "the ROM name");
+        std::string why, listed = listFileName(report, &why);
+        if (options.writtenTo)
+            *options.writtenTo = dump;
+        if (options.listName)
+            *options.listName = listed == report.name ? "" : listed;
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(temp.c_str());

@@ -124,23 +124,13 @@ std::string listFileName(const ImageReport& report, std::string* why)
     return safeFileName(e->romName, why);
 }
 
-bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
+bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo)
 {
-    ReporterScope scope(r);
-    std::string why;
-    std::string name = listFileName(report, &why);
-    std::string shown = printable(displayName(path.c_str()), true);
-    if (name.empty()) {
-        if (!why.empty())
-            printWindow("Kept the name '%s': %s.", shown.c_str(), why.c_str());
-        return why.empty();
-    }
+    std::string shown = printable(displayName(path.c_str()), true), shownName = printable(name, true);
     std::string folder = path.substr(0, path.size() - strlen(displayName(path.c_str())));
-    if (name == displayName(path.c_str()))
-        return true;
-    std::string shownName = printable(name, true);
     if (renameNoReplace(path, folder + name)) {
-        *renamedTo = folder + name;
+        if (renamedTo)
+            *renamedTo = folder + name;
         printWindow("Renamed '%s' to '%s'.", shown.c_str(), shownName.c_str());
         return true;
     }
@@ -150,4 +140,17 @@ bool renameAfterEntry(const std::string& path, const ImageReport& report, Report
         printWindow("Kept the name '%s': can't rename it to '%s': %s.", shown.c_str(), shownName.c_str(),
                     strerror(errno));
     return false;
+}
+
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
+{
+    ReporterScope scope(r);
+    std::string why;
+    std::string name = listFileName(report, &why);
+    if (name.empty()) {
+        if (!why.empty())
+            printWindow("Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
+        return why.empty();
+    }
+    return name == displayName(path.c_str()) || renameInFolder(path, name, renamedTo);
 }

@@ -37,6 +37,10 @@ bool renameNoReplace(const std::string& from, const std::string& to);
 // one here; empty otherwise, with `why` set when the list's name was unfit.
 std::string listFileName(const ImageReport& report, std::string* why);
 
+// Renames the file at `path` to `name` in its folder, never over a file
+// already there; a line says which, and `renamedTo` gets the new path.
+bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo = nullptr);
+
 // Renames a known dump in its folder to its list entry's file name, never
 // over an existing file; a line says what was done or why not, and
 // `renamedTo` gets the new path. False when a known dump kept its name.

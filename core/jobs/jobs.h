@@ -24,6 +24,10 @@ bool verifyRom(const std::string& path, Reporter& r);
 // dump named after its list entry, or the ROM name.
 struct BackupOptions {
     bool report = false;  // also "<dump>.txt" beside the dump
+    // Set when the backup ended done: where the dump went, and the file name
+    // its list entry gives it when that is fit and not the dump's own.
+    std::string* writtenTo = nullptr;
+    std::string* listName = nullptr;
 };
 bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options = {});
 // "Cart Info" and "Protected Blocks" (cart_info.cpp)
