@@ -152,6 +152,7 @@ bool backupInto(CommandInput& in, Reporter& r)
     std::string given, dump, listName;
     BackupOptions options;
     options.report = in.options().report;
+    options.intoFolder = !in.asksUser();
     options.writtenTo = &dump;
     options.listName = &listName;
     KeepingImage keeping(r);

@@ -62,7 +62,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     }
     // A folder: the dump is named once it is known, after its list entry or
     // the ROM name, and never over a file already there.
-    bool intoFolder = isFolder(path);
+    bool intoFolder = options.intoFolder && isFolder(path);
     if (!intoFolder && refusedAsOutput(path))
         return false;
     std::string target = intoFolder ? path + "/dump" : finalPath(path), temp;

@@ -20,10 +20,12 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
 // area (the unprotected blocks) of a chip that has protected ones.
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
-// offered can be its ROM name. A folder chosen instead of a file gets the
-// dump named after its list entry, or the ROM name.
+// offered can be its ROM name.
 struct BackupOptions {
     bool report = false;  // also "<dump>.txt" beside the dump
+    // A folder given for the file (the command line's DIR/) names the dump
+    // in it; otherwise a folder is refused as any output that is no file.
+    bool intoFolder = false;
     // Set when the backup ended done: where the dump went, and the file name
     // its list entry gives it when that is fit and not the dump's own.
     std::string* writtenTo = nullptr;
