@@ -12,6 +12,7 @@
 #include "core/commands.h"
 #include "core/identity/identity.h"
 #include "core/identity/json_lines.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
 #include "version.h"
@@ -25,6 +26,9 @@ struct Given {
     uint32_t address = 0;
     uint32_t value = 0;
     CommandOptions options;
+    // --wait: for how long a missing linker is waited for; negative: for ever.
+    bool wait = false;
+    double waitSeconds = -1;
 };
 
 // The job's inputs are what was given; nothing is asked. With --json, what
@@ -142,6 +146,33 @@ void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
         option->default_str(o.shownDefault);
 }
 
+// --wait, or --wait=SECONDS, for every command that needs the linker: one
+// plugged in later is waited for.
+void waitOption(CLI::App& sub, Given& g)
+{
+    sub.add_option_function<std::string>(
+           "--wait",
+           [&g](const std::string& text) {
+               g.wait = true;
+               g.waitSeconds = text.empty() ? -1 : std::stod(text);
+           },
+           "wait for a linker to be plugged in, for ever or up to SECONDS (--wait=SECONDS)")
+        ->expected(0, 1)
+        ->allow_extra_args(false)
+        ->type_name("[=SECONDS]")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // Plain seconds, such as 30 or 2.5: no sign, no exponent.
+                char* end = nullptr;
+                strtod(text.c_str(), &end);
+                bool plain = text.find_first_not_of("0123456789.") == std::string::npos;
+                if (text.empty() || (plain && end != text.c_str() && *end == '\0'))
+                    return std::string();
+                return "'" + text + "' is not a number of seconds";
+            },
+            "SECONDS"));
+}
+
 const char* const FOOTER =
     "The job's log goes to standard output, line for line as the window's log shows it.\n"
     "Standard error gets usage errors, the linker's start-up and shut-down lines and,\n"
@@ -151,7 +182,8 @@ const char* const FOOTER =
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
     "  1  the job failed, was refused or cancelled, or verify found a difference\n"
     "  2  usage error\n"
-    "  3  no linker answered, its firmware was refused, or it vanished\n"
+    "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
+    "130  Ctrl-C while waiting for the linker\n"
     "identify: 2 when any file could not be read, else 1 when any is unknown, a bad dump\n"
     "or only near a known one, else 0.";
 
@@ -172,17 +204,23 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
     setDefaultReporter(&linkLines);
 
+    Linker& link = linker();
+    if (link.open(false) == LinkState::Waiting && given.wait)
+        link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
     GivenInput in(given, io.out);
-    if (openLink()) {
+    bool ran = link.ready();
+    if (ran) {
         // A Ctrl-C during start-up cancels the job before it begins.
         bool done = linkLines.goingOn() && command.run(in, job);
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
-    } else if (given.options.json) {
-        // No job ran: a script still gets its line.
-        in.imageFound(given.path, "failed", nullptr);
+    } else if (given.wait && interrupted()) {
+        status = CLI_INTERRUPTED;
     }
-    closeLink();
+    // No job ran: a script still gets its line.
+    if (!ran && given.options.json)
+        in.imageFound(given.path, "failed", nullptr);
+    link.close();
     setDefaultReporter(nullptr);
     return status;
 }
@@ -222,6 +260,8 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             defineArg(*sub, arg, given);
         for (const CommandOption& o : c.options)
             defineOption(*sub, o, given);
+        if (!c.withoutLinker)
+            waitOption(*sub, given);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
 

@@ -35,4 +35,8 @@ expect 0 "$launcher" --fresh --cart flash4 -- "$real" info
 rm -f "$work/cart.ngp"
 expect 3 "$launcher" --fresh --cart flash4 --fault unplug@100 -- "$real" backup "$work/cart.ngp"
 [ ! -e "$work/cart.ngp" ] || { echo "FAIL: the partial backup was left behind"; exit 1; }
-echo "PASS: statuses 0, 2 and 3 from processes of their own, no bar in a pipe, no toolkit linked"
+# --wait through the real libusb: the linker arrives a second in, as udev tells it.
+expect 0 "$launcher" --fresh --cart flash4 --plug in@1 -- "$real" info --wait=20
+grep -qx 'Waiting for the linker: plug it in.' "$work/out" || { echo "FAIL: no waiting line"; exit 1; }
+expect 3 "$launcher" --fresh --cart flash4 --fault nodevice -- "$real" info --wait=0.5
+echo "PASS: statuses 0, 2 and 3 from processes of their own, no bar in a pipe, no toolkit linked, --wait"
