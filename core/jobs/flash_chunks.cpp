@@ -81,7 +81,7 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
         if (n < chunkSize)
             break;
         address += chunkSize;
-        progress = fractionDone(address, romSize);
+        progress = fractionDone(address, romSize, only);
         if (address >= romSize || !r.goingOn())
             break;
     }

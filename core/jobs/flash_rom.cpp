@@ -46,9 +46,12 @@ void showProgress(float fraction, Reporter& r)
     r.breathe();
 }
 
-float fractionDone(uint32_t address, uint32_t romSize)
+float fractionDone(uint32_t address, uint32_t romSize, const AddressRanges* only)
 {
-    float fraction = float(address) / float(romSize);
+    double total = double(only ? only->bytesBelow(romSize) : romSize);
+    if (total == 0)
+        return 0.0f;
+    float fraction = float(double(only ? only->bytesBelow(address) : address) / total);
     return fraction >= 1.0f ? 0.99f : fraction;
 }
 
@@ -240,6 +243,11 @@ static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const u
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
                       Reporter& r)
 {
+    // Erasing for an empty file would only wipe the cartridge.
+    if (fileSize == 0) {
+        printWindow("'%s' is empty; nothing was erased.", name);
+        return false;
+    }
     uint8_t cartMbit = 0;
     if (!probe(&cartMbit, false))
         return false;
@@ -249,6 +257,12 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     if (flashSize == 0) {
         // Nothing answered: there is nothing to erase or write.
         printWindow("%s", FLASH_ABORTED);
+        return false;
+    }
+    if (fileSize > flashSize && settings.refuseOversized) {
+        printWindow("Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
+                    "erased.",
+                    name, (unsigned long long)(fileSize - flashSize));
         return false;
     }
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
@@ -266,7 +280,10 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
     AddressRanges toWrite(blocks);
 
-    openProgress("Writing Cartridge", romSize, r);
+    // The blocks already right are passed over: the bar and the count are
+    // of the bytes really written.
+    uint32_t toProgram = changedOnly ? uint32_t(toWrite.bytesBelow(romSize)) : romSize;
+    openProgress("Writing Cartridge", toProgram, r);
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
     bool wrote = writeRom(rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
@@ -281,14 +298,19 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
-    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
-    bool done = !settings.verifyAfterWrite || verifyAfterWriting(rom, romSize, toWrite, r);
-    if (done)
-        printWindow("Flashing done.");
+    printWindow("Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
+                int(linkSeconds() - started));
+    // After a failed verify nothing follows but the line saying why.
+    if (settings.verifyAfterWrite && !verifyAfterWriting(rom, romSize, toWrite, r))
+        return false;
+    printWindow("Flashing done.");
     if (changedOnly)
         printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
                     int(romBlocks - blocks.size()));
-    return done;
+    if (fileSize > romSize)
+        printWindow("%llu bytes of the file did not fit on the cartridge and were not written.",
+                    (unsigned long long)(fileSize - romSize));
+    return true;
 }
 
 // After a flashing that ended done: what the file is, and a warning when the
