@@ -17,6 +17,7 @@
 
 static const uint8_t MAX_PACKETS = 128;  // per linker request
 static const uint32_t MAX_CHUNK = MAX_PACKETS * 64;
+static const uint32_t MISMATCH_LINES = 16;  // per chunk
 
 // Everything one run of the walk carries from chunk to chunk.
 struct VerifyRun {
@@ -211,10 +212,23 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         run.unprotectedDiffered = true;
         return GO_ON;
     }
-    for (uint32_t i = 0; i < length; i++)
-        if (run.fileBuf[i] != run.cartBuf[i])
+    // A wrong chunk can differ in all its 8192 bytes: the first few say
+    // what is wrong, one more line how much.
+    unsigned more = 0;
+    uint32_t last = 0;
+    for (uint32_t i = 0, shown = 0; i < length; i++) {
+        if (run.fileBuf[i] == run.cartBuf[i])
+            continue;
+        if (shown++ < MISMATCH_LINES) {
             printWindow("Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
                         run.fileBuf[i], run.cartBuf[i]);
+            continue;
+        }
+        more++;
+        last = run.position + i;
+    }
+    if (more > 0)
+        printWindow("… and %u more differing bytes in this chunk, the last at 0x%06X.", more, last);
     printWindow("Verification failed in chip %d, block %d.", chip, block);
     logTiming(run);
     return JOB_OVER;
