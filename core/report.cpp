@@ -65,3 +65,8 @@ void printWindow(const char* format, ...)
     reporter().line(shown.c_str());
     appendToLogFile(g_command.c_str(), shown.c_str());
 }
+
+void logToFileOnly(const char* text)
+{
+    appendToLogFile(g_command.c_str(), shownText(text, strlen(text)).c_str());
+}

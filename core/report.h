@@ -60,3 +60,7 @@ private:
 // the same line goes to the log file under the current command. Control
 // bytes and bytes that are not UTF-8 are shown as \xNN.
 void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A line for the log file alone, under the current command: what a face says
+// beside the job's own lines that is still worth finding there afterwards.
+void logToFileOnly(const char* text);
