@@ -36,6 +36,9 @@ struct Command {
     void (*define)(CLI::App& sub, CommandArgs& args);
     bool (*run)(const CommandArgs& args, Reporter& r);
     bool withoutLinker = false;
+    // Checks of the arguments that need no linker, made before it is opened,
+    // so that a refused file never holds it; true when the command may run.
+    bool (*beforeLinker)(const CommandArgs& args, Reporter& r) = nullptr;
 };
 
 // A number as the input window reads it (decimal, or hex after 0x), but
@@ -121,7 +124,9 @@ void defineFlash(CLI::App& sub, CommandArgs& a)
     a.settings.verifyAfterWrite = true;
     sub.add_flag_callback("--no-verify", [&a] { a.settings.verifyAfterWrite = false; },
                           "do not read the written bytes back and compare them with the file");
-    sub.add_flag("--force", a.force, "flash a file without valid licence text, which the console will not start");
+    sub.add_flag("--force", a.force,
+                 "flash a file without valid licence text, which the console will not start, or one "
+                 "larger than the cartridge, of which only what fits is written");
 }
 
 // The window only warns after the fact; a script gets no second look, so a
@@ -136,7 +141,18 @@ bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
         printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
         return false;
     }
-    return flashRom(a.path, a.settings, r);
+    // As flashrom refuses an image larger than the chip: a script would not
+    // see that only part of it was written.
+    WriteSettings settings = a.settings;
+    settings.refuseOversized = !a.force;
+    return flashRom(a.path, settings, r);
+}
+
+// A FIFO would hold the linker until a writer came; an empty file is no ROM.
+bool flashFileAccepted(const CommandArgs& a, Reporter& r)
+{
+    ReporterScope scope(r);
+    return !romFileRefused(a.path);
 }
 
 bool identifyAll(const CommandArgs& a, Reporter& r)
@@ -175,7 +191,7 @@ const Command COMMANDS[] = {
      [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the ROM image to compare"); },
      [](const CommandArgs& a, Reporter& r) { return verifyRom(a.path, r); }},
     {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it", defineFlash,
-     flashUnlessRefused},
+     flashUnlessRefused, false, flashFileAccepted},
     {"save-backup", "Backup Savegame: the save area of an official cartridge into an NGF file",
      [](CLI::App& sub, CommandArgs& a) { outputFile(sub, a, "the NGF file to write"); },
      [](const CommandArgs& a, Reporter& r) { return backupSaveGame(a.path, r); }},
@@ -201,13 +217,15 @@ const Command COMMANDS[] = {
 const char* const FOOTER =
     "The job's log goes to standard output, line for line as the window's log shows it.\n"
     "Standard error gets usage errors, the linker's start-up and shut-down lines and,\n"
-    "on a terminal, a progress bar. Ctrl-C cancels the job; a second Ctrl-C quits at once.\n"
+    "on a terminal, a progress bar. Ctrl-C, SIGTERM or SIGHUP cancels the job; another\n"
+    "signal a second or more later quits at once, without cleaning up.\n"
     "\n"
     "Exit status:\n"
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
-    "  1  the job failed, was refused or cancelled, or verify found a difference\n"
+    "  1  the job failed or was refused, or verify found a difference\n"
     "  2  usage error\n"
-    "  3  no linker answered, its firmware was refused, or it vanished";
+    "  3  no linker answered, its firmware was refused, or it vanished\n"
+    "  128+N  a signal N stopped the job (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)";
 
 const char* baseName(const char* path)
 {
@@ -220,7 +238,12 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
 {
     // The log file files the link's lines and the job's under the command.
     CommandScope named(command.name);
-    InterruptScope catchCtrlC;
+    if (command.beforeLinker) {
+        TerminalReporter early(io.out, io.err, 0, io.wallClock);
+        if (!command.beforeLinker(args, early))
+            return CLI_FAILED;
+    }
+    InterruptScope catchSignals(io.wallClock);
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
     TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
@@ -234,6 +257,9 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
     }
     closeLink();
     setDefaultReporter(nullptr);
+    // Cleaned up: a script can now tell a cancel from a failure.
+    if (interrupted() && status != CLI_DONE)
+        return interruptedStatus();
     return status;
 }
 

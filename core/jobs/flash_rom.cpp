@@ -243,11 +243,6 @@ static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const u
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
                       Reporter& r)
 {
-    // Erasing for an empty file would only wipe the cartridge.
-    if (fileSize == 0) {
-        printWindow("'%s' is empty; nothing was erased.", name);
-        return false;
-    }
     uint8_t cartMbit = 0;
     if (!probe(&cartMbit, false))
         return false;
@@ -332,6 +327,8 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
+    if (romFileRefused(path))
+        return false;
     bool refused = false;
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
