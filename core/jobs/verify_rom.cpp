@@ -69,6 +69,12 @@ bool verifyRom(const std::string& path, Reporter& r)
         fclose(file);
         return false;
     }
+    // Nothing compared is no verdict.
+    if (fileSize == 0) {
+        printWindow("'%s' is empty; nothing to compare.", name);
+        fclose(file);
+        return false;
+    }
 
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
@@ -108,6 +114,12 @@ bool verifyRom(const std::string& path, Reporter& r)
         if (run.unprotectedDiffered)
             logUnprotectedNote();
         logTiming(run);
+        // What the cartridge cannot hold is not on it: never a pass.
+        if (run.continuing && uint64_t(fileSize) > flashSize) {
+            printWindow("%llu bytes of the file lie past the cartridge's end and were not compared.",
+                        (unsigned long long)(uint64_t(fileSize) - flashSize));
+            run.passed = false;
+        }
     }
     // A verdict of done is worth knowing the file by.
     if (run.passed)
@@ -134,10 +146,17 @@ static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
     return flashSize;
 }
 
-// Blocks 0 to 34 of one chip, whatever its size, until Cancel or the end.
+// The chip's boot region's four blocks follow its first one.
+static uint8_t blocksOfChip(uint8_t chip)
+{
+    return uint8_t(G_bootBlockStartNum[chip] + 4);
+}
+
+// The chip's own blocks, until Cancel or the end: an image of exactly the
+// cartridge's size ends where the chip does.
 static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
 {
-    for (uint8_t block = 0; block < BLOCKS_PER_CHIP && run.continuing; block++) {
+    for (uint8_t block = 0; block < blocksOfChip(chip) && run.continuing; block++) {
         int32_t remaining = blockSize(block);
         for (;;) {
             run.report.progress(run.fraction);
