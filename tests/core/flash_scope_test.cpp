@@ -37,12 +37,13 @@ uint32_t cartEnd(Block b)
     return cartStart(b) + sim::blockLength(sim::chip(b.first).size(), b.second);
 }
 
-// `before` with these blocks erased, then given the ROM's bytes.
+// `before` with these blocks given the ROM's bytes: past the ROM's end
+// they keep theirs, erased and programmed back.
 Bytes rewritten(Bytes before, const Bytes& rom, const std::set<Block>& blocks)
 {
     for (const Block& b : blocks)
-        for (uint32_t i = cartStart(b); i < cartEnd(b); i++)
-            before[i] = i < rom.size() ? rom[i] : 0xFF;
+        for (uint32_t i = cartStart(b); i < cartEnd(b) && i < rom.size(); i++)
+            before[i] = rom[i];
     return before;
 }
 
@@ -133,6 +134,7 @@ void FlashScopeTest::oneScope(const char* cart, uint32_t size, EraseScope scope)
     ASSERT_NE(writing, report.titles.end());
     size_t bar = size_t(writing - report.titles.begin());
     EXPECT_EQ(report.totals[bar], wrote);
+    ASSERT_LT(bar + 1, report.firstFraction.size());
     EXPECT_GE(report.fractions[report.firstFraction[bar + 1] - 1], 0.9f);
     std::vector<Block> erased = erasedBlocks(m);
     if (scope == EraseScope::WholeChips) {
