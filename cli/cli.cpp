@@ -9,36 +9,44 @@
 
 #include "cli/interrupt.h"
 #include "cli/terminal_reporter.h"
-#include "core/jobs/image_identity.h"
-#include "core/jobs/jobs.h"
+#include "core/commands.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
 #include "version.h"
 
 namespace {
 
-// What the command line gathered for the one command it runs.
-struct CommandArgs {
+// What the command line was given for the one command it runs.
+struct Given {
     std::string path;
-    std::vector<std::string> paths;  // identify takes several
-    bool force = false;
+    std::vector<std::string> paths;
     uint32_t address = 0;
     uint32_t value = 0;
-    WriteSettings settings;
+    CommandOptions options;
 };
 
-// One row per command: its name, its help, the arguments it takes, and the
-// job it runs (true only when the job ended done), and whether it works on
-// files alone. A new option is a line in `define` and a field of CommandArgs.
-struct Command {
-    const char* name;
-    const char* help;
-    void (*define)(CLI::App& sub, CommandArgs& args);
-    bool (*run)(const CommandArgs& args, Reporter& r);
-    bool withoutLinker = false;
-    // Checks of the arguments that need no linker, made before it is opened,
-    // so that a refused file never holds it; true when the command may run.
-    bool (*beforeLinker)(const CommandArgs& args, Reporter& r) = nullptr;
+// The job's inputs are what was given; nothing is asked.
+class GivenInput : public CommandInput {
+public:
+    explicit GivenInput(const Given& g) : g_(g) {}
+    bool fileToRead(std::string* path) override
+    {
+        *path = g_.path;
+        return true;
+    }
+    bool fileToWrite(const char*, std::string* path) override
+    {
+        *path = g_.path;
+        return true;
+    }
+    std::vector<std::string> files() override { return g_.paths; }
+    uint32_t address() override { return g_.address; }
+    int value() override { return int(g_.value); }
+    CommandOptions options() override { return g_.options; }
+    bool asksUser() const override { return false; }
+
+private:
+    const Given& g_;
 };
 
 // A number as the input window reads it (decimal, or hex after 0x), but
@@ -51,7 +59,7 @@ CLI::Validator number(const char* shown, std::function<const char*(uint32_t)> fa
             uint32_t v = 0;
             if (!exactNumberFromText(text.c_str(), &v))
                 return "'" + text + "' is not a number (decimal, or hexadecimal after 0x)";
-            if (const char* why = fault(v))
+            if (const char* why = fault ? fault(v) : nullptr)
                 return "'" + text + "' " + why;
             text = std::to_string(v);
             return std::string();
@@ -59,160 +67,62 @@ CLI::Validator number(const char* shown, std::function<const char*(uint32_t)> fa
         shown);
 }
 
-CLI::Validator numberUpTo(uint32_t max, const char* shown, const char* tooLarge)
+std::vector<std::string> splitChoices(const char* values)
 {
-    return number(shown, [max, tooLarge](uint32_t v) { return v > max ? tooLarge : nullptr; });
+    std::vector<std::string> choices;
+    std::string rest = values;
+    for (size_t bar; (bar = rest.find('|')) != std::string::npos; rest.erase(0, bar + 1))
+        choices.push_back(rest.substr(0, bar));
+    choices.push_back(rest);
+    return choices;
 }
 
-// The chunk sizes the window's Write_N menu offers.
-CLI::Validator writeNChoices()
+void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
 {
-    return number("1..32|64..1024", [](uint32_t n) -> const char* {
-        bool offered = (n >= 1 && n <= 32) || (n % 64 == 0 && n >= 64 && n <= 1024);
-        return offered ? nullptr : "is not 1 to 32 or a multiple of 64 up to 1024";
-    });
-}
-
-void inputFile(CLI::App& sub, CommandArgs& a, const char* help)
-{
-    sub.add_option("FILE", a.path, help)->required()->check(CLI::ExistingFile);
-}
-
-void outputFile(CLI::App& sub, CommandArgs& a, const char* help)
-{
-    sub.add_option("FILE", a.path, help)->required();
-}
-
-void address(CLI::App& sub, CommandArgs& a)
-{
-    sub.add_option("ADDR", a.address, "cartridge address: chip 0 from 0, chip 1 from 0x200000")
-        ->required()
-        ->transform(numberUpTo(UINT32_MAX, "NUMBER", nullptr));
-}
-
-void noArguments(CLI::App&, CommandArgs&) {}
-
-void defineFlash(CLI::App& sub, CommandArgs& a)
-{
-    inputFile(sub, a, "the ROM image (.ngp, .rom, .bin)");
-    sub.add_option("--write-n", a.settings.writeN, "chunk size in bytes (the window's Write_N)")
-        ->transform(writeNChoices())
-        ->capture_default_str();
-    sub.add_option_function<std::string>(
-           "--turbo",
-           [&a](const std::string& mode) {
-               a.settings.turboMode = mode == "on" ? TURBO_ON : mode == "off" ? TURBO_OFF : TURBO_AUTO;
-           },
-           "Turbo Mode; auto: on for a Cindercart only")
-        ->check(CLI::IsMember({"auto", "on", "off"}))
-        ->default_str("auto");
-    sub.add_option("--skip-chip", a.settings.skipChip, "leave this chip neither erased nor written")
-        ->transform(numberUpTo(1, "0|1", "is not a chip: 0 or 1"));
-    sub.add_option_function<std::string>(
-           "--erase",
-           [&a](const std::string& scope) {
-               a.settings.eraseScope = scope == "rom"       ? EraseScope::RomBlocks
-                                       : scope == "changed" ? EraseScope::ChangedBlocks
-                                                            : EraseScope::WholeChips;
-           },
-           "chips: whole chips; rom: the ROM's blocks only; changed: only the blocks that differ "
-           "from the file, read first")
-        ->check(CLI::IsMember({"chips", "rom", "changed"}))
-        ->default_str("chips");
-    // A script cannot look at the cartridge afterwards: the command line reads
-    // back what it wrote unless told not to.
-    a.settings.verifyAfterWrite = true;
-    sub.add_flag_callback("--no-verify", [&a] { a.settings.verifyAfterWrite = false; },
-                          "do not read the written bytes back and compare them with the file");
-    sub.add_flag("--force", a.force,
-                 "flash a file without valid licence text, which the console will not start, or one "
-                 "larger than the cartridge, of which only what fits is written");
-}
-
-// The window only warns after the fact; a script gets no second look, so a
-// file the console would refuse is not flashed unless asked for.
-bool flashUnlessRefused(const CommandArgs& a, Reporter& r)
-{
-    CartHeader header;
-    if (!a.force && readFileHeader(a.path, &header) && !header.licensed) {
-        ReporterScope scope(r);
-        printWindow("Not flashing '%s': it has no valid licence text,",
-                    printable(displayName(a.path.c_str()), true).c_str());
-        printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
-        return false;
+    switch (arg.kind) {
+    case ArgKind::FileToRead:
+        sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
+        break;
+    case ArgKind::FileToWrite:
+        sub.add_option("FILE", g.path, arg.help)->required();
+        break;
+    case ArgKind::Files:
+        sub.add_option("FILE", g.paths, arg.help)->required()->check(CLI::ExistingFile);
+        break;
+    case ArgKind::Address:
+        sub.add_option("ADDR", g.address, arg.help)->required()->transform(number("NUMBER", nullptr));
+        break;
+    case ArgKind::ByteValue:
+        sub.add_option("VALUE", g.value, arg.help)
+            ->required()
+            ->transform(number("0..255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
+        break;
     }
-    // As flashrom refuses an image larger than the chip: a script would not
-    // see that only part of it was written.
-    WriteSettings settings = a.settings;
-    settings.refuseOversized = !a.force;
-    return flashRom(a.path, settings, r);
 }
 
-// A FIFO would hold the linker until a writer came; an empty file is no ROM.
-bool flashFileAccepted(const CommandArgs& a, Reporter& r)
+void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
 {
-    ReporterScope scope(r);
-    return !romFileRefused(a.path);
+    auto set = [&g, &o](const std::string& value) { o.set(g.options, value); };
+    CLI::Option* option = nullptr;
+    switch (o.kind) {
+    case OptionKind::Flag:
+        sub.add_flag_callback(o.name, [set] { set(""); }, o.help);
+        return;
+    case OptionKind::Text:
+        option = sub.add_option_function<std::string>(o.name, set, o.help);
+        break;
+    case OptionKind::Choice:
+        option = sub.add_option_function<std::string>(o.name, set, o.help)
+                     ->check(CLI::IsMember(splitChoices(o.values)));
+        break;
+    case OptionKind::Number:
+        option = sub.add_option_function<int>(o.name, [set](int n) { set(std::to_string(n)); }, o.help)
+                     ->transform(number(o.values, o.fault));
+        break;
+    }
+    if (o.shownDefault)
+        option->default_str(o.shownDefault);
 }
-
-bool identifyAll(const CommandArgs& a, Reporter& r)
-{
-    bool all = true;
-    for (const std::string& path : a.paths)
-        all = identifyImage(path, r) && all;
-    return all;
-}
-
-void defineWriteByte(CLI::App& sub, CommandArgs& a)
-{
-    address(sub, a);
-    sub.add_option("VALUE", a.value, "the byte, 0 to 255")
-        ->required()
-        ->transform(numberUpTo(0xFF, "0..255", "is more than a byte"));
-}
-
-const Command COMMANDS[] = {
-    {"info", "Cart Info: the chips' identification bytes, the cartridge size and the ROM name",
-     noArguments, [](const CommandArgs&, Reporter& r) { return cartInfo(r); }},
-    {"protected", "Protected Blocks: which erase blocks are protected", noArguments,
-     [](const CommandArgs&, Reporter& r) { return protectedBlocks(r); }},
-    {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
-     [](CLI::App& sub, CommandArgs& a) { outputFile(sub, a, "the ROM image to write"); },
-     [](const CommandArgs& a, Reporter& r) {
-         // The name was given before the cartridge was probed; its ROM name is not offered.
-         return backupRom(
-             [&a](const std::string&, std::string* path) {
-                 *path = a.path;
-                 return true;
-             },
-             r);
-     }},
-    {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
-     [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the ROM image to compare"); },
-     [](const CommandArgs& a, Reporter& r) { return verifyRom(a.path, r); }},
-    {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it", defineFlash,
-     flashUnlessRefused, false, flashFileAccepted},
-    {"save-backup", "Backup Savegame: the save area of an official cartridge into an NGF file",
-     [](CLI::App& sub, CommandArgs& a) { outputFile(sub, a, "the NGF file to write"); },
-     [](const CommandArgs& a, Reporter& r) { return backupSaveGame(a.path, r); }},
-    {"save-write", "Write Savegame: an NGF file back into the cartridge",
-     [](CLI::App& sub, CommandArgs& a) { inputFile(sub, a, "the NGF save-game file"); },
-     [](const CommandArgs& a, Reporter& r) { return writeSaveGame(a.path, a.settings, r); }},
-    {"read-byte", "Read Byte: one byte at a cartridge address", address,
-     [](const CommandArgs& a, Reporter& r) {
-         return cartAddressValid(a.address, r) && readByte(a.address, r);
-     }},
-    {"write-byte", "Write Byte: one byte written as a single bus cycle (not necessarily programmed)",
-     defineWriteByte,
-     [](const CommandArgs& a, Reporter& r) {
-         return cartAddressValid(a.address, r) && writeByte(a.address, int(a.value), r);
-     }},
-    {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
-     [](CLI::App& sub, CommandArgs& a) {
-         sub.add_option("FILE", a.paths, "ROM images")->required()->check(CLI::ExistingFile);
-     },
-     identifyAll, true},
-};
 
 const char* const FOOTER =
     "The job's log goes to standard output, line for line as the window's log shows it.\n"
@@ -234,13 +144,14 @@ const char* baseName(const char* path)
 }
 
 // Opens the link, runs the job, lets the linker go whatever happened.
-int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io)
+int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
     // The log file files the link's lines and the job's under the command.
     CommandScope named(command.name);
     if (command.beforeLinker) {
         TerminalReporter early(io.out, io.err, 0, io.wallClock);
-        if (!command.beforeLinker(args, early))
+        GivenInput in(given);
+        if (!command.beforeLinker(in, early))
             return CLI_FAILED;
     }
     InterruptScope catchSignals(io.wallClock);
@@ -252,7 +163,8 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
     int status = CLI_NO_LINKER;
     if (openLink()) {
         // A Ctrl-C during start-up cancels the job before it begins.
-        bool done = linkLines.goingOn() && command.run(args, job);
+        GivenInput in(given);
+        bool done = linkLines.goingOn() && command.run(in, job);
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
     }
     closeLink();
@@ -264,12 +176,13 @@ int runOnLinker(const Command& command, const CommandArgs& args, const CliIo& io
 }
 
 // A command on files alone: the linker is neither opened nor let go.
-int runWithoutLinker(const Command& command, const CommandArgs& args, const CliIo& io)
+int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
     CommandScope named(command.name);
     TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
-    return command.run(args, job) ? CLI_DONE : CLI_FAILED;
+    GivenInput in(given);
+    return command.run(in, job) ? CLI_DONE : CLI_FAILED;
 }
 
 }  // namespace
@@ -282,12 +195,18 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
     app.require_subcommand(1);
     app.footer(FOOTER);
 
-    CommandArgs args;
-    const Command* chosen = nullptr;
-    for (const Command& c : COMMANDS) {
+    Given given;
+    // A script cannot look at the cartridge afterwards: the command line reads
+    // back what it wrote unless told not to.
+    given.options.settings.verifyAfterWrite = true;
+    const CommandRow* chosen = nullptr;
+    for (const CommandRow& c : commands()) {
         CLI::App* sub = app.add_subcommand(c.name, c.help);
         sub->footer(FOOTER);
-        c.define(*sub, args);
+        for (const CommandArg& arg : c.args)
+            defineArg(*sub, arg, given);
+        for (const CommandOption& o : c.options)
+            defineOption(*sub, o, given);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
 
@@ -297,6 +216,6 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
         return app.exit(e, io.out, io.err) == 0 ? CLI_DONE : CLI_USAGE;
     }
     if (chosen->withoutLinker)
-        return runWithoutLinker(*chosen, args, io);
-    return runOnLinker(*chosen, args, io);
+        return runWithoutLinker(*chosen, given, io);
+    return runOnLinker(*chosen, given, io);
 }

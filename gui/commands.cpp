@@ -1,163 +1,127 @@
-// The window's side of each command: ask for what the job needs (a file, a
-// number), then run the job with the window as its reporter. Each names
-// itself after its button, for the log file.
+// The window's side of each command: its row's job runs with the window as
+// its reporter, and asks the user for a file or a number when it needs one.
+// Each command names itself after its button, for the log file.
 #include "gui/commands.h"
 
-#include <cstdlib>
+#include <FL/Fl_Widget.H>
+
 #include <string>
 
+#include "core/commands.h"
 #include "core/jobs/jobs.h"
-#include "core/saves/proposed_name.h"
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/log.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 
-static const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
-static const char* const NGF_PATTERN = "*.{ngf}";
+namespace {
 
-// The path is held whole, however long; false (after saying so) when the
-// chooser was closed without a choice.
-static bool askExisting(const char* title, const char* pattern, std::string* path)
-{
-    if (chooseFile(title, pattern, CHOOSE_EXISTING, nullptr, path))
-        return true;
-    printWindow("No file selected.");
-    return false;
-}
+// The user answers as the job reaches each question; the row says what the
+// chooser or the number window shows. Paths are held whole, however long.
+class AskingInput : public CommandInput {
+public:
+    explicit AskingInput(const CommandRow& c) : c_(c) {}
+
+    bool fileToRead(std::string* path) override
+    {
+        const CommandArg* a = findArg(c_, ArgKind::FileToRead);
+        if (!chooseFile(a->ask, a->pattern, CHOOSE_EXISTING, nullptr, path)) {
+            printWindow("No file selected.");
+            return false;
+        }
+        return !(a->pipeFromCommandLineOnly && refusedAsPipe(*path));
+    }
+    bool fileToWrite(const char* proposed, std::string* path) override
+    {
+        const CommandArg* a = findArg(c_, ArgKind::FileToWrite);
+        return chooseFile(a->ask, a->pattern, CHOOSE_CREATE, proposed, path);
+    }
+    // No button takes several files.
+    std::vector<std::string> files() override { return {}; }
+    uint32_t address() override { return uint32_t(makeInputWindow(findArg(c_, ArgKind::Address)->ask)); }
+    int value() override { return makeInputWindow(findArg(c_, ArgKind::ByteValue)->ask); }
+    CommandOptions options() override
+    {
+        CommandOptions o;
+        o.settings = prefsSettings();
+        // The window flashes what it is given and warns after the fact.
+        o.force = true;
+        return o;
+    }
+    bool asksUser() const override { return true; }
+
+private:
+    const CommandRow& c_;
+};
 
 // Runs a command unless another is under way, and only while the linker is
 // there: once it is gone the user is told so before being asked for a file.
-static void runCommand(const char* name, void (*command)())
+void runCommand(const CommandRow& c)
 {
     OneJob job;
     if (!job.started())
         return;
-    CommandScope named(name);
-    if (linkStillThere(windowReporter()))
-        command();
-}
-
-static void loadROMsCommand()
-{
-    std::string path;
-    if (askExisting("Load a ROM", ROM_PATTERN, &path))
-        flashRom(path, prefsSettings(), windowReporter());
-}
-
-static void verifyCommand()
-{
-    std::string path;
-    if (askExisting("Verify a ROM", ROM_PATTERN, &path))
-        verifyRom(path, windowReporter());
-}
-
-static void backupROMCommand()
-{
-    backupRom(
-        [](const std::string& proposed, std::string* path) {
-            return chooseFile("Select file for backup", ROM_PATTERN, CHOOSE_CREATE, proposed.c_str(),
-                              path);
-        },
-        windowReporter());
-}
-
-static void backupSaveGameCommand()
-{
-    std::string proposal, path;
-    bool proposed = proposeSaveName(&proposal);
-    bool chosen = chooseFile("Select file for save-game backup", NGF_PATTERN, CHOOSE_CREATE,
-                             proposed ? proposal.c_str() : nullptr, &path);
-    if (!chosen) {
-        printWindow("No file selected.");
-        return;
+    CommandScope named(c.button.label);
+    if (linkStillThere(windowReporter())) {
+        AskingInput in(c);
+        c.run(in, windowReporter());
     }
-    backupSaveGame(path, windowReporter());
 }
 
-static void writeSaveGameCommand()
+void runNamed(const char* name)
 {
-    std::string path;
-    if (askExisting("Select save-game file", NGF_PATTERN, &path) && !refusedAsPipe(path))
-        writeSaveGame(path, prefsSettings(), windowReporter());
+    runCommand(*findCommand(name));
 }
 
-static void getInfosCommand()
-{
-    cartInfo(windowReporter());
-}
+}  // namespace
 
-static void protectedBlocksCommand()
+void cb_command_button(Fl_Widget* w, void* row)
 {
-    protectedBlocks(windowReporter());
-}
-
-// Asks for a cartridge address; false (after saying so) when the window was
-// closed or the address lies past chip 1's window.
-static bool askAddress(uint32_t* address)
-{
-    *address = uint32_t(makeInputWindow("Enter address"));
-    return cartAddressValid(*address, windowReporter());
-}
-
-static void readByteCommand()
-{
-    uint32_t address;
-    if (askAddress(&address))
-        readByte(address, windowReporter());
-}
-
-static void writeByteCommand()
-{
-    uint32_t address;
-    if (!askAddress(&address))
-        return;
-    int value = makeInputWindow("Enter byte value");
-    writeByte(address, value, windowReporter());
+    runCommand(*static_cast<const CommandRow*>(row));
 }
 
 void cb_loadROMs_button(Fl_Widget* w, void* data)
 {
-    runCommand("Flash ROM(s)", loadROMsCommand);
+    runNamed("flash");
 }
 
 void cb_verify_button(Fl_Widget* w, void* data)
 {
-    runCommand("Verify ROM", verifyCommand);
+    runNamed("verify");
 }
 
 void cb_backupROM_button(Fl_Widget* w, void* data)
 {
-    runCommand("Backup ROM", backupROMCommand);
+    runNamed("backup");
 }
 
 void cb_backupSaveGame_button(Fl_Widget* w, void* data)
 {
-    runCommand("Backup Savegame", backupSaveGameCommand);
+    runNamed("save-backup");
 }
 
 void cb_writeSaveGame_button(Fl_Widget* w, void* data)
 {
-    runCommand("Write Savegame", writeSaveGameCommand);
+    runNamed("save-write");
 }
 
 void cb_getInfos_button(Fl_Widget* w, void* data)
 {
-    runCommand("Cart Info", getInfosCommand);
+    runNamed("info");
 }
 
 void cb_protectedBlocks_button(Fl_Widget* w, void* data)
 {
-    runCommand("Protected Blocks", protectedBlocksCommand);
+    runNamed("protected");
 }
 
 void cb_readByte_button(Fl_Widget* w, void* data)
 {
-    runCommand("Read Byte", readByteCommand);
+    runNamed("read-byte");
 }
 
 void cb_writeByte_button(Fl_Widget* w, void* data)
 {
-    runCommand("Write Byte", writeByteCommand);
+    runNamed("write-byte");
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "core/cart/detect.h"
+#include "core/commands.h"
 #include "core/link/transfer.h"
 #include "gui/commands.h"
 #include "gui/events.h"
@@ -54,14 +55,34 @@ public:
 };
 
 template <class B>
-static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* cb)
+static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* cb, void* data = nullptr)
 {
     B* b = new B(BUTTON_X, y, BUTTON_W, BUTTON_H, label);
     b->tooltip(tip);
     b->labeltype(FL_EMBOSSED_LABEL);
     b->labelsize(12);
-    b->callback(cb);
+    b->callback(cb, data);
     return b;
+}
+
+static Fl_Button* commandButton(const CommandRow& c)
+{
+    const CommandButton& b = c.button;
+    void* row = const_cast<CommandRow*>(&c);
+    if (b.enter)
+        return commandButton<Fl_Return_Button>(b.y, b.label, b.tooltip, cb_command_button, row);
+    return commandButton<Fl_Button>(b.y, b.label, b.tooltip, cb_command_button, row);
+}
+
+// The button made for that command's row.
+static Fl_Button* buttonFor(const char* name)
+{
+    for (int i = 0; i < operations_group->children(); i++) {
+        Fl_Widget* w = operations_group->child(i);
+        if (w->callback() == cb_command_button && w->user_data() == findCommand(name))
+            return static_cast<Fl_Button*>(w);
+    }
+    return nullptr;
 }
 
 void buildMainWindow()
@@ -75,31 +96,17 @@ void buildMainWindow()
     backdrop->color(BACKDROP_COLOR);
 
     // Creation order is the Tab order.
-    loadROMs_button = commandButton<Fl_Return_Button>(
-        11, "Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.",
-        cb_loadROMs_button);
-    backupROM_button = commandButton<Fl_Button>(55, "Backup ROM", "Copy the inserted cartridge to a file.",
-                                                cb_backupROM_button);
-    getInfos_button = commandButton<Fl_Button>(123, "Cart Info", "Get cartridge-specific information.",
-                                               cb_getInfos_button);
-    backupSaveGame_button = commandButton<Fl_Button>(
-        79, "Backup Savegame",
-        "Create a NGF file from an official cartridge.  Do not use with flash cart.",
-        cb_backupSaveGame_button);
-    verify_button = commandButton<Fl_Button>(
-        31, "Verify ROM", "Compare the selected ROM file against the inserted cartridge.",
-        cb_verify_button);
-    writeSaveGame_button = commandButton<Fl_Button>(
-        99, "Write Savegame", "Write a NGF savegame file to the inserted cartridge.",
-        cb_writeSaveGame_button);
-    protectedBlocks_button = commandButton<Fl_Button>(
-        143, "Protected Blocks", "List all protected/unprotected blocks.", cb_protectedBlocks_button);
-    readByte_button = commandButton<Fl_Button>(
-        167, "Read Byte", "Read a single byte from the inserted cartridge.", cb_readByte_button);
-    writeByte_button = commandButton<Fl_Button>(
-        187, "Write Byte",
-        "Write a single byte to the catridge (not necessarily flashing the data to the cartridge).",
-        cb_writeByte_button);
+    for (const CommandRow* c : buttonCommands())
+        commandButton(*c);
+    loadROMs_button = static_cast<Fl_Return_Button*>(buttonFor("flash"));
+    verify_button = buttonFor("verify");
+    backupROM_button = buttonFor("backup");
+    backupSaveGame_button = buttonFor("save-backup");
+    writeSaveGame_button = buttonFor("save-write");
+    getInfos_button = buttonFor("info");
+    protectedBlocks_button = buttonFor("protected");
+    readByte_button = buttonFor("read-byte");
+    writeByte_button = buttonFor("write-byte");
     preferences = commandButton<Fl_Button>(395, "Preferences", "Set program options.", cb_preferences);
     // Buttons and backdrop keep their size and place; only the log grows.
     operations_group->resizable(nullptr);

@@ -1,0 +1,234 @@
+#include "core/commands.h"
+
+#include <algorithm>
+
+#include "core/identity/header.h"
+#include "core/jobs/image_identity.h"
+#include "core/jobs/jobs.h"
+#include "core/saves/proposed_name.h"
+
+namespace {
+
+const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
+const char* const NGF_PATTERN = "*.{ngf}";
+
+const CommandArg ADDRESS{ArgKind::Address, "cartridge address: chip 0 from 0, chip 1 from 0x200000",
+                         "Enter address"};
+
+// The window only warns after the fact; a script gets no second look, so a
+// file the console would refuse is not flashed unless asked for.
+bool flashUnlessRefused(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    if (!in.fileToRead(&path))
+        return false;
+    CommandOptions o = in.options();
+    CartHeader header;
+    if (!o.force && readFileHeader(path, &header) && !header.licensed) {
+        ReporterScope scope(r);
+        printWindow("Not flashing '%s': it has no valid licence text,",
+                    printable(displayName(path.c_str()), true).c_str());
+        printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
+        return false;
+    }
+    // As flashrom refuses an image larger than the chip: a script would not
+    // see that only part of it was written.
+    o.settings.refuseOversized = !o.force;
+    return flashRom(path, o.settings, r);
+}
+
+// A FIFO would hold the linker until a writer came; an empty file is no ROM.
+bool flashFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    ReporterScope scope(r);
+    return in.fileToRead(&path) && !romFileRefused(path);
+}
+
+const std::vector<CommandOption> FLASH_OPTIONS = {
+    {"--write-n", OptionKind::Number, "chunk size in bytes (the window's Write_N)",
+     "the chunk size in bytes: 1 to 32, or a multiple of 64 up to 1024 (default 512).",
+     "1..32|64..1024", "512", [](CommandOptions& o, const std::string& v) { o.settings.writeN = std::stoi(v); },
+     // The chunk sizes the window's Write_N menu offers.
+     [](uint32_t n) -> const char* {
+         bool offered = (n >= 1 && n <= 32) || (n % 64 == 0 && n >= 64 && n <= 1024);
+         return offered ? nullptr : "is not 1 to 32 or a multiple of 64 up to 1024";
+     },
+     "n"},
+    {"--turbo", OptionKind::Choice, "Turbo Mode; auto: on for a Cindercart only",
+     "Turbo Mode; auto (the default) turns it on for the maker's own flash cartridge only.", "auto|on|off",
+     "auto",
+     [](CommandOptions& o, const std::string& mode) {
+         o.settings.turboMode = mode == "on" ? TURBO_ON : mode == "off" ? TURBO_OFF : TURBO_AUTO;
+     }},
+    {"--skip-chip", OptionKind::Number, "leave this chip neither erased nor written",
+     "neither erase nor write that chip.", "0|1", nullptr,
+     [](CommandOptions& o, const std::string& v) { o.settings.skipChip = std::stoi(v); },
+     [](uint32_t n) -> const char* { return n > 1 ? "is not a chip: 0 or 1" : nullptr; }},
+    {"--erase", OptionKind::Choice,
+     "chips: whole chips; rom: the ROM's blocks only; changed: only the blocks that differ from the file, "
+     "read first",
+     "erase whole chips (the default), only the erase blocks the ROM covers, or only the blocks whose bytes "
+     "differ from the ROM, which are then the only ones written.",
+     "chips|rom|changed", "chips",
+     [](CommandOptions& o, const std::string& scope) {
+         o.settings.eraseScope = scope == "rom"       ? EraseScope::RomBlocks
+                                 : scope == "changed" ? EraseScope::ChangedBlocks
+                                                      : EraseScope::WholeChips;
+     }},
+    {"--no-verify", OptionKind::Flag, "do not read the written bytes back and compare them with the file",
+     "do not read the written range back and compare it with the file, as the command line otherwise "
+     "does after writing.",
+     nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.settings.verifyAfterWrite = false; }},
+    {"--force", OptionKind::Flag,
+     "flash a file without valid licence text, which the console will not start, or one larger than the "
+     "cartridge, of which only what fits is written",
+     "write a file that has no valid licence text, which the console will not start, or one larger than the "
+     "cartridge, of which only what fits is written.",
+     nullptr, nullptr,
+     [](CommandOptions& o, const std::string&) { o.force = true; }},
+};
+
+std::vector<CommandRow> makeCommands()
+{
+    return {
+        {"info", "Cart Info: the chips' identification bytes, the cartridge size and the ROM name",
+         "show the chips' identification bytes, the cartridge size, the ROM name and the cartridge's "
+         "decoded header.",
+         {"Cart Info", "Get cartridge-specific information.", 123, 2},
+         {},
+         {},
+         [](CommandInput&, Reporter& r) { return cartInfo(r); }},
+        {"protected", "Protected Blocks: which erase blocks are protected",
+         "list every erase block as protected or unprotected.",
+         {"Protected Blocks", "List all protected/unprotected blocks.", 143, 6},
+         {},
+         {},
+         [](CommandInput&, Reporter& r) { return protectedBlocks(r); }},
+        {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
+         "copy the whole cartridge, one chip or two, into a ROM image file, then give the file's size and "
+         "checksums and whether it is a known dump. A partial file is deleted after a failure or Cancel.",
+         {"Backup ROM", "Copy the inserted cartridge to a file.", 55, 1},
+         {{ArgKind::FileToWrite, "the ROM image to write", "Select file for backup", ROM_PATTERN}},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             // The cartridge is probed first, so that the name offered can be
+             // its ROM name (a name given on the command line is taken as is).
+             return backupRom(
+                 [&in](const std::string& proposed, std::string* path) {
+                     return in.fileToWrite(proposed.c_str(), path);
+                 },
+                 r);
+         }},
+        {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
+         "compare a ROM image file with the cartridge block by block. A difference inside the unprotected "
+         "blocks (a changed save area) is reported but is not a failure.",
+         {"Verify ROM", "Compare the selected ROM file against the inserted cartridge.", 31, 4},
+         {{ArgKind::FileToRead, "the ROM image to compare", "Verify a ROM", ROM_PATTERN}},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             std::string path;
+             return in.fileToRead(&path) && verifyRom(path, r);
+         }},
+        {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it",
+         "erase a flash cartridge and write a ROM image (.ngp, .rom, .bin) into it.",
+         {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
+         {{ArgKind::FileToRead, "the ROM image (.ngp, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
+         FLASH_OPTIONS,
+         flashUnlessRefused,
+         false,
+         flashFileAccepted},
+        {"save-backup", "Backup Savegame: the save area of an official cartridge into an NGF file",
+         "keep the save area (the unprotected blocks) of an official cartridge in an NGF save-game file.",
+         {"Backup Savegame", "Create a NGF file from an official cartridge.  Do not use with flash cart.", 79, 3},
+         {{ArgKind::FileToWrite, "the NGF file to write", "Select file for save-game backup", NGF_PATTERN}},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             std::string proposal, path;
+             bool proposed = in.asksUser() && proposeSaveName(&proposal);
+             if (!in.fileToWrite(proposed ? proposal.c_str() : nullptr, &path)) {
+                 ReporterScope scope(r);
+                 printWindow("No file selected.");
+                 return false;
+             }
+             return backupSaveGame(path, r);
+         }},
+        {"save-write", "Write Savegame: an NGF file back into the cartridge",
+         "program an NGF save-game file back into the cartridge.",
+         {"Write Savegame", "Write a NGF savegame file to the inserted cartridge.", 99, 5},
+         {{ArgKind::FileToRead, "the NGF save-game file", "Select save-game file", NGF_PATTERN, true}},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             std::string path;
+             return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r);
+         }},
+        {"read-byte", "Read Byte: one byte at a cartridge address", "show the byte at a cartridge address.",
+         {"Read Byte", "Read a single byte from the inserted cartridge.", 167, 7},
+         {ADDRESS},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             uint32_t address = in.address();
+             return cartAddressValid(address, r) && readByte(address, r);
+         }},
+        {"write-byte", "Write Byte: one byte written as a single bus cycle (not necessarily programmed)",
+         "write one byte to a cartridge address (not necessarily programming it into flash).",
+         {"Write Byte",
+          "Write a single byte to the catridge (not necessarily flashing the data to the cartridge).", 187, 8},
+         {ADDRESS, {ArgKind::ByteValue, "the byte, 0 to 255", "Enter byte value"}},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             // An address past chip 1's window is refused before a value is asked for.
+             uint32_t address = in.address();
+             return cartAddressValid(address, r) && writeByte(address, in.value(), r);
+         }},
+        {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
+         "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
+         "dump.",
+         {},
+         {{ArgKind::Files, "ROM images"}},
+         {},
+         [](CommandInput& in, Reporter& r) {
+             bool all = true;
+             for (const std::string& path : in.files())
+                 all = identifyImage(path, r) && all;
+             return all;
+         },
+         true},
+    };
+}
+
+}  // namespace
+
+const std::vector<CommandRow>& commands()
+{
+    static const std::vector<CommandRow> rows = makeCommands();
+    return rows;
+}
+
+const CommandRow* findCommand(const std::string& name)
+{
+    for (const CommandRow& c : commands())
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+std::vector<const CommandRow*> buttonCommands()
+{
+    std::vector<const CommandRow*> withButton;
+    for (const CommandRow& c : commands())
+        if (c.button.label)
+            withButton.push_back(&c);
+    std::stable_sort(withButton.begin(), withButton.end(), [](const CommandRow* a, const CommandRow* b) {
+        return a->button.tabOrder < b->button.tabOrder;
+    });
+    return withButton;
+}
+
+const CommandArg* findArg(const CommandRow& c, ArgKind kind)
+{
+    for (const CommandArg& a : c.args)
+        if (a.kind == kind)
+            return &a;
+    return nullptr;
+}

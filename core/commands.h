@@ -1,0 +1,111 @@
+// Every command the user can give, each described once: its name on the
+// command line and its button, what it takes and the job it runs. The
+// window's buttons, the command line with its --help, and both manual pages
+// are all built from these rows, so a new command is a row here and its job.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/report.h"
+#include "core/settings.h"
+
+// What a command's options set. The window fills it from its Preferences;
+// the command line from the options given.
+struct CommandOptions {
+    WriteSettings settings;
+    bool force = false;  // flash a file the console would refuse
+};
+
+// Where a job's inputs come from while it runs: the window asks the user for
+// each when the job reaches it, the command line hands over what was given.
+class CommandInput {
+public:
+    virtual ~CommandInput() = default;
+    // The row's file to read; false once the face has said none was chosen.
+    virtual bool fileToRead(std::string* path) = 0;
+    // The row's file to write, offering `proposed` (may be null); false when
+    // none was chosen, which the job itself reports.
+    virtual bool fileToWrite(const char* proposed, std::string* path) = 0;
+    virtual std::vector<std::string> files() = 0;
+    virtual uint32_t address() = 0;
+    virtual int value() = 0;
+    virtual CommandOptions options() = 0;
+    // Whether a person answers: only then is a file name worth proposing.
+    virtual bool asksUser() const = 0;
+};
+
+enum class ArgKind {
+    FileToRead,   // FILE, which must exist
+    FileToWrite,  // FILE
+    Files,        // FILE..., each of which must exist
+    Address,      // ADDR: a cartridge address
+    ByteValue,    // VALUE: 0 to 255
+};
+
+struct CommandArg {
+    ArgKind kind;
+    const char* help;  // its line in --help
+    // The window's question: the file chooser's title, or the number
+    // window's prompt; with the chooser's pattern for files.
+    const char* ask = nullptr;
+    const char* pattern = nullptr;
+    // The job reads the file as it comes, so the command line may feed it a
+    // pipe; the window refuses one, whose writer might never write.
+    bool pipeFromCommandLineOnly = false;
+};
+
+enum class OptionKind {
+    Flag,    // no value
+    Choice,  // one of `values`, "a|b|c"
+    Number,  // decimal, or hexadecimal after 0x; `values` shows what it takes
+    Text,    // any text, such as a file name
+};
+
+struct CommandOption {
+    const char* name;  // "--write-n"
+    OptionKind kind;
+    const char* help;    // its line in --help
+    const char* manual;  // its paragraph in the manual page
+    const char* values = nullptr;
+    const char* shownDefault = nullptr;  // shown with it; the setting's own default
+    // Stores the value (a Number's in decimal; a Flag's is empty).
+    void (*set)(CommandOptions& o, const std::string& value) = nullptr;
+    // What else is wrong with a Number, if anything.
+    const char* (*fault)(uint32_t n) = nullptr;
+    const char* manualValue = nullptr;  // the value as the manual page names it: "n"
+};
+
+// A command's button: where it stands in the window's column of buttons.
+struct CommandButton {
+    const char* label = nullptr;  // null: the command has no button
+    const char* tooltip = nullptr;
+    int y = 0;
+    int tabOrder = 0;     // the order the buttons are made in, which Tab follows
+    bool enter = false;   // pressed by the Enter key
+};
+
+struct CommandRow {
+    const char* name;    // on the command line, and in its log file records
+    const char* help;    // its line in --help
+    const char* manual;  // its paragraph in the manual pages
+    CommandButton button;
+    std::vector<CommandArg> args;
+    std::vector<CommandOption> options;
+    // True only when the job ended done.
+    bool (*run)(CommandInput& in, Reporter& r);
+    bool withoutLinker = false;  // works on files alone
+    // Checks of the arguments made before the command line opens the linker,
+    // so that a file refused never holds it; true when the job may run.
+    bool (*beforeLinker)(CommandInput& in, Reporter& r) = nullptr;
+};
+
+// In the command line's order.
+const std::vector<CommandRow>& commands();
+// The row with this command-line name, or null.
+const CommandRow* findCommand(const std::string& name);
+// The rows with a button, in the order the window makes them.
+std::vector<const CommandRow*> buttonCommands();
+// The first argument of that kind, or null.
+const CommandArg* findArg(const CommandRow& c, ArgKind kind);
