@@ -247,6 +247,28 @@ TEST_F(FlashScopeTest, TurboNamesTheByteThatDidNotTake)
     }
 }
 
+// A byte that changes between writing and verify: the verify line is the
+// last one, so `tail -n 1` says why, with changed blocks only too.
+TEST_F(FlashScopeTest, AFailedVerifyIsTheLastLine)
+{
+    sim::insertCart("flash4");
+    Bytes rom = slice(sim::cartImage(), 0, 0x23456);
+    rom[0x20010] ^= 0x01;
+    for (EraseScope scope : {EraseScope::ChangedBlocks, EraseScope::RomBlocks}) {
+        SCOPED_TRACE(int(scope));
+        writeFile(scratch("game.ngp"), rom);
+        report = RecordingReporter();
+        report.onBegin = [&rom](const std::string& title) {
+            if (title == "Verifying Cartridge")
+                sim::cartPoke(0x20011, uint8_t(~rom[0x20011]));
+        };
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
+        EXPECT_EQ(report.lines.back(), std::string("Verify after writing: 1 of ") +
+                                           (scope == EraseScope::RomBlocks ? "144470" : "13398") +
+                                           " bytes differ, the first at 0x020011.");
+    }
+}
+
 // A block that will not erase (however it refuses, within a bound) or
 // program is named and the job aborted; a chip with a protected block is
 // refused with nothing erased, as with whole chips.
