@@ -50,6 +50,13 @@ const CartEntry kCarts[] = {
     {"official8", "official 8 Mbit cartridge, save area in block 17", "SIM OFFICL 8",
      {{true, MANUF_TOSHIBA, FLASH_DEVICE_8MBIT, FACTORY_OFFICIAL, Fill::Game, true, {17, -1}},
       NO_CHIP}},
+    {"official24", "official 24 Mbit cartridge: a 16 Mbit chip 0 and an 8 Mbit chip 1, save area in "
+     "block 33 of chip 0 and block 17 of chip 1", "SIM MIXED 24",
+     {{true, MANUF_TOSHIBA, DEVICE_16MBIT, FACTORY_OFFICIAL, Fill::Game, true, {33, -1}},
+      {true, MANUF_TOSHIBA, FLASH_DEVICE_8MBIT, FACTORY_OFFICIAL, Fill::Game, true, {17, -1}}}},
+    {"silent0", "official cartridge whose chip 0 does not answer: an 8 Mbit chip 1 alone, save "
+     "area in its block 17", "",
+     {NO_CHIP, {true, MANUF_TOSHIBA, FLASH_DEVICE_8MBIT, FACTORY_OFFICIAL, Fill::Game, true, {17, -1}}}},
     {"cindercart", "Cindercart flash cartridge, two 16 Mbit chips, nothing protected",
      "CINDER DEMO ",
      {{true, MANUF_AMD, DEVICE_AM29LV160_TOP, FACTORY_CINDERCART, Fill::Game, false, {-1}},

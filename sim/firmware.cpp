@@ -1,7 +1,7 @@
 #include "firmware.h"
 
 #include "clock.h"
-#include "core/link/protocol.h"
+#include "messages.h"
 
 #include <cstring>
 
@@ -30,11 +30,6 @@ void Bus::powerOn()
     latch_ = 0xFF;
     chips[0].powerOn();
     chips[1].powerOn();
-}
-
-static uint32_t joinAddress(const uint8_t* addr)
-{
-    return (static_cast<uint32_t>(addr[0]) << 16) | (static_cast<uint32_t>(addr[1]) << 8) | addr[2];
 }
 
 void Firmware::setVersion(uint8_t major, uint8_t minor)
@@ -83,7 +78,7 @@ void Firmware::receive(const uint8_t* data, int length)
         // A cut command cannot be trusted: answer it as a failure.
         ++commands_;
         advanceClock(costs().turnaround);
-        build_reply_fail(reply_);
+        putFailReply(reply_);
         queueReply();
         return;
     }
@@ -151,85 +146,71 @@ void Firmware::command(const uint8_t* msg)
     ++commands_;
     advanceClock(costs().turnaround);
 
-    uint8_t addr[3], chip = 0, value = 0, count = 0, length = 0, turbo = 0;
-    const uint8_t code = msg[MSG_CODE];
-    switch (code) {
-    case CMD_GETVERSION:
-        build_getversion_reply(reply_, major_, minor_);
+    const Command c = parseCommand(msg);
+    switch (c.kind) {
+    case Command::Kind::GetVersion:
+        putVersionReply(reply_, major_, minor_);
         break;
-    case CMD_READ:
-        get_read_message(msg, addr, &chip);
-        if (chip > 1) {
-            build_reply_fail(reply_);
+    case Command::Kind::Read:
+        if (c.chip > 1) {
+            putFailReply(reply_);
             break;
         }
-        value = bus_.read(chip, joinAddress(addr), true);
-        build_read_reply(reply_, addr, value, chip);
+        putReadReply(reply_, c.address, bus_.read(c.chip, c.address, true), c.chip);
         break;
-    case CMD_WRITE:
-        get_write_message(msg, addr, &value, &chip);
-        if (chip > 1) {
-            build_reply_fail(reply_);
+    case Command::Kind::Write:
+        if (c.chip > 1) {
+            putFailReply(reply_);
             break;
         }
-        bus_.write(chip, joinAddress(addr), value, true);
-        build_reply_success(reply_);
+        bus_.write(c.chip, c.address, c.value, true);
+        putSuccessReply(reply_);
         break;
-    case CMD_READ64XN: {
-        get_read64xN_message(msg, addr, &chip, &count);
-        if (chip > 1) {
-            build_reply_fail(reply_);
+    case Command::Kind::Read64xN: {
+        if (c.chip > 1) {
+            putFailReply(reply_);
             break;
         }
-        uint32_t start = joinAddress(addr);
-        uint8_t packet[64];
-        for (uint32_t k = 0; k < count; ++k) {
-            for (uint32_t i = 0; i < 64; ++i)
-                packet[i] = bus_.read(chip, start + 64 * k + i);
+        uint8_t packet[MESSAGE_BYTES];
+        for (uint32_t k = 0; k < c.count; ++k) {
+            for (uint32_t i = 0; i < MESSAGE_BYTES; ++i)
+                packet[i] = bus_.read(c.chip, c.address + MESSAGE_BYTES * k + i);
             queue(packet);
         }
         return;  // data packets only, no reply
     }
-    case CMD_FLASH_WRITE_32: {
-        const uint8_t* data = get_flash_write_32_command(msg, addr, &chip, &turbo);
-        bool ok = chip <= 1 && programRun(chip, joinAddress(addr), data, MSG_DATA_LEN, turbo != 0);
-        ok ? build_reply_success(reply_) : build_reply_fail(reply_);
-        break;
-    }
-    case CMD_FLASH_WRITE_N: {
-        const uint8_t* data = get_flash_write_N_command(msg, addr, &chip, &length, &turbo);
+    case Command::Kind::FlashWrite32:
+    case Command::Kind::FlashWriteN: {
         // The data field holds 32 bytes; a longer length would read past the message.
-        bool ok = chip <= 1 && length >= 1 && length <= MSG_DATA_LEN &&
-                  programRun(chip, joinAddress(addr), data, length, turbo != 0);
-        ok ? build_reply_success(reply_) : build_reply_fail(reply_);
+        bool ok = c.chip <= 1 && c.length >= 1 && c.length <= DATA_BYTES &&
+                  programRun(c.chip, c.address, c.data, c.length, c.turbo != 0);
+        ok ? putSuccessReply(reply_) : putFailReply(reply_);
         break;
     }
-    case CMD_FLASH_WRITE64XN:
-        get_flash_write64xN_message(msg, addr, &chip, &count, &turbo);
+    case Command::Kind::FlashWrite64xN:
         write64_ = {};
-        write64_.chip = chip;
-        write64_.address = joinAddress(addr);
-        write64_.count = count;
-        write64_.turbo = turbo != 0;
-        write64_.failed = chip > 1;
-        if (count == 0) {
-            build_flash_write64xN_reply(reply_, 0);
+        write64_.chip = c.chip;
+        write64_.address = c.address;
+        write64_.count = c.count;
+        write64_.turbo = c.turbo != 0;
+        write64_.failed = c.chip > 1;
+        if (c.count == 0) {
+            putFlashWrite64xNReply(reply_, 0);
             break;
         }
         write64_.active = true;
         return;  // the reply follows the data packets
-    case CMD_BLINK_LED:
-        get_blink_led_message(msg, &led_);
-        build_reply_success(reply_);
+    case Command::Kind::BlinkLed:
+        led_ = c.value;
+        putSuccessReply(reply_);
         break;
-    case CMD_SPI_SEND_RECV:
+    case Command::Kind::SpiSendRecv:
         // Nothing hangs on the SPI lines: the byte clocked in is all ones.
-        get_SPI_send_recv_message(msg, &value);
-        build_reply_success(reply_);
-        reply_[MSG_VALUE] = 0xFF;
+        putSuccessReply(reply_);
+        reply_[AT_VALUE] = 0xFF;
         break;
-    default:
-        build_reply_fail(reply_);
+    case Command::Kind::Unknown:
+        putFailReply(reply_);
         break;
     }
     queueReply();
@@ -251,7 +232,7 @@ void Firmware::dataPacket(const uint8_t* data, int length)
     if (write64_.received < write64_.count)
         return;
     write64_.active = false;
-    build_flash_write64xN_reply(reply_, static_cast<uint8_t>(write64_.processed));
+    putFlashWrite64xNReply(reply_, static_cast<uint8_t>(write64_.processed));
     queueReply();
 }
 

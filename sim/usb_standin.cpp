@@ -1,7 +1,6 @@
 // The libusb-1.0 calls the program makes, answered by the simulated linker
 // instead of a USB device. Types, constants and error codes are libusb's own,
 // so the program's code links against this unchanged.
-#include "core/link/clock.h"
 #include "sim.h"
 
 #include <libusb.h>
@@ -10,6 +9,11 @@
 #include <cstdio>
 #include <set>
 #include <string>
+
+// The program's clock hook. The stand-in takes libusb's place inside the
+// program and, on libusb_init, points the program's waits at the modelled
+// clock; it knows the program by this one symbol, as it knows it by libusb's.
+extern double (*g_linkClock)();
 
 struct libusb_context {
     int unused;

@@ -2,31 +2,54 @@
 
 #include <algorithm>
 
-#include "core/cart/geometry.h"
-
-// The boot region's four blocks follow the main ones.
-static const int BOOT_REGION_BLOCKS = 4;
-
-int blocksPerChip()
+static bool knownSize(uint8_t megabits)
 {
-    uint8_t boot = getBootBlockStart();
-    return boot == 0 ? 0 : boot + BOOT_REGION_BLOCKS;
+    return megabits == 4 || megabits == 8 || megabits == 16;
 }
 
-std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip)
+CartLayout::CartLayout(uint8_t chip0Megabits, uint8_t chip1Megabits)
 {
-    std::vector<CartBlock> blocks;
+    const uint8_t sizes[2] = {chip0Megabits, chip1Megabits};
     for (uint8_t chip = 0; chip < 2; chip++) {
-        if (chip == skip)
+        if (!knownSize(sizes[chip]))
             continue;
-        for (int b = 0; b < blocksPerChip(); b++) {
-            uint32_t start = blockNumToAddr(chip, uint8_t(b));
-            if (start >= romSize)
-                break;
-            blocks.push_back({chip, uint8_t(b), start, uint32_t(blockSize(uint8_t(b)))});
-        }
+        uint32_t base = chip ? CHIP_WINDOW : 0;
+        uint32_t bootStart = sizes[chip] * MEGABIT - MAIN_BLOCK_SIZE;
+        uint8_t n = 0;
+        for (uint32_t a = 0; a < bootStart; a += MAIN_BLOCK_SIZE)
+            blocks_[chip].push_back({chip, n++, base + a, MAIN_BLOCK_SIZE});
+        for (int k = 0; k < BOOT_REGION_BLOCKS; k++)
+            blocks_[chip].push_back(
+                {chip, n++, base + bootStart + BOOT_BLOCK_OFFSETS[k], BOOT_BLOCK_SIZES[k]});
     }
-    return blocks;
+}
+
+uint32_t CartLayout::chipBytes(uint8_t chip) const
+{
+    const std::vector<CartBlock>& b = blocksOf(chip);
+    return b.empty() ? 0 : b.back().end() - b.front().start;
+}
+
+bool CartLayout::blockAt(uint32_t cartAddr, CartBlock* out) const
+{
+    const std::vector<CartBlock>& blocks = blocksOf(chipOf(cartAddr));
+    // The first block that ends past the address.
+    auto b = std::upper_bound(blocks.begin(), blocks.end(), cartAddr,
+                              [](uint32_t a, const CartBlock& block) { return a < block.end(); });
+    if (b == blocks.end() || b->start > cartAddr)
+        return false;
+    *out = *b;
+    return true;
+}
+
+std::vector<CartBlock> CartLayout::blocksIn(uint32_t start, uint32_t end) const
+{
+    std::vector<CartBlock> found;
+    for (uint8_t chip = 0; chip < 2; chip++)
+        for (const CartBlock& b : blocksOf(chip))
+            if (b.start < end && b.end() > start)
+                found.push_back(b);
+    return found;
 }
 
 AddressRanges::AddressRanges(const std::vector<CartBlock>& blocks)

@@ -19,9 +19,8 @@ uint32_t blockNumToAddr(uint8_t chip, uint8_t block)
     if (block < b) {
         addr = uint32_t(block) * MAIN_BLOCK_SIZE;
     } else {
-        static const uint32_t bootOffsets[] = {0, 0x8000, 0xA000, 0xC000};
         int k = block - b;
-        addr = uint32_t(b) * MAIN_BLOCK_SIZE + bootOffsets[k < 3 ? k : 3];
+        addr = uint32_t(b) * MAIN_BLOCK_SIZE + BOOT_BLOCK_OFFSETS[k < 3 ? k : 3];
     }
     if (chip)
         addr += CHIP_WINDOW;
@@ -33,13 +32,8 @@ int32_t blockSize(uint8_t block)
     uint8_t b = getBootBlockStart();
     if (block < b)
         return MAIN_BLOCK_SIZE;
-    switch (block - b) {
-    case 0: return 0x8000;
-    case 1:
-    case 2: return 0x2000;
-    case 3: return 0x4000;
-    default: return MAIN_BLOCK_SIZE;
-    }
+    int k = block - b;
+    return k < BOOT_REGION_BLOCKS ? int32_t(BOOT_BLOCK_SIZES[k]) : int32_t(MAIN_BLOCK_SIZE);
 }
 
 uint8_t addrToBlockNum(uint32_t addr)

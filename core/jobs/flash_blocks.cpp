@@ -181,5 +181,7 @@ bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& writte
 
 void reportUnprogrammedBlock(uint32_t address)
 {
-    printWindow("Not able to program block %d of chip %d!", addrToBlockNum(address), chipOf(address));
+    CartBlock block{chipOf(address), addrToBlockNum(address), 0, 0};
+    CartLayout::detected().blockAt(address, &block);
+    printWindow("Not able to program block %d of chip %d!", block.number, block.chip);
 }

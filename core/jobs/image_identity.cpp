@@ -3,23 +3,21 @@
 #include <memory>
 
 #include "core/cart/detect.h"
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 #include "core/jobs/jobs.h"
 
 std::vector<ByteRange> saveAreaRanges()
 {
     std::vector<ByteRange> ranges;
     bool anyProtected = false;
-    int blocks = getBootBlockStart() + 4;
+    CartLayout layout = CartLayout::detected();
     for (uint8_t chip = 0; chip < 2; chip++) {
-        if (G_chipSize[chip] == 0)
-            continue;
-        for (int block = 0; block < blocks; block++) {
-            if (G_prot[chip * BLOCKS_PER_CHIP + block] != 0) {
+        for (const CartBlock& b : layout.blocksOf(chip)) {
+            if (G_prot[b.slot()] != 0) {
                 anyProtected = true;
                 continue;
             }
-            ranges.push_back({blockNumToAddr(chip, uint8_t(block)), uint64_t(blockSize(uint8_t(block)))});
+            ranges.push_back({b.start, uint64_t(b.size)});
         }
     }
     if (!anyProtected)

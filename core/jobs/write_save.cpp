@@ -137,28 +137,29 @@ static bool allErased(const uint8_t* p, uint32_t n)
 static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uint8_t turbo,
                               uint64_t done, uint64_t total, Reporter& r)
 {
-    const EraseBlock& b = step.block;
+    const CartBlock& b = step.block;
+    const uint32_t start = b.chipAddr();
     unsigned failures = g_linkFailures;
     std::vector<uint8_t> current, merged(b.size);
     if (step.readFirst) {
         current.resize(b.size);
-        if (!readChip(b.chip, b.start, b.size, current.data(), r)) {
+        if (!readChip(b.chip, start, b.size, current.data(), r)) {
             printWindow("restoreSaveGameToCart: couldn't read chip %d block %d at 0x%06X",
-                        b.chip, b.number, b.start);
+                        b.chip, b.number, start);
             return STEP_STOPPED;
         }
     }
     mergeBlock(step, save.body.data(), step.readFirst ? current.data() : nullptr, merged.data());
 
-    sendBlockErase(b.start, b.chip);
-    StepOutcome waited = waitForErase(b.start, b.chip, r);
+    sendBlockErase(start, b.chip);
+    StepOutcome waited = waitForErase(start, b.chip, r);
     if (waited != STEP_DONE)
         return waited;
     for (uint32_t o = 0; o < b.size && !linkGone(); o += NGF_UNIT) {
         // Erased flash holds these already.
         if (allErased(&merged[o], NGF_UNIT))
             continue;
-        flash_write_32_bytes(b.start + o, &merged[o], b.chip, turbo);
+        flash_write_32_bytes(start + o, &merged[o], b.chip, turbo);
         r.progress(float(done + o) / float(total));
         r.breathe();
     }
@@ -166,7 +167,7 @@ static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uin
 
     std::vector<uint8_t>& back = current;
     back.resize(b.size);
-    if (g_linkFailures != failures || !readChip(b.chip, b.start, b.size, back.data(), r)) {
+    if (g_linkFailures != failures || !readChip(b.chip, start, b.size, back.data(), r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
         printWindow("restoreSaveGameToCart: the linker reported errors, the save-game is "
@@ -177,7 +178,7 @@ static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uin
         if (back[o] != merged[o]) {
             printWindow("restoreSaveGameToCart: chip %d block %d at 0x%06X does not read back as "
                         "written, first at 0x%06X",
-                        b.chip, b.number, b.start, b.start + o);
+                        b.chip, b.number, start, start + o);
             return STEP_STOPPED;
         }
     }
@@ -190,7 +191,7 @@ static void logFinished(const SavePlan& plan, size_t finished)
 {
     std::string list;
     for (size_t i = 0; i < finished; i++) {
-        const EraseBlock& b = plan.steps[i].block;
+        const CartBlock& b = plan.steps[i].block;
         bool sameChip = i > 0 && plan.steps[i - 1].block.chip == b.chip;
         if (!sameChip)
             list += (i ? "; chip " : "chip ") + std::to_string(b.chip) + " blocks ";

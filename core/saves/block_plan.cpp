@@ -7,26 +7,8 @@
 
 #include "core/report.h"
 
-// The boot region's four blocks: offset from its start and size.
-static const uint32_t BOOT_OFFSETS[] = {0, 0x8000, 0xA000, 0xC000};
-static const uint32_t BOOT_SIZES[] = {0x8000, 0x2000, 0x2000, 0x4000};
-
-EraseBlock eraseBlockOf(uint8_t chip, uint8_t megabits, uint32_t chipAddr)
-{
-    uint32_t bootStart = uint32_t(megabits) * MEGABIT - MAIN_BLOCK_SIZE;
-    if (chipAddr < bootStart) {
-        uint32_t n = chipAddr / MAIN_BLOCK_SIZE;
-        return EraseBlock{chip, uint8_t(n), n * MAIN_BLOCK_SIZE, MAIN_BLOCK_SIZE};
-    }
-    uint8_t first = uint8_t(bootStart / MAIN_BLOCK_SIZE);
-    int k = 3;
-    while (chipAddr - bootStart < BOOT_OFFSETS[k])
-        k--;
-    return EraseBlock{chip, uint8_t(first + k), bootStart + BOOT_OFFSETS[k], BOOT_SIZES[k]};
-}
-
 // Where the record goes, if it may go there at all.
-static bool checkRecord(const SaveRecord& r, const uint8_t chipMegabits[2], uint32_t* cartAddr)
+static bool checkRecord(const SaveRecord& r, const CartLayout& layout, uint32_t* cartAddr)
 {
     if (!cartAddrFromConsole(r.NGPCaddr, cartAddr)) {
         printWindow("restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X", r.NGPCaddr);
@@ -40,7 +22,7 @@ static bool checkRecord(const SaveRecord& r, const uint8_t chipMegabits[2], uint
         return false;
     }
     uint8_t chip = chipOf(*cartAddr);
-    uint32_t chipBytes = uint32_t(chipMegabits[chip]) * MEGABIT;
+    uint32_t chipBytes = layout.chipBytes(chip);
     if (chipBytes == 0) {
         printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X is on chip %d, and no "
                     "chip %d was detected",
@@ -73,20 +55,20 @@ static bool coversWholeBlock(std::vector<Piece> pieces, uint32_t size)
 
 bool planSaveWrite(const LoadedSave& save, const uint8_t chipMegabits[2], SavePlan* plan)
 {
+    CartLayout layout(chipMegabits[0], chipMegabits[1]);
     std::map<std::pair<uint8_t, uint8_t>, BlockStep> steps;
     uint32_t total = 0;
     for (const SaveRecord& r : save.records) {
-        uint32_t cartAddr;
-        if (!checkRecord(r, chipMegabits, &cartAddr))
+        uint32_t at;
+        if (!checkRecord(r, layout, &at))
             return false;
-        uint8_t chip = chipOf(cartAddr);
-        uint32_t at = cartAddr & CHIP_ADDR_MASK;
         uint32_t left = r.blockLen;
         size_t dataAt = r.dataAt;
         while (left > 0) {
-            EraseBlock b = eraseBlockOf(chip, chipMegabits[chip], at);
-            uint32_t n = std::min(left, b.start + b.size - at);
-            BlockStep& step = steps[{chip, b.number}];
+            CartBlock b;
+            layout.blockAt(at, &b);  // checkRecord kept the record on its chip
+            uint32_t n = std::min(left, b.end() - at);
+            BlockStep& step = steps[{b.chip, b.number}];
             step.block = b;
             step.pieces.push_back(Piece{at - b.start, dataAt, n});
             at += n;

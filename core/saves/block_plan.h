@@ -9,20 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/cart/blocks.h"
 #include "core/saves/ngf_load.h"
-
-// One erase block as its own chip lays it out: 64 KB main blocks, then 32, 8,
-// 8 and 16 KB at the top.
-struct EraseBlock {
-    uint8_t chip;
-    uint8_t number;
-    uint32_t start;  // chip address of its first byte
-    uint32_t size;
-};
-
-// The erase block holding chipAddr on a chip of `megabits` (4, 8 or 16) that
-// is at least chipAddr + 1 bytes long.
-EraseBlock eraseBlockOf(uint8_t chip, uint8_t megabits, uint32_t chipAddr);
 
 // Part of one record that lands in one erase block.
 struct Piece {
@@ -32,7 +20,7 @@ struct Piece {
 };
 
 struct BlockStep {
-    EraseBlock block;
+    CartBlock block;
     // Bytes of the block that no record covers keep what the cartridge holds,
     // so the block must be read before it is erased.
     bool readFirst;

@@ -26,8 +26,9 @@ TEST_F(BlockPlanTest, EraseBlocksOfEachChipSize)
         {4, 0x07BFFF, {9, 0x07A000, 0x2000}},   {4, 0x07C000, {10, 0x07C000, 0x4000}},
     };
     for (const auto& c : cases) {
-        EraseBlock b = eraseBlockOf(1, c.megabits, c.addr);
-        EXPECT_EQ(Block(b.number, b.start, b.size), c.block) << int(c.megabits) << " Mbit, 0x" << std::hex << c.addr;
+        CartBlock b;
+        ASSERT_TRUE(CartLayout(16, c.megabits).blockAt(CHIP_WINDOW + c.addr, &b));
+        EXPECT_EQ(Block(b.number, b.chipAddr(), b.size), c.block) << int(c.megabits) << " Mbit, 0x" << std::hex << c.addr;
         EXPECT_EQ(b.chip, 1);
     }
 }
@@ -87,7 +88,7 @@ TEST_F(BlockPlanTest, PartialSpanningAndChipOneRecords)
     const Piece& head = plan.steps[2].pieces[0];
     EXPECT_EQ(std::make_tuple(tail.offset, tail.length, head.offset, head.length, head.dataAt - tail.dataAt),
               std::make_tuple(0x7F00u, 0x100u, 0u, 0x100u, size_t(0x100)));
-    EXPECT_EQ(plan.steps[4].block.start, 0xFA000u);
+    EXPECT_EQ(plan.steps[4].block.chipAddr(), 0xFA000u);
 
     // Records that together cover a block leave nothing to read.
     ASSERT_TRUE(planSaveWrite(loaded({{0x3FB000, pattern(0x1000)}, {0x3FA000, pattern(0x1000)}}), chips, &plan));

@@ -52,8 +52,8 @@ static void checkPlan(const LoadedSave& save, const uint8_t chips[2])
         return;
     uint64_t pieces = 0;
     for (const BlockStep& step : plan.steps) {
-        const EraseBlock& b = step.block;
-        if (b.start + b.size > uint32_t(chips[b.chip]) * MEGABIT)
+        const CartBlock& b = step.block;
+        if (b.chipAddr() + b.size > uint32_t(chips[b.chip]) * MEGABIT)
             __builtin_trap();
         std::vector<uint8_t> current(b.size), merged(b.size), want(b.size);
         std::vector<bool> covered(b.size);
