@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/cart/blocks.h"
 #include "core/cart/detect.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
@@ -146,18 +147,16 @@ static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
     return flashSize;
 }
 
-// The chip's boot region's four blocks follow its first one.
-static uint8_t blocksOfChip(uint8_t chip)
-{
-    return uint8_t(G_bootBlockStartNum[chip] + 4);
-}
-
 // The chip's own blocks, until Cancel or the end: an image of exactly the
 // cartridge's size ends where the chip does.
 static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
 {
-    for (uint8_t block = 0; block < blocksOfChip(chip) && run.continuing; block++) {
-        int32_t remaining = blockSize(block);
+    const CartLayout layout = CartLayout::detected();
+    for (const CartBlock& b : layout.blocksOf(chip)) {
+        if (!run.continuing)
+            break;
+        uint8_t block = b.number;
+        int32_t remaining = int32_t(b.size);
         for (;;) {
             run.report.progress(run.fraction);
             run.report.breathe();
