@@ -71,11 +71,11 @@ test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j$(JOBS) --timeout 300
 
-# Time and memory of the write, backup and verify methods, and what a dump's
-# identity costs (no sanitizers).
+# Time and memory of the write, backup and verify methods, what a dump's
+# identity costs, and the idle look for a linker (no sanitizers).
 bench: build
-	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench -j$(JOBS)
-	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench'
+	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench linker_idle_bench usb_launcher -j$(JOBS)
+	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench && ./sim/usb_launcher --fresh -- ./bench/linker_idle_bench'
 
 # Longer fuzzing of the NGF reader than the suite's 20 seconds.
 FUZZ_SECONDS ?= 300

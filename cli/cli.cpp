@@ -10,6 +10,7 @@
 #include "cli/interrupt.h"
 #include "cli/terminal_reporter.h"
 #include "core/commands.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
 #include "version.h"
@@ -23,6 +24,9 @@ struct Given {
     uint32_t address = 0;
     uint32_t value = 0;
     CommandOptions options;
+    // --wait: for how long a missing linker is waited for; negative: for ever.
+    bool wait = false;
+    double waitSeconds = -1;
 };
 
 // The job's inputs are what was given; nothing is asked.
@@ -124,6 +128,33 @@ void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
         option->default_str(o.shownDefault);
 }
 
+// --wait, or --wait=SECONDS, for every command that needs the linker: one
+// plugged in later is waited for.
+void waitOption(CLI::App& sub, Given& g)
+{
+    sub.add_option_function<std::string>(
+           "--wait",
+           [&g](const std::string& text) {
+               g.wait = true;
+               g.waitSeconds = text.empty() ? -1 : std::stod(text);
+           },
+           "wait for a linker to be plugged in, for ever or up to SECONDS (--wait=SECONDS)")
+        ->expected(0, 1)
+        ->allow_extra_args(false)
+        ->type_name("[=SECONDS]")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // Plain seconds, such as 30 or 2.5: no sign, no exponent.
+                char* end = nullptr;
+                strtod(text.c_str(), &end);
+                bool plain = text.find_first_not_of("0123456789.") == std::string::npos;
+                if (text.empty() || (plain && end != text.c_str() && *end == '\0'))
+                    return std::string();
+                return "'" + text + "' is not a number of seconds";
+            },
+            "SECONDS"));
+}
+
 const char* const FOOTER =
     "The job's log goes to standard output, line for line as the window's log shows it.\n"
     "Standard error gets usage errors, the linker's start-up and shut-down lines and,\n"
@@ -134,8 +165,8 @@ const char* const FOOTER =
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
     "  1  the job failed or was refused, or verify found a difference\n"
     "  2  usage error\n"
-    "  3  no linker answered, its firmware was refused, or it vanished\n"
-    "  128+N  a signal N stopped the job (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)";
+    "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
+    "  128+N  a signal N stopped the job or the wait (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)";
 
 const char* baseName(const char* path)
 {
@@ -160,14 +191,19 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
     setDefaultReporter(&linkLines);
 
+    Linker& link = linker();
+    if (link.open(false) == LinkState::Waiting && given.wait)
+        link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
-    if (openLink()) {
+    if (link.ready()) {
         // A Ctrl-C during start-up cancels the job before it begins.
         GivenInput in(given);
         bool done = linkLines.goingOn() && command.run(in, job);
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
+    } else if (given.wait && interrupted()) {
+        status = CLI_INTERRUPTED;
     }
-    closeLink();
+    link.close();
     setDefaultReporter(nullptr);
     // Cleaned up: a script can now tell a cancel from a failure.
     if (interrupted() && status != CLI_DONE)
@@ -207,6 +243,8 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             defineArg(*sub, arg, given);
         for (const CommandOption& o : c.options)
             defineOption(*sub, o, given);
+        if (!c.withoutLinker)
+            waitOption(*sub, given);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
 

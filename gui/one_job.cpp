@@ -3,6 +3,7 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 
+#include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "gui/progress.h"
 
@@ -30,7 +31,9 @@ OneJob::~OneJob()
     if (g_closeAsked) {
         g_closeAsked = false;
         shutDown();
+        return;
     }
+    lookAtLinker();
 }
 
 bool jobRunning()

@@ -11,7 +11,8 @@ class OneJob {
 public:
     OneJob();
     // Gives the buttons back; if the main window was asked to close
-    // meanwhile, the program closes down now that the job has ended.
+    // meanwhile, the program closes down now that the job has ended, and
+    // otherwise the linker is looked at (it may have gone or come).
     ~OneJob();
     OneJob(const OneJob&) = delete;
     OneJob& operator=(const OneJob&) = delete;

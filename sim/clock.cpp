@@ -66,4 +66,12 @@ void pace()
         std::this_thread::sleep_until(due);
 }
 
+void catchUpWithWallTime()
+{
+    if (!g_pacing)
+        return;
+    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - g_paceWallOrigin;
+    advanceClock(g_paceModelOrigin + wall.count() - g_now);
+}
+
 }  // namespace sim

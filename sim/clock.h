@@ -52,5 +52,8 @@ void resetClock();
 void setPacing(bool on);
 bool pacing();
 void pace();
+// With pacing on, the time that passed while nothing was sent passes on
+// the modelled clock too (an idle window waiting for a linker to arrive).
+void catchUpWithWallTime();
 
 }  // namespace sim

@@ -4,9 +4,10 @@
 //
 //   usb_launcher [options] [--] PROGRAM [ARGS...]
 //
-// The cartridge, firmware and faults are those of the in-process stand-in,
-// from PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT, PTB_SIM_STATE and
-// PTB_SIM_PACE, or from the options that set them. The program finds the
+// The cartridge, firmware, faults and plug events are those of the
+// in-process stand-in, from PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT,
+// PTB_SIM_PLUG, PTB_SIM_STATE and PTB_SIM_PACE, or from the options that set
+// them. The program finds the
 // control socket (umockdev_control.cpp) in PTB_USB_CONTROL.
 #include "sim.h"
 #include "umockdev_control.h"
@@ -35,6 +36,7 @@ const char* const kUsage =
     "  --cart NAME            cartridge in the linker (PTB_SIM_CART)\n"
     "  --firmware MAJOR.MINOR firmware version it reports (PTB_SIM_FIRMWARE)\n"
     "  --fault SPEC           injected faults (PTB_SIM_FAULT), e.g. timeout@5,unplug@40\n"
+    "  --plug EVENTS          cable pulled and plugged in at those seconds (PTB_SIM_PLUG), e.g. in@2\n"
     "  --state FILE           keep the cartridge in FILE between runs (PTB_SIM_STATE)\n"
     "  --erase-times B,C      block and 16 Mbit chip erase in seconds\n"
     "  --stall N              transfer N stalls its endpoint\n"
@@ -74,6 +76,7 @@ bool parse(int argc, char** argv, Options* o)
     } kEnv[] = {{"--cart", "PTB_SIM_CART"},
                 {"--firmware", "PTB_SIM_FIRMWARE"},
                 {"--fault", "PTB_SIM_FAULT"},
+                {"--plug", "PTB_SIM_PLUG"},
                 {"--state", "PTB_SIM_STATE"}};
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
@@ -85,7 +88,7 @@ bool parse(int argc, char** argv, Options* o)
         if (flag == "--fresh") {
             // Tests must not meet a demo setting left in the caller's shell.
             for (const char* name :
-                 {"PTB_SIM_CART", "PTB_SIM_FIRMWARE", "PTB_SIM_FAULT", "PTB_SIM_STATE", "PTB_SIM_PACE"})
+                 {"PTB_SIM_CART", "PTB_SIM_FIRMWARE", "PTB_SIM_FAULT", "PTB_SIM_PLUG", "PTB_SIM_STATE", "PTB_SIM_PACE"})
                 unsetenv(name);
             continue;
         }

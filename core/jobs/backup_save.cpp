@@ -6,7 +6,7 @@
 
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/link/transfer.h"
 
 static const uint32_t CHUNK = 64;  // one linker read

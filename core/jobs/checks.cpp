@@ -12,7 +12,7 @@ bool linkStillThere(Reporter& r)
     if (!linkGone())
         return true;
     ReporterScope scope(r);
-    printWindow("The linker is gone. Plug it in again and restart the program.");
+    printWindow("The linker is gone. Plug it in again.");
     return false;
 }
 

@@ -1,7 +1,6 @@
 // "Flash ROM(s)": erases what a ROM image will occupy (whole chips, the ROM's
 // blocks, or only the blocks whose bytes differ), then streams the file into
 // it with the method the write settings pick, and reads it back if asked.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,8 +11,9 @@
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_blocks.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/block_phases.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
@@ -23,37 +23,6 @@
 // this long is not going to finish.
 static const double ERASE_TIME_LIMIT_S = 300.0;
 static const int MAX_PACKETS = 255;  // a command's packet count is one byte
-
-// The bar is some 220 pixels wide: a step smaller than one of them does not
-// show, and redrawing it for every byte, or for every read of a chip erase's
-// status, would cost more than the transfer.
-static const float VISIBLE_STEP = 1.0f / 220.0f;
-static float g_shown = 0.0f;
-
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
-{
-    r.beginProgress(title, totalBytes);
-    r.progress(0.0f);
-    g_shown = 0.0f;
-}
-
-void showProgress(float fraction, Reporter& r)
-{
-    if (fabsf(fraction - g_shown) >= VISIBLE_STEP * 0.999f) {
-        r.progress(fraction);
-        g_shown = fraction;
-    }
-    r.breathe();
-}
-
-float fractionDone(uint32_t address, uint32_t romSize, const AddressRanges* only)
-{
-    double total = double(only ? only->bytesBelow(romSize) : romSize);
-    if (total == 0)
-        return 0.0f;
-    float fraction = float(double(only ? only->bytesBelow(address) : address) / total);
-    return fraction >= 1.0f ? 0.99f : fraction;
-}
 
 // The file's whole length, however large; -1 when it cannot be measured.
 static long long fileLength(FILE* rom)

@@ -42,7 +42,7 @@ bool writeByte(uint32_t address, int value, Reporter& r);
 const char* displayName(const char* path);
 
 // False, after one line saying so, once libusb has said the linker is gone:
-// from then on no command can do anything until the program is restarted.
+// no command can do anything until one is plugged in again.
 bool linkStillThere(Reporter& r);
 // Opens a file a job reads. Anything but a regular file is refused with a
 // line and *refused set: opening a FIFO blocks until a writer comes, a

@@ -35,6 +35,10 @@ expect 0 "$launcher" --fresh --cart flash4 -- "$real" info
 rm -f "$work/cart.ngp"
 expect 3 "$launcher" --fresh --cart flash4 --fault unplug@100 -- "$real" backup "$work/cart.ngp"
 [ ! -e "$work/cart.ngp" ] || { echo "FAIL: the partial backup was left behind"; exit 1; }
+# --wait through the real libusb: the linker arrives a second in, as udev tells it.
+expect 0 "$launcher" --fresh --cart flash4 --plug in@1 -- "$real" info --wait=20
+grep -qx 'Waiting for the linker: plug it in.' "$work/out" || { echo "FAIL: no waiting line"; exit 1; }
+expect 3 "$launcher" --fresh --cart flash4 --fault nodevice -- "$real" info --wait=0.5
 # TERM (sent twice, as `timeout` does to the process and its group) and HUP
 # cancel a backup under way: the partial file goes, the status names the signal.
 for sig in TERM:15 HUP:1; do
@@ -57,4 +61,4 @@ for sig in TERM:15 HUP:1; do
     [ -z "$(ls -A "$work/sig")" ] || { echo "FAIL: SIG$sig left $(ls -A "$work/sig")"; exit 1; }
     rm -r "$work/sig"
 done
-echo "PASS: statuses 0, 2, 3, 143 and 129 from processes of their own, no bar in a pipe, no toolkit linked"
+echo "PASS: statuses 0, 2, 3, 143 and 129 from processes of their own, no bar in a pipe, no toolkit linked, --wait"

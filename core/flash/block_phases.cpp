@@ -1,12 +1,13 @@
-#include "core/jobs/flash_blocks.h"
+#include "core/flash/block_phases.h"
 
 #include <algorithm>
 
 #include "core/cart/block_erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_readback.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/progress.h"
+#include "core/flash/readback.h"
+#include "core/flash/write.h"
 #include "core/link/transfer.h"
 
 bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)

@@ -38,13 +38,3 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const Add
 // One byte at a time in the chips' unlock-bypass mode, nothing read back.
 uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                          Reporter& r);
-
-// Opens a bar (the bytes it counts, 0 when it cannot tell) and shows it empty.
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r);
-// Sets the bar and lets the toolkit handle pending events once, which is
-// where a Cancel is seen.
-void showProgress(float fraction, Reporter& r);
-// The bar's value once the bytes below `address` are done, of the ROM's or,
-// when `only` is given, of those of its bytes that are to be written; it
-// never shows full before the job's end.
-float fractionDone(uint32_t address, uint32_t romSize, const AddressRanges* only = nullptr);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/cart/blocks.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/write.h"
 #include "core/report.h"
 
 // Reads the blocks back and keeps only those whose bytes differ from the

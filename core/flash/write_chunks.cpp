@@ -2,7 +2,8 @@
 #include <cstring>
 
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/link/transfer.h"
 
 // What an erased cell reads: programming it leaves the cell as it is.

@@ -2,9 +2,10 @@
 
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/link/transfer.h"
-#include "core/jobs/flash_readback.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/readback.h"
 
 // A byte still being programmed reads back differently for a few reads;
 // one that still differs after this many never took.
