@@ -39,4 +39,26 @@ expect 3 "$launcher" --fresh --cart flash4 --fault unplug@100 -- "$real" backup 
 expect 0 "$launcher" --fresh --cart flash4 --plug in@1 -- "$real" info --wait=20
 grep -qx 'Waiting for the linker: plug it in.' "$work/out" || { echo "FAIL: no waiting line"; exit 1; }
 expect 3 "$launcher" --fresh --cart flash4 --fault nodevice -- "$real" info --wait=0.5
-echo "PASS: statuses 0, 2 and 3 from processes of their own, no bar in a pipe, no toolkit linked, --wait"
+# TERM (sent twice, as `timeout` does to the process and its group) and HUP
+# cancel a backup under way: the partial file goes, the status names the signal.
+for sig in TERM:15 HUP:1; do
+    number=${sig#*:} sig=${sig%:*}
+    mkdir "$work/sig"
+    PTB_SIM_CART=official16 PTB_SIM_PACE=1 "$sim" backup "$work/sig/cart.ngp" > "$work/out" 2>&1 &
+    pid=$!
+    tries=0
+    until ls -A "$work/sig" | grep -q .; do
+        tries=$((tries + 1))
+        [ $tries -lt 400 ] || { echo "FAIL: the backup never started"; kill -KILL $pid; exit 1; }
+        sleep 0.05
+    done
+    kill -$sig $pid
+    [ $sig = HUP ] || kill -$sig $pid
+    wait $pid
+    status=$?
+    want=$((128 + number))
+    [ $status -eq $want ] || { echo "FAIL: SIG$sig: status $status, expected $want"; cat "$work/out"; exit 1; }
+    [ -z "$(ls -A "$work/sig")" ] || { echo "FAIL: SIG$sig left $(ls -A "$work/sig")"; exit 1; }
+    rm -r "$work/sig"
+done
+echo "PASS: statuses 0, 2, 3, 143 and 129 from processes of their own, no bar in a pipe, no toolkit linked, --wait"
