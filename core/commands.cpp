@@ -91,7 +91,9 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
     if (!in.fileToRead(&path))
         return false;
     CommandOptions o = in.options();
-<<<<<<< HEAD
+    // As flashrom refuses an image larger than the chip: a script would not
+    // see that only part of it was written.
+    o.settings.refuseOversized = !o.force;
     return findingImage(in, r, path, [&](Reporter& job) {
         CartHeader header;
         if (!o.force && readFileHeader(path, &header) && !header.licensed) {
@@ -103,20 +105,6 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
         }
         return flashRom(path, o.settings, job);
     });
-=======
-    CartHeader header;
-    if (!o.force && readFileHeader(path, &header) && !header.licensed) {
-        ReporterScope scope(r);
-        printWindow("Not flashing '%s': it has no valid licence text,",
-                    printable(displayName(path.c_str()), true).c_str());
-        printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
-        return false;
-    }
-    // As flashrom refuses an image larger than the chip: a script would not
-    // see that only part of it was written.
-    o.settings.refuseOversized = !o.force;
-    return flashRom(path, o.settings, r);
->>>>>>> main
 }
 
 // A FIFO would hold the linker until a writer came; an empty file is no ROM.
@@ -313,6 +301,7 @@ std::vector<CommandRow> makeCommands()
           JSON_OPTION},
          identifyFiles,
          true,
+         nullptr,
          true},
     };
 }

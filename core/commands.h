@@ -107,15 +107,12 @@ struct CommandRow {
     // True only when the job ended done.
     bool (*run)(CommandInput& in, Reporter& r);
     bool withoutLinker = false;  // works on files alone
-<<<<<<< HEAD
-    // The exit status tells what was found, not whether the job was done:
-    // a file unreadable, else one unknown, bad or near, else all known.
-    bool exitsByFinding = false;
-=======
     // Checks of the arguments made before the command line opens the linker,
     // so that a file refused never holds it; true when the job may run.
     bool (*beforeLinker)(CommandInput& in, Reporter& r) = nullptr;
->>>>>>> main
+    // The exit status tells what was found, not whether the job was done:
+    // a file unreadable, else one unknown, bad or near, else all known.
+    bool exitsByFinding = false;
 };
 
 // In the command line's order.

@@ -75,19 +75,13 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
 {
     ReporterScope scope(r);
     const char* name = displayName(path.c_str());
-<<<<<<< HEAD
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
-    struct stat st;
-    if (!file || fstat(fileno(file.get()), &st) != 0) {
-        printWindow("Failed to open '%s'", name);
-=======
     // A FIFO would wait for a writer for good, a device never end.
     bool refused = false;
     std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(path, &refused), fclose);
-    if (!file) {
+    struct stat st;
+    if (!file || fstat(fileno(file.get()), &st) != 0) {
         if (!refused)
             printWindow("Failed to open '%s'", name);
->>>>>>> main
         return false;
     }
     // With no cartridge to ask, the save area is where official cartridges
