@@ -200,10 +200,13 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     // The log file files the link's lines and the job's under the command.
     CommandScope named(command.name);
     if (command.beforeLinker) {
-        TerminalReporter early(io.out, io.err, 0, io.wallClock);
-        GivenInput in(given);
-        if (!command.beforeLinker(in, early))
+        TerminalReporter early(given.options.json ? io.err : io.out, io.err, 0, io.wallClock);
+        GivenInput in(given, io.out);
+        if (!command.beforeLinker(in, early)) {
+            if (given.options.json)
+                in.imageFound(given.path, "failed", nullptr);
             return CLI_FAILED;
+        }
     }
     InterruptScope catchSignals(io.wallClock);
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
