@@ -35,8 +35,17 @@ expect 0 "$launcher" --fresh --cart flash4 -- "$real" info
 rm -f "$work/cart.ngp"
 expect 3 "$launcher" --fresh --cart flash4 --fault unplug@100 -- "$real" backup "$work/cart.ngp"
 [ ! -e "$work/cart.ngp" ] || { echo "FAIL: the partial backup was left behind"; exit 1; }
-# --wait through the real libusb: the linker arrives a second in, as udev tells it.
-expect 0 "$launcher" --fresh --cart flash4 --plug in@1 -- "$real" info --wait=20
+# --wait through the real libusb: the linker is plugged in once the program
+# says it waits, as udev tells it.
+mkfifo "$work/said"
+expect 0 "$launcher" --fresh --cart flash4 --fault nodevice -- sh -c '
+    "$1" info --wait 2> "$2" &
+    while IFS= read -r line; do
+        printf "%s\n" "$line"
+        [ "$line" != "Waiting for the linker: plug it in." ] || "$0" --send plug > /dev/null || exit 1
+    done < "$2"
+    wait $!' "$launcher" "$real" "$work/said"
 grep -qx 'Waiting for the linker: plug it in.' "$work/out" || { echo "FAIL: no waiting line"; exit 1; }
-expect 3 "$launcher" --fresh --cart flash4 --fault nodevice -- "$real" info --wait=0.5
+grep -qx 'Linker with v0.13 Firmware found' "$work/out" || { echo "FAIL: the linker plugged in was not greeted"; exit 1; }
+expect 3 "$launcher" --fresh --cart flash4 --fault nodevice -- "$real" info --wait=0
 echo "PASS: statuses 0, 2 and 3 from processes of their own, no bar in a pipe, no toolkit linked, --wait"
