@@ -158,14 +158,15 @@ void waitOption(CLI::App& sub, Given& g)
 const char* const FOOTER =
     "The job's log goes to standard output, line for line as the window's log shows it.\n"
     "Standard error gets usage errors, the linker's start-up and shut-down lines and,\n"
-    "on a terminal, a progress bar. Ctrl-C cancels the job; a second Ctrl-C quits at once.\n"
+    "on a terminal, a progress bar. Ctrl-C, SIGTERM or SIGHUP cancels the job; another\n"
+    "signal a second or more later quits at once, without cleaning up.\n"
     "\n"
     "Exit status:\n"
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
-    "  1  the job failed, was refused or cancelled, or verify found a difference\n"
+    "  1  the job failed or was refused, or verify found a difference\n"
     "  2  usage error\n"
     "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
-    "130  Ctrl-C while waiting for the linker";
+    "  128+N  a signal N stopped the job or the wait (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)";
 
 const char* baseName(const char* path)
 {
@@ -178,7 +179,13 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
     // The log file files the link's lines and the job's under the command.
     CommandScope named(command.name);
-    InterruptScope catchCtrlC;
+    if (command.beforeLinker) {
+        TerminalReporter early(io.out, io.err, 0, io.wallClock);
+        GivenInput in(given);
+        if (!command.beforeLinker(in, early))
+            return CLI_FAILED;
+    }
+    InterruptScope catchSignals(io.wallClock);
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
     TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
@@ -198,6 +205,9 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     }
     link.close();
     setDefaultReporter(nullptr);
+    // Cleaned up: a script can now tell a cancel from a failure.
+    if (interrupted() && status != CLI_DONE)
+        return interruptedStatus();
     return status;
 }
 

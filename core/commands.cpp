@@ -31,7 +31,18 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
         printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
         return false;
     }
+    // As flashrom refuses an image larger than the chip: a script would not
+    // see that only part of it was written.
+    o.settings.refuseOversized = !o.force;
     return flashRom(path, o.settings, r);
+}
+
+// A FIFO would hold the linker until a writer came; an empty file is no ROM.
+bool flashFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    ReporterScope scope(r);
+    return in.fileToRead(&path) && !romFileRefused(path);
 }
 
 const std::vector<CommandOption> FLASH_OPTIONS = {
@@ -69,8 +80,12 @@ const std::vector<CommandOption> FLASH_OPTIONS = {
      "do not read the written range back and compare it with the file, as the command line otherwise "
      "does after writing.",
      nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.settings.verifyAfterWrite = false; }},
-    {"--force", OptionKind::Flag, "flash a file without valid licence text, which the console will not start",
-     "write a file that has no valid licence text, which the console will not start.", nullptr, nullptr,
+    {"--force", OptionKind::Flag,
+     "flash a file without valid licence text, which the console will not start, or one larger than the "
+     "cartridge, of which only what fits is written",
+     "write a file that has no valid licence text, which the console will not start, or one larger than the "
+     "cartridge, of which only what fits is written.",
+     nullptr, nullptr,
      [](CommandOptions& o, const std::string&) { o.force = true; }},
 };
 
@@ -120,7 +135,9 @@ std::vector<CommandRow> makeCommands()
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
          {{ArgKind::FileToRead, "the ROM image (.ngp, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
          FLASH_OPTIONS,
-         flashUnlessRefused},
+         flashUnlessRefused,
+         false,
+         flashFileAccepted},
         {"save-backup", "Backup Savegame: the save area of an official cartridge into an NGF file",
          "keep the save area (the unprotected blocks) of an official cartridge in an NGF save-game file.",
          {"Backup Savegame", "Create a NGF file from an official cartridge.  Do not use with flash cart.", 79, 3},

@@ -96,6 +96,9 @@ struct CommandRow {
     // True only when the job ended done.
     bool (*run)(CommandInput& in, Reporter& r);
     bool withoutLinker = false;  // works on files alone
+    // Checks of the arguments made before the command line opens the linker,
+    // so that a file refused never holds it; true when the job may run.
+    bool (*beforeLinker)(CommandInput& in, Reporter& r) = nullptr;
 };
 
 // In the command line's order.

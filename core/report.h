@@ -57,5 +57,10 @@ private:
 
 // Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
 // to the current reporter as one entry, even when it holds a line break;
-// the same line goes to the log file under the current command.
+// the same line goes to the log file under the current command. Control
+// bytes and bytes that are not UTF-8 are shown as \xNN.
 void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A line for the log file alone, under the current command: what a face says
+// beside the job's own lines that is still worth finding there afterwards.
+void logToFileOnly(const char* text);

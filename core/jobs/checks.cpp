@@ -53,6 +53,23 @@ FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
     return f;
 }
 
+bool romFileRefused(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return false;  // the opening says why
+    if (!S_ISREG(st.st_mode)) {
+        refuseNonRegular(path);
+        return true;
+    }
+    // Erasing for an empty file would only wipe the cartridge.
+    if (st.st_size == 0) {
+        printWindow("'%s' is empty; nothing was erased.", displayName(path.c_str()));
+        return true;
+    }
+    return false;
+}
+
 bool refusedAsPipe(const std::string& path)
 {
     struct stat st;

@@ -162,7 +162,7 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 // Streams the file with the method the settings pick. False when none could
 // run (the reason is logged); otherwise *written is what got through.
 static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
-                     const AddressRanges* only, uint32_t* written, Reporter& r)
+                     const AddressRanges* only, const PastRom& past, uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
         printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
@@ -175,13 +175,13 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
             printWindow("Failed to allocated memory!");
             return false;
         }
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         free(chunk);
         return true;
     }
     if (write_N >= 2 && write_N <= 32) {
         uint8_t chunk[32];
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         return true;
     }
     if (write_N == 1) {
@@ -194,19 +194,19 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
 
 // Erases what the scope asks for. For the changed blocks, the blocks are
 // first cut down to those; every scope leaves in `blocks` what is to be
-// written.
+// written. Erasing block by block, the bytes past the ROM's end in its last
+// block are read first and put back at once, before the ROM is written, so
+// that they survive a cancel or a failure too.
 static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
-                          int count, std::vector<CartBlock>* blocks, Reporter& r)
+                          int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
+                          Reporter& r)
 {
-    switch (scope) {
-    case EraseScope::RomBlocks:
-        return eraseBlocks(*blocks, r);
-    case EraseScope::ChangedBlocks:
-        return keepChangedBlocks(rom, romSize, blocks, r) && eraseBlocks(*blocks, r);
-    case EraseScope::WholeChips:
-    default:
+    if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
         return eraseForRom(chips, count, r);
-    }
+    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(rom, romSize, blocks, r))
+        return false;
+    return keepBytesPastRom(romSize, *blocks, kept) && eraseBlocks(*blocks, r) &&
+           restoreBytesPastRom(*kept, turbo);
 }
 
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
@@ -223,6 +223,12 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
+    if (fileSize > flashSize && settings.refuseOversized) {
+        printWindow("Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
+                    "erased.",
+                    name, (unsigned long long)(fileSize - flashSize));
+        return false;
+    }
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
@@ -232,17 +238,21 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
 
     std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
     size_t romBlocks = blocks.size();
-    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, &blocks, r))
+    BytesPastRom kept;
+    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
     AddressRanges toWrite(blocks);
 
-    openProgress("Writing Cartridge", romSize, r);
+    // The blocks already right are passed over: the bar and the count are
+    // of the bytes really written.
+    uint32_t toProgram = changedOnly ? uint32_t(toWrite.bytesBelow(romSize)) : romSize;
+    openProgress("Writing Cartridge", toProgram, r);
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
     bool wrote = writeRom(rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
-                          &written, r);
+                          kept.from(romSize), &written, r);
     bool cancelled = !r.goingOn();
     r.endProgress();
     if (!wrote)
@@ -253,14 +263,19 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
-    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
-    bool done = !settings.verifyAfterWrite || verifyAfterWriting(rom, romSize, toWrite, r);
-    if (done)
-        printWindow("Flashing done.");
+    printWindow("Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
+                int(linkSeconds() - started));
+    // After a failed verify nothing follows but the line saying why.
+    if (settings.verifyAfterWrite && !verifyAfterWriting(rom, romSize, toWrite, r))
+        return false;
+    printWindow("Flashing done.");
     if (changedOnly)
         printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
                     int(romBlocks - blocks.size()));
-    return done;
+    if (fileSize > romSize)
+        printWindow("%llu bytes of the file did not fit on the cartridge and were not written.",
+                    (unsigned long long)(fileSize - romSize));
+    return true;
 }
 
 // After a flashing that ended done: what the file is, and a warning when the
@@ -282,6 +297,8 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
+    if (romFileRefused(path))
+        return false;
     bool refused = false;
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;

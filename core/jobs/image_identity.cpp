@@ -57,9 +57,12 @@ bool identifyImage(const std::string& path, Reporter& r)
 {
     ReporterScope scope(r);
     const char* name = displayName(path.c_str());
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
+    // A FIFO would wait for a writer for good, a device never end.
+    bool refused = false;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(path, &refused), fclose);
     if (!file) {
-        printWindow("Failed to open '%s'", name);
+        if (!refused)
+            printWindow("Failed to open '%s'", name);
         return false;
     }
     ImageHasher hasher;

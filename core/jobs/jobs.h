@@ -50,6 +50,10 @@ bool linkStillThere(Reporter& r);
 // when it cannot be opened at all; the caller words that itself. A job that
 // reads its file as it comes may take a pipe (the command line feeds one).
 FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed = false);
+// True, after a line saying why, when `path` is there but is no regular
+// file, or is empty: Flash ROM(s) refuses such a file before anything is
+// erased, and the command line before it opens the linker.
+bool romFileRefused(const std::string& path);
 // True, after the same line, when `path` is a pipe: the window never reads
 // one, since a pipe whose writer never writes would hold it for good.
 bool refusedAsPipe(const std::string& path);
