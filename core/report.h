@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct ImageReport;
+
 constexpr int LOG_LINE_BYTES = 1024;
 
 class Reporter {
@@ -22,6 +24,9 @@ public:
     virtual void endProgress() {}
     // Between transfers: a chance for the face to handle its own events.
     virtual void breathe() {}
+    // What a job found an image to be, after its lines said so: for a face
+    // that hands it on to scripts.
+    virtual void identified(const ImageReport& report) {}
 };
 
 // The reporter printWindow and the layers below a job speak to now.

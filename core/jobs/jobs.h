@@ -21,7 +21,17 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
 // offered can be its ROM name.
-bool backupRom(const PathAsker& askPath, Reporter& r);
+struct BackupOptions {
+    bool report = false;  // also "<dump>.txt" beside the dump
+    // A folder given for the file (the command line's DIR/) names the dump
+    // in it; otherwise a folder is refused as any output that is no file.
+    bool intoFolder = false;
+    // Set when the backup ended done: where the dump went, and the file name
+    // its list entry gives it when that is fit and not the dump's own.
+    std::string* writtenTo = nullptr;
+    std::string* listName = nullptr;
+};
+bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options = {});
 // "Cart Info" and "Protected Blocks" (cart_info.cpp)
 bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
@@ -29,9 +39,13 @@ bool protectedBlocks(Reporter& r);
 bool backupSaveGame(const std::string& path, Reporter& r);
 // "Write Savegame" (write_save.cpp)
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r);
-// A ROM image's checksums, header and place in the known-dump lists, with no
-// linker (image_identity.cpp); true when the file was read whole.
-bool identifyImage(const std::string& path, Reporter& r);
+// A ROM image's checksums, header and place in the lists `known`, read once
+// for all the images of a run, with no linker (image_identity.cpp); true
+// when the file was read whole, and then `report` says what it is.
+struct KnownDumps;
+struct ImageReport;
+bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r,
+                   ImageReport* report = nullptr);
 // "Read Byte" and "Write Byte" (single_byte.cpp). An address past chip 1's
 // window is refused, with a line, before any value is asked for.
 bool cartAddressValid(uint32_t address, Reporter& r);
