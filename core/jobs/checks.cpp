@@ -5,14 +5,20 @@
 #include <unistd.h>
 
 #include "core/jobs/jobs.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 
 bool linkStillThere(Reporter& r)
 {
-    if (!linkGone())
+    // Not before the firmware is accepted and the cartridge checked: a
+    // refused linker, or one still being greeted, takes no job.
+    if (linker().ready() && !linkGone())
         return true;
     ReporterScope scope(r);
-    printWindow("The linker is gone. Plug it in again.");
+    if (linkGone() || linker().state() == LinkState::Gone)
+        printWindow("The linker is gone. Plug it in again.");
+    else
+        printWindow("The linker is not ready; nothing done.");
     return false;
 }
 
