@@ -37,7 +37,7 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* bloc
     return true;
 }
 
-bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r)
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erasedOut)
 {
     uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
     openProgress("Erasing Cartridge", total, r);
@@ -56,6 +56,8 @@ bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r)
             printWindow("%s", FLASH_ABORTED);
         done += b.size;
     }
+    if (erasedOut)
+        *erasedOut = going ? erased : erased - 1;
     bool cancelled = going && !r.goingOn();
     if (cancelled)
         printWindow("Flashing cancelled after erasing %d of %d blocks. Nothing was written.",

@@ -18,7 +18,9 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* bloc
 
 // Erases the blocks in order; a block that will not erase, and Cancel, end
 // the job before anything is written.
-bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r);
+// `erased`, when given, gets how many of the blocks (from the first) were
+// erased, a cancel or a failure included.
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erased = nullptr);
 
 // The bytes of the ROM's last block that lie past the ROM's end: erasing
 // the block would take them with it, and nobody asked for that (a homebrew

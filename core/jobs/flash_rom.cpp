@@ -205,8 +205,19 @@ static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const u
         return eraseForRom(chips, count, r);
     if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(rom, romSize, blocks, r))
         return false;
-    return keepBytesPastRom(romSize, *blocks, kept) && eraseBlocks(*blocks, r) &&
-           restoreBytesPastRom(*kept, turbo);
+    if (!keepBytesPastRom(romSize, *blocks, kept))
+        return false;
+    size_t erased = 0;
+    if (eraseBlocks(*blocks, r, &erased))
+        return restoreBytesPastRom(*kept, turbo);
+    // A cancel lets the block under way finish erasing. When that was the
+    // ROM's last block, the bytes past the ROM's end go back before the job
+    // stops: the user asked for nothing to be written, and nothing outside
+    // the ROM to be lost.
+    bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
+    if (!r.goingOn() && keptErased)
+        restoreBytesPastRom(*kept, turbo);
+    return false;
 }
 
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,

@@ -339,4 +339,25 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     EXPECT_TRUE(allErased(0, 0, 0x20000));
 }
 
+// Cancel while the ROM's last block erases, the block partly past the ROM's
+// end: the erase is let finish, and the bytes past the ROM's end go back
+// before the job stops.
+TEST_F(FlashScopeTest, CancelDuringTheLastBlocksEraseKeepsTheBytesPastTheRom)
+{
+    for (EraseScope scope : {EraseScope::RomBlocks, EraseScope::ChangedBlocks}) {
+        sim::insertCart("flash8");
+        sim::loadImage(pattern(sim::cartImage().size(), 7));
+        Bytes expected = sim::cartImage();
+        std::fill(expected.begin(), expected.begin() + 0x12345, 0xFF);
+        writeFile(scratch("game.ngp"), pattern(0x12345, 3));
+        sim::setEraseTimes(0.05, 0.02);
+        sim::Mark m = sim::mark();
+        report = RecordingReporter();
+        report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
+        EXPECT_EQ(report.lines.back(), "Flashing cancelled after erasing 2 of 2 blocks. Nothing was written.");
+        EXPECT_TRUE(sim::cartImage() == expected) << int(scope);
+    }
+}
+
 }  // namespace
