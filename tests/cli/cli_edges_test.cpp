@@ -18,7 +18,8 @@ TEST_F(CliTest, SpecialEmptyAndOversizedFilesAreRefusedBeforeAnythingIsErased)
     const struct { std::vector<std::string> args; int status; Lines tail; bool linker; } cases[] = {
         {{"flash", "fifo.ngp"}, 1, {"'fifo.ngp" + notRegular}, false},
         {{"flash", "--force", "empty.ngp"}, 1, {"'empty.ngp' is empty; nothing was erased."}, false},
-        {{"identify", "fifo.ngp", "/dev/zero"}, 1, {"'fifo.ngp" + notRegular, "'zero" + notRegular}, false},
+        // identify exits 2 when a file could not be read
+        {{"identify", "fifo.ngp", "/dev/zero"}, 2, {"'fifo.ngp" + notRegular, "'zero" + notRegular}, false},
         {{"flash", "big.ngp"}, 1,
          {"Warning! ROM size of 527288 bytes is", "larger than the flash size of 524288 bytes.",
           "Not flashing 'big.ngp': 3000 of its bytes would not fit on the cartridge. Nothing was erased."},
