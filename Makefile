@@ -8,7 +8,8 @@ PREFIX     ?= /usr/local
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
            xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
-           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev udev librsvg2-bin dpkg-dev \
+           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev libzip-dev nlohmann-json3-dev \
+           python3-jsonschema udev librsvg2-bin dpkg-dev \
            desktop-file-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

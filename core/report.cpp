@@ -1,9 +1,12 @@
 #include "core/report.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "core/log_file.h"
+#include "core/shown_text.h"
 
 namespace {
 
@@ -56,9 +59,11 @@ void Reporter::notes(const std::vector<std::string>& full, const std::vector<std
         line(l.c_str());
 }
 
+// A note is held to what printWindow makes of a line: cut, and never raw.
 static std::string cut(const std::string& l)
 {
-    return l.size() < size_t(LOG_LINE_BYTES) ? l : l.substr(0, LOG_LINE_BYTES - 1);
+    size_t length = std::min(l.size(), size_t(LOG_LINE_BYTES - 1));
+    return shownText(l.c_str(), length);
 }
 
 void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
@@ -80,6 +85,14 @@ void printWindow(const char* format, ...)
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    reporter().line(line);
-    appendToLogFile(g_command.c_str(), line);
+    // Names and bytes from files and cartridges reach many lines; whatever
+    // a line holds, no face shows it raw.
+    std::string shown = shownText(line, strlen(line));
+    reporter().line(shown.c_str());
+    appendToLogFile(g_command.c_str(), shown.c_str());
+}
+
+void logToFileOnly(const char* text)
+{
+    appendToLogFile(g_command.c_str(), shownText(text, strlen(text)).c_str());
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct ImageReport;
+
 constexpr int LOG_LINE_BYTES = 1024;
 
 class Reporter {
@@ -38,6 +40,9 @@ public:
     // The notes after a job's last line: `full` for whoever keeps everything,
     // `brief` (at most three lines) for a face with no room for more.
     virtual void notes(const std::vector<std::string>& full, const std::vector<std::string>& brief);
+    // What a job found an image to be, after its lines said so: for a face
+    // that hands it on to scripts.
+    virtual void identified(const ImageReport& report) {}
 };
 
 // The reporter printWindow and the layers below a job speak to now.
@@ -73,8 +78,13 @@ private:
 
 // Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
 // to the current reporter as one entry, even when it holds a line break;
-// the same line goes to the log file under the current command.
+// the same line goes to the log file under the current command. Control
+// bytes and bytes that are not UTF-8 are shown as \xNN.
 void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A job's notes, whole in the log file; the reporter shows them whole or brief.
 void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief);
+
+// A line for the log file alone, under the current command: what a face says
+// beside the job's own lines that is still worth finding there afterwards.
+void logToFileOnly(const char* text);

@@ -71,6 +71,10 @@ public:
         return o;
     }
     bool asksUser() const override { return true; }
+    bool renameToListName(const std::string& dump, const std::string& listName) override
+    {
+        return offerListName(dump, listName);
+    }
 
 private:
     bool ask(ArgKind kind, uint32_t* number)

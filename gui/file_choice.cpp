@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "core/identity/header.h"
 #include "core/jobs/jobs.h"
 #include "gui/one_job.h"
 
@@ -145,4 +146,28 @@ bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, con
         // Not replaced: back to the chooser, the name still there to edit.
         offered = *path;
     }
+}
+
+bool (*g_listNameOfferHook)(const std::string&, const std::string&) = nullptr;
+
+// A label shows '@' as a symbol unless doubled; a list's name may hold one.
+static std::string labelText(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '@')
+            out += '@';
+    }
+    return out;
+}
+
+bool offerListName(const std::string& dump, const std::string& listName)
+{
+    if (g_listNameOfferHook)
+        return g_listNameOfferHook(dump, listName);
+    std::string name = dump.substr(dump.find_last_of('/') + 1);
+    return fl_choice("The known-dump lists name this dump\n'%s'.\nRename '%s' to that?", "Keep the name",
+                     "Rename", nullptr, printable(labelText(listName), true).c_str(),
+                     printable(labelText(name), true).c_str()) == 1;
 }

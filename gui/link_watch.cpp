@@ -42,6 +42,8 @@ static void onSecond(void*)
 void watchLinker()
 {
     stopWatchingLinker();
+    if (operations_group)
+        operations_group->deactivate();
     Linker& l = linker();
     l.watch();
     if (l.hotplug()) {
@@ -58,8 +60,12 @@ void lookAtLinker()
 {
     if (jobRunning())
         return;
-    if (linker().look())
-        showLinkState();
+    // Greeting a linker lets the toolkit handle events: no click may start
+    // a job before its firmware is accepted and its cartridge checked.
+    if (operations_group)
+        operations_group->deactivate();
+    linker().look();
+    showLinkState();
 }
 
 void stopWatchingLinker()

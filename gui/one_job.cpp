@@ -18,10 +18,8 @@ OneJob::OneJob() : started_(!g_running)
     if (!started_)
         return;
     g_running = true;
-    if (operations_group) {
-        buttonsWereActive_ = operations_group->active();
+    if (operations_group)
         operations_group->deactivate();
-    }
 }
 
 OneJob::~OneJob()
@@ -29,8 +27,6 @@ OneJob::~OneJob()
     if (!started_)
         return;
     g_running = false;
-    if (operations_group && buttonsWereActive_)
-        operations_group->activate();
     if (g_closeAsked) {
         g_closeAsked = false;
         shutDown();

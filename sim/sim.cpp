@@ -39,6 +39,7 @@ struct Device {
     bool hotplugFails = false;
     int configError = 0;
     int claimError = 0;
+    int listError = 0;
     std::vector<PlannedFault> planned;
     bool wrongCodeCarried = false;
     uint8_t carriedCode = 0;
@@ -313,6 +314,11 @@ void failClaimInterface(int code)
     dev().claimError = code;
 }
 
+void failDeviceList(int code)
+{
+    dev().listError = code;
+}
+
 void timeoutOnTransfer(int n)
 {
     plan(n, TransferFault::Timeout);
@@ -362,6 +368,7 @@ void clearFaults()
     }
     d.configError = 0;
     d.claimError = 0;
+    d.listError = 0;
     d.planned.clear();
     d.wrongCodeCarried = false;
     d.unplugAt = NEVER;
@@ -587,6 +594,11 @@ int setConfigurationResult()
 int claimInterfaceResult()
 {
     return dev().claimError;
+}
+
+int deviceListResult()
+{
+    return dev().listError;
 }
 
 void usbReset()

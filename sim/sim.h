@@ -94,6 +94,7 @@ bool hotplugRegistrationFails();
 void noDevice();                               // open_device_with_vid_pid finds nothing
 void failSetConfiguration(int code);           // e.g. LIBUSB_ERROR_BUSY
 void failClaimInterface(int code);
+void failDeviceList(int code);                 // the host cannot list the bus (e.g. LIBUSB_ERROR_NO_MEM)
 void timeoutOnTransfer(int n);                 // moves nothing; an IN packet stays queued
 void shortPacketOnTransfer(int n, int length = 32);
 void wrongCodeOnTransfer(int n, uint8_t code = 0xEE);  // on an OUT transfer: the next IN one
@@ -181,6 +182,7 @@ bool unplugged();
 bool deviceAbsent();
 int setConfigurationResult();
 int claimInterfaceResult();
+int deviceListResult();
 // A USB reset: the firmware forgets half-done commands and queued packets.
 void usbReset();
 

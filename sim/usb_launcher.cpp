@@ -3,6 +3,7 @@
 // program runs with umockdev's preload library, as umockdev-run does.
 //
 //   usb_launcher [options] [--] PROGRAM [ARGS...]
+//   usb_launcher --send REQUEST      (from inside: one request to the device)
 //
 // The cartridge, firmware, faults and plug events are those of the
 // in-process stand-in, from PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT,
@@ -18,6 +19,8 @@
 #include <glib-unix.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +35,7 @@ constexpr const char* PRELOAD = "libumockdev-preload.so.0";
 
 const char* const kUsage =
     "usage: usb_launcher [options] [--] PROGRAM [ARGS...]\n"
+    "       usb_launcher --send REQUEST (under a launcher: to its control socket)\n"
     "  --fresh                ignore PTB_SIM_* from the environment\n"
     "  --cart NAME            cartridge in the linker (PTB_SIM_CART)\n"
     "  --firmware MAJOR.MINOR firmware version it reports (PTB_SIM_FIRMWARE)\n"
@@ -41,6 +45,36 @@ const char* const kUsage =
     "  --erase-times B,C      block and 16 Mbit chip erase in seconds\n"
     "  --stall N              transfer N stalls its endpoint\n"
     "  --trace FILE           append every transfer the device sees to FILE\n";
+
+// A script's side of the control socket, e.g. to plug the linker in once
+// the program says it waits: prints the reply, 0 when it ends in "ok".
+int send(const char* request)
+{
+    const char* path = getenv("PTB_USB_CONTROL");
+    if (!path) {
+        fprintf(stderr, "usb_launcher: --send outside a launcher\n");
+        return 2;
+    }
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::string line = std::string(request) + "\n", reply;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        write(fd, line.data(), line.size()) == ssize_t(line.size())) {
+        shutdown(fd, SHUT_WR);
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0)
+            reply.append(buf, n);
+    }
+    if (fd >= 0)
+        close(fd);
+    fputs(reply.c_str(), stdout);
+    size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
+    std::string tail = last == std::string::npos ? reply : reply.substr(last + 1);
+    return tail.compare(0, 2, "ok") == 0 ? 0 : 1;
+}
 
 // Under umockdev the launcher itself needs the preload library too: the
 // testbed's uevents are sent through the emulated udev.
@@ -179,6 +213,8 @@ extern "C" const char* __lsan_default_options()
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--send") == 0)
+        return send(argv[2]);
     Options o;
     if (!parse(argc, argv, &o)) {
         fputs(kUsage, stderr);

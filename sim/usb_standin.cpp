@@ -325,6 +325,8 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* ctx, libusb_device***
     if (!list)
         return LIBUSB_ERROR_INVALID_PARAM;
     sim::catchUpWithWallTime();
+    if (int code = sim::deviceListResult())
+        return code;
     bool present = sim::pluggedIn();
     *list = new libusb_device*[2];
     (*list)[0] = present ? deviceAt(sim::usbAddress()) : nullptr;
@@ -385,6 +387,20 @@ libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context
     h->ctx = ctx;
     g_handles.insert(h);
     return h;
+}
+
+int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** out)
+{
+    if (!dev || !out)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    // A device from an old list: the linker has since been unplugged.
+    if (sim::deviceAbsent() || dev->address != sim::usbAddress())
+        return LIBUSB_ERROR_NO_DEVICE;
+    libusb_device_handle* h = new libusb_device_handle();
+    h->address = dev->address;
+    g_handles.insert(h);
+    *out = h;
+    return LIBUSB_SUCCESS;
 }
 
 int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* h, int configuration)

@@ -1,4 +1,6 @@
 // Backup ROM against the simulated cartridges.
+#include <zlib.h>
+
 #include "gui/commands.h"
 #include "core/report.h"
 #include "support/job_helpers.h"
@@ -152,6 +154,52 @@ TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)
         std::string shown = ("'" + path + reason).substr(0, LOG_LINE_BYTES - 1);
         EXPECT_EQ(lines.back(), shown);
     }
+}
+
+// A dump the lists know under another file name is offered that name; a
+// yes renames it beside, never over, what is there; a no leaves it be.
+TEST_F(BackupRom, OffersTheListNameOfAKnownDumpInOneClick)
+{
+    std::string lists = scratchPath("dat");
+    fs::create_directories(lists);
+    setenv("PTB_DAT_DIR", lists.c_str(), 1);
+    const Bytes image = sim::cartImage();
+    char crc[9];
+    snprintf(crc, sizeof crc, "%08x", unsigned(crc32(0, image.data(), uInt(image.size()))));
+    std::ofstream(lists + "/l.dat") << "<datafile><header><name>L</name></header><game name=\"Sim\"><rom name=\"Sim (World).ngc\" size=\""
+                                    << image.size() << "\" crc=\"" << crc << "\"/></game></datafile>";
+    static std::vector<std::string> offered;
+    static bool yes;
+    g_listNameOfferHook = [](const std::string& dump, const std::string& name) {
+        offered.push_back(dump.substr(dump.rfind('/') + 1) + ">" + name);
+        return yes;
+    };
+    const struct { bool yes, taken; std::string last, kept; } cases[] = {
+        {false, false, "Known dump: 'Sim' in 'L'.", "cart.ngp"},
+        {true, false, "Renamed 'cart.ngp' to 'Sim (World).ngc'.", "Sim (World).ngc"},
+        {true, true, "Kept the name 'cart.ngp': 'Sim (World).ngc' is already there.", "cart.ngp"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(scratchPath("Sim (World).ngc"));
+        if (c.taken)
+            writeFile(scratchPath("Sim (World).ngc"), Bytes{1});
+        offered.clear();
+        yes = c.yes;
+        clearLog();
+        backupTo(scratchPath("cart.ngp"));
+        EXPECT_EQ(offered, Lines{"cart.ngp>Sim (World).ngc"});
+        EXPECT_EQ(logLines().back(), c.last);
+        EXPECT_EQ(readFile(scratchPath(c.kept)), image);
+        EXPECT_EQ(readFile(scratchPath("Sim (World).ngc")), c.taken ? Bytes{1} : c.yes ? image : Bytes{});
+        fs::remove(scratchPath("cart.ngp"));
+    }
+    // Backed up under its list name already: nothing to offer.
+    offered.clear();
+    fs::remove(scratchPath("Sim (World).ngc"));
+    backupTo(scratchPath("Sim (World).ngc"));
+    EXPECT_TRUE(offered.empty());
+    g_listNameOfferHook = nullptr;
+    unsetenv("PTB_DAT_DIR");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "support/job_helpers.h"
 #include "gui/file_choice.h"
 #include "gui/prefs.h"
+#include "support/log_file_records.h"
 
 namespace {
 
@@ -224,15 +225,32 @@ TEST_F(FlashRomTest, FilesLargerOrSmallerThanTheFlash)
         {"flash4", 0, 512, FLASH4}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.cart) + " " + std::to_string(c.size) + " " + std::to_string(c.n));
+        ScratchStateHome state;
         Bytes rom = pattern(c.size);
         auto writes = flashWrites(flashInto(c.cart, rom, c.n));
         const uint32_t flashSize = sim::chip(0).size(), written = std::min(c.size, flashSize);
         const uint32_t to = std::min((written + c.n - 1) / c.n * c.n, flashSize);
+        // An empty file is refused before anything is erased.
+        if (c.size == 0) {
+            EXPECT_TRUE(logIs({"'game.ngp' is empty; nothing was erased."}));
+            EXPECT_TRUE(writes.empty());
+            EXPECT_TRUE(chipBytes(0, 0, flashSize) != Bytes(flashSize, 0xFF));
+            continue;
+        }
+        // The count of bytes not written is a note: in the window, with the
+        // CRC32 and the verdict, the licence word outranks it (the log file
+        // keeps it).
         EXPECT_TRUE(logIs(c.probe +
                           (c.size > flashSize ? Lines{"Warning! ROM size of 525065 bytes is",
                                                       "larger than the flash size of 524288 bytes."}
                                               : smaller(c.size, flashSize)) +
                           TURBO_AUTO_OFF + Lines{"Flashing 'game.ngp'", wrote(written), DONE} + gameIdentity()));
+        Lines filed, whole = (c.size > flashSize ? Lines{"777 bytes of the file did not fit on the cartridge and were not written."}
+                                                 : Lines{}) + identityOf(scratchPath("game.ngp"), true);
+        for (const LogRecord& r : logFileRecords(state.log()))
+            filed.push_back(r.text);
+        ASSERT_GE(filed.size(), whole.size());
+        EXPECT_EQ(Lines(filed.end() - whole.size(), filed.end()), whole);
         EXPECT_EQ(writes.size(), (to + c.n - 1) / c.n);
         expectTiled(writes, 0, to, c.n);
         Bytes padded = rom;

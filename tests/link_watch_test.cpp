@@ -4,12 +4,14 @@
 // descriptor and the window's event loop; without hotplug the window's
 // once-a-second look is called as its timer would.
 #include <FL/Fl.H>
+#include <libusb.h>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 
 #include "core/link/linker.h"
 #include "gui/commands.h"
+#include "gui/events.h"
 #include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "support/job_helpers.h"
@@ -172,6 +174,103 @@ TEST_F(LinkWatch, ARefusedLinkerIsLeftAloneUntilUnplugged)
     notice();
     EXPECT_TRUE(logHasInOrder(refused + GREETED));
     EXPECT_TRUE(buttonsAre(true));
+}
+
+// A click whenever the buttons let it through, as a user's during the
+// toolkit's events.
+int g_clicks = 0;
+void (*g_countHook)() = nullptr;
+void clickWhenUsable()
+{
+    g_countHook();
+    if (operations_group->active_r()) {
+        g_clicks++;
+        cb_getInfos_button(nullptr, nullptr);
+    }
+}
+
+// A linker replugged with refused firmware, idle or in the middle of a
+// job: while it is greeted the toolkit handles events, and no click may
+// start a job on it; asked anyway, a job refuses and sends nothing.
+TEST_F(LinkWatch, NoJobRunsOnALinkerBeingGreeted)
+{
+    const struct {
+        const char* when;
+        bool duringJob;
+    } cases[] = {{"idle", false}, {"during a backup", true}};
+    const Lines refused = {"Checking for the linker and the cart..\n", "Linker with v0.12 Firmware found",
+                           "Version mismatch!  Expected v0.13. Giving up.."};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        if (window)
+            closingDown(window, nullptr);
+        dropWindow();
+        sim::reset();
+        sim::insertCart("flash4");
+        ASSERT_TRUE(startUp());
+        ASSERT_TRUE(buttonsAre(true));
+        sim::setFirmware(0, 12);
+        g_clicks = 0;
+        g_countHook = g_afterEventsHook;
+        g_afterEventsHook = clickWhenUsable;
+        if (c.duringJob) {
+            atEvent(3, [] {
+                sim::unplugNow();
+                sim::plugInNow();
+            });
+            runWithFile(cb_backupROM_button, scratchPath("cart.ngp"));
+        } else {
+            clearLog();
+            sim::unplugNow();
+            sim::plugInNow();
+            notice();
+        }
+        g_afterEventsHook = g_countHook;
+        EXPECT_EQ(g_clicks, 0);
+        EXPECT_TRUE(logEndsWith(Lines{GONE_LINE} + refused));
+        EXPECT_TRUE(buttonsAre(false));
+
+        clearLog();
+        sim::Mark m = sim::mark();
+        cb_getInfos_button(nullptr, nullptr);
+        EXPECT_EQ(logLines(), Lines{"The linker is not ready; nothing done."});
+        EXPECT_TRUE(sim::transfersSince(m).empty());
+    }
+}
+
+// The bus that cannot be listed says nothing of a working linker; one
+// plugged in before the window listens is greeted without waiting for news.
+TEST_F(LinkWatch, WhatTheBusSaysOnlyWhenItSaysIt)
+{
+    sim::offerHotplug(false);
+    sim::insertCart("flash4");
+    ASSERT_TRUE(startUp());
+    clearLog();
+    sim::failDeviceList(LIBUSB_ERROR_NO_MEM);
+    notice();
+    notice();
+    EXPECT_EQ(logLines(), Lines{});
+    EXPECT_TRUE(linker().ready());
+    EXPECT_TRUE(buttonsAre(true));
+    sim::clearFaults();
+    std::string path = scratchPath("cart.ngp");
+    runWithFile(cb_backupROM_button, path);
+    EXPECT_EQ(readFile(path), sim::cartImage());
+
+    for (bool hotplug : {true, false}) {
+        SCOPED_TRACE(hotplug ? "hotplug" : "looking every second");
+        closeLink();
+        sim::reset();
+        sim::offerHotplug(hotplug);
+        sim::noDevice();
+        clearLog();
+        linker().open(true);
+        sim::plugInNow();
+        watchLinker();
+        EXPECT_TRUE(logHasInOrder(Lines{NO_LINKER.front()} + GREETED));
+        EXPECT_TRUE(linker().ready());
+        stopWatchingLinker();
+    }
 }
 
 }  // namespace

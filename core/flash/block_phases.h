@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/cart/blocks.h"
+#include "core/flash/write.h"
 #include "core/report.h"
 
 // Reads the blocks back and keeps only those whose bytes differ from the
@@ -17,7 +18,29 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* bloc
 
 // Erases the blocks in order; a block that will not erase, and Cancel, end
 // the job before anything is written.
-bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r);
+// `erased`, when given, gets how many of the blocks (from the first) were
+// erased, a cancel or a failure included.
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erased = nullptr);
+
+// The bytes of the ROM's last block that lie past the ROM's end: erasing
+// the block would take them with it, and nobody asked for that (a homebrew
+// game keeps its save in the chip's top blocks).
+struct BytesPastRom {
+    const CartBlock* block = nullptr;  // none when the ROM ends on a block's end
+    uint32_t start = 0;                // cartridge address of bytes[0], a packet's start
+    std::vector<uint8_t> bytes;        // those below the ROM's end read as erased
+
+    // From the ROM's end on, for the file's last chunk.
+    PastRom from(uint32_t romSize) const;
+};
+
+// Reads them from the cartridge, before anything is erased; false when the
+// cartridge could not be read (said in the log).
+bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
+
+// Programs them back into their erased block and compares them; false,
+// after a line naming the block, when they did not take.
+bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo);
 
 // Compares the written ranges with the file and says in one line how that went.
 bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);

@@ -50,8 +50,11 @@ void showProgress(float fraction, Reporter& r)
     r.breathe();
 }
 
-float fractionDone(uint32_t address, uint32_t romSize)
+float fractionDone(uint32_t address, uint32_t romSize, const AddressRanges* only)
 {
-    float fraction = float(address) / float(romSize);
+    double total = double(only ? only->bytesBelow(romSize) : romSize);
+    if (total == 0)
+        return 0.0f;
+    float fraction = float(double(only ? only->bytesBelow(address) : address) / total);
     return fraction >= 1.0f ? 0.99f : fraction;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/cart/blocks.h"
 #include "core/report.h"
 #include "core/settings.h"
 
@@ -18,6 +19,7 @@ void openProgress(const char* title, uint64_t totalBytes, Reporter& r, double ty
 // Sets the bar and lets the toolkit handle pending events once, which is
 // where a Cancel is seen.
 void showProgress(float fraction, Reporter& r);
-// The bar's value once `address` of `romSize` bytes are done; it never shows
-// full before the job's end.
-float fractionDone(uint32_t address, uint32_t romSize);
+// The bar's value once the bytes below `address` are done, of the ROM's or,
+// when `only` is given, of those of its bytes that are to be written; it
+// never shows full before the job's end.
+float fractionDone(uint32_t address, uint32_t romSize, const AddressRanges* only = nullptr);

@@ -176,7 +176,7 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 // Streams the file with the method the settings pick. False when none could
 // run (the reason is logged); otherwise *written is what got through.
 static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
-                     const AddressRanges* only, uint32_t* written, Reporter& r)
+                     const AddressRanges* only, const PastRom& past, uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
         printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
@@ -189,13 +189,13 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
             printWindow("Failed to allocated memory!");
             return false;
         }
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         free(chunk);
         return true;
     }
     if (write_N >= 2 && write_N <= 32) {
         uint8_t chunk[32];
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         return true;
     }
     if (write_N == 1) {
@@ -208,23 +208,36 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
 
 // Erases what the scope asks for. For the changed blocks, the blocks are
 // first cut down to those; every scope leaves in `blocks` what is to be
-// written.
+// written. Erasing block by block, the bytes past the ROM's end in its last
+// block are read first and put back at once, before the ROM is written, so
+// that they survive a cancel or a failure too.
 static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
-                          int count, std::vector<CartBlock>* blocks, Reporter& r)
+                          int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
+                          Reporter& r)
 {
-    switch (scope) {
-    case EraseScope::RomBlocks:
-        return eraseBlocks(*blocks, r);
-    case EraseScope::ChangedBlocks:
-        return keepChangedBlocks(rom, romSize, blocks, r) && eraseBlocks(*blocks, r);
-    case EraseScope::WholeChips:
-    default:
+    if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
         return eraseForRom(chips, count, r);
-    }
+    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(rom, romSize, blocks, r))
+        return false;
+    if (!keepBytesPastRom(romSize, *blocks, kept))
+        return false;
+    size_t erased = 0;
+    if (eraseBlocks(*blocks, r, &erased))
+        return restoreBytesPastRom(*kept, turbo);
+    // A cancel lets the block under way finish erasing. When that was the
+    // ROM's last block, the bytes past the ROM's end go back before the job
+    // stops: the user asked for nothing to be written, and nothing outside
+    // the ROM to be lost.
+    bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
+    if (!r.goingOn() && keptErased)
+        restoreBytesPastRom(*kept, turbo);
+    return false;
 }
 
+// A flash that ended done leaves in `notes` what it has to say beside the
+// file's identity.
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
-                      Reporter& r)
+                      std::vector<std::string>* notes, Reporter& r)
 {
     uint8_t cartMbit = 0;
     if (!probe(&cartMbit, false))
@@ -237,6 +250,12 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
+    if (fileSize > flashSize && settings.refuseOversized) {
+        printWindow("Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
+                    "erased.",
+                    name, (unsigned long long)(fileSize - flashSize));
+        return false;
+    }
     planFlashStages(name, settings);
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
@@ -247,17 +266,21 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
 
     std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
     size_t romBlocks = blocks.size();
-    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, &blocks, r))
+    BytesPastRom kept;
+    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
     AddressRanges toWrite(blocks);
 
-    openProgress("Writing Cartridge", romSize, r);
+    // The blocks already right are passed over: the bar and the count are
+    // of the bytes really written.
+    uint32_t toProgram = changedOnly ? uint32_t(toWrite.bytesBelow(romSize)) : romSize;
+    openProgress("Writing Cartridge", toProgram, r);
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
     bool wrote = writeRom(rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
-                          &written, r);
+                          kept.from(romSize), &written, r);
     bool cancelled = !r.goingOn();
     r.endProgress();
     if (!wrote)
@@ -268,31 +291,40 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
-    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
-    bool done = !settings.verifyAfterWrite || verifyAfterWriting(rom, romSize, toWrite, r);
-    if (done)
-        printWindow("Flashing done.");
+    printWindow("Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
+                int(linkSeconds() - started));
+    // After a failed verify nothing follows but the line saying why.
+    if (settings.verifyAfterWrite && !verifyAfterWriting(rom, romSize, toWrite, r))
+        return false;
+    printWindow("Flashing done.");
+    // What the job did, not a note on the file: it stands with "done".
     if (changedOnly)
         printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
                     int(romBlocks - blocks.size()));
-    return done;
+    if (fileSize > romSize)
+        notes->push_back(std::to_string(fileSize - romSize) +
+                         " bytes of the file did not fit on the cartridge and were not written.");
+    return true;
 }
 
 // After a flashing that ended done: what the file is, and a warning when the
 // console would refuse to start the cartridge it made. The write methods may
 // pass over blocks that already hold the right bytes, so the file is hashed
 // whole here, from its start, rather than on the way.
-static void reportImage(FILE* rom, const char* name)
+static void reportImage(FILE* rom, const char* name, const std::vector<std::string>& said)
 {
     // The warning goes with the notes, so the header is read before them.
     uint8_t head[CART_HEADER_SIZE];
     size_t got = fseek(rom, 0, SEEK_SET) == 0 ? fread(head, 1, sizeof head, rom) : 0;
     CartHeader header = decodeHeader(head, got);
     ImageHasher hasher;
-    if (fseek(rom, 0, SEEK_SET) != 0)
+    if (fseek(rom, 0, SEEK_SET) != 0 || !hashRestOfFile(rom, hasher)) {
+        logLines(said);
+        printWindow("Identity of '%s': the file could not be read to its end.", name);
         return;
-    logFileIdentity(rom, name, hasher, loadKnownDumps(knownDumpDir()),
-                    licenceWarningLines(name, header));
+    }
+    logImageIdentity(name, hasher, loadKnownDumps(knownDumpDir()), {},
+                     {said, licenceWarningLines(name, header)});
 }
 
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
@@ -300,6 +332,8 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
+    if (romFileRefused(path))
+        return false;
     bool refused = false;
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
@@ -309,10 +343,11 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
         printWindow("Failed to open '%s'", path.c_str());
     } else if (length >= 0) {
         const char* name = displayName(path.c_str());
-        done = flashFile(rom, uint64_t(length), name, settings, r);
+        std::vector<std::string> notes;
+        done = flashFile(rom, uint64_t(length), name, settings, &notes, r);
         endFlashStages();
         if (done)
-            reportImage(rom, name);
+            reportImage(rom, name, notes);
     }
     if (rom)
         fclose(rom);

@@ -1,5 +1,11 @@
 #include "core/jobs/image_identity.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "core/cart/detect.h"
@@ -25,22 +31,27 @@ std::vector<ByteRange> saveAreaRanges()
     return ranges;
 }
 
-void logImageNotes(const std::string& name, const ImageHasher& hasher, const KnownDumps& known,
-                   const std::vector<std::string>& warning)
+// What the window keeps of an image's notes: the checksum to compare and
+// the lists' verdict (the one line left when no checksum was taken), and one
+// more: a word of the warning, or else the job's first note, in its place.
+static std::vector<std::string> briefNotes(const ImageReport& report, const KnownDumps& known,
+                                           const std::vector<std::string>& identity, const ImageNotes& notes)
 {
-    std::vector<std::string> full = imageLines(name, hasher, known);
-    // Brief: the checksum to compare and the lists' verdict, which is the
-    // identity's last line (the one line left when no checksum was taken).
-    std::vector<std::string> brief = {full.front()};
-    if (hasher.ok()) {
+    std::vector<std::string> brief = {identity.front()};
+    if (report.digestsOk) {
         char crc[16];
-        snprintf(crc, sizeof crc, "%08x", unsigned(hasher.digests().crc32));
-        brief = {std::string("CRC32 ") + crc + " of '" + printable(name, true) + "'", full.back()};
+        snprintf(crc, sizeof crc, "%08x", unsigned(report.digests.crc32));
+        brief = {std::string("CRC32 ") + crc + " of '" + printable(report.name, true) + "'"};
+        // The verdict's own line comes after the notes on lists left out.
+        std::vector<std::string> verdict = verdictLines(known, report.verdict, report.area);
+        if (known.notes.size() < verdict.size())
+            brief.push_back(verdict[known.notes.size()]);
     }
-    full.insert(full.end(), warning.begin(), warning.end());
-    if (!warning.empty())
+    if (!notes.warning.empty())
         brief.push_back("No licence text: the console will refuse it.");
-    logNotes(full, brief);
+    else if (!notes.before.empty())
+        brief.insert(brief.begin(), notes.before.front());
+    return brief;
 }
 
 void logLines(const std::vector<std::string>& lines)
@@ -60,27 +71,114 @@ bool readFileHeader(const std::string& path, CartHeader* header)
     return true;
 }
 
+ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+                             const SaveAreaTry& area, const ImageNotes& notes)
+{
+    hasher.finish();
+    ImageReport report = describeImage(name, hasher, known, area);
+    std::vector<std::string> identity = reportLines(report, known);
+    std::vector<std::string> full = notes.before;
+    full.insert(full.end(), identity.begin(), identity.end());
+    full.insert(full.end(), notes.warning.begin(), notes.warning.end());
+    logNotes(full, briefNotes(report, known, identity, notes));
+    reporter().identified(report);
+    return report;
+}
+
 bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
-                     const std::vector<std::string>& warning)
+                     ImageReport* report)
 {
     if (!hashRestOfFile(file, hasher)) {
         printWindow("Identity of '%s': the file could not be read to its end.", name);
         return false;
     }
-    hasher.finish();
-    logImageNotes(name, hasher, known, warning);
+    ImageReport made = logImageIdentity(name, hasher, known);
+    if (report)
+        *report = made;
     return true;
 }
 
-bool identifyImage(const std::string& path, Reporter& r)
+bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r, ImageReport* report)
 {
     ReporterScope scope(r);
     const char* name = displayName(path.c_str());
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
-    if (!file) {
-        printWindow("Failed to open '%s'", name);
+    // A FIFO would wait for a writer for good, a device never end.
+    bool refused = false;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(path, &refused), fclose);
+    struct stat st;
+    if (!file || fstat(fileno(file.get()), &st) != 0) {
+        if (!refused)
+            printWindow("Failed to open '%s'", name);
         return false;
     }
-    ImageHasher hasher;
-    return logFileIdentity(file.get(), name, hasher, loadKnownDumps(knownDumpDir()));
+    // With no cartridge to ask, the save area is where official cartridges
+    // of this size keep it; the verdict says it was assumed.
+    SaveAreaTry area;
+    std::vector<ByteRange> erased =
+        known.lists.empty() ? std::vector<ByteRange>() : usualSaveArea(uint64_t(st.st_size), &area.assumed);
+    ImageHasher hasher(erased);
+    if (!hashRestOfFile(file.get(), hasher)) {
+        printWindow("Identity of '%s': the file could not be read to its end.", name);
+        return false;
+    }
+    ImageReport made = logImageIdentity(name, hasher, known, area);
+    if (report)
+        *report = made;
+    return true;
+}
+
+bool renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag: a hard link fails just as surely
+    // when the name is taken.
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    unlink(from.c_str());
+    return true;
+}
+
+std::string listFileName(const ImageReport& report, std::string* why)
+{
+    const DumpEntry* e = report.verdict.entry;
+    bool known = e && (report.verdict.kind == VerdictKind::Known || report.verdict.kind == VerdictKind::KnownOnceErased);
+    if (!known) {
+        *why = "";
+        return "";
+    }
+    return safeFileName(e->romName, why);
+}
+
+bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo)
+{
+    std::string shown = printable(displayName(path.c_str()), true), shownName = printable(name, true);
+    std::string folder = path.substr(0, path.size() - strlen(displayName(path.c_str())));
+    if (renameNoReplace(path, folder + name)) {
+        if (renamedTo)
+            *renamedTo = folder + name;
+        printWindow("Renamed '%s' to '%s'.", shown.c_str(), shownName.c_str());
+        return true;
+    }
+    if (errno == EEXIST)
+        printWindow("Kept the name '%s': '%s' is already there.", shown.c_str(), shownName.c_str());
+    else
+        printWindow("Kept the name '%s': can't rename it to '%s': %s.", shown.c_str(), shownName.c_str(),
+                    strerror(errno));
+    return false;
+}
+
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
+{
+    ReporterScope scope(r);
+    std::string why;
+    std::string name = listFileName(report, &why);
+    if (name.empty()) {
+        if (!why.empty())
+            printWindow("Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
+        return why.empty();
+    }
+    return name == displayName(path.c_str()) || renameInFolder(path, name, renamedTo);
 }

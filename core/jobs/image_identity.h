@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/identity/identity.h"
+#include "core/report.h"
 
 // The save area of the cartridge as last scanned (G_prot): its unprotected
 // blocks, by cartridge address. None when no block is protected (a flash
@@ -14,18 +15,43 @@ std::vector<ByteRange> saveAreaRanges();
 
 void logLines(const std::vector<std::string>& lines);
 
-// A finished image's identity, header and verdict, then any warning, as the
-// job's notes: whole in the log file and on the command line, while the
-// window shows the CRC32, the verdict and a word of the warning.
-void logImageNotes(const std::string& name, const ImageHasher& hasher, const KnownDumps& known,
-                   const std::vector<std::string>& warning = {});
-
 // The header at the start of a ROM file; false when the file cannot be read
 // (a file shorter than a header reads as one without licence text).
 bool readFileHeader(const std::string& path, CartHeader* header);
 
+// What a job says beside an image's identity: its own notes before it
+// (what did not fit) and a warning after it.
+struct ImageNotes {
+    std::vector<std::string> before;
+    std::vector<std::string> warning;
+};
+
+// Ends the stream and logs its identity, header and verdict, with the job's
+// other notes, as the job's notes: whole in the log file and on the command
+// line, while the window keeps the CRC32, the verdict, and a word of the
+// warning or else the first note before. The reporter is handed the same as
+// a report.
+ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+                             const SaveAreaTry& area = {}, const ImageNotes& notes = {});
+
 // Hashes the rest of the file from where the job's reading stopped, then
-// logs its identity, header and verdict (logImageNotes). False when the file
-// could not be read to its end (said in a line).
+// logs as above. False when the file could not be read to its end (said in
+// a line).
 bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
-                     const std::vector<std::string>& warning = {});
+                     ImageReport* report = nullptr);
+
+// Moves `from` to `to` only when no file is at `to` (errno EEXIST then).
+bool renameNoReplace(const std::string& from, const std::string& to);
+
+// The file name a known dump's list entry gives it, when it is fit to be
+// one here; empty otherwise, with `why` set when the list's name was unfit.
+std::string listFileName(const ImageReport& report, std::string* why);
+
+// Renames the file at `path` to `name` in its folder, never over a file
+// already there; a line says which, and `renamedTo` gets the new path.
+bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo = nullptr);
+
+// Renames a known dump in its folder to its list entry's file name, never
+// over an existing file; a line says what was done or why not, and
+// `renamedTo` gets the new path. False when a known dump kept its name.
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo);

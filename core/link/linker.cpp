@@ -46,19 +46,46 @@ LinkState Linker::open(bool cartCheck)
 // linker plugged in later. `seen` is the linker the bus showed, if known.
 void Linker::greet(Identity seen)
 {
+    introduce(seen);
+    if (state_ == LinkState::Refused && id_.known())
+        refused_.push_back(id_);
+}
+
+// Opens the very device the bus showed: another linker may be plugged in
+// beside it.
+static libusb_device_handle* openAt(int bus, int address)
+{
+    libusb_device** list = nullptr;
+    ssize_t n = libusb_get_device_list(g_ctx, &list);
+    libusb_device_handle* h = nullptr;
+    for (ssize_t i = 0; i < n; i++)
+        if (libusb_get_bus_number(list[i]) == bus && libusb_get_device_address(list[i]) == address &&
+            libusb_open(list[i], &h) != LIBUSB_SUCCESS)
+            h = nullptr;
+    if (n >= 0)
+        libusb_free_device_list(list, 1);
+    return h;
+}
+
+void Linker::introduce(Identity seen)
+{
+    // A refused linker's handle, when another one is greeted beside it.
+    if (devh) {
+        libusb_close(devh);
+        devh = nullptr;
+    }
     resetTransfers(false);
     id_ = seen;
-    devh = libusb_open_device_with_vid_pid(g_ctx, TETHERBOX_VID, TETHERBOX_PID);
+    devh = seen.known() ? openAt(seen.bus, seen.address)
+                        : libusb_open_device_with_vid_pid(g_ctx, TETHERBOX_VID, TETHERBOX_PID);
     if (!devh) {
         printWindow("No USB Tetherbox device found!!");
         printWindow("Giving up..");
         // One that is there but cannot be opened (no permission) is not
         // tried again every second: it waits to be unplugged.
-        if (!id_.known()) {
-            std::vector<Identity> there = linkersOnTheBus();
-            if (!there.empty())
-                id_ = there.front();
-        }
+        std::vector<Identity> there;
+        if (!id_.known() && linkersOnTheBus(&there) && !there.empty())
+            id_ = there.front();
         state_ = id_.known() ? LinkState::Refused : LinkState::Waiting;
         return;
     }
@@ -86,11 +113,13 @@ void Linker::greet(Identity seen)
         printWindow("Version mismatch!  Expected v%d.%02d. Giving up..", FIRMWARE_MAJOR, FIRMWARE_MINOR);
         return;
     }
-    state_ = LinkState::Ready;
+    // Ready only once the start-up sequence is over: no job may run on
+    // this linker in the middle of its cartridge check.
     if (cartCheck_) {
         uint8_t scratch = 0;
         checkCart(&scratch, &scratch, &scratch, &scratch, false, true);
     }
+    state_ = LinkState::Ready;
 }
 
 // The handle of a linker that is no longer there: nothing can be sent to
@@ -132,6 +161,7 @@ void Linker::close()
     }
     state_ = LinkState::Closed;
     id_ = Identity();
+    refused_.clear();
 }
 
 void Linker::watch()
@@ -142,10 +172,12 @@ void Linker::watch()
     hotplug_ = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
                libusb_hotplug_register_callback(
                    g_ctx, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
-                   LIBUSB_HOTPLUG_NO_FLAGS, TETHERBOX_VID, TETHERBOX_PID, LIBUSB_HOTPLUG_MATCH_ANY, hotplugHeard,
+                   LIBUSB_HOTPLUG_ENUMERATE, TETHERBOX_VID, TETHERBOX_PID, LIBUSB_HOTPLUG_MATCH_ANY, hotplugHeard,
                    this, &hotplugHandle_) == LIBUSB_SUCCESS;
-    // A linker plugged in since the opening looked has told no callback.
+    // A linker plugged in since the opening looked has told no callback
+    // (where there are none, the first look is a second away).
     heard_ = true;
+    look();
     if (state_ == LinkState::Waiting && !waitingSaid_) {
         waitingSaid_ = true;
         printWindow("Waiting for the linker: plug it in.");
@@ -165,20 +197,21 @@ std::vector<int> Linker::eventFds() const
     return fds;
 }
 
-std::vector<Linker::Identity> Linker::linkersOnTheBus() const
+bool Linker::linkersOnTheBus(std::vector<Identity>* found) const
 {
-    std::vector<Identity> found;
+    found->clear();
     libusb_device** list = nullptr;
     ssize_t n = libusb_get_device_list(g_ctx, &list);
+    if (n < 0)
+        return false;
     for (ssize_t i = 0; i < n; i++) {
         libusb_device_descriptor d;
         if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == TETHERBOX_VID &&
             d.idProduct == TETHERBOX_PID)
-            found.push_back(Identity{libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])});
+            found->push_back(Identity{libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])});
     }
-    if (n >= 0)
-        libusb_free_device_list(list, 1);
-    return found;
+    libusb_free_device_list(list, 1);
+    return true;
 }
 
 void Linker::handleEvents()
@@ -205,25 +238,42 @@ bool Linker::look()
 void Linker::lookNow()
 {
     handleEvents();
-    if (state_ == LinkState::Ready && linkGone())
+    // The linker found gone in this look is not greeted again in it; in a
+    // later one it may be back at the same bus and address.
+    Identity lost;
+    if (state_ == LinkState::Ready && linkGone()) {
+        lost = id_;
         becomeGone();
+    }
     if (hotplug_ && !heard_)
         return;
+    std::vector<Identity> there;
+    // A bus that could not be listed says nothing of the linker: a working
+    // link is not given up for it.
+    if (!linkersOnTheBus(&there))
+        return;
     heard_ = false;
-    std::vector<Identity> there = linkersOnTheBus();
-    bool stillThere = std::find(there.begin(), there.end(), id_) != there.end();
-    if (state_ == LinkState::Ready && !stillThere)
+    auto onTheBus = [&there](const Identity& i) { return std::find(there.begin(), there.end(), i) != there.end(); };
+    if (state_ == LinkState::Ready && !onTheBus(id_)) {
+        lost = id_;
         becomeGone();
-    if (state_ == LinkState::Refused && !stillThere) {
-        // Unplugged: the next one is checked afresh.
+    }
+    // Refused linkers are left alone until they are unplugged.
+    refused_.erase(std::remove_if(refused_.begin(), refused_.end(), [&](const Identity& i) { return !onTheBus(i); }),
+                   refused_.end());
+    if (state_ == LinkState::Refused && !onTheBus(id_))
         dropHandle();
+    if (state_ == LinkState::Refused && refused_.empty()) {
         state_ = LinkState::Waiting;
         id_ = Identity();
     }
-    if (state_ == LinkState::Waiting || state_ == LinkState::Gone) {
-        auto other = std::find_if(there.begin(), there.end(), [this](const Identity& i) { return i != id_; });
-        if (other != there.end())
-            greet(*other);
+    if (state_ == LinkState::Ready)
+        return;
+    for (const Identity& i : there) {
+        if (i != lost && std::find(refused_.begin(), refused_.end(), i) == refused_.end()) {
+            greet(i);
+            return;
+        }
     }
 }
 

@@ -65,13 +65,16 @@ private:
     };
     void lookNow();
     void greet(Identity seen);
+    void introduce(Identity seen);
     void becomeGone();
     void dropHandle();
-    std::vector<Identity> linkersOnTheBus() const;
+    // False when the bus could not be listed.
+    bool linkersOnTheBus(std::vector<Identity>* found) const;
 
     LinkState state_ = LinkState::Closed;
     bool cartCheck_ = false;
     Identity id_;  // the linker opened or refused
+    std::vector<Identity> refused_;  // refused ones still plugged in
     bool watching_ = false;
     bool hotplug_ = false;
     int hotplugHandle_ = 0;

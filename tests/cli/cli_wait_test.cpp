@@ -61,7 +61,9 @@ TEST_F(CliTest, CtrlCWhileWaitingIsStatus130)
     };
     CliRun r = run({"info", "--wait"});
     EXPECT_EQ(r.status, 130);
-    EXPECT_EQ(r.err, NONE + WAITING + "Cancelling; Ctrl-C again quits at once.\n");
+    EXPECT_EQ(r.err, NONE + WAITING +
+                         "Cancelling (Ctrl-C). Another signal a second or more from now quits at once, without "
+                         "cleaning up.\n");
     EXPECT_TRUE(sim::transfersSince(0).empty());
 }
 
