@@ -109,7 +109,8 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
             ReporterScope scope(job);
             printWindow("Not flashing '%s': it has no valid licence text,",
                         printable(displayName(path.c_str()), true).c_str());
-            printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
+            printWindow("so the console would refuse to start it.");
+            printWindow("Give --force to flash it all the same.");
             return false;
         }
         return flashRom(path, o.settings, job);

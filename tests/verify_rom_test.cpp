@@ -76,7 +76,7 @@ TEST_F(VerifyRom, Verdicts)
          {"Warning! ROM size of 2101248 bytes is", " is larger than the flash size of 2097152 bytes.",
           "Verifying 'game.ngp'"},
          MBIT16, 501, MBIT16, false,
-         {"4096 bytes of the file lie past the cartridge's end and were not compared."}},
+         {"Not compared: 4096 bytes past the cart's end."}},
         {"two differences in one protected chunk", "official16", twoDiffs,
          {"Verifying 'game.ngp'", mismatch(0x10010, twoDiffs[0x10010]), mismatch(0x11FFF, twoDiffs[0x11FFF]),
           "Verification failed in chip 0, block 1."},
@@ -92,7 +92,7 @@ TEST_F(VerifyRom, Verdicts)
         {"no cartridge", "none", Bytes(100, 0),
          {"No cart detected!", "Warning! ROM size of 100 bytes is", " is larger than the flash size of 0 bytes.",
           "Verifying 'game.ngp'"},
-         0, 0, 0, false, {"100 bytes of the file lie past the cartridge's end and were not compared."}},
+         0, 0, 0, false, {"Not compared: 100 bytes past the cart's end."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

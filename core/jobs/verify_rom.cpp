@@ -132,7 +132,7 @@ bool verifyRom(const std::string& path, Reporter& r)
         printWindow("The cartridge differs from the file.");
     }
     if (pastEnd)
-        printWindow("%llu bytes of the file lie past the cartridge's end and were not compared.",
+        printWindow("Not compared: %llu bytes past the cart's end.",
                     (unsigned long long)(uint64_t(fileSize) - flashSize));
 
     fclose(file);
@@ -255,7 +255,7 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         last = run.position + i;
     }
     if (more > 0)
-        printWindow("… and %u more differing bytes in this chunk, the last at 0x%06X.", more, last);
+        printWindow("… and %u more in this chunk, last at 0x%06X.", more, last);
     printWindow("Verification failed in chip %d, block %d.", chip, block);
     logTiming(run);
     run.differed = true;

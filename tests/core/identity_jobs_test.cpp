@@ -112,7 +112,7 @@ TEST_F(IdentityJobs, BackupNotInTheListsCountsTheEntriesAndABadListNeverStopsIt)
     ASSERT_GE(tail.size(), 2u);
     EXPECT_EQ(Lines(tail.end() - 2, tail.end()),
               (Lines{"Skipped known-dump list 'broken.dat': not XML (Error parsing start element tag at byte 14).",
-                     "Not in the known-dump lists (2 entries read)."}));
+                     "Not in the known-dump lists (2 entries)."}));
     EXPECT_EQ(readFile(path), sim::cartImage());
 
     setenv("PTB_DAT_DIR", (lists + "/none").c_str(), 1);

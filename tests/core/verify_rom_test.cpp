@@ -50,7 +50,7 @@ TEST_F(CoreJobTest, AWrongChunkNamesSixteenBytesAndCountsTheRest)
         if (i < 16)
             want.push_back(mismatch(at, image[at]));
     }
-    want = want + Lines{"… and 24 more differing bytes in this chunk, the last at 0x032EC7.",
+    want = want + Lines{"… and 24 more in this chunk, last at 0x032EC7.",
                         "Verification failed in chip 0, block 3.", "Verified 204800 bytes in {s} seconds.",
                         "The cartridge differs from the file."};
     writeFile(path, image);
