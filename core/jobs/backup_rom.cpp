@@ -52,6 +52,12 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         printWindow("Nothing to back up.");
         return false;
     }
+    // An image holds chip 1 from 0x200000 on: with chip 0 silent it would be
+    // read from the silent window, and the dump would not be the cartridge.
+    if (G_chipSize[0] == 0) {
+        printWindow("Chip 0 did not answer; no backup was made.");
+        return false;
+    }
 
     // The path is held whole, however long.
     std::string path;

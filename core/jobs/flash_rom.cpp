@@ -341,7 +341,10 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     endFlashStages();
     if (length < 0 && !refused) {
         printWindow("Failed to open '%s'", path.c_str());
-    } else if (length >= 0) {
+    } else if (length == 0) {
+        // Emptied since it was first looked at: the erase is still to come.
+        printWindow("'%s' is empty; nothing was erased.", displayName(path.c_str()));
+    } else if (length > 0) {
         const char* name = displayName(path.c_str());
         std::vector<std::string> notes;
         done = flashFile(rom, uint64_t(length), name, settings, &notes, r);
