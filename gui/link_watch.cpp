@@ -39,6 +39,21 @@ static void onSecond(void*)
     Fl::repeat_timeout(LOOK_EVERY_SECONDS, onSecond);
 }
 
+static void onNextTry(void*)
+{
+    lookAtLinker();
+}
+
+// A linker just plugged in that is to be tried again is looked at when
+// its try is due, whether or not libusb has more to tell by then.
+static void lookAgainWhenDue()
+{
+    Fl::remove_timeout(onNextTry);
+    double in = linker().nextTryIn();
+    if (in >= 0)
+        Fl::add_timeout(in, onNextTry);
+}
+
 void watchLinker()
 {
     stopWatchingLinker();
@@ -46,6 +61,7 @@ void watchLinker()
         operations_group->deactivate();
     Linker& l = linker();
     l.watch();
+    lookAgainWhenDue();
     if (l.hotplug()) {
         g_fds = l.eventFds();
         for (int fd : g_fds)
@@ -65,6 +81,7 @@ void lookAtLinker()
     if (operations_group)
         operations_group->deactivate();
     linker().look();
+    lookAgainWhenDue();
     showLinkState();
 }
 
@@ -74,6 +91,12 @@ void stopWatchingLinker()
         Fl::remove_fd(fd);
     g_fds.clear();
     Fl::remove_timeout(onSecond);
+    Fl::remove_timeout(onNextTry);
+}
+
+bool tryingAgainSoon()
+{
+    return Fl::has_timeout(onNextTry);
 }
 
 bool lookingEverySecond()

@@ -12,3 +12,5 @@ void lookAtLinker();
 void stopWatchingLinker();
 // Whether the window looks once a second (libusb tells of no arrivals).
 bool lookingEverySecond();
+// Whether a linker just plugged in, not yet usable, is to be tried again.
+bool tryingAgainSoon();

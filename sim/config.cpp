@@ -96,9 +96,11 @@ bool applyOne(const std::string& item, std::string* error)
         else if (ok)
             name == "nohotplug" ? offerHotplug(false) : failHotplugRegistration(true);
     } else if (name == "config" || name == "claim") {
-        ok = at.empty() && parseError(arg, &code);
+        n = -1;  // every call
+        ok = (at.empty() || parseNumber(at, 1, 1L << 30, &n)) && parseError(arg, &code);
         if (ok)
-            name == "config" ? failSetConfiguration(code) : failClaimInterface(code);
+            name == "config" ? failSetConfiguration(code, static_cast<int>(n))
+                             : failClaimInterface(code, static_cast<int>(n));
     } else if (name == "timeout" || name == "unplug") {
         ok = parseNumber(at, name == "unplug" ? 0 : 1, 1L << 40, &n) && arg.empty();
         if (ok)

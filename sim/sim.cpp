@@ -39,6 +39,8 @@ struct Device {
     bool hotplugFails = false;
     int configError = 0;
     int claimError = 0;
+    int configFailures = -1;  // calls still to fail; negative: all of them
+    int claimFailures = -1;
     int listError = 0;
     std::vector<PlannedFault> planned;
     bool wrongCodeCarried = false;
@@ -304,14 +306,16 @@ void noDevice()
     dev().plugged = false;
 }
 
-void failSetConfiguration(int code)
+void failSetConfiguration(int code, int times)
 {
     dev().configError = code;
+    dev().configFailures = times;
 }
 
-void failClaimInterface(int code)
+void failClaimInterface(int code, int times)
 {
     dev().claimError = code;
+    dev().claimFailures = times;
 }
 
 void failDeviceList(int code)
@@ -586,14 +590,28 @@ bool deviceAbsent()
     return !pluggedIn();
 }
 
+namespace {
+
+// The error a call meets while it has failures left to give.
+int failing(int code, int* left)
+{
+    if (!code || *left == 0)
+        return 0;
+    if (*left > 0)
+        --*left;
+    return code;
+}
+
+}  // namespace
+
 int setConfigurationResult()
 {
-    return dev().configError;
+    return failing(dev().configError, &dev().configFailures);
 }
 
 int claimInterfaceResult()
 {
-    return dev().claimError;
+    return failing(dev().claimError, &dev().claimFailures);
 }
 
 int deviceListResult()

@@ -92,8 +92,10 @@ bool hotplugRegistrationFails();
 // Counted from the moment the fault is set: n = 1 is the next transfer, in
 // either direction.
 void noDevice();                               // open_device_with_vid_pid finds nothing
-void failSetConfiguration(int code);           // e.g. LIBUSB_ERROR_BUSY
-void failClaimInterface(int code);
+// e.g. LIBUSB_ERROR_BUSY; `times` calls from now fail (negative: every one),
+// as a linker just plugged in may while the kernel binds it.
+void failSetConfiguration(int code, int times = -1);
+void failClaimInterface(int code, int times = -1);
 void failDeviceList(int code);                 // the host cannot list the bus (e.g. LIBUSB_ERROR_NO_MEM)
 void timeoutOnTransfer(int n);                 // moves nothing; an IN packet stays queued
 void shortPacketOnTransfer(int n, int length = 32);

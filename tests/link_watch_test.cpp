@@ -176,6 +176,51 @@ TEST_F(LinkWatch, ARefusedLinkerIsLeftAloneUntilUnplugged)
     EXPECT_TRUE(buttonsAre(true));
 }
 
+// A linker just plugged in that fails its configuration or claim is tried
+// again when the window's timer says, five times in all, before its error
+// is shown; the buttons wait for the outcome.
+TEST_F(LinkWatch, ALinkerJustPluggedInIsTriedAgainBeforeItIsRefused)
+{
+    const struct {
+        const char* fault;
+        bool hotplug;
+        int tries;
+        Lines error;  // none: greeted
+    } rows[] = {
+        {"config@3", true, 4, {}},
+        {"claim@1:ACCESS", false, 2, {}},
+        {"config:BUSY", true, 5, {"libusb_set_configuration error -6"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        if (window)
+            closingDown(window, nullptr);
+        dropWindow();
+        sim::reset();
+        sim::offerHotplug(row.hotplug);
+        sim::noDevice();
+        EXPECT_FALSE(startUp());
+        ASSERT_TRUE(sim::applyFaults(row.fault));
+        sim::plugInNow();
+        notice();
+        int tries = 1;
+        for (; tryingAgainSoon() && tries < 10; tries++) {
+            EXPECT_TRUE(buttonsAre(false));
+            // The timer's time, then what it does.
+            sim::advanceClock(linker().nextTryIn());
+            lookAtLinker();
+        }
+        EXPECT_EQ(tries, row.tries);
+        if (row.error.empty()) {
+            EXPECT_TRUE(logHasInOrder(BANNER + NO_LINKER + GREETED));
+            EXPECT_EQ(findLine(GREETED.front()), 6) << "a try that failed said something";
+        } else {
+            EXPECT_EQ(logLines(), BANNER + NO_LINKER + row.error);
+        }
+        EXPECT_TRUE(buttonsAre(row.error.empty()));
+    }
+}
+
 // A click whenever the buttons let it through, as a user's during the
 // toolkit's events.
 int g_clicks = 0;

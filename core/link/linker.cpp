@@ -14,6 +14,10 @@
 // How long one wait for a linker lasts before the bus is looked at again
 // when libusb cannot tell of arrivals.
 static const double LOOK_INTERVAL_SECONDS = 1.0;
+// How often, and how far apart, a linker just plugged in is tried before
+// an error opening, configuring or claiming it refuses it.
+static const int ARRIVAL_TRIES = 5;
+static const double ARRIVAL_RETRY_SECONDS = 0.2;
 
 Linker& linker()
 {
@@ -75,10 +79,13 @@ void Linker::introduce(Identity seen)
         devh = nullptr;
     }
     resetTransfers(false);
+    const LinkState before = state_;
     id_ = seen;
     devh = seen.known() ? openAt(seen.bus, seen.address)
                         : libusb_open_device_with_vid_pid(g_ctx, TETHERBOX_VID, TETHERBOX_PID);
     if (!devh) {
+        if (tryAgainLater(seen, before))
+            return;
         printWindow("No USB Tetherbox device found!!");
         printWindow("Giving up..");
         // One that is there but cannot be opened (no permission) is not
@@ -94,14 +101,17 @@ void Linker::introduce(Identity seen)
     state_ = LinkState::Refused;
     int r = libusb_set_configuration(devh, LINK_CONFIGURATION);
     if (r < 0) {
-        printWindow("libusb_set_configuration error %d", r);
+        if (!tryAgainLater(seen, before))
+            printWindow("libusb_set_configuration error %d", r);
         return;
     }
     r = libusb_claim_interface(devh, LINK_INTERFACE);
     if (r < 0) {
-        printWindow("libusb_claim_interface error %d", r);
+        if (!tryAgainLater(seen, before))
+            printWindow("libusb_claim_interface error %d", r);
         return;
     }
+    settling_ = Settling();
     uint8_t major = 0, minor = 0;
     if (checkLinker(&major, &minor) == -1) {
         printWindow("Major error.. better to restart");
@@ -120,6 +130,37 @@ void Linker::introduce(Identity seen)
         checkCart(&scratch, &scratch, &scratch, &scratch, false, true);
     }
     state_ = LinkState::Ready;
+}
+
+// After an error on a linker the bus has just shown: true when it is to be
+// tried again later, silently, its handle let go meanwhile; false once its
+// tries are spent, or for the linker found at start-up.
+bool Linker::tryAgainLater(Identity seen, LinkState before)
+{
+    if (!seen.known())
+        return false;
+    if (settling_.id != seen)
+        settling_ = Settling{seen, 0, 0};
+    if (++settling_.tries >= ARRIVAL_TRIES) {
+        settling_ = Settling();
+        return false;
+    }
+    settling_.nextTry = linkSeconds() + ARRIVAL_RETRY_SECONDS;
+    if (devh) {
+        libusb_close(devh);
+        devh = nullptr;
+    }
+    id_ = Identity();
+    // Still looking: a job asked for meanwhile fails as it would without it.
+    state_ = before == LinkState::Gone ? LinkState::Gone : LinkState::Waiting;
+    return true;
+}
+
+double Linker::nextTryIn() const
+{
+    if (!settling_.id.known())
+        return -1;
+    return std::max(0.0, settling_.nextTry - linkSeconds());
 }
 
 // The handle of a linker that is no longer there: nothing can be sent to
@@ -162,6 +203,7 @@ void Linker::close()
     state_ = LinkState::Closed;
     id_ = Identity();
     refused_.clear();
+    settling_ = Settling();
 }
 
 void Linker::watch()
@@ -245,7 +287,8 @@ void Linker::lookNow()
         lost = id_;
         becomeGone();
     }
-    if (hotplug_ && !heard_)
+    bool tryDue = settling_.id.known() && linkSeconds() >= settling_.nextTry;
+    if (hotplug_ && !heard_ && !tryDue)
         return;
     std::vector<Identity> there;
     // A bus that could not be listed says nothing of the linker: a working
@@ -267,9 +310,13 @@ void Linker::lookNow()
         state_ = LinkState::Waiting;
         id_ = Identity();
     }
+    if (settling_.id.known() && !onTheBus(settling_.id))
+        settling_ = Settling();
     if (state_ == LinkState::Ready)
         return;
     for (const Identity& i : there) {
+        if (i == settling_.id && !tryDue)
+            continue;
         if (i != lost && std::find(refused_.begin(), refused_.end(), i) == refused_.end()) {
             greet(i);
             return;
@@ -287,6 +334,9 @@ bool Linker::waitForLinker(double seconds, const std::function<bool()>& goOn)
         if (state_ != LinkState::Waiting && state_ != LinkState::Gone)
             return false;
         double left = seconds < 0 ? LOOK_INTERVAL_SECONDS : std::min(LOOK_INTERVAL_SECONDS, until - linkSeconds());
+        double retry = nextTryIn();
+        if (retry >= 0 && retry < left)
+            left = std::max(retry, 0.001);
         reporter().breathe();
         if (!goOn() || left <= 0)
             return false;

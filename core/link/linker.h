@@ -52,6 +52,10 @@ public:
     // hotplug; gives up early once goOn() says no. Logs the waiting line once.
     bool waitForLinker(double seconds, const std::function<bool()>& goOn);
 
+    // Link-clock seconds until a linker just plugged in is tried again
+    // (negative when none is): the face looks again then.
+    double nextTryIn() const;
+
     // The hotplug callback's one act: it may run inside a job's transfer,
     // so it only notes that the bus is to be looked at.
     void heard() { heard_ = true; }
@@ -66,6 +70,7 @@ private:
     void lookNow();
     void greet(Identity seen);
     void introduce(Identity seen);
+    bool tryAgainLater(Identity seen, LinkState before);
     void becomeGone();
     void dropHandle();
     // False when the bus could not be listed.
@@ -79,6 +84,14 @@ private:
     bool hotplug_ = false;
     int hotplugHandle_ = 0;
     bool heard_ = false;  // a hotplug callback ran since the last look
+    // A linker just plugged in that could not yet be opened, configured or
+    // claimed: the kernel may still be binding it, or udev not yet done
+    // with its permissions. It gets a few more tries before it is refused.
+    struct Settling {
+        Identity id;
+        int tries = 0;
+        double nextTry = 0;  // on the link clock
+    } settling_;
     bool looking_ = false;
     bool waitingSaid_ = false;
 };

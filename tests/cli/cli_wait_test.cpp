@@ -51,6 +51,36 @@ TEST_F(CliTest, WaitForALateLinkerOrGiveUp)
     EXPECT_EQ(run({"identify", "--wait", folder}).status, 2) << "identify needs no linker";
 }
 
+// A linker just plugged in may fail its configuration or its claim while
+// the kernel is still binding it: it is tried again, 0.2 s apart, five
+// times in all, before its error is shown and it is refused.
+TEST_F(CliTest, ALinkerJustPluggedInIsTriedAgainBeforeItIsRefused)
+{
+    const struct {
+        const char* fault;
+        int status;
+        std::string err;
+        double done;  // modelled seconds; it arrives at 1 s
+    } rows[] = {
+        {"config@2", 0, NONE + WAITING + FOUND, 1.4},
+        {"claim@4:ACCESS", 0, NONE + WAITING + FOUND, 1.8},
+        {"config@5:IO", 3, NONE + WAITING + "libusb_set_configuration error -1\n", 1.8},
+        {"claim:NO_DEVICE", 3, NONE + WAITING + "libusb_claim_interface error -4\n", 1.8},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        plug("official16");
+        sim::noDevice();
+        sim::plugAt(1, true);
+        ASSERT_TRUE(sim::applyFaults(row.fault));
+        CliRun r = run({"read-byte", "--wait=10", "0x24"});
+        EXPECT_EQ(r.status, row.status) << r.out;
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_GE(sim::clockSeconds(), row.done);
+        EXPECT_LT(sim::clockSeconds(), row.done + 0.1);
+    }
+}
+
 TEST_F(CliTest, CtrlCWhileWaitingIsStatus130)
 {
     plug("official16");
