@@ -15,8 +15,10 @@ namespace {
 std::vector<std::string> cartridges()
 {
     std::vector<std::string> names;
+    // A cartridge whose chip 0 is silent has no image from address 0 to
+    // round-trip; its save jobs are tested in core/cart_layout_test.cpp.
     for (const std::string& name : sim::cartNames())
-        if (name != "none")
+        if (name != "none" && name != "silent0")
             names.push_back(name);
     return names;
 }

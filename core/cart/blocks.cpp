@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "core/cart/detect.h"
-
 static bool knownSize(uint8_t megabits)
 {
     return megabits == 4 || megabits == 8 || megabits == 16;
@@ -24,11 +22,6 @@ CartLayout::CartLayout(uint8_t chip0Megabits, uint8_t chip1Megabits)
             blocks_[chip].push_back(
                 {chip, n++, base + bootStart + BOOT_BLOCK_OFFSETS[k], BOOT_BLOCK_SIZES[k]});
     }
-}
-
-CartLayout CartLayout::detected()
-{
-    return CartLayout(G_chipSize[0], G_chipSize[1]);
 }
 
 uint32_t CartLayout::chipBytes(uint8_t chip) const
@@ -57,15 +50,6 @@ std::vector<CartBlock> CartLayout::blocksIn(uint32_t start, uint32_t end) const
             if (b.start < end && b.end() > start)
                 found.push_back(b);
     return found;
-}
-
-std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip)
-{
-    std::vector<CartBlock> blocks;
-    for (const CartBlock& b : CartLayout::detected().blocksIn(0, romSize))
-        if (b.chip != skip)
-            blocks.push_back(b);
-    return blocks;
 }
 
 AddressRanges::AddressRanges(const std::vector<CartBlock>& blocks)

@@ -28,7 +28,7 @@ class CartLayout {
 public:
     // Chip sizes in megabits: 4, 8 or 16; any other value is no chip.
     CartLayout(uint8_t chip0Megabits, uint8_t chip1Megabits);
-    // As the last probe found them.
+    // As the last probe found them (detect.cpp).
     static CartLayout detected();
 
     uint32_t chipBytes(uint8_t chip) const;
@@ -48,7 +48,14 @@ private:
 // The blocks that hold any of cartridge addresses 0 to romSize - 1 on the
 // detected cartridge, in address order, the skipped chip's (0 or 1; -1 for
 // none) left out.
-std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip);
+inline std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip)
+{
+    std::vector<CartBlock> blocks;
+    for (const CartBlock& b : CartLayout::detected().blocksIn(0, romSize))
+        if (b.chip != skip)
+            blocks.push_back(b);
+    return blocks;
+}
 
 // Cartridge addresses as sorted, disjoint [start, end) spans.
 class AddressRanges {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "core/cart/blocks.h"
 #include "core/cart/flash_commands.h"
 #include "core/link/transfer.h"
 #include "core/report.h"
@@ -130,6 +131,11 @@ void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t*
         return;
     printWindow("%dmbit cart detected.", *sizeOut);
     printWindow("ROM name: '%s'", G_cartRomName);
+}
+
+CartLayout CartLayout::detected()
+{
+    return CartLayout(G_chipSize[0], G_chipSize[1]);
 }
 
 bool chipHasProtectedBlocks(uint8_t chip)

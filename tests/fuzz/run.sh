@@ -13,7 +13,8 @@ mkdir -p "$out/corpus"
 out=$(cd "$out" && pwd)
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$root" "$here/ngf_reader_fuzz.cpp" "$root/core/jobs/ngf.cpp" \
-    "$root/core/saves/ngf_load.cpp" "$root/core/saves/block_plan.cpp" -o "$out/ngf_reader_fuzz"
+    "$root/core/saves/ngf_load.cpp" "$root/core/saves/block_plan.cpp" "$root/core/cart/blocks.cpp" \
+    -o "$out/ngf_reader_fuzz"
 cp "$here"/seeds/*.ngf "$here"/save-seeds/*.ngf "$out/corpus/"
 cd "$out"
 exec ./ngf_reader_fuzz -max_total_time="$secs" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
