@@ -74,8 +74,8 @@ test: build-asan
 # Time and memory of the write, backup and verify methods, and what a dump's
 # identity costs (no sanitizers).
 bench: build
-	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench -j$(JOBS)
-	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench'
+	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench save_bench -j$(JOBS)
+	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench && ./bench/save_bench'
 
 # Longer fuzzing of the NGF reader than the suite's 20 seconds.
 FUZZ_SECONDS ?= 300

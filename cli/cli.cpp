@@ -22,6 +22,7 @@ struct Given {
     std::vector<std::string> paths;
     uint32_t address = 0;
     uint32_t value = 0;
+    std::string game;
     CommandOptions options;
 };
 
@@ -42,6 +43,7 @@ public:
     std::vector<std::string> files() override { return g_.paths; }
     uint32_t address() override { return g_.address; }
     int value() override { return int(g_.value); }
+    std::string game() override { return g_.game; }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }
 
@@ -81,7 +83,11 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
 {
     switch (arg.kind) {
     case ArgKind::FileToRead:
-        sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
+        // A job that reads its file as it comes takes "-", standard input.
+        if (arg.pipeFromCommandLineOnly)
+            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile | CLI::IsMember({"-"}));
+        else
+            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
         break;
     case ArgKind::FileToWrite:
         sub.add_option("FILE", g.path, arg.help)->required();
@@ -96,6 +102,9 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
         sub.add_option("VALUE", g.value, arg.help)
             ->required()
             ->transform(number("0..255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
+        break;
+    case ArgKind::Game:
+        sub.add_option("GAME", g.game, arg.help);
         break;
     }
 }

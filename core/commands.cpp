@@ -12,6 +12,9 @@ namespace {
 const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
+// What a stop half-way tells the command line's user to run to undo it.
+const char* const RESTORE_COMMAND = "pockettetherbox-cli saves-restore";
+
 const CommandArg ADDRESS{ArgKind::Address, "cartridge address: chip 0 from 0, chip 1 from 0x200000",
                          "Enter address"};
 
@@ -139,11 +142,40 @@ std::vector<CommandRow> makeCommands()
         {"save-write", "Write Savegame: an NGF file back into the cartridge",
          "program an NGF save-game file back into the cartridge.",
          {"Write Savegame", "Write a NGF savegame file to the inserted cartridge.", 99, 5},
-         {{ArgKind::FileToRead, "the NGF save-game file", "Select save-game file", NGF_PATTERN, true}},
+         {{ArgKind::FileToRead, "the NGF save-game file; - for standard input", "Select save-game file", NGF_PATTERN, true}},
          {},
          [](CommandInput& in, Reporter& r) {
              std::string path;
-             return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r);
+             SaveWriteRun run;
+             run.undoCommand = in.asksUser() ? "" : RESTORE_COMMAND;
+             return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
+         }},
+        {"saves-list",
+         "the vault: every safety copy and save-game backup, one a line (GAME, DATE, BYTES, KIND, PATH, "
+         "tab-separated; no linker needed)",
+         "list every safety copy and save-game backup the program made, one a line: the game, the date (local "
+         "time with its offset from UTC), the size in bytes, the kind (copy or backup) and the path, separated "
+         "by tabs, newest first within each game. A game (its folder name, title or software ID) keeps only its "
+         "lines.",
+         {},
+         {{ArgKind::Game, "only this game: its folder name, its title or its software ID"}},
+         {},
+         [](CommandInput& in, Reporter& r) { return listSaves(in.game(), r); },
+         true},
+        {"saves-restore", "write a copy or backup from the vault back into the cartridge of its game",
+         "write a safety copy or save-game backup from the vault back into the cartridge, as save-write does, "
+         "after checking that the cartridge is the same game.",
+         {},
+         {{ArgKind::FileToRead, "the copy or backup, as saves-list gives it"}},
+         {{"--any-game", OptionKind::Flag, "write it to a cartridge of another game too",
+           "write it even to a cartridge of another game.", nullptr, nullptr,
+           [](CommandOptions& o, const std::string&) { o.anyGame = true; }}},
+         [](CommandInput& in, Reporter& r) {
+             std::string path;
+             SaveWriteRun run;
+             run.undoCommand = RESTORE_COMMAND;
+             CommandOptions o = in.options();
+             return in.fileToRead(&path) && restoreSave(path, o.settings, o.anyGame, &run, r);
          }},
         {"read-byte", "Read Byte: one byte at a cartridge address", "show the byte at a cartridge address.",
          {"Read Byte", "Read a single byte from the inserted cartridge.", 167, 7},

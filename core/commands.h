@@ -15,7 +15,8 @@
 // the command line from the options given.
 struct CommandOptions {
     WriteSettings settings;
-    bool force = false;  // flash a file the console would refuse
+    bool force = false;    // flash a file the console would refuse
+    bool anyGame = false;  // restore a save to a cartridge of another game
 };
 
 // Where a job's inputs come from while it runs: the window asks the user for
@@ -31,6 +32,8 @@ public:
     virtual std::vector<std::string> files() = 0;
     virtual uint32_t address() = 0;
     virtual int value() = 0;
+    // The row's game; none when left out. No button takes one.
+    virtual std::string game() { return std::string(); }
     virtual CommandOptions options() = 0;
     // Whether a person answers: only then is a file name worth proposing.
     virtual bool asksUser() const = 0;
@@ -42,6 +45,7 @@ enum class ArgKind {
     Files,        // FILE..., each of which must exist
     Address,      // ADDR: a cartridge address
     ByteValue,    // VALUE: 0 to 255
+    Game,         // GAME, which may be left out: a game as the vault names it
 };
 
 struct CommandArg {

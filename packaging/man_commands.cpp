@@ -57,6 +57,9 @@ std::string argWords(const CommandRow& c)
         case ArgKind::ByteValue:
             words += "value";
             break;
+        case ArgKind::Game:
+            words += "\\fR[\\fPgame\\fR]\\fP";
+            break;
         }
     }
     return words;

@@ -24,8 +24,6 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
-static std::string finalPath(const std::string& chosen);
-static FILE* openTemporary(const std::string& target, std::string* tempPath);
 static std::vector<ByteRange> scanSaveArea();
 static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
@@ -56,8 +54,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     }
     if (refusedAsOutput(path))
         return false;
-    std::string target = finalPath(path), temp;
-    FILE* file = openTemporary(target, &temp);
+    std::string target = finalOutputPath(path), temp;
+    FILE* file = openTemporaryBeside(target, &temp);
     if (!file) {
         printWindow("Can't open file!");
         return false;
@@ -93,53 +91,6 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
     }
     r.endProgress();
     return done;
-}
-
-// The file the backup finally replaces: through a symbolic link, the file it
-// points to, which is what opening the link for writing used to change.
-static std::string finalPath(const std::string& chosen)
-{
-    std::error_code ec;
-    std::filesystem::path resolved = std::filesystem::canonical(chosen, ec);
-    return ec ? chosen : resolved.string();
-}
-
-// The backup is written beside its final name, under a name of its own, and
-// takes the final name only when complete: a file already there is never
-// lost to a failed or cancelled backup. The new file gets the old one's
-// permissions, or those a newly created file would get.
-static FILE* openTemporary(const std::string& target, std::string* tempPath)
-{
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    std::string dir = folder.empty() ? std::string(".") : folder.string();
-    // A name the folder cannot hold would only fail at the rename, once the
-    // whole cartridge had been read for nothing.
-    long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
-    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax))
-        return nullptr;
-    std::string name = dir + "/.backup-XXXXXX";
-    std::vector<char> tmpl(name.begin(), name.end());
-    tmpl.push_back('\0');
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0)
-        return nullptr;
-    struct stat old;
-    mode_t mode;
-    if (stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    FILE* f = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
-    if (!f) {
-        close(fd);
-        unlink(tmpl.data());
-        return nullptr;
-    }
-    *tempPath = tmpl.data();
-    return f;
 }
 
 // The C locale's whitespace, spelled out so no locale set by a library can

@@ -27,8 +27,30 @@ bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
 // "Backup Savegame" (backup_save.cpp)
 bool backupSaveGame(const std::string& path, Reporter& r);
-// "Write Savegame" (write_save.cpp)
-bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r);
+// "Write Savegame" (write_save.cpp). `path` "-" is standard input.
+struct SaveWriteRun {
+    // Given by the face: a game folder name ("<title>-<software ID>") the
+    // cartridge must be, empty for any; and the command that writes a save
+    // back, which a stop that changed blocks names with the safety copy
+    // (empty: the line names Write Savegame).
+    std::string sameGameAs;
+    std::string undoCommand;
+    // Left by the job: its safety copy, and whether it stopped with blocks
+    // changed, which that copy puts back.
+    std::string copy;
+    bool changed = false;
+};
+bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
+                   SaveWriteRun* run = nullptr);
+// The inserted cartridge's game as the vault names it, after a probe; false,
+// with the reason logged, when it cannot be read.
+bool insertedGame(std::string* game, Reporter& r);
+// "Saves" (saves.cpp): the vault's entries as lines, one game's when `game`
+// is given; and Write Savegame with one of them, refused unless the
+// cartridge is its game or `anyGame` is set.
+bool listSaves(const std::string& game, Reporter& r);
+bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
+                 SaveWriteRun* run, Reporter& r);
 // A ROM image's checksums, header and place in the known-dump lists, with no
 // linker (image_identity.cpp); true when the file was read whole.
 bool identifyImage(const std::string& path, Reporter& r);
@@ -53,6 +75,15 @@ FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed = f
 // True, after the same line, when `path` is a pipe: the window never reads
 // one, since a pipe whose writer never writes would hold it for good.
 bool refusedAsPipe(const std::string& path);
+// The file a job's output finally replaces: through a symbolic link, the
+// file it points to.
+std::string finalOutputPath(const std::string& chosen);
+// A new file beside `target`, under a hidden name of its own (*tempPath),
+// with the permissions `target` has or a new file would get; the job renames
+// it to `target` once complete, so a file already there survives a failed
+// or cancelled job. Null when it cannot be made, or when the folder cannot
+// hold `target`'s name.
+FILE* openTemporaryBeside(const std::string& target, std::string* tempPath);
 // True, after a line saying so, when `path` exists and is not a regular file
 // (through a symbolic link too): a job writes its output only to files.
 bool refusedAsOutput(const std::string& path);

@@ -104,7 +104,7 @@ inline std::string safetyCopyLine()
                 newestTime = copy.last_write_time(ec);
                 newest = copy.path();
             }
-    return "Safety copy of the save area as it was: '" + newest.string() + "'";
+    return "Safety copy of the blocks this write erases: '" + newest.string() + "'";
 }
 
 // A command as the linker received it; a flash_write64xN carries the data
