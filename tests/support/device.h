@@ -109,6 +109,13 @@ inline std::string safetyCopyLine()
     return "Safety copy of the blocks this write erases: '" + newest.string() + "'";
 }
 
+// After a stop that changed blocks, the window's way back: the copy line,
+// then what to do with it.
+inline Lines undoLines()
+{
+    return {safetyCopyLine(), "Writing that copy back puts those blocks back as they were."};
+}
+
 // A command as the linker received it; a flash_write64xN carries the data
 // packets that followed it.
 struct Command {
