@@ -102,7 +102,9 @@ struct CommandButton {
 };
 
 struct CommandRow {
-    const char* name;    // on the command line, and in its log file records
+    // On the command line, and in its log file records. Two words ("saves
+    // list") make the second a subcommand of the first.
+    const char* name;
     const char* help;    // its line in --help
     const char* manual;  // its paragraph in the manual pages
     CommandButton button;
@@ -123,6 +125,8 @@ struct CommandRow {
 const std::vector<CommandRow>& commands();
 // The row with this command-line name, or null.
 const CommandRow* findCommand(const std::string& name);
+// The --help line of a first word that several rows share ("saves").
+const char* commandGroupHelp(const std::string& word);
 // The rows with a button, in the order the window makes them.
 std::vector<const CommandRow*> buttonCommands();
 // The first argument of that kind, or null.
