@@ -49,8 +49,8 @@ public:
         return true;
     }
     std::vector<std::string> files() override { return g_.paths; }
-    uint32_t address() override { return g_.address; }
-    int value() override { return int(g_.value); }
+    bool address(uint32_t* a) override { return *a = g_.address, true; }
+    bool value(int* v) override { return *v = int(g_.value), true; }
     std::string game() override { return g_.game; }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }

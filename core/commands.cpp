@@ -6,7 +6,6 @@
 #include "core/identity/identity.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
-#include "core/saves/proposed_name.h"
 
 namespace {
 
@@ -27,6 +26,16 @@ public:
     bool goingOn() override { return to_.goingOn(); }
     void endProgress() override { to_.endProgress(); }
     void breathe() override { to_.breathe(); }
+    void beginTimedProgress(const char* title, double typicalSeconds) override
+    {
+        to_.beginTimedProgress(title, typicalSeconds);
+    }
+    void stage(const std::string& text) override { to_.stage(text); }
+    void holdCancel(bool held) override { to_.holdCancel(held); }
+    void notes(const std::vector<std::string>& full, const std::vector<std::string>& brief) override
+    {
+        to_.notes(full, brief);
+    }
     void identified(const ImageReport& report) override
     {
         kept = report;
@@ -84,7 +93,7 @@ const CommandOption JSON_OPTION{
     nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.json = true; }};
 
 const CommandArg ADDRESS{ArgKind::Address, "cartridge address: chip 0 from 0, chip 1 from 0x200000",
-                         "Enter address"};
+                         "Enter address", nullptr, false, "0 to 0x3FFFFF; chip 1 from 0x200000"};
 
 // The window only warns after the fact; a script gets no second look, so a
 // file the console would refuse is not flashed unless asked for.
@@ -103,7 +112,8 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
             ReporterScope scope(job);
             printWindow("Not flashing '%s': it has no valid licence text,",
                         printable(displayName(path.c_str()), true).c_str());
-            printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
+            printWindow("so the console would refuse to start it.");
+            printWindow("Give --force to flash it all the same.");
             return false;
         }
         return flashRom(path, o.settings, job);
@@ -248,9 +258,13 @@ std::vector<CommandRow> makeCommands()
          {{ArgKind::FileToWrite, "the NGF file to write", "Select file for save-game backup", NGF_PATTERN}},
          {},
          [](CommandInput& in, Reporter& r) {
+             // The game's name and today's date, in the folder last used.
              std::string proposal, path;
-             bool proposed = in.asksUser() && proposeSaveName(&proposal);
-             if (!in.fileToWrite(proposed ? proposal.c_str() : nullptr, &path)) {
+             if (in.asksUser()) {
+                 std::string folder = in.proposalFolder();
+                 proposal = (folder.empty() ? "" : folder + "/") + proposeSaveBackup(folder, r);
+             }
+             if (!in.fileToWrite(proposal.empty() ? nullptr : proposal.c_str(), &path)) {
                  ReporterScope scope(r);
                  printWindow("No file selected.");
                  return false;
@@ -302,19 +316,22 @@ std::vector<CommandRow> makeCommands()
          {ADDRESS},
          {},
          [](CommandInput& in, Reporter& r) {
-             uint32_t address = in.address();
-             return cartAddressValid(address, r) && readByte(address, r);
+             uint32_t address = 0;
+             return in.address(&address) && cartAddressValid(address, r) && readByte(address, r);
          }},
         {"write-byte", "Write Byte: one byte written as a single bus cycle (not necessarily programmed)",
          "write one byte to a cartridge address (not necessarily programming it into flash).",
          {"Write Byte",
           "Write a single byte to the catridge (not necessarily flashing the data to the cartridge).", 187, 8},
-         {ADDRESS, {ArgKind::ByteValue, "the byte, 0 to 255", "Enter byte value"}},
+         {ADDRESS, {ArgKind::ByteValue, "the byte, 0 to 255", "Enter byte value", nullptr, false,
+                    "0 to 0xFF; above, the low byte"}},
          {},
          [](CommandInput& in, Reporter& r) {
              // An address past chip 1's window is refused before a value is asked for.
-             uint32_t address = in.address();
-             return cartAddressValid(address, r) && writeByte(address, in.value(), r);
+             uint32_t address = 0;
+             int value = 0;
+             return in.address(&address) && cartAddressValid(address, r) && in.value(&value) &&
+                    writeByte(address, value, r);
          }},
         {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
          "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
