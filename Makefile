@@ -75,8 +75,8 @@ test: build-asan
 # Time and memory of the write, backup and verify methods, what a dump's
 # identity costs, and the idle look for a linker (no sanitizers).
 bench: build
-	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench linker_idle_bench usb_launcher -j$(JOBS)
-	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench && ./sim/usb_launcher --fresh -- ./bench/linker_idle_bench'
+	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench save_bench linker_idle_bench usb_launcher -j$(JOBS)
+	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench && ./bench/save_bench && ./sim/usb_launcher --fresh -- ./bench/linker_idle_bench'
 
 # Longer fuzzing of the NGF reader than the suite's 20 seconds.
 FUZZ_SECONDS ?= 300

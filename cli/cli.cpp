@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstring>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ struct Given {
     std::vector<std::string> paths;
     uint32_t address = 0;
     uint32_t value = 0;
+    std::string game;
     CommandOptions options;
     // --wait: for how long a missing linker is waited for; negative: for ever.
     bool wait = false;
@@ -49,6 +51,7 @@ public:
     std::vector<std::string> files() override { return g_.paths; }
     bool address(uint32_t* a) override { return *a = g_.address, true; }
     bool value(int* v) override { return *v = int(g_.value), true; }
+    std::string game() override { return g_.game; }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }
     void imageFound(const std::string& file, const char* outcome, const ImageReport* report) override
@@ -102,7 +105,11 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
 {
     switch (arg.kind) {
     case ArgKind::FileToRead:
-        sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
+        // A job that reads its file as it comes takes "-", standard input.
+        if (arg.pipeFromCommandLineOnly)
+            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile | CLI::IsMember({"-"}));
+        else
+            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
         break;
     case ArgKind::FileToWrite:
         sub.add_option("FILE", g.path, arg.help)->required();
@@ -118,6 +125,9 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
         sub.add_option("VALUE", g.value, arg.help)
             ->required()
             ->transform(number("0..255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
+        break;
+    case ArgKind::Game:
+        sub.add_option("GAME", g.game, arg.help);
         break;
     }
 }
@@ -266,8 +276,24 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
     // back what it wrote unless told not to.
     given.options.settings.verifyAfterWrite = true;
     const CommandRow* chosen = nullptr;
+    std::map<std::string, CLI::App*> groups;
     for (const CommandRow& c : commands()) {
-        CLI::App* sub = app.add_subcommand(c.name, c.help);
+        // "saves list": "list" under "saves", made with the first of its rows.
+        std::string name = c.name;
+        CLI::App* parent = &app;
+        size_t space = name.find(' ');
+        if (space != std::string::npos) {
+            std::string word = name.substr(0, space);
+            CLI::App*& group = groups[word];
+            if (!group) {
+                group = app.add_subcommand(word, commandGroupHelp(word));
+                group->require_subcommand(1);
+                group->footer(FOOTER);
+            }
+            parent = group;
+            name = name.substr(space + 1);
+        }
+        CLI::App* sub = parent->add_subcommand(name, c.help);
         sub->footer(FOOTER);
         for (const CommandArg& arg : c.args)
             defineArg(*sub, arg, given);

@@ -12,6 +12,9 @@ namespace {
 const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
+// What a stop half-way tells the command line's user to run to undo it.
+const char* const RESTORE_COMMAND = "pockettetherbox-cli saves restore";
+
 // Passes everything on to the face's reporter, keeping what the job found
 // its image to be beyond the job's own lists.
 class KeepingImage : public Reporter {
@@ -271,11 +274,42 @@ std::vector<CommandRow> makeCommands()
         {"save-write", "Write Savegame: an NGF file back into the cartridge",
          "program an NGF save-game file back into the cartridge.",
          {"Write Savegame", "Write a NGF savegame file to the inserted cartridge.", 99, 5},
-         {{ArgKind::FileToRead, "the NGF save-game file", "Select save-game file", NGF_PATTERN, true}},
+         {{ArgKind::FileToRead, "the NGF save-game file; - for standard input", "Select save-game file", NGF_PATTERN, true}},
          {},
          [](CommandInput& in, Reporter& r) {
              std::string path;
-             return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r);
+             SaveWriteRun run;
+             run.undoCommand = in.asksUser() ? "" : RESTORE_COMMAND;
+             return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
+         }},
+        {"saves list",
+         "the vault: every safety copy and save-game backup, one a line (PATH, GAME, DATE, BYTES, KIND, "
+         "tab-separated)",
+         "list every safety copy and save-game backup the program made, one a line, games in name order and "
+         "each game's newest first: the path, the game (its title and software ID, as its folder is named), "
+         "the date (local time with its offset from UTC, as 2026-12-07T21:05:09+0100), the size in bytes and "
+         "the kind (copy: made before a write; backup: made by save-backup), separated by tabs. In the path, "
+         "control bytes, bytes that are not UTF-8 and the backslash are written as \\xNN, so that no field "
+         "holds a tab. A game (its folder name, title or software ID) keeps only its lines.",
+         {},
+         {{ArgKind::Game, "only this game: its folder name, its title or its software ID"}},
+         {},
+         [](CommandInput& in, Reporter& r) { return listSaves(in.game(), r); },
+         true},
+        {"saves restore", "write a copy or backup from the vault back into the cartridge of its game",
+         "write a safety copy or save-game backup from the vault back into the cartridge, as save-write does, "
+         "after checking that the cartridge is the same game.",
+         {},
+         {{ArgKind::FileToRead, "the copy or backup, as saves list gives it"}},
+         {{"--any-game", OptionKind::Flag, "write it to a cartridge of another game too",
+           "write it even to a cartridge of another game.", nullptr, nullptr,
+           [](CommandOptions& o, const std::string&) { o.anyGame = true; }}},
+         [](CommandInput& in, Reporter& r) {
+             std::string path;
+             SaveWriteRun run;
+             run.undoCommand = RESTORE_COMMAND;
+             CommandOptions o = in.options();
+             return in.fileToRead(&path) && restoreSave(path, o.settings, o.anyGame, &run, r);
          }},
         {"read-byte", "Read Byte: one byte at a cartridge address", "show the byte at a cartridge address.",
          {"Read Byte", "Read a single byte from the inserted cartridge.", 167, 7},
@@ -329,6 +363,11 @@ const std::vector<CommandRow>& commands()
 {
     static const std::vector<CommandRow> rows = makeCommands();
     return rows;
+}
+
+const char* commandGroupHelp(const std::string& word)
+{
+    return word == "saves" ? "the vault of safety copies and save-game backups: list, restore" : "";
 }
 
 const CommandRow* findCommand(const std::string& name)

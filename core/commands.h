@@ -19,6 +19,7 @@ struct CommandOptions {
     bool json = false;    // what each image is, for scripts (the command line's --json)
     bool rename = false;  // identify: known dumps take their list entry's file name
     bool report = false;  // backup: "<dump>.txt" beside the dump
+    bool anyGame = false; // saves restore: a cartridge of another game too
 };
 
 struct ImageReport;
@@ -38,6 +39,8 @@ public:
     // window unanswered, which is no error and is not logged.
     virtual bool address(uint32_t* address) = 0;
     virtual bool value(int* value) = 0;
+    // The row's game; none when left out. No button takes one.
+    virtual std::string game() { return std::string(); }
     virtual CommandOptions options() = 0;
     // Whether a person answers: only then is a file name worth proposing.
     virtual bool asksUser() const = 0;
@@ -58,6 +61,7 @@ enum class ArgKind {
     Files,        // FILE..., each of which must exist
     Address,      // ADDR: a cartridge address
     ByteValue,    // VALUE: 0 to 255
+    Game,         // GAME, which may be left out: a game as the vault names it
 };
 
 struct CommandArg {
@@ -105,7 +109,9 @@ struct CommandButton {
 };
 
 struct CommandRow {
-    const char* name;    // on the command line, and in its log file records
+    // On the command line, and in its log file records. Two words ("saves
+    // list") make the second a subcommand of the first.
+    const char* name;
     const char* help;    // its line in --help
     const char* manual;  // its paragraph in the manual pages
     CommandButton button;
@@ -126,6 +132,8 @@ struct CommandRow {
 const std::vector<CommandRow>& commands();
 // The row with this command-line name, or null.
 const CommandRow* findCommand(const std::string& name);
+// The --help line of a first word that several rows share ("saves").
+const char* commandGroupHelp(const std::string& word);
 // The rows with a button, in the order the window makes them.
 std::vector<const CommandRow*> buttonCommands();
 // The first argument of that kind, or null.

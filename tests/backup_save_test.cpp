@@ -45,12 +45,13 @@ TEST_F(BackupSaveTest, OfficialCartridgeSavesBlock33Only)
 
     EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done.", savedTo(path)}));
     EXPECT_EQ(readFile(path), block33File());  // its header bytes are pinned in ngf_test.cpp
-    // The header, then one 64-byte read per chunk, in address order, and nothing else read.
+    // The header for the proposal and again for the vault, then the block
+    // in one 8 KB read, and nothing else read.
     auto reads = commandsSince(m, CMD_READ64XN);
-    ASSERT_EQ(reads.size(), 129u);
+    ASSERT_EQ(reads.size(), 3u);
     EXPECT_EQ(std::tie(reads[0].addr, reads[0].chip, reads[0].count), std::make_tuple(0u, 0, 1));
-    for (uint32_t k = 1; k < reads.size(); k++)
-        EXPECT_EQ(std::tie(reads[k].addr, reads[k].chip, reads[k].count), std::make_tuple(0x1FA000 + 64 * (k - 1), 0, 1));
+    EXPECT_EQ(std::tie(reads[1].addr, reads[1].chip, reads[1].count), std::make_tuple(0u, 0, 1));
+    EXPECT_EQ(std::tie(reads[2].addr, reads[2].chip, reads[2].count), std::make_tuple(0x1FA000u, 0, 128));
     EXPECT_TRUE(commandsSince(m, CMD_FLASH_WRITE_32).empty());
 
     // No choice: the name is offered in the folder the last backup went to,
@@ -153,12 +154,13 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
-    // The reply to the eleventh chunk's request, after the header's request and reply.
-    sim::timeoutOnTransfer(2 + probe + 2 * 10 + 2);
+    // The proposal's header, the probe, the header for the vault, the
+    // block's request, then the eleventh of the block's 128 replies.
+    sim::timeoutOnTransfer(2 + probe + 2 + 1 + 11);
     std::string path = scratchPath("broken.ngf");
     backup(path);
     EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +
-                      Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA280, partial file deleted"}));
+                      Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA000, partial file deleted"}));
     EXPECT_FALSE(fs::exists(path));
 }
 

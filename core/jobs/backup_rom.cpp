@@ -16,6 +16,7 @@
 #include "core/cart/detect.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
+#include "core/output_file.h"
 #include "core/link/transfer.h"
 #include "version.h"
 
@@ -26,8 +27,6 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
-static std::string finalPath(const std::string& chosen);
-static FILE* openTemporary(const std::string& target, std::string* tempPath);
 static std::vector<ByteRange> scanSaveArea(bool* failed);
 static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
@@ -71,8 +70,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     bool intoFolder = options.intoFolder && isFolder(path);
     if (!intoFolder && refusedAsOutput(path))
         return false;
-    std::string target = intoFolder ? path + "/dump" : finalPath(path), temp;
-    FILE* file = openTemporary(target, &temp);
+    std::string target = intoFolder ? path + "/dump" : finalOutputPath(path), temp;
+    FILE* file = openTemporaryBeside(target, &temp);
     if (!file) {
         // Which file, and what the system said: a folder that is not
         // writable reads differently from a full disk or a long name.
@@ -218,57 +217,6 @@ static void writeDumpReport(const std::string& dump, const ImageReport& report, 
                     strerror(errno));
     else
         printWindow("Dump report written to '%s'.", printable(displayName(path.c_str()), true).c_str());
-}
-
-// The file the backup finally replaces: through a symbolic link, the file it
-// points to, which is what opening the link for writing used to change.
-static std::string finalPath(const std::string& chosen)
-{
-    std::error_code ec;
-    std::filesystem::path resolved = std::filesystem::canonical(chosen, ec);
-    return ec ? chosen : resolved.string();
-}
-
-// The backup is written beside its final name, under a name of its own, and
-// takes the final name only when complete: a file already there is never
-// lost to a failed or cancelled backup. The new file gets the old one's
-// permissions, or those a newly created file would get.
-static FILE* openTemporary(const std::string& target, std::string* tempPath)
-{
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    std::string dir = folder.empty() ? std::string(".") : folder.string();
-    // A name the folder cannot hold would only fail at the rename, once the
-    // whole cartridge had been read for nothing.
-    long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
-    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    std::string name = dir + "/.backup-XXXXXX";
-    std::vector<char> tmpl(name.begin(), name.end());
-    tmpl.push_back('\0');
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0)
-        return nullptr;
-    struct stat old;
-    mode_t mode;
-    if (stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    FILE* f = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
-    if (!f) {
-        int why = errno;
-        close(fd);
-        unlink(tmpl.data());
-        errno = why;
-        return nullptr;
-    }
-    *tempPath = tmpl.data();
-    return f;
 }
 
 // The C locale's whitespace, spelled out so no locale set by a library can

@@ -1,17 +1,27 @@
 // "Backup Savegame": every unprotected erase block of an official cartridge,
-// taken as its save-game area, into an NGF file.
+// taken as its save-game area, into an NGF file that the vault then knows.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
+#include "core/output_file.h"
 #include "core/saves/ngf.h"
 #include "core/link/transfer.h"
+#include "core/saves/safety_copy.h"
+#include "core/saves/vault.h"
 #include "core/saves/proposed_name.h"
 
-static const uint32_t CHUNK = 64;  // one linker read
+// Reads go 8 KB to a request, as Backup ROM's do: the smallest erase block,
+// so every block is a whole number of them.
+static const uint8_t CHUNK_PACKETS = 128;
+static const uint32_t CHUNK = CHUNK_PACKETS * 64u;
 
 static void logGroup(const char* first, const char* second)
 {
@@ -54,12 +64,12 @@ static bool writeRecord(FILE* f, const NgfBlockHeader& rec)
         return false;
     }
 
-    uint8_t chunk[CHUNK];
+    static uint8_t chunk[CHUNK];
     uint32_t written = 0;
     for (uint32_t o = 0; o < rec.blockLen; o += CHUNK) {
         uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
         // A chunk the linker did not deliver must never pass for save data.
-        if (!read_64xN_bytes(chunk, addr, chip, 1)) {
+        if (!read_64xN_bytes(chunk, addr, chip, CHUNK_PACKETS)) {
             printWindow("backupCartSaveGame: couldn't read chip %d at 0x%06X, partial file deleted",
                         chip, addr);
             return false;
@@ -94,6 +104,22 @@ static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
     return true;
 }
 
+// So that the user finds the backup again by its game, wherever it went.
+// The header is read with the save area, so that nothing goes to the linker
+// after the done line.
+static void registerInVault(const std::string& path, const uint8_t* header)
+{
+    if (!header) {
+        printWindow("backupCartSaveGame: '%s' is not in the vault: the cartridge header could not "
+                    "be read.",
+                    path.c_str());
+        return;
+    }
+    if (!registerBackup(gameFolderName(header), path))
+        printWindow("backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
+                    strerror(errno));
+}
+
 bool backupSaveGame(const std::string& path, Reporter& r)
 {
     if (!linkStillThere(r))
@@ -120,7 +146,13 @@ bool backupSaveGame(const std::string& path, Reporter& r)
         return false;
     }
 
-    FILE* f = fopen(path.c_str(), "wb");
+    uint8_t header[64];
+    bool headerRead = read_64xN_bytes(header, 0, 0, 1);
+
+    // Written beside the chosen name and renamed at the end: a backup that
+    // fails half-way leaves the one it was to replace as it was.
+    std::string target = finalOutputPath(path), temp;
+    FILE* f = openTemporaryBeside(target, &temp);
     if (!f) {
         printWindow("Couldn't open '%s'", path.c_str());
         return false;
@@ -128,20 +160,29 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     // Unbuffered, so that a short write is seen, and counted, where it happens.
     setvbuf(f, nullptr, _IONBF, 0);
     bool ok = writeSaveFile(f, records, count);
-    if (fclose(f) != 0 && ok) {
-        printWindow("backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
+    bool onDisk = fflush(f) == 0 && fsync(fileno(f)) == 0;
+    if (fclose(f) != 0 || !onDisk) {
+        if (ok)
+            printWindow("backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
+        ok = false;
+    }
+    if (ok && rename(temp.c_str(), target.c_str()) != 0) {
+        printWindow("backupCartSaveGame: couldn't finish writing '%s': %s", path.c_str(),
+                    strerror(errno));
         ok = false;
     }
     if (!ok) {
-        if (remove(path.c_str()) != 0)
-            printWindow("backupCartSaveGame: couldn't delete the partial file '%s'", path.c_str());
+        if (remove(temp.c_str()) != 0)
+            printWindow("backupCartSaveGame: couldn't delete the partial file '%s'", temp.c_str());
         return false;
     }
+    syncFolder(std::filesystem::path(target).parent_path().string());
     printWindow("Save-game backup done.");
     // Where it went, whole: the name alone does not say which folder.
     std::error_code ec;
     std::filesystem::path whole = std::filesystem::absolute(path, ec);
     printWindow("Saved to '%s'", ec ? path.c_str() : whole.lexically_normal().c_str());
+    registerInVault(target, headerRead ? header : nullptr);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "core/cart/detect.h"
 #include "core/cart/blocks.h"
 #include "core/jobs/jobs.h"
+#include "core/output_file.h"
 
 std::vector<ByteRange> saveAreaRanges()
 {
@@ -124,20 +125,6 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
     ImageReport made = logImageIdentity(name, hasher, known, area);
     if (report)
         *report = made;
-    return true;
-}
-
-bool renameNoReplace(const std::string& from, const std::string& to)
-{
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system without the flag: a hard link fails just as surely
-    // when the name is taken.
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    if (link(from.c_str(), to.c_str()) != 0)
-        return false;
-    unlink(from.c_str());
     return true;
 }
 

@@ -40,9 +40,6 @@ ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownD
 bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
                      ImageReport* report = nullptr);
 
-// Moves `from` to `to` only when no file is at `to` (errno EEXIST then).
-bool renameNoReplace(const std::string& from, const std::string& to);
-
 // The file name a known dump's list entry gives it, when it is fit to be
 // one here; empty otherwise, with `why` set when the list's name was unfit.
 std::string listFileName(const ImageReport& report, std::string* why);

@@ -40,8 +40,30 @@ bool backupSaveGame(const std::string& path, Reporter& r);
 // The name it offers for a new backup in `folder`, from the header of the
 // cartridge in the linker and today's date.
 std::string proposeSaveBackup(const std::string& folder, Reporter& r);
-// "Write Savegame" (write_save.cpp)
-bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r);
+// "Write Savegame" (write_save.cpp). `path` "-" is standard input.
+struct SaveWriteRun {
+    // Given by the face: a game folder name ("<title>-<software ID>") the
+    // cartridge must be, empty for any; and the command that writes a save
+    // back, which a stop that changed blocks names with the safety copy
+    // (empty: the line names Write Savegame).
+    std::string sameGameAs;
+    std::string undoCommand;
+    // Left by the job: its safety copy, and whether it stopped with blocks
+    // changed, which that copy puts back.
+    std::string copy;
+    bool changed = false;
+};
+bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
+                   SaveWriteRun* run = nullptr);
+// The inserted cartridge's game as the vault names it, after a probe; false,
+// with the reason logged, when it cannot be read.
+bool insertedGame(std::string* game, Reporter& r);
+// "Saves" (saves.cpp): the vault's entries as lines, one game's when `game`
+// is given; and Write Savegame with one of them, refused unless the
+// cartridge is its game or `anyGame` is set.
+bool listSaves(const std::string& game, Reporter& r);
+bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
+                 SaveWriteRun* run, Reporter& r);
 // A ROM image's checksums, header and place in the lists `known`, read once
 // for all the images of a run, with no linker (image_identity.cpp); true
 // when the file was read whole, and then `report` says what it is.

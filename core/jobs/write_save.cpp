@@ -1,8 +1,10 @@
 // "Write Savegame": an NGF file of either record layout, loaded and checked
-// whole before the cartridge is touched; a safety copy of the save area as it
-// was; then every erase block the records touch is read, has the records laid
-// over it, is erased once, programmed whole, read back and compared. Records
-// may be any part of a block, so no byte outside them is lost on the way.
+// whole before the cartridge is touched; every erase block the records touch
+// is read into a safety copy; then each has the records laid over it, is
+// erased once, programmed whole, read back and compared. Records may be any
+// part of a block, so no byte outside them is lost on the way.
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -34,7 +36,11 @@ enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 static bool loadSaveFile(const std::string& path, LoadedSave* save)
 {
     bool refused = false;
-    FILE* f = openInputFile(path, &refused, true);
+    // "-" is standard input, as the command line gives it.
+    int in = path == "-" ? dup(STDIN_FILENO) : -1;
+    FILE* f = path == "-" ? (in >= 0 ? fdopen(in, "rb") : nullptr) : openInputFile(path, &refused, true);
+    if (!f && in >= 0)
+        close(in);
     if (!f) {
         if (!refused)
             printWindow("restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
@@ -65,35 +71,59 @@ static bool readChip(uint8_t chip, uint32_t start, uint32_t size, uint8_t* out, 
     return true;
 }
 
-// The save area as Backup Savegame would write it, kept under the game's
-// name before anything changes.
-static bool makeSafetyCopy(Reporter& r, std::string* path)
+// The cartridge's game, as its safety copies' folder is named.
+static bool readGame(std::string* game)
 {
     uint8_t header[64];
     if (!read_64xN_bytes(header, 0, 0, 1)) {
-        printWindow("restoreSaveGameToCart: couldn't read the cartridge header for the safety copy");
+        printWindow("restoreSaveGameToCart: couldn't read the cartridge header");
         return false;
     }
-    NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
-    int count = ngfRecordList(records);
+    *game = gameFolderName(header);
+    return true;
+}
+
+// Every block the plan erases, as it is now: what the write lays its records
+// over, and a safety copy that undoes the write, kept under the game's name
+// before anything changes.
+static bool makeSafetyCopy(const SavePlan& plan, const std::string& game,
+                           std::vector<std::vector<uint8_t>>* blocks, Reporter& r, std::string* path)
+{
+    std::vector<NgfBlockHeader> records;
+    for (const BlockStep& step : plan.steps)
+        records.push_back({consoleAddrFromCart(step.block.start), step.block.size});
     std::vector<uint8_t> ngf(NGF_HEADER_LEN);
-    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, uint16_t(count), ngfFileLen(records, count)});
-    for (int i = 0; i < count; i++) {
-        size_t at = ngf.size();
-        ngf.resize(at + NGF_BLOCK_HEADER_LEN + records[i].blockLen);
-        putNgfBlockHeader(ngf.data() + at, records[i]);
-        uint32_t cartAddr = 0;
-        cartAddrFromConsole(records[i].NGPCaddr, &cartAddr);
-        uint8_t chip = chipOf(cartAddr);
-        uint32_t start = cartAddr & CHIP_ADDR_MASK;
-        if (!readChip(chip, start, records[i].blockLen, ngf.data() + at + NGF_BLOCK_HEADER_LEN, r)) {
+    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, uint16_t(records.size()),
+                                       ngfFileLen(records.data(), int(records.size()))});
+    for (const BlockStep& step : plan.steps) {
+        const CartBlock& b = step.block;
+        blocks->emplace_back(b.size);
+        if (!readChip(b.chip, b.chipAddr(), b.size, blocks->back().data(), r)) {
             printWindow("restoreSaveGameToCart: couldn't read chip %d at 0x%06X for the safety copy",
-                        chip, start);
+                        b.chip, b.chipAddr());
             return false;
         }
+        size_t at = ngf.size();
+        ngf.resize(at + NGF_BLOCK_HEADER_LEN);
+        putNgfBlockHeader(ngf.data() + at, records[blocks->size() - 1]);
+        ngf.insert(ngf.end(), blocks->back().begin(), blocks->back().end());
     }
-    std::string folder = safetyCopyRoot() + "/" + gameFolderName(header);
-    return storeSafetyCopy(folder, ngf, time(nullptr), path);
+    return storeSafetyCopy(safetyCopyRoot() + "/" + game, ngf, time(nullptr), path);
+}
+
+// A protected block does not erase: its records would be half applied, the
+// blocks before it already changed.
+static bool refusedAsProtected(const SavePlan& plan)
+{
+    for (const BlockStep& step : plan.steps) {
+        if (G_prot[step.block.slot()] != 0) {
+            printWindow("restoreSaveGameToCart: chip %d block %d is protected; nothing was written "
+                        "to the cartridge.",
+                        step.block.chip, step.block.number);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Erased flash reads 0xFF. A protected block or a linker whose reads fail
@@ -131,26 +161,21 @@ static bool allErased(const uint8_t* p, uint32_t n)
     return true;
 }
 
-// One block, start to finish. Once it is erased Cancel waits for its end:
-// stopping half-way would lose the bytes read from it.
-// `done` and `total` place the block on the progress bar.
-static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uint8_t turbo,
-                              uint64_t done, uint64_t total, Reporter& r)
+// One block, start to finish, over `current`, its bytes as they were. Once
+// it is erased Cancel waits for its end: stopping half-way would lose them.
+// `done` and `total` place the block on the progress bar; `*erased` is set
+// once the erase has been sent.
+static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save,
+                              const std::vector<uint8_t>& current, uint8_t turbo, uint64_t done,
+                              uint64_t total, bool* erased, Reporter& r)
 {
     const CartBlock& b = step.block;
     const uint32_t start = b.chipAddr();
     unsigned failures = g_linkFailures;
-    std::vector<uint8_t> current, merged(b.size);
-    if (step.readFirst) {
-        current.resize(b.size);
-        if (!readChip(b.chip, start, b.size, current.data(), r)) {
-            printWindow("restoreSaveGameToCart: couldn't read chip %d block %d at 0x%06X",
-                        b.chip, b.number, start);
-            return STEP_STOPPED;
-        }
-    }
-    mergeBlock(step, save.body.data(), step.readFirst ? current.data() : nullptr, merged.data());
+    std::vector<uint8_t> merged(b.size);
+    mergeBlock(step, save.body.data(), current.data(), merged.data());
 
+    *erased = true;
     sendBlockErase(start, b.chip);
     StepOutcome waited = waitForErase(start, b.chip, r);
     if (waited != STEP_DONE)
@@ -165,8 +190,7 @@ static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save, uin
     }
     read_byte(0, b.chip);
 
-    std::vector<uint8_t>& back = current;
-    back.resize(b.size);
+    std::vector<uint8_t> back(b.size);
     if (g_linkFailures != failures || !readChip(b.chip, start, b.size, back.data(), r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
@@ -201,8 +225,42 @@ static void logFinished(const SavePlan& plan, size_t finished)
                 finished ? list.c_str() : "none");
 }
 
-bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r)
+// A path as the shell reads it back: in single quotes, each quote spelled out.
+static std::string shellQuoted(const std::string& path)
 {
+    std::string q = "'";
+    for (char c : path)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// After a stop that left blocks changed: which, and how to undo them.
+static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const std::string& copy,
+                    const SaveWriteRun& run)
+{
+    logFinished(plan, finished);
+    if (inHand) {
+        const CartBlock& b = plan.steps[finished].block;
+        printWindow("restoreSaveGameToCart: left erased or partly written: chip %d block %d",
+                    b.chip, b.number);
+    }
+    printWindow("Safety copy of the blocks this write erases: '%s'", copy.c_str());
+    if (finished == 0 && !inHand)
+        return;
+    if (run.undoCommand.empty())
+        printWindow("Writing that copy back puts those blocks back as they were.");
+    else
+        printWindow("To put those blocks back as they were: %s %s", run.undoCommand.c_str(),
+                    shellQuoted(copy).c_str());
+}
+
+bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
+                   SaveWriteRun* runOut)
+{
+    SaveWriteRun none;
+    SaveWriteRun& run = runOut ? *runOut : none;
+    run.copy.clear();
+    run.changed = false;
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
@@ -215,6 +273,19 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     uint8_t size = 0;
     if (!checkCartCleanly(&size, true, false, "save-game not written"))
         return false;
+    // The copy goes under the game's name; a restore from the vault is for
+    // its own game only. A file with nothing to write reads nothing more.
+    std::string game;
+    if (!run.sameGameAs.empty() && !readGame(&game)) {
+        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        return false;
+    }
+    if (!run.sameGameAs.empty() && game != run.sameGameAs) {
+        printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
+                    "was written to the cartridge.",
+                    path.c_str(), run.sameGameAs.c_str(), game.c_str());
+        return false;
+    }
     uint8_t turbo = decideTurbo(settings.turboMode, G_factoryProt[0]) ? 1 : 0;
 
     printWindow("%s", JOB_TITLE);
@@ -226,6 +297,12 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
         return false;
     }
+    if (refusedAsProtected(plan))
+        return false;
+    if (game.empty() && !plan.steps.empty() && !readGame(&game)) {
+        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        return false;
+    }
     uint64_t planBytes = 0;
     for (const BlockStep& step : plan.steps)
         planBytes += step.block.size;
@@ -233,8 +310,8 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     r.progress(0);
     double start = linkSeconds();
 
-    std::string copy;
-    if (!plan.steps.empty() && !makeSafetyCopy(r, &copy)) {
+    std::vector<std::vector<uint8_t>> blocks;
+    if (!plan.steps.empty() && !makeSafetyCopy(plan, game, &blocks, r, &run.copy)) {
         printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
         r.endProgress();
         return false;
@@ -243,14 +320,17 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     StepOutcome outcome = STEP_DONE;
     size_t finished = 0;
     uint64_t bytesDone = 0;
+    bool inHand = false;
     for (; finished < plan.steps.size(); finished++) {
         if (cancelled(r)) {
             outcome = STEP_CANCELLED;
             break;
         }
-        outcome = writeBlock(plan.steps[finished], save, turbo, bytesDone, planBytes, r);
+        outcome = writeBlock(plan.steps[finished], save, blocks[finished], turbo, bytesDone,
+                             planBytes, &inHand, r);
         if (outcome != STEP_DONE)
             break;
+        inHand = false;
         bytesDone += plan.steps[finished].block.size;
         r.progress(float(bytesDone) / float(planBytes));
     }
@@ -259,11 +339,25 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     if (outcome == STEP_DONE) {
         printWindow("Writing a save-game done.");
         printWindow("Wrote 0x%X bytes in %d seconds.", plan.total, int(linkSeconds() - start));
+        if (!run.copy.empty())
+            printWindow("Safety copy of the blocks this write erases: '%s'", run.copy.c_str());
+    } else if (!run.copy.empty()) {
+        run.changed = finished > 0 || inHand;
+        logUndo(plan, finished, inHand, run.copy, run);
     } else {
         logFinished(plan, finished);
     }
-    if (!copy.empty())
-        printWindow("Safety copy of the save area as it was: '%s'", copy.c_str());
     r.endProgress();
     return outcome == STEP_DONE;
+}
+
+bool insertedGame(std::string* game, Reporter& r)
+{
+    if (!linkStillThere(r))
+        return false;
+    ReporterScope scope(r);
+    uint8_t size = 0;
+    if (!checkCartCleanly(&size, true, false, "the cartridge's game is not known"))
+        return false;
+    return size > 0 && readGame(game);  // the probe has said when none answered
 }

@@ -1,23 +1,27 @@
 #include "core/saves/safety_copy.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <tuple>
 
+#include "core/output_file.h"
 #include "core/report.h"
+#include "core/saves/vault.h"
 
 namespace fs = std::filesystem;
 
-static const char STAMP_FORMAT[] = "%Y-%m-%d_%H-%M-%S";
+static const char STAMP_FORMAT[] = "%Y-%m-%d_%H-%M-%S%z";
 static const char STAMP_SHAPE[] = "0000-00-00_00-00-00";  // '0' stands for a digit
-static const size_t STAMP_LEN = sizeof STAMP_SHAPE - 1;
+static const size_t STAMP_LEN = sizeof STAMP_SHAPE - 1;  // without the zone
 static const char COPY_EXT[] = ".ngf";
 
 std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES])
@@ -61,14 +65,27 @@ std::string safetyCopyRoot()
     return base + "/pockettetherbox/saves";
 }
 
-// A copy's name: its stamp and, when several fell in one second, a count.
+// A copy in a folder: when it was made, and its count within that second.
 struct CopyName {
-    std::string stamp;
+    time_t when;
     unsigned count;
     fs::path path;
 };
 
-static bool parseCopyName(const std::string& name, CopyName* out)
+static bool digitsAt(const std::string& s, size_t at, size_t n, int* value)
+{
+    if (at + n > s.size())
+        return false;
+    *value = 0;
+    for (size_t i = at; i < at + n; i++) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+        *value = *value * 10 + (s[i] - '0');
+    }
+    return true;
+}
+
+bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count)
 {
     size_t ext = sizeof COPY_EXT - 1;
     if (name.size() < STAMP_LEN + ext || name.compare(name.size() - ext, ext, COPY_EXT) != 0)
@@ -79,24 +96,50 @@ static bool parseCopyName(const std::string& name, CopyName* out)
             return false;
     }
     std::string rest = name.substr(STAMP_LEN, name.size() - STAMP_LEN - ext);
-    out->stamp = name.substr(0, STAMP_LEN);
-    out->count = 1;
-    if (rest.empty())
-        return true;
-    if (rest.size() < 2 || rest.size() > 6 || rest[0] != '_' ||
-        rest.find_first_not_of("0123456789", 1) != std::string::npos)
-        return false;
-    out->count = unsigned(std::stoul(rest.substr(1)));
+    // The zone: +hhmm or -hhmm east or west of UTC.
+    bool zoned = !rest.empty() && (rest[0] == '+' || rest[0] == '-');
+    int zone = 0;
+    if (zoned) {
+        int hhmm;
+        if (!digitsAt(rest, 1, 4, &hhmm))
+            return false;
+        zone = (hhmm / 100 * 3600 + hhmm % 100 * 60) * (rest[0] == '-' ? -1 : 1);
+        rest = rest.substr(5);
+    }
+    *count = 1;
+    if (!rest.empty()) {
+        if (rest.size() < 2 || rest.size() > 6 || rest[0] != '_' ||
+            rest.find_first_not_of("0123456789", 1) != std::string::npos)
+            return false;
+        *count = unsigned(std::stoul(rest.substr(1)));
+    }
+    tm t{};
+    sscanf(name.c_str(), "%4d-%2d-%2d_%2d-%2d-%2d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+           &t.tm_min, &t.tm_sec);
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_isdst = -1;
+    *when = zoned ? timegm(&t) - zone : mktime(&t);
     return true;
+}
+
+// Backups the user registered in the folder are no copies to prune, however
+// they are named.
+static bool registeredHere(const std::vector<std::string>& backups, const fs::path& path)
+{
+    return std::find(backups.begin(), backups.end(), path.string()) != backups.end();
 }
 
 void pruneSafetyCopies(const std::string& folder, int keep)
 {
     std::vector<CopyName> copies;
+    std::vector<std::string> backups = registeredBackups(folder);
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         CopyName c;
-        if (it->is_regular_file(ec) && parseCopyName(it->path().filename().string(), &c)) {
+        if (it->is_regular_file(ec) &&
+            safetyCopyTime(it->path().filename().string(), &c.when, &c.count) &&
+            !registeredHere(backups, fs::weakly_canonical(it->path(), ec))) {
             c.path = it->path();
             copies.push_back(c);
         }
@@ -104,7 +147,7 @@ void pruneSafetyCopies(const std::string& folder, int keep)
     if (int(copies.size()) <= keep)
         return;
     std::sort(copies.begin(), copies.end(), [](const CopyName& a, const CopyName& b) {
-        return std::tie(a.stamp, a.count) < std::tie(b.stamp, b.count);
+        return std::tie(a.when, a.count, a.path) < std::tie(b.when, b.count, b.path);
     });
     for (size_t i = 0; i + keep < copies.size(); i++) {
         if (unlink(copies[i].path.c_str()) != 0)
@@ -113,17 +156,28 @@ void pruneSafetyCopies(const std::string& folder, int keep)
     }
 }
 
-// A name in `folder` for a copy made at `when` that no file has yet.
-static std::string freshCopyPath(const std::string& folder, time_t when)
+// The n-th name (from 1) for a copy made at `when`.
+static std::string copyPath(const std::string& folder, time_t when, int n)
 {
     tm local{};
     localtime_r(&when, &local);
-    char stamp[32];
+    char stamp[40];
     strftime(stamp, sizeof stamp, STAMP_FORMAT, &local);
-    std::string path = folder + "/" + stamp + COPY_EXT;
-    for (int n = 2; access(path.c_str(), F_OK) == 0; n++)
-        path = folder + "/" + stamp + "_" + std::to_string(n) + COPY_EXT;
-    return path;
+    return folder + "/" + stamp + (n > 1 ? "_" + std::to_string(n) : "") + COPY_EXT;
+}
+
+// Renames `temp` to the first free name for a copy made at `when`.
+static bool claimCopyName(const std::string& temp, const std::string& folder, time_t when,
+                          std::string* target)
+{
+    for (int n = 1; n < 100000; n++) {
+        *target = copyPath(folder, when, n);
+        if (renameNoReplace(temp, *target))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 // All of `bytes` into fd and onto the disk; false with errno set otherwise.
@@ -154,9 +208,8 @@ bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf,
                     folder.c_str(), ec.message().c_str());
         return false;
     }
-    std::string target = freshCopyPath(folder, when);
     // Hidden and named unlike a copy, so that pruning never counts it.
-    std::string temp = folder + "/." + fs::path(target).filename().string() + ".XXXXXX";
+    std::string temp = folder + "/.safety-copy.XXXXXX";
     int fd = mkstemp(temp.data());
     bool written = fd >= 0 && writeAll(fd, ngf);
     int err = errno;
@@ -164,17 +217,19 @@ bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf,
         written = false;
         err = errno;
     }
-    if (written && rename(temp.c_str(), target.c_str()) != 0) {
+    std::string target = copyPath(folder, when, 1);
+    if (written && !claimCopyName(temp, folder, when, &target)) {
         written = false;
         err = errno;
     }
     if (!written) {
         if (fd >= 0)
             unlink(temp.c_str());
-        printWindow("restoreSaveGameToCart: couldn't write the safety copy '%s': %s", target.c_str(),
-                    strerror(err));
+        printWindow("restoreSaveGameToCart: couldn't write the safety copy '%s': %s",
+                    target.c_str(), strerror(err));
         return false;
     }
+    syncFolder(folder);
     *path = target;
     pruneSafetyCopies(folder, keep);
     return true;

@@ -1,8 +1,8 @@
-// Safety copies: before Write Savegame changes a cartridge, its save area as
-// it was goes into an NGF file of its own, so that a restore that went wrong
-// can itself be undone. Each game has a folder under the user's data folder,
-// holding its newest copies by date and time:
-//     $XDG_DATA_HOME/pockettetherbox/saves/<title>-<software ID>/<date-time>.ngf
+// Safety copies: before Write Savegame changes a cartridge, the blocks it is
+// about to erase go, as they were, into an NGF file of their own, so that a
+// restore that went wrong can itself be undone. Each game has a folder under
+// the user's data folder, holding its newest copies by date and time:
+//     $XDG_DATA_HOME/pockettetherbox/saves/<title>-<software ID>/<date-time><zone>.ngf
 #pragma once
 
 #include <cstdint>
@@ -28,14 +28,24 @@ std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES]);
 std::string safetyCopyRoot();
 
 // Writes `ngf` (a whole NGF file) into `folder`, creating it if need be, as
-// "<YYYY-MM-DD_HH-MM-SS>.ngf" of `when` in local time ("_2", "_3", ... added
-// when that name is taken). The bytes go to a temporary file first, which is
-// only renamed once it is complete and on disk. Then the folder is trimmed
-// to the newest `keep` copies. On failure the log says why, no file of it is
-// left, and false is returned: the caller must then leave the cartridge alone.
+// "<YYYY-MM-DD_HH-MM-SS><+hhmm>.ngf" of `when` in local time with the zone's
+// offset from UTC ("_2", "_3", ... added when that name is taken). The bytes
+// go to a temporary file first, which is only renamed once it is complete
+// and on disk, and never over a file already there, however close two runs
+// come; the folder is synced after. Then the folder is trimmed to the newest
+// `keep` copies. On failure the log says why, no file of it is left, and
+// false is returned: the caller must then leave the cartridge alone.
 bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
                      std::string* path, int keep = SAFETY_COPIES_KEPT);
 
+// When the copy named `name` (a file name, no folder) was made, and its count
+// within that second; false for a name storeSafetyCopy does not make. Names
+// carry their zone, so the order of copies survives a change of clock zone
+// and the hour a daylight-saving clock goes back; a name from before zones
+// were written is read in the zone of now.
+bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count);
+
 // Removes all but the newest `keep` copies in `folder`. Only files named as
-// storeSafetyCopy names them are counted or touched.
+// storeSafetyCopy names them are counted or touched, and never a backup the
+// user registered there.
 void pruneSafetyCopies(const std::string& folder, int keep);

@@ -85,11 +85,11 @@ TEST_F(SafetyCopyTest, CopiesArriveWholeUnderTheirTime)
     std::string first, second;
     ASSERT_TRUE(storeSafetyCopy(folder, ngf, WHEN, &first));
     ASSERT_TRUE(storeSafetyCopy(folder, pattern(9), WHEN, &second));
-    EXPECT_EQ(first, folder + "/2024-03-05_06-07-08.ngf");
-    EXPECT_EQ(second, folder + "/2024-03-05_06-07-08_2.ngf");
+    EXPECT_EQ(first, folder + "/2024-03-05_06-07-08+0000.ngf");
+    EXPECT_EQ(second, folder + "/2024-03-05_06-07-08+0000_2.ngf");
     EXPECT_EQ(readFile(first), ngf);
     EXPECT_EQ(readFile(second), pattern(9));
-    EXPECT_EQ(filesIn(folder), (Lines{"2024-03-05_06-07-08.ngf", "2024-03-05_06-07-08_2.ngf"})) << "no temporary file left";
+    EXPECT_EQ(filesIn(folder), (Lines{"2024-03-05_06-07-08+0000.ngf", "2024-03-05_06-07-08+0000_2.ngf"})) << "no temporary file left";
     EXPECT_TRUE(logLines().empty());
 }
 
@@ -106,8 +106,8 @@ TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
         ASSERT_TRUE(storeSafetyCopy(folder, pattern(4), WHEN + 60 * i, &path));
     Lines names = filesIn(folder);
     EXPECT_EQ(names.size(), size_t(SAFETY_COPIES_KEPT + 3));
-    EXPECT_EQ(std::count(names.begin(), names.end(), "2024-03-05_06-07-08.ngf"), 0);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "2024-03-05_06-09-08.ngf"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "2024-03-05_06-07-08+0000.ngf"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "2024-03-05_06-09-08+0000.ngf"), 1);
 
     for (const char* n : {"2030-01-01_00-00-00.ngf", "2030-01-01_00-00-00_2.ngf", "2030-01-01_00-00-00_10.ngf"})
         writeFile(folder + "/" + n, pattern(3));

@@ -106,7 +106,14 @@ inline std::string safetyCopyLine()
                 newestTime = copy.last_write_time(ec);
                 newest = copy.path();
             }
-    return "Safety copy of the save area as it was: '" + newest.string() + "'";
+    return "Safety copy of the blocks this write erases: '" + newest.string() + "'";
+}
+
+// After a stop that changed blocks, the window's way back: the copy line,
+// then what to do with it.
+inline Lines undoLines()
+{
+    return {safetyCopyLine(), "Writing that copy back puts those blocks back as they were."};
 }
 
 // A command as the linker received it; a flash_write64xN carries the data

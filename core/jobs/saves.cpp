@@ -1,0 +1,41 @@
+// "Saves": the vault of safety copies and save-game backups, listed and
+// written back. The window shows it in a window of its own; these are the
+// command line's ways in.
+#include <ctime>
+#include <string>
+
+#include "core/jobs/jobs.h"
+#include "core/saves/vault.h"
+#include "core/shown_text.h"
+
+// One entry a line, tab-separated: PATH, GAME, DATE, BYTES, KIND. The names
+// are escaped as every shown name is, so no field holds a tab or a line
+// break; the line goes whole to the face, however long the path.
+bool listSaves(const std::string& game, Reporter& r)
+{
+    for (const VaultEntry& e : vaultEntries(game)) {
+        char when[40];
+        tm local{};
+        localtime_r(&e.when, &local);
+        strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &local);
+        std::string line = printable(e.path, true) + "\t" + printable(e.game, true) + "\t" + when + "\t" +
+                           std::to_string(e.bytes) + "\t" + saveKindName(e.kind);
+        r.line(line.c_str());
+    }
+    return true;
+}
+
+bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
+                 SaveWriteRun* run, Reporter& r)
+{
+    VaultEntry entry;
+    if (!findVaultEntry(path, &entry)) {
+        ReporterScope scope(r);
+        printWindow("restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
+                    "nothing was written to the cartridge.",
+                    path.c_str());
+        return false;
+    }
+    run->sameGameAs = anyGame ? std::string() : entry.game;
+    return writeSaveGame(entry.path, settings, r, run);
+}

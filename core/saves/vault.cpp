@@ -1,0 +1,171 @@
+#include "core/saves/vault.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "core/saves/safety_copy.h"
+
+namespace fs = std::filesystem;
+
+static const char REGISTER_NAME[] = "backups.list";
+
+const char* saveKindName(SaveKind kind)
+{
+    return kind == SaveKind::SafetyCopy ? "copy" : "backup";
+}
+
+std::string gameTitle(const std::string& game)
+{
+    size_t dash = game.rfind('-');
+    return dash == std::string::npos ? game : game.substr(0, dash);
+}
+
+std::string gameSerial(const std::string& game)
+{
+    size_t dash = game.rfind('-');
+    return dash == std::string::npos ? std::string() : game.substr(dash + 1);
+}
+
+static std::string absolutePath(const std::string& path)
+{
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? path : p.string();
+}
+
+std::vector<std::string> registeredBackups(const std::string& folder)
+{
+    std::vector<std::string> paths;
+    std::ifstream in(folder + "/" + REGISTER_NAME);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            paths.push_back(line);
+    return paths;
+}
+
+// The register whole, through a file of its own renamed over the old one,
+// so that a register half written never loses the others' lines.
+static bool writeRegister(const std::string& folder, const std::vector<std::string>& paths)
+{
+    std::string temp = folder + "/." + REGISTER_NAME + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    std::string text;
+    for (const std::string& p : paths)
+        text += p + "\n";
+    bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size()) && fsync(fd) == 0;
+    int err = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temp.c_str(), (folder + "/" + REGISTER_NAME).c_str()) == 0)
+        return true;
+    err = ok ? errno : err;
+    unlink(temp.c_str());
+    errno = err;
+    return false;
+}
+
+bool registerBackup(const std::string& game, const std::string& path)
+{
+    std::string folder = safetyCopyRoot() + "/" + game;
+    std::string absolute = absolutePath(path);
+    // One path a line: a name holding a line break cannot be registered.
+    if (absolute.find('\n') != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        errno = ec.value();
+        return false;
+    }
+    std::vector<std::string> paths = registeredBackups(folder);
+    if (std::find(paths.begin(), paths.end(), absolute) != paths.end())
+        return true;
+    paths.push_back(absolute);
+    return writeRegister(folder, paths);
+}
+
+static bool entryFor(const std::string& path, const std::string& game, SaveKind kind,
+                     VaultEntry* out)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    time_t when = st.st_mtime;
+    unsigned count;
+    if (kind == SaveKind::SafetyCopy &&
+        !safetyCopyTime(fs::path(path).filename().string(), &when, &count))
+        return false;
+    *out = VaultEntry{path, game, when, uint64_t(st.st_size), kind};
+    return true;
+}
+
+static bool gameMatches(const std::string& game, const std::string& wanted)
+{
+    return wanted.empty() || wanted == game || wanted == gameTitle(game) ||
+           wanted == gameSerial(game);
+}
+
+std::vector<VaultEntry> vaultEntries(const std::string& game)
+{
+    std::vector<VaultEntry> entries;
+    std::error_code ec;
+    fs::path root = absolutePath(safetyCopyRoot());
+    for (fs::directory_iterator g(root, ec), end; !ec && g != end; g.increment(ec)) {
+        std::string name = g->path().filename().string();
+        std::error_code ec2;
+        if (!g->is_directory(ec2) || !gameMatches(name, game))
+            continue;
+        std::vector<std::string> backups = registeredBackups(g->path().string());
+        for (const std::string& b : backups) {
+            VaultEntry e;
+            if (entryFor(b, name, SaveKind::Backup, &e))
+                entries.push_back(e);
+        }
+        for (fs::directory_iterator c(g->path(), ec2); !ec2 && c != end; c.increment(ec2)) {
+            VaultEntry e;
+            std::string path = c->path().string();
+            if (std::find(backups.begin(), backups.end(), path) == backups.end() &&
+                entryFor(path, name, SaveKind::SafetyCopy, &e))
+                entries.push_back(e);
+        }
+    }
+    std::sort(entries.begin(), entries.end(), [](const VaultEntry& a, const VaultEntry& b) {
+        return std::tie(a.game, b.when, a.path) < std::tie(b.game, a.when, b.path);
+    });
+    return entries;
+}
+
+bool findVaultEntry(const std::string& path, VaultEntry* out)
+{
+    std::string absolute = absolutePath(path);
+    for (const VaultEntry& e : vaultEntries()) {
+        if (e.path == absolute) {
+            *out = e;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool deleteVaultEntry(const VaultEntry& entry)
+{
+    if (unlink(entry.path.c_str()) != 0 && errno != ENOENT)
+        return false;
+    if (entry.kind == SaveKind::Backup) {
+        std::string folder = absolutePath(safetyCopyRoot()) + "/" + entry.game;
+        std::vector<std::string> paths = registeredBackups(folder);
+        paths.erase(std::remove(paths.begin(), paths.end(), entry.path), paths.end());
+        writeRegister(folder, paths);
+    }
+    return true;
+}

@@ -1,0 +1,171 @@
+// Write Savegame and Backup Savegame where a save could still be lost: a
+// record on a protected block, copies of the wrong blocks, a stop half-way,
+// a backup that fails over an older one.
+#include <unistd.h>
+
+#include <regex>
+#include <thread>
+
+#include "core/jobs/jobs.h"
+#include "core/link/transfer.h"
+#include "core/saves/vault.h"
+#include "support/saves.h"
+
+namespace {
+
+class SaveFaultsTest : public CoreJobTest {
+protected:
+    RecordingReporter job;
+    SaveWriteRun run;
+    void SetUp() override
+    {
+        CoreJobTest::SetUp();
+        sim::setEraseTimes(0.001, 0.01);
+    }
+    bool write(const std::string& path)
+    {
+        job = RecordingReporter();
+        return writeSaveGame(path, WriteSettings(), job, &run);
+    }
+    bool write(const Bytes& file)
+    {
+        writeFile(scratch("in.ngf"), file);
+        return write(scratch("in.ngf"));
+    }
+    Lines lastLines(size_t n) { return Lines(job.lines.end() - std::min(n, job.lines.size()), job.lines.end()); }
+};
+
+const std::string NOTHING = "; nothing was written to the cartridge.";
+
+// Refused whole before the first erase: nothing changes, no copy is made.
+TEST_F(SaveFaultsTest, RefusedBeforeAnythingIsErased)
+{
+    const struct { const char* cart; std::vector<std::pair<uint32_t, Bytes>> records; const char* game; std::string line; } cases[] = {
+        {"official16", {{0x3FA000, pattern(0x100)}, {0x3F8000, pattern(0x100)}}, "",
+         "restoreSaveGameToCart: chip 0 block 32 is protected" + NOTHING},
+        {"official24", {{0x8FA000, pattern(0x2000)}, {0x8F7F00, pattern(0x200)}}, "",
+         "restoreSaveGameToCart: chip 1 block 15 is protected" + NOTHING},
+        {"official16", {{0x3FA000, pattern(0x100)}}, "SONIC-0061",
+         "restoreSaveGameToCart: '{in}' is a save of SONIC-0061, and the cartridge is SIM_OFFICIAL-1234" + NOTHING},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_TRUE(sim::insertCart(c.cart));
+        const Bytes before = sim::cartImage();
+        run.sameGameAs = c.game;
+        EXPECT_FALSE(write(ngfFile(c.records)));
+        EXPECT_EQ(job.lines.back(), std::regex_replace(c.line, std::regex("\\{in\\}"), scratch("in.ngf")));
+        EXPECT_EQ(sim::cartImage(), before);
+        EXPECT_EQ(sim::counters().blockErases, 0u);
+        EXPECT_TRUE(vaultEntries().empty());
+    }
+}
+
+// The copy is the blocks the write erases, each whole, where its own chip
+// has it; written back it undoes the write byte for byte. "-" is standard
+// input.
+TEST_F(SaveFaultsTest, TheCopyHoldsExactlyTheErasedBlocks)
+{
+    const struct { const char* cart; std::vector<std::pair<uint32_t, Bytes>> records; std::vector<uint32_t> blocks; bool fromStdin; } cases[] = {
+        {"official24", {{0x8FA100, pattern(0x40, 1)}, {0x3FA000, pattern(0x2000, 2)}}, {0x1FA000, 0x2FA000}, false},
+        {"silent0", {{0x8FA010, pattern(0x20, 3)}}, {0x2FA000}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cart);
+        ASSERT_TRUE(sim::insertCart(c.cart));
+        const Bytes before = sim::cartImage();
+        std::vector<std::pair<uint32_t, Bytes>> blocks;
+        for (uint32_t start : c.blocks)
+            blocks.push_back({consoleAddrFromCart(start), chipBytes(chipOf(start), start & CHIP_ADDR_MASK, 0x2000)});
+        if (c.fromStdin) {
+            int fds[2];
+            ASSERT_EQ(pipe(fds), 0);
+            int saved = dup(STDIN_FILENO);
+            dup2(fds[0], STDIN_FILENO);
+            close(fds[0]);
+            std::thread feeder([&] {
+                Bytes f = ngfFile(c.records);
+                EXPECT_EQ(::write(fds[1], f.data(), f.size()), ssize_t(f.size()));
+                close(fds[1]);
+            });
+            EXPECT_TRUE(write("-"));
+            feeder.join();
+            dup2(saved, STDIN_FILENO);
+            close(saved);
+        } else {
+            EXPECT_TRUE(write(ngfFile(c.records)));
+        }
+        EXPECT_EQ(job.lines.back(), "Safety copy of the blocks this write erases: '" + run.copy + "'");
+        EXPECT_EQ(readFile(run.copy), ngfFile(blocks));
+        EXPECT_NE(sim::cartImage(), before);
+        std::string copy = run.copy;
+        EXPECT_TRUE(write(copy));
+        EXPECT_EQ(sim::cartImage(), before);
+    }
+}
+
+// A stop half-way in a folder whose name needs quoting: the face's command
+// to write the copy back, ready to paste, and it puts everything back.
+TEST_F(SaveFaultsTest, AStopHalfWayNamesTheWayBack)
+{
+    ASSERT_TRUE(sim::insertCart("official32"));
+    const Bytes before = sim::cartImage();
+    EnvVar data("XDG_DATA_HOME", scratch("it's data").c_str());
+    sim::chipEraseNeverEnds(1);
+    run.undoCommand = "pockettetherbox-cli saves restore";
+    EXPECT_FALSE(write(ngfFile({{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}})));
+    EXPECT_TRUE(run.changed);
+    std::string quoted = std::regex_replace(run.copy, std::regex("'"), "'\\''");
+    EXPECT_EQ(lastLines(3), (Lines{"restoreSaveGameToCart: left erased or partly written: chip 1 block 33",
+                                  "Safety copy of the blocks this write erases: '" + run.copy + "'",
+                                  "To put those blocks back as they were: pockettetherbox-cli saves restore '" + quoted + "'"}));
+    // An erase that never ends holds the chip until its power goes.
+    sim::clearFaults();
+    closeLink();
+    sim::unplugNow();
+    sim::plugInNow();
+    ASSERT_TRUE(openLink());
+    std::string copy = run.copy;
+    EXPECT_TRUE(write(copy));
+    EXPECT_EQ(sim::cartImage(), before);
+}
+
+// Backup Savegame reads 8 KB a request, writes beside the file it replaces
+// and renames at the end: a read or a disk that fails leaves the older
+// backup whole. A backup that was made is in the vault.
+TEST_F(SaveFaultsTest, ABackupThatFailsKeepsTheOldOne)
+{
+    std::string path = scratch("game.ngf");
+    sim::Mark m = sim::mark();
+    uint64_t start = sim::counters().transfers;
+    ASSERT_TRUE(backupSaveGame(path, job));
+    uint64_t transfers = sim::counters().transfers - start;
+    auto reads = commandsSince(m, CMD_READ64XN);
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(std::make_tuple(reads.back().addr, reads.back().count), std::make_tuple(0x1FA000u, 128));
+    std::vector<VaultEntry> vault = vaultEntries("SIM_OFFICIAL-1234");
+    ASSERT_EQ(vault.size(), 1u);
+    EXPECT_EQ(std::make_tuple(vault[0].path, vault[0].kind), std::make_tuple(fs::canonical(path).string(), SaveKind::Backup));
+
+    const Bytes old = pattern(0x3000);
+    for (int fault = 0; fault < 2; fault++) {
+        SCOPED_TRACE(fault ? "disk full" : "time-out in the last read");
+        writeFile(path, old);
+        std::optional<FileSizeLimit> limit;
+        if (fault)
+            limit.emplace(0x1000);
+        else
+            sim::timeoutOnTransfer(int(transfers) - 8);
+        EXPECT_FALSE(backupSaveGame(path, job));
+        limit.reset();
+        EXPECT_EQ(readFile(path), old);
+        for (const auto& e : fs::directory_iterator(scratch("")))
+            EXPECT_TRUE(e.path().filename() == "game.ngf" || e.path().filename() == "data") << e.path();
+        closeLink();
+        sim::clearFaults();
+        sim::usbReset();
+        ASSERT_TRUE(openLink());
+    }
+}
+
+}  // namespace

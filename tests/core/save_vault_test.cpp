@@ -1,0 +1,139 @@
+// The vault on disk: copies ordered by when they were made whatever the
+// clock's zone, never a copy over another file, and the backups the user
+// registered found again and never pruned.
+#include <thread>
+
+#include "core/saves/safety_copy.h"
+#include "core/saves/vault.h"
+#include "support/saves.h"
+
+namespace {
+
+class VaultTest : public SavesTest {
+protected:
+    std::optional<EnvVar> data;
+    void SetUp() override
+    {
+        SavesTest::SetUp();
+        data.emplace("XDG_DATA_HOME", scratchPath("data").c_str());
+    }
+    void TearDown() override
+    {
+        data.reset();
+        SavesTest::TearDown();
+        tzset();
+    }
+    std::string game(const std::string& name) { return safetyCopyRoot() + "/" + name; }
+};
+
+// 2024-10-27 00:30 UTC: 02:30 summer time in Central Europe, half an hour
+// before its clocks go back to 02:00.
+const time_t FALL_BACK = 1729989000;
+
+// Each run writes its copies in turn, each under its zone; with one copy
+// kept, the last one made must be it.
+TEST_F(VaultTest, TheNewestCopySurvivesAZoneChange)
+{
+    const struct { const char* what; std::vector<std::pair<const char*, time_t>> writes; } cases[] = {
+        {"daylight saving ends between two copies", {{"CET-1CEST,M3.5.0,M10.5.0/3", FALL_BACK}, {"CET-1CEST,M3.5.0,M10.5.0/3", FALL_BACK + 2400}}},
+        {"the machine moves west", {{"UTC0", FALL_BACK}, {"EST5EDT,M3.2.0,M11.1.0", FALL_BACK + 60}}},
+        {"and back east", {{"EST5EDT,M3.2.0,M11.1.0", FALL_BACK}, {"JST-9", FALL_BACK + 60}, {"UTC0", FALL_BACK + 120}}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string folder = game("GAME-" + std::to_string(++n));
+        std::string path;
+        for (const auto& [zone, when] : c.writes) {
+            EnvVar tz("TZ", zone);
+            tzset();
+            ASSERT_TRUE(storeSafetyCopy(folder, pattern(16, uint32_t(when)), when, &path, 1));
+        }
+        std::vector<VaultEntry> left = vaultEntries();
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(left[0].path, path);
+        EXPECT_EQ(left[0].when, c.writes.back().second);
+        EXPECT_EQ(readFile(path), pattern(16, uint32_t(c.writes.back().second)));
+        for (const VaultEntry& e : left)
+            deleteVaultEntry(e);
+    }
+    tzset();
+}
+
+// A name that is taken, even by a link to nothing, is never written over,
+// and two runs in the same second each keep their own copy.
+TEST_F(VaultTest, ACopyNeverReplacesAFile)
+{
+    EnvVar tz("TZ", "UTC0");
+    tzset();
+    std::string folder = game("GAME-0001");
+    fs::create_directories(folder);
+    ASSERT_EQ(symlink("/nowhere/at/all", (folder + "/2024-10-27_00-30-00+0000.ngf").c_str()), 0);
+    std::string path;
+    ASSERT_TRUE(storeSafetyCopy(folder, pattern(8), FALL_BACK, &path));
+    EXPECT_EQ(path, folder + "/2024-10-27_00-30-00+0000_2.ngf");
+    EXPECT_TRUE(fs::is_symlink(folder + "/2024-10-27_00-30-00+0000.ngf"));
+
+    std::vector<std::string> paths[2];
+    auto run = [&](int id) {
+        for (int i = 0; i < 20; i++) {
+            std::string p;
+            if (storeSafetyCopy(folder, pattern(64, id * 100 + i), FALL_BACK + 1, &p, 100))
+                paths[id].push_back(p);
+        }
+    };
+    std::thread a(run, 0), b(run, 1);
+    a.join();
+    b.join();
+    for (int id = 0; id < 2; id++) {
+        ASSERT_EQ(paths[id].size(), 20u);
+        for (int i = 0; i < 20; i++)
+            EXPECT_EQ(readFile(paths[id][i]), pattern(64, id * 100 + i)) << paths[id][i];
+    }
+}
+
+// Listed by game, newest first, with their kind and size; a game by its
+// folder name, its title or its ID; a registered backup is never pruned
+// and leaves the vault when deleted.
+TEST_F(VaultTest, CopiesAndBackupsByGame)
+{
+    EnvVar tz("TZ", "UTC0");
+    tzset();
+    std::string path;
+    ASSERT_TRUE(storeSafetyCopy(game("SONIC-0061"), pattern(10), FALL_BACK, &path, 2));
+    std::string mine = scratchPath("elsewhere/sonic.ngf"), odd = game("SONIC-0061") + "/2020-01-01_00-00-00.ngf";
+    fs::create_directories(scratchPath("elsewhere"));
+    writeFile(mine, pattern(30));
+    writeFile(odd, pattern(20));
+    ASSERT_TRUE(registerBackup("SONIC-0061", mine));
+    ASSERT_TRUE(registerBackup("SONIC-0061", odd));
+    ASSERT_TRUE(registerBackup("SONIC-0061", mine)) << "registered once";
+    ASSERT_TRUE(storeSafetyCopy(game("PUZZLE-0002"), pattern(40), FALL_BACK + 5, &path, 2));
+    for (int i = 1; i <= 3; i++)
+        ASSERT_TRUE(storeSafetyCopy(game("SONIC-0061"), pattern(10 + i), FALL_BACK + 60 * i, &path, 2));
+    fs::last_write_time(mine, fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 3));
+    fs::last_write_time(odd, fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5));
+
+    using Row = std::tuple<std::string, std::string, uint64_t, std::string>;  // game, file, bytes, kind
+    std::vector<Row> rows;
+    for (const VaultEntry& e : vaultEntries())
+        rows.push_back({e.game, fs::path(e.path).filename().string(), e.bytes, saveKindName(e.kind)});
+    EXPECT_EQ(rows, (std::vector<Row>{{"PUZZLE-0002", "2024-10-27_00-30-05+0000.ngf", 40, "copy"},
+                                      {"SONIC-0061", "2024-10-27_00-33-00+0000.ngf", 13, "copy"},
+                                      {"SONIC-0061", "2024-10-27_00-32-00+0000.ngf", 12, "copy"},
+                                      {"SONIC-0061", "sonic.ngf", 30, "backup"},
+                                      {"SONIC-0061", "2020-01-01_00-00-00.ngf", 20, "backup"}}));
+    for (const char* name : {"SONIC-0061", "SONIC", "0061"})
+        EXPECT_EQ(vaultEntries(name).size(), 4u) << name;
+    EXPECT_TRUE(vaultEntries("SONIC-0062").empty());
+
+    VaultEntry e;
+    ASSERT_TRUE(findVaultEntry(scratchPath("elsewhere/../elsewhere/sonic.ngf"), &e));
+    EXPECT_EQ(std::make_pair(e.game, e.kind), std::make_pair(std::string("SONIC-0061"), SaveKind::Backup));
+    EXPECT_FALSE(findVaultEntry(scratchPath("nowhere.ngf"), &e));
+    ASSERT_TRUE(deleteVaultEntry(vaultEntries("SONIC").back()));
+    EXPECT_FALSE(fs::exists(odd));
+    EXPECT_EQ(registeredBackups(game("SONIC-0061")), Lines{fs::canonical(mine).string()});
+}
+
+}  // namespace
