@@ -1,10 +1,10 @@
 #include "gui/saves_window.h"
 
 #include <FL/Fl.H>
-#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Hold_Browser.H>
+#include <FL/Fl_Output.H>
 #include <FL/fl_ask.H>
 
 #include <spawn.h>
@@ -28,7 +28,7 @@ extern char** environ;
 
 Fl_Double_Window* savesWindow = nullptr;
 Fl_Hold_Browser* savesList = nullptr;
-Fl_Box* savesPath = nullptr;
+Fl_Output* savesPath = nullptr;
 Fl_Button* savesWriteButton = nullptr;
 Fl_Button* savesDeleteButton = nullptr;
 Fl_Button* savesFolderButton = nullptr;
@@ -61,7 +61,7 @@ static bool startFileManager(const std::string& folder)
 
 std::function<bool(const std::string& folder)> g_openFolder = startFileManager;
 
-// Labels and questions draw "@..." as a symbol; paths may hold one.
+// A question draws "@..." as a symbol; paths may hold one.
 static std::string shownAsIs(const std::string& text)
 {
     std::string out;
@@ -99,7 +99,7 @@ static void showSelection()
     const VaultEntry* e = selectedEntry();
     for (Fl_Button* b : {savesWriteButton, savesDeleteButton, savesFolderButton})
         e ? b->activate() : b->deactivate();
-    savesPath->copy_label(e ? shownAsIs(e->path).c_str() : "");
+    savesPath->value(e ? e->path.c_str() : "");
 }
 
 // The vault as it is on disk now, `keep` selected again if it is still there.
@@ -131,16 +131,16 @@ public:
 
 static void makeSavesWindow()
 {
-    static int columns[] = {150, 100, 0};
+    static int columns[] = {185, 95, 0};
     savesWindow = new Fl_Double_Window(520, 310, "Saves");
     savesList = new Fl_Hold_Browser(10, 10, 500, 225);
     savesList->column_char('\t');
     savesList->column_widths(columns);
     savesList->when(FL_WHEN_CHANGED);
     savesList->callback(cb_savesList);
-    savesPath = new Fl_Box(10, 240, 500, 25);
-    savesPath->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-    savesPath->labelsize(12);
+    // A field, so that a long path can be scrolled through and copied.
+    savesPath = new Fl_Output(10, 240, 500, 25);
+    savesPath->textsize(12);
     savesWriteButton = new Fl_Button(10, 275, 140, 25, "Write to cartridge");
     savesWriteButton->tooltip("Write the selected save back into the inserted cartridge.");
     savesWriteButton->callback(cb_savesWriteButton);

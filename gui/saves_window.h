@@ -7,13 +7,13 @@
 
 class Fl_Double_Window;
 class Fl_Hold_Browser;
-class Fl_Box;
+class Fl_Output;
 class Fl_Button;
 class Fl_Widget;
 
 extern Fl_Double_Window* savesWindow;
 extern Fl_Hold_Browser* savesList;
-extern Fl_Box* savesPath;  // the selected entry's file, whole
+extern Fl_Output* savesPath;  // the selected entry's file, whole
 extern Fl_Button* savesWriteButton;
 extern Fl_Button* savesDeleteButton;
 extern Fl_Button* savesFolderButton;
