@@ -8,7 +8,8 @@ PREFIX     ?= /usr/local
 
 PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
            xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
-           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev udev librsvg2-bin dpkg-dev \
+           libpugixml-dev zlib1g-dev libssl-dev libcli11-dev libzip-dev nlohmann-json3-dev \
+           python3-jsonschema udev librsvg2-bin dpkg-dev \
            desktop-file-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -71,11 +72,11 @@ test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  xvfb-run -a -s "-screen 0 1024x768x24 -noreset" ctest --output-on-failure -j$(JOBS) --timeout 300
 
-# Time and memory of the write, backup and verify methods, and what a dump's
-# identity costs (no sanitizers).
+# Time and memory of the write, backup and verify methods, what a dump's
+# identity costs, and the idle look for a linker (no sanitizers).
 bench: build
-	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench save_bench -j$(JOBS)
-	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench && ./bench/save_bench'
+	cmake --build $(BUILD) --target flash_bench backup_verify_bench identity_bench save_bench linker_idle_bench usb_launcher -j$(JOBS)
+	cd $(BUILD) && xvfb-run -a -s "-noreset" sh -c 'HOME=$$PWD ./bench/flash_bench && ./bench/backup_verify_bench && ./bench/identity_bench && ./bench/save_bench && ./sim/usb_launcher --fresh -- ./bench/linker_idle_bench'
 
 # Longer fuzzing of the NGF reader than the suite's 20 seconds.
 FUZZ_SECONDS ?= 300

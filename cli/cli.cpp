@@ -10,6 +10,9 @@
 #include "cli/interrupt.h"
 #include "cli/terminal_reporter.h"
 #include "core/commands.h"
+#include "core/identity/identity.h"
+#include "core/identity/json_lines.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
 #include "version.h"
@@ -24,12 +27,16 @@ struct Given {
     uint32_t value = 0;
     std::string game;
     CommandOptions options;
+    // --wait: for how long a missing linker is waited for; negative: for ever.
+    bool wait = false;
+    double waitSeconds = -1;
 };
 
-// The job's inputs are what was given; nothing is asked.
+// The job's inputs are what was given; nothing is asked. With --json, what
+// each image was found to be goes out as one line of JSON.
 class GivenInput : public CommandInput {
 public:
-    explicit GivenInput(const Given& g) : g_(g) {}
+    GivenInput(const Given& g, std::ostream& json) : g_(g), json_(json) {}
     bool fileToRead(std::string* path) override
     {
         *path = g_.path;
@@ -46,9 +53,23 @@ public:
     std::string game() override { return g_.game; }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }
+    void imageFound(const std::string& file, const char* outcome, const ImageReport* report) override
+    {
+        if (strcmp(outcome, "unreadable") == 0)
+            unreadable = true;
+        else if (!report || !report->verdict.trusted())
+            untrusted = true;
+        if (g_.options.json)
+            json_ << imageJson(file, outcome, report) << std::endl;
+    }
+
+    // What was found, for a command whose exit status says so.
+    bool unreadable = false, untrusted = false;
+    int findingStatus() const { return unreadable ? CLI_USAGE : untrusted ? CLI_FAILED : CLI_DONE; }
 
 private:
     const Given& g_;
+    std::ostream& json_;
 };
 
 // A number as the input window reads it (decimal, or hex after 0x), but
@@ -93,7 +114,8 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
         sub.add_option("FILE", g.path, arg.help)->required();
         break;
     case ArgKind::Files:
-        sub.add_option("FILE", g.paths, arg.help)->required()->check(CLI::ExistingFile);
+        // Each is read in turn; one that cannot be is said, and the rest go on.
+        sub.add_option("FILE", g.paths, arg.help)->required();
         break;
     case ArgKind::Address:
         sub.add_option("ADDR", g.address, arg.help)->required()->transform(number("NUMBER", nullptr));
@@ -133,16 +155,47 @@ void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
         option->default_str(o.shownDefault);
 }
 
+// --wait, or --wait=SECONDS, for every command that needs the linker: one
+// plugged in later is waited for.
+void waitOption(CLI::App& sub, Given& g)
+{
+    sub.add_option_function<std::string>(
+           "--wait",
+           [&g](const std::string& text) {
+               g.wait = true;
+               g.waitSeconds = text.empty() ? -1 : std::stod(text);
+           },
+           "wait for a linker to be plugged in, for ever or up to SECONDS (--wait=SECONDS)")
+        ->expected(0, 1)
+        ->allow_extra_args(false)
+        ->type_name("[=SECONDS]")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // Plain seconds, such as 30 or 2.5: no sign, no exponent.
+                char* end = nullptr;
+                strtod(text.c_str(), &end);
+                bool plain = text.find_first_not_of("0123456789.") == std::string::npos;
+                if (text.empty() || (plain && end != text.c_str() && *end == '\0'))
+                    return std::string();
+                return "'" + text + "' is not a number of seconds";
+            },
+            "SECONDS"));
+}
+
 const char* const FOOTER =
     "The job's log goes to standard output, line for line as the window's log shows it.\n"
     "Standard error gets usage errors, the linker's start-up and shut-down lines and,\n"
-    "on a terminal, a progress bar. Ctrl-C cancels the job; a second Ctrl-C quits at once.\n"
+    "on a terminal, a progress bar. Ctrl-C, SIGTERM or SIGHUP cancels the job; another\n"
+    "signal a second or more later quits at once, without cleaning up.\n"
     "\n"
     "Exit status:\n"
     "  0  the job ended done (verify: no difference but in the save blocks of an official cartridge)\n"
-    "  1  the job failed, was refused or cancelled, or verify found a difference\n"
+    "  1  the job failed or was refused, or verify found a difference\n"
     "  2  usage error\n"
-    "  3  no linker answered, its firmware was refused, or it vanished";
+    "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
+    "  128+N  a signal N stopped the job or the wait (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)\n"
+    "identify: 2 when any file could not be read, else 1 when any is unknown, a bad dump\n"
+    "or only near a known one, else 0.";
 
 const char* baseName(const char* path)
 {
@@ -155,21 +208,42 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
     // The log file files the link's lines and the job's under the command.
     CommandScope named(command.name);
-    InterruptScope catchCtrlC;
+    if (command.beforeLinker) {
+        TerminalReporter early(given.options.json ? io.err : io.out, io.err, 0, io.wallClock);
+        GivenInput in(given, io.out);
+        if (!command.beforeLinker(in, early)) {
+            if (given.options.json)
+                in.imageFound(given.path, "failed", nullptr);
+            return CLI_FAILED;
+        }
+    }
+    InterruptScope catchSignals(io.wallClock);
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
-    TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
+    TerminalReporter job(given.options.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
     setDefaultReporter(&linkLines);
 
+    Linker& link = linker();
+    if (link.open(false) == LinkState::Waiting && given.wait)
+        link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
-    if (openLink()) {
+    GivenInput in(given, io.out);
+    bool ran = link.ready();
+    if (ran) {
         // A Ctrl-C during start-up cancels the job before it begins.
-        GivenInput in(given);
         bool done = linkLines.goingOn() && command.run(in, job);
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
+    } else if (given.wait && interrupted()) {
+        status = CLI_INTERRUPTED;
     }
-    closeLink();
+    // No job ran: a script still gets its line.
+    if (!ran && given.options.json)
+        in.imageFound(given.path, "failed", nullptr);
+    link.close();
     setDefaultReporter(nullptr);
+    // Cleaned up: a script can now tell a cancel from a failure.
+    if (interrupted() && status != CLI_DONE)
+        return interruptedStatus();
     return status;
 }
 
@@ -177,10 +251,13 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
 int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
     CommandScope named(command.name);
-    TerminalReporter job(io.out, io.err, io.barColumns, io.wallClock);
+    TerminalReporter job(given.options.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
-    GivenInput in(given);
-    return command.run(in, job) ? CLI_DONE : CLI_FAILED;
+    GivenInput in(given, io.out);
+    bool done = command.run(in, job);
+    if (command.exitsByFinding)
+        return in.findingStatus();
+    return done ? CLI_DONE : CLI_FAILED;
 }
 
 }  // namespace
@@ -205,6 +282,8 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             defineArg(*sub, arg, given);
         for (const CommandOption& o : c.options)
             defineOption(*sub, o, given);
+        if (!c.withoutLinker)
+            waitOption(*sub, given);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
 

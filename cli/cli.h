@@ -10,6 +10,7 @@ enum CliStatus {
     CLI_FAILED = 1,     // it failed, was refused, cancelled or found a difference
     CLI_USAGE = 2,      // the command line itself was wrong
     CLI_NO_LINKER = 3,  // no linker answered, its firmware was refused, or it vanished
+    CLI_INTERRUPTED = 130,  // Ctrl-C while waiting for a linker (128 + SIGINT, as a shell says)
 };
 
 // Where the command line speaks.

@@ -1,5 +1,6 @@
 #include "cli/terminal_reporter.h"
 
+#include <csignal>
 #include <cstring>
 #include <ostream>
 
@@ -77,7 +78,13 @@ void TerminalReporter::noticeInterrupt()
     if (!takeInterruptNotice())
         return;
     clear();
-    bar_ << "Cancelling; Ctrl-C again quits at once." << std::endl;
+    int sig = interruptSignal();
+    std::string text = std::string("Cancelling (") +
+                       (sig == SIGINT ? "Ctrl-C" : sig == SIGTERM ? "SIGTERM" : sig == SIGHUP ? "SIGHUP" : "a signal") +
+                       "). Another signal a second or more from now quits at once, without cleaning up.";
+    bar_ << text << std::endl;
+    // Whoever reads the log file later learns why the job stopped.
+    logToFileOnly(text.c_str());
 }
 
 void TerminalReporter::draw()

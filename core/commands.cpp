@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/identity/header.h"
+#include "core/identity/identity.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/saves/proposed_name.h"
@@ -15,6 +16,73 @@ const char* const NGF_PATTERN = "*.{ngf}";
 // What a stop half-way tells the command line's user to run to undo it.
 const char* const RESTORE_COMMAND = "pockettetherbox-cli saves-restore";
 
+// Passes everything on to the face's reporter, keeping what the job found
+// its image to be beyond the job's own lists.
+class KeepingImage : public Reporter {
+public:
+    explicit KeepingImage(Reporter& to) : to_(to) {}
+    void line(const char* text) override { to_.line(text); }
+    void beginProgress(const char* title, uint64_t totalBytes) override { to_.beginProgress(title, totalBytes); }
+    void progress(float fraction) override { to_.progress(fraction); }
+    bool goingOn() override { return to_.goingOn(); }
+    void endProgress() override { to_.endProgress(); }
+    void breathe() override { to_.breathe(); }
+    void identified(const ImageReport& report) override
+    {
+        kept = report;
+        if (report.verdict.entry) {
+            entry_ = *report.verdict.entry;
+            kept.verdict.entry = &entry_;
+        }
+        found = true;
+    }
+
+    ImageReport kept;
+    bool found = false;
+
+private:
+    Reporter& to_;
+    DumpEntry entry_;
+};
+
+// Runs a job on one image and tells the face what it found, however it ended.
+template <typename Job>
+bool findingImage(CommandInput& in, Reporter& r, const std::string& file, Job job)
+{
+    KeepingImage keeping(r);
+    bool done = job(keeping);
+    in.imageFound(file, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
+    return done;
+}
+
+// Every file against lists read once; one that cannot be read is said and
+// the rest go on.
+bool identifyFiles(CommandInput& in, Reporter& r)
+{
+    KnownDumps known = loadKnownDumps(knownDumpDir());
+    bool all = true;
+    bool rename = in.options().rename;
+    for (const std::string& path : in.files()) {
+        ImageReport report;
+        if (!identifyImage(path, known, r, &report)) {
+            in.imageFound(path, "unreadable", nullptr);
+            all = false;
+            continue;
+        }
+        std::string file = path;
+        if (rename)
+            renameAfterEntry(path, report, r, &file);
+        in.imageFound(file, "done", &report);
+    }
+    return all;
+}
+
+const CommandOption JSON_OPTION{
+    "--json", OptionKind::Flag, "print what the image is as one JSON object; the log goes to standard error",
+    "print what the image is as one JSON object on standard output (see JSON OUTPUT); the log goes to "
+    "standard error.",
+    nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.json = true; }};
+
 const CommandArg ADDRESS{ArgKind::Address, "cartridge address: chip 0 from 0, chip 1 from 0x200000",
                          "Enter address"};
 
@@ -26,15 +94,28 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
     if (!in.fileToRead(&path))
         return false;
     CommandOptions o = in.options();
-    CartHeader header;
-    if (!o.force && readFileHeader(path, &header) && !header.licensed) {
-        ReporterScope scope(r);
-        printWindow("Not flashing '%s': it has no valid licence text,",
-                    printable(displayName(path.c_str()), true).c_str());
-        printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
-        return false;
-    }
-    return flashRom(path, o.settings, r);
+    // As flashrom refuses an image larger than the chip: a script would not
+    // see that only part of it was written.
+    o.settings.refuseOversized = !o.force;
+    return findingImage(in, r, path, [&](Reporter& job) {
+        CartHeader header;
+        if (!o.force && readFileHeader(path, &header) && !header.licensed) {
+            ReporterScope scope(job);
+            printWindow("Not flashing '%s': it has no valid licence text,",
+                        printable(displayName(path.c_str()), true).c_str());
+            printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
+            return false;
+        }
+        return flashRom(path, o.settings, job);
+    });
+}
+
+// A FIFO would hold the linker until a writer came; an empty file is no ROM.
+bool flashFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    ReporterScope scope(r);
+    return in.fileToRead(&path) && !romFileRefused(path);
 }
 
 const std::vector<CommandOption> FLASH_OPTIONS = {
@@ -72,10 +153,41 @@ const std::vector<CommandOption> FLASH_OPTIONS = {
      "do not read the written range back and compare it with the file, as the command line otherwise "
      "does after writing.",
      nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.settings.verifyAfterWrite = false; }},
-    {"--force", OptionKind::Flag, "flash a file without valid licence text, which the console will not start",
-     "write a file that has no valid licence text, which the console will not start.", nullptr, nullptr,
+    {"--force", OptionKind::Flag,
+     "flash a file without valid licence text, which the console will not start, or one larger than the "
+     "cartridge, of which only what fits is written",
+     "write a file that has no valid licence text, which the console will not start, or one larger than the "
+     "cartridge, of which only what fits is written.",
+     nullptr, nullptr,
      [](CommandOptions& o, const std::string&) { o.force = true; }},
+    JSON_OPTION,
 };
+
+// Into a folder, the dump is named once it is known; a dump the lists know
+// under another name may take that name.
+bool backupInto(CommandInput& in, Reporter& r)
+{
+    std::string given, dump, listName;
+    BackupOptions options;
+    options.report = in.options().report;
+    options.intoFolder = !in.asksUser();
+    options.writtenTo = &dump;
+    options.listName = &listName;
+    KeepingImage keeping(r);
+    bool done = backupRom(
+        [&](const std::string& proposed, std::string* path) {
+            bool chosen = in.fileToWrite(proposed.c_str(), path);
+            given = *path;
+            return chosen;
+        },
+        keeping, options);
+    in.imageFound(done ? dump : given, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
+    if (done && !listName.empty() && in.renameToListName(dump, listName)) {
+        ReporterScope scope(r);
+        renameInFolder(dump, listName);
+    }
+    return done;
+}
 
 std::vector<CommandRow> makeCommands()
 {
@@ -95,35 +207,41 @@ std::vector<CommandRow> makeCommands()
          [](CommandInput&, Reporter& r) { return protectedBlocks(r); }},
         {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
          "copy the whole cartridge, one chip or two, into a ROM image file, then give the file's size and "
-         "checksums and whether it is a known dump. A partial file is deleted after a failure or Cancel.",
+         "checksums and whether it is a known dump. A partial file is deleted after a failure or Cancel. "
+         "Given a folder (DIR/), the dump is named after its known-dump list entry, or after the cartridge's "
+         "ROM name when it is not known, with \" (2)\" and so on before the extension while the name is "
+         "taken: no file is ever replaced.",
          {"Backup ROM", "Copy the inserted cartridge to a file.", 55, 1},
-         {{ArgKind::FileToWrite, "the ROM image to write", "Select file for backup", ROM_PATTERN}},
-         {},
-         [](CommandInput& in, Reporter& r) {
-             // The cartridge is probed first, so that the name offered can be
-             // its ROM name (a name given on the command line is taken as is).
-             return backupRom(
-                 [&in](const std::string& proposed, std::string* path) {
-                     return in.fileToWrite(proposed.c_str(), path);
-                 },
-                 r);
-         }},
+         {{ArgKind::FileToWrite, "the ROM image to write, or a folder (DIR/) to name it in",
+           "Select file for backup", ROM_PATTERN}},
+         {{"--report", OptionKind::Flag,
+           "also write FILE.txt: date, version, chip IDs, protection map, checksums, header and verdict",
+           "also write the dump's name plus .txt beside it: the date, the program's version, the chips' "
+           "identification bytes, the protection map, the checksums, the header and the verdict.",
+           nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.report = true; }},
+          JSON_OPTION},
+         // The cartridge is probed first, so that the name offered can be its
+         // ROM name (a name given on the command line is taken as is).
+         backupInto},
         {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
          "compare a ROM image file with the cartridge block by block. A difference inside the unprotected "
          "blocks (a changed save area) is reported but is not a failure.",
          {"Verify ROM", "Compare the selected ROM file against the inserted cartridge.", 31, 4},
          {{ArgKind::FileToRead, "the ROM image to compare", "Verify a ROM", ROM_PATTERN}},
-         {},
+         {JSON_OPTION},
          [](CommandInput& in, Reporter& r) {
              std::string path;
-             return in.fileToRead(&path) && verifyRom(path, r);
+             return in.fileToRead(&path) &&
+                    findingImage(in, r, path, [&](Reporter& job) { return verifyRom(path, job); });
          }},
         {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it",
          "erase a flash cartridge and write a ROM image (.ngp, .rom, .bin) into it.",
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
          {{ArgKind::FileToRead, "the ROM image (.ngp, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
          FLASH_OPTIONS,
-         flashUnlessRefused},
+         flashUnlessRefused,
+         false,
+         flashFileAccepted},
         {"save-backup", "Backup Savegame: the save area of an official cartridge into an NGF file",
          "keep the save area (the unprotected blocks) of an official cartridge in an NGF save-game file.",
          {"Backup Savegame", "Create a NGF file from an official cartridge.  Do not use with flash cart.", 79, 3},
@@ -198,16 +316,24 @@ std::vector<CommandRow> makeCommands()
          }},
         {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
          "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
-         "dump.",
+         "dump, near one (the same CRC32 at another size; the same size and CRC32 with another SHA-1; the "
+         "header's serial with other bytes) or a known bad dump. A file the size of an official cartridge is "
+         "also matched with the block such cartridges keep their save in (8 KB at 0x1FA000 of each 16 Mbit "
+         "chip, 0xFA000 and 0x7A000 on 8 and 4 Mbit ones) taken as erased, and the verdict says it assumed "
+         "so. A file that cannot be read is named and the others are still identified; the lists are read "
+         "once for all the files.",
          {},
          {{ArgKind::Files, "ROM images"}},
-         {},
-         [](CommandInput& in, Reporter& r) {
-             bool all = true;
-             for (const std::string& path : in.files())
-                 all = identifyImage(path, r) && all;
-             return all;
-         },
+         {{"--rename", OptionKind::Flag,
+           "rename each known dump to its list entry's file name, in its folder, never over a file already there",
+           "rename each known dump, in its folder, to the file name its list entry gives it; never over a "
+           "file already there, and never to a name holding a path separator, \"..\", a control character, "
+           "or nothing (the file keeps its name and a line says why).",
+           nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.rename = true; }},
+          JSON_OPTION},
+         identifyFiles,
+         true,
+         nullptr,
          true},
     };
 }

@@ -15,9 +15,14 @@
 // the command line from the options given.
 struct CommandOptions {
     WriteSettings settings;
-    bool force = false;    // flash a file the console would refuse
-    bool anyGame = false;  // restore a save to a cartridge of another game
+    bool force = false;   // flash a file the console would refuse
+    bool json = false;    // what each image is, for scripts (the command line's --json)
+    bool rename = false;  // identify: known dumps take their list entry's file name
+    bool report = false;  // backup: "<dump>.txt" beside the dump
+    bool anyGame = false; // saves restore: a cartridge of another game too
 };
+
+struct ImageReport;
 
 // Where a job's inputs come from while it runs: the window asks the user for
 // each when the job reaches it, the command line hands over what was given.
@@ -37,6 +42,12 @@ public:
     virtual CommandOptions options() = 0;
     // Whether a person answers: only then is a file name worth proposing.
     virtual bool asksUser() const = 0;
+    // After a backup whose dump the lists know under another file name:
+    // whether to give it that name.
+    virtual bool renameToListName(const std::string& dump, const std::string& listName) { return false; }
+    // What the command found an image to be, once it has ended with it:
+    // "done", "failed" or "unreadable", and what is known (null: nothing).
+    virtual void imageFound(const std::string& file, const char* outcome, const ImageReport* report) {}
 };
 
 enum class ArgKind {
@@ -100,6 +111,12 @@ struct CommandRow {
     // True only when the job ended done.
     bool (*run)(CommandInput& in, Reporter& r);
     bool withoutLinker = false;  // works on files alone
+    // Checks of the arguments made before the command line opens the linker,
+    // so that a file refused never holds it; true when the job may run.
+    bool (*beforeLinker)(CommandInput& in, Reporter& r) = nullptr;
+    // The exit status tells what was found, not whether the job was done:
+    // a file unreadable, else one unknown, bad or near, else all known.
+    bool exitsByFinding = false;
 };
 
 // In the command line's order.

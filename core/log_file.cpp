@@ -13,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/shown_text.h"
+
 namespace {
 
 const char* const LOG_FOLDER = "/pockettetherbox";
@@ -45,22 +47,6 @@ bool makeFolders(const std::string& path)
     return true;
 }
 
-// Bytes that could steer a terminal (a ROM name read from a cartridge can hold
-// anything) are written as \xNN, so that reading the file with cat is safe.
-void appendShown(std::string* out, const char* text, size_t n)
-{
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = text[i];
-        if ((c < 0x20 && c != '\t') || c == 0x7F) {
-            char escaped[5];
-            snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            *out += escaped;
-        } else {
-            *out += char(c);
-        }
-    }
-}
-
 // One record per line of the file. A logged line with a break inside gets
 // the stamp on each part, so that grep finds every part with its command;
 // a trailing break (a few messages end in one) adds no empty record.
@@ -79,7 +65,8 @@ std::string records(const char* command, const char* text)
         const char* end = strchr(part, '\n');
         size_t n = end ? size_t(end - part) : strlen(part);
         out += prefix;
-        appendShown(&out, part, n);
+        // Read with cat or grep, the file must stay text whatever was logged.
+        out += shownText(part, n);
         out += '\n';
         part = end ? end + 1 : nullptr;
     } while (part && *part);

@@ -2,8 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "core/log_file.h"
+#include "core/shown_text.h"
 
 namespace {
 
@@ -57,6 +59,14 @@ void printWindow(const char* format, ...)
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    reporter().line(line);
-    appendToLogFile(g_command.c_str(), line);
+    // Names and bytes from files and cartridges reach many lines; whatever
+    // a line holds, no face shows it raw.
+    std::string shown = shownText(line, strlen(line));
+    reporter().line(shown.c_str());
+    appendToLogFile(g_command.c_str(), shown.c_str());
+}
+
+void logToFileOnly(const char* text)
+{
+    appendToLogFile(g_command.c_str(), shownText(text, strlen(text)).c_str());
 }

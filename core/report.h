@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct ImageReport;
+
 constexpr int LOG_LINE_BYTES = 1024;
 
 class Reporter {
@@ -22,6 +24,9 @@ public:
     virtual void endProgress() {}
     // Between transfers: a chance for the face to handle its own events.
     virtual void breathe() {}
+    // What a job found an image to be, after its lines said so: for a face
+    // that hands it on to scripts.
+    virtual void identified(const ImageReport& report) {}
 };
 
 // The reporter printWindow and the layers below a job speak to now.
@@ -57,5 +62,10 @@ private:
 
 // Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
 // to the current reporter as one entry, even when it holds a line break;
-// the same line goes to the log file under the current command.
+// the same line goes to the log file under the current command. Control
+// bytes and bytes that are not UTF-8 are shown as \xNN.
 void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A line for the log file alone, under the current command: what a face says
+// beside the job's own lines that is still worth finding there afterwards.
+void logToFileOnly(const char* text);

@@ -22,6 +22,9 @@ struct WriteSettings {
     int skipChip = -1;               // -1: none, 0 or 1: that chip is not written
     EraseScope eraseScope = EraseScope::WholeChips;
     bool verifyAfterWrite = false;   // read the written bytes back and compare them with the file
+    // A file larger than the cartridge is refused before anything is erased,
+    // rather than cut to the cartridge's size.
+    bool refuseOversized = false;
 };
 
 // Whether a cartridge whose chip 0 reports this factory byte is a Cindercart.

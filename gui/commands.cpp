@@ -50,6 +50,10 @@ public:
         return o;
     }
     bool asksUser() const override { return true; }
+    bool renameToListName(const std::string& dump, const std::string& listName) override
+    {
+        return offerListName(dump, listName);
+    }
 
 private:
     const CommandRow& c_;

@@ -17,3 +17,10 @@ bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, con
 // here. Same contract as chooseFile.
 extern bool (*g_fileChoiceHook)(const char* title, const char* pattern, FileChoiceMode mode,
                                 const char* initial, std::string* path);
+
+// After a backup whose dump a list knows under another file name: asks, in
+// one click, whether to give it that name. True for yes.
+bool offerListName(const std::string& dump, const std::string& listName);
+
+// Answers in place of the question when set, as g_fileChoiceHook does.
+extern bool (*g_listNameOfferHook)(const std::string& dump, const std::string& listName);

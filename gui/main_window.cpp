@@ -10,11 +10,11 @@
 
 #include <cstdint>
 
-#include "core/cart/detect.h"
 #include "core/commands.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "gui/commands.h"
 #include "gui/events.h"
+#include "gui/link_watch.h"
 #include "gui/log.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
@@ -145,12 +145,9 @@ bool startUp()
     printWindow("");
     letEventsThrough();
 
-    if (!openLink())
-        return false;
-    operations_group->activate();
-    uint8_t scratch = 0;
-    checkCart(&scratch, &scratch, &scratch, &scratch, false, true);
-    return true;
+    linker().open(true);
+    watchLinker();
+    return linker().ready();
 }
 
 void closingDown(Fl_Window* w, void* data)
@@ -174,7 +171,8 @@ void closingDown(Fl_Window* w, void* data)
 void shutDown()
 {
     closeProgressWindow();
-    closeLink();
+    stopWatchingLinker();
+    linker().close();
     if (window)
         window->hide();
 }

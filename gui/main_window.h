@@ -30,7 +30,8 @@ constexpr int BANNER_BUILD = 1001;
 // Builds the window with its buttons disabled; does not show it.
 void buildMainWindow();
 // Everything main does before the event loop: window shown, banner, link,
-// first cartridge check. Returns whether the link is ready.
+// first cartridge check, and from then on an eye on the linker coming and
+// going. Returns whether the link is ready.
 bool startUp();
 // The toolkit's window-close hook.
 void closingDown(Fl_Window* w, void* data);

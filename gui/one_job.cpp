@@ -3,6 +3,7 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 
+#include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "gui/progress.h"
 
@@ -14,10 +15,8 @@ OneJob::OneJob() : started_(!g_running)
     if (!started_)
         return;
     g_running = true;
-    if (operations_group) {
-        buttonsWereActive_ = operations_group->active();
+    if (operations_group)
         operations_group->deactivate();
-    }
 }
 
 OneJob::~OneJob()
@@ -25,12 +24,12 @@ OneJob::~OneJob()
     if (!started_)
         return;
     g_running = false;
-    if (operations_group && buttonsWereActive_)
-        operations_group->activate();
     if (g_closeAsked) {
         g_closeAsked = false;
         shutDown();
+        return;
     }
+    lookAtLinker();
 }
 
 bool jobRunning()

@@ -10,8 +10,9 @@
 class OneJob {
 public:
     OneJob();
-    // Gives the buttons back; if the main window was asked to close
-    // meanwhile, the program closes down now that the job has ended.
+    // If the main window was asked to close meanwhile, the program closes
+    // down now that the job has ended; otherwise the linker is looked at
+    // (it may have gone or come) and the buttons follow what it finds.
     ~OneJob();
     OneJob(const OneJob&) = delete;
     OneJob& operator=(const OneJob&) = delete;
@@ -21,7 +22,6 @@ public:
 
 private:
     bool started_;
-    bool buttonsWereActive_ = false;
 };
 
 bool jobRunning();

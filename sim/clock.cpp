@@ -10,6 +10,7 @@ Costs g_costs;
 double g_now = 0.0;
 bool g_pacing = false;
 // Wall time and modelled time at which pacing started.
+PaceClock g_paceClock;
 std::chrono::steady_clock::time_point g_paceWallOrigin;
 double g_paceModelOrigin = 0.0;
 }  // namespace
@@ -29,8 +30,25 @@ double clockSeconds()
     return g_now;
 }
 
+// The wall time at which the modelled clock, as it stands, is due.
+static std::chrono::steady_clock::time_point paceDue()
+{
+    std::chrono::duration<double> ahead(g_now - g_paceModelOrigin);
+    return g_paceWallOrigin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead);
+}
+
 void advanceClock(double seconds)
 {
+    if (g_pacing) {
+        // Behind the wall clock, the device sat idle (or the host was slow).
+        // A real device does not bank that time: what it does next takes its
+        // own time, measured from now, instead of racing until caught up.
+        auto now = g_paceClock.now();
+        if (paceDue() < now) {
+            g_paceWallOrigin = now;
+            g_paceModelOrigin = g_now;
+        }
+    }
     if (seconds > 0)
         g_now += seconds;
 }
@@ -38,14 +56,14 @@ void advanceClock(double seconds)
 void resetClock()
 {
     g_now = 0.0;
-    g_paceWallOrigin = std::chrono::steady_clock::now();
+    g_paceWallOrigin = g_paceClock.now();
     g_paceModelOrigin = 0.0;
 }
 
 void setPacing(bool on)
 {
     g_pacing = on;
-    g_paceWallOrigin = std::chrono::steady_clock::now();
+    g_paceWallOrigin = g_paceClock.now();
     g_paceModelOrigin = g_now;
 }
 
@@ -58,12 +76,26 @@ void pace()
 {
     if (!g_pacing)
         return;
-    std::chrono::duration<double> ahead(g_now - g_paceModelOrigin);
-    auto due = g_paceWallOrigin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(ahead);
+    auto due = paceDue();
+    auto now = g_paceClock.now();
     // Sleeping in slices of at least a millisecond keeps the demo smooth
     // without a system call per packet.
-    if (due - std::chrono::steady_clock::now() > std::chrono::milliseconds(1))
-        std::this_thread::sleep_until(due);
+    if (due - now > std::chrono::milliseconds(1))
+        g_paceClock.sleepUntil(due);
+}
+
+void setPaceClock(const PaceClock& clock)
+{
+    g_paceClock = clock;
+    g_paceWallOrigin = g_paceClock.now();
+}
+
+void catchUpWithWallTime()
+{
+    if (!g_pacing)
+        return;
+    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - g_paceWallOrigin;
+    advanceClock(g_paceModelOrigin + wall.count() - g_now);
 }
 
 }  // namespace sim

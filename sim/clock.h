@@ -5,6 +5,10 @@
 // demo's progress bars); the modelled clock stays the one the program reads.
 #pragma once
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 namespace sim {
 
 // Costs, from a full-speed USB link and typical NOR flash datasheets
@@ -47,10 +51,24 @@ double clockSeconds();
 void advanceClock(double seconds);
 void resetClock();
 
+// The wall clock pacing follows, and how it sleeps; tests swap in their own.
+struct PaceClock {
+    std::function<std::chrono::steady_clock::time_point()> now = [] {
+        return std::chrono::steady_clock::now();
+    };
+    std::function<void(std::chrono::steady_clock::time_point)> sleepUntil =
+        [](std::chrono::steady_clock::time_point t) { std::this_thread::sleep_until(t); };
+};
+void setPaceClock(const PaceClock& clock);
+
 // Real-time pacing: when on, pace() sleeps until wall time since the
-// pacing origin has caught up with the modelled clock.
+// pacing origin has caught up with the modelled clock. Time the device sat
+// idle is not saved up for later.
 void setPacing(bool on);
 bool pacing();
 void pace();
+// With pacing on, the time that passed while nothing was sent passes on
+// the modelled clock too (an idle window waiting for a linker to arrive).
+void catchUpWithWallTime();
 
 }  // namespace sim

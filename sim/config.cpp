@@ -89,10 +89,12 @@ bool applyOne(const std::string& item, std::string* error)
     long n = 0, v = 0;
     int code = 0;
     bool ok = false;
-    if (name == "nodevice") {
+    if (name == "nodevice" || name == "nohotplug" || name == "hotplugfail") {
         ok = at.empty() && arg.empty();
-        if (ok)
+        if (ok && name == "nodevice")
             noDevice();
+        else if (ok)
+            name == "nohotplug" ? offerHotplug(false) : failHotplugRegistration(true);
     } else if (name == "config" || name == "claim") {
         ok = at.empty() && parseError(arg, &code);
         if (ok)
@@ -131,9 +133,9 @@ bool fileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-}  // namespace
-
-bool applyFaults(const std::string& list, std::string* error)
+// Each non-empty item of a comma-separated list; false if any was refused
+// (the first refusal's message is kept).
+bool applyEach(const std::string& list, std::string* error, bool (*apply)(const std::string&, std::string*))
 {
     bool ok = true;
     size_t start = 0;
@@ -143,13 +145,51 @@ bool applyFaults(const std::string& list, std::string* error)
         // Tolerate spaces around items.
         item.erase(0, item.find_first_not_of(' '));
         item.erase(item.find_last_not_of(' ') + 1);
-        if (!item.empty() && !applyOne(item, ok ? error : nullptr))
+        if (!item.empty() && !apply(item, ok ? error : nullptr))
             ok = false;
         if (comma == std::string::npos)
             break;
         start = comma + 1;
     }
     return ok;
+}
+
+// in@SECONDS or out@SECONDS, on the modelled clock.
+bool applyPlugOne(const std::string& item, std::string* error)
+{
+    size_t at = item.find('@');
+    std::string name = item.substr(0, at);
+    double seconds = -1;
+    if (at != std::string::npos) {
+        char* end = nullptr;
+        std::string number = item.substr(at + 1);
+        seconds = strtod(number.c_str(), &end);
+        if (number.empty() || *end != '\0')
+            seconds = -1;
+    }
+    if ((name != "in" && name != "out") || !(seconds >= 0)) {
+        if (error)
+            *error = "PTB_SIM_PLUG: cannot understand '" + item + "'";
+        return false;
+    }
+    plugAt(seconds, name == "in");
+    return true;
+}
+
+}  // namespace
+
+bool applyFaults(const std::string& list, std::string* error)
+{
+    return applyEach(list, error, applyOne);
+}
+
+bool applyPlugEvents(const std::string& list, std::string* error)
+{
+    // A linker whose first event is its arrival is not there before it.
+    size_t first = list.find_first_not_of(' ');
+    if (first != std::string::npos && list.compare(first, 3, "in@") == 0)
+        noDevice();
+    return applyEach(list, error, applyPlugOne);
 }
 
 bool configureFromEnvironment(std::string* error)
@@ -167,6 +207,7 @@ bool configureFromEnvironment(std::string* error)
     const char* firmware = getenv("PTB_SIM_FIRMWARE");
     const char* fault = getenv("PTB_SIM_FAULT");
     const char* pace = getenv("PTB_SIM_PACE");
+    const char* plug = getenv("PTB_SIM_PLUG");
 
     if (cart && *cart && !insertCart(cart))
         fail(std::string("PTB_SIM_CART: no cartridge called '") + cart + "'");
@@ -202,6 +243,12 @@ bool configureFromEnvironment(std::string* error)
     if (fault && *fault) {
         std::string message;
         if (!applyFaults(fault, &message))
+            fail(message);
+    }
+
+    if (plug && *plug) {
+        std::string message;
+        if (!applyPlugEvents(plug, &message))
             fail(message);
     }
 

@@ -30,9 +30,16 @@ struct Device {
     Firmware firmware{bus};
     std::string cart = "official16";
 
-    bool absent = false;
+    bool plugged = true;
+    int address = 2;  // the root hub is 1
+    std::vector<std::pair<double, bool>> plugPlan;  // modelled time, in; soonest first
+    std::vector<PlugChange> plugChanges;
+    void (*plugNotify)() = nullptr;
+    bool hotplugOffered = true;
+    bool hotplugFails = false;
     int configError = 0;
     int claimError = 0;
+    int listError = 0;
     std::vector<PlannedFault> planned;
     bool wrongCodeCarried = false;
     uint8_t carriedCode = 0;
@@ -123,8 +130,14 @@ std::string describe(const BusCycle& c)
 void reset()
 {
     Device& d = dev();
+    // The transport stays: it keeps being told of plug changes, and a handle
+    // it opened before never matches the fresh device's address.
+    void (*notify)() = d.plugNotify;
+    int address = d.address;
     d.~Device();
     new (&d) Device();
+    d.plugNotify = notify;
+    d.address = address + 1;
     attachObserver();
     buildCartridge(d.cart, d.bus.chips);
     resetClock();
@@ -179,6 +192,102 @@ uint8_t ledSetting()
     return dev().firmware.led();
 }
 
+// ---- The cable ---------------------------------------------------------------
+
+static void plugChanged(bool in)
+{
+    Device& d = dev();
+    d.plugged = in;
+    // Power comes and goes with the cable: a half-received command and the
+    // packets queued for the host are lost, and the chips come up reading.
+    d.firmware.restart();
+    if (in) {
+        d.address++;
+        d.bus.powerOn();
+    }
+    d.plugChanges.push_back({in, d.address});
+    if (d.plugNotify)
+        d.plugNotify();
+}
+
+void unplugNow()
+{
+    Device& d = dev();
+    d.unplugAt = NEVER;
+    if (d.plugged)
+        plugChanged(false);
+}
+
+void plugInNow()
+{
+    if (!dev().plugged)
+        plugChanged(true);
+}
+
+void plugAt(double seconds, bool in)
+{
+    auto& plan = dev().plugPlan;
+    auto at = std::upper_bound(plan.begin(), plan.end(), seconds,
+                               [](double s, const std::pair<double, bool>& e) { return s < e.first; });
+    plan.insert(at, {seconds, in});
+}
+
+bool pluggedIn()
+{
+    Device& d = dev();
+    if (d.plugged && d.unplugAt != NEVER && d.counters.transfers >= d.unplugAt)
+        unplugNow();
+    while (!d.plugPlan.empty() && d.plugPlan.front().first <= clockSeconds()) {
+        bool in = d.plugPlan.front().second;
+        d.plugPlan.erase(d.plugPlan.begin());
+        in ? plugInNow() : unplugNow();
+    }
+    return d.plugged;
+}
+
+int usbAddress()
+{
+    return dev().address;
+}
+
+double nextPlugEvent()
+{
+    const auto& plan = dev().plugPlan;
+    return plan.empty() ? std::numeric_limits<double>::infinity() : plan.front().first;
+}
+
+std::vector<PlugChange> takePlugChanges()
+{
+    std::vector<PlugChange> changes;
+    changes.swap(dev().plugChanges);
+    return changes;
+}
+
+void onPlugChange(void (*notify)())
+{
+    dev().plugNotify = notify;
+}
+
+void offerHotplug(bool offered)
+{
+    dev().hotplugOffered = offered;
+}
+
+bool hotplugOffered()
+{
+    return dev().hotplugOffered;
+}
+
+void failHotplugRegistration(bool fails)
+{
+    dev().hotplugFails = fails;
+}
+
+bool hotplugRegistrationFails()
+{
+    return dev().hotplugFails;
+}
+
 // ---- Faults ----------------------------------------------------------------
 
 static void plan(int n, TransferFault kind, int shortLength = 0, uint8_t code = 0)
@@ -191,7 +300,8 @@ static void plan(int n, TransferFault kind, int shortLength = 0, uint8_t code = 
 
 void noDevice()
 {
-    dev().absent = true;
+    // Never there in the first place: nothing arrives, nothing leaves.
+    dev().plugged = false;
 }
 
 void failSetConfiguration(int code)
@@ -202,6 +312,11 @@ void failSetConfiguration(int code)
 void failClaimInterface(int code)
 {
     dev().claimError = code;
+}
+
+void failDeviceList(int code)
+{
+    dev().listError = code;
 }
 
 void timeoutOnTransfer(int n)
@@ -247,9 +362,13 @@ void byteNeverPrograms(int position, uint32_t chipAddress)
 void clearFaults()
 {
     Device& d = dev();
-    d.absent = false;
+    if (!d.plugged) {
+        d.plugged = true;
+        d.address++;
+    }
     d.configError = 0;
     d.claimError = 0;
+    d.listError = 0;
     d.planned.clear();
     d.wrongCodeCarried = false;
     d.unplugAt = NEVER;
@@ -406,8 +525,7 @@ int deviceNext(uint8_t* out64)
 
 bool unplugged()
 {
-    Device& d = dev();
-    return d.unplugAt != NEVER && d.counters.transfers >= d.unplugAt;
+    return !pluggedIn();
 }
 
 TransferPlan beginTransfer(bool in)
@@ -465,7 +583,7 @@ void recordTransfer(uint8_t endpoint, int requested, const uint8_t* bytes, int m
 
 bool deviceAbsent()
 {
-    return dev().absent || unplugged();
+    return !pluggedIn();
 }
 
 int setConfigurationResult()
@@ -476,6 +594,11 @@ int setConfigurationResult()
 int claimInterfaceResult()
 {
     return dev().claimError;
+}
+
+int deviceListResult()
+{
+    return dev().listError;
 }
 
 void usbReset()

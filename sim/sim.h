@@ -40,8 +40,8 @@ bool configured();
 // would (for tests of the demo's configuration).
 void readEnvironmentAtNextInit();
 
-// Reads PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT, PTB_SIM_STATE and
-// PTB_SIM_PACE (see sim/README.md) after a reset(). Returns false and leaves
+// Reads PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT, PTB_SIM_PLUG,
+// PTB_SIM_STATE and PTB_SIM_PACE (see sim/README.md) after a reset(). Returns false and leaves
 // a message in `error` if any of them is malformed; the valid ones still apply.
 bool configureFromEnvironment(std::string* error = nullptr);
 
@@ -54,6 +54,39 @@ std::vector<std::string> cartNames();
 void setFirmware(int major, int minor);
 uint8_t ledSetting();
 
+// ---- The cable -------------------------------------------------------------
+
+// The linker is plugged in from reset() on. Unplugging drops whatever the
+// firmware had half done; plugging in gives it a new USB address, as the
+// host's enumeration would, with the cartridge and its contents as they were.
+void unplugNow();
+void plugInNow();
+// At that modelled time (seconds on the simulator's clock): in or out.
+void plugAt(double seconds, bool in);
+// Whether the cable is in now, after what is due by the clock and the
+// transfer count (unplugAfterTransfers) has happened.
+bool pluggedIn();
+// The address the linker got when it was last plugged in.
+int usbAddress();
+// Modelled time of the next planned plug or unplug; infinity if none.
+double nextPlugEvent();
+
+// What the transport has not yet told the host about, oldest first.
+struct PlugChange {
+    bool in;
+    int address;
+};
+std::vector<PlugChange> takePlugChanges();
+// Called (from whichever call noticed it) whenever a plug change is queued.
+void onPlugChange(void (*notify)());
+
+// Whether the host's libusb can tell it of arrivals and departures, and
+// whether registering for them works (both default to yes).
+void offerHotplug(bool offered);
+bool hotplugOffered();
+void failHotplugRegistration(bool fails);
+bool hotplugRegistrationFails();
+
 // ---- Faults (each one line in a test) ------------------------------------
 
 // Counted from the moment the fault is set: n = 1 is the next transfer, in
@@ -61,6 +94,7 @@ uint8_t ledSetting();
 void noDevice();                               // open_device_with_vid_pid finds nothing
 void failSetConfiguration(int code);           // e.g. LIBUSB_ERROR_BUSY
 void failClaimInterface(int code);
+void failDeviceList(int code);                 // the host cannot list the bus (e.g. LIBUSB_ERROR_NO_MEM)
 void timeoutOnTransfer(int n);                 // moves nothing; an IN packet stays queued
 void shortPacketOnTransfer(int n, int length = 32);
 void wrongCodeOnTransfer(int n, uint8_t code = 0xEE);  // on an OUT transfer: the next IN one
@@ -69,6 +103,10 @@ void chipIgnoresErase(int chip);               // erase commands do nothing
 void chipEraseNeverEnds(int chip);             // status toggles forever
 void byteNeverPrograms(int chip, uint32_t chipAddress);
 void clearFaults();
+
+// Applies plug events written as PTB_SIM_PLUG spells them, e.g.
+// "in@5" or "out@10,in@12"; false with a message for a malformed one.
+bool applyPlugEvents(const std::string& list, std::string* error = nullptr);
 
 // Applies faults written as PTB_SIM_FAULT spells them, e.g.
 // "timeout@5,noerase:1"; false with a message for a malformed one.
@@ -144,6 +182,7 @@ bool unplugged();
 bool deviceAbsent();
 int setConfigurationResult();
 int claimInterfaceResult();
+int deviceListResult();
 // A USB reset: the firmware forgets half-done commands and queued packets.
 void usbReset();
 

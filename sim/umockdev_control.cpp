@@ -5,6 +5,7 @@
 //   erase-times BLOCK CHIP16  erase durations in seconds
 //   stall N                   transfer N from now stalls its endpoint
 //   unplug                    pulls the cable now
+//   plug                      plugs it back in: a new device at a new address
 //   mark                      "ok M": a mark for "transfers"
 //   transfers M               one line per transfer since mark M:
 //                             "EP REQUESTED RESULT HEXBYTES", then "ok"
@@ -76,7 +77,10 @@ std::string answer(const std::string& line)
         stallOnTransfer(atoi(arg.c_str()));
     } else if (verb == "unplug") {
         unplug();
-        waitUntilRemoved(hold);
+        waitUntilSettled(hold);
+    } else if (verb == "plug") {
+        plugBackIn();
+        waitUntilSettled(hold);
     } else if (verb == "mark") {
         return "ok " + std::to_string(sim::mark()) + "\n";
     } else if (verb == "transfers") {

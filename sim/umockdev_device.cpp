@@ -13,11 +13,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <set>
 #include <vector>
 
@@ -32,7 +34,6 @@ constexpr uint8_t EP_IN = 0x81;
 constexpr int MAX_PACKET = 64;
 constexpr unsigned CONFIGURATION = 1;
 constexpr unsigned INTERFACE = 0;
-constexpr const char* NODE = "/dev/bus/usb/001/002";
 constexpr const char* HUB_NODE = "/dev/bus/usb/001/001";
 
 // What a full-speed Tetherbox tells the host about itself: one
@@ -65,17 +66,26 @@ struct Urb {
     bool withheld = false;       // the device never answers this one (a time-out)
 };
 
-struct Device {
-    UMockdevTestbed* testbed = nullptr;
-    std::string syspath;
-    bool present = false;
-    bool gone = false;
+// The linker from one plugging-in to its unplugging: a replugged linker
+// is a new device with a node of its own, and what was opened on the old
+// node stays dead.
+struct Plugged {
+    int address = 0;
+    std::string node, syspath;
+    bool present = false;  // in the testbed
+    bool gone = false;     // unplugged
     int readyFd = -1;
     bool ready = false;
     std::deque<Urb> inFlight;   // submission order
     std::deque<Urb> completed;  // completion order, reaped oldest first
     std::set<UMockdevIoctlClient*> claimed;
     std::set<uint8_t> halted;
+};
+
+struct Device {
+    UMockdevTestbed* testbed = nullptr;
+    std::string root, hub;
+    Plugged* now = nullptr;  // the linker plugged in now, if any; the old ones are kept
     uint64_t stallAt = 0;
     FILE* trace = nullptr;
     std::chrono::steady_clock::time_point wallOrigin;
@@ -83,7 +93,9 @@ struct Device {
 };
 
 Device g_dev;
-std::condition_variable g_removed;
+std::condition_variable g_plugged;  // a linker added to or removed from the testbed
+
+void followModel();
 
 usbdevfs_urb* urbOf(const Urb& u)
 {
@@ -113,31 +125,31 @@ UMockdevIoctlData* pointee(UMockdevIoctlClient* client, size_t length)
 // writable. The node is a FIFO whose pipe holds one slot: a byte in it
 // makes it unwritable (nothing to reap), an empty pipe makes it writable.
 // Without this libusb's poll never sleeps and it spins on REAPURBNDELAY.
-void setReady(bool ready)
+void setReady(Plugged& p, bool ready)
 {
-    if (ready == g_dev.ready || g_dev.readyFd < 0)
+    if (ready == p.ready || p.readyFd < 0)
         return;
     char b = 0;
-    ssize_t n = ready ? read(g_dev.readyFd, &b, 1) : write(g_dev.readyFd, &b, 1);
+    ssize_t n = ready ? read(p.readyFd, &b, 1) : write(p.readyFd, &b, 1);
     if (n != 1)
         perror("usb_launcher: readiness pipe");
-    g_dev.ready = ready;
+    p.ready = ready;
 }
 
-bool makeReadinessNode(const std::string& path)
+bool makeReadinessNode(Plugged& p, const std::string& path)
 {
     unlink(path.c_str());
     if (mkfifo(path.c_str(), 0666) != 0) {
         perror("usb_launcher: mkfifo");
         return false;
     }
-    g_dev.readyFd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (g_dev.readyFd < 0 || fcntl(g_dev.readyFd, F_SETPIPE_SZ, 4096) < 0) {
+    p.readyFd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (p.readyFd < 0 || fcntl(p.readyFd, F_SETPIPE_SZ, 4096) < 0) {
         perror("usb_launcher: readiness pipe");
         return false;
     }
-    g_dev.ready = true;
-    setReady(false);
+    p.ready = true;
+    setReady(p, false);
     return true;
 }
 
@@ -172,7 +184,7 @@ void record(const Urb& u, int status)
 }
 
 // Ends a URB: its results go back to the client when it is reaped.
-void complete(const Urb& u, int status)
+void complete(Plugged& p, const Urb& u, int status)
 {
     usbdevfs_urb* k = urbOf(u);
     k->status = status;
@@ -184,18 +196,17 @@ void complete(const Urb& u, int status)
         }
     }
     record(u, status);
-    g_dev.completed.push_back(u);
-    setReady(true);
+    p.completed.push_back(u);
+    setReady(p, true);
 }
 
 // Hands the firmware's queued packets to the oldest IN URB, as the host
 // controller would poll the endpoint: a short packet or a full buffer ends it.
-void deliver()
+void deliver(Plugged& p)
 {
-    while (!g_dev.inFlight.empty()) {
-        auto it = std::find_if(g_dev.inFlight.begin(), g_dev.inFlight.end(),
-                               [](const Urb& u) { return u.endpoint == EP_IN; });
-        if (it == g_dev.inFlight.end() || it->withheld || !sim::devicePacketPending())
+    while (!p.inFlight.empty()) {
+        auto it = std::find_if(p.inFlight.begin(), p.inFlight.end(), [](const Urb& u) { return u.endpoint == EP_IN; });
+        if (it == p.inFlight.end() || it->withheld || !sim::devicePacketPending())
             return;
         Urb& u = *it;
         uint8_t packet[MAX_PACKET];
@@ -217,16 +228,16 @@ void deliver()
         if (status == -1)
             continue;
         Urb done = u;
-        g_dev.inFlight.erase(it);
-        complete(done, status);
+        p.inFlight.erase(it);
+        complete(p, done, status);
     }
 }
 
-void sendOut(Urb& u)
+void sendOut(Plugged& p, Urb& u)
 {
     UMockdevIoctlData* buf = u.length > 0 ? resolved(u.data, offsetof(usbdevfs_urb, buffer), u.length) : nullptr;
     if (u.length > 0 && !buf) {
-        complete(u, -EFAULT);
+        complete(p, u, -EFAULT);
         return;
     }
     int limit = u.plan.fault == sim::TransferFault::Short ? std::min(u.length, u.plan.shortLength) : u.length;
@@ -241,27 +252,28 @@ void sendOut(Urb& u)
         sim::hostSends(u.bytes.data() + sent, n);
         sent += n;
     } while (sent < limit);
-    complete(u, 0);
+    complete(p, u, 0);
 }
 
-void killInFlight(int status)
+void killInFlight(Plugged& p, int status)
 {
-    while (!g_dev.inFlight.empty()) {
-        Urb u = g_dev.inFlight.front();
-        g_dev.inFlight.pop_front();
-        complete(u, status);
+    while (!p.inFlight.empty()) {
+        Urb u = p.inFlight.front();
+        p.inFlight.pop_front();
+        complete(p, u, status);
     }
 }
 
-gboolean removeFromTestbed(gpointer)
+gboolean removeFromTestbed(gpointer data)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    if (g_dev.present) {
-        umockdev_testbed_uevent(g_dev.testbed, g_dev.syspath.c_str(), "remove");
-        umockdev_testbed_remove_device(g_dev.testbed, g_dev.syspath.c_str());
-        g_dev.present = false;
+    Plugged* p = static_cast<Plugged*>(data);
+    if (p->present) {
+        umockdev_testbed_uevent(g_dev.testbed, p->syspath.c_str(), "remove");
+        umockdev_testbed_remove_device(g_dev.testbed, p->syspath.c_str());
+        p->present = false;
     }
-    g_removed.notify_all();
+    g_plugged.notify_all();
     return G_SOURCE_REMOVE;
 }
 
@@ -297,7 +309,7 @@ int errnoFor(int libusbCode, int notFoundErrno)
     }
 }
 
-void submit(UMockdevIoctlClient* client)
+void submit(Plugged& p, UMockdevIoctlClient* client)
 {
     UMockdevIoctlData* data = pointee(client, sizeof(usbdevfs_urb));
     if (!data) {
@@ -313,7 +325,7 @@ void submit(UMockdevIoctlClient* client)
         finish(client, -1, ENOENT);
         return;
     }
-    if (g_dev.claimed.count(client) == 0) {
+    if (p.claimed.count(client) == 0) {
         g_object_unref(data);
         finish(client, -1, EINVAL);
         return;
@@ -322,33 +334,33 @@ void submit(UMockdevIoctlClient* client)
     syncClock();
     u.plan = sim::beginTransfer(u.endpoint & 0x80);
     if (g_dev.stallAt && sim::counters().transfers == g_dev.stallAt) {
-        g_dev.halted.insert(u.endpoint);
+        p.halted.insert(u.endpoint);
         g_dev.stallAt = 0;
     }
     if (u.plan.fault == sim::TransferFault::Gone) {
         // The cable came out while this transfer was on its way.
-        g_dev.inFlight.push_back(u);
-        unplug();
-    } else if (g_dev.halted.count(u.endpoint)) {
-        complete(u, -EPIPE);
+        p.inFlight.push_back(u);
+        followModel();
+    } else if (p.halted.count(u.endpoint)) {
+        complete(p, u, -EPIPE);
     } else if (u.plan.fault == sim::TransferFault::Timeout || (u.endpoint & 0x80)) {
         u.withheld = u.plan.fault == sim::TransferFault::Timeout;
-        g_dev.inFlight.push_back(u);
-        deliver();
+        p.inFlight.push_back(u);
+        deliver(p);
     } else {
-        sendOut(u);
-        deliver();
+        sendOut(p, u);
+        deliver(p);
     }
     // Accepted: what became of it shows when the host reaps it.
     finish(client, 0, 0);
 }
 
-void reap(UMockdevIoctlClient* client)
+void reap(Plugged& p, UMockdevIoctlClient* client)
 {
-    auto it = std::find_if(g_dev.completed.begin(), g_dev.completed.end(),
+    auto it = std::find_if(p.completed.begin(), p.completed.end(),
                            [client](const Urb& u) { return u.client == client; });
-    if (it == g_dev.completed.end()) {
-        finish(client, -1, g_dev.gone ? ENODEV : EAGAIN);
+    if (it == p.completed.end()) {
+        finish(client, -1, p.gone ? ENODEV : EAGAIN);
         return;
     }
     UMockdevIoctlData* slot = pointee(client, sizeof(void*));
@@ -357,43 +369,44 @@ void reap(UMockdevIoctlClient* client)
         return;
     }
     Urb u = *it;
-    g_dev.completed.erase(it);
+    p.completed.erase(it);
     umockdev_ioctl_data_set_ptr(slot, 0, u.data);
     finish(client, 0, 0);
     g_object_unref(slot);
     g_object_unref(u.data);
-    setReady(!g_dev.completed.empty());
+    setReady(p, !p.completed.empty());
 }
 
 // libusb's time-out: the host gives up on a URB, which ends with -ENOENT.
-void discard(UMockdevIoctlClient* client)
+void discard(Plugged& p, UMockdevIoctlClient* client)
 {
     gulong address = 0;
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     memcpy(&address, arg->data, std::min<size_t>(sizeof address, arg->data_len));
-    auto it = std::find_if(g_dev.inFlight.begin(), g_dev.inFlight.end(),
+    auto it = std::find_if(p.inFlight.begin(), p.inFlight.end(),
                            [&](const Urb& u) { return u.client == client && u.data->client_addr == address; });
-    if (it == g_dev.inFlight.end()) {
+    if (it == p.inFlight.end()) {
         finish(client, -1, EINVAL);  // already complete
         return;
     }
     Urb u = *it;
-    g_dev.inFlight.erase(it);
+    p.inFlight.erase(it);
     syncClock();
-    complete(u, -ENOENT);
+    complete(p, u, -ENOENT);
     finish(client, 0, 0);
-    deliver();  // a packet the withheld URB did not take goes to the next one
+    deliver(p);  // a packet the withheld URB did not take goes to the next one
 }
 
-gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
     std::lock_guard<std::mutex> hold(g_lock);
+    Plugged& p = *static_cast<Plugged*>(data);
     unsigned long request = umockdev_ioctl_client_get_request(client);
     if (request == USBDEVFS_REAPURBNDELAY) {
-        reap(client);
+        reap(p, client);
         return TRUE;
     }
-    if (g_dev.gone) {
+    if (p.gone) {
         finish(client, -1, ENODEV);
         return TRUE;
     }
@@ -417,7 +430,7 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
             finish(client, -1, errnoFor(code, EINVAL));
         else if (value != CONFIGURATION && value != static_cast<unsigned>(-1))
             finish(client, -1, EINVAL);
-        else if (!g_dev.claimed.empty())
+        else if (!p.claimed.empty())
             finish(client, -1, EBUSY);  // not under a claimed interface
         else
             finish(client, 0, 0);
@@ -429,37 +442,37 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
             finish(client, -1, errnoFor(code, ENOENT));
         else if (value != INTERFACE)
             finish(client, -1, ENOENT);
-        else if (!g_dev.claimed.empty() && !g_dev.claimed.count(client))
+        else if (!p.claimed.empty() && !p.claimed.count(client))
             finish(client, -1, EBUSY);
         else {
-            g_dev.claimed.insert(client);
+            p.claimed.insert(client);
             finish(client, 0, 0);
         }
         break;
     case USBDEVFS_RELEASEINTERFACE:
-        if (!readUint(client, &value) || value != INTERFACE || !g_dev.claimed.erase(client))
+        if (!readUint(client, &value) || value != INTERFACE || !p.claimed.erase(client))
             finish(client, -1, EINVAL);
         else
             finish(client, 0, 0);
         break;
     case USBDEVFS_RESET:
         sim::usbReset();
-        g_dev.halted.clear();
+        p.halted.clear();
         finish(client, 0, 0);
         break;
     case USBDEVFS_CLEAR_HALT:
         if (!readUint(client, &value))
             finish(client, -1, EFAULT);
         else {
-            g_dev.halted.erase(static_cast<uint8_t>(value));
+            p.halted.erase(static_cast<uint8_t>(value));
             finish(client, 0, 0);
         }
         break;
     case USBDEVFS_SUBMITURB:
-        submit(client);
+        submit(p, client);
         break;
     case USBDEVFS_DISCARDURB:
-        discard(client);
+        discard(p, client);
         break;
     default:
         fprintf(stderr, "usb_launcher: ioctl 0x%lX not emulated\n", request);
@@ -470,10 +483,11 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
 }
 
 // A closed device node takes its URBs and its claim with it.
-void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
     std::lock_guard<std::mutex> hold(g_lock);
-    for (auto* queue : {&g_dev.inFlight, &g_dev.completed}) {
+    Plugged& p = *static_cast<Plugged*>(data);
+    for (auto* queue : {&p.inFlight, &p.completed}) {
         for (auto it = queue->begin(); it != queue->end();) {
             if (it->client == client) {
                 g_object_unref(it->data);
@@ -483,8 +497,8 @@ void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
             }
         }
     }
-    g_dev.claimed.erase(client);
-    setReady(!g_dev.completed.empty());
+    p.claimed.erase(client);
+    setReady(p, !p.completed.empty());
     sim::saveStateIfChanged();
 }
 
@@ -521,6 +535,101 @@ void syncClock()
         sim::advanceClock(behind);
 }
 
+namespace {
+
+std::list<Plugged> g_everPlugged;  // kept: an old node's clients still get ENODEV
+
+// Puts the linker plugged in now into the testbed: its sysfs entry, its
+// node with the readiness pipe, and the ioctl handler that answers on it.
+// On the main loop, with g_lock held.
+bool addToTestbed(Plugged* p, bool announce)
+{
+    char devnum[8];
+    snprintf(devnum, sizeof devnum, "%03d", p->address);
+    p->node = std::string("/dev/bus/usb/001/") + devnum;
+    p->syspath = addUsbDevice(g_dev.testbed, "1-1", g_dev.hub.c_str(), devnum, p->node.c_str(),
+                              kTetherboxDescriptors, sizeof kTetherboxDescriptors);
+    if (p->syspath.empty() || !makeReadinessNode(*p, g_dev.root + p->node)) {
+        fprintf(stderr, "usb_launcher: could not add the linker\n");
+        return false;
+    }
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    // GCallback is void(*)(void), the one cast GCC does not warn about.
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), p);
+    g_signal_connect(handler, "client-vanished", G_CALLBACK(onVanished), p);
+    GError* error = nullptr;
+    bool attached = umockdev_testbed_attach_ioctl(g_dev.testbed, p->node.c_str(), handler, &error);
+    g_object_unref(handler);  // the testbed keeps it
+    if (!attached) {
+        fprintf(stderr, "usb_launcher: %s\n", error->message);
+        g_error_free(error);
+        return false;
+    }
+    p->present = true;
+    if (announce)
+        umockdev_testbed_uevent(g_dev.testbed, p->syspath.c_str(), "add");
+    g_plugged.notify_all();
+    return true;
+}
+
+gboolean addLater(gpointer data)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    Plugged* p = static_cast<Plugged*>(data);
+    if (!p->gone)
+        addToTestbed(p, true);
+    return G_SOURCE_REMOVE;
+}
+
+Plugged* newPlugged(int address)
+{
+    g_everPlugged.emplace_back();
+    Plugged* p = &g_everPlugged.back();
+    p->address = address;
+    g_dev.now = p;
+    return p;
+}
+
+// The testbed follows the model's cable: what the plan, a fault or a
+// request did to it is done to the emulated device. g_lock held.
+void followModel()
+{
+    sim::pluggedIn();
+    for (const sim::PlugChange& change : sim::takePlugChanges()) {
+        if (change.in) {
+            g_idle_add(addLater, newPlugged(change.address));
+        } else if (Plugged* p = g_dev.now) {
+            g_dev.now = nullptr;
+            p->gone = true;
+            killInFlight(*p, -ESHUTDOWN);
+            g_idle_add(removeFromTestbed, p);
+        }
+    }
+}
+
+gboolean followPlan(gpointer);
+
+// A planned plug or unplug happens when the wall clock since plugIn() says.
+void scheduleNextPlugEvent()
+{
+    double next = sim::nextPlugEvent();
+    if (!std::isfinite(next))
+        return;
+    double delay = std::max(0.0, next - sim::clockSeconds());
+    g_timeout_add(static_cast<guint>(std::ceil(delay * 1000)), followPlan, nullptr);
+}
+
+gboolean followPlan(gpointer)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    syncClock();
+    followModel();
+    scheduleNextPlugEvent();
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
 bool plugIn(UMockdevTestbed* testbed)
 {
     std::lock_guard<std::mutex> hold(g_lock);
@@ -528,55 +637,44 @@ bool plugIn(UMockdevTestbed* testbed)
     g_dev.wallOrigin = std::chrono::steady_clock::now();
     g_dev.modelOrigin = sim::clockSeconds();
     gchar* rootDir = umockdev_testbed_get_root_dir(testbed);
-    std::string root = rootDir;
+    g_dev.root = rootDir;
     g_free(rootDir);
-    g_mkdir_with_parents((root + "/dev/bus/usb/001").c_str(), 0755);
+    g_mkdir_with_parents((g_dev.root + "/dev/bus/usb/001").c_str(), 0755);
 
-    std::string hub = addUsbDevice(testbed, "usb1", nullptr, "001", HUB_NODE, kRootHubDescriptors,
-                                   sizeof kRootHubDescriptors);
+    g_dev.hub = addUsbDevice(testbed, "usb1", nullptr, "001", HUB_NODE, kRootHubDescriptors,
+                             sizeof kRootHubDescriptors);
     // Device nodes are not made for us; nobody opens the hub's.
-    if (hub.empty() || !g_file_set_contents((root + HUB_NODE).c_str(), "", 0, nullptr)) {
+    if (g_dev.hub.empty() || !g_file_set_contents((g_dev.root + HUB_NODE).c_str(), "", 0, nullptr)) {
         fprintf(stderr, "usb_launcher: could not add the root hub\n");
         return false;
     }
+    sim::takePlugChanges();
+    scheduleNextPlugEvent();
     if (sim::deviceAbsent())
         return true;
-
-    g_dev.syspath = addUsbDevice(testbed, "1-1", hub.c_str(), "002", NODE, kTetherboxDescriptors,
-                                 sizeof kTetherboxDescriptors);
-    if (g_dev.syspath.empty() || !makeReadinessNode(root + NODE)) {
-        fprintf(stderr, "usb_launcher: could not add the linker\n");
-        return false;
-    }
-    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-    // GCallback is void(*)(void), the one cast GCC does not warn about.
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
-    g_signal_connect(handler, "client-vanished", G_CALLBACK(onVanished), nullptr);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, NODE, handler, &error)) {
-        fprintf(stderr, "usb_launcher: %s\n", error->message);
-        g_error_free(error);
-        g_object_unref(handler);
-        return false;
-    }
-    g_object_unref(handler);  // the testbed keeps it
-    g_dev.present = true;
-    return true;
+    return addToTestbed(newPlugged(sim::usbAddress()), false);
 }
 
 void unplug()
 {
-    if (g_dev.gone || !g_dev.present)
-        return;
-    g_dev.gone = true;
-    sim::unplugAfterTransfers(0);
-    killInFlight(-ESHUTDOWN);
-    g_idle_add(removeFromTestbed, nullptr);
+    sim::unplugNow();
+    followModel();
 }
 
-void waitUntilRemoved(std::unique_lock<std::mutex>& held)
+void plugBackIn()
 {
-    g_removed.wait(held, [] { return !g_dev.present; });
+    sim::plugInNow();
+    followModel();
+}
+
+void waitUntilSettled(std::unique_lock<std::mutex>& held)
+{
+    g_plugged.wait(held, [] {
+        for (const Plugged& p : g_everPlugged)
+            if (p.present != (&p == g_dev.now))
+                return false;
+        return true;
+    });
 }
 
 void stallOnTransfer(int n)

@@ -16,17 +16,22 @@ namespace usbdev {
 extern std::mutex g_lock;
 
 // Puts a root hub on bus 1 and, unless the model says the linker is absent,
-// the Tetherbox behind it with its device node and ioctl handler. False
-// with a message on stderr if the testbed refused.
+// the Tetherbox behind it with its device node and ioctl handler. The plug
+// and unplug events the model plans (PTB_SIM_PLUG) follow on the main loop
+// at their wall-clock time. False with a message on stderr if the testbed
+// refused.
 bool plugIn(UMockdevTestbed* testbed);
 
 // The device goes away as when its cable is pulled: URBs in flight end with
 // -ESHUTDOWN, later ioctls fail with ENODEV, and the testbed drops the
 // device with a "remove" uevent. Call with g_lock held; from any thread.
 void unplug();
-// Until the testbed has dropped the device (the main loop does that after
-// unplug()). Call with g_lock held through `held`.
-void waitUntilRemoved(std::unique_lock<std::mutex>& held);
+// The cable back in: a new device at a new address and node, announced with
+// an "add" uevent; the old node's clients still get ENODEV. g_lock held.
+void plugBackIn();
+// Until the testbed shows what the model says (the main loop adds and
+// removes devices). Call with g_lock held through `held`.
+void waitUntilSettled(std::unique_lock<std::mutex>& held);
 
 // Transfer number n from now (1 = the next) stalls its endpoint; the
 // endpoint stays halted until the host clears it. Call with g_lock held.

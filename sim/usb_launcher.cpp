@@ -3,10 +3,12 @@
 // program runs with umockdev's preload library, as umockdev-run does.
 //
 //   usb_launcher [options] [--] PROGRAM [ARGS...]
+//   usb_launcher --send REQUEST      (from inside: one request to the device)
 //
-// The cartridge, firmware and faults are those of the in-process stand-in,
-// from PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT, PTB_SIM_STATE and
-// PTB_SIM_PACE, or from the options that set them. The program finds the
+// The cartridge, firmware, faults and plug events are those of the
+// in-process stand-in, from PTB_SIM_CART, PTB_SIM_FIRMWARE, PTB_SIM_FAULT,
+// PTB_SIM_PLUG, PTB_SIM_STATE and PTB_SIM_PACE, or from the options that set
+// them. The program finds the
 // control socket (umockdev_control.cpp) in PTB_USB_CONTROL.
 #include "sim.h"
 #include "umockdev_control.h"
@@ -17,6 +19,8 @@
 #include <glib-unix.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,14 +35,46 @@ constexpr const char* PRELOAD = "libumockdev-preload.so.0";
 
 const char* const kUsage =
     "usage: usb_launcher [options] [--] PROGRAM [ARGS...]\n"
+    "       usb_launcher --send REQUEST (under a launcher: to its control socket)\n"
     "  --fresh                ignore PTB_SIM_* from the environment\n"
     "  --cart NAME            cartridge in the linker (PTB_SIM_CART)\n"
     "  --firmware MAJOR.MINOR firmware version it reports (PTB_SIM_FIRMWARE)\n"
     "  --fault SPEC           injected faults (PTB_SIM_FAULT), e.g. timeout@5,unplug@40\n"
+    "  --plug EVENTS          cable pulled and plugged in at those seconds (PTB_SIM_PLUG), e.g. in@2\n"
     "  --state FILE           keep the cartridge in FILE between runs (PTB_SIM_STATE)\n"
     "  --erase-times B,C      block and 16 Mbit chip erase in seconds\n"
     "  --stall N              transfer N stalls its endpoint\n"
     "  --trace FILE           append every transfer the device sees to FILE\n";
+
+// A script's side of the control socket, e.g. to plug the linker in once
+// the program says it waits: prints the reply, 0 when it ends in "ok".
+int send(const char* request)
+{
+    const char* path = getenv("PTB_USB_CONTROL");
+    if (!path) {
+        fprintf(stderr, "usb_launcher: --send outside a launcher\n");
+        return 2;
+    }
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::string line = std::string(request) + "\n", reply;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        write(fd, line.data(), line.size()) == ssize_t(line.size())) {
+        shutdown(fd, SHUT_WR);
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0)
+            reply.append(buf, n);
+    }
+    if (fd >= 0)
+        close(fd);
+    fputs(reply.c_str(), stdout);
+    size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
+    std::string tail = last == std::string::npos ? reply : reply.substr(last + 1);
+    return tail.compare(0, 2, "ok") == 0 ? 0 : 1;
+}
 
 // Under umockdev the launcher itself needs the preload library too: the
 // testbed's uevents are sent through the emulated udev.
@@ -74,6 +110,7 @@ bool parse(int argc, char** argv, Options* o)
     } kEnv[] = {{"--cart", "PTB_SIM_CART"},
                 {"--firmware", "PTB_SIM_FIRMWARE"},
                 {"--fault", "PTB_SIM_FAULT"},
+                {"--plug", "PTB_SIM_PLUG"},
                 {"--state", "PTB_SIM_STATE"}};
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
@@ -85,7 +122,7 @@ bool parse(int argc, char** argv, Options* o)
         if (flag == "--fresh") {
             // Tests must not meet a demo setting left in the caller's shell.
             for (const char* name :
-                 {"PTB_SIM_CART", "PTB_SIM_FIRMWARE", "PTB_SIM_FAULT", "PTB_SIM_STATE", "PTB_SIM_PACE"})
+                 {"PTB_SIM_CART", "PTB_SIM_FIRMWARE", "PTB_SIM_FAULT", "PTB_SIM_PLUG", "PTB_SIM_STATE", "PTB_SIM_PACE"})
                 unsetenv(name);
             continue;
         }
@@ -176,6 +213,8 @@ extern "C" const char* __lsan_default_options()
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--send") == 0)
+        return send(argv[2]);
     Options o;
     if (!parse(argc, argv, &o)) {
         fputs(kUsage, stderr);

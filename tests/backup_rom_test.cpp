@@ -1,4 +1,6 @@
 // Backup ROM against the simulated cartridges.
+#include <zlib.h>
+
 #include "gui/commands.h"
 #include "support/job_helpers.h"
 #include "gui/file_choice.h"
@@ -91,7 +93,7 @@ TEST_F(BackupRom, LinkFailureAbortsAndDeletesThePartialFile)
         atEvent(6, c.strike);
         EXPECT_EQ(backupTo(path).size(), 6u);
         EXPECT_TRUE(logIs(Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'cut.ngp'"} +
-                          c.lines + Lines{"Wut?! usb recv error..", ABORTED}));
+                          c.lines + Lines{"Wut?! usb recv error..", ABORTED} + (c.lines == GONE ? GONE_NOTICE : Lines{})));
         EXPECT_FALSE(fs::exists(path));
     }
 }
@@ -110,7 +112,7 @@ TEST_F(BackupRom, AProbeThatMetLinkFailuresStartsNothing)
 
     sim::unplugAfterTransfers(0);  // a linker gone before the job
     backupTo(scratchPath("eight.ngp"));
-    EXPECT_EQ(logLines().back(), "Cart check failed; backup not started.");
+    EXPECT_TRUE(logEndsWith(Lines{"Cart check failed; backup not started."} + GONE_NOTICE));
     EXPECT_EQ(lastFileRequest().count, 0);
 
     // With no cartridge no file is asked for, let alone emptied.
@@ -140,6 +142,52 @@ TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)
     // A path beyond what the system takes at all: refused, nothing sent.
     EXPECT_TRUE(backupTo(scratchPath(std::string(5000, 'x') + ".ngp")).empty());
     EXPECT_EQ(logLines().back(), "Can't open file!");
+}
+
+// A dump the lists know under another file name is offered that name; a
+// yes renames it beside, never over, what is there; a no leaves it be.
+TEST_F(BackupRom, OffersTheListNameOfAKnownDumpInOneClick)
+{
+    std::string lists = scratchPath("dat");
+    fs::create_directories(lists);
+    setenv("PTB_DAT_DIR", lists.c_str(), 1);
+    const Bytes image = sim::cartImage();
+    char crc[9];
+    snprintf(crc, sizeof crc, "%08x", unsigned(crc32(0, image.data(), uInt(image.size()))));
+    std::ofstream(lists + "/l.dat") << "<datafile><header><name>L</name></header><game name=\"Sim\"><rom name=\"Sim (World).ngc\" size=\""
+                                    << image.size() << "\" crc=\"" << crc << "\"/></game></datafile>";
+    static std::vector<std::string> offered;
+    static bool yes;
+    g_listNameOfferHook = [](const std::string& dump, const std::string& name) {
+        offered.push_back(dump.substr(dump.rfind('/') + 1) + ">" + name);
+        return yes;
+    };
+    const struct { bool yes, taken; std::string last, kept; } cases[] = {
+        {false, false, "Known dump: 'Sim' in 'L'.", "cart.ngp"},
+        {true, false, "Renamed 'cart.ngp' to 'Sim (World).ngc'.", "Sim (World).ngc"},
+        {true, true, "Kept the name 'cart.ngp': 'Sim (World).ngc' is already there.", "cart.ngp"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(scratchPath("Sim (World).ngc"));
+        if (c.taken)
+            writeFile(scratchPath("Sim (World).ngc"), Bytes{1});
+        offered.clear();
+        yes = c.yes;
+        clearLog();
+        backupTo(scratchPath("cart.ngp"));
+        EXPECT_EQ(offered, Lines{"cart.ngp>Sim (World).ngc"});
+        EXPECT_EQ(logLines().back(), c.last);
+        EXPECT_EQ(readFile(scratchPath(c.kept)), image);
+        EXPECT_EQ(readFile(scratchPath("Sim (World).ngc")), c.taken ? Bytes{1} : c.yes ? image : Bytes{});
+        fs::remove(scratchPath("cart.ngp"));
+    }
+    // Backed up under its list name already: nothing to offer.
+    offered.clear();
+    fs::remove(scratchPath("Sim (World).ngc"));
+    backupTo(scratchPath("Sim (World).ngc"));
+    EXPECT_TRUE(offered.empty());
+    g_listNameOfferHook = nullptr;
+    unsetenv("PTB_DAT_DIR");
 }
 
 }  // namespace

@@ -69,3 +69,41 @@ TEST_F(Clock, AnEraseEndsWhenTheClockPassesItsModelledTime)
 }
 
 }  // namespace
+
+namespace {
+
+// With pacing on, each stretch of modelled time lasts as long on the wall
+// clock, however long the device sat idle before it: idle time is not
+// saved up to make the next erase pass in a flash.
+TEST_F(Clock, PacingBanksNoIdleTime)
+{
+    using namespace std::chrono;
+    steady_clock::time_point wall{};
+    double slept = 0.0;
+    sim::PaceClock fake;
+    fake.now = [&] { return wall; };
+    fake.sleepUntil = [&](steady_clock::time_point t) {
+        slept += duration<double>(t - wall).count();
+        wall = t;
+    };
+    sim::setPaceClock(fake);
+    sim::setPacing(true);
+    const struct { double idle, modelled, sleeps; } steps[] = {
+        {0.0, 2.0, 2.0},       // busy from the start
+        {60.0, 25.0, 25.0},    // a minute idle, then a 25 s erase
+        {1.0, 0.5, 0.5},       // idle again, in small steps below
+        {0.0, 0.0005, 0.0},    // under a millisecond ahead: not worth a sleep
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.idle);
+        wall += duration_cast<steady_clock::duration>(duration<double>(s.idle));
+        slept = 0.0;
+        sim::advanceClock(s.modelled);
+        sim::pace();
+        EXPECT_NEAR(slept, s.sleeps, 1e-6);
+    }
+    sim::setPacing(false);
+    sim::setPaceClock(sim::PaceClock());
+}
+
+}  // namespace

@@ -60,7 +60,8 @@ TEST_F(StartUp, NoLinkerLeavesEveryButtonDisabled)
 {
     sim::noDevice();
     EXPECT_FALSE(startUp());
-    EXPECT_EQ(logLines(), withBanner({"No USB Tetherbox device found!!", "Giving up.."}));
+    EXPECT_EQ(logLines(), withBanner({"No USB Tetherbox device found!!", "Giving up..",
+                                      "Waiting for the linker: plug it in."}));
     auto b = buttons();
     ASSERT_EQ(b.size(), 11u);
     for (auto* w : b)

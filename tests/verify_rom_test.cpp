@@ -67,20 +67,19 @@ TEST_F(VerifyRom, Verdicts)
     shortDiff[0x10032] ^= 0x80;
     const Lines smaller = {" smaller than the flash size of 2097152 bytes.", "Verifying 'game.ngp'"};
     // `timed`: the bytes of the timing line that ends the log, or -1; `bytes`: those asked for in all;
-    // `done`: the verdict passed, so the file's identity follows.
+    // `done`: the verdict passed, so the file's identity follows; `after`: lines after the timing line.
     const struct { const char* what; const char* cart; Bytes file; Lines lines; int64_t timed; size_t requests;
-                   uint32_t bytes; bool done; } cases[] = {
+                   uint32_t bytes; bool done; Lines after = {}; } cases[] = {
         {"larger file", "official16", larger,
          {"Warning! ROM size of 2101248 bytes is", " is larger than the flash size of 2097152 bytes.",
           "Verifying 'game.ngp'"},
-         MBIT16, 501, MBIT16, true},
+         MBIT16, 501, MBIT16, false,
+         {"4096 bytes of the file lie past the cartridge's end and were not compared."}},
         {"two differences in one protected chunk", "official16", twoDiffs,
          {"Verifying 'game.ngp'", mismatch(0x10010, twoDiffs[0x10010]), mismatch(0x11FFF, twoDiffs[0x11FFF]),
           "Verification failed in chip 0, block 1."},
          0x10000, 16, 0x10000 + 8192, false},
-        {"empty file", "official16", {},
-         Lines{"ROM size of 0 bytes is"} + smaller + Lines{"End of file reached at addr 0x000000", NO_DIFFERENCES},
-         -1, 0, 0, true},
+        {"empty file", "official16", {}, {"'game.ngp' is empty; nothing to compare."}, -1, 0, 0, false},
         {"file ending inside a chunk", "official16", shortFile,
          Lines{"ROM size of 65636 bytes is"} + smaller + Lines{"End of file reached at addr 0x010064", NO_DIFFERENCES},
          -1, 16, 0x10000 + 8192, true},
@@ -91,13 +90,13 @@ TEST_F(VerifyRom, Verdicts)
         {"no cartridge", "none", Bytes(100, 0),
          {"No cart detected!", "Warning! ROM size of 100 bytes is", " is larger than the flash size of 0 bytes.",
           "Verifying 'game.ngp'"},
-         0, 0, 0, false},
+         0, 0, 0, false, {"100 bytes of the file lie past the cartridge's end and were not compared."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(sim::insertCart(c.cart));
         std::vector<Command> reads = verify(c.file);
-        EXPECT_TRUE(logIs((c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}) +
+        EXPECT_TRUE(logIs((c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}) + c.after +
                           (c.done ? identityOf(scratchPath("game.ngp")) : Lines{})));
         EXPECT_EQ(reads.size(), c.requests);
         uint32_t bytes = 0;
@@ -133,7 +132,8 @@ TEST_F(VerifyRom, LinkFailureEndsTheJobWithoutASummary)
         replug();
         atEvent(5, c.strike);
         EXPECT_EQ(verify(sim::cartImage()).size(), 5u);
-        EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'"} + c.lines + Lines{"Wut?! usb recv error.."}));
+        EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'"} + c.lines + Lines{"Wut?! usb recv error.."} +
+                          (c.lines == GONE ? GONE_NOTICE : Lines{})));
     }
 }
 

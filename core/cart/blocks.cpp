@@ -66,6 +66,12 @@ AddressRanges::AddressRanges(const std::vector<CartBlock>& blocks)
     }
 }
 
+AddressRanges::AddressRanges(uint32_t start, uint32_t end)
+{
+    if (start < end)
+        spans_.push_back({start, end});
+}
+
 // The first span that ends past `address`.
 static std::vector<AddressRanges::Span>::const_iterator spanAtOrAfter(
     const std::vector<AddressRanges::Span>& spans, uint32_t address)

@@ -65,6 +65,8 @@ public:
     AddressRanges() = default;
     // The blocks' bytes; neighbouring blocks make one span.
     explicit AddressRanges(const std::vector<CartBlock>& blocks);
+    // One span; none when it is empty.
+    AddressRanges(uint32_t start, uint32_t end);
 
     bool contains(uint32_t address) const;
     // Where the run of addresses that `address` belongs to ends: inside the

@@ -6,6 +6,7 @@
 #include "core/cart/flash_commands.h"
 #include "core/link/transfer.h"
 #include "core/report.h"
+#include "core/shown_text.h"
 
 uint8_t G_manufID[2];
 uint8_t G_deviceID[2];
@@ -130,7 +131,8 @@ void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t*
     if (linkGone())
         return;
     printWindow("%dmbit cart detected.", *sizeOut);
-    printWindow("ROM name: '%s'", G_cartRomName);
+    // The name is whatever the cartridge holds: an erased one reads 0xFF.
+    printWindow("ROM name: '%s'", printable(G_cartRomName).c_str());
 }
 
 CartLayout CartLayout::detected()

@@ -34,22 +34,6 @@ CartHeader decodeHeader(const uint8_t* bytes, size_t length)
     return h;
 }
 
-std::string printable(const std::string& raw, bool keepUtf8)
-{
-    std::string out;
-    for (unsigned char c : raw) {
-        bool plain = (c >= 0x20 && c < 0x7F && c != '\\') || (keepUtf8 && c >= 0x80);
-        if (plain) {
-            out += char(c);
-        } else {
-            char escaped[5];
-            snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
 static std::string systemName(uint8_t system)
 {
     char line[32];

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/shown_text.h"
+
 constexpr size_t CART_HEADER_SIZE = 0x40;
 constexpr size_t CART_TITLE_BYTES = 12;
 constexpr uint8_t SYSTEM_MONOCHROME = 0x00;
@@ -24,11 +26,6 @@ struct CartHeader {
 
 // `length` may be short (a tiny file): then there is no header.
 CartHeader decodeHeader(const uint8_t* bytes, size_t length);
-
-// Text for the log from bytes that may hold anything: printable ASCII as is,
-// everything else (and the backslash) as \xNN, so nothing can mangle a line.
-// With `keepUtf8`, bytes from 0x80 up pass through for names in UTF-8.
-std::string printable(const std::string& raw, bool keepUtf8 = false);
 
 // The header as log lines, or one line saying it has no valid licence text.
 std::vector<std::string> headerLines(const CartHeader& header);

@@ -1,28 +1,64 @@
 #include "core/identity/known_dumps.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <pugixml.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <map>
 
 #include "core/identity/header.h"
+#include "core/identity/list_sources.h"
 
-namespace fs = std::filesystem;
+template <typename Test>
+static const DumpEntry* firstWhere(const std::vector<DumpEntry>& entries, Test test)
+{
+    for (const DumpEntry& e : entries)
+        if (test(e))
+            return &e;
+    return nullptr;
+}
 
 const DumpEntry* KnownDumps::find(const MatchKey& key) const
 {
-    for (const DumpEntry& e : entries)
-        if (e.size == key.size && e.crc32 == key.crc32 && (!e.hasSha1 || e.sha1 == key.sha1))
-            return &e;
-    return nullptr;
+    return firstWhere(entries, [&](const DumpEntry& e) {
+        return e.size == key.size && e.crc32 == key.crc32 && (!e.hasSha1 || e.sha1 == key.sha1);
+    });
+}
+
+const DumpEntry* KnownDumps::findCrcOtherSize(const MatchKey& key) const
+{
+    return firstWhere(entries, [&](const DumpEntry& e) { return e.crc32 == key.crc32 && e.size != key.size; });
+}
+
+const DumpEntry* KnownDumps::findOtherSha1(const MatchKey& key) const
+{
+    return firstWhere(entries, [&](const DumpEntry& e) {
+        return e.size == key.size && e.crc32 == key.crc32 && e.hasSha1 && e.sha1 != key.sha1;
+    });
+}
+
+static bool sameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool sameSerial(const std::string& listed, const std::string& header)
+{
+    if (header.empty() || listed.size() < header.size())
+        return false;
+    size_t prefix = listed.size() - header.size();
+    if (!sameText(listed.substr(prefix), header))
+        return false;
+    return prefix == 0 || !isxdigit(static_cast<unsigned char>(listed[prefix - 1]));
+}
+
+const DumpEntry* KnownDumps::findSerial(const std::string& serial) const
+{
+    return firstWhere(entries, [&](const DumpEntry& e) { return sameSerial(e.serial, serial); });
 }
 
 static std::string fromEnvironment(const char* name)
@@ -47,63 +83,6 @@ std::string knownDumpDir()
         data = home + "/.local/share";
     }
     return data + "/pockettetherbox/dat";
-}
-
-static bool isListName(const std::string& name)
-{
-    if (name.size() < 5)
-        return false;
-    std::string ext = name.substr(name.size() - 4);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return tolower(c); });
-    return ext == ".dat";
-}
-
-// Reads the whole list, refusing anything that could block (a FIFO, a
-// device) or that is too big to be a list, without reading it first.
-static bool readList(const std::string& path, std::vector<char>* text, std::string* why)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *why = strerror(errno);
-        return false;
-    }
-    struct stat st;
-    bool ok = false;
-    if (fstat(fd, &st) != 0) {
-        *why = strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        *why = "not a regular file";
-    } else if (uint64_t(st.st_size) > MAX_LIST_BYTES) {
-        *why = "larger than " + std::to_string(MAX_LIST_BYTES >> 20) + " MiB";
-    } else {
-        // One byte more than allowed tells a file that grew since fstat.
-        text->resize(size_t(st.st_size) + 1);
-        size_t got = 0;
-        ok = true;
-        while (got < text->size()) {
-            ssize_t n = read(fd, text->data() + got, text->size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                *why = strerror(errno);
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;
-            got += size_t(n);
-            if (got > MAX_LIST_BYTES) {
-                *why = "larger than " + std::to_string(MAX_LIST_BYTES >> 20) + " MiB";
-                ok = false;
-                break;
-            }
-            if (got == text->size())
-                text->resize(std::min<size_t>(text->size() * 2, MAX_LIST_BYTES + 1));
-        }
-        text->resize(got);
-    }
-    close(fd);
-    return ok;
 }
 
 static bool parseDecimal(const char* s, uint64_t* out)
@@ -157,11 +136,33 @@ static bool parseRom(const pugi::xml_node& rom, DumpEntry* e)
     return !e->hasSha1 || parseHex(sha1, e->sha1.data(), e->sha1.size());
 }
 
+// One list as parsed, before it is known whether a newer version of it is
+// also in the folder.
+struct ParsedList {
+    std::string name;  // the header's, or the file's when it gives none
+    bool named = false;
+    std::string version, date;
+    std::vector<DumpEntry> entries;
+};
+
+// A clrmamepro text list opens with `clrmamepro (`, maybe after blanks.
+static bool isClrmameproText(const std::vector<char>& text)
+{
+    static const char MARK[] = "clrmamepro";
+    size_t at = 0;
+    if (text.size() >= 3 && memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0)
+        at = 3;
+    while (at < text.size() && isspace(static_cast<unsigned char>(text[at])))
+        at++;
+    return text.size() - at >= sizeof MARK - 1 && strncasecmp(text.data() + at, MARK, sizeof MARK - 1) == 0;
+}
+
 // One list into `into`; returns the note to log, or "" when all went in.
-static std::string parseList(std::vector<char>& text, const std::string& fileName,
-                             KnownDumps* into)
+static std::string parseList(std::vector<char>& text, const std::string& fileName, ParsedList* into)
 {
     const std::string skipped = "Skipped known-dump list '" + printable(fileName, true) + "': ";
+    if (isClrmameproText(text))
+        return skipped + "a clrmamepro text list, which is not read; get the XML (Logiqx) one.";
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_buffer_inplace(text.data(), text.size());
     if (!parsed)
@@ -171,9 +172,14 @@ static std::string parseList(std::vector<char>& text, const std::string& fileNam
     if (!root)
         return skipped + "not a Logiqx list (no datafile element).";
 
-    std::string name = root.child("header").child_value("name");
-    size_t listIndex = into->lists.size();
-    size_t good = 0, bad = 0;
+    pugi::xml_node header = root.child("header");
+    into->name = header.child_value("name");
+    into->named = !into->name.empty();
+    if (!into->named)
+        into->name = fileName;
+    into->version = header.child_value("version");
+    into->date = header.child_value("date");
+    size_t bad = 0;
     for (pugi::xml_node game : root.children()) {
         if (strcmp(game.name(), "game") != 0 && strcmp(game.name(), "machine") != 0)
             continue;
@@ -187,58 +193,116 @@ static std::string parseList(std::vector<char>& text, const std::string& fileNam
                 continue;
             }
             e.game = game.attribute("name").value();
-            e.list = listIndex;
+            e.romName = rom.attribute("name").value();
+            e.status = rom.attribute("status").value();
+            e.serial = rom.attribute("serial").value();
+            if (e.serial.empty())
+                e.serial = game.child_value("serial");
             into->entries.push_back(std::move(e));
-            good++;
         }
     }
-    if (good == 0)
+    if (into->entries.empty())
         return skipped + (bad ? "no entry with a valid size and CRC32." : "no dump entries in it.");
-    into->lists.push_back(name.empty() ? fileName : name);
     if (bad)
         return "Known-dump list '" + printable(fileName, true) + "': " + std::to_string(bad) +
                " malformed entries left out.";
     return "";
 }
 
+int compareVersions(const std::string& a, const std::string& b)
+{
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        bool da = isdigit(static_cast<unsigned char>(a[i])), db = isdigit(static_cast<unsigned char>(b[j]));
+        if (da && db) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && isdigit(static_cast<unsigned char>(a[ei])))
+                ei++;
+            while (ej < b.size() && isdigit(static_cast<unsigned char>(b[ej])))
+                ej++;
+            // By value: strip leading zeros, then the longer run is larger.
+            while (i + 1 < ei && a[i] == '0')
+                i++;
+            while (j + 1 < ej && b[j] == '0')
+                j++;
+            if (ei - i != ej - j)
+                return ei - i < ej - j ? -1 : 1;
+            int c = a.compare(i, ei - i, b, j, ej - j);
+            if (c != 0)
+                return c < 0 ? -1 : 1;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j])
+                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
+            i++;
+            j++;
+        }
+    }
+    return i < a.size() ? 1 : j < b.size() ? -1 : 0;
+}
+
+static bool newer(const ParsedList& a, const ParsedList& b)
+{
+    int byVersion = compareVersions(a.version, b.version);
+    return byVersion != 0 ? byVersion > 0 : compareVersions(a.date, b.date) > 0;
+}
+
 KnownDumps loadKnownDumps(const std::string& dir)
 {
     KnownDumps known;
     known.dir = dir;
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    if (ec) {
-        // No folder is the usual case: the verdict says where the lists go.
-        if (ec != std::errc::no_such_file_or_directory)
-            known.notes.push_back("Can't read the known-dump lists in '" + printable(dir, true) +
-                                  "': " + ec.message() + ".");
-        return known;
-    }
-    std::vector<std::string> names;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec)
-            break;
-        std::string name = it->path().filename().string();
-        if (isListName(name))
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    if (names.size() > MAX_LISTS) {
-        known.notes.push_back("Only the first " + std::to_string(MAX_LISTS) +
-                              " known-dump lists are read; " +
-                              std::to_string(names.size() - MAX_LISTS) + " more left out.");
-        names.resize(MAX_LISTS);
-    }
-    for (const std::string& name : names) {
-        std::vector<char> text;
-        std::string why;
-        std::string note;
-        if (!readList(dir + "/" + name, &text, &why))
-            note = "Skipped known-dump list '" + printable(name, true) + "': " + why + ".";
-        else
-            note = parseList(text, name, &known);
-        if (!note.empty())
-            known.notes.push_back(note);
+    std::vector<ParsedList> parsed;
+    std::map<std::string, size_t> newest;  // a named list's newest version, by index in `parsed`
+    forEachListText(
+        dir,
+        [&](ListText& list) {
+            if (!list.why.empty()) {
+                known.notes.push_back("Skipped known-dump list '" + printable(list.name, true) + "': " +
+                                      list.why + ".");
+                return;
+            }
+            ParsedList p;
+            std::string note = parseList(list.text, list.name, &p);
+            if (!note.empty())
+                known.notes.push_back(note);
+            if (p.entries.empty())
+                return;
+            // Lists of one name are versions of one list: the newest counts,
+            // the first in path order among equals.
+            if (p.named) {
+                auto [at, first] = newest.emplace(p.name, parsed.size());
+                if (!first) {
+                    if (newer(p, parsed[at->second]))
+                        parsed[at->second] = std::move(p);
+                    return;
+                }
+            }
+            parsed.push_back(std::move(p));
+        },
+        &known.folderProblem);
+    for (ParsedList& p : parsed) {
+        size_t index = known.lists.size();
+        known.lists.push_back(p.version.empty() ? p.name : p.name + " (" + p.version + ")");
+        for (DumpEntry& e : p.entries) {
+            e.list = index;
+            known.entries.push_back(std::move(e));
+        }
     }
     return known;
+}
+
+std::string safeFileName(const std::string& name, std::string* why)
+{
+    if (name.empty())
+        *why = "the list gives it no file name";
+    else if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
+        *why = "the list's file name holds a path separator";
+    else if (name.find("..") != std::string::npos)
+        *why = "the list's file name holds \"..\"";
+    else if (std::any_of(name.begin(), name.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; }))
+        *why = "the list's file name holds a control byte";
+    else
+        return name;
+    return "";
 }

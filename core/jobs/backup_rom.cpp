@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,7 +16,9 @@
 #include "core/cart/detect.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
+#include "core/output_file.h"
 #include "core/link/transfer.h"
+#include "version.h"
 
 static const uint8_t BACKUP_PACKETS = 128;  // per linker request
 static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
@@ -24,11 +27,15 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
-static std::vector<ByteRange> scanSaveArea();
+static std::vector<ByteRange> scanSaveArea(bool* failed);
 static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
+static bool isFolder(const std::string& path);
+static bool placeInFolder(const std::string& temp, const std::string& folder, ImageReport* report,
+                          bool* afterEntry);
+static void writeDumpReport(const std::string& dump, const ImageReport& report, const KnownDumps& known);
 
-bool backupRom(const PathAsker& askPath, Reporter& r)
+bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options)
 {
     if (!linkStillThere(r))
         return false;
@@ -52,20 +59,33 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
         printWindow("No file selected.");
         return false;
     }
-    if (refusedAsOutput(path))
+    // A folder: the dump is named once it is known, after its list entry or
+    // the ROM name, and never over a file already there.
+    bool intoFolder = options.intoFolder && isFolder(path);
+    if (!intoFolder && refusedAsOutput(path))
         return false;
-    std::string target = finalOutputPath(path), temp;
+    std::string target = intoFolder ? path + "/dump" : finalOutputPath(path), temp;
     FILE* file = openTemporaryBeside(target, &temp);
     if (!file) {
         printWindow("Can't open file!");
         return false;
     }
     // The save area only matters for matching a list, and finding it costs a
-    // protection scan: none without lists.
+    // protection scan: none without lists, unless a report shows the map.
     KnownDumps known = loadKnownDumps(knownDumpDir());
-    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : scanSaveArea());
-    const char* name = displayName(path.c_str());
-    printWindow("Backing up ROM to '%s'", name);
+    SaveAreaTry area;
+    std::vector<ByteRange> saveArea;
+    if (!known.lists.empty() || options.report)
+        saveArea = scanSaveArea(&area.scanFailed);
+    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveArea);
+    std::string name = displayName(path.c_str());
+    if (intoFolder) {
+        std::string folder = std::filesystem::path(path).lexically_normal().string();
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        name = std::string(displayName(folder.c_str())) + "/";
+    }
+    printWindow("Backing up ROM to '%s'", name.c_str());
 
     r.beginProgress("Backing up a ROM", size);
     r.progress(0.0f);
@@ -77,20 +97,115 @@ bool backupRom(const PathAsker& askPath, Reporter& r)
         complete = false;
     }
     bool done = complete && r.goingOn();
-    if (done && rename(temp.c_str(), target.c_str()) != 0) {
-        reportWriteFailure();
-        done = false;
+    ImageReport report;
+    bool afterEntry = false;
+    if (done) {
+        hasher.finish();
+        report = describeImage(name, hasher, known, area);
+        if (intoFolder)
+            done = placeInFolder(temp, path, &report, &afterEntry);
+        else if (rename(temp.c_str(), target.c_str()) != 0)
+            done = false;
+        if (!done)
+            reportWriteFailure();
     }
     if (done) {
         printWindow("Backup done. Wrote %u bytes.", size);
-        hasher.finish();
-        logLines(imageLines(name, hasher, known));
+        logImageIdentity(report.name.c_str(), hasher, known, area);
+        std::string dump = intoFolder ? path + "/" + report.name : target;
+        if (options.report)
+            writeDumpReport(dump, report, known);
+        if (intoFolder)
+            printWindow("Named '%s' after %s.", printable(report.name, true).c_str(),
+                        afterEntry ? "its list entry" : "the ROM name");
+        std::string why, listed = listFileName(report, &why);
+        if (options.writtenTo)
+            *options.writtenTo = dump;
+        if (options.listName)
+            *options.listName = listed == report.name ? "" : listed;
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
     }
     r.endProgress();
     return done;
+}
+
+static bool isFolder(const std::string& path)
+{
+    std::error_code ec;
+    return (!path.empty() && path.back() == '/') || std::filesystem::is_directory(path, ec);
+}
+
+// Gives the finished dump in the folder its name: the list entry's file name
+// when the dump is known and the name is fit, else the ROM name; with
+// " (2)", " (3)", ... before the extension while the name is taken.
+static bool placeInFolder(const std::string& temp, const std::string& folder, ImageReport* report,
+                          bool* afterEntry)
+{
+    std::string why;
+    std::string name = listFileName(*report, &why);
+    *afterEntry = !name.empty();
+    if (name.empty()) {
+        // The cartridge's bytes are no safer than a list's.
+        name = defaultBackupName();
+        for (char& c : name)
+            if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = '_';
+        if (name.rfind("..", 0) == 0)
+            name[0] = '_';
+    }
+    size_t dot = name.rfind('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    std::string extension = stem.size() == name.size() ? "" : name.substr(dot);
+    for (int n = 1; n < 1000; n++) {
+        std::string candidate = n == 1 ? name : stem + " (" + std::to_string(n) + ")" + extension;
+        if (renameNoReplace(temp, folder + "/" + candidate)) {
+            report->name = candidate;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+// "<dump>.txt" beside the dump, as dumping tools of other consoles write it:
+// when, by what, from which chips and protection, and what the dump is. It
+// is a note: a report that cannot be written is said and the backup stands.
+static void writeDumpReport(const std::string& dump, const ImageReport& report, const KnownDumps& known)
+{
+    std::string path = dump + ".txt";
+    FILE* out = fopen(path.c_str(), "wx");
+    if (!out) {
+        printWindow("Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
+                    strerror(errno));
+        return;
+    }
+    char when[64];
+    time_t now = time(nullptr);
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", gmtime(&now));
+    fprintf(out, "Dump report\nDate     = %s\nProgram  = PocketTetherbox %s\n", when, PTB_VERSION);
+    for (uint8_t chip = 0; chip < 2; chip++) {
+        if (G_chipSize[chip] == 0) {
+            fprintf(out, "Chip %u   = none\n", chip);
+            continue;
+        }
+        fprintf(out, "Chip %u   = manufacturer 0x%02X, device 0x%02X, %u Mbit\n", chip, G_manufID[chip],
+                G_deviceID[chip], G_chipSize[chip]);
+        std::string map;
+        for (int block = 0; block < getBootBlockStart() + 4; block++)
+            map += G_prot[chip * BLOCKS_PER_CHIP + block] ? 'P' : '-';
+        fprintf(out, "  Blocks = %s (P: protected)\n", report.area.scanFailed ? "not read" : map.c_str());
+    }
+    for (const std::string& line : reportLines(report, known))
+        fprintf(out, "%s\n", line.c_str());
+    if (fclose(out) != 0)
+        printWindow("Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
+                    strerror(errno));
+    else
+        printWindow("Dump report written to '%s'.", printable(displayName(path.c_str()), true).c_str());
 }
 
 // The C locale's whitespace, spelled out so no locale set by a library can
@@ -113,13 +228,15 @@ static std::string defaultBackupName()
 }
 
 // The unprotected blocks, from a scan that logs nothing unless the link
-// fails; none then, since the scan's table cannot be trusted.
-static std::vector<ByteRange> scanSaveArea()
+// fails; none then, since the scan's table cannot be trusted, and the
+// verdict says the match was not tried.
+static std::vector<ByteRange> scanSaveArea(bool* failed)
 {
     uint8_t megabits = 0;
     unsigned failures = g_linkFailures;
     checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
-    return g_linkFailures == failures ? saveAreaRanges() : std::vector<ByteRange>();
+    *failed = g_linkFailures != failures;
+    return *failed ? std::vector<ByteRange>() : saveAreaRanges();
 }
 
 // Copies `size` cartridge bytes into the file, chunk by chunk, hashing them

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
-#include "core/jobs/ngf.h"
+#include "core/output_file.h"
+#include "core/saves/ngf.h"
 #include "core/link/transfer.h"
 #include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
@@ -102,10 +104,11 @@ static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
 }
 
 // So that the user finds the backup again by its game, wherever it went.
-static void registerInVault(const std::string& path)
+// The header is read with the save area, so that nothing goes to the linker
+// after the done line.
+static void registerInVault(const std::string& path, const uint8_t* header)
 {
-    uint8_t header[64];
-    if (!read_64xN_bytes(header, 0, 0, 1)) {
+    if (!header) {
         printWindow("backupCartSaveGame: '%s' is not in the vault: the cartridge header could not "
                     "be read.",
                     path.c_str());
@@ -142,6 +145,9 @@ bool backupSaveGame(const std::string& path, Reporter& r)
         return false;
     }
 
+    uint8_t header[64];
+    bool headerRead = read_64xN_bytes(header, 0, 0, 1);
+
     // Written beside the chosen name and renamed at the end: a backup that
     // fails half-way leaves the one it was to replace as it was.
     std::string target = finalOutputPath(path), temp;
@@ -153,8 +159,10 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     // Unbuffered, so that a short write is seen, and counted, where it happens.
     setvbuf(f, nullptr, _IONBF, 0);
     bool ok = writeSaveFile(f, records, count);
-    if ((fflush(f) != 0 || fsync(fileno(f)) != 0 || fclose(f) != 0) && ok) {
-        printWindow("backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
+    bool onDisk = fflush(f) == 0 && fsync(fileno(f)) == 0;
+    if (fclose(f) != 0 || !onDisk) {
+        if (ok)
+            printWindow("backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
         ok = false;
     }
     if (ok && rename(temp.c_str(), target.c_str()) != 0) {
@@ -167,7 +175,8 @@ bool backupSaveGame(const std::string& path, Reporter& r)
             printWindow("backupCartSaveGame: couldn't delete the partial file '%s'", temp.c_str());
         return false;
     }
+    syncFolder(std::filesystem::path(target).parent_path().string());
     printWindow("Save-game backup done.");
-    registerInVault(target);
+    registerInVault(target, headerRead ? header : nullptr);
     return true;
 }

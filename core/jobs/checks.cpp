@@ -5,14 +5,20 @@
 #include <unistd.h>
 
 #include "core/jobs/jobs.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 
 bool linkStillThere(Reporter& r)
 {
-    if (!linkGone())
+    // Not before the firmware is accepted and the cartridge checked: a
+    // refused linker, or one still being greeted, takes no job.
+    if (linker().ready() && !linkGone())
         return true;
     ReporterScope scope(r);
-    printWindow("The linker is gone. Plug it in again and restart the program.");
+    if (linkGone() || linker().state() == LinkState::Gone)
+        printWindow("The linker is gone. Plug it in again.");
+    else
+        printWindow("The linker is not ready; nothing done.");
     return false;
 }
 
@@ -45,6 +51,23 @@ FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
     if (!f)
         close(fd);
     return f;
+}
+
+bool romFileRefused(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return false;  // the opening says why
+    if (!S_ISREG(st.st_mode)) {
+        refuseNonRegular(path);
+        return true;
+    }
+    // Erasing for an empty file would only wipe the cartridge.
+    if (st.st_size == 0) {
+        printWindow("'%s' is empty; nothing was erased.", displayName(path.c_str()));
+        return true;
+    }
+    return false;
 }
 
 bool refusedAsPipe(const std::string& path)

@@ -1,7 +1,6 @@
 // "Flash ROM(s)": erases what a ROM image will occupy (whole chips, the ROM's
 // blocks, or only the blocks whose bytes differ), then streams the file into
 // it with the method the write settings pick, and reads it back if asked.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,8 +11,9 @@
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_blocks.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/block_phases.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
@@ -23,34 +23,6 @@
 // this long is not going to finish.
 static const double ERASE_TIME_LIMIT_S = 300.0;
 static const int MAX_PACKETS = 255;  // a command's packet count is one byte
-
-// The bar is some 220 pixels wide: a step smaller than one of them does not
-// show, and redrawing it for every byte, or for every read of a chip erase's
-// status, would cost more than the transfer.
-static const float VISIBLE_STEP = 1.0f / 220.0f;
-static float g_shown = 0.0f;
-
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
-{
-    r.beginProgress(title, totalBytes);
-    r.progress(0.0f);
-    g_shown = 0.0f;
-}
-
-void showProgress(float fraction, Reporter& r)
-{
-    if (fabsf(fraction - g_shown) >= VISIBLE_STEP * 0.999f) {
-        r.progress(fraction);
-        g_shown = fraction;
-    }
-    r.breathe();
-}
-
-float fractionDone(uint32_t address, uint32_t romSize)
-{
-    float fraction = float(address) / float(romSize);
-    return fraction >= 1.0f ? 0.99f : fraction;
-}
 
 // The file's whole length, however large; -1 when it cannot be measured.
 static long long fileLength(FILE* rom)
@@ -190,7 +162,7 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 // Streams the file with the method the settings pick. False when none could
 // run (the reason is logged); otherwise *written is what got through.
 static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
-                     const AddressRanges* only, uint32_t* written, Reporter& r)
+                     const AddressRanges* only, const PastRom& past, uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
         printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
@@ -203,13 +175,13 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
             printWindow("Failed to allocated memory!");
             return false;
         }
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         free(chunk);
         return true;
     }
     if (write_N >= 2 && write_N <= 32) {
         uint8_t chunk[32];
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, r);
+        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         return true;
     }
     if (write_N == 1) {
@@ -222,19 +194,30 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
 
 // Erases what the scope asks for. For the changed blocks, the blocks are
 // first cut down to those; every scope leaves in `blocks` what is to be
-// written.
+// written. Erasing block by block, the bytes past the ROM's end in its last
+// block are read first and put back at once, before the ROM is written, so
+// that they survive a cancel or a failure too.
 static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
-                          int count, std::vector<CartBlock>* blocks, Reporter& r)
+                          int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
+                          Reporter& r)
 {
-    switch (scope) {
-    case EraseScope::RomBlocks:
-        return eraseBlocks(*blocks, r);
-    case EraseScope::ChangedBlocks:
-        return keepChangedBlocks(rom, romSize, blocks, r) && eraseBlocks(*blocks, r);
-    case EraseScope::WholeChips:
-    default:
+    if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
         return eraseForRom(chips, count, r);
-    }
+    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(rom, romSize, blocks, r))
+        return false;
+    if (!keepBytesPastRom(romSize, *blocks, kept))
+        return false;
+    size_t erased = 0;
+    if (eraseBlocks(*blocks, r, &erased))
+        return restoreBytesPastRom(*kept, turbo);
+    // A cancel lets the block under way finish erasing. When that was the
+    // ROM's last block, the bytes past the ROM's end go back before the job
+    // stops: the user asked for nothing to be written, and nothing outside
+    // the ROM to be lost.
+    bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
+    if (!r.goingOn() && keptErased)
+        restoreBytesPastRom(*kept, turbo);
+    return false;
 }
 
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
@@ -251,6 +234,12 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
+    if (fileSize > flashSize && settings.refuseOversized) {
+        printWindow("Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
+                    "erased.",
+                    name, (unsigned long long)(fileSize - flashSize));
+        return false;
+    }
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
@@ -260,17 +249,21 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
 
     std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
     size_t romBlocks = blocks.size();
-    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, &blocks, r))
+    BytesPastRom kept;
+    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
     AddressRanges toWrite(blocks);
 
-    openProgress("Writing Cartridge", romSize, r);
+    // The blocks already right are passed over: the bar and the count are
+    // of the bytes really written.
+    uint32_t toProgram = changedOnly ? uint32_t(toWrite.bytesBelow(romSize)) : romSize;
+    openProgress("Writing Cartridge", toProgram, r);
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
     bool wrote = writeRom(rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
-                          &written, r);
+                          kept.from(romSize), &written, r);
     bool cancelled = !r.goingOn();
     r.endProgress();
     if (!wrote)
@@ -281,14 +274,19 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
         printWindow("%s", FLASH_ABORTED);
         return false;
     }
-    printWindow("Wrote %u bytes in %d seconds", written, int(linkSeconds() - started));
-    bool done = !settings.verifyAfterWrite || verifyAfterWriting(rom, romSize, toWrite, r);
-    if (done)
-        printWindow("Flashing done.");
+    printWindow("Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
+                int(linkSeconds() - started));
+    // After a failed verify nothing follows but the line saying why.
+    if (settings.verifyAfterWrite && !verifyAfterWriting(rom, romSize, toWrite, r))
+        return false;
+    printWindow("Flashing done.");
     if (changedOnly)
         printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
                     int(romBlocks - blocks.size()));
-    return done;
+    if (fileSize > romSize)
+        printWindow("%llu bytes of the file did not fit on the cartridge and were not written.",
+                    (unsigned long long)(fileSize - romSize));
+    return true;
 }
 
 // After a flashing that ended done: what the file is, and a warning when the
@@ -310,6 +308,8 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
+    if (romFileRefused(path))
+        return false;
     bool refused = false;
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/identity/identity.h"
+#include "core/report.h"
 
 // The save area of the cartridge as last scanned (G_prot): its unprotected
 // blocks, by cartridge address. None when no block is protected (a flash
@@ -18,7 +19,26 @@ void logLines(const std::vector<std::string>& lines);
 // (a file shorter than a header reads as one without licence text).
 bool readFileHeader(const std::string& path, CartHeader* header);
 
+// Ends the stream and logs its identity, header and verdict; the reporter
+// is handed the same as a report.
+ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+                             const SaveAreaTry& area = {});
+
 // Hashes the rest of the file from where the job's reading stopped, then
-// logs its identity, header and verdict. False when the file could not be
-// read to its end (said in a line).
-bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known);
+// logs as above. False when the file could not be read to its end (said in
+// a line).
+bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
+                     ImageReport* report = nullptr);
+
+// The file name a known dump's list entry gives it, when it is fit to be
+// one here; empty otherwise, with `why` set when the list's name was unfit.
+std::string listFileName(const ImageReport& report, std::string* why);
+
+// Renames the file at `path` to `name` in its folder, never over a file
+// already there; a line says which, and `renamedTo` gets the new path.
+bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo = nullptr);
+
+// Renames a known dump in its folder to its list entry's file name, never
+// over an existing file; a line says what was done or why not, and
+// `renamedTo` gets the new path. False when a known dump kept its name.
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo);

@@ -21,7 +21,17 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
 bool verifyRom(const std::string& path, Reporter& r);
 // "Backup ROM" (backup_rom.cpp): the cartridge is probed first, so the name
 // offered can be its ROM name.
-bool backupRom(const PathAsker& askPath, Reporter& r);
+struct BackupOptions {
+    bool report = false;  // also "<dump>.txt" beside the dump
+    // A folder given for the file (the command line's DIR/) names the dump
+    // in it; otherwise a folder is refused as any output that is no file.
+    bool intoFolder = false;
+    // Set when the backup ended done: where the dump went, and the file name
+    // its list entry gives it when that is fit and not the dump's own.
+    std::string* writtenTo = nullptr;
+    std::string* listName = nullptr;
+};
+bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options = {});
 // "Cart Info" and "Protected Blocks" (cart_info.cpp)
 bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
@@ -58,9 +68,13 @@ bool restoreSave(const std::string& path, const WriteSettings& settings, bool an
 using OtherGameQuestion = std::function<bool(const std::string& saveGame, const std::string& cartGame)>;
 bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
                        const OtherGameQuestion& writeAnyway, SaveWriteRun* run, Reporter& r);
-// A ROM image's checksums, header and place in the known-dump lists, with no
-// linker (image_identity.cpp); true when the file was read whole.
-bool identifyImage(const std::string& path, Reporter& r);
+// A ROM image's checksums, header and place in the lists `known`, read once
+// for all the images of a run, with no linker (image_identity.cpp); true
+// when the file was read whole, and then `report` says what it is.
+struct KnownDumps;
+struct ImageReport;
+bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r,
+                   ImageReport* report = nullptr);
 // "Read Byte" and "Write Byte" (single_byte.cpp). An address past chip 1's
 // window is refused, with a line, before any value is asked for.
 bool cartAddressValid(uint32_t address, Reporter& r);
@@ -71,7 +85,7 @@ bool writeByte(uint32_t address, int value, Reporter& r);
 const char* displayName(const char* path);
 
 // False, after one line saying so, once libusb has said the linker is gone:
-// from then on no command can do anything until the program is restarted.
+// no command can do anything until one is plugged in again.
 bool linkStillThere(Reporter& r);
 // Opens a file a job reads. Anything but a regular file is refused with a
 // line and *refused set: opening a FIFO blocks until a writer comes, a
@@ -79,18 +93,13 @@ bool linkStillThere(Reporter& r);
 // when it cannot be opened at all; the caller words that itself. A job that
 // reads its file as it comes may take a pipe (the command line feeds one).
 FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed = false);
+// True, after a line saying why, when `path` is there but is no regular
+// file, or is empty: Flash ROM(s) refuses such a file before anything is
+// erased, and the command line before it opens the linker.
+bool romFileRefused(const std::string& path);
 // True, after the same line, when `path` is a pipe: the window never reads
 // one, since a pipe whose writer never writes would hold it for good.
 bool refusedAsPipe(const std::string& path);
-// The file a job's output finally replaces: through a symbolic link, the
-// file it points to.
-std::string finalOutputPath(const std::string& chosen);
-// A new file beside `target`, under a hidden name of its own (*tempPath),
-// with the permissions `target` has or a new file would get; the job renames
-// it to `target` once complete, so a file already there survives a failed
-// or cancelled job. Null when it cannot be made, or when the folder cannot
-// hold `target`'s name.
-FILE* openTemporaryBeside(const std::string& target, std::string* tempPath);
 // True, after a line saying so, when `path` exists and is not a regular file
 // (through a symbolic link too): a job writes its output only to files.
 bool refusedAsOutput(const std::string& path);

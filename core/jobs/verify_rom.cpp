@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/cart/blocks.h"
 #include "core/cart/detect.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
@@ -17,6 +18,7 @@
 
 static const uint8_t MAX_PACKETS = 128;  // per linker request
 static const uint32_t MAX_CHUNK = MAX_PACKETS * 64;
+static const uint32_t MISMATCH_LINES = 16;  // per chunk
 
 // Everything one run of the walk carries from chunk to chunk.
 struct VerifyRun {
@@ -68,6 +70,12 @@ bool verifyRom(const std::string& path, Reporter& r)
         fclose(file);
         return false;
     }
+    // Nothing compared is no verdict.
+    if (fileSize == 0) {
+        printWindow("'%s' is empty; nothing to compare.", name);
+        fclose(file);
+        return false;
+    }
 
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
@@ -107,6 +115,12 @@ bool verifyRom(const std::string& path, Reporter& r)
         if (run.unprotectedDiffered)
             logUnprotectedNote();
         logTiming(run);
+        // What the cartridge cannot hold is not on it: never a pass.
+        if (run.continuing && uint64_t(fileSize) > flashSize) {
+            printWindow("%llu bytes of the file lie past the cartridge's end and were not compared.",
+                        (unsigned long long)(uint64_t(fileSize) - flashSize));
+            run.passed = false;
+        }
     }
     // A verdict of done is worth knowing the file by.
     if (run.passed)
@@ -133,11 +147,16 @@ static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
     return flashSize;
 }
 
-// Blocks 0 to 34 of one chip, whatever its size, until Cancel or the end.
+// The chip's own blocks, until Cancel or the end: an image of exactly the
+// cartridge's size ends where the chip does.
 static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
 {
-    for (uint8_t block = 0; block < BLOCKS_PER_CHIP && run.continuing; block++) {
-        int32_t remaining = blockSize(block);
+    const CartLayout layout = CartLayout::detected();
+    for (const CartBlock& b : layout.blocksOf(chip)) {
+        if (!run.continuing)
+            break;
+        uint8_t block = b.number;
+        int32_t remaining = int32_t(b.size);
         for (;;) {
             run.report.progress(run.fraction);
             run.report.breathe();
@@ -211,10 +230,23 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         run.unprotectedDiffered = true;
         return GO_ON;
     }
-    for (uint32_t i = 0; i < length; i++)
-        if (run.fileBuf[i] != run.cartBuf[i])
+    // A wrong chunk can differ in all its 8192 bytes: the first few say
+    // what is wrong, one more line how much.
+    unsigned more = 0;
+    uint32_t last = 0;
+    for (uint32_t i = 0, shown = 0; i < length; i++) {
+        if (run.fileBuf[i] == run.cartBuf[i])
+            continue;
+        if (shown++ < MISMATCH_LINES) {
             printWindow("Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
                         run.fileBuf[i], run.cartBuf[i]);
+            continue;
+        }
+        more++;
+        last = run.position + i;
+    }
+    if (more > 0)
+        printWindow("… and %u more differing bytes in this chunk, the last at 0x%06X.", more, last);
     printWindow("Verification failed in chip %d, block %d.", chip, block);
     logTiming(run);
     return JOB_OVER;

@@ -13,7 +13,7 @@
 #include "core/cart/block_erase.h"
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
 #include "core/saves/block_plan.h"

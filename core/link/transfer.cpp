@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/link/linker.h"
 #include "core/link/protocol.h"
 #include "core/report.h"
 
@@ -327,61 +328,19 @@ void print_libusb_error(int code)
     printWindow("Error: unkown error.");
 }
 
-bool openLink()
+void resetTransfers(bool gone)
 {
-    g_gone = false;
+    g_gone = gone;
     g_repliesOwed = false;
     g_outOfStep = false;
-    if (libusb_init(&g_ctx) < 0) {
-        printWindow("Failed to initialise libusb");
-        return false;
-    }
-    devh = libusb_open_device_with_vid_pid(g_ctx, TETHERBOX_VID, TETHERBOX_PID);
-    if (!devh) {
-        printWindow("No USB Tetherbox device found!!");
-        printWindow("Giving up..");
-        return false;
-    }
-    int r = libusb_set_configuration(devh, LINK_CONFIGURATION);
-    if (r < 0) {
-        printWindow("libusb_set_configuration error %d", r);
-        return false;
-    }
-    r = libusb_claim_interface(devh, LINK_INTERFACE);
-    if (r < 0) {
-        printWindow("libusb_claim_interface error %d", r);
-        return false;
-    }
-    uint8_t major = 0, minor = 0;
-    if (checkLinker(&major, &minor) == -1) {
-        printWindow("Major error.. better to restart");
-        return false;
-    }
-    printWindow("Linker with v%d.%02d Firmware found", major, minor);
-    reporter().breathe();
-    if (major != FIRMWARE_MAJOR || minor != FIRMWARE_MINOR) {
-        printWindow("Version mismatch!  Expected v%d.%02d. Giving up..", FIRMWARE_MAJOR,
-                    FIRMWARE_MINOR);
-        return false;
-    }
-    return true;
+}
+
+bool openLink()
+{
+    return linker().open(false) == LinkState::Ready;
 }
 
 void closeLink()
 {
-    // Nothing is owed by a linker that is let go; a job still running finds
-    // the handle null and fails as on an unplugged one.
-    g_repliesOwed = false;
-    g_outOfStep = false;
-    if (devh) {
-        build_tetherbox_led(LED_AT_SHUTDOWN);
-        libusb_release_interface(devh, LINK_INTERFACE);
-        libusb_reset_device(devh);
-        libusb_close(devh);
-        devh = nullptr;
-    }
-    if (g_ctx) {
-        libusb_exit(g_ctx);
-        g_ctx = nullptr;
-    }
+    linker().close();
 }

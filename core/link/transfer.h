@@ -19,6 +19,7 @@ constexpr uint8_t FIRMWARE_MAJOR = 0;
 constexpr uint8_t FIRMWARE_MINOR = 13;
 constexpr uint8_t LED_AT_SHUTDOWN = 2;
 
+// Set and cleared only by the Linker (core/link/linker.h), which owns them.
 extern libusb_context* g_ctx;
 extern libusb_device_handle* devh;
 extern uint8_t G_buf[64];
@@ -27,8 +28,12 @@ extern uint8_t G_buf[64];
 // nothing, so a job compares this before and after its work to know whether
 // what it reports as done really was.
 extern unsigned g_linkFailures;
-// True once libusb has said the device is gone: no later transfer can work.
+// True once libusb has said the device is gone: no later transfer on this
+// handle can work.
 bool linkGone();
+// A new handle (gone false), or none left of a linker that vanished (true):
+// nothing owed, nothing out of step.
+void resetTransfers(bool gone);
 
 int checkLinker(uint8_t* major, uint8_t* minor);
 uint8_t read_byte(uint32_t address, uint8_t chip);
@@ -45,7 +50,7 @@ void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chi
 void build_tetherbox_led(uint8_t value);
 void print_libusb_error(int code);
 
-// Start-up: true once the linker answered with the accepted firmware.
+// The Linker's opening without the cartridge check, true once the linker
+// answered with the accepted firmware; and its closing.
 bool openLink();
-// Window close: lets the linker go and exits the library context.
 void closeLink();

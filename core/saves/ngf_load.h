@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 
 // The most records any emulator writes.
 constexpr int SAVE_MAX_RECORDS = 256;

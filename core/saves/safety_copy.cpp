@@ -13,6 +13,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "core/output_file.h"
 #include "core/report.h"
 #include "core/saves/vault.h"
 
@@ -155,21 +156,6 @@ void pruneSafetyCopies(const std::string& folder, int keep)
     }
 }
 
-// Gives `from` the name `to` unless a file has that name already (EEXIST).
-// Where the file system cannot refuse a rename by itself, a hard link
-// claims the name instead.
-static int renameNoReplace(const std::string& from, const std::string& to)
-{
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return -1;
-    if (link(from.c_str(), to.c_str()) != 0)
-        return -1;
-    unlink(from.c_str());
-    return 0;
-}
-
 // The n-th name (from 1) for a copy made at `when`.
 static std::string copyPath(const std::string& folder, time_t when, int n)
 {
@@ -186,21 +172,12 @@ static bool claimCopyName(const std::string& temp, const std::string& folder, ti
 {
     for (int n = 1; n < 100000; n++) {
         *target = copyPath(folder, when, n);
-        if (renameNoReplace(temp, *target) == 0)
+        if (renameNoReplace(temp, *target))
             return true;
         if (errno != EEXIST)
             return false;
     }
     return false;
-}
-
-static void syncFolder(const std::string& folder)
-{
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 // All of `bytes` into fd and onto the disk; false with errno set otherwise.

@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "support/cli_run.h"
+#include "support/log_file_records.h"
 
 namespace {
 
@@ -14,10 +15,13 @@ TEST_F(CliTest, CtrlCDuringABackupDeletesTheFileAndLetsTheLinkerGo)
             raise(SIGINT);
     };
     CliRun r = run({"backup", folder + "/cart.ngp"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 130);
     EXPECT_EQ(r.lastLine(), "Backup aborted. Deleting the backup file.");
     EXPECT_FALSE(std::filesystem::exists(folder + "/cart.ngp"));
-    EXPECT_NE(r.err.find("Cancelling; Ctrl-C again quits at once.\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Cancelling (Ctrl-C). Another signal a second or more from now quits at once, without "
+                         "cleaning up.\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(sim::ledSetting(), 2) << "the linker was not let go";
     struct sigaction now {};
     sigaction(SIGINT, nullptr, &now);
@@ -33,12 +37,58 @@ TEST_F(CliTest, CtrlCDuringStartUpRunsNoJob)
         raise(SIGINT);
     };
     CliRun r = run({"info"});
-    EXPECT_TRUE(r.status == 1 && r.out.empty()) << r.status << r.out;
+    EXPECT_TRUE(r.status == 130 && r.out.empty()) << r.status << r.out;
     EXPECT_EQ(commandsSince(m).size(), 1u) << "more than the LED setting at shut-down";
 
-    atBreath = [](int) { raise(SIGINT), raise(SIGINT); };
+    atBreath = [](int) {
+        raise(SIGINT);
+        g_fakeNow += 1.5;
+        raise(SIGINT);
+    };
     EXPECT_EXIT(run({"backup", folder + "/cart.ngp"}), ::testing::KilledBySignal(SIGINT), "")
         << "a second Ctrl-C did not quit at once";
+}
+
+// TERM and HUP cancel as Ctrl-C does, and what comes within a second of the
+// first signal (`timeout` signals the process and its group) is the same
+// request: the job cleans up and the status names the first signal. The
+// cancelling line goes to the log file too.
+TEST_F(CliTest, TermAndHupCancelAndASignalWithinASecondIsTheSameRequest)
+{
+    const struct { std::vector<int> signals; int status; const char* name; } cases[] = {
+        {{SIGTERM}, 143, "SIGTERM"},
+        {{SIGHUP, SIGTERM}, 129, "SIGHUP"},
+        {{SIGINT, SIGINT, SIGINT}, 130, "Ctrl-C"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchStateHome state;
+        plug("official16");
+        atBreath = [&c](int breath) {
+            if (breath != 20)
+                return;
+            for (int sig : c.signals) {
+                raise(sig);
+                g_fakeNow += 0.3;
+            }
+        };
+        CliRun r = run({"backup", folder + "/cart.ngp"});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.lastLine(), "Backup aborted. Deleting the backup file.");
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            EXPECT_EQ(e.path().filename(), "data") << "left behind";
+        const std::string line = std::string("Cancelling (") + c.name + ").";
+        EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+        bool filed = false;
+        for (const LogRecord& rec : logFileRecords(state.log()))
+            filed = filed || (rec.command == "backup" && rec.text.rfind(line, 0) == 0);
+        EXPECT_TRUE(filed);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now {};
+            sigaction(sig, nullptr, &now);
+            EXPECT_EQ(now.sa_handler, SIG_DFL) << sig << " is still caught after the run";
+        }
+    }
 }
 
 TEST_F(CliTest, TheBarAtMostTenTimesASecondWithinTheTerminalAndClearedAtTheEnd)

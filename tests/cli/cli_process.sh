@@ -35,4 +35,43 @@ expect 0 "$launcher" --fresh --cart flash4 -- "$real" info
 rm -f "$work/cart.ngp"
 expect 3 "$launcher" --fresh --cart flash4 --fault unplug@100 -- "$real" backup "$work/cart.ngp"
 [ ! -e "$work/cart.ngp" ] || { echo "FAIL: the partial backup was left behind"; exit 1; }
-echo "PASS: statuses 0, 2 and 3 from processes of their own, no bar in a pipe, no toolkit linked"
+# --wait through the real libusb: the linker is plugged in once the program
+# says it waits, as udev tells it.
+mkfifo "$work/said"
+expect 0 "$launcher" --fresh --cart flash4 --fault nodevice -- sh -c '
+    "$1" info --wait 2> "$2" &
+    while IFS= read -r line; do
+        printf "%s\n" "$line"
+        [ "$line" != "Waiting for the linker: plug it in." ] || "$0" --send plug > /dev/null || exit 1
+    done < "$2"
+    wait $!' "$launcher" "$real" "$work/said"
+grep -qx 'Waiting for the linker: plug it in.' "$work/out" || { echo "FAIL: no waiting line"; exit 1; }
+grep -qx 'Linker with v0.13 Firmware found' "$work/out" || { echo "FAIL: the linker plugged in was not greeted"; exit 1; }
+expect 3 "$launcher" --fresh --cart flash4 --fault nodevice -- "$real" info --wait=0
+# TERM (sent twice, as `timeout` does to the process and its group) and HUP
+# cancel a backup under way: the partial file goes, the status names the signal.
+for sig in TERM:15 HUP:1; do
+    number=${sig#*:} sig=${sig%:*}
+    mkdir "$work/sig"
+    # Paced, so that the backup is still under way when its first line is read.
+    rm -f "$work/lines" && mkfifo "$work/lines" && : > "$work/out"
+    PTB_SIM_CART=official16 PTB_SIM_PACE=1 "$sim" backup "$work/sig/cart.ngp" > "$work/lines" 2>&1 &
+    pid=$!
+    sent=no
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >> "$work/out"
+        case $line in "Backing up ROM to "*)
+            kill -$sig $pid
+            [ $sig = HUP ] || kill -$sig $pid
+            sent=yes ;;
+        esac
+    done < "$work/lines"
+    wait $pid
+    status=$?
+    want=$((128 + number))
+    [ $sent = yes ] || { echo "FAIL: the backup never started"; cat "$work/out"; exit 1; }
+    [ $status -eq $want ] || { echo "FAIL: SIG$sig: status $status, expected $want"; cat "$work/out"; exit 1; }
+    [ -z "$(ls -A "$work/sig")" ] || { echo "FAIL: SIG$sig left $(ls -A "$work/sig")"; exit 1; }
+    rm -r "$work/sig"
+done
+echo "PASS: statuses 0, 2, 3, 143 and 129 from processes of their own, no bar in a pipe, no toolkit linked, --wait"

@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string GONE_LINE = "The linker is gone. Plug it in again and restart the program.";
+const std::string GONE_LINE = "The linker is gone. Plug it in again.";
 
 using Job = std::function<bool(Reporter&)>;
 

@@ -145,4 +145,41 @@ TEST_F(FlashRefusals, SizesOfGigabytesAreLoggedUnsigned)
     }
 }
 
+// An empty file is refused before the probe; one larger than the cartridge
+// is cut to it, noted after "Flashing done.", or, asked for, refused after
+// the probe. Either refusal erases nothing.
+TEST_F(FlashRefusals, EmptyAndOversizedFiles)
+{
+    const std::string fit = "Flashing done.";
+    const Lines probe = {"4mbit cart detected.", "ROM name: 'SMALL4'"};
+    const Lines pair = {"Warning! ROM size of 525288 bytes is", "larger than the flash size of 524288 bytes."};
+    const struct { uint32_t size; bool refuse; Lines lines; bool done; } cases[] = {
+        {0, false, {"'game.ngp' is empty; nothing was erased."}, false},
+        {0, true, {"'game.ngp' is empty; nothing was erased."}, false},
+        {512 * 1024 + 1000, true,
+         probe + pair + Lines{"Not flashing 'game.ngp': 1000 of its bytes would not fit on the cartridge. Nothing was erased."},
+         false},
+        {512 * 1024 + 1000, false,
+         probe + pair + Lines{"Flashing 'game.ngp'", "Wrote 524288 bytes in {s} seconds", fit,
+                              "1000 bytes of the file did not fit on the cartridge and were not written."},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines.back());
+        sim::insertCart("flash4");
+        const Bytes before = sim::cartImage();
+        Bytes rom = pattern(c.size, 5);
+        std::string path = romFile(rom);
+        WriteSettings settings;
+        settings.refuseOversized = c.refuse;
+        settings.turboMode = TURBO_OFF;
+        RecordingReporter job;
+        sim::Mark m = sim::mark();
+        EXPECT_EQ(flashRom(path, settings, job), c.done);
+        EXPECT_TRUE(linesAre(beforeIdentity(job.lines), c.lines));
+        EXPECT_EQ(commandsSince(m).empty(), c.size == 0);
+        EXPECT_TRUE(sim::cartImage() == (c.done ? slice(rom, 0, before.size()) : before));
+    }
+}
+
 }  // namespace

@@ -37,12 +37,13 @@ uint32_t cartEnd(Block b)
     return cartStart(b) + sim::blockLength(sim::chip(b.first).size(), b.second);
 }
 
-// `before` with these blocks erased, then given the ROM's bytes.
+// `before` with these blocks given the ROM's bytes: past the ROM's end
+// they keep theirs, erased and programmed back.
 Bytes rewritten(Bytes before, const Bytes& rom, const std::set<Block>& blocks)
 {
     for (const Block& b : blocks)
-        for (uint32_t i = cartStart(b); i < cartEnd(b); i++)
-            before[i] = i < rom.size() ? rom[i] : 0xFF;
+        for (uint32_t i = cartStart(b); i < cartEnd(b) && i < rom.size(); i++)
+            before[i] = rom[i];
     return before;
 }
 
@@ -120,13 +121,21 @@ void FlashScopeTest::oneScope(const char* cart, uint32_t size, EraseScope scope)
     sim::Mark m = sim::mark();
     EXPECT_TRUE(flash(rom, settings(scope)));
 
-    Lines tail = {"Flashing 'game.ngp'", "Wrote " + std::to_string(size) + " bytes in {s} seconds",
+    // With changed blocks only, the count and the bar are of the bytes written.
+    uint32_t wrote = scope == EraseScope::ChangedBlocks ? verified : size;
+    Lines tail = {"Flashing 'game.ngp'", "Wrote " + std::to_string(wrote) + " bytes in {s} seconds",
                   "Verify after writing: all " + std::to_string(verified) + " bytes match.", DONE};
     if (scope == EraseScope::ChangedBlocks)
         tail.push_back("Blocks rewritten: 3, already right: " + std::to_string(all.size() - 3) + ".");
     Lines own = beforeIdentity(report.lines);
     EXPECT_TRUE(linesAre(Lines(own.begin() + 4, own.end()), tail));
     EXPECT_EQ(report.titles.back(), "Verifying Cartridge");
+    auto writing = std::find(report.titles.begin(), report.titles.end(), "Writing Cartridge");
+    ASSERT_NE(writing, report.titles.end());
+    size_t bar = size_t(writing - report.titles.begin());
+    EXPECT_EQ(report.totals[bar], wrote);
+    ASSERT_LT(bar + 1, report.firstFraction.size());
+    EXPECT_GE(report.fractions[report.firstFraction[bar + 1] - 1], 0.9f);
     std::vector<Block> erased = erasedBlocks(m);
     if (scope == EraseScope::WholeChips) {
         std::vector<Block> chips = {{0, -1}, {1, -1}};
@@ -199,23 +208,64 @@ TEST_F(FlashScopeTest, ChangedBlocksWithEveryWriteMethodAndASkippedChip)
     EXPECT_EQ(sim::cartPeek(uint32_t(two.size() - 1)), two.back());
 }
 
-// A byte the chip never programs goes unseen by the turbo byte method; verify
-// finds it and the job is not done. The failed chip takes no more bytes and
-// answers with its status until reset (no later byte here is the reset
-// command 0xF0): verify resets it first and names the byte.
-TEST_F(FlashScopeTest, VerifyFindsWhatTheWriteMissed)
+// A byte the chip never programs in turbo mode, where nothing is read back:
+// the chip answers with its status from then on (no 0xF0 byte follows to
+// reset it) or, reset by one, ignores the rest. The write itself finds it
+// within the block, names it and never ends done, with or without verify,
+// in every scope; on chip 0 of a 4 MiB ROM too, and among changed blocks.
+TEST_F(FlashScopeTest, TurboNamesTheByteThatDidNotTake)
 {
-    Bytes rom = pattern(3000, 9);
-    rom[0x123] = 0x00;
-    std::replace(rom.begin(), rom.end(), uint8_t(0xF0), uint8_t(0xF1));
-    uint32_t differ = uint32_t(std::count_if(rom.begin() + 0x123, rom.end(), [](uint8_t b) { return b != 0xFF; }));
-    for (EraseScope scope : {EraseScope::WholeChips, EraseScope::RomBlocks}) {
-        sim::insertCart("flash8");
-        sim::byteNeverPrograms(0, 0x123);
-        EXPECT_FALSE(flash(rom, settings(scope, 1, TURBO_ON)));
-        EXPECT_EQ(report.lines.back(), "Verify after writing: " + std::to_string(differ) + " of 3000 bytes differ, the first at 0x000123.");
+    Bytes small = pattern(3000, 9);
+    small[0x123] = 0x00;
+    std::replace(small.begin(), small.end(), uint8_t(0xF0), uint8_t(0xF1));
+    const Bytes big = pattern(4 * MIB, 3);
+    const Lines chip0 = {"Not able to program block 0 of chip 0!", ABORTED};
+    const struct { const char* cart; const Bytes& rom; uint32_t stuck; EraseScope scope; bool verify; Lines tail; } cases[] = {
+        {"flash8", small, 0x123, EraseScope::WholeChips, true, {"Writing addr 0x000123 failed!", ABORTED}},
+        {"flash8", small, 0x123, EraseScope::RomBlocks, false, Lines{"Writing addr 0x000123 failed!"} + chip0},
+        {"bung", big, 0x1000, EraseScope::WholeChips, false, {"Writing addr 0x001000 failed!", ABORTED}},
+        {"bung", big, 0x2ABCD, EraseScope::ChangedBlocks, true,
+         {"Writing addr 0x02ABCD failed!", "Not able to program block 2 of chip 0!", ABORTED}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tail[0] + std::to_string(int(c.scope)));
+        sim::insertCart(c.cart);
+        if (c.scope == EraseScope::ChangedBlocks) {
+            Bytes image = c.rom;
+            image[0x2ABCD] ^= 0x10;
+            sim::loadImage(image);
+        }
+        sim::byteNeverPrograms(0, c.stuck);
+        uint64_t programmed = sim::counters().bytesProgrammed;
+        EXPECT_FALSE(flash(c.rom, WriteSettings{TURBO_ON, 1, -1, c.scope, c.verify}));
+        EXPECT_TRUE(linesAre(Lines(report.lines.end() - long(c.tail.size()), report.lines.end()), c.tail));
         EXPECT_EQ(std::count(report.lines.begin(), report.lines.end(), DONE), 0);
+        // Stopped at the end of the block, not 4 MiB later; what came before the byte holds.
+        EXPECT_LT(sim::counters().bytesProgrammed - programmed, 0x10000u);
+        EXPECT_TRUE(slice(sim::cartImage(), 0, c.stuck) == slice(c.rom, 0, c.stuck));
         sim::clearFaults();
+    }
+}
+
+// A byte that changes between writing and verify: the verify line is the
+// last one, so `tail -n 1` says why, with changed blocks only too.
+TEST_F(FlashScopeTest, AFailedVerifyIsTheLastLine)
+{
+    sim::insertCart("flash4");
+    Bytes rom = slice(sim::cartImage(), 0, 0x23456);
+    rom[0x20010] ^= 0x01;
+    for (EraseScope scope : {EraseScope::ChangedBlocks, EraseScope::RomBlocks}) {
+        SCOPED_TRACE(int(scope));
+        writeFile(scratch("game.ngp"), rom);
+        report = RecordingReporter();
+        report.onBegin = [&rom](const std::string& title) {
+            if (title == "Verifying Cartridge")
+                sim::cartPoke(0x20011, uint8_t(~rom[0x20011]));
+        };
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
+        EXPECT_EQ(report.lines.back(), std::string("Verify after writing: 1 of ") +
+                                           (scope == EraseScope::RomBlocks ? "144470" : "13398") +
+                                           " bytes differ, the first at 0x020011.");
     }
 }
 
@@ -287,6 +337,27 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     EXPECT_EQ(erasedBlocks(m), (std::vector<Block>{{0, 0}, {0, 1}}));
     EXPECT_TRUE(programmedBlocks(m).empty());
     EXPECT_TRUE(allErased(0, 0, 0x20000));
+}
+
+// Cancel while the ROM's last block erases, the block partly past the ROM's
+// end: the erase is let finish, and the bytes past the ROM's end go back
+// before the job stops.
+TEST_F(FlashScopeTest, CancelDuringTheLastBlocksEraseKeepsTheBytesPastTheRom)
+{
+    for (EraseScope scope : {EraseScope::RomBlocks, EraseScope::ChangedBlocks}) {
+        sim::insertCart("flash8");
+        sim::loadImage(pattern(sim::cartImage().size(), 7));
+        Bytes expected = sim::cartImage();
+        std::fill(expected.begin(), expected.begin() + 0x12345, 0xFF);
+        writeFile(scratch("game.ngp"), pattern(0x12345, 3));
+        sim::setEraseTimes(0.05, 0.02);
+        sim::Mark m = sim::mark();
+        report = RecordingReporter();
+        report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
+        EXPECT_EQ(report.lines.back(), "Flashing cancelled after erasing 2 of 2 blocks. Nothing was written.");
+        EXPECT_TRUE(sim::cartImage() == expected) << int(scope);
+    }
 }
 
 }  // namespace

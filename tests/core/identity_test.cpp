@@ -227,7 +227,8 @@ TEST_F(KnownDumpsTest, ExactMatchNeedsSizeCrcAndSha1WhereGiven)
     EXPECT_EQ(verdict(loadKnownDumps(dir.path), image), "Known dump: 'No SHA-1' in 'L'.");
 
     dir.write("ngpc.dat", datFile("L", game("Twin", romLine(wrongSha1)) + game("Longer", romLine(longer, false))));
-    EXPECT_EQ(verdict(loadKnownDumps(dir.path), image), "Not in the known-dump lists (2 entries read).");
+    EXPECT_EQ(verdict(loadKnownDumps(dir.path), image),
+              "Near a known dump: 'Twin' in 'L' has this size and CRC32 but another SHA-1.");
 }
 
 // The order of an image's lines; a list without a name goes by its file's.
@@ -277,7 +278,7 @@ TEST_F(KnownDumpsTest, BadListsAreSkippedWithOneLineEachAndTheRestStillMatch)
                               s + "f-nothing.dat': no dump entries in it.",
                               s + "g-cut.dat': not XML (Error parsing start element tag at byte 149).",
                               "Known-dump list 'i-partly.dat': 1 malformed entries left out.",
-                              s + "j-folder.dat': not a regular file.", s + "k-fifo.dat': not a regular file."}));
+                              s + "k-fifo.dat': not a regular file."}));
     EXPECT_EQ(k.lists, Lines({"Good\x01List", "Partly"}));
     EXPECT_EQ(k.entries.size(), 2u);
     Lines v = verdictLines(k, matchKeyOf(d), nullptr);
@@ -297,17 +298,19 @@ TEST_F(KnownDumpsTest, HugeListIsRefusedUnreadButOneAtTheLimitIsRead)
     EXPECT_EQ(k.lists, Lines{"At limit"});
 }
 
-TEST_F(KnownDumpsTest, AThousandListsAreCutAtTheLimitWithOneLine)
+// No limit on the lists: a dump only the last of a thousand knows is known.
+TEST_F(KnownDumpsTest, AThousandListsAreAllRead)
 {
+    Digests other = digestsOf(Bytes(3, 1));
     for (int i = 0; i < 1000; i++) {
         char name[32];
         snprintf(name, sizeof name, "list%04d.dat", i);
-        dir.write(name, datFile(name, game(name, romLine(d))));
+        dir.write(name, datFile(name, game(name, romLine(i == 999 ? d : other))));
     }
     KnownDumps k = loadKnownDumps(dir.path);
-    EXPECT_EQ(k.notes, Lines{"Only the first 64 known-dump lists are read; 936 more left out."});
-    ASSERT_EQ(k.lists.size(), MAX_LISTS);
-    EXPECT_EQ(k.lists.front() + " " + k.lists.back(), "list0000.dat list0063.dat");
+    EXPECT_EQ(k.notes, Lines{});
+    ASSERT_EQ(k.lists.size(), 1000u);
+    EXPECT_EQ(verdict(k, image), "Known dump: 'list0999.dat' in 'list0999.dat'.");
 }
 
 // Sets variables (null: unset) for one scope.

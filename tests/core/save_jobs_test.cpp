@@ -147,7 +147,7 @@ TEST_F(SaveJobTest, NoSafetyCopyNoWrite)
     const Bytes before = sim::cartImage();
     const std::string game = scratch("data/pockettetherbox/saves/SIM_OFFICIAL-1234");
     const struct { const char* what; rlim_t fileLimit; const char* data; std::string line; } cases[] = {
-        {"full disk", 0x1000, nullptr, "restoreSaveGameToCart: couldn't write the safety copy '" + game + "/[-_0-9]+\\.ngf': File too large"},
+        {"full disk", 0x1000, nullptr, "restoreSaveGameToCart: couldn't write the safety copy '" + game + "/[-_+0-9]+\\.ngf': File too large"},
         {"unwritable folder", RLIM_INFINITY, "/proc/self",
          "restoreSaveGameToCart: couldn't create the safety copy folder '/proc/self/pockettetherbox/saves/SIM_OFFICIAL-1234': No such file or directory"},
     };

@@ -35,6 +35,27 @@ TEST_F(CoreJobTest, AFlashCartridgeFailsOnAnyDifference)
     EXPECT_EQ(wrongRom.lines[wrongRom.lines.size() - 2], "Verification failed in chip 0, block 0.");
 }
 
+// A chunk wrong in many bytes names the first 16 and counts the rest in one
+// line; the verdict and timing lines stay.
+TEST_F(CoreJobTest, AWrongChunkNamesSixteenBytesAndCountsTheRest)
+{
+    sim::insertCart("flash4");
+    std::string path = scratch("game.ngp");
+    Bytes image = sim::cartImage();
+    Lines want = {"Verifying 'game.ngp'"};
+    for (uint32_t i = 0; i < 40; i++) {
+        uint32_t at = 0x32000 + i * 97;
+        image[at] ^= 0x81;
+        if (i < 16)
+            want.push_back(mismatch(at, image[at]));
+    }
+    want = want + Lines{"… and 24 more differing bytes in this chunk, the last at 0x032EC7.",
+                        "Verification failed in chip 0, block 3.", "Verified 204800 bytes in {s} seconds."};
+    writeFile(path, image);
+    EXPECT_FALSE(verifyRom(path, report));
+    EXPECT_TRUE(linesAre(report.lines, want));
+}
+
 // A cartridge with protected blocks keeps calling a difference in its save
 // blocks a note, and that verdict passes; no cartridge is no verdict.
 TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)

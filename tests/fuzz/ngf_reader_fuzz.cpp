@@ -1,45 +1,39 @@
-// Feeds arbitrary bytes to the NGF reader as a whole file: first to the
-// in-memory checks, walking the records they accepted unit by unit; then
-// through what Write Savegame runs, loading from a stream, checking the
-// records against several cartridges and planning and merging every block.
+// Feeds arbitrary bytes to the NGF loader as a whole file, through what
+// Write Savegame runs: loading from a stream, checking the records against
+// several cartridges and planning and merging every block. The same bytes
+// also pick a cartridge and its protected blocks for the safety copy's
+// record list, whose file must load and plan back to exactly those blocks.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "core/jobs/ngf.h"
+#include "core/cart/blocks.h"
+#include "core/cart/detect.h"
 #include "core/report.h"
 #include "core/saves/block_plan.h"
+#include "core/saves/ngf.h"
 #include "core/saves/ngf_load.h"
 
 // The reader's messages have nowhere to go here; their formats are checked
 // when the program is compiled.
 void printWindow(const char*, ...) {}
 
-static void walkParsed(const uint8_t* data, size_t size)
+// What detection leaves behind, set from the input instead of a cartridge.
+uint8_t G_chipSize[2];
+uint8_t G_prot[BLOCK_SLOTS];
+CartLayout CartLayout::detected()
 {
-    NgfHeader h;
-    const uint8_t* body = nullptr;
-    if (!ngfParse(data, size, "fuzz.ngf", &h, &body))
-        return;
-    size_t bodyLen = h.len - NGF_HEADER_LEN;
-    size_t offset = 0;
-    volatile uint8_t sink = 0;
-    for (int i = 0; i < h.numBlocks; i++) {
-        NgfRecord rec;
-        // Every record was checked to lie inside the body before this point.
-        if (!ngfRecordAt(body, bodyLen, &offset, &rec))
-            __builtin_trap();
-        uint32_t cartAddr;
-        if (!cartAddrFromConsole(rec.head.NGPCaddr, &cartAddr) || !recordFitsItsChip(rec.head))
-            break;
-        if (consoleAddrFromCart(cartAddr) != rec.head.NGPCaddr)
-            __builtin_trap();
-        uint8_t unit[NGF_UNIT];
-        for (uint32_t o = 0; o < rec.head.blockLen; o += NGF_UNIT) {
-            ngfUnit(rec, o, unit);
-            sink = sink ^ unit[0] ^ unit[NGF_UNIT - 1];
-        }
-    }
+    return CartLayout(G_chipSize[0], G_chipSize[1]);
+}
+
+static bool load(const uint8_t* data, size_t size, LoadedSave* save)
+{
+    FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!f)
+        return false;
+    bool loaded = loadNgfFile(f, "fuzz.ngf", save);
+    fclose(f);
+    return loaded;
 }
 
 // Every block of the plan lies on its chip, is read exactly when some of
@@ -82,20 +76,81 @@ static void checkPlan(const LoadedSave& save, const uint8_t chips[2])
         __builtin_trap();
 }
 
+// Cartridges detection may report: one chip of 4, 8 or 16 Mbit, two of
+// 16, two of different sizes, or chip 1 alone behind a silent chip 0.
+static const uint8_t CARTS[][2] = {{4, 0}, {8, 0}, {16, 0}, {16, 16}, {16, 8}, {0, 16}};
+
+// A safety copy of the unprotected blocks loads as the blocks it lists and
+// plans to write each of them whole, from its own record, with nothing to
+// read first.
+static void checkSafetyCopy(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return;
+    const uint8_t* chips = CARTS[data[0] % (sizeof CARTS / sizeof CARTS[0])];
+    G_chipSize[0] = chips[0];
+    G_chipSize[1] = chips[1];
+    // Detection marks every slot protected, then scans the chips' real
+    // blocks: the main blocks up to the boot region and its four.
+    int unprotected = 0;
+    for (int i = 0; i < BLOCK_SLOTS; i++) {
+        int chip = i / BLOCKS_PER_CHIP, block = i % BLOCKS_PER_CHIP;
+        bool real = chips[chip] && block < chips[chip] * 2 - 1 + 4;
+        G_prot[i] = real ? data[(1 + i / 8) % size] >> (i % 8) & 1 : 1;
+        unprotected += G_prot[i] == 0;
+    }
+
+    NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
+    int count = ngfRecordList(records);
+    if (count != unprotected)
+        __builtin_trap();
+    // A copy runs to megabytes: its buffers are kept from one input to the
+    // next, or fresh pages would cost more than the checks. What the blocks
+    // hold does not matter here.
+    static std::vector<uint8_t> file;
+    static LoadedSave save;
+    file.resize(ngfFileLen(records, count));
+    putNgfHeader(file.data(), NgfHeader{NGF_VERSION, uint16_t(count), uint32_t(file.size())});
+    std::vector<size_t> dataAt(count);
+    size_t at = NGF_HEADER_LEN;
+    for (int i = 0; i < count; i++) {
+        uint32_t cartAddr;
+        if (!cartAddrFromConsole(records[i].NGPCaddr, &cartAddr) || !recordFitsItsChip(records[i]) ||
+            consoleAddrFromCart(cartAddr) != records[i].NGPCaddr)
+            __builtin_trap();
+        putNgfBlockHeader(file.data() + at, records[i]);
+        at += NGF_BLOCK_HEADER_LEN;
+        dataAt[i] = at - NGF_HEADER_LEN;
+        at += records[i].blockLen;
+    }
+    if (at != file.size())
+        __builtin_trap();
+
+    save.body.clear();  // the loader fills it from empty; its room stays
+    SavePlan plan;
+    if (!load(file.data(), file.size(), &save) || !planSaveWrite(save, chips, &plan) ||
+        plan.steps.size() != size_t(count))
+        __builtin_trap();
+    for (int i = 0; i < count; i++) {
+        const BlockStep& step = plan.steps[i];
+        const CartBlock& b = step.block;
+        if (step.readFirst || consoleAddrFromCart(b.start) != records[i].NGPCaddr ||
+            b.size != records[i].blockLen || G_prot[b.slot()] != 0 ||
+            step.pieces.size() != 1 || step.pieces[0].offset != 0 || step.pieces[0].length != b.size ||
+            step.pieces[0].dataAt != dataAt[i])
+            __builtin_trap();
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    walkParsed(data, size);
+    checkSafetyCopy(data, size);
 
-    FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!f)
-        return 0;
     LoadedSave save;
-    bool loaded = loadNgfFile(f, "fuzz.ngf", &save);
-    fclose(f);
-    if (!loaded)
+    if (!load(data, size, &save))
         return 0;
-    static const uint8_t CARTS[][2] = {{16, 16}, {8, 4}, {4, 0}};
-    for (const auto& chips : CARTS)
+    static const uint8_t PLAN_CARTS[][2] = {{16, 16}, {8, 4}, {4, 0}};
+    for (const auto& chips : PLAN_CARTS)
         checkPlan(save, chips);
     return 0;
 }

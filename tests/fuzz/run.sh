@@ -12,7 +12,7 @@ secs=${2:-20}
 mkdir -p "$out/corpus"
 out=$(cd "$out" && pwd)
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$root" "$here/ngf_reader_fuzz.cpp" "$root/core/jobs/ngf.cpp" \
+    -I"$root" "$here/ngf_reader_fuzz.cpp" "$root/core/saves/ngf.cpp" "$root/core/saves/ngf_records.cpp" \
     "$root/core/saves/ngf_load.cpp" "$root/core/saves/block_plan.cpp" "$root/core/cart/blocks.cpp" \
     -o "$out/ngf_reader_fuzz"
 cp "$here"/seeds/*.ngf "$here"/save-seeds/*.ngf "$out/corpus/"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/link/protocol.h"
 #include "sim.h"
 #include "support/identity_lines.h"
@@ -32,6 +32,8 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b)
 // What the transfer layer logs when a reply never comes or the linker is gone.
 inline const Lines TIMED_OUT = {"", "Error: LIBUSB_ERROR_TIMEOUT", "Operation timed out."};
 inline const Lines GONE = {"", "Error: LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)."};
+// What the window says once a job that met a vanished linker has ended.
+inline const Lines GONE_NOTICE = {"The linker is gone. Plug it in again."};
 
 inline Bytes readFile(const std::string& path)
 {

@@ -3,11 +3,14 @@
 // reach the log.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "device_control.h"
+#include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "support/job_fixture.h"
 #include "gui/main_window.h"
@@ -43,7 +46,51 @@ void expectExchange(const SeenTransfer& out, const SeenTransfer& in, uint8_t com
 }
 
 
+// Waits on libusb's descriptors as the window's event loop does, looking
+// whenever they are readable, until the linker's state changes; five
+// seconds without an event is a failure.
+::testing::AssertionResult heardOf(LinkState wanted)
+{
+    Linker& l = linker();
+    for (int round = 0; round < 20; round++) {
+        std::vector<pollfd> fds;
+        for (int fd : l.eventFds())
+            fds.push_back({fd, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), 5000) <= 0)
+            return ::testing::AssertionFailure() << "no event from libusb";
+        if (l.look())
+            return l.state() == wanted ? ::testing::AssertionSuccess()
+                                       : ::testing::AssertionFailure() << "state " << int(l.state());
+    }
+    return ::testing::AssertionFailure() << "events, but no change";
+}
+
 }  // namespace
+
+// udev's events as umockdev sends them reach libusb's hotplug callbacks:
+// a linker absent at start-up is opened when plugged in, and after a pull
+// and a replug it is opened again on its new node.
+TEST_F(UsbLink, ALinkerPluggedInLaterIsHeardOfAndOpened)
+{
+    deviceRequest("unplug");
+    Linker& l = linker();
+    EXPECT_EQ(l.open(false), LinkState::Waiting);
+    l.watch();
+    ASSERT_TRUE(l.hotplug());
+    EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Giving up..", "Waiting for the linker: plug it in."}));
+    for (int replug = 0; replug < 2; replug++) {
+        clearLog();
+        deviceRequest("plug");
+        ASSERT_TRUE(heardOf(LinkState::Ready));
+        EXPECT_EQ(logLines(), (Lines{"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found"}));
+        EXPECT_EQ(read_byte(0x24, 0), 'S') << "the ROM name's first letter";
+        EXPECT_EQ(logLines().size(), 2u);
+        deviceRequest("unplug");
+        ASSERT_TRUE(heardOf(LinkState::Gone));
+        EXPECT_EQ(logLines().back(), "The linker is gone. Plug it in again.");
+        EXPECT_EQ(devh, nullptr);
+    }
+}
 
 TEST_F(UsbLink, OpensTheLinkerAndAcceptsFirmware013)
 {

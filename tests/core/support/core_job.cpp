@@ -11,6 +11,7 @@ void RecordingReporter::beginProgress(const char* title, uint64_t totalBytes)
 {
     titles.push_back(title);
     totals.push_back(totalBytes);
+    firstFraction.push_back(fractions.size());
     open = true;
     if (onBegin)
         onBegin(title);

@@ -17,6 +17,7 @@ public:
     std::vector<std::string> titles;      // every bar opened, in order
     std::vector<uint64_t> totals;         // the bytes each bar was opened with
     std::vector<float> fractions;
+    std::vector<size_t> firstFraction;   // where each bar's fractions begin in `fractions`
     int breaths = 0;
     bool open = false;                    // a bar is open now
     bool cancelled = false;

@@ -1,7 +1,6 @@
 // NGF save-game files: a file header, then block records, each a block of
 // cartridge bytes stored with the address the console sees it at. Every field
-// is little-endian whatever the host. The reader works on bytes already in
-// memory and never reads past the bytes it is given.
+// is little-endian whatever the host. Files are loaded by ngf_load.h.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +11,8 @@
 constexpr uint16_t NGF_VERSION = 0x0053;
 constexpr uint32_t NGF_HEADER_LEN = 8;
 constexpr uint32_t NGF_BLOCK_HEADER_LEN = 8;
-constexpr int NGF_MAX_READ_BLOCKS = 35;              // what ngfParse accepts
 constexpr int NGF_MAX_WRITE_BLOCKS = BLOCK_SLOTS;    // what the writer may produce
-constexpr uint32_t NGF_UNIT = 32;                    // the reader programs in units of this
+constexpr uint32_t NGF_UNIT = 32;                    // Write Savegame programs in units of this
 
 // Where the console sees each chip.
 constexpr uint32_t CONSOLE_CHIP0_BASE = 0x200000;
@@ -30,12 +28,6 @@ struct NgfHeader {
 struct NgfBlockHeader {
     uint32_t NGPCaddr;
     uint32_t blockLen;
-};
-
-// One record inside a loaded file; data points into the loaded bytes.
-struct NgfRecord {
-    NgfBlockHeader head;
-    const uint8_t* data;
 };
 
 void putNgfHeader(uint8_t out[NGF_HEADER_LEN], const NgfHeader& h);
@@ -57,24 +49,11 @@ int ngfRecordList(NgfBlockHeader* out);
 // The header's len for these records: headers and data together.
 uint32_t ngfFileLen(const NgfBlockHeader* records, int count);
 
-// Reader, in the order the checks run; each logs its refusal and returns
-// false. path is only used in the messages.
+// The loader's first checks (core/saves/ngf_load.h reads the records); each
+// logs its refusal and returns false. path is only used in the messages.
 // Checks the first `got` bytes of the file (at most NGF_HEADER_LEN are looked
 // at): complete header, version, and a len that covers the header itself.
 bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeader* h);
 // After the records were read: `got` bytes of the len - 8 wanted arrived, and
 // there are no more than `maxRecords` records.
-bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords = NGF_MAX_READ_BLOCKS);
-// Every record's header and data lie inside the len - 8 bytes read.
-bool ngfCheckRecordBounds(const NgfHeader& h, const uint8_t* body, size_t bodyLen);
-// All of the above over a whole file held in memory; on success *body points
-// at the len - 8 bytes after the header.
-bool ngfParse(const uint8_t* file, size_t size, const char* path, NgfHeader* h,
-              const uint8_t** body);
-
-// The record starting at *offset of the body, if its header and data fit;
-// *offset then moves past it.
-bool ngfRecordAt(const uint8_t* body, size_t bodyLen, size_t* offset, NgfRecord* rec);
-// The NGF_UNIT bytes programmed at offset o of the record; past the record's
-// end the unit is filled with 0xFF, which leaves erased flash as it is.
-void ngfUnit(const NgfRecord& rec, uint32_t o, uint8_t unit[NGF_UNIT]);
+bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords);

@@ -19,22 +19,22 @@ constexpr const char* FLASH_ABORTED = "Flashing aborted. Cart status unknown.";
 // chip's bytes outside it already hold the file's bytes and are passed over,
 // counted as written. A skipped chip's bytes are handled as without it.
 
+// What the cartridge is to hold just past the ROM's end: the bytes a block
+// the ROM ends inside kept there, put back before the ROM is written. The
+// file's last chunk goes out in whole packets, and a cell programmed again
+// must be given the value it holds.
+struct PastRom {
+    const uint8_t* bytes = nullptr;  // none: erased
+    uint32_t length = 0;
+};
+
 // Chunks of chunkSize bytes (2 to 32, or a multiple of 64) from `chunk`,
 // which holds at least chunkSize bytes.
 uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
-                     bool turbo, const AddressRanges* only, Reporter& r);
+                     bool turbo, const AddressRanges* only, const PastRom& past, Reporter& r);
 // One byte at a time, each read back until the chip holds it.
 uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                                 Reporter& r);
 // One byte at a time in the chips' unlock-bypass mode, nothing read back.
 uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                          Reporter& r);
-
-// Opens a bar (the bytes it counts, 0 when it cannot tell) and shows it empty.
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r);
-// Sets the bar and lets the toolkit handle pending events once, which is
-// where a Cancel is seen.
-void showProgress(float fraction, Reporter& r);
-// The bar's value once `address` of `romSize` bytes are done; it never shows
-// full before the job's end.
-float fractionDone(uint32_t address, uint32_t romSize);

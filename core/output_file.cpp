@@ -1,14 +1,13 @@
-// Files a job writes: under a temporary name beside the chosen one, renamed
-// only once complete.
+#include "core/output_file.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "core/jobs/jobs.h"
 
 // The file an output finally replaces: through a symbolic link, the file it
 // points to, which is what opening the link for writing used to change.
@@ -55,4 +54,27 @@ FILE* openTemporaryBeside(const std::string& target, std::string* tempPath)
     }
     *tempPath = tmpl.data();
     return f;
+}
+
+bool renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag: a hard link fails just as surely
+    // when the name is taken.
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    unlink(from.c_str());
+    return true;
+}
+
+void syncFolder(const std::string& folder)
+{
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
 }

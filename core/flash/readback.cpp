@@ -1,11 +1,11 @@
-#include "core/jobs/flash_readback.h"
+#include "core/flash/readback.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/progress.h"
 #include "core/link/transfer.h"
 
 static const uint8_t READ_PACKETS = 128;  // per linker request, as Backup ROM reads

@@ -1,7 +1,5 @@
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/report.h"
-
-#include <cstring>
 
 
 static void putLE16(uint8_t* p, uint16_t v)
@@ -122,62 +120,4 @@ bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords)
         return false;
     }
     return true;
-}
-
-bool ngfRecordAt(const uint8_t* body, size_t bodyLen, size_t* offset, NgfRecord* rec)
-{
-    if (*offset > bodyLen || bodyLen - *offset < NGF_BLOCK_HEADER_LEN)
-        return false;
-    rec->head = getNgfBlockHeader(body + *offset);
-    size_t dataAt = *offset + NGF_BLOCK_HEADER_LEN;
-    if (bodyLen - dataAt < rec->head.blockLen)
-        return false;
-    rec->data = body + dataAt;
-    *offset = dataAt + rec->head.blockLen;
-    return true;
-}
-
-bool ngfCheckRecordBounds(const NgfHeader& h, const uint8_t* body, size_t bodyLen)
-{
-    size_t offset = 0;
-    for (int i = 1; i <= h.numBlocks; i++) {
-        size_t at = offset;
-        NgfRecord rec;
-        if (ngfRecordAt(body, bodyLen, &offset, &rec))
-            continue;
-        if (bodyLen - at < NGF_BLOCK_HEADER_LEN)
-            printWindow("restoreSaveGameToCart: blockHeader %d at 0x%X runs past len=0x%X", i,
-                        unsigned(NGF_HEADER_LEN + at), unsigned(NGF_HEADER_LEN + bodyLen));
-        else
-            printWindow("restoreSaveGameToCart: block %d at 0x%X with blockLen=0x%X runs past "
-                        "len=0x%X",
-                        i, unsigned(NGF_HEADER_LEN + at), getNgfBlockHeader(body + at).blockLen,
-                        unsigned(NGF_HEADER_LEN + bodyLen));
-        return false;
-    }
-    return true;
-}
-
-bool ngfParse(const uint8_t* file, size_t size, const char* path, NgfHeader* h,
-              const uint8_t** body)
-{
-    if (!ngfCheckHeader(file, size, path, h))
-        return false;
-    size_t wanted = h->len - NGF_HEADER_LEN;
-    size_t present = size - NGF_HEADER_LEN;
-    // Only the bytes up to len belong to the file; what follows is ignored.
-    size_t got = present < wanted ? present : wanted;
-    if (!ngfCheckBody(*h, got))
-        return false;
-    *body = file + NGF_HEADER_LEN;
-    return ngfCheckRecordBounds(*h, *body, wanted);
-}
-
-void ngfUnit(const NgfRecord& rec, uint32_t o, uint8_t unit[NGF_UNIT])
-{
-    memset(unit, 0xFF, NGF_UNIT);
-    if (o >= rec.head.blockLen)
-        return;
-    uint32_t n = rec.head.blockLen - o;
-    memcpy(unit, rec.data + o, n < NGF_UNIT ? n : NGF_UNIT);
 }

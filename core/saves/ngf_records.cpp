@@ -2,7 +2,7 @@
 // apart from the reader, which needs no cartridge state at all.
 #include "core/cart/blocks.h"
 #include "core/cart/detect.h"
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 
 int ngfRecordList(NgfBlockHeader* out)
 {

@@ -1,10 +1,14 @@
-#include "core/jobs/flash_blocks.h"
+#include "core/flash/block_phases.h"
+
+#include <algorithm>
 
 #include "core/cart/block_erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_readback.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/progress.h"
+#include "core/flash/readback.h"
+#include "core/flash/write.h"
+#include "core/link/transfer.h"
 
 bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
 {
@@ -33,7 +37,7 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* bloc
     return true;
 }
 
-bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r)
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erasedOut)
 {
     uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
     openProgress("Erasing Cartridge", total, r);
@@ -52,12 +56,95 @@ bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r)
             printWindow("%s", FLASH_ABORTED);
         done += b.size;
     }
+    if (erasedOut)
+        *erasedOut = going ? erased : erased - 1;
     bool cancelled = going && !r.goingOn();
     if (cancelled)
         printWindow("Flashing cancelled after erasing %d of %d blocks. Nothing was written.",
                     int(erased), int(blocks.size()));
     r.endProgress();
     return going && !cancelled;
+}
+
+static const uint32_t PACKET = 64;
+static const uint32_t PACKETS_PER_REQUEST = 128;  // as Backup ROM reads
+static const uint8_t ERASED_BYTE = 0xFF;
+
+// Reads `length` bytes (whole packets) from `at`, all on one chip.
+static bool readCart(uint32_t at, uint8_t* into, uint32_t length)
+{
+    for (uint32_t done = 0; done < length;) {
+        uint32_t n = std::min(length - done, PACKETS_PER_REQUEST * PACKET);
+        if (!read_64xN_bytes(into + done, (at + done) & CHIP_ADDR_MASK, chipOf(at), uint8_t(n / PACKET)))
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
+{
+    *kept = BytesPastRom();
+    for (const CartBlock& b : blocks)
+        if (b.start < romSize && romSize < b.end())
+            kept->block = &b;
+    if (!kept->block)
+        return true;
+    kept->start = romSize / PACKET * PACKET;
+    kept->bytes.resize(kept->block->end() - kept->start);
+    if (!readCart(kept->start, kept->bytes.data(), uint32_t(kept->bytes.size()))) {
+        printWindow("Flashing aborted before anything was erased. Cart unchanged.");
+        return false;
+    }
+    // The ROM's own bytes are written with it.
+    std::fill(kept->bytes.begin(), kept->bytes.begin() + (romSize - kept->start), ERASED_BYTE);
+    return true;
+}
+
+PastRom BytesPastRom::from(uint32_t romSize) const
+{
+    PastRom past;
+    if (block && romSize >= start && romSize - start < bytes.size()) {
+        past.bytes = bytes.data() + (romSize - start);
+        past.length = uint32_t(bytes.size() - (romSize - start));
+    }
+    return past;
+}
+
+static bool allErased(const uint8_t* p, uint32_t n)
+{
+    return std::all_of(p, p + n, [](uint8_t c) { return c == ERASED_BYTE; });
+}
+
+bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo)
+{
+    if (!kept.block)
+        return true;
+    unsigned failures = g_linkFailures;
+    const uint8_t* bytes = kept.bytes.data();
+    uint32_t length = uint32_t(kept.bytes.size());
+    // Runs of packets that hold anything but erased bytes: an erased cell
+    // needs no programming.
+    for (uint32_t at = 0; at < length && g_linkFailures == failures;) {
+        if (allErased(bytes + at, PACKET)) {
+            at += PACKET;
+            continue;
+        }
+        uint32_t end = at + PACKET;
+        while (end < length && end - at < PACKETS_PER_REQUEST * PACKET && !allErased(bytes + end, PACKET))
+            end += PACKET;
+        uint32_t cart = kept.start + at;
+        flash_write_64xN_bytes(cart & CHIP_ADDR_MASK, bytes + at, chipOf(cart), uint8_t((end - at) / PACKET), turbo);
+        at = end;
+    }
+    std::vector<uint8_t> now(length);
+    if (g_linkFailures == failures && readCart(kept.start, now.data(), length) &&
+        std::equal(now.begin(), now.end(), kept.bytes.begin(),
+                   [](uint8_t got, uint8_t want) { return want == ERASED_BYTE || got == want; }))
+        return true;
+    printWindow("Not able to program block %d of chip %d!", kept.block->number, kept.block->chip);
+    printWindow("%s", FLASH_ABORTED);
+    return false;
 }
 
 // A chip whose program failed where nothing read it back (the turbo byte

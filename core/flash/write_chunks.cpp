@@ -2,7 +2,8 @@
 #include <cstring>
 
 #include "core/cart/geometry.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/link/transfer.h"
 
 // What an erased cell reads: programming it leaves the cell as it is.
@@ -60,7 +61,7 @@ static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize
 }
 
 uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
-                     bool turbo, const AddressRanges* only, Reporter& r)
+                     bool turbo, const AddressRanges* only, const PastRom& past, Reporter& r)
 {
     uint32_t written = 0;
     if (romSize == 0 || !r.goingOn())
@@ -70,6 +71,8 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
         // Never past the ROM size: a file larger than the flash stops at its end.
         size_t n = fread(chunk, 1, std::min(chunkSize, romSize - address), rom);
         memset(chunk + n, ERASED_BYTE, chunkSize - n);
+        if (n < chunkSize && past.bytes)
+            memcpy(chunk + n, past.bytes, std::min<size_t>(chunkSize - n, past.length));
         // A chunk the cartridge already holds whole moves nothing: there is
         // nothing to let through before it.
         bool alreadyRight = only && !only->contains(address) && only->runEnd(address) - address >= chunkSize;
@@ -81,7 +84,7 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
         if (n < chunkSize)
             break;
         address += chunkSize;
-        progress = fractionDone(address, romSize);
+        progress = fractionDone(address, romSize, only);
         if (address >= romSize || !r.goingOn())
             break;
     }

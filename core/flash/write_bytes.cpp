@@ -2,8 +2,10 @@
 
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
+#include "core/flash/progress.h"
+#include "core/flash/write.h"
 #include "core/link/transfer.h"
-#include "core/jobs/flash_write.h"
+#include "core/flash/readback.h"
 
 // A byte still being programmed reads back differently for a few reads;
 // one that still differs after this many never took.
@@ -68,10 +70,10 @@ struct ByteWalk {
 
     // Moves on to `next`, all bytes before it done; false when the walk is
     // over (the ROM's end, or Cancel).
-    bool moveTo(uint32_t next, uint32_t romSize, Reporter& r)
+    bool moveTo(uint32_t next, uint32_t romSize, const AddressRanges* only, Reporter& r)
     {
         written = address = next;
-        progress = fractionDone(address, romSize);
+        progress = fractionDone(address, romSize, only);
         return address < romSize && r.goingOn();
     }
 
@@ -82,7 +84,7 @@ struct ByteWalk {
     {
         uint32_t to = passOver(rom, address, romSize, skip, only);
         if (to != address)
-            return moveTo(to, romSize, r) ? PASSED_OVER : OVER;
+            return moveTo(to, romSize, only, r) ? PASSED_OVER : OVER;
         *c = fgetc(rom);
         showProgress(progress, r);
         return *c == EOF ? OVER : BYTE;
@@ -106,7 +108,7 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const Add
         // against what that chip already holds.
         if (chipOf(w.address) != skip && !programByte(w.address, uint8_t(c)))
             break;
-        if (!readsBack(w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, r))
+        if (!readsBack(w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, only, r))
             break;
     }
     return w.written;
@@ -129,13 +131,96 @@ static bool switchChips(uint32_t address, int skip, uint8_t* chip)
     return g_linkFailures == failures;
 }
 
+// A chip whose program failed in unlock bypass answers every read with its
+// status, bit 6 toggling, and ignores every byte sent after it; a data byte
+// 0xF0 then resets it out of unlock bypass, and it ignores the rest all the
+// same. Nothing is read back in turbo mode, so this often the last byte
+// programmed is read: a few reads, a millisecond against the half minute a
+// 64 KB block takes to write.
+static const uint32_t TURBO_CHECK_EVERY = 0x10000;
+// A byte still programming toggles too, for some microseconds; a failed
+// one for good. Each read takes a quarter of a millisecond.
+static const int STATUS_READS = 4;
+
+enum class ChipState { Right, Wrong, LinkFailed };
+
+// A chip reading its array gives the same byte twice running; `want` is
+// what it should give at `chipAddr`, or -1 when any byte will do.
+static ChipState chipState(uint8_t chip, uint32_t chipAddr, int want)
+{
+    unsigned failures = g_linkFailures;
+    int before = -1;
+    for (int i = 0; i < STATUS_READS; i++) {
+        uint8_t now = read_byte(chipAddr, chip);
+        if (g_linkFailures != failures)
+            return ChipState::LinkFailed;
+        if (now == before)
+            return want < 0 || now == want ? ChipState::Right : ChipState::Wrong;
+        before = now;
+    }
+    return ChipState::Wrong;
+}
+
+// The bytes from `from` on have not been checked yet.
+struct TurboCheck {
+    uint32_t from = 0;
+    bool failed = false;  // the chip was reset out of unlock bypass
+    // The last byte programmed that an erased cell would not already hold.
+    uint32_t last = 0;
+    int lastValue = -1;
+
+    void programmed(uint32_t address, uint8_t value)
+    {
+        if (value != 0xFF) {
+            last = address;
+            lastValue = value;
+        }
+    }
+
+    // False when a byte between `from` and `to` on `chip` did not take (the
+    // first one is named) or the link failed; `from` then says where the
+    // cartridge's content stops being known.
+    bool passes(FILE* rom, uint32_t romSize, uint32_t to, uint8_t chip, int skip, Reporter& r)
+    {
+        if (from >= to || chip == skip) {
+            from = std::max(from, to);
+            return true;
+        }
+        bool known = lastValue >= 0 && last >= from;
+        ChipState state = chipState(chip, known ? last & CHIP_ADDR_MASK : 0, known ? lastValue : -1);
+        if (state == ChipState::Right) {
+            from = to;
+            return true;
+        }
+        failed = true;
+        if (state == ChipState::LinkFailed)
+            return false;
+        // Out of its status, the chip shows what it holds.
+        resetToReadMode(chip);
+        Differences d;
+        if (compareWithCart(rom, romSize, AddressRanges(from, to), &d, r) == ReadBackResult::Done &&
+            d.count > 0) {
+            printWindow("Writing addr 0x%06X failed!", d.first);
+            from = d.first;
+        } else {
+            printWindow("A byte from 0x%06X to 0x%06X did not program!", from, to - 1);
+        }
+        return false;
+    }
+};
+
 uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                          Reporter& r)
 {
     ByteWalk w;
     uint8_t chip = 0;
+    TurboCheck check;
+    unsigned failures = g_linkFailures;
     if (romSize != 0 && r.goingOn()) {
         for (;;) {
+            // Chip 0 is done with before it leaves unlock bypass.
+            if (w.address == CHIP_WINDOW && !check.passes(rom, romSize, w.address, chip, skip, r))
+                break;
             if (!switchChips(w.address, skip, &chip))
                 break;
             int c = EOF;
@@ -144,12 +229,23 @@ uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRan
                 break;
             if (step == ByteWalk::PASSED_OVER)
                 continue;
-            if (chip != skip && !programByteInBypass(w.address, uint8_t(c), chip))
+            if (chip != skip) {
+                if (!programByteInBypass(w.address, uint8_t(c), chip))
+                    break;
+                check.programmed(w.address, uint8_t(c));
+            }
+            bool going = w.moveTo(w.address + 1, romSize, only, r);
+            if (w.address % TURBO_CHECK_EVERY == 0 && !check.passes(rom, romSize, w.address, chip, skip, r))
                 break;
-            if (!w.moveTo(w.address + 1, romSize, r))
+            if (!going)
                 break;
         }
     }
+    // A link that failed would fail the reads as well.
+    if (!check.failed && g_linkFailures == failures)
+        check.passes(rom, romSize, w.address, chip, skip, r);
+    if (check.failed)
+        return std::min(w.written, check.from);
     // A chip left in unlock bypass takes no other command until it leaves it.
     if (chip != skip)
         leaveUnlockBypass(chip);

@@ -1,0 +1,49 @@
+// Flash ROM(s) working block by block: the ROM's blocks erased one at a time,
+// the blocks that already hold the file's bytes found and left alone, and
+// the written bytes read back. Each phase has its own progress bar and says
+// in the log why it stopped; each returns true when the job may go on.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "core/cart/blocks.h"
+#include "core/flash/write.h"
+#include "core/report.h"
+
+// Reads the blocks back and keeps only those whose bytes differ from the
+// file's; the file is left at its beginning.
+bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r);
+
+// Erases the blocks in order; a block that will not erase, and Cancel, end
+// the job before anything is written.
+// `erased`, when given, gets how many of the blocks (from the first) were
+// erased, a cancel or a failure included.
+bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erased = nullptr);
+
+// The bytes of the ROM's last block that lie past the ROM's end: erasing
+// the block would take them with it, and nobody asked for that (a homebrew
+// game keeps its save in the chip's top blocks).
+struct BytesPastRom {
+    const CartBlock* block = nullptr;  // none when the ROM ends on a block's end
+    uint32_t start = 0;                // cartridge address of bytes[0], a packet's start
+    std::vector<uint8_t> bytes;        // those below the ROM's end read as erased
+
+    // From the ROM's end on, for the file's last chunk.
+    PastRom from(uint32_t romSize) const;
+};
+
+// Reads them from the cartridge, before anything is erased; false when the
+// cartridge could not be read (said in the log).
+bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
+
+// Programs them back into their erased block and compares them; false,
+// after a line naming the block, when they did not take.
+bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo);
+
+// Compares the written ranges with the file and says in one line how that went.
+bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);
+
+// The line naming the block a program failure happened in.
+void reportUnprogrammedBlock(uint32_t address);

@@ -1,0 +1,82 @@
+#include "gui/link_watch.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Group.H>
+
+#include <vector>
+
+#include "core/link/linker.h"
+#include "gui/main_window.h"
+#include "gui/one_job.h"
+
+static const double LOOK_EVERY_SECONDS = 1.0;
+static std::vector<int> g_fds;
+
+// All ten buttons, Preferences included, only with a ready linker.
+static void showLinkState()
+{
+    if (!operations_group)
+        return;
+    if (linker().ready())
+        operations_group->activate();
+    else
+        operations_group->deactivate();
+}
+
+static void onLibusbEvents(FL_SOCKET, void*)
+{
+    // During a job the events are taken, so that the descriptor does not
+    // stay readable, but what they tell waits for the job's end.
+    if (jobRunning())
+        linker().handleEvents();
+    else
+        lookAtLinker();
+}
+
+static void onSecond(void*)
+{
+    lookAtLinker();
+    Fl::repeat_timeout(LOOK_EVERY_SECONDS, onSecond);
+}
+
+void watchLinker()
+{
+    stopWatchingLinker();
+    if (operations_group)
+        operations_group->deactivate();
+    Linker& l = linker();
+    l.watch();
+    if (l.hotplug()) {
+        g_fds = l.eventFds();
+        for (int fd : g_fds)
+            Fl::add_fd(fd, FL_READ, onLibusbEvents);
+    } else {
+        Fl::add_timeout(LOOK_EVERY_SECONDS, onSecond);
+    }
+    showLinkState();
+}
+
+void lookAtLinker()
+{
+    if (jobRunning())
+        return;
+    // Greeting a linker lets the toolkit handle events: no click may start
+    // a job before its firmware is accepted and its cartridge checked.
+    if (operations_group)
+        operations_group->deactivate();
+    linker().look();
+    showLinkState();
+}
+
+void stopWatchingLinker()
+{
+    for (int fd : g_fds)
+        Fl::remove_fd(fd);
+    g_fds.clear();
+    Fl::remove_timeout(onSecond);
+}
+
+bool lookingEverySecond()
+{
+    return Fl::has_timeout(onSecond);
+}

@@ -1,0 +1,14 @@
+// The window's side of the linker coming and going: the Linker looks
+// whenever libusb has news of a device (or once a second where it cannot
+// tell), never inside a job, and the buttons follow what it finds.
+#pragma once
+
+// Starts listening, after start-up has opened the link.
+void watchLinker();
+// Between jobs: lets the Linker look now. A job's end calls it, since
+// whatever happened during the job waited for it.
+void lookAtLinker();
+// The program is closing down.
+void stopWatchingLinker();
+// Whether the window looks once a second (libusb tells of no arrivals).
+bool lookingEverySecond();
