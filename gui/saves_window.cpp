@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/jobs/jobs.h"
+#include "core/shown_text.h"
 #include "core/saves/vault.h"
 #include "gui/events.h"
 #include "gui/log.h"
@@ -61,11 +62,12 @@ static bool startFileManager(const std::string& folder)
 
 std::function<bool(const std::string& folder)> g_openFolder = startFileManager;
 
-// A question draws "@..." as a symbol; paths may hold one.
+// A question draws "@..." as a symbol, and a path may hold one, or bytes
+// that are no text at all.
 static std::string shownAsIs(const std::string& text)
 {
     std::string out;
-    for (char c : text)
+    for (char c : printable(text, true))
         out += c == '@' ? std::string("@@") : std::string(1, c);
     return out;
 }
@@ -84,7 +86,7 @@ static std::string entryLine(const VaultEntry& e)
 static std::string gameHeading(const std::string& game)
 {
     std::string serial = gameSerial(game);
-    return "@b@." + gameTitle(game) + (serial.empty() ? "" : ", serial " + serial);
+    return "@b@." + printable(gameTitle(game)) + (serial.empty() ? "" : ", serial " + printable(serial));
 }
 
 static const VaultEntry* selectedEntry()
