@@ -15,7 +15,7 @@
 #include "core/cart/blocks.h"
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
-#include "core/jobs/ngf.h"
+#include "core/saves/ngf.h"
 #include "core/link/transfer.h"
 #include "sim.h"
 
@@ -35,16 +35,16 @@ double modelled(F step)
     return sim::clockSeconds() - start;
 }
 
-// The save area read as Backup Savegame read it before: one 64-byte request
-// per 64 bytes.
+// Backup Savegame's probe and reads as they were before: one 64-byte
+// request per 64 bytes.
 double readSaveAreaBy64()
 {
-    uint8_t size = 0;
-    checkCart(&size, nullptr, nullptr, nullptr, true, false);
     NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
-    int count = ngfRecordList(records);
     static uint8_t chunk[64];
     return modelled([&] {
+        uint8_t size = 0;
+        checkCart(&size, nullptr, nullptr, nullptr, true, false);
+        int count = ngfRecordList(records);
         for (int i = 0; i < count; i++) {
             uint32_t cart = 0;
             cartAddrFromConsole(records[i].NGPCaddr, &cart);

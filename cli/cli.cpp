@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstring>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -48,8 +49,8 @@ public:
         return true;
     }
     std::vector<std::string> files() override { return g_.paths; }
-    uint32_t address() override { return g_.address; }
-    int value() override { return int(g_.value); }
+    bool address(uint32_t* a) override { return *a = g_.address, true; }
+    bool value(int* v) override { return *v = int(g_.value), true; }
     std::string game() override { return g_.game; }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }
@@ -275,8 +276,24 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
     // back what it wrote unless told not to.
     given.options.settings.verifyAfterWrite = true;
     const CommandRow* chosen = nullptr;
+    std::map<std::string, CLI::App*> groups;
     for (const CommandRow& c : commands()) {
-        CLI::App* sub = app.add_subcommand(c.name, c.help);
+        // "saves list": "list" under "saves", made with the first of its rows.
+        std::string name = c.name;
+        CLI::App* parent = &app;
+        size_t space = name.find(' ');
+        if (space != std::string::npos) {
+            std::string word = name.substr(0, space);
+            CLI::App*& group = groups[word];
+            if (!group) {
+                group = app.add_subcommand(word, commandGroupHelp(word));
+                group->require_subcommand(1);
+                group->footer(FOOTER);
+            }
+            parent = group;
+            name = name.substr(space + 1);
+        }
+        CLI::App* sub = parent->add_subcommand(name, c.help);
         sub->footer(FOOTER);
         for (const CommandArg& arg : c.args)
             defineArg(*sub, arg, given);

@@ -6,7 +6,6 @@
 #include "core/identity/identity.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
-#include "core/saves/proposed_name.h"
 
 namespace {
 
@@ -14,7 +13,7 @@ const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
 // What a stop half-way tells the command line's user to run to undo it.
-const char* const RESTORE_COMMAND = "pockettetherbox-cli saves-restore";
+const char* const RESTORE_COMMAND = "pockettetherbox-cli saves restore";
 
 // Passes everything on to the face's reporter, keeping what the job found
 // its image to be beyond the job's own lists.
@@ -27,6 +26,16 @@ public:
     bool goingOn() override { return to_.goingOn(); }
     void endProgress() override { to_.endProgress(); }
     void breathe() override { to_.breathe(); }
+    void beginTimedProgress(const char* title, double typicalSeconds) override
+    {
+        to_.beginTimedProgress(title, typicalSeconds);
+    }
+    void stage(const std::string& text) override { to_.stage(text); }
+    void holdCancel(bool held) override { to_.holdCancel(held); }
+    void notes(const std::vector<std::string>& full, const std::vector<std::string>& brief) override
+    {
+        to_.notes(full, brief);
+    }
     void identified(const ImageReport& report) override
     {
         kept = report;
@@ -84,7 +93,7 @@ const CommandOption JSON_OPTION{
     nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.json = true; }};
 
 const CommandArg ADDRESS{ArgKind::Address, "cartridge address: chip 0 from 0, chip 1 from 0x200000",
-                         "Enter address"};
+                         "Enter address", nullptr, false, "0 to 0x3FFFFF; chip 1 from 0x200000"};
 
 // The window only warns after the fact; a script gets no second look, so a
 // file the console would refuse is not flashed unless asked for.
@@ -103,7 +112,8 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
             ReporterScope scope(job);
             printWindow("Not flashing '%s': it has no valid licence text,",
                         printable(displayName(path.c_str()), true).c_str());
-            printWindow("so the console would refuse to start it. Give --force to flash it all the same.");
+            printWindow("so the console would refuse to start it.");
+            printWindow("Give --force to flash it all the same.");
             return false;
         }
         return flashRom(path, o.settings, job);
@@ -248,9 +258,13 @@ std::vector<CommandRow> makeCommands()
          {{ArgKind::FileToWrite, "the NGF file to write", "Select file for save-game backup", NGF_PATTERN}},
          {},
          [](CommandInput& in, Reporter& r) {
+             // The game's name and today's date, in the folder last used.
              std::string proposal, path;
-             bool proposed = in.asksUser() && proposeSaveName(&proposal);
-             if (!in.fileToWrite(proposed ? proposal.c_str() : nullptr, &path)) {
+             if (in.asksUser()) {
+                 std::string folder = in.proposalFolder();
+                 proposal = (folder.empty() ? "" : folder + "/") + proposeSaveBackup(folder, r);
+             }
+             if (!in.fileToWrite(proposal.empty() ? nullptr : proposal.c_str(), &path)) {
                  ReporterScope scope(r);
                  printWindow("No file selected.");
                  return false;
@@ -268,23 +282,25 @@ std::vector<CommandRow> makeCommands()
              run.undoCommand = in.asksUser() ? "" : RESTORE_COMMAND;
              return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
          }},
-        {"saves-list",
-         "the vault: every safety copy and save-game backup, one a line (GAME, DATE, BYTES, KIND, PATH, "
-         "tab-separated; no linker needed)",
-         "list every safety copy and save-game backup the program made, one a line: the game, the date (local "
-         "time with its offset from UTC), the size in bytes, the kind (copy or backup) and the path, separated "
-         "by tabs, newest first within each game. A game (its folder name, title or software ID) keeps only its "
-         "lines.",
+        {"saves list",
+         "the vault: every safety copy and save-game backup, one a line (PATH, GAME, DATE, BYTES, KIND, "
+         "tab-separated)",
+         "list every safety copy and save-game backup the program made, one a line, games in name order and "
+         "each game's newest first: the path, the game (its title and software ID, as its folder is named), "
+         "the date (local time with its offset from UTC, as 2026-12-07T21:05:09+0100), the size in bytes and "
+         "the kind (copy: made before a write; backup: made by save-backup), separated by tabs. In the path, "
+         "control bytes, bytes that are not UTF-8 and the backslash are written as \\xNN, so that no field "
+         "holds a tab. A game (its folder name, title or software ID) keeps only its lines.",
          {},
          {{ArgKind::Game, "only this game: its folder name, its title or its software ID"}},
          {},
          [](CommandInput& in, Reporter& r) { return listSaves(in.game(), r); },
          true},
-        {"saves-restore", "write a copy or backup from the vault back into the cartridge of its game",
+        {"saves restore", "write a copy or backup from the vault back into the cartridge of its game",
          "write a safety copy or save-game backup from the vault back into the cartridge, as save-write does, "
          "after checking that the cartridge is the same game.",
          {},
-         {{ArgKind::FileToRead, "the copy or backup, as saves-list gives it"}},
+         {{ArgKind::FileToRead, "the copy or backup, as saves list gives it"}},
          {{"--any-game", OptionKind::Flag, "write it to a cartridge of another game too",
            "write it even to a cartridge of another game.", nullptr, nullptr,
            [](CommandOptions& o, const std::string&) { o.anyGame = true; }}},
@@ -300,19 +316,22 @@ std::vector<CommandRow> makeCommands()
          {ADDRESS},
          {},
          [](CommandInput& in, Reporter& r) {
-             uint32_t address = in.address();
-             return cartAddressValid(address, r) && readByte(address, r);
+             uint32_t address = 0;
+             return in.address(&address) && cartAddressValid(address, r) && readByte(address, r);
          }},
         {"write-byte", "Write Byte: one byte written as a single bus cycle (not necessarily programmed)",
          "write one byte to a cartridge address (not necessarily programming it into flash).",
          {"Write Byte",
           "Write a single byte to the catridge (not necessarily flashing the data to the cartridge).", 187, 8},
-         {ADDRESS, {ArgKind::ByteValue, "the byte, 0 to 255", "Enter byte value"}},
+         {ADDRESS, {ArgKind::ByteValue, "the byte, 0 to 255", "Enter byte value", nullptr, false,
+                    "0 to 0xFF; above, the low byte"}},
          {},
          [](CommandInput& in, Reporter& r) {
              // An address past chip 1's window is refused before a value is asked for.
-             uint32_t address = in.address();
-             return cartAddressValid(address, r) && writeByte(address, in.value(), r);
+             uint32_t address = 0;
+             int value = 0;
+             return in.address(&address) && cartAddressValid(address, r) && in.value(&value) &&
+                    writeByte(address, value, r);
          }},
         {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
          "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
@@ -344,6 +363,11 @@ const std::vector<CommandRow>& commands()
 {
     static const std::vector<CommandRow> rows = makeCommands();
     return rows;
+}
+
+const char* commandGroupHelp(const std::string& word)
+{
+    return word == "saves" ? "the vault of safety copies and save-game backups: list, restore" : "";
 }
 
 const CommandRow* findCommand(const std::string& name)

@@ -35,13 +35,18 @@ public:
     // none was chosen, which the job itself reports.
     virtual bool fileToWrite(const char* proposed, std::string* path) = 0;
     virtual std::vector<std::string> files() = 0;
-    virtual uint32_t address() = 0;
-    virtual int value() = 0;
+    // The row's address and byte value; false when the user closed the
+    // window unanswered, which is no error and is not logged.
+    virtual bool address(uint32_t* address) = 0;
+    virtual bool value(int* value) = 0;
     // The row's game; none when left out. No button takes one.
     virtual std::string game() { return std::string(); }
     virtual CommandOptions options() = 0;
     // Whether a person answers: only then is a file name worth proposing.
     virtual bool asksUser() const = 0;
+    // The folder a proposed name goes in: the one last used for the row's
+    // file to write ("" for the working folder).
+    virtual std::string proposalFolder() { return ""; }
     // After a backup whose dump the lists know under another file name:
     // whether to give it that name.
     virtual bool renameToListName(const std::string& dump, const std::string& listName) { return false; }
@@ -69,6 +74,8 @@ struct CommandArg {
     // The job reads the file as it comes, so the command line may feed it a
     // pipe; the window refuses one, whose writer might never write.
     bool pipeFromCommandLineOnly = false;
+    // The number window's line of what it takes.
+    const char* range = nullptr;
 };
 
 enum class OptionKind {
@@ -102,7 +109,9 @@ struct CommandButton {
 };
 
 struct CommandRow {
-    const char* name;    // on the command line, and in its log file records
+    // On the command line, and in its log file records. Two words ("saves
+    // list") make the second a subcommand of the first.
+    const char* name;
     const char* help;    // its line in --help
     const char* manual;  // its paragraph in the manual pages
     CommandButton button;
@@ -123,6 +132,8 @@ struct CommandRow {
 const std::vector<CommandRow>& commands();
 // The row with this command-line name, or null.
 const CommandRow* findCommand(const std::string& name);
+// The --help line of a first word that several rows share ("saves").
+const char* commandGroupHelp(const std::string& word);
 // The rows with a button, in the order the window makes them.
 std::vector<const CommandRow*> buttonCommands();
 // The first argument of that kind, or null.

@@ -4,22 +4,10 @@
 #include <climits>
 #include <cstdlib>
 
-// Only the first two characters announce hex; strtol's own base 0 would take
-// a leading zero for octal.
+// Only the first two characters announce hex; a leading zero is no octal.
 static int baseOf(const char* text)
 {
     return text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 16 : 10;
-}
-
-int inputTextToNumber(const char* text)
-{
-    long v = strtol(text, nullptr, baseOf(text));
-    // A long is wider than the int we hand back: clamp as a 32-bit strtol would.
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return int(v);
 }
 
 bool exactNumberFromText(const char* text, uint32_t* value)

@@ -4,12 +4,7 @@
 
 #include <cstdint>
 
-// The input window's reading: the digits up to the first that does not fit
-// are taken, text without any gives 0, and a value beyond the int range is
-// clamped to it.
-int inputTextToNumber(const char* text);
-
-// The same reading, but only when the whole text is one number of at most 32
-// bits, with no sign and no blank: where a typo must be refused rather than
-// read as "12ab" = 12. False for anything else.
+// The number window's and the command line's reading, only when the whole
+// text is one number of at most 32 bits, with no sign and no blank: a typo
+// is refused rather than read as "12ab" = 12. False for anything else.
 bool exactNumberFromText(const char* text, uint32_t* value);

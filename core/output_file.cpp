@@ -29,8 +29,10 @@ FILE* openTemporaryBeside(const std::string& target, std::string* tempPath)
     // A name the folder cannot hold would only fail at the rename, once the
     // cartridge had been read for nothing.
     long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
-    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax))
+    if (nameMax > 0 && std::filesystem::path(target).filename().string().size() > size_t(nameMax)) {
+        errno = ENAMETOOLONG;
         return nullptr;
+    }
     std::string name = dir + "/.backup-XXXXXX";
     std::vector<char> tmpl(name.begin(), name.end());
     tmpl.push_back('\0');
@@ -48,8 +50,10 @@ FILE* openTemporaryBeside(const std::string& target, std::string* tempPath)
     }
     FILE* f = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!f) {
+        int why = errno;
         close(fd);
         unlink(tmpl.data());
+        errno = why;
         return nullptr;
     }
     *tempPath = tmpl.data();

@@ -11,8 +11,8 @@ std::string finalOutputPath(const std::string& chosen);
 // A new file beside `target`, under a hidden name of its own (*tempPath),
 // with the permissions `target` has or a new file would get; the job renames
 // it to `target` once complete, so a file already there survives a failed
-// or cancelled job. Null when it cannot be made, or when the folder cannot
-// hold `target`'s name.
+// or cancelled job. Null, with errno, when it cannot be made, or when the
+// folder cannot hold `target`'s name (ENAMETOOLONG).
 FILE* openTemporaryBeside(const std::string& target, std::string* tempPath);
 // Moves `from` to `to` only when no file is at `to` (errno EEXIST then).
 bool renameNoReplace(const std::string& from, const std::string& to);

@@ -48,13 +48,40 @@ std::string progressText(uint64_t totalBytes, float fraction, double elapsedSeco
     return shown;
 }
 
+static int wholeSecondsLeft(double typicalSeconds, double elapsedSeconds)
+{
+    double left = std::ceil(typicalSeconds - elapsedSeconds);
+    return left < 1.0 ? 1 : left > LONGEST_SHOWN_S ? int(LONGEST_SHOWN_S) : int(left);
+}
+
+std::string timedText(double typicalSeconds, double elapsedSeconds)
+{
+    if (elapsedSeconds > typicalSeconds)
+        return "longer than usual, " + clockText(std::fmin(elapsedSeconds, LONGEST_SHOWN_S));
+    return "about " + std::to_string(wholeSecondsLeft(typicalSeconds, elapsedSeconds)) + " s left";
+}
+
 void ProgressRate::start(uint64_t totalBytes)
 {
     total_ = totalBytes;
+    typical_ = 0.0;
     started_ = linkSeconds();
+}
+
+void ProgressRate::startTimed(double typicalSeconds)
+{
+    start(0);
+    typical_ = typicalSeconds;
 }
 
 std::string ProgressRate::text(float fraction) const
 {
+    if (typical_ > 0.0)
+        return timedText(typical_, linkSeconds() - started_);
     return progressText(total_, fraction, linkSeconds() - started_);
+}
+
+int ProgressRate::secondsLeft() const
+{
+    return typical_ > 0.0 ? wholeSecondsLeft(typical_, linkSeconds() - started_) : 0;
 }

@@ -1,5 +1,6 @@
 #include "core/report.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,31 @@ CommandScope::CommandScope(const char* name) : saved_(g_command)
 CommandScope::~CommandScope()
 {
     g_command = saved_;
+}
+
+void Reporter::notes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
+{
+    for (const std::string& l : full)
+        line(l.c_str());
+}
+
+// A note is held to what printWindow makes of a line: cut, and never raw.
+static std::string cut(const std::string& l)
+{
+    size_t length = std::min(l.size(), size_t(LOG_LINE_BYTES - 1));
+    return shownText(l.c_str(), length);
+}
+
+void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
+{
+    std::vector<std::string> whole, shortened;
+    for (const std::string& l : full)
+        whole.push_back(cut(l));
+    for (const std::string& l : brief)
+        shortened.push_back(cut(l));
+    reporter().notes(whole, shortened);
+    for (const std::string& l : whole)
+        appendToLogFile(g_command.c_str(), l.c_str());
 }
 
 void printWindow(const char* format, ...)

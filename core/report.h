@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ImageReport;
 
@@ -24,6 +25,21 @@ public:
     virtual void endProgress() {}
     // Between transfers: a chance for the face to handle its own events.
     virtual void breathe() {}
+    // A bar for a wait known only by its typical length (a chip erase):
+    // moved by the time taken, and telling the time still to go.
+    virtual void beginTimedProgress(const char* title, double typicalSeconds)
+    {
+        beginProgress(title, 0);
+    }
+    // Where a job of several stages stands, shown beside the bar.
+    virtual void stage(const std::string& text) {}
+    // While held, a Cancel cannot take effect (a chip erase cannot be stopped
+    // halfway): it is noted, goingOn() turns false, and the job stops once
+    // the stretch is over.
+    virtual void holdCancel(bool held) {}
+    // The notes after a job's last line: `full` for whoever keeps everything,
+    // `brief` (at most three lines) for a face with no room for more.
+    virtual void notes(const std::vector<std::string>& full, const std::vector<std::string>& brief);
     // What a job found an image to be, after its lines said so: for a face
     // that hands it on to scripts.
     virtual void identified(const ImageReport& report) {}
@@ -65,6 +81,9 @@ private:
 // the same line goes to the log file under the current command. Control
 // bytes and bytes that are not UTF-8 are shown as \xNN.
 void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A job's notes, whole in the log file; the reporter shows them whole or brief.
+void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief);
 
 // A line for the log file alone, under the current command: what a face says
 // beside the job's own lines that is still worth finding there afterwards.

@@ -5,6 +5,7 @@
 
 #include <FL/Fl_Widget.H>
 
+#include <filesystem>
 #include <string>
 
 #include "core/commands.h"
@@ -35,12 +36,32 @@ public:
     bool fileToWrite(const char* proposed, std::string* path) override
     {
         const CommandArg* a = findArg(c_, ArgKind::FileToWrite);
-        return chooseFile(a->ask, a->pattern, CHOOSE_CREATE, proposed, path);
+        if (!chooseFile(a->ask, a->pattern, CHOOSE_CREATE, proposed, path))
+            return false;
+        std::error_code ec;
+        std::filesystem::path folder = std::filesystem::absolute(*path, ec).parent_path();
+        if (!ec)
+            rememberFolder(a->ask, folder.string());
+        return true;
     }
     // No button takes several files.
     std::vector<std::string> files() override { return {}; }
-    uint32_t address() override { return uint32_t(makeInputWindow(findArg(c_, ArgKind::Address)->ask)); }
-    int value() override { return makeInputWindow(findArg(c_, ArgKind::ByteValue)->ask); }
+    bool address(uint32_t* address) override { return ask(ArgKind::Address, address); }
+    bool value(int* value) override
+    {
+        uint32_t typed = 0;
+        return ask(ArgKind::ByteValue, &typed) && (*value = int(typed), true);
+    }
+    // Where the last file of this kind went, if it is still there; the
+    // working folder otherwise.
+    std::string proposalFolder() override
+    {
+        std::string folder = rememberedFolder(findArg(c_, ArgKind::FileToWrite)->ask);
+        std::error_code ec;
+        if (folder.empty() || !std::filesystem::is_directory(folder, ec))
+            folder = std::filesystem::current_path(ec).string();
+        return folder;
+    }
     CommandOptions options() override
     {
         CommandOptions o;
@@ -56,6 +77,12 @@ public:
     }
 
 private:
+    bool ask(ArgKind kind, uint32_t* number)
+    {
+        const CommandArg* a = findArg(c_, kind);
+        return makeInputWindow(a->ask, a->range ? a->range : "", number);
+    }
+
     const CommandRow& c_;
 };
 

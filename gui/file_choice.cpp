@@ -2,12 +2,132 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_File_Input.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/filename.H>
 #include <FL/fl_ask.H>
 
+#include <sys/stat.h>
+
+#include <cstring>
+
 #include "core/identity/header.h"
+#include "core/jobs/jobs.h"
+#include "gui/one_job.h"
 
 bool (*g_fileChoiceHook)(const char*, const char*, FileChoiceMode, const char*,
                          std::string*) = nullptr;
+
+template <class W>
+static W* findChild(Fl_Group* g)
+{
+    for (int i = 0; i < g->children(); i++) {
+        if (W* w = dynamic_cast<W*>(g->child(i)))
+            return w;
+        if (Fl_Group* inner = g->child(i)->as_group())
+            if (W* w = findChild<W>(inner))
+                return w;
+    }
+    return nullptr;
+}
+
+// The chooser's own handling of the name field rewrites it on every key: a
+// name typed over the proposal is made absolute against the working folder
+// and the cursor sent back to the start, so the next key lands in front of
+// it; it also completes names and changes folder on each '/'. Here the field
+// keeps what the user typed, and the name is put together with the folder
+// shown only once it is given (Enter, or OK).
+namespace {
+struct NameField {
+    Fl_File_Chooser* chooser;
+    Fl_Return_Button* ok;
+    Fl_Callback* own;
+    void* ownData;
+};
+}  // namespace
+
+static bool isAbsolute(const char* name)
+{
+    return name[0] == '/' || name[0] == '~' || name[0] == '$';
+}
+
+// The field's text as a whole path: a name or a relative path lies in the
+// folder the chooser shows.
+static std::string wholePath(Fl_File_Chooser* chooser, const char* typed)
+{
+    if (isAbsolute(typed)) {
+        char expanded[FL_PATH_MAX];
+        fl_filename_expand(expanded, sizeof expanded, typed);
+        return expanded;
+    }
+    // The chooser names the root folder "".
+    std::string folder = chooser->directory() ? chooser->directory() : "";
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder + typed;
+}
+
+static void nameTyped(Fl_Widget* w, void* data)
+{
+    NameField* f = static_cast<NameField*>(data);
+    Fl_File_Input* field = static_cast<Fl_File_Input*>(w);
+    bool enter = Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
+    if (enter && field->value()[0]) {
+        // The chooser's Enter handling (open a folder, or accept) is sound
+        // once it is handed the whole path.
+        field->value(wholePath(f->chooser, field->value()).c_str());
+        f->own(w, f->ownData);
+    } else if (!field->value()[0]) {
+        f->own(w, f->ownData);  // an empty field disables OK
+    } else if (f->ok) {
+        f->ok->activate();
+    }
+}
+
+static bool exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Saving over a file the user may not have looked at loses it for good.
+static bool replaceAllowed(const std::string& path)
+{
+    return fl_choice("'%s' already exists.\nReplace it?", "Cancel", "Replace", nullptr,
+                     displayName(path.c_str())) == 1;
+}
+
+static bool showChooser(const char* title, const char* pattern, FileChoiceMode mode,
+                        const char* initial, std::string* path)
+{
+    Fl_File_Chooser chooser(nullptr, pattern, mode, title);
+    // The chooser's window is its own; one of its public widgets leads there.
+    Fl_Window* inside = chooser.previewButton->window();
+    Fl_File_Input* field = findChild<Fl_File_Input>(inside);
+    NameField hook{&chooser, findChild<Fl_Return_Button>(inside), nullptr, nullptr};
+    if (field) {
+        hook.own = field->callback();
+        hook.ownData = field->user_data();
+        field->callback(nameTyped, &hook);
+    }
+    if (initial && *initial) {
+        // The folder goes to the chooser, the name alone to the field, where
+        // it is easy to read and to type over.
+        chooser.value(initial);
+        if (field && strchr(initial, '/'))
+            field->value(fl_filename_name(initial));
+        if (field)
+            field->position(field->size(), 0);
+    }
+    chooser.show();
+    while (chooser.shown())
+        Fl::wait();
+    const char* chosen = chooser.count() > 0 ? chooser.value(1) : nullptr;
+    if (!chosen || !*chosen)
+        return false;
+    *path = wholePath(&chooser, chosen);
+    return true;
+}
 
 bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, const char* initial,
                 std::string* path)
@@ -15,17 +135,17 @@ bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, con
     if (g_fileChoiceHook)
         return g_fileChoiceHook(title, pattern, mode, initial, path);
 
-    Fl_File_Chooser chooser(nullptr, pattern, mode, title);
-    if (initial)
-        chooser.value(initial);
-    chooser.show();
-    while (chooser.shown())
-        Fl::wait();
-    const char* chosen = chooser.count() > 0 ? chooser.value(1) : nullptr;
-    if (!chosen || !*chosen)
-        return false;
-    *path = chosen;
-    return true;
+    std::string offered = initial ? initial : "";
+    for (;;) {
+        if (!showChooser(title, pattern, mode, offered.empty() ? nullptr : offered.c_str(), path))
+            return false;
+        if (mode != CHOOSE_CREATE || !exists(*path) || replaceAllowed(*path))
+            return true;
+        if (closeRequested())
+            return false;
+        // Not replaced: back to the chooser, the name still there to edit.
+        offered = *path;
+    }
 }
 
 bool (*g_listNameOfferHook)(const std::string&, const std::string&) = nullptr;

@@ -32,6 +32,8 @@ void appendToLog(const char* line)
         text_browser->add(line);
     }
     text_browser->lineposition(text_browser->size(), Fl_Browser::BOTTOM);
+    // A line must be read from its start, wherever the user had scrolled.
+    text_browser->hposition(0);
     Fl::unlock();
 }
 
@@ -66,11 +68,40 @@ void WindowReporter::line(const char* text)
 static const double BAR_INTERVAL_S = 0.04;
 static const double TEXT_INTERVAL_S = 0.1;
 
-void WindowReporter::beginProgress(const char* title, uint64_t totalBytes)
+void WindowReporter::start(const char* title)
 {
     makeProgressWindow(title);
-    rate_.start(totalBytes);
     barShown_ = textShown_ = false;
+    stage_.clear();
+}
+
+void WindowReporter::beginProgress(const char* title, uint64_t totalBytes)
+{
+    start(title);
+    rate_.start(totalBytes);
+}
+
+void WindowReporter::beginTimedProgress(const char* title, double typicalSeconds)
+{
+    start(title);
+    rate_.startTimed(typicalSeconds);
+}
+
+void WindowReporter::stage(const std::string& text)
+{
+    stage_ = text;
+    setProgressStage(text.c_str());
+}
+
+void WindowReporter::holdCancel(bool held)
+{
+    holdProgressOnCancel(held);
+}
+
+void WindowReporter::notes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
+{
+    for (size_t i = 0; i < brief.size() && i < size_t(WINDOW_NOTE_LINES); i++)
+        line(brief[i].c_str());
 }
 
 void WindowReporter::progress(float fraction)
@@ -84,6 +115,13 @@ void WindowReporter::progress(float fraction)
     if (textShown_ && now - textAt_ < TEXT_INTERVAL_S)
         return;
     setProgressText(rate_.text(fraction).c_str());
+    if (progressStopAsked()) {
+        // The first line still says what the job works on.
+        std::string heading = stage_.substr(0, stage_.find('\n'));
+        std::string stopping =
+            "Stopping once the erase ends (about " + std::to_string(rate_.secondsLeft()) + " s)";
+        setProgressStage((heading.empty() || heading == stage_ ? stopping : heading + "\n" + stopping).c_str());
+    }
     textShown_ = true;
     textAt_ = now;
 }
@@ -92,6 +130,7 @@ bool WindowReporter::goingOn()
 {
     return progressShown() && !closeRequested();
 }
+
 
 void WindowReporter::endProgress()
 {

@@ -9,6 +9,8 @@
 #include "core/report.h"
 
 constexpr int LOG_MAX_LINES = 2000;
+// The most lines of notes a job leaves in the window's log.
+constexpr int WINDOW_NOTE_LINES = 3;
 
 class WindowReporter : public Reporter {
 public:
@@ -18,9 +20,15 @@ public:
     bool goingOn() override;
     void endProgress() override;
     void breathe() override;
+    void beginTimedProgress(const char* title, double typicalSeconds) override;
+    void stage(const std::string& text) override;
+    void holdCancel(bool held) override;
+    void notes(const std::vector<std::string>& full, const std::vector<std::string>& brief) override;
 
 private:
+    void start(const char* title);
     ProgressRate rate_;
+    std::string stage_;
     bool barShown_ = false, textShown_ = false;
     double barAt_ = 0.0, textAt_ = 0.0;  // on g_progressTextClock
 };

@@ -67,6 +67,17 @@ static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* 
     return b;
 }
 
+// While a modal window is up the toolkit drops a close request for any other
+// window, so closing the main window during a job did nothing at all.
+static int dispatch(int event, Fl_Window* w)
+{
+    if (event == FL_CLOSE && w == window && jobRunning()) {
+        closingDown(window, nullptr);
+        return 1;
+    }
+    return Fl::handle_(event, w);
+}
+
 static Fl_Button* commandButton(const CommandRow& c)
 {
     const CommandButton& b = c.button;
@@ -126,14 +137,18 @@ void buildMainWindow()
     text_browser->scrollbar_right();
 
     window->end();
-    window->resizable(operations_group);
+    // Wider or taller, the log takes the room: the buttons keep their size,
+    // their order and their place beside it.
+    window->resizable(text_browser);
     setDefaultReporter(&windowReporter());
-    window->size_range(WIN_W, WIN_H, WIN_W, 0);
+    window->size_range(WIN_W, WIN_H, 0, 0);
+    Fl::event_dispatch(dispatch);
 }
 
 bool startUp()
 {
     CommandScope command("Start-up");
+    loadRememberedSettings();
     buildMainWindow();
     window->hotspot(window);
     window->show();
@@ -152,7 +167,11 @@ bool startUp()
 
 void closingDown(Fl_Window* w, void* data)
 {
-    if (isPrefsWindow(w) || w == (Fl_Window*)progress_window) {
+    if (w == (Fl_Window*)progress_window) {
+        cancelProgress();
+        return;
+    }
+    if (isPrefsWindow(w)) {
         w->hide();
         return;
     }

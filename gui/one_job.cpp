@@ -1,11 +1,14 @@
 #include "gui/one_job.h"
 
+#include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 
 #include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "gui/progress.h"
+
+#include <vector>
 
 static bool g_running = false;
 static bool g_closeAsked = false;
@@ -40,8 +43,15 @@ bool jobRunning()
 void closeWhenJobEnds()
 {
     g_closeAsked = true;
-    if (progress_window)
-        progress_window->hide();
+    cancelProgress();
+    // A chooser, a question or a number window the job waits on is closed
+    // unanswered, so the job ends as soon as it can.
+    std::vector<Fl_Window*> waitedOn;
+    for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
+        if (w->modal() && w != (Fl_Window*)progress_window)
+            waitedOn.push_back(w);
+    for (Fl_Window* w : waitedOn)
+        w->hide();
 }
 
 bool closeRequested()

@@ -4,8 +4,10 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Preferences.H>
 
 #include <cstdio>
+#include <cstring>
 
 #include "gui/events.h"
 #include "gui/log.h"
@@ -28,15 +30,74 @@ Fl_Button* PrefsCloseButton = nullptr;
 static const int WRITE_N_SMALL_ITEMS = 32;  // 1 to 32
 static const int WRITE_N_LARGE_ITEMS = 16;  // 64 to 1024 in steps of 64
 
-// The erase menu's items, in the order they are listed.
+// The erase menu's items, in the order they are listed, and the names they
+// are remembered by.
 static const EraseScope ERASE_ITEMS[] = {EraseScope::WholeChips, EraseScope::RomBlocks,
                                          EraseScope::ChangedBlocks};
+static const char* const ERASE_NAMES[] = {"whole-chips", "rom-blocks", "changed-blocks"};
+
+// Wide and tall enough for every label whole; never made smaller.
+static const int PREFS_W = 290, PREFS_H = 170;
+// 48 items at the usual size make a menu some 960 pixels tall: a smaller
+// size keeps the Write_N menu on an 800-pixel screen.
+static const int WRITE_N_TEXT_SIZE = 9;
+
+// Settings beyond the three that start at their defaults are kept between
+// runs, with the folders last used, in the toolkit's preferences file.
+static Fl_Preferences userPrefs()
+{
+    return Fl_Preferences(Fl_Preferences::USER, "pockettetherbox", "pockettetherbox");
+}
+
+void loadRememberedSettings()
+{
+    Fl_Preferences all = userPrefs();
+    Fl_Preferences flash(all, "flash");
+    char name[32];
+    flash.get("erase", name, ERASE_NAMES[0], sizeof name);
+    for (int i = 0; i < 3; i++)
+        if (strcmp(name, ERASE_NAMES[i]) == 0)
+            eraseScope = ERASE_ITEMS[i];
+    int verify = 0;
+    flash.get("verifyAfterWriting", verify, 0);
+    verifyAfterWrite = verify != 0;
+}
+
+void rememberSettings()
+{
+    Fl_Preferences all = userPrefs();
+    Fl_Preferences flash(all, "flash");
+    for (int i = 0; i < 3; i++)
+        if (ERASE_ITEMS[i] == eraseScope)
+            flash.set("erase", ERASE_NAMES[i]);
+    flash.set("verifyAfterWriting", verifyAfterWrite ? 1 : 0);
+    all.flush();
+}
+
+std::string rememberedFolder(const char* what)
+{
+    Fl_Preferences all = userPrefs();
+    Fl_Preferences folders(all, "folders");
+    char* folder = nullptr;
+    folders.get(what, folder, "");
+    std::string kept = folder ? folder : "";
+    free(folder);
+    return kept;
+}
+
+void rememberFolder(const char* what, const std::string& folder)
+{
+    Fl_Preferences all = userPrefs();
+    Fl_Preferences folders(all, "folders");
+    folders.set(what, folder.c_str());
+    all.flush();
+}
 
 int makePrefsWindow()
 {
     // Users know where the first three menus are: the erase and verify menus
     // go below them, not among them.
-    prefsWindow = new Fl_Double_Window(228, 170, "Preferences");
+    prefsWindow = new Fl_Double_Window(PREFS_W, PREFS_H, "Preferences");
 
     prefsUnlockButton = new Fl_Choice(10, 10, 80, 20, "Turbo Mode");
     prefsUnlockButton->align(FL_ALIGN_RIGHT);
@@ -44,6 +105,9 @@ int makePrefsWindow()
     prefsUnlockButton->add("On");
     prefsUnlockButton->add("Auto");
     prefsUnlockButton->callback(cb_prefsUnlockButton);
+    prefsUnlockButton->tooltip(
+        "On: each byte in fewer bus cycles, faster but never read back. Off: slower, each "
+        "byte checked. Auto: On only for a Cindercart.");
 
     prefsWriteNButton = new Fl_Choice(10, 35, 80, 20, "Write_N");
     prefsWriteNButton->align(FL_ALIGN_RIGHT);
@@ -57,6 +121,10 @@ int makePrefsWindow()
         prefsWriteNButton->add(item);
     }
     prefsWriteNButton->callback(cb_prefsWriteNButton);
+    prefsWriteNButton->textsize(WRITE_N_TEXT_SIZE);
+    prefsWriteNButton->tooltip(
+        "Bytes sent per write command. 512 or 1024 flash fastest; 1 is a hundred times "
+        "slower but names the first byte that will not program.");
 
     prefsWriteModeButton = new Fl_Choice(10, 60, 100, 20, "Write Processing");
     prefsWriteModeButton->align(FL_ALIGN_RIGHT);
@@ -64,6 +132,9 @@ int makePrefsWindow()
     prefsWriteModeButton->add("Skip chip0");
     prefsWriteModeButton->add("Skip chip1");
     prefsWriteModeButton->callback(cb_prefsWriteModeButton);
+    prefsWriteModeButton->tooltip(
+        "Skip a chip to leave what it holds untouched; the ROM's bytes for that chip are "
+        "not written.");
 
     prefsEraseButton = new Fl_Choice(10, 85, 170, 20, "Erase");
     prefsEraseButton->align(FL_ALIGN_RIGHT);
@@ -71,19 +142,26 @@ int makePrefsWindow()
     prefsEraseButton->add("ROM's blocks only");
     prefsEraseButton->add("Changed blocks only");
     prefsEraseButton->callback(cb_prefsEraseButton);
+    prefsEraseButton->tooltip(
+        "Whole chips: one erase, the usual way. ROM's blocks: keeps what lies past the ROM, "
+        "slower for large ROMs. Changed blocks: reads first, then rewrites only what "
+        "differs; fastest for a small change. Remembered between runs.");
 
     prefsVerifyButton = new Fl_Choice(10, 110, 80, 20, "Verify After Writing");
     prefsVerifyButton->align(FL_ALIGN_RIGHT);
     prefsVerifyButton->add("Off");
     prefsVerifyButton->add("On");
     prefsVerifyButton->callback(cb_prefsVerifyButton);
+    prefsVerifyButton->tooltip(
+        "On: reads back what was written and names the first byte that differs, a few "
+        "seconds more. Remembered between runs.");
 
-    PrefsCloseButton = new Fl_Button(85, 140, 63, 20, "Close");
+    PrefsCloseButton = new Fl_Button((PREFS_W - 63) / 2, 140, 63, 20, "Close");
     PrefsCloseButton->callback(cb_PrefsCloseButton);
 
     prefsWindow->end();
     prefsWindow->resizable(prefsWindow);
-    prefsWindow->size_range(220, 190);
+    prefsWindow->size_range(PREFS_W, PREFS_H);
     prefsWindow->set_modal();
 
     if (unsigned(write_N) <= 32)
@@ -155,6 +233,7 @@ void cb_prefsEraseButton(Fl_Widget* w, void* data)
     int i = prefsEraseButton->value();
     if (i >= 0 && i < 3)
         eraseScope = ERASE_ITEMS[i];
+    rememberSettings();
 }
 
 void cb_prefsVerifyButton(Fl_Widget* w, void* data)
@@ -162,6 +241,7 @@ void cb_prefsVerifyButton(Fl_Widget* w, void* data)
     int i = prefsVerifyButton->value();
     if (i >= 0 && i < 2)
         verifyAfterWrite = i == 1;
+    rememberSettings();
 }
 
 void cb_PrefsCloseButton(Fl_Widget* w, void* data)

@@ -1,8 +1,10 @@
-// The write settings and the window that changes them. They start at
-// their defaults every run and are never saved.
+// The write settings and the window that changes them. Turbo Mode, Write_N
+// and Write Processing start at their defaults every run; what to erase and
+// whether to verify after writing are remembered between runs.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/settings.h"
 
@@ -36,5 +38,12 @@ void cb_prefsVerifyButton(Fl_Widget* w, void* data);
 void cb_PrefsCloseButton(Fl_Widget* w, void* data);
 
 bool isPrefsWindow(const Fl_Window* w);
+
+// The remembered settings, read at start-up, written on every pick.
+void loadRememberedSettings();
+void rememberSettings();
+// The folder last used for one kind of file ("" when none yet).
+std::string rememberedFolder(const char* what);
+void rememberFolder(const char* what, const std::string& folder);
 // The settings as the window holds them now, for the job about to run.
 WriteSettings prefsSettings();

@@ -38,6 +38,12 @@ std::string roff(const std::string& text)
     return out;
 }
 
+// One argument of a roff macro: a name of two words ("saves list") in quotes.
+std::string macroArg(const std::string& name)
+{
+    return name.find(' ') == std::string::npos ? roff(name) : "\"" + roff(name) + "\"";
+}
+
 std::string argWords(const CommandRow& c)
 {
     std::string words;
@@ -73,7 +79,7 @@ void commandLineEntries(std::ostream& out)
         if (args.empty())
             out << ".B " << roff(c.name) << "\n";
         else
-            out << ".BI " << roff(c.name) << " \" " << args << "\"\n";
+            out << ".BI " << macroArg(c.name) << " \" " << args << "\"\n";
         out << roff(c.manual) << "\n";
         if (c.withoutLinker)
             out << "Needs no linker.\n";

@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include "gui/commands.h"
+#include "core/report.h"
 #include "support/job_helpers.h"
 #include "gui/file_choice.h"
 
@@ -32,7 +33,7 @@ TEST_F(BackupRom, CopiesTheCartridgeByteExact)
         EXPECT_TRUE(readFile(longPath(cart + ".ngp")) == image);
         EXPECT_TRUE(logIs(Lines{probe.substr(0, probe.find('|')), "ROM name: '" + name + "'", "Backing up ROM to '" + cart +
                                 ".ngp'", "Backup done. Wrote " + std::to_string(image.size()) + " bytes."} +
-                          identityOf(longPath(cart + ".ngp"))));
+                          windowIdentityOf(longPath(cart + ".ngp"))));
         EXPECT_EQ(asked(), "Select file for backup|*.{ngp,rom,bin}|2|" + name + ".ngp");
         ASSERT_EQ(reads.size(), image.size() / 8192);
         for (uint32_t k = 0; k < reads.size(); k++)
@@ -140,8 +141,19 @@ TEST_F(BackupRom, AShortWriteIsAnAbortNeverDone)
     }
 
     // A path beyond what the system takes at all: refused, nothing sent.
-    EXPECT_TRUE(backupTo(scratchPath(std::string(5000, 'x') + ".ngp")).empty());
-    EXPECT_EQ(logLines().back(), "Can't open file!");
+    // Each refusal is followed by the path and the system's reason.
+    const std::pair<std::string, const char*> refused[] = {
+        {scratchPath(std::string(5000, 'x') + ".ngp"), "': File name too long"},
+        {scratchPath("no-such-folder/x.ngp"), "': No such file or directory"},
+    };
+    for (const auto& [path, reason] : refused) {
+        EXPECT_TRUE(backupTo(path).empty());
+        auto lines = logLines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[lines.size() - 2], "Can't open file!");
+        std::string shown = ("'" + path + reason).substr(0, LOG_LINE_BYTES - 1);
+        EXPECT_EQ(lines.back(), shown);
+    }
 }
 
 // A dump the lists know under another file name is offered that name; a

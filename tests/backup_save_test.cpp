@@ -3,11 +3,19 @@
 
 #include "core/cart/detect.h"
 #include "gui/commands.h"
+#include "core/report.h"
 #include "support/job_helpers.h"
 
 namespace {
 
 using BackupSaveTest = JobTest;
+
+// The last line of a backup: the whole path written, so the user knows
+// which folder it went to.
+std::string savedTo(const std::string& path)
+{
+    return ("Saved to '" + path + "'").substr(0, LOG_LINE_BYTES - 1);
+}
 
 void backup(const std::string& path)
 {
@@ -20,34 +28,42 @@ Bytes block33File()
     return ngfFile({{0x3FA000, chipBytes(0, 0x1FA000, 0x2000)}});
 }
 
+// The name offered is the game's and the date, in the folder last used;
+// only the header is read before the chooser.
 TEST_F(BackupSaveTest, OfficialCartridgeSavesBlock33Only)
 {
     sim::Mark m = sim::mark();
     std::string path = scratchPath("game.ngf");
     backup(path);
-    EXPECT_TRUE(std::regex_match(asked(), std::regex(R"(Select file for save-game backup\|\*\.\{ngf\}\|2\|savegame-[A-Za-z0-9]{6}\.ngf)")))
-        << asked();
+    const std::regex offered(R"((/.*)/SIM_OFFICIAL-[0-9A-F]{4}-\d{4}-\d\d-\d\d\.ngf)");
+    std::smatch found;
     const std::string first = lastFileRequest().initial;
+    ASSERT_TRUE(std::regex_match(first, found, offered)) << first;
+    EXPECT_EQ(asked(), "Select file for save-game backup|*.{ngf}|2|" + first);
+    EXPECT_TRUE(fs::is_directory(found[1].str()));
     EXPECT_FALSE(fs::exists(first)) << "the name is claimed only while the chooser is open";
 
-    EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
+    EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done.", savedTo(path)}));
     EXPECT_EQ(readFile(path), block33File());  // its header bytes are pinned in ngf_test.cpp
-    // One 64-byte read per chunk, in address order, and nothing else read.
+    // The header for the proposal and again for the vault, then the block
+    // in one 8 KB read, and nothing else read.
     auto reads = commandsSince(m, CMD_READ64XN);
-    ASSERT_EQ(reads.size(), 128u);
-    for (uint32_t k = 0; k < reads.size(); k++)
-        EXPECT_EQ(std::tie(reads[k].addr, reads[k].chip, reads[k].count), std::make_tuple(0x1FA000 + 64 * k, 0, 1));
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(std::tie(reads[0].addr, reads[0].chip, reads[0].count), std::make_tuple(0u, 0, 1));
+    EXPECT_EQ(std::tie(reads[1].addr, reads[1].chip, reads[1].count), std::make_tuple(0u, 0, 1));
+    EXPECT_EQ(std::tie(reads[2].addr, reads[2].chip, reads[2].count), std::make_tuple(0x1FA000u, 0, 128));
     EXPECT_TRUE(commandsSince(m, CMD_FLASH_WRITE_32).empty());
 
-    // No choice: a fresh name was offered, and nothing is sent.
-    uint64_t before = sim::counters().transfers;
+    // No choice: the name is offered in the folder the last backup went to,
+    // and nothing but the header is read.
+    m = sim::mark();
     clearLog();
     answerNoFile();
     cb_backupSaveGame_button(nullptr, nullptr);
-    EXPECT_NE(lastFileRequest().initial, first);
-    EXPECT_FALSE(fs::exists(lastFileRequest().initial));
+    ASSERT_TRUE(std::regex_match(lastFileRequest().initial, found, offered)) << lastFileRequest().initial;
+    EXPECT_EQ(found[1].str(), fs::path(path).parent_path().string());
     EXPECT_TRUE(logIs({"No file selected."}));
-    EXPECT_EQ(sim::counters().transfers, before);
+    EXPECT_EQ(commandsSince(m, CMD_READ64XN).size(), 1u);
 }
 
 TEST_F(BackupSaveTest, BothChipsRecordsInOrder)
@@ -61,7 +77,7 @@ TEST_F(BackupSaveTest, BothChipsRecordsInOrder)
                               {0x3FC000, chipBytes(0, 0x1FC000, 0x4000)},
                               {0x800000, chipBytes(1, 0x000000, 0x10000)},
                               {0x9FA000, chipBytes(1, 0x1FA000, 0x2000)}});
-    EXPECT_TRUE(logIs({"version=0x53 blocks=0x4 len=0x18008", "Save-game backup done."}));
+    EXPECT_TRUE(logIs({"version=0x53 blocks=0x4 len=0x18008", "Save-game backup done.", savedTo(path)}));
     EXPECT_EQ(readFile(path), expected);
 }
 
@@ -71,7 +87,7 @@ TEST_F(BackupSaveTest, CartridgesThatAreNotOfficial)
         {"cindercart", {"", "Can't backup savegame from flash cart!", "  Back up entire game instead!", ""}, false},
         {"bung",
          {"", "WARNING: This may be a Bung flash cart.", "  SaveGame backup will not work flash carts!", "",
-          "version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."},
+          "version=0x53 blocks=0x1 len=0x2008", "Save-game backup done.", savedTo(scratchPath("bung.ngf"))},
          true},
         {"none", {"No cart detected!", "version=0x53 blocks=0x0 len=0x8", "No unprotected blocks to save!"}, false},
     };
@@ -98,7 +114,7 @@ TEST_F(BackupSaveTest, PathIsUsedExactly)
 {
     for (std::string path : {scratchPath("mysave"), longPath("save.ngf")}) {
         backup(path);
-        EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done."}));
+        EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Save-game backup done.", savedTo(path)}));
         EXPECT_EQ(readFile(path), block33File());
     }
     EXPECT_FALSE(fs::exists(scratchPath("mysave.ngf")));
@@ -138,11 +154,13 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     uint8_t size = 0;
     checkCart(&size, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
-    sim::timeoutOnTransfer(probe + 2 * 10 + 2);  // the reply to the eleventh chunk's request
+    // The proposal's header, the probe, the header for the vault, the
+    // block's request, then the eleventh of the block's 128 replies.
+    sim::timeoutOnTransfer(2 + probe + 2 + 1 + 11);
     std::string path = scratchPath("broken.ngf");
     backup(path);
     EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +
-                      Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA280, partial file deleted"}));
+                      Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA000, partial file deleted"}));
     EXPECT_FALSE(fs::exists(path));
 }
 

@@ -8,7 +8,12 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/fl_draw.H>
 
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "support/job_fixture.h"
@@ -176,6 +181,80 @@ TEST_F(PrefsTest, EraseAndVerifyMenusBelowTheOldOnes)
         EXPECT_LE(below, prefsWindow->h());
         EXPECT_LE(fl_width("Changed blocks only") + 20, prefsEraseButton->w()) << "the longest item beside the arrow";
     }});
+}
+
+// The tallest window the menu's pop-up opened, found while it is up; Escape
+// closes it without a pick.
+int g_menuHeight = 0;
+
+void measureMenu(void*)
+{
+    for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
+        if (w != prefsWindow && w != window && w->h() > g_menuHeight)
+            g_menuHeight = w->h();
+    Fl::e_keysym = FL_Escape;
+    Fl::e_text = (char*)"\033";
+    Fl::e_length = 1;
+    Fl::handle(FL_KEYBOARD, Fl::grab() ? Fl::grab() : prefsWindow);
+    Fl::e_text = nullptr;
+    Fl::e_length = 0;
+}
+
+// At the size it opens at, every label is whole, every menu pops up within
+// an 800-pixel screen, and every setting says what it trades.
+TEST_F(PrefsTest, LabelsWholeMenusOnScreenTooltipsOnEach)
+{
+    openPrefs({[] {
+        Fl::flush();
+        EXPECT_GE(prefsWindow->h(), PrefsCloseButton->y() + PrefsCloseButton->h());
+        for (Fl_Choice* menu : {prefsUnlockButton, prefsWriteNButton, prefsWriteModeButton, prefsEraseButton,
+                                prefsVerifyButton}) {
+            fl_font(menu->labelfont(), menu->labelsize());
+            EXPECT_LE(menu->x() + menu->w() + 4 + int(fl_width(menu->label())), prefsWindow->w()) << menu->label();
+            ASSERT_NE(menu->tooltip(), nullptr) << menu->label();
+            EXPECT_GT(strlen(menu->tooltip()), 40u) << menu->label();
+            g_menuHeight = 0;
+            Fl::add_timeout(0.05, measureMenu);
+            Fl::e_x = menu->x() + 5;
+            Fl::e_y = menu->y() + 5;
+            Fl::e_x_root = prefsWindow->x() + Fl::e_x;
+            Fl::e_y_root = prefsWindow->y() + Fl::e_y;
+            menu->handle(FL_PUSH);
+            Fl::remove_timeout(measureMenu);
+            EXPECT_GT(g_menuHeight, 0) << menu->label();
+            EXPECT_LE(g_menuHeight, 800) << menu->label();
+        }
+    }});
+}
+
+// What to erase and whether to verify are remembered between runs; Turbo
+// Mode, Write_N and Write Processing start at their defaults every time.
+TEST_F(PrefsTest, EraseAndVerifyAreRememberedTheRestStartsAtDefaults)
+{
+    std::string home = std::string(getenv("HOME")) + "/remembered-" + std::to_string(getpid());
+    std::string savedHome = getenv("HOME");
+    setenv("HOME", home.c_str(), 1);
+    const struct { int erase, verify; EraseScope scope; } rows[] = {
+        {2, 1, EraseScope::ChangedBlocks}, {1, 0, EraseScope::RomBlocks}, {0, 1, EraseScope::WholeChips}};
+    for (const auto& r : rows) {
+        openPrefs({[&] {
+            pick(prefsEraseButton, r.erase);
+            pick(prefsVerifyButton, r.verify);
+            pick(prefsWriteNButton, 33);
+            pick(prefsUnlockButton, 1);
+            pick(prefsWriteModeButton, 2);
+        }});
+        // A new run: the globals start as built, then what was kept is read.
+        eraseScope = EraseScope::WholeChips;
+        verifyAfterWrite = false;
+        G_unlockBypassMode = TURBO_AUTO, write_N = 512, skipChip = -1;
+        loadRememberedSettings();
+        EXPECT_EQ(eraseScope, r.scope);
+        EXPECT_EQ(verifyAfterWrite, r.verify == 1);
+        EXPECT_EQ(std::make_tuple(G_unlockBypassMode, write_N, skipChip), std::make_tuple(TURBO_AUTO, 512, -1));
+    }
+    std::filesystem::remove_all(home);
+    setenv("HOME", savedHome.c_str(), 1);
 }
 
 }  // namespace

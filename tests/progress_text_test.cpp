@@ -15,8 +15,12 @@
 // After the simulator's headers: X11's own define None.
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Progress.H>
 #include <FL/fl_draw.H>
+
+#include "gui/progress.h"
 
 namespace {
 
@@ -71,7 +75,7 @@ TEST_F(ProgressTextTest, EveryLongJobsBarSaysHowFarHowFastAndHowLong)
     EXPECT_EQ(beforeIdentity(logLines()).back(), "Blocks rewritten: 3, already right: 0.");
     runWithFile(cb_backupROM_button, scratchPath("backup.ngp"));
     runWithFile(cb_verify_button, scratchPath("backup.ngp"));
-    EXPECT_TRUE(anyMatches(g_seen["Erasing Cartridge"], R"(\d+:\d\d elapsed)"));
+    EXPECT_TRUE(anyMatches(g_seen["Erasing Cartridge"], R"(about \d+ s left)"));
     for (const char* title : {"Reading Cartridge", "Erasing Cartridge", "Writing Cartridge", "Verifying Cartridge",
                               "Backing up a ROM", "Verifying a ROM"})
         EXPECT_TRUE(anyMatches(g_seen[title], rate)) << title;
@@ -101,6 +105,93 @@ TEST_F(ProgressTextTest, TheWordsChangeAtMostTenTimesASecond)
     EXPECT_EQ(shown[28], "49%  128 KiB/s  0:05 left");  // at 504 of 1024: 504 KiB in 3.9375 s
     EXPECT_FLOAT_EQ(float(progress_bar->value()), 1020 / 1024.0f);  // the last move, at 170 x 6
     r.endProgress();
+}
+
+// What the progress window shows at each event check of a flash, and a
+// Cancel clicked at the fifth check of the erase.
+struct Shown {
+    std::string title, stage, bar;
+    float value;
+    bool cancelAvailable;
+};
+std::vector<Shown> g_shown;
+bool g_cancelDuringErase = false;
+
+void clickCancel()
+{
+    Fl::e_x = progress_button->x() + 5;
+    Fl::e_y = progress_button->y() + 5;
+    Fl::e_keysym = FL_Button + FL_LEFT_MOUSE;
+    Fl::e_state = FL_BUTTON1;
+    Fl::handle(FL_PUSH, progress_window);
+    Fl::e_state = 0;
+    Fl::handle(FL_RELEASE, progress_window);
+}
+
+void noteWindow()
+{
+    g_now += 0.06;
+    if (progress_window && progress_window->shown()) {
+        g_shown.push_back({progress_window->label(), progress_stage->label() ? progress_stage->label() : "",
+                           progress_bar->label() ? progress_bar->label() : "", progress_bar->value(),
+                           progress_button->active() != 0});
+        int erasing = 0;
+        for (const Shown& s : g_shown)
+            erasing += s.title == "Erasing Cartridge";
+        if (g_cancelDuringErase && g_shown.back().title == "Erasing Cartridge" && erasing == 5)
+            clickCancel();
+    }
+    g_chained();
+}
+
+// The chip erase moves its bar by the time taken against the chip's typical
+// erase time, the file and the stage stand above it from the start, and a
+// Cancel keeps the window up until the erase is over, saying so; the last
+// line says what the cartridge now holds.
+TEST_F(ProgressTextTest, TheEraseTellsItsTimeAndCancelWaitsForIt)
+{
+    sim::setEraseTimes(0.001, 2.0);
+    sim::insertCart("flash4");
+    verifyAfterWrite = true;
+    writeFile(scratchPath("game.ngp"), pattern(4096));
+    g_chained = g_afterEventsHook;
+    g_afterEventsHook = noteWindow;
+    const std::regex left(R"(about \d+ s left)");
+    const std::regex stopping("Flashing 'game.ngp'\nStopping once the erase ends \\(about \\d+ s\\)");
+    const struct { bool cancel; std::vector<const char*> stages; } runs[] = {
+        {false, {"Erasing, step 1 of 3", "Writing, step 2 of 3", "Verifying, step 3 of 3"}},
+        {true, {"Erasing, step 1 of 3"}},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.cancel);
+        g_shown.clear();
+        g_cancelDuringErase = run.cancel;
+        runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
+        std::vector<std::string> stages;
+        float before = -1.0f;
+        int stops = 0;
+        for (const Shown& s : g_shown) {
+            if (std::regex_match(s.stage, stopping)) {
+                stops++;
+                EXPECT_FALSE(s.cancelAvailable);
+                continue;
+            }
+            std::string stage = s.stage.substr(s.stage.find('\n') + 1);
+            EXPECT_EQ(s.stage, "Flashing 'game.ngp'\n" + stage) << "the file from the start";
+            if (stages.empty() || stages.back() != stage)
+                stages.push_back(stage);
+            if (s.title != "Erasing Cartridge")
+                continue;
+            EXPECT_TRUE(std::regex_match(s.bar, left)) << s.bar;
+            EXPECT_GE(s.value, before) << "an erase bar never runs backwards";
+            before = s.value;
+        }
+        EXPECT_EQ(stages, std::vector<std::string>(run.stages.begin(), run.stages.end()));
+        EXPECT_EQ(stops > 0, run.cancel) << "after Cancel the window stays up, saying it waits";
+        EXPECT_EQ(beforeIdentity(logLines()).back(),
+                  run.cancel ? "Flashing cancelled: chip 0 is now blank." : "Flashing done.");
+    }
+    EXPECT_TRUE(allErased(0, 0, 0x80000));
 }
 
 }  // namespace

@@ -85,46 +85,70 @@ TEST_F(SingleByteTest, ReadOneByte)
     }
 }
 
-// One raw cycle of the value's low byte, no program sequence added.
+// One raw cycle of the value's low byte, no program sequence added; then
+// the byte is read back until two reads agree, and a byte that did not take
+// is said so, with why. A command address is one step of a command: never
+// read back.
 TEST_F(SingleByteTest, WriteOneByte)
 {
     ASSERT_TRUE(sim::insertCart("official32"));
-    const struct { const char *address, *value, *line; Cycle write; } cases[] = {
-        {"0x200010", "0x141", "Writing 0x141 'A' to address 0x00200010", {1, 0x10, 0x41}},
-        {"0x5555", "170", "Writing 0xaa '.' to address 0x00005555", {0, 0x5555, 0xAA}},
-        {"0x3FFFFF", "0x30", "Writing 0x30 '0' to address 0x003fffff", {1, 0x1FFFFF, 0x30}},
-        {"16", "-2", "Writing 0xfffffffe '.' to address 0x00000010", {0, 0x10, 0xFE}},
+    sim::cartPoke(0x200010, 0x00);
+    sim::cartPoke(0x3FFFFF, 0x30);
+    sim::cartPoke(0x10, 0x00);
+    const struct { const char *address, *value, *line; Cycle write; const char* readBack; } cases[] = {
+        {"0x200010", "0x141", "Writing 0x141 'A' to address 0x00200010", {1, 0x10, 0x41}, "0x00"},
+        {"0x5555", "170", "Writing 0xaa '.' to address 0x00005555", {0, 0x5555, 0xAA}, nullptr},
+        {"0x202AAA", "0x55", "Writing 0x55 'U' to address 0x00202aaa", {1, 0x2AAA, 0x55}, nullptr},
+        {"0x3FFFFF", "0x30", "Writing 0x30 '0' to address 0x003fffff", {1, 0x1FFFFF, 0x30}, ""},  // already there
+        {"16", "0xFFFFFFFE", "Writing 0xfffffffe '.' to address 0x00000010", {0, 0x10, 0xFE}, "0x00"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        EXPECT_EQ(run(cb_writeByte_button, {c.address, c.value}), std::vector<Cycle>{c.write});
-        EXPECT_TRUE(logIs({c.line}));
+        std::vector<Cycle> cycles = {c.write};
+        Lines lines = {c.line};
+        if (c.readBack) {
+            Cycle read = {std::get<0>(c.write), std::get<1>(c.write), -1};
+            cycles.insert(cycles.end(), {read, read});
+        }
+        if (c.readBack && *c.readBack)
+            lines = lines + Lines{"Read back " + std::string(c.readBack) + ": the byte did not take.",
+                                  "Flash needs an erase and a program command."};
+        EXPECT_EQ(run(cb_writeByte_button, {c.address, c.value}), cycles);
+        EXPECT_TRUE(logIs(lines));
         EXPECT_EQ(g_prompts, (Lines{"Enter address", "Enter byte value"}));
     }
 }
 
 // Refused before any transfer; the value is not asked for a refused address.
+// A closed window is the user changing their mind: nothing is said. Text
+// that is not a number is asked for again.
 TEST_F(SingleByteTest, RefusedAnswersSendNothing)
 {
-    const std::pair<Answer, const char*> addresses[] = {
-        {"0x400000", "Invalid address 0x400000"}, {std::nullopt, "Invalid address 0xffffffff"},
-        {"-1", "Invalid address 0xffffffff"},     {"0xFFFFFFFF", "Invalid address 0x7fffffff"},
+    const std::pair<std::deque<Answer>, Lines> addresses[] = {
+        {{"0x400000"}, {"Invalid address 0x400000"}},
+        {{"0xFFFFFFFF"}, {"Invalid address 0xffffffff"}},
+        {{std::nullopt}, {}},
+        {{"-1", "zz", std::nullopt}, {}},
     };
-    for (auto [typed, line] : addresses) {
-        SCOPED_TRACE(line);
+    for (const auto& [typed, lines] : addresses) {
         for (auto job : {cb_readByte_button, cb_writeByte_button}) {
             sim::Mark m = sim::mark();
-            run(job, {typed});
-            EXPECT_TRUE(logIs({line}));
+            run(job, typed);
+            EXPECT_TRUE(logIs(lines));
             EXPECT_TRUE(sim::transfersSince(m).empty());
         }
     }
-    for (Answer value : {Answer(std::nullopt), Answer("-1")}) {
+    for (std::deque<Answer> value : {std::deque<Answer>{std::nullopt}, std::deque<Answer>{"-1", "1 2", std::nullopt}}) {
         sim::Mark m = sim::mark();
-        run(cb_writeByte_button, {"0x10", value});
-        EXPECT_TRUE(logIs({"Invalid byte value"}));
+        value.push_front("0x10");
+        run(cb_writeByte_button, value);
+        EXPECT_TRUE(logLines().empty());
         EXPECT_TRUE(sim::transfersSince(m).empty());
     }
+    // "zz" reads no address 0: it is asked for again.
+    run(cb_readByte_button, {"zz", "0x24"});
+    EXPECT_TRUE(logIs({"Byte at address 0x00000024 is 0x53 'S'"}));
+    EXPECT_EQ(g_prompts, (Lines{"Enter address", "Enter address"}));
 }
 
 // A failed read cannot be told from 0x00 in the result line; only the

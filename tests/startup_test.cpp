@@ -12,10 +12,14 @@
 #include <libusb.h>
 
 #include "core/link/transfer.h"
+#include "core/report.h"
 #include "sim.h"
 #include "support/job_fixture.h"
 #include "gui/main_window.h"
 #include "gui/progress.h"
+
+// After the simulator's headers: X11's own define None.
+#include <FL/x.H>
 
 using Lines = std::vector<std::string>;
 
@@ -186,6 +190,35 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
     EXPECT_GE(text_browser->h(), 600);
     EXPECT_EQ(b[10]->y(), 395);
     EXPECT_EQ(b[10]->h(), 20);
+}
+
+// Widened through the X server, as a window manager would: the log takes
+// the width, the buttons keep their size and order beside it. A new line is
+// shown from its start, wherever the user had scrolled the log.
+TEST_F(StartUp, AWiderWindowGivesTheLogTheRoom)
+{
+    sim::noDevice();
+    startUp();
+    Fl::check();
+    XResizeWindow(fl_display, fl_xid(window), 830, 429);
+    XSync(fl_display, False);
+    for (int i = 0; i < 200 && window->w() != 830; i++)
+        Fl::wait(0.01);
+    ASSERT_EQ(window->w(), 830) << "the width is not fixed";
+    EXPECT_EQ(text_browser->x(), 8);
+    EXPECT_EQ(text_browser->w(), 287 + 400);
+    auto b = buttons();
+    for (int i = 0; i < 10; i++) {
+        EXPECT_EQ(b[i]->x(), 309 + 400) << b[i]->label();
+        EXPECT_EQ(b[i]->w(), 108);
+    }
+    EXPECT_EQ(b[9]->y(), 395);
+
+    printWindow("%s", std::string(400, '#').c_str());
+    text_browser->hposition(300);
+    ASSERT_GT(text_browser->hposition(), 0);
+    printWindow("Flashing done.");
+    EXPECT_EQ(text_browser->hposition(), 0);
 }
 
 TEST_F(StartUp, ClosingAWindowOnlyHidesItUnlessItIsTheMainWindow)

@@ -9,6 +9,8 @@ namespace {
 
 const uint32_t MBIT16 = 0x200000;
 const std::string NO_DIFFERENCES = "No differences found, but cart was larger than file";
+const std::string MATCHES = "The cartridge matches the file.";
+const std::string DIFFERS = "The cartridge differs from the file.";
 
 using VerifyRom = JobTest;
 
@@ -39,7 +41,7 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
     writeFile(path, sim::cartImage());
     std::vector<Command> reads = verify(path);
     EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin}|0|no name");
-    EXPECT_TRUE(logIs(Lines{"Verifying 'deep.ngp'", timingLine(MBIT16)} + identityOf(path)));
+    EXPECT_TRUE(logIs(Lines{"Verifying 'deep.ngp'", timingLine(MBIT16), MATCHES} + windowIdentityOf(path)));
 
     // Each 64 KiB block, then the 32, 8, 8 and 16 KiB top blocks.
     const std::vector<int> block64k = {128, 128, 128, 128, 128, 128, 128, 64, 32, 16, 8, 4, 2, 1, 1};
@@ -74,7 +76,7 @@ TEST_F(VerifyRom, Verdicts)
          {"Warning! ROM size of 2101248 bytes is", " is larger than the flash size of 2097152 bytes.",
           "Verifying 'game.ngp'"},
          MBIT16, 501, MBIT16, false,
-         {"4096 bytes of the file lie past the cartridge's end and were not compared."}},
+         {"Not compared: 4096 bytes past the cart's end."}},
         {"two differences in one protected chunk", "official16", twoDiffs,
          {"Verifying 'game.ngp'", mismatch(0x10010, twoDiffs[0x10010]), mismatch(0x11FFF, twoDiffs[0x11FFF]),
           "Verification failed in chip 0, block 1."},
@@ -90,14 +92,18 @@ TEST_F(VerifyRom, Verdicts)
         {"no cartridge", "none", Bytes(100, 0),
          {"No cart detected!", "Warning! ROM size of 100 bytes is", " is larger than the flash size of 0 bytes.",
           "Verifying 'game.ngp'"},
-         0, 0, 0, false, {"100 bytes of the file lie past the cartridge's end and were not compared."}},
+         0, 0, 0, false, {"Not compared: 100 bytes past the cart's end."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(sim::insertCart(c.cart));
         std::vector<Command> reads = verify(c.file);
-        EXPECT_TRUE(logIs((c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}) + c.after +
-                          (c.done ? identityOf(scratchPath("game.ngp")) : Lines{})));
+        // One line says how it went, unless nothing was compared; what
+        // explains a failure follows it.
+        Lines outcome = c.done ? Lines{MATCHES} + windowIdentityOf(scratchPath("game.ngp"))
+                        : c.requests > 0 ? Lines{DIFFERS} : Lines{};
+        EXPECT_TRUE(logIs((c.timed < 0 ? c.lines : c.lines + Lines{timingLine(uint32_t(c.timed))}) + outcome +
+                          c.after));
         EXPECT_EQ(reads.size(), c.requests);
         uint32_t bytes = 0;
         for (const Command& r : reads)
@@ -119,7 +125,7 @@ TEST_F(VerifyRom, SecondsAreCountedOnTheLinksClock)
     atEvent(3, [] { sim::advanceClock(100.0); });  // a link that stalls for 100 s
     verify(sim::cartImage());
     ASSERT_GE(g_lastJobSpan, 100.0);
-    EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'", timingLine(MBIT16)} + identityOf(scratchPath("game.ngp"))));
+    EXPECT_TRUE(logIs(Lines{"Verifying 'game.ngp'", timingLine(MBIT16), MATCHES} + windowIdentityOf(scratchPath("game.ngp"))));
 }
 
 // The fault strikes the fifth request (at 0x8000); no summary follows.

@@ -65,14 +65,16 @@ void tick(void*)
     Fl::repeat_timeout(0.02, tick);
 }
 
-// Runs makeInputWindow with the user acting out the steps.
-int askUser(const char* prompt, std::vector<std::function<void()>> steps)
+// Runs makeInputWindow with the user acting out the steps: the number
+// entered, or -1 for a window closed unanswered.
+int64_t askUser(const char* prompt, std::vector<std::function<void()>> steps)
 {
     g_steps = std::move(steps);
     g_next = 0;
     g_ticks = 0;
     Fl::add_timeout(0.02, tick);
-    int result = makeInputWindow(prompt);
+    uint32_t value = 0;
+    int64_t result = makeInputWindow(prompt, "0 to 0x3FFFFF", &value) ? int64_t(value) : -1;
     Fl::remove_timeout(tick);
     EXPECT_LE(g_ticks, 250) << "the window did not answer in time";
     EXPECT_EQ(g_next, g_steps.size()) << "the window closed before the user was done";
@@ -80,7 +82,7 @@ int askUser(const char* prompt, std::vector<std::function<void()>> steps)
     return result;
 }
 
-int typeAndEnter(const char* text)
+int64_t typeAndEnter(const char* text)
 {
     return askUser("Enter address", {[=] {
                         emptyField();
@@ -169,23 +171,53 @@ TEST_F(WindowsTest, InputWindowAnswers)
         key(FL_Enter);
     };
     EXPECT_EQ(askUser("Enter byte value", {first, second}), 0x1F);
-    EXPECT_EQ(typeAndEnter(""), 0) << "an emptied field";
     EXPECT_EQ(askUser("Enter address", {[] { input_window->do_callback(); }}), -1) << "closed";
     EXPECT_EQ(askUser("Enter address", {[] { type("55"), key(FL_Escape); }}), -1) << "typed but never entered";
-    EXPECT_EQ(typeAndEnter("-1"), -1) << "a typed -1 cannot be told from a closed window";
-    EXPECT_EQ(typeAndEnter(" 0x10"), 0) << "only the first two characters announce hex";
     EXPECT_EQ(typeAndEnter("0X1f"), 31);
+    EXPECT_EQ(typeAndEnter("0xFFFFFFFF"), 0xFFFFFFFF) << "a whole 32 bits, never taken for a closed window";
 }
 
-// The conversion alone, where the window adds nothing.
-TEST(InputTextToNumber, HexDecimalAndThe32BitRange)
+// Text that is not wholly one number is refused as the command line
+// refuses it: the window stays open and says so, the prompt and the range
+// in sight, until a number is entered or the window is closed.
+TEST_F(WindowsTest, InputWindowRefusesWhatIsNotANumber)
 {
-    const std::pair<const char*, int> cases[] = {
-        {"0x", 0},    {"0x1F", 31}, {"010", 10},  {"12ab", 12}, {"zz", 0}, {"0x80000000", INT_MAX},
-        {"99999999999999999999999", INT_MAX}, {"-2147483649", INT_MIN}, {"0x-10", 0}, {" 42", 42},
+    for (const char* typed : {"zz", "12ab", "", "-1", " 0x10", "0x", "0x-10", "99999999999999999999999"}) {
+        SCOPED_TRACE(typed);
+        std::vector<std::string> inside;
+        auto enter = [&] {
+            emptyField();
+            type(typed);
+            key(FL_Enter);
+        };
+        auto seen = [&] {
+            EXPECT_TRUE(input_window->shown()) << "refused text must not close the window";
+            for (int i = 0; i < input_window->children(); i++)
+                if (const char* l = input_window->child(i)->label())
+                    inside.push_back(l);
+            emptyField();
+            type("0x2A");
+            key(FL_Enter);
+        };
+        EXPECT_EQ(askUser("Enter address", {enter, seen}), 42);
+        for (const char* shown : {"Enter address", "0 to 0x3FFFFF", INPUT_REFUSED})
+            EXPECT_NE(std::find(inside.begin(), inside.end(), shown), inside.end()) << shown;
+    }
+}
+
+// The reading alone, shared with the command line.
+TEST(ExactNumberFromText, WholeNumbersOfAtMost32Bits)
+{
+    const std::pair<const char*, int64_t> cases[] = {  // -1: refused
+        {"0x1F", 31}, {"0X1f", 31}, {"010", 10}, {"0x80000000", 0x80000000}, {"0xFFFFFFFF", 0xFFFFFFFF},
+        {"4294967295", 0xFFFFFFFF}, {"0x", -1}, {"", -1}, {"12ab", -1}, {"zz", -1}, {"0x100000000", -1},
+        {"4294967296", -1}, {"-1", -1}, {"0x-10", -1}, {" 42", -1}, {"42 ", -1}, {"0x0x1", -1},
     };
-    for (auto [text, value] : cases)
-        EXPECT_EQ(inputTextToNumber(text), value) << "'" << text << "'";
+    for (auto [text, value] : cases) {
+        uint32_t got = 7;
+        bool taken = exactNumberFromText(text, &got);
+        EXPECT_EQ(taken ? int64_t(got) : -1, value) << "'" << text << "'";
+    }
 }
 
 }  // namespace

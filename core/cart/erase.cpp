@@ -1,5 +1,6 @@
 #include "core/cart/erase.h"
 
+#include "core/cart/detect.h"
 #include "core/cart/flash_commands.h"
 #include "core/link/transfer.h"
 
@@ -32,4 +33,10 @@ bool erase_cart_checked(uint8_t chips)
 void erase_cart(uint8_t chips)
 {
     erase_cart_checked(chips);
+}
+
+double typicalChipEraseSeconds(uint8_t chip)
+{
+    static const double SECONDS_PER_16_MBIT = 25.0;
+    return SECONDS_PER_16_MBIT * G_chipSize[chip & 1] / 16.0;
 }

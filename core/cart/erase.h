@@ -13,3 +13,8 @@ void erase_cart(uint8_t chips);
 // chip 1's command only after chip 0's: a chip given half a command is left
 // as it was, and one refused cycle means the erase may never have started.
 bool erase_cart_checked(uint8_t chips);
+
+// How long a whole-chip erase of this chip usually takes, from its size as the
+// last probe found it: flash datasheets of these parts give about 25 s for
+// 16 Mbit, less in proportion for smaller chips.
+double typicalChipEraseSeconds(uint8_t chip);

@@ -22,11 +22,11 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* bloc
         result = ReadBackResult::Failed;
     }
     if (result == ReadBackResult::Cancelled) {
-        printWindow("Flashing cancelled while reading the cart. Nothing was erased or written.");
+        printWindow("Flashing cancelled; the cart is unchanged.");
         return false;
     }
     if (result == ReadBackResult::Failed) {
-        printWindow("Flashing aborted before anything was erased. Cart unchanged.");
+        printWindow("Flashing aborted; the cart is unchanged.");
         return false;
     }
     std::vector<CartBlock> kept;
@@ -60,7 +60,7 @@ bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* eras
         *erasedOut = going ? erased : erased - 1;
     bool cancelled = going && !r.goingOn();
     if (cancelled)
-        printWindow("Flashing cancelled after erasing %d of %d blocks. Nothing was written.",
+        printWindow("Flashing cancelled: %d of %d blocks erased.",
                     int(erased), int(blocks.size()));
     r.endProgress();
     return going && !cancelled;
@@ -93,7 +93,7 @@ bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, By
     kept->start = romSize / PACKET * PACKET;
     kept->bytes.resize(kept->block->end() - kept->start);
     if (!readCart(kept->start, kept->bytes.data(), uint32_t(kept->bytes.size()))) {
-        printWindow("Flashing aborted before anything was erased. Cart unchanged.");
+        printWindow("Flashing aborted; the cart is unchanged.");
         return false;
     }
     // The ROM's own bytes are written with it.
@@ -173,10 +173,12 @@ bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& writte
     if (result == ReadBackResult::Cancelled)
         printWindow("Verify after writing cancelled.");
     else if (result == ReadBackResult::Failed)
-        printWindow("Verify after writing: the cart could not be read.");
-    else if (d.count > 0)
-        printWindow("Verify after writing: %u of %u bytes differ, the first at 0x%06X.", d.count,
-                    unsigned(total), d.first);
+        printWindow("Verify after writing: could not read the cart.");
+    else if (d.count > 0) {
+        // Two lines, so that the counts and the address stay whole in the window.
+        printWindow("Verify after writing failed:");
+        printWindow("%u of %u bytes differ, first at 0x%06X.", d.count, unsigned(total), d.first);
+    }
     else
         printWindow("Verify after writing: all %u bytes match.", unsigned(total));
     return result == ReadBackResult::Done && d.count == 0;

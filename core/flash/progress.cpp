@@ -1,6 +1,8 @@
 #include "core/flash/progress.h"
 
 #include <cmath>
+#include <cstring>
+#include <string>
 
 // The bar is some 220 pixels wide: a step smaller than one of them does not
 // show, and redrawing it for every byte, or for every read of a chip erase's
@@ -8,9 +10,33 @@
 static const float VISIBLE_STEP = 1.0f / 220.0f;
 static float g_shown = 0.0f;
 
-void openProgress(const char* title, uint64_t totalBytes, Reporter& r)
+static std::string g_heading;
+static int g_stage = 0, g_stages = 0;
+
+void planFlashStages(const char* name, const WriteSettings& settings)
 {
-    r.beginProgress(title, totalBytes);
+    g_heading = std::string("Flashing '") + name + "'";
+    g_stage = 0;
+    g_stages = 2 + (settings.eraseScope == EraseScope::ChangedBlocks) + settings.verifyAfterWrite;
+}
+
+void endFlashStages()
+{
+    g_stages = 0;
+}
+
+void openProgress(const char* title, uint64_t totalBytes, Reporter& r, double typicalSeconds)
+{
+    if (typicalSeconds > 0.0)
+        r.beginTimedProgress(title, typicalSeconds);
+    else
+        r.beginProgress(title, totalBytes);
+    if (g_stages > 0) {
+        // "Erasing Cartridge" is the stage "Erasing".
+        std::string word(title, strcspn(title, " "));
+        r.stage(g_heading + "\n" + word + ", step " + std::to_string(++g_stage) + " of " +
+                std::to_string(g_stages));
+    }
     r.progress(0.0f);
     g_shown = 0.0f;
 }

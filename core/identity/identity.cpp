@@ -106,11 +106,11 @@ std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& v,
         break;
     case VerdictKind::NotInLists:
         lines.push_back("Not in the known-dump lists (" + std::to_string(known.entries.size()) +
-                        " entries read).");
+                        (known.entries.size() == 1 ? " entry)." : " entries)."));
         break;
     }
     if (area.scanFailed && v.kind != VerdictKind::Known && v.kind != VerdictKind::NoLists)
-        lines.push_back("The save-area match was not tried: the block protection could not be read.");
+        lines.push_back("Save-area match not tried: no protection map.");
     return lines;
 }
 

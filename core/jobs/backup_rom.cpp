@@ -51,6 +51,12 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         printWindow("Nothing to back up.");
         return false;
     }
+    // An image holds chip 1 from 0x200000 on: with chip 0 silent it would be
+    // read from the silent window, and the dump would not be the cartridge.
+    if (G_chipSize[0] == 0) {
+        printWindow("Chip 0 did not answer; no backup was made.");
+        return false;
+    }
 
     // The path is held whole, however long.
     std::string path;
@@ -67,7 +73,11 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     std::string target = intoFolder ? path + "/dump" : finalOutputPath(path), temp;
     FILE* file = openTemporaryBeside(target, &temp);
     if (!file) {
+        // Which file, and what the system said: a folder that is not
+        // writable reads differently from a full disk or a long name.
+        int why = errno;
         printWindow("Can't open file!");
+        printWindow("'%s': %s", target.c_str(), strerror(why));
         return false;
     }
     // The save area only matters for matching a list, and finding it costs a
@@ -88,6 +98,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     printWindow("Backing up ROM to '%s'", name.c_str());
 
     r.beginProgress("Backing up a ROM", size);
+    r.stage(std::string("Backing up to '") + name + "'");
     r.progress(0.0f);
     bool complete = r.goingOn() && copyCartridge(file, size, hasher, r);
 

@@ -16,6 +16,7 @@
 #include "core/link/transfer.h"
 #include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
+#include "core/saves/proposed_name.h"
 
 // Reads go 8 KB to a request, as Backup ROM's do: the smallest erase block,
 // so every block is a whole number of them.
@@ -177,6 +178,18 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     }
     syncFolder(std::filesystem::path(target).parent_path().string());
     printWindow("Save-game backup done.");
+    // Where it went, whole: the name alone does not say which folder.
+    std::error_code ec;
+    std::filesystem::path whole = std::filesystem::absolute(path, ec);
+    printWindow("Saved to '%s'", ec ? path.c_str() : whole.lexically_normal().c_str());
     registerInVault(target, headerRead ? header : nullptr);
     return true;
+}
+
+std::string proposeSaveBackup(const std::string& folder, Reporter& r)
+{
+    ReporterScope scope(r);
+    // The header is one packet: the title and software ID to name the file by.
+    const uint8_t* header = linkGone() ? nullptr : read_64_bytes(0, 0);
+    return saveBackupName(folder, header, time(nullptr));
 }

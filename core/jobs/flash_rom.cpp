@@ -3,6 +3,7 @@
 // it with the method the write settings pick, and reads it back if asked.
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -91,9 +92,9 @@ static bool mayErase(const uint8_t* chips, int count)
         return false;
     for (int i = 0; i < count; i++) {
         if (chipHasProtectedBlocks(chips[i])) {
-            printWindow("Chip %d has protected blocks, so it cannot be flashed (an official "
-                        "cartridge?). Nothing was erased.",
-                        chips[i]);
+            // Two lines, each whole in the window at its opening width.
+            printWindow("Chip %d has protected blocks: not flashable.", chips[i]);
+            printWindow("An official cartridge? Nothing was erased.");
             return false;
         }
     }
@@ -112,14 +113,13 @@ static bool startErase(const uint8_t* chips, int count)
 
 // Reads chip address 0 until bit 7 says the erase is over. An erasing chip
 // toggles a status bit on every read, so the same byte twice running means
-// it is not erasing. The bar shrinks by a thousandth per read and starts over
-// when empty. Cancel is not consulted here: a chip erase cannot be stopped
-// halfway, so the wait goes on and the job ends once it is over.
-static bool waitForErase(uint8_t chip, double started, Reporter& r)
+// it is not erasing. The bar moves with the time taken against the chip's
+// typical erase time. Cancel is not consulted here: a chip erase cannot be
+// stopped halfway, so the wait goes on and the job ends once it is over.
+static bool waitForErase(uint8_t chip, double started, double typical, Reporter& r)
 {
     uint8_t before = 0;
     uint8_t now = read_byte(0, chip);
-    float progress = 0.999f;
     double shown = -1.0;
     for (;;) {
         double at = linkSeconds();
@@ -128,33 +128,47 @@ static bool waitForErase(uint8_t chip, double started, Reporter& r)
             return false;
         }
         if (at - shown >= ERASE_BREATHE_EVERY_S) {
-            showProgress(progress, r);
+            showProgress(float(std::fmin((at - started) / typical, 0.99)), r);
             shown = at;
         }
         if (now & FLASH_STATUS_DONE)
             return true;
         before = now;
         now = read_byte(0, chip);
-        progress -= 0.001f;
-        if (progress <= 0.0f)
-            progress = 1.0f;
     }
+}
+
+// What a cancel after the erase leaves on the cartridge.
+static void reportBlankChips(const uint8_t* chips, int count)
+{
+    if (count == 2)
+        printWindow("Flashing cancelled: both chips now blank.");
+    else
+        printWindow("Flashing cancelled: chip %d is now blank.", chips[0]);
 }
 
 // True when the chips are erased and the user still wants them written.
 static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 {
-    openProgress("Erasing Cartridge", 0, r);
+    // Both chips erase at once: the larger one sets the time.
+    double typical = 0.0;
+    for (int i = 0; i < count; i++)
+        typical = std::fmax(typical, typicalChipEraseSeconds(chips[i]));
+    openProgress("Erasing Cartridge", 0, r, typical > 0.0 ? typical : 1.0);
+    r.holdCancel(true);
     bool erased = startErase(chips, count);
     if (!erased)
         printWindow("%s", FLASH_ABORTED);
-    // Both chips erase at once, so one clock serves both.
+    // One clock serves both chips.
     double started = linkSeconds();
     for (int i = 0; i < count && erased; i++)
-        erased = waitForErase(chips[i], started, r);
+        erased = waitForErase(chips[i], started, typical > 0.0 ? typical : 1.0, r);
+    r.holdCancel(false);
     bool cancelled = erased && !r.goingOn();
-    if (cancelled)
-        printWindow("Flashing cancelled once the erase had finished. Nothing was written.");
+    if (cancelled && count > 0)
+        reportBlankChips(chips, count);
+    else if (cancelled)
+        printWindow("Flashing cancelled; nothing erased or written.");
     r.endProgress();
     return erased && !cancelled;
 }
@@ -220,8 +234,10 @@ static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const u
     return false;
 }
 
+// A flash that ended done leaves in `notes` what it has to say beside the
+// file's identity.
 static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
-                      Reporter& r)
+                      std::vector<std::string>* notes, Reporter& r)
 {
     uint8_t cartMbit = 0;
     if (!probe(&cartMbit, false))
@@ -240,6 +256,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
                     name, (unsigned long long)(fileSize - flashSize));
         return false;
     }
+    planFlashStages(name, settings);
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
@@ -280,12 +297,13 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     if (settings.verifyAfterWrite && !verifyAfterWriting(rom, romSize, toWrite, r))
         return false;
     printWindow("Flashing done.");
+    // What the job did, not a note on the file: it stands with "done".
     if (changedOnly)
         printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
                     int(romBlocks - blocks.size()));
     if (fileSize > romSize)
-        printWindow("%llu bytes of the file did not fit on the cartridge and were not written.",
-                    (unsigned long long)(fileSize - romSize));
+        notes->push_back(std::to_string(fileSize - romSize) +
+                         " bytes of the file did not fit on the cartridge and were not written.");
     return true;
 }
 
@@ -293,14 +311,20 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
 // console would refuse to start the cartridge it made. The write methods may
 // pass over blocks that already hold the right bytes, so the file is hashed
 // whole here, from its start, rather than on the way.
-static void reportImage(FILE* rom, const char* name)
+static void reportImage(FILE* rom, const char* name, const std::vector<std::string>& said)
 {
+    // The warning goes with the notes, so the header is read before them.
+    uint8_t head[CART_HEADER_SIZE];
+    size_t got = fseek(rom, 0, SEEK_SET) == 0 ? fread(head, 1, sizeof head, rom) : 0;
+    CartHeader header = decodeHeader(head, got);
     ImageHasher hasher;
-    if (fseek(rom, 0, SEEK_SET) != 0 ||
-        !logFileIdentity(rom, name, hasher, loadKnownDumps(knownDumpDir())))
+    if (fseek(rom, 0, SEEK_SET) != 0 || !hashRestOfFile(rom, hasher)) {
+        logLines(said);
+        printWindow("Identity of '%s': the file could not be read to its end.", name);
         return;
-    const std::vector<uint8_t>& head = hasher.head();
-    logLines(licenceWarningLines(name, decodeHeader(head.data(), head.size())));
+    }
+    logImageIdentity(name, hasher, loadKnownDumps(knownDumpDir()), {},
+                     {said, licenceWarningLines(name, header)});
 }
 
 bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
@@ -314,13 +338,19 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     FILE* rom = openInputFile(path, &refused);
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
+    endFlashStages();
     if (length < 0 && !refused) {
         printWindow("Failed to open '%s'", path.c_str());
-    } else if (length >= 0) {
+    } else if (length == 0) {
+        // Emptied since it was first looked at: the erase is still to come.
+        printWindow("'%s' is empty; nothing was erased.", displayName(path.c_str()));
+    } else if (length > 0) {
         const char* name = displayName(path.c_str());
-        done = flashFile(rom, uint64_t(length), name, settings, r);
+        std::vector<std::string> notes;
+        done = flashFile(rom, uint64_t(length), name, settings, &notes, r);
+        endFlashStages();
         if (done)
-            reportImage(rom, name);
+            reportImage(rom, name, notes);
     }
     if (rom)
         fclose(rom);

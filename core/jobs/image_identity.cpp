@@ -32,6 +32,29 @@ std::vector<ByteRange> saveAreaRanges()
     return ranges;
 }
 
+// What the window keeps of an image's notes: the checksum to compare and
+// the lists' verdict (the one line left when no checksum was taken), and one
+// more: a word of the warning, or else the job's first note, in its place.
+static std::vector<std::string> briefNotes(const ImageReport& report, const KnownDumps& known,
+                                           const std::vector<std::string>& identity, const ImageNotes& notes)
+{
+    std::vector<std::string> brief = {identity.front()};
+    if (report.digestsOk) {
+        char crc[16];
+        snprintf(crc, sizeof crc, "%08x", unsigned(report.digests.crc32));
+        brief = {std::string("CRC32 ") + crc + " of '" + printable(report.name, true) + "'"};
+        // The verdict's own line comes after the notes on lists left out.
+        std::vector<std::string> verdict = verdictLines(known, report.verdict, report.area);
+        if (known.notes.size() < verdict.size())
+            brief.push_back(verdict[known.notes.size()]);
+    }
+    if (!notes.warning.empty())
+        brief.push_back("No licence text: the console will refuse it.");
+    else if (!notes.before.empty())
+        brief.insert(brief.begin(), notes.before.front());
+    return brief;
+}
+
 void logLines(const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines)
@@ -50,11 +73,15 @@ bool readFileHeader(const std::string& path, CartHeader* header)
 }
 
 ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
-                             const SaveAreaTry& area)
+                             const SaveAreaTry& area, const ImageNotes& notes)
 {
     hasher.finish();
     ImageReport report = describeImage(name, hasher, known, area);
-    logLines(reportLines(report, known));
+    std::vector<std::string> identity = reportLines(report, known);
+    std::vector<std::string> full = notes.before;
+    full.insert(full.end(), identity.begin(), identity.end());
+    full.insert(full.end(), notes.warning.begin(), notes.warning.end());
+    logNotes(full, briefNotes(report, known, identity, notes));
     reporter().identified(report);
     return report;
 }

@@ -19,10 +19,20 @@ void logLines(const std::vector<std::string>& lines);
 // (a file shorter than a header reads as one without licence text).
 bool readFileHeader(const std::string& path, CartHeader* header);
 
-// Ends the stream and logs its identity, header and verdict; the reporter
-// is handed the same as a report.
+// What a job says beside an image's identity: its own notes before it
+// (what did not fit) and a warning after it.
+struct ImageNotes {
+    std::vector<std::string> before;
+    std::vector<std::string> warning;
+};
+
+// Ends the stream and logs its identity, header and verdict, with the job's
+// other notes, as the job's notes: whole in the log file and on the command
+// line, while the window keeps the CRC32, the verdict, and a word of the
+// warning or else the first note before. The reporter is handed the same as
+// a report.
 ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
-                             const SaveAreaTry& area = {});
+                             const SaveAreaTry& area = {}, const ImageNotes& notes = {});
 
 // Hashes the rest of the file from where the job's reading stopped, then
 // logs as above. False when the file could not be read to its end (said in

@@ -37,6 +37,9 @@ bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
 // "Backup Savegame" (backup_save.cpp)
 bool backupSaveGame(const std::string& path, Reporter& r);
+// The name it offers for a new backup in `folder`, from the header of the
+// cartridge in the linker and today's date.
+std::string proposeSaveBackup(const std::string& folder, Reporter& r);
 // "Write Savegame" (write_save.cpp). `path` "-" is standard input.
 struct SaveWriteRun {
     // Given by the face: a game folder name ("<title>-<software ID>") the

@@ -6,19 +6,21 @@
 
 #include "core/jobs/jobs.h"
 #include "core/saves/vault.h"
+#include "core/shown_text.h"
 
-// One entry a line, tab-separated, the path last so it may hold anything
-// but a line break: GAME, DATE, BYTES, KIND, PATH.
+// One entry a line, tab-separated: PATH, GAME, DATE, BYTES, KIND. The names
+// are escaped as every shown name is, so no field holds a tab or a line
+// break; the line goes whole to the face, however long the path.
 bool listSaves(const std::string& game, Reporter& r)
 {
-    ReporterScope scope(r);
     for (const VaultEntry& e : vaultEntries(game)) {
         char when[40];
         tm local{};
         localtime_r(&e.when, &local);
         strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &local);
-        printWindow("%s\t%s\t%llu\t%s\t%s", e.game.c_str(), when, (unsigned long long)e.bytes,
-                    saveKindName(e.kind), e.path.c_str());
+        std::string line = printable(e.path, true) + "\t" + printable(e.game, true) + "\t" + when + "\t" +
+                           std::to_string(e.bytes) + "\t" + saveKindName(e.kind);
+        r.line(line.c_str());
     }
     return true;
 }

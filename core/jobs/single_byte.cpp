@@ -2,6 +2,7 @@
 // written as a single bus cycle, with nothing erased or programmed around it.
 #include <cstdint>
 
+#include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
@@ -23,6 +24,21 @@ bool cartAddressValid(uint32_t address, Reporter& r)
         return false;
     }
     return true;
+}
+
+// A chip that took the write as the end of a program command answers with
+// its toggling status until it is done: read until two reads agree.
+static uint8_t readBackSettled(uint32_t chipAddr, uint8_t chip)
+{
+    static const int MOST_READS = 64;
+    uint8_t before = read_byte(chipAddr, chip);
+    for (int i = 0; i < MOST_READS; i++) {
+        uint8_t now = read_byte(chipAddr, chip);
+        if (now == before)
+            return now;
+        before = now;
+    }
+    return before;
 }
 
 bool readByte(uint32_t address, Reporter& r)
@@ -54,6 +70,20 @@ bool writeByte(uint32_t address, int value, Reporter& r)
     uint8_t byte = uint8_t(value & 0xFF);
     printWindow("Writing 0x%02x '%c' to address 0x%08x", unsigned(value), shownChar(byte), address);
     unsigned failures = g_linkFailures;
-    write_byte(address & CHIP_ADDR_MASK, byte, chip);
-    return g_linkFailures == failures;
+    uint32_t chipAddr = address & CHIP_ADDR_MASK;
+    write_byte(chipAddr, byte, chip);
+    if (g_linkFailures != failures)
+        return false;
+    // A write to a command address is one step of a command, and reading
+    // there would read the chip mid-command.
+    if (chipAddr == FLASH_UNLOCK_ADDR1 || chipAddr == FLASH_UNLOCK_ADDR2)
+        return true;
+    uint8_t held = readBackSettled(chipAddr, chip);
+    if (g_linkFailures != failures)
+        return false;
+    if (held != byte) {
+        printWindow("Read back 0x%02x: the byte did not take.", held);
+        printWindow("Flash needs an erase and a program command.");
+    }
+    return true;
 }

@@ -33,6 +33,7 @@ struct VerifyRun {
     bool continuing = true;
     bool unprotectedDiffered = false;
     bool passed = false;  // the walk reached its end with no difference that counts
+    bool differed = false;  // a difference that counts ended the walk
     ImageHasher* hasher = nullptr;  // every file byte the walk reads
     uint8_t fileBuf[MAX_CHUNK];
     uint8_t cartBuf[MAX_CHUNK];
@@ -97,10 +98,11 @@ bool verifyRom(const std::string& path, Reporter& r)
 
     printWindow("Verifying '%s'", name);
     r.beginProgress("Verifying a ROM", run.total);
+    r.stage(std::string("Verifying '") + name + "'");
     r.progress(0.0f);
     run.continuing = r.goingOn();
 
-    bool over = false;
+    bool over = false, pastEnd = false;
     for (uint8_t chip = 0; chip < 2 && !over; chip++) {
         if (G_chipSize[chip] == 0)
             run.continuing = r.goingOn();
@@ -116,15 +118,22 @@ bool verifyRom(const std::string& path, Reporter& r)
             logUnprotectedNote();
         logTiming(run);
         // What the cartridge cannot hold is not on it: never a pass.
-        if (run.continuing && uint64_t(fileSize) > flashSize) {
-            printWindow("%llu bytes of the file lie past the cartridge's end and were not compared.",
-                        (unsigned long long)(uint64_t(fileSize) - flashSize));
+        pastEnd = run.continuing && uint64_t(fileSize) > flashSize;
+        if (pastEnd)
             run.passed = false;
-        }
     }
-    // A verdict of done is worth knowing the file by.
-    if (run.passed)
+    // The specified lines end on the byte count either way: one line says
+    // which way it went (with no cartridge, nothing was compared). A verdict
+    // of done is worth knowing the file by.
+    if (run.passed) {
+        printWindow("The cartridge matches the file.");
         logFileIdentity(file, name, hasher, known);
+    } else if (run.differed || (pastEnd && flashSize != 0)) {
+        printWindow("The cartridge differs from the file.");
+    }
+    if (pastEnd)
+        printWindow("Not compared: %llu bytes past the cart's end.",
+                    (unsigned long long)(uint64_t(fileSize) - flashSize));
 
     fclose(file);
     r.endProgress();
@@ -246,9 +255,10 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         last = run.position + i;
     }
     if (more > 0)
-        printWindow("… and %u more differing bytes in this chunk, the last at 0x%06X.", more, last);
+        printWindow("… and %u more in this chunk, last at 0x%06X.", more, last);
     printWindow("Verification failed in chip %d, block %d.", chip, block);
     logTiming(run);
+    run.differed = true;
     return JOB_OVER;
 }
 

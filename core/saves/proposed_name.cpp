@@ -2,33 +2,27 @@
 
 #include <sys/stat.h>
 
-static const char NAME_CHARS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-// A folder with so many of these names taken that this many draws all miss
-// gets no proposal; the user can still type one.
-static const int DRAWS = 100;
+#include "core/saves/safety_copy.h"
 
-bool proposeSaveName(const std::string& folder, std::mt19937& random, std::string* name)
+// Past this many backups of a game in one day, the last name is offered and
+// the chooser asks before replacing it.
+static const int MOST_SAME_DAY = 99;
+
+std::string saveBackupName(const std::string& folder, const uint8_t* header, time_t when)
 {
-    std::uniform_int_distribution<int> pick(0, int(sizeof NAME_CHARS) - 2);
-    for (int draw = 0; draw < DRAWS; draw++) {
-        std::string candidate = "savegame-";
-        for (int i = 0; i < 6; i++)
-            candidate += NAME_CHARS[pick(random)];
-        candidate += ".ngf";
-        std::string where = folder.empty() ? candidate : folder + "/" + candidate;
+    char date[16];
+    struct tm local;
+    localtime_r(&when, &local);
+    strftime(date, sizeof date, "%Y-%m-%d", &local);
+    std::string stem = (header ? gameFolderName(header) : std::string("savegame")) + "-" + date;
+    std::string name;
+    for (int n = 1; n <= MOST_SAME_DAY; n++) {
+        name = stem + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".ngf";
         // Not followed: a dangling link counts as taken, since choosing its
         // name would write through it.
         struct stat st;
-        if (lstat(where.c_str(), &st) != 0) {
-            *name = candidate;
-            return true;
-        }
+        if (lstat((folder.empty() ? name : folder + "/" + name).c_str(), &st) != 0)
+            break;
     }
-    return false;
-}
-
-bool proposeSaveName(std::string* name)
-{
-    static std::mt19937 random{std::random_device{}()};
-    return proposeSaveName("", random, name);
+    return name;
 }

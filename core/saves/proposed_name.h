@@ -3,11 +3,12 @@
 // cancels, and a folder the user cannot write to still gets a proposal.
 #pragma once
 
-#include <random>
+#include <cstdint>
+#include <ctime>
 #include <string>
 
-// "savegame-XXXXXX.ngf" with six letters or digits, naming no file in
-// `folder` yet; false when no such name turned up.
-bool proposeSaveName(const std::string& folder, std::mt19937& random, std::string* name);
-// The same in the working folder, drawing from a generator seeded once.
-bool proposeSaveName(std::string* name);
+// "<title>-<software ID>-<YYYY-MM-DD>.ngf" from the cartridge's first bytes
+// (as safety copies name a game; "savegame" when there is no header) and the
+// local date of `when`; "-2", "-3", ... before ".ngf" when `folder` already
+// has a file of that name. Only the name, without the folder.
+std::string saveBackupName(const std::string& folder, const uint8_t* header, time_t when);

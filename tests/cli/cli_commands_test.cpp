@@ -31,9 +31,10 @@ TEST_F(CliTest, EachCommandEndsWithItsJobsVerdict)
         {{"info"}, 0, "ROM name: 'SIM OFFICIAL'", [&] { return header; }},
         {{"protected"}, 0, " Block 34 (0x1FC000) Protected"},
         {{"backup", image}, 0, "Backup done. Wrote 2097152 bytes.", [&] { return identityOf(image); }},
-        {{"verify", same}, 0, "Verified 2097152 bytes in {s} seconds.", [&] { return identityOf(same); }},
-        {{"verify", changed}, 1, "Verified 0 bytes in {s} seconds."},
-        {{"save-backup", save}, 0, "Save-game backup done."},
+        {{"verify", same}, 0, "The cartridge matches the file.", [&] { return identityOf(same); }},
+        {{"verify", changed}, 1, "The cartridge differs from the file."},
+        // The job's line comes before the one naming the file whole.
+        {{"save-backup", save}, 0, "Save-game backup done.", [&] { return Lines{"Saved to '" + save + "'"}; }},
         // The job's line comes before the one naming its safety copy.
         {{"save-write", save}, 0, "Wrote 0x2000 bytes in {s} seconds.", [] { return Lines{safetyCopyLine()}; }},
         {{"read-byte", "0x24"}, 0, "Byte at address 0x00000024 is 0x53 'S'"},

@@ -1,11 +1,23 @@
 // The vault on the command line: the listing's stable format, a restore that
-// puts the exact bytes back, and one refused on another game's cartridge.
+// puts the exact bytes back, one refused on another game's cartridge, and
+// the command a stopped write names, run as a shell would run it.
+#include <wordexp.h>
+
 #include <regex>
 
 #include "core/saves/vault.h"
 #include "support/cli_run.h"
 
 namespace {
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
 
 TEST_F(CliTest, SavesListAndRestore)
 {
@@ -19,40 +31,76 @@ TEST_F(CliTest, SavesListAndRestore)
     ASSERT_EQ(run({"save-write", folder + "/new.ngf"}).status, 0);
     const Bytes written = sim::cartImage();
 
-    CliRun list = run({"saves-list"});
+    // PATH, GAME, DATE, BYTES, KIND; the copy of the one block erased, the
+    // backup of the one block unprotected; newest first.
+    CliRun list = run({"saves", "list"});
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.err, "") << "no linker opened";
     std::vector<VaultEntry> entries = vaultEntries();
     ASSERT_EQ(entries.size(), 2u);
-    const std::string date = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+0000";
-    EXPECT_TRUE(std::regex_match(list.out, std::regex("SIM_OFFICIAL-1234\t" + date + "\t8208\tcopy\t" + entries[0].path + "\n" +
-                                                      "SIM_OFFICIAL-1234\t" + date + "\t8208\tbackup\t" + std::filesystem::canonical(mine).string() + "\n")))
-        << list.out;
-    EXPECT_EQ(run({"saves-list", "1234"}).out, list.out);
-    EXPECT_EQ(run({"saves-list", "OTHER"}).out, "");
+    const std::regex line("([^\t]+)\tSIM_OFFICIAL-1234\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+0000\t(\\d+)\t(copy|backup)");
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& l : linesOf(list.out)) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(l, m, line)) << l;
+        rows.push_back({m[1], m[2], m[3]});
+    }
+    EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{entries[0].path, "8208", "copy"},
+                                                           {std::filesystem::canonical(mine).string(), "8208", "backup"}}));
+    EXPECT_EQ(run({"saves", "list", "1234"}).out, list.out);
+    EXPECT_EQ(run({"saves", "list", "OTHER"}).out, "");
+    EXPECT_EQ(run({"saves"}).status, 2) << "a subcommand is needed";
 
     // The copy undoes the write, the backup too; each run adds a copy of its own.
-    struct { std::string path; int status; Bytes cart; } rows[] = {
-        {entries[0].path, 0, before}, {mine, 0, before}, {folder + "/new.ngf", 1, before}};
-    for (const auto& row : rows) {
+    struct { std::string path; int status; Bytes cart; } restores[] = {
+        {entries[0].path, 0, before}, {mine, 0, before}, {folder + "/new.ngf", 1, written}};
+    for (const auto& row : restores) {
         sim::loadImage(written);
-        CliRun r = run({"saves-restore", row.path});
+        CliRun r = run({"saves", "restore", row.path});
         EXPECT_EQ(r.status, row.status) << r.out;
-        EXPECT_EQ(sim::cartImage(), row.status ? written : row.cart) << row.path;
+        EXPECT_EQ(sim::cartImage(), row.cart) << row.path;
     }
-    EXPECT_EQ(run({"saves-restore", folder + "/new.ngf"}).lastLine(),
+    EXPECT_EQ(run({"saves", "restore", folder + "/new.ngf"}).lastLine(),
               "restoreSaveGameToCart: '" + folder + "/new.ngf' is no safety copy or backup the vault holds; nothing was written to the cartridge.");
 
     // Another game's cartridge: refused, unless told otherwise.
     plug("official8");
     const Bytes other = sim::cartImage();
-    CliRun refused = run({"saves-restore", mine});
+    CliRun refused = run({"saves", "restore", mine});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.lastLine(), "restoreSaveGameToCart: '" + std::filesystem::canonical(mine).string() +
                                       "' is a save of SIM_OFFICIAL-1234, and the cartridge is SIM_OFFICL_8-1234; nothing was written to the cartridge.");
     EXPECT_EQ(sim::cartImage(), other);
     unsetenv("TZ");
     tzset();
+}
+
+// Chip 1's erase never ends after chip 0's block was written; once the
+// cartridge has been powered off, the line's command, split as a shell
+// splits it, puts both blocks back.
+TEST_F(CliTest, AStoppedWriteNamesACommandThatUndoesIt)
+{
+    setenv("XDG_DATA_HOME", (folder + "/it's data").c_str(), 1);
+    plug("official32");
+    const Bytes before = sim::cartImage();
+    writeFile(folder + "/two.ngf", ngfFile({{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}));
+    sim::chipEraseNeverEnds(1);
+    CliRun stopped = run({"save-write", folder + "/two.ngf"});
+    EXPECT_EQ(stopped.status, 1);
+    const std::string lead = "To put those blocks back as they were: ";
+    ASSERT_EQ(stopped.lastLine().rfind(lead, 0), 0u) << stopped.out;
+    wordexp_t words;
+    ASSERT_EQ(wordexp(stopped.lastLine().substr(lead.size()).c_str(), &words, WRDE_NOCMD | WRDE_UNDEF), 0);
+    std::vector<std::string> command(words.we_wordv + 1, words.we_wordv + words.we_wordc);
+    ASSERT_EQ(std::string(words.we_wordv[0]), "pockettetherbox-cli");
+    wordfree(&words);
+
+    sim::clearFaults();
+    sim::unplugNow();
+    sim::plugInNow();
+    CliRun undone = run(command);
+    EXPECT_EQ(undone.status, 0) << undone.out;
+    EXPECT_EQ(sim::cartImage(), before);
 }
 
 }  // namespace

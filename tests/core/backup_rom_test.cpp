@@ -43,6 +43,23 @@ TEST_F(CoreJobTest, ABackupOfNoCartridgeLeavesTheOldFileWhole)
     EXPECT_TRUE(readFile(path) == old);
 }
 
+// With chip 0 silent, the image's first 2 MiB would come from its silent
+// window and chip 1 would sit at the wrong offset: a dump that is not the
+// cartridge, once called done.
+TEST_F(CoreJobTest, NoBackupOfACartridgeWhoseChipZeroIsSilent)
+{
+    std::string path = scratch("game.ngp");
+    const Bytes old = pattern(1000);
+    writeFile(path, old);
+    sim::insertCart("silent0");
+    bool asked = false;
+    EXPECT_FALSE(backupRom(answer(path, &asked), report));
+    ASSERT_FALSE(report.lines.empty());
+    EXPECT_EQ(report.lines.back(), "Chip 0 did not answer; no backup was made.");
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(readFile(path) == old);
+}
+
 // A link failing half-way leaves the old bytes and no stray file beside
 // them. A whole backup takes the old file's permissions; through a symbolic
 // link it replaces the file linked to, and the link stays a link.

@@ -90,8 +90,8 @@ TEST_F(FlashRefusals, AProbeThatMetATimeoutStartsNothing)
 TEST_F(FlashRefusals, ChipsWithProtectedBlocksAreNeverErased)
 {
     const struct { bool protect0, protect1; int skip; const char* refusal; } cases[] = {
-        {true, true, -1, "Chip 0 has protected blocks, so it cannot be flashed (an official cartridge?). Nothing was erased."},
-        {false, true, -1, "Chip 1 has protected blocks, so it cannot be flashed (an official cartridge?). Nothing was erased."},
+        {true, true, -1, "Chip 0 has protected blocks: not flashable."},
+        {false, true, -1, "Chip 1 has protected blocks: not flashable."},
         {true, false, 0, nullptr}};
     const Bytes rom = pattern(2 * MIB + 4096);
     std::string path = romFile(rom);
@@ -112,7 +112,8 @@ TEST_F(FlashRefusals, ChipsWithProtectedBlocksAreNeverErased)
         if (c.refusal) {
             EXPECT_FALSE(done);
             EXPECT_EQ(job.lines, (Lines{"32mbit cart detected.", "ROM name: 'SIM BIG GAME'", "ROM size of 2101248 bytes is",
-                                        "smaller than the flash size of 4194304 bytes.", c.refusal}));
+                                        "smaller than the flash size of 4194304 bytes.", c.refusal,
+                                        "An official cartridge? Nothing was erased."}));
             EXPECT_EQ(std::count_if(cmds.begin(), cmds.end(), isEraseCycle), 0);
             EXPECT_TRUE(job.titles.empty());
             EXPECT_TRUE(sim::cartImage() == before);

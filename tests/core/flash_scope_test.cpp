@@ -263,9 +263,11 @@ TEST_F(FlashScopeTest, AFailedVerifyIsTheLastLine)
                 sim::cartPoke(0x20011, uint8_t(~rom[0x20011]));
         };
         EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
-        EXPECT_EQ(report.lines.back(), std::string("Verify after writing: 1 of ") +
-                                           (scope == EraseScope::RomBlocks ? "144470" : "13398") +
-                                           " bytes differ, the first at 0x020011.");
+        ASSERT_GE(report.lines.size(), 2u);
+        EXPECT_EQ(Lines(report.lines.end() - 2, report.lines.end()),
+                  (Lines{"Verify after writing failed:", std::string("1 of ") +
+                                                             (scope == EraseScope::RomBlocks ? "144470" : "13398") +
+                                                             " bytes differ, first at 0x020011."}));
     }
 }
 
@@ -288,7 +290,7 @@ TEST_F(FlashScopeTest, BlocksThatWillNotEraseOrProgramAndProtectedChips)
         {[](RecordingReporter&) { sim::byteNeverPrograms(0, 0x31334); }, EraseScope::RomBlocks,
          {"flash_write_64xN_bytes: processed 4 packets, but sent 8", "Not able to program block 3 of chip 0!", ABORTED}},
         {[](RecordingReporter&) { sim::chip(0).setBlockProtected(9, true); }, EraseScope::ChangedBlocks,
-         {"Chip 0 has protected blocks, so it cannot be flashed (an official cartridge?). Nothing was erased."}},
+         {"Chip 0 has protected blocks: not flashable.", "An official cartridge? Nothing was erased."}},
     };
     writeFile(scratch("game.ngp"), pattern(0x40000, 11));
     for (const auto& c : cases) {
@@ -322,7 +324,7 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     writeFile(scratch("game.ngp"), pattern(3 * MIB));
     sim::Mark m = sim::mark();
     EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(EraseScope::ChangedBlocks), report));
-    EXPECT_EQ(report.lines.back(), "Flashing cancelled while reading the cart. Nothing was erased or written.");
+    EXPECT_EQ(report.lines.back(), "Flashing cancelled; the cart is unchanged.");
     EXPECT_EQ(report.titles, std::vector<std::string>{"Reading Cartridge"});
     EXPECT_TRUE(erasedBlocks(m).empty());
     EXPECT_TRUE(programmedBlocks(m).empty());
@@ -333,7 +335,7 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     report = RecordingReporter();
     report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
     EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(EraseScope::RomBlocks), report));
-    EXPECT_EQ(report.lines.back(), "Flashing cancelled after erasing 2 of 51 blocks. Nothing was written.");
+    EXPECT_EQ(report.lines.back(), "Flashing cancelled: 2 of 51 blocks erased.");
     EXPECT_EQ(erasedBlocks(m), (std::vector<Block>{{0, 0}, {0, 1}}));
     EXPECT_TRUE(programmedBlocks(m).empty());
     EXPECT_TRUE(allErased(0, 0, 0x20000));
@@ -355,7 +357,7 @@ TEST_F(FlashScopeTest, CancelDuringTheLastBlocksEraseKeepsTheBytesPastTheRom)
         report = RecordingReporter();
         report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
         EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
-        EXPECT_EQ(report.lines.back(), "Flashing cancelled after erasing 2 of 2 blocks. Nothing was written.");
+        EXPECT_EQ(report.lines.back(), "Flashing cancelled: 2 of 2 blocks erased.");
         EXPECT_TRUE(sim::cartImage() == expected) << int(scope);
     }
 }

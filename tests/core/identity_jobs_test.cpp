@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "core/identity/identity.h"
+#include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "sim.h"
 #include "support/core_job.h"
@@ -111,7 +112,7 @@ TEST_F(IdentityJobs, BackupNotInTheListsCountsTheEntriesAndABadListNeverStopsIt)
     ASSERT_GE(tail.size(), 2u);
     EXPECT_EQ(Lines(tail.end() - 2, tail.end()),
               (Lines{"Skipped known-dump list 'broken.dat': not XML (Error parsing start element tag at byte 14).",
-                     "Not in the known-dump lists (2 entries read)."}));
+                     "Not in the known-dump lists (2 entries)."}));
     EXPECT_EQ(readFile(path), sim::cartImage());
 
     setenv("PTB_DAT_DIR", (lists + "/none").c_str(), 1);
@@ -129,13 +130,14 @@ TEST_F(IdentityJobs, VerifyThatPassedNamesTheFileAFailedOneDoesNot)
     writeList({{"Sim Official", image}});
     RecordingReporter passed;
     ASSERT_TRUE(verifyRom(path, passed));
-    EXPECT_EQ(after(passed, "Verifying 'game.ngp'").size(), 1u + 6u + 7u + 1u);
+    EXPECT_EQ(after(passed, "Verifying 'game.ngp'").size(), 2u + 6u + 7u + 1u);  // timing, outcome, identity
     EXPECT_EQ(passed.lines.back(), "Known dump: 'Sim Official' in 'Test list'.");
 
     sim::cartPoke(0x100, uint8_t(~image[0x100]));  // block 0 is protected
     RecordingReporter failed;
     EXPECT_FALSE(verifyRom(path, failed));
-    EXPECT_EQ(failed.lines[failed.lines.size() - 2], "Verification failed in chip 0, block 0.");
+    EXPECT_EQ(failed.lines[failed.lines.size() - 3], "Verification failed in chip 0, block 0.");
+    EXPECT_EQ(failed.lines.back(), "The cartridge differs from the file.");
 }
 
 // A flashing that ended done names the file it wrote; one with licence text
@@ -151,6 +153,43 @@ TEST_F(IdentityJobs, FlashNamesTheFileItWrote)
     ASSERT_TRUE(flashRom(path, WriteSettings{}, job));
     EXPECT_EQ(after(job, "Flashing done."), identityOf(path, true));
     EXPECT_EQ(job.lines.back(), "Known dump: 'Small' in 'Test list'.");
+}
+
+// The window keeps three lines of an image's notes: the CRC32 and the
+// verdict, which comes after the lines on lists left out, then a word of
+// the warning, or else the job's own first note in its place. The log file
+// and the command line get them all.
+TEST_F(IdentityJobs, TheWindowKeepsTheCrcTheVerdictAndOneMoreNote)
+{
+    struct Notes : RecordingReporter {
+        Lines full, brief;
+        void notes(const Lines& f, const Lines& b) override { full = f, brief = b; }
+    } job;
+    const Bytes image = pattern(4096);
+    writeList({{"Small", image}});
+    std::ofstream(lists + "/broken.dat") << "<datafile><game";
+    const KnownDumps known = loadKnownDumps(knownDumpDir());
+    ASSERT_EQ(known.notes.size(), 1u);
+    writeFile(scratch("game.ngp"), image);
+    const Lines identity = identityOf(scratch("game.ngp"));
+    const Lines fit = {"9 bytes of the file did not fit."}, warning = {"", "Warning! no licence", ""};
+    const std::string crc = "CRC32 " + identity.at(2).substr(13) + " of 'game.ngp'";
+    const std::string verdict = "Known dump: 'Small' in 'Test list'.";
+    const struct { Lines before, warning, brief; } cases[] = {
+        {{}, {}, {crc, verdict}},
+        {fit, {}, {fit[0], crc, verdict}},
+        {fit, warning, {crc, verdict, "No licence text: the console will refuse it."}},
+    };
+    for (const auto& c : cases) {
+        ImageHasher hasher;
+        hasher.update(image.data(), image.size());
+        {
+            ReporterScope scope(job);
+            logImageIdentity("game.ngp", hasher, known, {}, {c.before, c.warning});
+        }
+        EXPECT_EQ(job.brief, c.brief);
+        EXPECT_EQ(job.full, c.before + identity + c.warning);
+    }
 }
 
 // Cart Info reads the header over the link after its usual lines; a read

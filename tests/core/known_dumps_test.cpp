@@ -163,7 +163,7 @@ TEST_F(KnownDumpPacks, BadDumpsStatusesAndNearMisses)
         {"same serial", serial, "  Serial   = 0059 (list: NEOP0059)",
          "Near a known dump: 'Rev 1' in 'L' has this serial with other bytes (another revision, a hack or a changed save)."},
         {"serials differ", differs, "  Serial   = 0059 (list: NEOP0060, differs)", "Known dump: 'Hack' in 'L'."},
-        {"unknown", unknown, "", "Not in the known-dump lists (5 entries read)."},
+        {"unknown", unknown, "", "Not in the known-dump lists (5 entries)."},
     };
     for (const auto& c : cases) {
         KnownDumps known = loadKnownDumps(dir);
@@ -199,7 +199,7 @@ TEST_F(KnownDumpPacks, IdentifyAssumesTheSaveAreaOfEachChipSize)
         writeFile(path, played);
         RecordingReporter job;
         ASSERT_TRUE(identifyImage(path, loadKnownDumps(dir), job));
-        EXPECT_EQ(job.lines.back(), c.said.empty() ? "Not in the known-dump lists (1 entries read)."
+        EXPECT_EQ(job.lines.back(), c.said.empty() ? "Not in the known-dump lists (1 entry)."
                                                    : "Known dump once the usual save area (" + c.said +
                                                          ") reads as erased: 'Game' in 'L'.")
             << c.size;
@@ -231,8 +231,7 @@ TEST_F(KnownDumpPacks, BackupSaysTheSaveAreaMatchWasNotTriedWhenTheScanFailed)
         job));
     unsetenv("PTB_DAT_DIR");
     EXPECT_EQ(Lines(job.lines.end() - 2, job.lines.end()),
-              (Lines{"Not in the known-dump lists (1 entries read).",
-                     "The save-area match was not tried: the block protection could not be read."}));
+              (Lines{"Not in the known-dump lists (1 entry).", "Save-area match not tried: no protection map."}));
 }
 
 TEST(ListNames, VersionsOrderAndUnsafeFileNames)

@@ -3,6 +3,9 @@
 // name, which must not create anything.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
+#include <ctime>
 #include <regex>
 
 #include "core/saves/proposed_name.h"
@@ -113,24 +116,38 @@ TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
                                       "2030-01-01_00-00-00_10.ngf", "2030-01-01_00-00-00_2.ngf", "notes.txt"}));
 }
 
+// Backup Savegame's proposal: the game's name and the date, made unique in
+// the folder without creating anything there.
 TEST_F(SafetyCopyTest, ProposedNameCreatesNothing)
 {
     std::string folder = scratchPath("work");
     fs::create_directories(folder);
-    std::mt19937 random(7), again(7);
-    std::string name, next;
-    ASSERT_TRUE(proposeSaveName(folder, random, &name));
-    EXPECT_TRUE(std::regex_match(name, std::regex("savegame-[A-Za-z0-9]{6}\\.ngf"))) << name;
-    EXPECT_TRUE(filesIn(folder).empty());
-
-    // A taken name, even a dangling link, is passed over.
-    ASSERT_EQ(symlink("/nowhere/at/all", (folder + "/" + name).c_str()), 0);
-    ASSERT_TRUE(proposeSaveName(folder, again, &next));
-    EXPECT_NE(next, name);
-    EXPECT_EQ(filesIn(folder), Lines{name});
-
-    // A folder that cannot be written to still gets a proposal.
-    EXPECT_TRUE(proposeSaveName("/proc/self", random, &name));
+    uint8_t header[CART_HEADER_BYTES] = {};
+    memcpy(header + CART_HEADER_NAME_ADDR, "SONIC  ", 7);
+    header[CART_HEADER_ID_ADDR] = 0x61;
+    struct tm day = {};
+    day.tm_year = 2024 - 1900, day.tm_mon = 2, day.tm_mday = 5, day.tm_hour = 12;
+    time_t when = mktime(&day);
+    const struct { const char* folder; const uint8_t* header; const char* taken; const char* name; } rows[] = {
+        {"", header, nullptr, "SONIC-0061-2024-03-05.ngf"},
+        {"", nullptr, nullptr, "savegame-2024-03-05.ngf"},
+        // A taken name, even a dangling link, is passed over.
+        {"", header, "SONIC-0061-2024-03-05.ngf", "SONIC-0061-2024-03-05-2.ngf"},
+        {"", header, "SONIC-0061-2024-03-05-2.ngf", "SONIC-0061-2024-03-05-3.ngf"},
+        // A folder that cannot be written to still gets a proposal.
+        {"/proc/self", header, nullptr, "SONIC-0061-2024-03-05.ngf"},
+    };
+    Lines made;
+    for (const auto& r : rows) {
+        if (r.taken) {
+            ASSERT_EQ(symlink("/nowhere/at/all", (folder + "/" + r.taken).c_str()), 0);
+            made.push_back(r.taken);
+        }
+        EXPECT_EQ(saveBackupName(*r.folder ? r.folder : folder, r.header, when), r.name);
+        Lines sorted = made;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(filesIn(folder), sorted);
+    }
 }
 
 }  // namespace

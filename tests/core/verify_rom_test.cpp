@@ -26,17 +26,18 @@ TEST_F(CoreJobTest, AFlashCartridgeFailsOnAnyDifference)
     writeFile(path, image);
     EXPECT_FALSE(verifyRom(path, report));
     EXPECT_TRUE(linesAre(report.lines, {"Verifying 'game.ngp'", mismatch(0x30123, image[0x30123]),
-                                        "Verification failed in chip 0, block 3.", "Verified 196608 bytes in {s} seconds."}));
+                                        "Verification failed in chip 0, block 3.", "Verified 196608 bytes in {s} seconds.",
+                                        "The cartridge differs from the file."}));
 
     RecordingReporter wrongRom;
     writeFile(path, Bytes(100, 0x00));
     EXPECT_FALSE(verifyRom(path, wrongRom));
-    ASSERT_GE(wrongRom.lines.size(), 2u);
-    EXPECT_EQ(wrongRom.lines[wrongRom.lines.size() - 2], "Verification failed in chip 0, block 0.");
+    ASSERT_GE(wrongRom.lines.size(), 3u);
+    EXPECT_EQ(wrongRom.lines[wrongRom.lines.size() - 3], "Verification failed in chip 0, block 0.");
 }
 
 // A chunk wrong in many bytes names the first 16 and counts the rest in one
-// line; the verdict and timing lines stay.
+// line; the verdict, timing and outcome lines stay.
 TEST_F(CoreJobTest, AWrongChunkNamesSixteenBytesAndCountsTheRest)
 {
     sim::insertCart("flash4");
@@ -49,8 +50,9 @@ TEST_F(CoreJobTest, AWrongChunkNamesSixteenBytesAndCountsTheRest)
         if (i < 16)
             want.push_back(mismatch(at, image[at]));
     }
-    want = want + Lines{"… and 24 more differing bytes in this chunk, the last at 0x032EC7.",
-                        "Verification failed in chip 0, block 3.", "Verified 204800 bytes in {s} seconds."};
+    want = want + Lines{"… and 24 more in this chunk, last at 0x032EC7.",
+                        "Verification failed in chip 0, block 3.", "Verified 204800 bytes in {s} seconds.",
+                        "The cartridge differs from the file."};
     writeFile(path, image);
     EXPECT_FALSE(verifyRom(path, report));
     EXPECT_TRUE(linesAre(report.lines, want));
@@ -68,7 +70,8 @@ TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)
     EXPECT_TRUE(linesAre(report.lines, Lines{"Verifying 'game.ngp'", "Unprotected blocks differed,",
                                         " but protected blocks verified good.",
                                         "This may be due to changes in savegame data.",
-                                        "Verified 2097152 bytes in {s} seconds."} +
+                                        "Verified 2097152 bytes in {s} seconds.",
+                                        "The cartridge matches the file."} +
                                            identityOf(path)));
 
     sim::insertCart("none");

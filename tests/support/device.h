@@ -109,6 +109,13 @@ inline std::string safetyCopyLine()
     return "Safety copy of the blocks this write erases: '" + newest.string() + "'";
 }
 
+// After a stop that changed blocks, the window's way back: the copy line,
+// then what to do with it.
+inline Lines undoLines()
+{
+    return {safetyCopyLine(), "Writing that copy back puts those blocks back as they were."};
+}
+
 // A command as the linker received it; a flash_write64xN carries the data
 // packets that followed it.
 struct Command {
@@ -216,12 +223,12 @@ inline ::testing::AssertionResult linesEndWith(const Lines& got, const Lines& wa
 }
 
 // A job's own lines: what it logged before the image's identity, which the
-// ROM jobs append after their last line.
+// ROM jobs append after their last line (the window shows its CRC32 first).
 inline Lines beforeIdentity(const Lines& lines)
 {
     Lines out;
     for (const std::string& l : lines) {
-        if (l.rfind("Identity of '", 0) == 0)
+        if (l.rfind("Identity of '", 0) == 0 || l.rfind("CRC32 ", 0) == 0)
             break;
         out.push_back(l);
     }

@@ -124,6 +124,7 @@ void resetSettings()
     skipChip = -1;
     eraseScope = EraseScope::WholeChips;
     verifyAfterWrite = false;
+    rememberSettings();
 }
 
 static fs::path g_scratch;
