@@ -21,6 +21,7 @@
 #include "core/shown_text.h"
 #include "core/saves/vault.h"
 #include "gui/events.h"
+#include "gui/file_choice.h"
 #include "gui/log.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
@@ -62,14 +63,11 @@ static bool startFileManager(const std::string& folder)
 
 std::function<bool(const std::string& folder)> g_openFolder = startFileManager;
 
-// A question draws "@..." as a symbol, and a path may hold one, or bytes
-// that are no text at all.
+// A path may hold bytes that are no text, or a '@' a question would draw
+// as a symbol.
 static std::string shownAsIs(const std::string& text)
 {
-    std::string out;
-    for (char c : printable(text, true))
-        out += c == '@' ? std::string("@@") : std::string(1, c);
-    return out;
+    return printable(labelText(text), true);
 }
 
 static std::string entryLine(const VaultEntry& e)

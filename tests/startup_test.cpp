@@ -208,11 +208,11 @@ TEST_F(StartUp, AWiderWindowGivesTheLogTheRoom)
     EXPECT_EQ(text_browser->x(), 8);
     EXPECT_EQ(text_browser->w(), 287 + 400);
     auto b = buttons();
-    for (int i = 0; i < 10; i++) {
+    for (int i = 0; i < 11; i++) {
         EXPECT_EQ(b[i]->x(), 309 + 400) << b[i]->label();
         EXPECT_EQ(b[i]->w(), 108);
     }
-    EXPECT_EQ(b[9]->y(), 395);
+    EXPECT_EQ(b[10]->y(), 395);
 
     printWindow("%s", std::string(400, '#').c_str());
     text_browser->hposition(300);
