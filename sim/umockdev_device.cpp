@@ -502,22 +502,34 @@ void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     sim::saveStateIfChanged();
 }
 
-std::string addUsbDevice(UMockdevTestbed* testbed, const char* name, const char* parent, const char* devnum,
-                         const char* node, const uint8_t* descriptors, int length)
+// Adds the device's sysfs entry in one step, as the kernel shows a device
+// only once it is enumerated: the testbed announces it with an "add" uevent
+// when its attributes, the binary descriptors included, are all there (set
+// one by one after umockdev_testbed_add_device(), a listener could read
+// them half written). `parent` is a sysfs path ("" for a root hub); the
+// device's path is returned, empty if the testbed refused it.
+std::string addUsbDevice(UMockdevTestbed* testbed, const char* name, const std::string& parent,
+                         const char* devnum, const char* node, const uint8_t* descriptors, int length)
 {
-    char devnumLine[8];
-    snprintf(devnumLine, sizeof devnumLine, "%s\n", devnum);
-    gchar* syspath = umockdev_testbed_add_device(
-        testbed, "usb", name, parent, "busnum", "1\n", "devnum", devnumLine, "bConfigurationValue", "1\n", "speed",
-        "12\n", nullptr, "DEVNAME", node, "DEVTYPE", "usb_device", "BUSNUM", "001", "DEVNUM",
-        devnum, nullptr);
-    if (!syspath)
+    std::string syspath = (parent.empty() ? std::string("/sys/devices") : parent) + "/" + name;
+    std::string record = "P: " + syspath.substr(strlen("/sys")) +
+                         "\nE: SUBSYSTEM=usb\nE: DEVNAME=" + node +
+                         "\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" + devnum +
+                         "\nA: busnum=1\\n\nA: devnum=" + devnum +
+                         "\\n\nA: bConfigurationValue=1\\n\nA: speed=12\\n\nH: descriptors=";
+    for (int i = 0; i < length; i++) {
+        char hex[3];
+        snprintf(hex, sizeof hex, "%02X", descriptors[i]);
+        record += hex;
+    }
+    record += "\n";
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
+        fprintf(stderr, "usb_launcher: %s\n", error->message);
+        g_error_free(error);
         return std::string();
-    std::string path = syspath;
-    g_free(syspath);
-    umockdev_testbed_set_attribute_binary(testbed, path.c_str(), "descriptors", const_cast<uint8_t*>(descriptors),
-                                          length);
-    return path;
+    }
+    return syspath;
 }
 
 }  // namespace
@@ -539,17 +551,18 @@ namespace {
 
 std::list<Plugged> g_everPlugged;  // kept: an old node's clients still get ENODEV
 
-// Puts the linker plugged in now into the testbed: its sysfs entry, its
-// node with the readiness pipe, and the ioctl handler that answers on it.
-// On the main loop, with g_lock held.
-bool addToTestbed(Plugged* p, bool announce)
+// Puts the linker plugged in now into the testbed: its node with the
+// readiness pipe and the ioctl handler that answers on it, and only then its
+// sysfs entry, whose "add" uevent tells the host. A host that hears of the
+// device opens its node at once: before the handler is attached it would
+// meet a bare FIFO and fail the first ioctl with ENOTTY, which no real
+// device node does. On the main loop, with g_lock held.
+bool addToTestbed(Plugged* p)
 {
     char devnum[8];
     snprintf(devnum, sizeof devnum, "%03d", p->address);
     p->node = std::string("/dev/bus/usb/001/") + devnum;
-    p->syspath = addUsbDevice(g_dev.testbed, "1-1", g_dev.hub.c_str(), devnum, p->node.c_str(),
-                              kTetherboxDescriptors, sizeof kTetherboxDescriptors);
-    if (p->syspath.empty() || !makeReadinessNode(*p, g_dev.root + p->node)) {
+    if (!makeReadinessNode(*p, g_dev.root + p->node)) {
         fprintf(stderr, "usb_launcher: could not add the linker\n");
         return false;
     }
@@ -565,9 +578,13 @@ bool addToTestbed(Plugged* p, bool announce)
         g_error_free(error);
         return false;
     }
+    p->syspath = addUsbDevice(g_dev.testbed, "1-1", g_dev.hub, devnum, p->node.c_str(), kTetherboxDescriptors,
+                              sizeof kTetherboxDescriptors);
+    if (p->syspath.empty()) {
+        fprintf(stderr, "usb_launcher: could not add the linker\n");
+        return false;
+    }
     p->present = true;
-    if (announce)
-        umockdev_testbed_uevent(g_dev.testbed, p->syspath.c_str(), "add");
     g_plugged.notify_all();
     return true;
 }
@@ -577,7 +594,7 @@ gboolean addLater(gpointer data)
     std::lock_guard<std::mutex> hold(g_lock);
     Plugged* p = static_cast<Plugged*>(data);
     if (!p->gone)
-        addToTestbed(p, true);
+        addToTestbed(p);
     return G_SOURCE_REMOVE;
 }
 
@@ -641,7 +658,7 @@ bool plugIn(UMockdevTestbed* testbed)
     g_free(rootDir);
     g_mkdir_with_parents((g_dev.root + "/dev/bus/usb/001").c_str(), 0755);
 
-    g_dev.hub = addUsbDevice(testbed, "usb1", nullptr, "001", HUB_NODE, kRootHubDescriptors,
+    g_dev.hub = addUsbDevice(testbed, "usb1", "", "001", HUB_NODE, kRootHubDescriptors,
                              sizeof kRootHubDescriptors);
     // Device nodes are not made for us; nobody opens the hub's.
     if (g_dev.hub.empty() || !g_file_set_contents((g_dev.root + HUB_NODE).c_str(), "", 0, nullptr)) {
@@ -652,7 +669,7 @@ bool plugIn(UMockdevTestbed* testbed)
     scheduleNextPlugEvent();
     if (sim::deviceAbsent())
         return true;
-    return addToTestbed(newPlugged(sim::usbAddress()), false);
+    return addToTestbed(newPlugged(sim::usbAddress()));
 }
 
 void unplug()
