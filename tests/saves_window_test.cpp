@@ -56,7 +56,8 @@ void pick(const char* text)
 }
 
 // One step at a time, each on the Saves window once nothing runs from it or
-// on a question; a watchdog closes every window so a broken one fails.
+// on a question; a watchdog closes every window when ten seconds pass with
+// no step, so a broken one fails, while a slow machine is only slow.
 struct Step {
     bool onQuestion;
     std::function<void(Fl_Window*)> act;
@@ -75,8 +76,10 @@ void tick(void*)
             Fl::first_window()->hide();
     else if (m && g_next < g_steps.size() &&
              (g_steps[g_next].onQuestion ? m != savesWindow && m != (Fl_Window*)progress_window
-                                         : m == savesWindow && savesWindow->active()))
+                                         : m == savesWindow && savesWindow->active())) {
+        g_ticks = 0;
         g_steps[g_next++].act(m);
+    }
 }
 
 Step onWindow(std::function<void()> act)
