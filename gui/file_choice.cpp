@@ -150,8 +150,7 @@ bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, con
 
 bool (*g_listNameOfferHook)(const std::string&, const std::string&) = nullptr;
 
-// A label shows '@' as a symbol unless doubled; a list's name may hold one.
-static std::string labelText(const std::string& text)
+std::string labelText(const std::string& text)
 {
     std::string out;
     for (char c : text) {

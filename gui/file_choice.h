@@ -24,3 +24,7 @@ bool offerListName(const std::string& dump, const std::string& listName);
 
 // Answers in place of the question when set, as g_fileChoiceHook does.
 extern bool (*g_listNameOfferHook)(const std::string& dump, const std::string& listName);
+
+// Text for a label or a question: a label shows '@' as a symbol unless it
+// is doubled, and a name or a path may hold one.
+std::string labelText(const std::string& text);

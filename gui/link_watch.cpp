@@ -12,7 +12,7 @@
 static const double LOOK_EVERY_SECONDS = 1.0;
 static std::vector<int> g_fds;
 
-// All ten buttons, Preferences included, only with a ready linker.
+// Every button, Saves and Preferences included, only with a ready linker.
 static void showLinkState()
 {
     if (!operations_group)

@@ -19,6 +19,7 @@
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 #include "gui/progress.h"
+#include "gui/saves_window.h"
 
 Fl_Double_Window* window = nullptr;
 Fl_Group* operations_group = nullptr;
@@ -31,6 +32,7 @@ Fl_Button* getInfos_button = nullptr;
 Fl_Button* protectedBlocks_button = nullptr;
 Fl_Button* readByte_button = nullptr;
 Fl_Button* writeByte_button = nullptr;
+Fl_Button* saves_button = nullptr;
 Fl_Button* preferences = nullptr;
 Fl_Browser* text_browser = nullptr;
 
@@ -118,6 +120,9 @@ void buildMainWindow()
     protectedBlocks_button = buttonFor("protected");
     readByte_button = buttonFor("read-byte");
     writeByte_button = buttonFor("write-byte");
+    // The column's first free place, below the commands and well above Preferences.
+    saves_button = commandButton<Fl_Button>(211, "Saves", "Browse the safety copies and save-game backups, and write one back.",
+                                            cb_saves_button);
     preferences = commandButton<Fl_Button>(395, "Preferences", "Set program options.", cb_preferences);
     // Buttons and backdrop keep their size and place; only the log grows.
     operations_group->resizable(nullptr);

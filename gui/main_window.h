@@ -19,6 +19,7 @@ extern Fl_Button* getInfos_button;
 extern Fl_Button* protectedBlocks_button;
 extern Fl_Button* readByte_button;
 extern Fl_Button* writeByte_button;
+extern Fl_Button* saves_button;
 extern Fl_Button* preferences;
 extern Fl_Browser* text_browser;
 

@@ -120,7 +120,7 @@ TEST_F(CommandTable, EveryRowReachesItsFaces)
         EXPECT_FALSE(logLines().empty());
     }
     int children = operations_group->children();
-    EXPECT_EQ(size_t(children), buttons + 2) << "the backdrop, the rows' buttons and Preferences";
+    EXPECT_EQ(size_t(children), buttons + 3) << "the backdrop, the rows' buttons, Saves and Preferences";
 
     // The command line next, with no linker: a subcommand that parsed goes on
     // to look for one (status 3) or, on files alone, runs to the end.

@@ -57,7 +57,7 @@ protected:
             Fl::check();
     }
 
-    // Every button, Preferences included, is usable (or none is).
+    // Every button, Saves and Preferences included, is usable (or none is).
     static ::testing::AssertionResult buttonsAre(bool active)
     {
         int n = 0;
@@ -69,7 +69,7 @@ protected:
             if (bool(b->active_r()) != active)
                 return ::testing::AssertionFailure() << b->label() << (active ? " disabled" : " enabled");
         }
-        if (n != 10)
+        if (n != 11)
             return ::testing::AssertionFailure() << n << " buttons";
         return ::testing::AssertionSuccess();
     }

@@ -67,7 +67,7 @@ TEST_F(StartUp, NoLinkerLeavesEveryButtonDisabled)
     EXPECT_EQ(logLines(), withBanner({"No USB Tetherbox device found!!", "Giving up..",
                                       "Waiting for the linker: plug it in."}));
     auto b = buttons();
-    ASSERT_EQ(b.size(), 10u);
+    ASSERT_EQ(b.size(), 11u);
     for (auto* w : b)
         EXPECT_FALSE(w->active_r()) << w->label();
     EXPECT_TRUE(window->shown());
@@ -168,10 +168,10 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
     // Tab order is the order in the group, backdrop first.
     const char* order[] = {"Flash ROM(s)", "Backup ROM", "Cart Info", "Backup Savegame",
                            "Verify ROM", "Write Savegame", "Protected Blocks", "Read Byte",
-                           "Write Byte", "Preferences"};
+                           "Write Byte", "Saves", "Preferences"};
     auto b = buttons();
-    ASSERT_EQ(b.size(), 10u);
-    for (int i = 0; i < 10; i++) {
+    ASSERT_EQ(b.size(), 11u);
+    for (int i = 0; i < 11; i++) {
         EXPECT_STREQ(b[i]->label(), order[i]);
         EXPECT_EQ(b[i]->x(), 309);
         EXPECT_EQ(b[i]->w(), 108);
@@ -181,14 +181,15 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
         EXPECT_NE(b[i]->tooltip(), nullptr);
     }
     EXPECT_NE(dynamic_cast<Fl_Return_Button*>(b[0]), nullptr);
-    EXPECT_EQ(b[9]->y(), 395);
+    EXPECT_EQ(b[9]->y(), 211);
+    EXPECT_EQ(b[10]->y(), 395);
 
     // Taller: the log grows, the buttons stay where they were.
     window->resize(window->x(), window->y(), 430, 629);
     EXPECT_EQ(text_browser->y(), 7);
     EXPECT_GE(text_browser->h(), 600);
-    EXPECT_EQ(b[9]->y(), 395);
-    EXPECT_EQ(b[9]->h(), 20);
+    EXPECT_EQ(b[10]->y(), 395);
+    EXPECT_EQ(b[10]->h(), 20);
 }
 
 // Widened through the X server, as a window manager would: the log takes
@@ -207,11 +208,11 @@ TEST_F(StartUp, AWiderWindowGivesTheLogTheRoom)
     EXPECT_EQ(text_browser->x(), 8);
     EXPECT_EQ(text_browser->w(), 287 + 400);
     auto b = buttons();
-    for (int i = 0; i < 10; i++) {
+    for (int i = 0; i < 11; i++) {
         EXPECT_EQ(b[i]->x(), 309 + 400) << b[i]->label();
         EXPECT_EQ(b[i]->w(), 108);
     }
-    EXPECT_EQ(b[9]->y(), 395);
+    EXPECT_EQ(b[10]->y(), 395);
 
     printWindow("%s", std::string(400, '#').c_str());
     text_browser->hposition(300);

@@ -64,6 +64,13 @@ bool insertedGame(std::string* game, Reporter& r);
 bool listSaves(const std::string& game, Reporter& r);
 bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
                  SaveWriteRun* run, Reporter& r);
+// The same for a face that can ask: the cartridge's game is read first, and a
+// save of another game is written only once `writeAnyway` (given the save's
+// game and the cartridge's) says so; the write then still holds the
+// cartridge to the game that was agreed to.
+using OtherGameQuestion = std::function<bool(const std::string& saveGame, const std::string& cartGame)>;
+bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
+                       const OtherGameQuestion& writeAnyway, SaveWriteRun* run, Reporter& r);
 // A ROM image's checksums, header and place in the lists `known`, read once
 // for all the images of a run, with no linker (image_identity.cpp); true
 // when the file was read whole, and then `report` says what it is.

@@ -25,17 +25,44 @@ bool listSaves(const std::string& game, Reporter& r)
     return true;
 }
 
+// Only the vault's own files: their game is known.
+static bool vaultEntryOrRefusal(const std::string& path, VaultEntry* entry, Reporter& r)
+{
+    if (findVaultEntry(path, entry))
+        return true;
+    ReporterScope scope(r);
+    printWindow("restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
+                "nothing was written to the cartridge.",
+                path.c_str());
+    return false;
+}
+
 bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
                  SaveWriteRun* run, Reporter& r)
 {
     VaultEntry entry;
-    if (!findVaultEntry(path, &entry)) {
+    if (!vaultEntryOrRefusal(path, &entry, r))
+        return false;
+    run->sameGameAs = anyGame ? std::string() : entry.game;
+    return writeSaveGame(entry.path, settings, r, run);
+}
+
+bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
+                       const OtherGameQuestion& writeAnyway, SaveWriteRun* run, Reporter& r)
+{
+    VaultEntry entry;
+    std::string cart;
+    if (!vaultEntryOrRefusal(path, &entry, r) || !insertedGame(&cart, r))
+        return false;
+    // The cartridge may be swapped while the question is up: the write holds
+    // it to the game the answer was about.
+    if (cart != entry.game && !writeAnyway(entry.game, cart)) {
         ReporterScope scope(r);
-        printWindow("restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
-                    "nothing was written to the cartridge.",
-                    path.c_str());
+        printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
+                    "was written to the cartridge.",
+                    entry.path.c_str(), entry.game.c_str(), cart.c_str());
         return false;
     }
-    run->sameGameAs = anyGame ? std::string() : entry.game;
+    run->sameGameAs = cart;
     return writeSaveGame(entry.path, settings, r, run);
 }
