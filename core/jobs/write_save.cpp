@@ -26,6 +26,10 @@ static const char* const JOB_TITLE = "Writing a save-game";
 static const double ERASE_GIVE_UP_S = 20.0;
 // How often the erase wait lets the face run, so Cancel is seen.
 static const double ERASE_EVENTS_EVERY_S = 0.05;
+// A healthy block erases in under a second, and no datasheet of these chips
+// allows more than a few. Until then Cancel waits, since stopping would leave
+// the block erased; past it the erase may never end, and Cancel goes through.
+static const double ERASE_CANCEL_AFTER_S = 5.0;
 // Reads go 8 KB to a request: the smallest erase block, so every block is a
 // whole number of them.
 static const uint8_t READ_PACKETS = 128;
@@ -127,8 +131,8 @@ static bool refusedAsProtected(const SavePlan& plan)
 }
 
 // Erased flash reads 0xFF. A protected block or a linker whose reads fail
-// (they give 0) never gets there, so the wait is bounded and lets Cancel
-// through.
+// (they give 0) never gets there, so the wait is bounded and, once the erase
+// has outlasted a healthy one, lets Cancel through.
 static StepOutcome waitForErase(uint32_t addr, uint8_t chip, Reporter& r)
 {
     double start = linkSeconds();
@@ -146,7 +150,7 @@ static StepOutcome waitForErase(uint32_t addr, uint8_t chip, Reporter& r)
         if (now - lastEvents >= ERASE_EVENTS_EVERY_S) {
             lastEvents = now;
             r.breathe();
-            if (cancelled(r))
+            if (now - start > ERASE_CANCEL_AFTER_S && cancelled(r))
                 return STEP_CANCELLED;
         }
     }
