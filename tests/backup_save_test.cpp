@@ -160,7 +160,7 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     std::string path = scratchPath("broken.ngf");
     backup(path);
     EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +
-                      Lines{"backupCartSaveGame: couldn't read chip 0 at 0x1FA000, partial file deleted"}));
+                      Lines{"Couldn't read chip 0 at 0x1FA000;", "the partial file is deleted."}));
     EXPECT_FALSE(fs::exists(path));
 }
 

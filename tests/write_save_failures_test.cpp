@@ -46,10 +46,10 @@ TEST_F(WriteSaveFailures, AUnitTheLinkerRefusedIsNotReportedAsDone)
     cb_writeSaveGame_button(nullptr, nullptr);
     EXPECT_TRUE(logHasInOrder({"Writing a save-game", "flash_write_32_bytes: result = 0x10"}));
     Lines log = logLines();
-    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 5), log.end()),
-              (Lines{"restoreSaveGameToCart: the linker reported errors, the save-game is not written whole.",
-                     "restoreSaveGameToCart: blocks written and compared before the stop: none",
-                     "restoreSaveGameToCart: left erased or partly written: chip 0 block 33"} + undoLines()));
+    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 7), log.end()),
+              (Lines{"The linker reported errors;", "the save-game is not written whole.",
+                     "Blocks written and compared before the stop:", "none",
+                     "Erased or partly written: chip 0 block 33"} + undoLines()));
     EXPECT_EQ(findLine("Writing a save-game done."), -1);
     EXPECT_EQ(sim::chip(0).peek(0x1FA03F), uint8_t(63 * 5)) << "the next unit still went out";
 }

@@ -11,7 +11,7 @@ namespace {
 
 const Lines TURBO_OFF_AUTO = {"", "Turbo Mode OFF for non-Cindercart cartridge!", ""};
 const char* const DONE = "Writing a save-game done.";
-const char* const NONE_FINISHED = "restoreSaveGameToCart: blocks written and compared before the stop: none";
+const Lines NONE_FINISHED = {"Blocks written and compared before the stop:", "none"};
 
 class WriteSaveTest : public JobTest {
 protected:
@@ -198,7 +198,7 @@ TEST_F(WriteSaveTest, RecordOutsideTheCartridgeStopsTheJob)
 {
     Bytes data = pattern(0x40, 5);
     const Bytes original = sim::chip(0).contents();
-    const char* const NOTHING = "restoreSaveGameToCart: nothing was written to the cartridge.";
+    const char* const NOTHING = "Nothing was written to the cartridge.";
     EXPECT_EQ(restore(ngfFile({{0x3FA000, data}, {0x400000, pattern(0x40, 6)}, {0x3FB000, pattern(0x40, 7)}})).size(), 0u);
     EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game",
                                              "restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x00400000", NOTHING}));
@@ -206,8 +206,8 @@ TEST_F(WriteSaveTest, RecordOutsideTheCartridgeStopsTheJob)
 
     EXPECT_TRUE(restore(ngfFile({{0x3FFFE0, pattern(0x40, 5)}})).empty());
     Lines log = logLines();
-    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 2), log.end()),
-              (Lines{"restoreSaveGameToCart: blockHeader->NGPCaddr=0x003FFFE0 blockLen=0x40 runs past the end of the chip", NOTHING}));
+    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 3), log.end()),
+              (Lines{"Record at 0x003FFFE0, blockLen=0x40,", "runs past the end of the chip.", NOTHING}));
     EXPECT_EQ(sim::chip(0).contents(), original);
 }
 
@@ -235,7 +235,7 @@ TEST_F(WriteSaveTest, CancelWhileARecordIsProgrammed)
     atEvent(2 + 10);
     EXPECT_EQ(restore(ngfFile({{0x3F8000, data}})).size(), 256u);
     EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game", "Writing a save-game cancelled.",
-                                             "restoreSaveGameToCart: blocks written and compared before the stop: chip 0 blocks 32"} +
+                                             "Blocks written and compared before the stop:", "chip 0 blocks 32"} +
                       undoLines()));
     EXPECT_EQ(chipBytes(0, 0x1F8000, 0x4000), slice(data, 0, 0x2000) + slice(original, 0x1FA000, 0x2000));
 }
@@ -270,7 +270,7 @@ TEST_F(WriteSaveTest, CancelDuringAnEraseFinishesTheBlock)
         // The copy's name is known once it is made.
         const Lines tail = c.done ? Lines{DONE, "Wrote 0x40 bytes in {s} seconds.", safetyCopyLine()}
                                   : Lines{"Writing a save-game cancelled.",
-                                          "restoreSaveGameToCart: blocks written and compared before the stop: chip 0 blocks 32"} +
+                                          "Blocks written and compared before the stop:", "chip 0 blocks 32"} +
                                         undoLines();
         EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game"} + tail));
         EXPECT_EQ(chipBytes(0, 0x1F8000, 0x4000),
@@ -285,12 +285,12 @@ TEST_F(WriteSaveTest, CancelDuringAnEraseFinishesTheBlock)
 // anything is erased.
 TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
 {
-    const char* const LEFT = "restoreSaveGameToCart: left erased or partly written: chip 0 block 33";
-    const struct { const char* what; std::vector<std::pair<uint32_t, Bytes>> records; bool ignoresErase; const char* stop; double seconds; int events; } cases[] = {
+    const char* const LEFT = "Erased or partly written: chip 0 block 33";
+    const struct { const char* what; std::vector<std::pair<uint32_t, Bytes>> records; bool ignoresErase; Lines stop; double seconds; int events; } cases[] = {
         {"chip ignores erase", {{0x3FA000, pattern(64, 1)}}, true,
-         "restoreSaveGameToCart: chip 0 address 0x1FA000 did not read 0xFF within 20 seconds of the erase, giving up", 20.5, 390},
+         {"Chip 0 address 0x1FA000 did not read 0xFF", "within 20 seconds of the erase, giving up."}, 20.5, 390},
         {"protected block", {{0x200000, pattern(64, 1)}}, false,
-         "restoreSaveGameToCart: chip 0 block 0 is protected; nothing was written to the cartridge.", 0, 0},
+         {"restoreSaveGameToCart: chip 0 block 0 is protected; nothing was written to the cartridge."}, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -303,9 +303,9 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
         int eventsBefore = eventsLetThrough();
         uint64_t erases = sim::counters().blockErases;
         EXPECT_EQ(restore(ngfFile(c.records)).size(), 0u);
-        Lines tail = {c.stop};
+        Lines tail = c.stop;
         if (c.ignoresErase)
-            tail = tail + Lines{NONE_FINISHED, LEFT} + undoLines();
+            tail = tail + NONE_FINISHED + Lines{LEFT} + undoLines();
         EXPECT_TRUE(logIs(TURBO_OFF_AUTO + Lines{"Writing a save-game"} + tail));
         EXPECT_NEAR(sim::clockSeconds() - start, c.seconds, 0.5);
         EXPECT_GE(eventsLetThrough() - eventsBefore, c.events);
@@ -318,8 +318,8 @@ TEST_F(WriteSaveTest, BlockThatNeverErasesIsGivenUp)
     atEvent(3);
     restore(ngfFile({{0x3FA000, pattern(64, 1)}}));
     Lines log = logLines();
-    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 5), log.end()),
-              (Lines{"Writing a save-game cancelled.", NONE_FINISHED, LEFT} + undoLines()));
+    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 6), log.end()),
+              (Lines{"Writing a save-game cancelled."} + NONE_FINISHED + Lines{LEFT} + undoLines()));
     EXPECT_NEAR(sim::clockSeconds() - start, 5.0, 0.5) << "Cancel goes through once a healthy erase would be over";
 }
 

@@ -203,7 +203,7 @@ struct TurboCheck {
             printWindow("Writing addr 0x%06X failed!", d.first);
             from = d.first;
         } else {
-            printWindow("A byte from 0x%06X to 0x%06X did not program!", from, to - 1);
+            printWindow("A byte in 0x%06X-0x%06X did not program!", from, to - 1);
         }
         return false;
     }

@@ -70,8 +70,8 @@ static bool writeRecord(FILE* f, const NgfBlockHeader& rec)
         uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
         // A chunk the linker did not deliver must never pass for save data.
         if (!read_64xN_bytes(chunk, addr, chip, CHUNK_PACKETS)) {
-            printWindow("backupCartSaveGame: couldn't read chip %d at 0x%06X, partial file deleted",
-                        chip, addr);
+            printWindow("Couldn't read chip %d at 0x%06X;", chip, addr);
+            printWindow("the partial file is deleted.");
             return false;
         }
         uint32_t want = rec.blockLen - o < CHUNK ? rec.blockLen - o : CHUNK;

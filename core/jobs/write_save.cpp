@@ -80,7 +80,7 @@ static bool readGame(std::string* game)
 {
     uint8_t header[64];
     if (!read_64xN_bytes(header, 0, 0, 1)) {
-        printWindow("restoreSaveGameToCart: couldn't read the cartridge header");
+        printWindow("Couldn't read the cartridge header.");
         return false;
     }
     *game = gameFolderName(header);
@@ -103,8 +103,8 @@ static bool makeSafetyCopy(const SavePlan& plan, const std::string& game,
         const CartBlock& b = step.block;
         blocks->emplace_back(b.size);
         if (!readChip(b.chip, b.chipAddr(), b.size, blocks->back().data(), r)) {
-            printWindow("restoreSaveGameToCart: couldn't read chip %d at 0x%06X for the safety copy",
-                        b.chip, b.chipAddr());
+            printWindow("Couldn't read chip %d at 0x%06X,", b.chip, b.chipAddr());
+            printWindow("so no safety copy could be made.");
             return false;
         }
         size_t at = ngf.size();
@@ -142,9 +142,8 @@ static StepOutcome waitForErase(uint32_t addr, uint8_t chip, Reporter& r)
             return STEP_STOPPED;  // the transfer layer has said why
         double now = linkSeconds();
         if (now - start > ERASE_GIVE_UP_S) {
-            printWindow("restoreSaveGameToCart: chip %d address 0x%06X did not read 0xFF within "
-                        "%d seconds of the erase, giving up",
-                        chip, addr, int(ERASE_GIVE_UP_S));
+            printWindow("Chip %d address 0x%06X did not read 0xFF", chip, addr);
+            printWindow("within %d seconds of the erase, giving up.", int(ERASE_GIVE_UP_S));
             return STEP_STOPPED;
         }
         if (now - lastEvents >= ERASE_EVENTS_EVERY_S) {
@@ -198,15 +197,14 @@ static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save,
     if (g_linkFailures != failures || !readChip(b.chip, start, b.size, back.data(), r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
-        printWindow("restoreSaveGameToCart: the linker reported errors, the save-game is "
-                    "not written whole.");
+        printWindow("The linker reported errors;");
+        printWindow("the save-game is not written whole.");
         return STEP_STOPPED;
     }
     for (uint32_t o = 0; o < b.size; o++) {
         if (back[o] != merged[o]) {
-            printWindow("restoreSaveGameToCart: chip %d block %d at 0x%06X does not read back as "
-                        "written, first at 0x%06X",
-                        b.chip, b.number, start, start + o);
+            printWindow("Chip %d block %d at 0x%06X does not read", b.chip, b.number, start);
+            printWindow("back as written, first at 0x%06X.", start + o);
             return STEP_STOPPED;
         }
     }
@@ -225,8 +223,8 @@ static void logFinished(const SavePlan& plan, size_t finished)
             list += (i ? "; chip " : "chip ") + std::to_string(b.chip) + " blocks ";
         list += (sameChip ? ", " : "") + std::to_string(b.number);
     }
-    printWindow("restoreSaveGameToCart: blocks written and compared before the stop: %s",
-                finished ? list.c_str() : "none");
+    printWindow("Blocks written and compared before the stop:");
+    printWindow("%s", finished ? list.c_str() : "none");
 }
 
 // A path as the shell reads it back: in single quotes, each quote spelled out.
@@ -245,14 +243,13 @@ static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const st
     logFinished(plan, finished);
     if (inHand) {
         const CartBlock& b = plan.steps[finished].block;
-        printWindow("restoreSaveGameToCart: left erased or partly written: chip %d block %d",
-                    b.chip, b.number);
+        printWindow("Erased or partly written: chip %d block %d", b.chip, b.number);
     }
     printWindow("Safety copy of the blocks this write erases: '%s'", copy.c_str());
     if (finished == 0 && !inHand)
         return;
     if (run.undoCommand.empty())
-        printWindow("Writing that copy back puts those blocks back as they were.");
+        printWindow("Writing that copy back restores those blocks.");
     else
         printWindow("To put those blocks back as they were: %s %s", run.undoCommand.c_str(),
                     shellQuoted(copy).c_str());
@@ -281,7 +278,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     // its own game only. A file with nothing to write reads nothing more.
     std::string game;
     if (!run.sameGameAs.empty() && !readGame(&game)) {
-        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        printWindow("Nothing was written to the cartridge.");
         return false;
     }
     if (!run.sameGameAs.empty() && game != run.sameGameAs) {
@@ -298,13 +295,13 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         if (rec.blockLen % NGF_UNIT)
             printWindow("mod 32 problem..");
     if (!planSaveWrite(save, G_chipSize, &plan)) {
-        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        printWindow("Nothing was written to the cartridge.");
         return false;
     }
     if (refusedAsProtected(plan))
         return false;
     if (game.empty() && !plan.steps.empty() && !readGame(&game)) {
-        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        printWindow("Nothing was written to the cartridge.");
         return false;
     }
     uint64_t planBytes = 0;
@@ -316,7 +313,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
 
     std::vector<std::vector<uint8_t>> blocks;
     if (!plan.steps.empty() && !makeSafetyCopy(plan, game, &blocks, r, &run.copy)) {
-        printWindow("restoreSaveGameToCart: nothing was written to the cartridge.");
+        printWindow("Nothing was written to the cartridge.");
         r.endProgress();
         return false;
     }

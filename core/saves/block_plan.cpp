@@ -16,25 +16,21 @@ static bool checkRecord(const SaveRecord& r, const CartLayout& layout, uint32_t*
     }
     // An empty record would still have its block erased.
     if (r.blockLen == 0) {
-        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X has blockLen=0, no "
-                    "bytes to write",
-                    r.NGPCaddr);
+        printWindow("Record at 0x%08X is empty (blockLen=0).", r.NGPCaddr);
         return false;
     }
     uint8_t chip = chipOf(*cartAddr);
     uint32_t chipBytes = layout.chipBytes(chip);
     if (chipBytes == 0) {
-        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X is on chip %d, and no "
-                    "chip %d was detected",
-                    r.NGPCaddr, chip, chip);
+        printWindow("Record at 0x%08X is on chip %d,", r.NGPCaddr, chip);
+        printWindow("and no chip %d was detected.", chip);
         return false;
     }
     // The chip would take the address modulo its size: past its end lies its
     // first block, the cartridge header with it.
     if (uint64_t(*cartAddr & CHIP_ADDR_MASK) + r.blockLen > chipBytes) {
-        printWindow("restoreSaveGameToCart: blockHeader->NGPCaddr=0x%08X blockLen=0x%X runs past "
-                    "the end of the chip",
-                    r.NGPCaddr, r.blockLen);
+        printWindow("Record at 0x%08X, blockLen=0x%X,", r.NGPCaddr, r.blockLen);
+        printWindow("runs past the end of the chip.");
         return false;
     }
     return true;

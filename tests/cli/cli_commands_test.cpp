@@ -139,7 +139,7 @@ TEST_F(CliTest, SaveWriteKeepsASafetyCopyFirst)
     setenv("XDG_DATA_HOME", "/proc/self", 1);
     CliRun refused = run({"save-write", save});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.lastLine(), "restoreSaveGameToCart: nothing was written to the cartridge.");
+    EXPECT_EQ(refused.lastLine(), "Nothing was written to the cartridge.");
     EXPECT_EQ(sim::cartImage(), before);
 
     setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);

@@ -33,17 +33,18 @@ TEST_F(BlockPlanTest, EraseBlocksOfEachChipSize)
     }
 }
 
-// Each is refused on its own with one line, before any block is planned.
+// Each is refused on its own, before any block is planned.
 TEST_F(BlockPlanTest, RecordsThatMustNotReachTheCartridge)
 {
-    const std::string head = "restoreSaveGameToCart: blockHeader->NGPCaddr=";
-    const struct { const char* what; uint32_t addr, len; uint8_t chips[2]; std::string line; } cases[] = {
-        {"no bytes", 0x200000, 0, {16, 0}, head + "0x00200000 has blockLen=0, no bytes to write"},
+    const std::string pastTheEnd = "runs past the end of the chip.";
+    const struct { const char* what; uint32_t addr, len; uint8_t chips[2]; Lines lines; } cases[] = {
+        {"no bytes", 0x200000, 0, {16, 0}, {"Record at 0x00200000 is empty (blockLen=0)."}},
         {"past an 8 Mbit chip, inside the console window", 0x300000, 0x2000, {8, 0},
-         head + "0x00300000 blockLen=0x2000 runs past the end of the chip"},
-        {"over a chip's last byte", 0x2FFFE0, 0x40, {8, 8}, head + "0x002FFFE0 blockLen=0x40 runs past the end of the chip"},
-        {"on a chip 1 that is not there", 0x9FA000, 0x2000, {16, 0}, head + "0x009FA000 is on chip 1, and no chip 1 was detected"},
-        {"between the windows", 0x400000, 0x20, {16, 16}, "restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x00400000"},
+         {"Record at 0x00300000, blockLen=0x2000,", pastTheEnd}},
+        {"over a chip's last byte", 0x2FFFE0, 0x40, {8, 8}, {"Record at 0x002FFFE0, blockLen=0x40,", pastTheEnd}},
+        {"on a chip 1 that is not there", 0x9FA000, 0x2000, {16, 0},
+         {"Record at 0x009FA000 is on chip 1,", "and no chip 1 was detected."}},
+        {"between the windows", 0x400000, 0x20, {16, 16}, {"restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x00400000"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -52,7 +53,7 @@ TEST_F(BlockPlanTest, RecordsThatMustNotReachTheCartridge)
         LoadedSave s = loaded({{0x200000, pattern(32)}, {c.addr, pattern(c.len)}});
         SavePlan plan;
         EXPECT_FALSE(planSaveWrite(s, c.chips, &plan));
-        EXPECT_EQ(logLines(), Lines{c.line});
+        EXPECT_EQ(logLines(), c.lines);
     }
     clearLog();
     const uint8_t eight[2] = {8, 0};

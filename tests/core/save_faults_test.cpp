@@ -116,7 +116,7 @@ TEST_F(SaveFaultsTest, AStopHalfWayNamesTheWayBack)
     EXPECT_FALSE(write(ngfFile({{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}})));
     EXPECT_TRUE(run.changed);
     std::string quoted = std::regex_replace(run.copy, std::regex("'"), "'\\''");
-    EXPECT_EQ(lastLines(3), (Lines{"restoreSaveGameToCart: left erased or partly written: chip 1 block 33",
+    EXPECT_EQ(lastLines(3), (Lines{"Erased or partly written: chip 1 block 33",
                                   "Safety copy of the blocks this write erases: '" + run.copy + "'",
                                   "To put those blocks back as they were: pockettetherbox-cli saves restore '" + quoted + "'"}));
     // An erase that never ends holds the chip until its power goes.

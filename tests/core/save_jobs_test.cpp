@@ -12,7 +12,7 @@
 
 namespace {
 
-const char* const NOTHING = "restoreSaveGameToCart: nothing was written to the cartridge.";
+const char* const NOTHING = "Nothing was written to the cartridge.";
 
 class SaveJobTest : public CoreJobTest {
 protected:
@@ -177,11 +177,13 @@ TEST_F(SaveJobTest, ABlockThatWillNotEraseStopsWithTheFinishedBlocks)
     Bytes a = pattern(0x100, 1), b = pattern(0x100, 2);
     sim::chipIgnoresErase(1);
     EXPECT_FALSE(write(ngfFile({{0x9FA000, b}, {0x3FA000, a}})));
-    EXPECT_EQ(lastLines(5), (Lines{"restoreSaveGameToCart: chip 1 address 0x1FA000 did not read 0xFF within 20 seconds of the erase, giving up",
-                                   "restoreSaveGameToCart: blocks written and compared before the stop: chip 0 blocks 33",
-                                   "restoreSaveGameToCart: left erased or partly written: chip 1 block 33",
+    EXPECT_EQ(lastLines(7), (Lines{"Chip 1 address 0x1FA000 did not read 0xFF",
+                                   "within 20 seconds of the erase, giving up.",
+                                   "Blocks written and compared before the stop:",
+                                   "chip 0 blocks 33",
+                                   "Erased or partly written: chip 1 block 33",
                                    "Safety copy of the blocks this write erases: '" + copyPath() + "'",
-                                   "Writing that copy back puts those blocks back as they were."}));
+                                   "Writing that copy back restores those blocks."}));
     EXPECT_EQ(sim::cartImage(), overlaid(before, {{0x3FA000, a}}));
 }
 

@@ -113,7 +113,7 @@ inline std::string safetyCopyLine()
 // then what to do with it.
 inline Lines undoLines()
 {
-    return {safetyCopyLine(), "Writing that copy back puts those blocks back as they were."};
+    return {safetyCopyLine(), "Writing that copy back restores those blocks."};
 }
 
 // A command as the linker received it; a flash_write64xN carries the data
