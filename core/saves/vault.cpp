@@ -72,9 +72,19 @@ static bool writeRegister(const std::string& folder, const std::vector<std::stri
     return false;
 }
 
+// Reads, changes and writes back a folder's register; `change` says whether
+// it changed anything. True when the register is as `change` wants it.
+template <typename Change>
+static bool editRegister(const std::string& folder, Change change)
+{
+    std::vector<std::string> paths = registeredBackups(folder);
+    return !change(paths) || writeRegister(folder, paths);
+}
+
 bool registerBackup(const std::string& game, const std::string& path)
 {
-    std::string folder = safetyCopyRoot() + "/" + game;
+    std::string root = safetyCopyRoot();
+    std::string folder = root + "/" + game;
     std::string absolute = absolutePath(path);
     // One path a line: a name holding a line break cannot be registered.
     if (absolute.find('\n') != std::string::npos) {
@@ -87,11 +97,27 @@ bool registerBackup(const std::string& game, const std::string& path)
         errno = ec.value();
         return false;
     }
-    std::vector<std::string> paths = registeredBackups(folder);
-    if (std::find(paths.begin(), paths.end(), absolute) != paths.end())
+    bool ok = editRegister(folder, [&](std::vector<std::string>& paths) {
+        if (std::find(paths.begin(), paths.end(), absolute) != paths.end())
+            return false;
+        paths.push_back(absolute);
         return true;
-    paths.push_back(absolute);
-    return writeRegister(folder, paths);
+    });
+    // The file now holds this game's save: left in another game's register,
+    // it would be listed there too and written to that game's cartridge.
+    for (fs::directory_iterator g(root, ec), end; ok && !ec && g != end; g.increment(ec)) {
+        std::error_code ec2;
+        if (g->path().filename() == game || !g->is_directory(ec2))
+            continue;
+        ok = editRegister(g->path().string(), [&](std::vector<std::string>& paths) {
+            size_t before = paths.size();
+            paths.erase(std::remove_if(paths.begin(), paths.end(),
+                                       [&](const std::string& p) { return absolutePath(p) == absolute; }),
+                        paths.end());
+            return paths.size() != before;
+        });
+    }
+    return ok;
 }
 
 static bool entryFor(const std::string& path, const std::string& game, SaveKind kind,
@@ -163,9 +189,11 @@ bool deleteVaultEntry(const VaultEntry& entry)
         return false;
     if (entry.kind == SaveKind::Backup) {
         std::string folder = absolutePath(safetyCopyRoot()) + "/" + entry.game;
-        std::vector<std::string> paths = registeredBackups(folder);
-        paths.erase(std::remove(paths.begin(), paths.end(), entry.path), paths.end());
-        writeRegister(folder, paths);
+        editRegister(folder, [&](std::vector<std::string>& paths) {
+            size_t before = paths.size();
+            paths.erase(std::remove(paths.begin(), paths.end(), entry.path), paths.end());
+            return paths.size() != before;
+        });
     }
     return true;
 }

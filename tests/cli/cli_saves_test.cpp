@@ -75,6 +75,29 @@ TEST_F(CliTest, SavesListAndRestore)
     tzset();
 }
 
+// One file backed up from two games holds the last one's save: it is listed
+// once, under that game, and refused on the other game's cartridge.
+TEST_F(CliTest, ABackupBelongsToTheLastGameWrittenToIt)
+{
+    std::string mine = folder + "/mine.ngf";
+    for (const char* cart : {"official32", "official16"}) {
+        plug(cart);
+        ASSERT_EQ(run({"save-backup", mine}).status, 0);
+    }
+    const std::string canonical = std::filesystem::canonical(mine).string();
+    CliRun list = run({"saves", "list"});
+    ASSERT_EQ(linesOf(list.out).size(), 1u) << list.out;
+    EXPECT_EQ(list.out.rfind(canonical + "\tSIM_OFFICIAL-1234\t", 0), 0u) << list.out;
+
+    plug("official32");
+    const Bytes before = sim::cartImage();
+    CliRun refused = run({"saves", "restore", mine});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.lastLine(), "restoreSaveGameToCart: '" + canonical + "' is a save of SIM_OFFICIAL-1234, "
+                                  "and the cartridge is SIM_BIG_GAME-1234; nothing was written to the cartridge.");
+    EXPECT_EQ(sim::cartImage(), before);
+}
+
 // Chip 1's erase never ends after chip 0's block was written; once the
 // cartridge has been powered off, the line's command, split as a shell
 // splits it, puts both blocks back.
