@@ -112,7 +112,9 @@ static bool makeSafetyCopy(const SavePlan& plan, const std::string& game,
         putNgfBlockHeader(ngf.data() + at, records[blocks->size() - 1]);
         ngf.insert(ngf.end(), blocks->back().begin(), blocks->back().end());
     }
-    return storeSafetyCopy(safetyCopyRoot() + "/" + game, ngf, time(nullptr), path);
+    // Trimmed once the write has ended: the file being written back may be
+    // the oldest copy.
+    return storeSafetyCopy(safetyCopyRoot() + "/" + game, ngf, time(nullptr), path, -1);
 }
 
 // A protected block does not erase: its records would be half applied, the
@@ -347,6 +349,12 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         logUndo(plan, finished, inHand, run.copy, run);
     } else {
         logFinished(plan, finished);
+    }
+    if (!run.copy.empty()) {
+        std::vector<std::string> kept{run.copy};
+        if (path != "-")
+            kept.push_back(path);
+        pruneSafetyCopies(safetyCopyRoot() + "/" + game, SAFETY_COPIES_KEPT, kept);
     }
     r.endProgress();
     return outcome == STEP_DONE;

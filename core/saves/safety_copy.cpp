@@ -70,6 +70,7 @@ struct CopyName {
     time_t when;
     unsigned count;
     fs::path path;
+    bool kept;
 };
 
 static bool digitsAt(const std::string& s, size_t at, size_t n, int* value)
@@ -125,31 +126,39 @@ bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count)
 
 // Backups the user registered in the folder are no copies to prune, however
 // they are named.
-static bool registeredHere(const std::vector<std::string>& backups, const fs::path& path)
+static bool listedIn(const std::vector<std::string>& paths, const fs::path& path)
 {
-    return std::find(backups.begin(), backups.end(), path.string()) != backups.end();
+    return std::find(paths.begin(), paths.end(), path.string()) != paths.end();
 }
 
-void pruneSafetyCopies(const std::string& folder, int keep)
+void pruneSafetyCopies(const std::string& folder, int keep, const std::vector<std::string>& kept)
 {
     std::vector<CopyName> copies;
-    std::vector<std::string> backups = registeredBackups(folder);
+    std::vector<std::string> backups = registeredBackups(folder), keptPaths;
     std::error_code ec;
+    for (const std::string& k : kept)
+        keptPaths.push_back(fs::weakly_canonical(k, ec).string());
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         CopyName c;
-        if (it->is_regular_file(ec) &&
+        std::error_code ec2;
+        fs::path canonical = fs::weakly_canonical(it->path(), ec2);
+        if (it->is_regular_file(ec2) &&
             safetyCopyTime(it->path().filename().string(), &c.when, &c.count) &&
-            !registeredHere(backups, fs::weakly_canonical(it->path(), ec))) {
+            !listedIn(backups, canonical)) {
             c.path = it->path();
+            c.kept = listedIn(keptPaths, canonical);
             copies.push_back(c);
         }
     }
-    if (int(copies.size()) <= keep)
-        return;
     std::sort(copies.begin(), copies.end(), [](const CopyName& a, const CopyName& b) {
         return std::tie(a.when, a.count, a.path) < std::tie(b.when, b.count, b.path);
     });
-    for (size_t i = 0; i + keep < copies.size(); i++) {
+    // The kept count towards `keep`: the next older copies go in their place.
+    size_t excess = copies.size() > size_t(std::max(keep, 0)) ? copies.size() - size_t(std::max(keep, 0)) : 0;
+    for (size_t i = 0; i < copies.size() && excess > 0; i++) {
+        if (copies[i].kept)
+            continue;
+        excess--;
         if (unlink(copies[i].path.c_str()) != 0)
             printWindow("restoreSaveGameToCart: couldn't remove the old safety copy '%s': %s",
                         copies[i].path.c_str(), strerror(errno));
@@ -231,6 +240,7 @@ bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf,
     }
     syncFolder(folder);
     *path = target;
-    pruneSafetyCopies(folder, keep);
+    if (keep >= 0)
+        pruneSafetyCopies(folder, keep, {target});
     return true;
 }

@@ -33,8 +33,10 @@ std::string safetyCopyRoot();
 // go to a temporary file first, which is only renamed once it is complete
 // and on disk, and never over a file already there, however close two runs
 // come; the folder is synced after. Then the folder is trimmed to the newest
-// `keep` copies. On failure the log says why, no file of it is left, and
-// false is returned: the caller must then leave the cartridge alone.
+// `keep` copies, the new one kept whatever its name; with `keep` below 0 it
+// is left for the caller to trim. On failure the log says why, no file of it
+// is left, and false is returned: the caller must then leave the cartridge
+// alone.
 bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
                      std::string* path, int keep = SAFETY_COPIES_KEPT);
 
@@ -47,5 +49,8 @@ bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count);
 
 // Removes all but the newest `keep` copies in `folder`. Only files named as
 // storeSafetyCopy names them are counted or touched, and never a backup the
-// user registered there.
-void pruneSafetyCopies(const std::string& folder, int keep);
+// user registered there nor a file in `kept` (a clock set back can make the
+// copy just made sort oldest; a copy being written back is the only place
+// the save is until that write is done).
+void pruneSafetyCopies(const std::string& folder, int keep,
+                       const std::vector<std::string>& kept = {});

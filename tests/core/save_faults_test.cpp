@@ -8,6 +8,7 @@
 
 #include "core/jobs/jobs.h"
 #include "core/link/transfer.h"
+#include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
 #include "support/saves.h"
 
@@ -128,6 +129,47 @@ TEST_F(SaveFaultsTest, AStopHalfWayNamesTheWayBack)
     std::string copy = run.copy;
     EXPECT_TRUE(write(copy));
     EXPECT_EQ(sim::cartImage(), before);
+}
+
+// With the folder full, pruning spares the copy just made, even when copies
+// named by a clock set ahead sort after it, and the copy being written back,
+// the oldest, even when its write stops half-way.
+TEST_F(SaveFaultsTest, PruningSparesTheNewCopyAndTheOneWrittenBack)
+{
+    const struct { const char* what; bool writeOldestBack; bool stops; } cases[] = {
+        {"every copy named later than now", false, false},
+        {"the oldest copy written back", true, false},
+        {"the oldest copy written back, stopped", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(safetyCopyRoot());
+        std::string folder = safetyCopyRoot() + "/SIM_OFFICIAL-1234", oldest, path;
+        const Bytes file = ngfFile({{0x3FA000, pattern(0x100, 1)}});
+        if (c.writeOldestBack) {
+            ASSERT_TRUE(write(file));
+            oldest = run.copy;
+        }
+        time_t later = time(nullptr) + 3600;
+        while (vaultEntries().size() < size_t(SAFETY_COPIES_KEPT))
+            ASSERT_TRUE(storeSafetyCopy(folder, pattern(16), later += 60, &path, 2 * SAFETY_COPIES_KEPT));
+        const Bytes oldBytes = oldest.empty() ? Bytes() : readFile(oldest);
+        if (c.stops)
+            sim::chipEraseNeverEnds(0);
+        EXPECT_EQ(c.writeOldestBack ? write(oldest) : write(file), !c.stops);
+        EXPECT_TRUE(fs::exists(run.copy)) << run.copy;
+        if (!oldest.empty()) {
+            EXPECT_EQ(readFile(oldest), oldBytes);
+        }
+        EXPECT_EQ(vaultEntries().size(), size_t(SAFETY_COPIES_KEPT));
+        for (const std::string& line : job.lines)
+            EXPECT_EQ(line.find("couldn't remove"), std::string::npos) << line;
+        sim::clearFaults();
+        closeLink();
+        sim::unplugNow();
+        sim::plugInNow();
+        ASSERT_TRUE(openLink());
+    }
 }
 
 // Backup Savegame reads 8 KB a request, writes beside the file it replaces
