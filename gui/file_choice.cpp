@@ -93,8 +93,11 @@ static bool exists(const std::string& path)
 // Saving over a file the user may not have looked at loses it for good.
 static bool replaceAllowed(const std::string& path)
 {
+    // A question hidden by closing the main window returns whatever answer
+    // was last given to any question, so it counts as unanswered.
     return fl_choice("'%s' already exists.\nReplace it?", "Cancel", "Replace", nullptr,
-                     displayName(path.c_str())) == 1;
+                     displayName(path.c_str())) == 1 &&
+           !closeRequested();
 }
 
 static bool showChooser(const char* title, const char* pattern, FileChoiceMode mode,
@@ -122,6 +125,9 @@ static bool showChooser(const char* title, const char* pattern, FileChoiceMode m
     chooser.show();
     while (chooser.shown())
         Fl::wait();
+    // Hidden by closing the main window: the name in the field was never given.
+    if (closeRequested())
+        return false;
     const char* chosen = chooser.count() > 0 ? chooser.value(1) : nullptr;
     if (!chosen || !*chosen)
         return false;
@@ -168,5 +174,6 @@ bool offerListName(const std::string& dump, const std::string& listName)
     std::string name = dump.substr(dump.find_last_of('/') + 1);
     return fl_choice("The known-dump lists name this dump\n'%s'.\nRename '%s' to that?", "Keep the name",
                      "Rename", nullptr, printable(labelText(listName), true).c_str(),
-                     printable(labelText(name), true).c_str()) == 1;
+                     printable(labelText(name), true).c_str()) == 1 &&
+           !closeRequested();
 }

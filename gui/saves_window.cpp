@@ -189,7 +189,8 @@ static bool writeToOtherGame(const std::string& saveGame, const std::string& car
 {
     return fl_choice("This is a save of %s, and the cartridge is %s.\nWrite it to this cartridge anyway?",
                      "Cancel", "Write anyway", nullptr, shownAsIs(saveGame).c_str(),
-                     shownAsIs(cartGame).c_str()) == 1;
+                     shownAsIs(cartGame).c_str()) == 1 &&
+           !closeRequested();
 }
 
 void cb_savesWriteButton(Fl_Widget* w, void* data)
@@ -215,7 +216,8 @@ void cb_savesDeleteButton(Fl_Widget* w, void* data)
     VaultEntry entry = *e;
     WindowBusy busy;
     if (fl_choice("Delete '%s'?\nThe file is removed from the disk.", "Cancel", "Delete", nullptr,
-                  shownAsIs(entry.path).c_str()) != 1)
+                  shownAsIs(entry.path).c_str()) != 1 ||
+        closeRequested())
         return;
     if (deleteVaultEntry(entry))
         printWindow("Deleted '%s'.", entry.path.c_str());

@@ -7,9 +7,12 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_File_Input.H>
 #include <FL/Fl_Group.H>
+#include <FL/fl_ask.H>
 
 #include "gui/commands.h"
+#include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/main_window.h"
 #include "gui/prefs.h"
@@ -96,6 +99,109 @@ TEST_F(OneJob, ClosingDuringAnEraseWaitsForTheJobThenLetsTheLinkerGo)
         EXPECT_FALSE(window->shown());
         EXPECT_EQ(Fl::first_window(), nullptr) << "a window is left to keep the program running";
     }
+}
+
+// What the user does in the window a job waits on, once it is up.
+std::function<void(Fl_Window*)> g_inWaitedOn;
+
+void actInWaitedOn(void*)
+{
+    Fl::repeat_timeout(0.02, actInWaitedOn);
+    Fl_Window* m = Fl::modal();
+    if (m && m != (Fl_Window*)progress_window && g_inWaitedOn) {
+        auto act = std::move(g_inWaitedOn);
+        g_inWaitedOn = nullptr;
+        act(m);
+    }
+}
+
+template <class W>
+W* childOf(Fl_Group* g, const char* label = nullptr)
+{
+    for (int i = 0; i < g->children(); i++) {
+        Fl_Widget* c = g->child(i);
+        if (W* w = dynamic_cast<W*>(c))
+            if (!label || (c->label() && strcmp(c->label(), label) == 0))
+                return w;
+        if (Fl_Group* inner = c->as_group())
+            if (W* w = childOf<W>(inner, label))
+                return w;
+    }
+    return nullptr;
+}
+
+// The main window closed while the job waits on a chooser holding a name,
+// on the question before replacing a file (the last question anyone
+// answered said yes), or just after a name was given: nothing is erased,
+// replaced or written, and the log says so.
+TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
+{
+    const std::string game = scratchPath("game.ngp"), dump = scratchPath("dump.ngp");
+    writeFile(game, pattern(4096));
+    writeFile(dump, Bytes{1, 2, 3});
+    // A name in the chooser's field, given with Enter or not.
+    auto named = [](std::string name, bool enter) {
+        return [=](Fl_Window* w) {
+            Fl_File_Input* field = childOf<Fl_File_Input>(w);
+            ASSERT_NE(field, nullptr);
+            field->value(name.c_str());
+            if (!enter)
+                return closingDown(window, nullptr);
+            Fl::e_keysym = FL_Enter;
+            field->do_callback();
+            g_inWaitedOn = [](Fl_Window*) { closingDown(window, nullptr); };
+        };
+    };
+    const struct {
+        const char* what;
+        void (*job)(Fl_Widget*, void*);
+        std::function<void(Fl_Window*)> user;
+        Lines log;
+    } rows[] = {
+        {"chooser", cb_loadROMs_button, named(game, false), {"No file selected."}},
+        {"question", cb_backupROM_button, named(dump, true),
+         {"4mbit cart detected.", "ROM name: 'SMALL4'", "No file selected."}},
+        {"after the name", cb_loadROMs_button, nullptr,
+         {"4mbit cart detected.", "ROM name: 'SMALL4'", "ROM size of 4096 bytes is",
+          "smaller than the flash size of 524288 bytes.", "", "Turbo Mode OFF for non-Cindercart cartridge!",
+          "", "Flashing cancelled; nothing erased or written."}},
+    };
+    // A question answered yes earlier in the program's life.
+    g_inWaitedOn = [](Fl_Window* w) { childOf<Fl_Button>(w, "Yes")->do_callback(); };
+    Fl::add_timeout(0.02, actInWaitedOn);
+    ASSERT_EQ(fl_choice("Earlier?", "No", "Yes", nullptr), 1);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        if (!devh) {
+            sim::usbReset();
+            ASSERT_TRUE(openLink());
+            window->show();
+        }
+        clearLog();
+        sim::Mark m = sim::mark();
+        if (r.user) {
+            g_fileChoiceHook = nullptr;
+            g_inWaitedOn = r.user;
+        } else {
+            g_fileChoiceHook = [](const char*, const char*, FileChoiceMode, const char*, std::string* path) {
+                closingDown(window, nullptr);
+                *path = scratchPath("game.ngp");
+                return true;
+            };
+        }
+        r.job(nullptr, nullptr);
+        g_inWaitedOn = nullptr;
+        EXPECT_TRUE(logIs(r.log));
+        auto cmds = commandsSince(m);
+        EXPECT_TRUE(std::none_of(cmds.begin(), cmds.end(), [](const Command& c) {
+            return c.code == CMD_WRITE && c.addr == 0x5555 && c.value == 0x10;
+        })) << "a chip erase was sent";
+        EXPECT_TRUE(only(cmds, CMD_FLASH_WRITE64XN).empty());
+        EXPECT_EQ(readFile(dump), (Bytes{1, 2, 3}));
+        EXPECT_EQ(devh, nullptr) << "the program did not close";
+    }
+    Fl::remove_timeout(actInWaitedOn);
+    g_fileChoiceHook = nullptr;
 }
 
 // A click on another command, the Enter key and Preferences, after Cancel

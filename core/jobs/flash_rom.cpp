@@ -155,6 +155,12 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
     for (int i = 0; i < count; i++)
         typical = std::fmax(typical, typicalChipEraseSeconds(chips[i]));
     openProgress("Erasing Cartridge", 0, r, typical > 0.0 ? typical : 1.0);
+    // Asked to stop before anything was sent: the cartridge is untouched.
+    if (!r.goingOn()) {
+        printWindow("Flashing cancelled; nothing erased or written.");
+        r.endProgress();
+        return false;
+    }
     r.holdCancel(true);
     bool erased = startErase(chips, count);
     if (!erased)
