@@ -48,6 +48,9 @@ struct SaveWriteRun {
     // (empty: the line names Write Savegame).
     std::string sameGameAs;
     std::string undoCommand;
+    // Its option that writes to any game's cartridge: a stop that left the
+    // header's block changed leaves a cartridge of no known game.
+    std::string undoAnyGame;
     // Left by the job: its safety copy, and whether it stopped with blocks
     // changed, which that copy puts back.
     std::string copy;

@@ -260,10 +260,19 @@ static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const st
     printWindow("Safety copy of the blocks this write erases: '%s'", copy.c_str());
     if (finished == 0 && !inHand)
         return;
+    bool headerChanged = false;
+    for (size_t i = 0; i < finished + (inHand ? 1 : 0); i++) {
+        const CartBlock& b = plan.steps[i].block;
+        headerChanged |= b.chip == 0 && b.chipAddr() < CART_HEADER_BYTES &&
+                         b.chipAddr() + b.size > CART_HEADER_ID_ADDR;
+    }
+    std::string command = run.undoCommand;
+    if (headerChanged && !run.undoAnyGame.empty())
+        command += " " + run.undoAnyGame;
     if (run.undoCommand.empty())
         printWindow("Writing that copy back restores those blocks.");
     else
-        printWindow("To put those blocks back as they were: %s %s", run.undoCommand.c_str(),
+        printWindow("To put those blocks back as they were: %s %s", command.c_str(),
                     shellQuoted(copy).c_str());
 }
 
