@@ -1,5 +1,7 @@
 #include "core/saves/vault.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 namespace fs = std::filesystem;
 
 static const char REGISTER_NAME[] = "backups.list";
+static const char LOCK_NAME[] = ".backups.lock";
 
 const char* saveKindName(SaveKind kind)
 {
@@ -73,12 +76,28 @@ static bool writeRegister(const std::string& folder, const std::vector<std::stri
 }
 
 // Reads, changes and writes back a folder's register; `change` says whether
-// it changed anything. True when the register is as `change` wants it.
+// it changed anything. True when the register is as `change` wants it. Two
+// runs backing up at once each read the register before the other renamed
+// theirs over it: a lock file beside it holds the second until the first is
+// done, so neither line is lost.
 template <typename Change>
 static bool editRegister(const std::string& folder, Change change)
 {
     std::vector<std::string> paths = registeredBackups(folder);
-    return !change(paths) || writeRegister(folder, paths);
+    if (!change(paths))
+        return true;  // and no lock file made where nothing changes
+    int lock = open((folder + "/" + LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return false;
+    int locked;
+    while ((locked = flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    paths = registeredBackups(folder);
+    bool ok = locked == 0 && (!change(paths) || writeRegister(folder, paths));
+    int err = errno;
+    close(lock);  // and the lock with it
+    errno = err;
+    return ok;
 }
 
 bool registerBackup(const std::string& game, const std::string& path)

@@ -136,4 +136,32 @@ TEST_F(VaultTest, CopiesAndBackupsByGame)
     EXPECT_EQ(registeredBackups(game("SONIC-0061")), Lines{fs::canonical(mine).string()});
 }
 
+// Backups registered and deleted from several runs at once: no line is
+// lost to another run's register renamed over it.
+TEST_F(VaultTest, RegistersFromRunsAtOnceLoseNothing)
+{
+    fs::create_directories(scratchPath("elsewhere"));
+    const int RUNS = 4, EACH = 25;
+    std::string gone = scratchPath("elsewhere/gone.ngf");
+    writeFile(gone, pattern(4));
+    ASSERT_TRUE(registerBackup("SONIC-0061", gone));
+    VaultEntry e;
+    ASSERT_TRUE(findVaultEntry(gone, &e));
+    std::vector<std::thread> runs;
+    for (int id = 0; id < RUNS; id++)
+        runs.emplace_back([&, id] {
+            for (int i = 0; i < EACH; i++)
+                EXPECT_TRUE(registerBackup("SONIC-0061", scratchPath("elsewhere/" + std::to_string(id * EACH + i))));
+        });
+    runs.emplace_back([&] { EXPECT_TRUE(deleteVaultEntry(e)); });
+    for (std::thread& t : runs)
+        t.join();
+    Lines lines = registeredBackups(game("SONIC-0061")), wanted;
+    for (int n = 0; n < RUNS * EACH; n++)
+        wanted.push_back(fs::weakly_canonical(scratchPath("elsewhere/" + std::to_string(n))).string());
+    std::sort(lines.begin(), lines.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(lines, wanted);
+}
+
 }  // namespace
