@@ -14,6 +14,7 @@ const char* const NGF_PATTERN = "*.{ngf}";
 
 // What a stop half-way tells the command line's user to run to undo it.
 const char* const RESTORE_COMMAND = "pockettetherbox-cli saves restore";
+const char* const ANY_GAME = "--any-game";
 
 // Passes everything on to the face's reporter, keeping what the job found
 // its image to be beyond the job's own lists.
@@ -280,6 +281,7 @@ std::vector<CommandRow> makeCommands()
              std::string path;
              SaveWriteRun run;
              run.undoCommand = in.asksUser() ? "" : RESTORE_COMMAND;
+             run.undoAnyGame = ANY_GAME;
              return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
          }},
         {"saves list",
@@ -301,13 +303,14 @@ std::vector<CommandRow> makeCommands()
          "after checking that the cartridge is the same game.",
          {},
          {{ArgKind::FileToRead, "the copy or backup, as saves list gives it"}},
-         {{"--any-game", OptionKind::Flag, "write it to a cartridge of another game too",
+         {{ANY_GAME, OptionKind::Flag, "write it to a cartridge of another game too",
            "write it even to a cartridge of another game.", nullptr, nullptr,
            [](CommandOptions& o, const std::string&) { o.anyGame = true; }}},
          [](CommandInput& in, Reporter& r) {
              std::string path;
              SaveWriteRun run;
              run.undoCommand = RESTORE_COMMAND;
+             run.undoAnyGame = ANY_GAME;
              CommandOptions o = in.options();
              return in.fileToRead(&path) && restoreSave(path, o.settings, o.anyGame, &run, r);
          }},

@@ -48,6 +48,9 @@ struct SaveWriteRun {
     // (empty: the line names Write Savegame).
     std::string sameGameAs;
     std::string undoCommand;
+    // Its option that writes to any game's cartridge: a stop that left the
+    // header's block changed leaves a cartridge of no known game.
+    std::string undoAnyGame;
     // Left by the job: its safety copy, and whether it stopped with blocks
     // changed, which that copy puts back.
     std::string copy;
@@ -56,7 +59,8 @@ struct SaveWriteRun {
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
                    SaveWriteRun* run = nullptr);
 // The inserted cartridge's game as the vault names it, after a probe; false,
-// with the reason logged, when it cannot be read.
+// with the reason logged, when it cannot be read. With chip 0 silent it is
+// no folder name but says the game is unknown, which no save's game matches.
 bool insertedGame(std::string* game, Reporter& r);
 // "Saves" (saves.cpp): the vault's entries as lines, one game's when `game`
 // is given; and Write Savegame with one of them, refused unless the

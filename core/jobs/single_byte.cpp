@@ -84,6 +84,7 @@ bool writeByte(uint32_t address, int value, Reporter& r)
     if (held != byte) {
         printWindow("Read back 0x%02x: the byte did not take.", held);
         printWindow("Flash needs an erase and a program command.");
+        return false;
     }
     return true;
 }

@@ -87,6 +87,16 @@ static bool readGame(std::string* game)
     return true;
 }
 
+// With chip 0 silent the header is read from a floating bus: every such
+// cartridge would be one game, and a save of any of them "the same game".
+static const char UNKNOWN_GAME[] = "unknown: its chip 0 does not answer";
+
+// The cartridge's game as a restore holds it to.
+static std::string knownGame(const std::string& folder)
+{
+    return G_chipSize[0] ? folder : UNKNOWN_GAME;
+}
+
 // Every block the plan erases, as it is now: what the write lays its records
 // over, and a safety copy that undoes the write, kept under the game's name
 // before anything changes.
@@ -250,10 +260,19 @@ static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const st
     printWindow("Safety copy of the blocks this write erases: '%s'", copy.c_str());
     if (finished == 0 && !inHand)
         return;
+    bool headerChanged = false;
+    for (size_t i = 0; i < finished + (inHand ? 1 : 0); i++) {
+        const CartBlock& b = plan.steps[i].block;
+        headerChanged |= b.chip == 0 && b.chipAddr() < CART_HEADER_BYTES &&
+                         b.chipAddr() + b.size > CART_HEADER_ID_ADDR;
+    }
+    std::string command = run.undoCommand;
+    if (headerChanged && !run.undoAnyGame.empty())
+        command += " " + run.undoAnyGame;
     if (run.undoCommand.empty())
         printWindow("Writing that copy back restores those blocks.");
     else
-        printWindow("To put those blocks back as they were: %s %s", run.undoCommand.c_str(),
+        printWindow("To put those blocks back as they were: %s %s", command.c_str(),
                     shellQuoted(copy).c_str());
 }
 
@@ -283,10 +302,10 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         printWindow("Nothing was written to the cartridge.");
         return false;
     }
-    if (!run.sameGameAs.empty() && game != run.sameGameAs) {
+    if (!run.sameGameAs.empty() && knownGame(game) != run.sameGameAs) {
         printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
                     "was written to the cartridge.",
-                    path.c_str(), run.sameGameAs.c_str(), game.c_str());
+                    path.c_str(), run.sameGameAs.c_str(), knownGame(game).c_str());
         return false;
     }
     uint8_t turbo = decideTurbo(settings.turboMode, G_factoryProt[0]) ? 1 : 0;
@@ -368,5 +387,8 @@ bool insertedGame(std::string* game, Reporter& r)
     uint8_t size = 0;
     if (!checkCartCleanly(&size, true, false, "the cartridge's game is not known"))
         return false;
-    return size > 0 && readGame(game);  // the probe has said when none answered
+    if (size == 0 || !readGame(game))  // the probe has said when none answered
+        return false;
+    *game = knownGame(*game);
+    return true;
 }

@@ -211,12 +211,14 @@ bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf,
                      std::string* path, int keep)
 {
     std::error_code ec;
-    fs::create_directories(folder, ec);
+    bool created = fs::create_directories(folder, ec);
     if (ec) {
         printWindow("restoreSaveGameToCart: couldn't create the safety copy folder '%s': %s",
                     folder.c_str(), ec.message().c_str());
         return false;
     }
+    if (created)  // or a crash may lose the folder with the copy in it
+        syncFolder(fs::path(folder).parent_path().string());
     // Hidden and named unlike a copy, so that pruning never counts it.
     std::string temp = folder + "/.safety-copy.XXXXXX";
     int fd = mkstemp(temp.data());

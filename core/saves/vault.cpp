@@ -1,5 +1,7 @@
 #include "core/saves/vault.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,13 +10,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <tuple>
 
+#include "core/output_file.h"
 #include "core/saves/safety_copy.h"
 
 namespace fs = std::filesystem;
 
 static const char REGISTER_NAME[] = "backups.list";
+static const char LOCK_NAME[] = ".backups.lock";
 
 const char* saveKindName(SaveKind kind)
 {
@@ -40,12 +45,31 @@ static std::string absolutePath(const std::string& path)
     return ec ? path : p.string();
 }
 
+// Far more than any user's backups; a register past it is no register of ours.
+static const size_t REGISTER_READ_MAX = 1 << 20;
+
+static bool registerLine(const std::string& line)
+{
+    if (line.empty() || line[0] != '/')
+        return false;
+    for (unsigned char c : line)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
 std::vector<std::string> registeredBackups(const std::string& folder)
 {
     std::vector<std::string> paths;
-    std::ifstream in(folder + "/" + REGISTER_NAME);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty())
+    std::ifstream in(folder + "/" + REGISTER_NAME, std::ios::binary);
+    std::string text(REGISTER_READ_MAX, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    // A line the cap cut is not whole.
+    size_t end = text.size() == REGISTER_READ_MAX ? text.rfind('\n') + 1 : text.size();
+    std::istringstream lines(text.substr(0, end));
+    for (std::string line; std::getline(lines, line);)
+        if (registerLine(line))
             paths.push_back(line);
     return paths;
 }
@@ -64,8 +88,10 @@ static bool writeRegister(const std::string& folder, const std::vector<std::stri
     bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size()) && fsync(fd) == 0;
     int err = errno;
     ok = close(fd) == 0 && ok;
-    if (ok && rename(temp.c_str(), (folder + "/" + REGISTER_NAME).c_str()) == 0)
+    if (ok && rename(temp.c_str(), (folder + "/" + REGISTER_NAME).c_str()) == 0) {
+        syncFolder(folder);  // or a crash may bring back the register before it
         return true;
+    }
     err = ok ? errno : err;
     unlink(temp.c_str());
     errno = err;
@@ -73,12 +99,28 @@ static bool writeRegister(const std::string& folder, const std::vector<std::stri
 }
 
 // Reads, changes and writes back a folder's register; `change` says whether
-// it changed anything. True when the register is as `change` wants it.
+// it changed anything. True when the register is as `change` wants it. Two
+// runs backing up at once each read the register before the other renamed
+// theirs over it: a lock file beside it holds the second until the first is
+// done, so neither line is lost.
 template <typename Change>
 static bool editRegister(const std::string& folder, Change change)
 {
     std::vector<std::string> paths = registeredBackups(folder);
-    return !change(paths) || writeRegister(folder, paths);
+    if (!change(paths))
+        return true;  // and no lock file made where nothing changes
+    int lock = open((folder + "/" + LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return false;
+    int locked;
+    while ((locked = flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    paths = registeredBackups(folder);
+    bool ok = locked == 0 && (!change(paths) || writeRegister(folder, paths));
+    int err = errno;
+    close(lock);  // and the lock with it
+    errno = err;
+    return ok;
 }
 
 bool registerBackup(const std::string& game, const std::string& path)
@@ -92,11 +134,13 @@ bool registerBackup(const std::string& game, const std::string& path)
         return false;
     }
     std::error_code ec;
-    fs::create_directories(folder, ec);
+    bool created = fs::create_directories(folder, ec);
     if (ec) {
         errno = ec.value();
         return false;
     }
+    if (created)
+        syncFolder(root);  // so that the register is not lost with its folder
     bool ok = editRegister(folder, [&](std::vector<std::string>& paths) {
         if (std::find(paths.begin(), paths.end(), absolute) != paths.end())
             return false;
@@ -127,11 +171,11 @@ static bool entryFor(const std::string& path, const std::string& game, SaveKind 
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     time_t when = st.st_mtime;
-    unsigned count;
+    unsigned count = 1;
     if (kind == SaveKind::SafetyCopy &&
         !safetyCopyTime(fs::path(path).filename().string(), &when, &count))
         return false;
-    *out = VaultEntry{path, game, when, uint64_t(st.st_size), kind};
+    *out = VaultEntry{path, game, when, uint64_t(st.st_size), kind, count};
     return true;
 }
 
@@ -166,7 +210,7 @@ std::vector<VaultEntry> vaultEntries(const std::string& game)
         }
     }
     std::sort(entries.begin(), entries.end(), [](const VaultEntry& a, const VaultEntry& b) {
-        return std::tie(a.game, b.when, a.path) < std::tie(b.game, a.when, b.path);
+        return std::tie(a.game, b.when, b.count, a.path) < std::tie(b.game, a.when, a.count, b.path);
     });
     return entries;
 }
@@ -175,7 +219,8 @@ bool findVaultEntry(const std::string& path, VaultEntry* out)
 {
     std::string absolute = absolutePath(path);
     for (const VaultEntry& e : vaultEntries()) {
-        if (e.path == absolute) {
+        // A register's line may name the file by another way to it.
+        if (e.path == absolute || absolutePath(e.path) == absolute) {
             *out = e;
             return true;
         }

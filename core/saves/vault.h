@@ -18,6 +18,7 @@ struct VaultEntry {
     time_t when;       // a copy: when it was made; a backup: when last written
     uint64_t bytes;
     SaveKind kind;
+    unsigned count = 1;  // a copy's count within its second
 };
 
 // "copy" or "backup".
@@ -26,7 +27,8 @@ const char* saveKindName(SaveKind kind);
 std::string gameTitle(const std::string& game);
 std::string gameSerial(const std::string& game);
 
-// The backups registered in a game folder, as written there.
+// The backups registered in a game folder, as written there: absolute paths
+// without control bytes from its first MiB; any other line is none of ours.
 std::vector<std::string> registeredBackups(const std::string& folder);
 // Registers `path` (made absolute) as a backup of `game`; true when it is
 // registered, also when it already was. False, with errno, when the

@@ -3,6 +3,7 @@
 // the command a stopped write names, run as a shell would run it.
 #include <wordexp.h>
 
+#include <functional>
 #include <regex>
 
 #include "core/saves/vault.h"
@@ -98,32 +99,41 @@ TEST_F(CliTest, ABackupBelongsToTheLastGameWrittenToIt)
     EXPECT_EQ(sim::cartImage(), before);
 }
 
-// Chip 1's erase never ends after chip 0's block was written; once the
-// cartridge has been powered off, the line's command, split as a shell
-// splits it, puts both blocks back.
+// A write stopped half-way: chip 1's erase never ends after chip 0's block
+// was written; or a header byte never programs, which leaves the cartridge
+// of no known game. Once the cartridge has been powered off, the line's
+// command, split as a shell splits it, puts every block back.
 TEST_F(CliTest, AStoppedWriteNamesACommandThatUndoesIt)
 {
     setenv("XDG_DATA_HOME", (folder + "/it's data").c_str(), 1);
-    plug("official32");
-    const Bytes before = sim::cartImage();
-    writeFile(folder + "/two.ngf", ngfFile({{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}));
-    sim::chipEraseNeverEnds(1);
-    CliRun stopped = run({"save-write", folder + "/two.ngf"});
-    EXPECT_EQ(stopped.status, 1);
-    const std::string lead = "To put those blocks back as they were: ";
-    ASSERT_EQ(stopped.lastLine().rfind(lead, 0), 0u) << stopped.out;
-    wordexp_t words;
-    ASSERT_EQ(wordexp(stopped.lastLine().substr(lead.size()).c_str(), &words, WRDE_NOCMD | WRDE_UNDEF), 0);
-    std::vector<std::string> command(words.we_wordv + 1, words.we_wordv + words.we_wordc);
-    ASSERT_EQ(std::string(words.we_wordv[0]), "pockettetherbox-cli");
-    wordfree(&words);
+    const struct { const char* cart; std::vector<std::pair<uint32_t, Bytes>> records; std::function<void()> fault; bool anyGame; } cases[] = {
+        {"official32", {{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}, [] { sim::chipEraseNeverEnds(1); }, false},
+        {"cindercart", {{0x200100, pattern(0x100, 3)}}, [] { sim::byteNeverPrograms(0, 0x24); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cart);
+        plug(c.cart);
+        const Bytes before = sim::cartImage();
+        writeFile(folder + "/two.ngf", ngfFile(c.records));
+        c.fault();
+        CliRun stopped = run({"save-write", folder + "/two.ngf"});
+        EXPECT_EQ(stopped.status, 1);
+        const std::string lead = "To put those blocks back as they were: ";
+        ASSERT_EQ(stopped.lastLine().rfind(lead, 0), 0u) << stopped.out;
+        EXPECT_EQ(stopped.lastLine().find(" restore --any-game '") != std::string::npos, c.anyGame) << stopped.lastLine();
+        wordexp_t words;
+        ASSERT_EQ(wordexp(stopped.lastLine().substr(lead.size()).c_str(), &words, WRDE_NOCMD | WRDE_UNDEF), 0);
+        std::vector<std::string> command(words.we_wordv + 1, words.we_wordv + words.we_wordc);
+        ASSERT_EQ(std::string(words.we_wordv[0]), "pockettetherbox-cli");
+        wordfree(&words);
 
-    sim::clearFaults();
-    sim::unplugNow();
-    sim::plugInNow();
-    CliRun undone = run(command);
-    EXPECT_EQ(undone.status, 0) << undone.out;
-    EXPECT_EQ(sim::cartImage(), before);
+        sim::clearFaults();
+        sim::unplugNow();
+        sim::plugInNow();
+        CliRun undone = run(command);
+        EXPECT_EQ(undone.status, 0) << undone.out;
+        EXPECT_EQ(sim::cartImage(), before);
+    }
 }
 
 }  // namespace

@@ -64,7 +64,12 @@ TEST_F(CoreJobTest, NumbersComeBackAsTheJobsOwnVerdict)
     RecordingReporter job;
     EXPECT_FALSE(cartAddressValid(0x400000, job));
     EXPECT_EQ(job.lines, Lines{"Invalid address 0x400000"});
+    // A byte that reads back as written is done; one a flash chip did not
+    // take is not.
+    sim::cartPoke(0x1234, 0x5A);
     EXPECT_TRUE(writeByte(0x1234, 0x5A, job));
+    EXPECT_FALSE(writeByte(0x1234, 0x5B, job));
+    EXPECT_EQ(job.lines.back(), "Flash needs an erase and a program command.");
     EXPECT_TRUE(readByte(0x1234, job));
     EXPECT_FALSE(writeByte(0x1234, -1, job));
     EXPECT_EQ(job.lines.back(), "Invalid byte value");

@@ -48,6 +48,8 @@ TEST_F(SaveFaultsTest, RefusedBeforeAnythingIsErased)
          "restoreSaveGameToCart: chip 1 block 15 is protected" + NOTHING},
         {"official16", {{0x3FA000, pattern(0x100)}}, "SONIC-0061",
          "restoreSaveGameToCart: '{in}' is a save of SONIC-0061, and the cartridge is SIM_OFFICIAL-1234" + NOTHING},
+        {"silent0", {{0x8FA010, pattern(0x20)}}, "IIIIIIIIIIII-4949",
+         "restoreSaveGameToCart: '{in}' is a save of IIIIIIIIIIII-4949, and the cartridge is unknown: its chip 0 does not answer" + NOTHING},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -59,6 +61,36 @@ TEST_F(SaveFaultsTest, RefusedBeforeAnythingIsErased)
         EXPECT_EQ(sim::cartImage(), before);
         EXPECT_EQ(sim::counters().blockErases, 0u);
         EXPECT_TRUE(vaultEntries().empty());
+    }
+}
+
+// A face that can ask asks before a save goes to another game's cartridge,
+// or to one whose game is unknown; declined, nothing is written.
+TEST_F(SaveFaultsTest, ARestoreAsksUnlessTheGameIsKnownTheSame)
+{
+    std::string backup = scratch("game.ngf");
+    ASSERT_TRUE(backupSaveGame(backup, job));
+    const struct { const char* cart; std::string asked; } cases[] = {
+        {"official16", ""},
+        {"official8", "SIM_OFFICL_8-1234"},
+        {"silent0", "unknown: its chip 0 does not answer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cart);
+        ASSERT_TRUE(sim::insertCart(c.cart));
+        const Bytes before = sim::cartImage();
+        std::string asked;
+        job = RecordingReporter();
+        bool written = restoreSaveAsking(backup, WriteSettings(), [&](const std::string& save, const std::string& cart) {
+            EXPECT_EQ(save, "SIM_OFFICIAL-1234");
+            asked = cart;
+            return false;
+        }, &run, job);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(written, c.asked.empty());
+        if (!written) {
+            EXPECT_EQ(sim::cartImage(), before);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The vault on disk: copies ordered by when they were made whatever the
 // clock's zone, never a copy over another file, and the backups the user
 // registered found again and never pruned.
+#include <fstream>
 #include <thread>
 
 #include "core/saves/safety_copy.h"
@@ -134,6 +135,64 @@ TEST_F(VaultTest, CopiesAndBackupsByGame)
     ASSERT_TRUE(deleteVaultEntry(vaultEntries("SONIC").back()));
     EXPECT_FALSE(fs::exists(odd));
     EXPECT_EQ(registeredBackups(game("SONIC-0061")), Lines{fs::canonical(mine).string()});
+}
+
+// Backups registered and deleted from several runs at once: no line is
+// lost to another run's register renamed over it.
+TEST_F(VaultTest, RegistersFromRunsAtOnceLoseNothing)
+{
+    fs::create_directories(scratchPath("elsewhere"));
+    const int RUNS = 4, EACH = 25;
+    std::string gone = scratchPath("elsewhere/gone.ngf");
+    writeFile(gone, pattern(4));
+    ASSERT_TRUE(registerBackup("SONIC-0061", gone));
+    VaultEntry e;
+    ASSERT_TRUE(findVaultEntry(gone, &e));
+    std::vector<std::thread> runs;
+    for (int id = 0; id < RUNS; id++)
+        runs.emplace_back([&, id] {
+            for (int i = 0; i < EACH; i++)
+                EXPECT_TRUE(registerBackup("SONIC-0061", scratchPath("elsewhere/" + std::to_string(id * EACH + i))));
+        });
+    runs.emplace_back([&] { EXPECT_TRUE(deleteVaultEntry(e)); });
+    for (std::thread& t : runs)
+        t.join();
+    Lines lines = registeredBackups(game("SONIC-0061")), wanted;
+    for (int n = 0; n < RUNS * EACH; n++)
+        wanted.push_back(fs::weakly_canonical(scratchPath("elsewhere/" + std::to_string(n))).string());
+    std::sort(lines.begin(), lines.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(lines, wanted);
+}
+
+// The register is read warily: only absolute lines without control bytes
+// from its first MiB; a line naming the file another way still finds it;
+// copies of one second list newest first.
+TEST_F(VaultTest, TheRegisterIsReadWarily)
+{
+    EnvVar tz("TZ", "UTC0");
+    tzset();
+    fs::create_directories(scratchPath("elsewhere"));
+    std::string folder = game("SONIC-0061"), good = scratchPath("elsewhere/good.ngf");
+    for (const char* name : {"good.ngf", "far.ngf", "bell\a.ngf"})
+        writeFile(scratchPath("elsewhere/") + name, pattern(8));
+    std::string path;
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(storeSafetyCopy(folder, pattern(4), FALL_BACK, &path));
+    std::string filler(1 << 20, '/');
+    for (size_t at = 100; at < filler.size(); at += 100)
+        filler[at] = '\n';
+    std::ofstream(folder + "/backups.list") << scratchPath("elsewhere/../elsewhere/good.ngf") << "\nelsewhere/good.ngf\n"
+                                            << scratchPath("elsewhere/bell\a.ngf") << "\n" << filler << "\n"
+                                            << scratchPath("elsewhere/far.ngf") << "\n";
+    Lines names;
+    for (const VaultEntry& e : vaultEntries())
+        names.push_back(fs::path(e.path).filename().string());
+    EXPECT_EQ(names, (Lines{"good.ngf", "2024-10-27_00-30-00+0000_3.ngf", "2024-10-27_00-30-00+0000_2.ngf",
+                            "2024-10-27_00-30-00+0000.ngf"}));
+    VaultEntry e;
+    ASSERT_TRUE(findVaultEntry(good, &e));
+    EXPECT_EQ(e.kind, SaveKind::Backup);
 }
 
 }  // namespace
