@@ -18,25 +18,11 @@
 #include <vector>
 
 #include "gui/file_choice.h"
+#include "support/find_widget.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-template <class W>
-W* findIn(Fl_Group* g, const char* label = nullptr)
-{
-    for (int i = 0; i < g->children(); i++) {
-        Fl_Widget* c = g->child(i);
-        if (W* w = dynamic_cast<W*>(c))
-            if (!label || (c->label() && strcmp(c->label(), label) == 0))
-                return w;
-        if (Fl_Group* inner = c->as_group())
-            if (W* w = findIn<W>(inner, label))
-                return w;
-    }
-    return nullptr;
-}
 
 void key(Fl_Window* w, int keysym, const char* text = "")
 {

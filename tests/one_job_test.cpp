@@ -16,6 +16,7 @@
 #include "gui/input.h"
 #include "gui/main_window.h"
 #include "gui/prefs.h"
+#include "support/find_widget.h"
 #include "support/job_helpers.h"
 
 namespace {
@@ -115,21 +116,6 @@ void actInWaitedOn(void*)
     }
 }
 
-template <class W>
-W* childOf(Fl_Group* g, const char* label = nullptr)
-{
-    for (int i = 0; i < g->children(); i++) {
-        Fl_Widget* c = g->child(i);
-        if (W* w = dynamic_cast<W*>(c))
-            if (!label || (c->label() && strcmp(c->label(), label) == 0))
-                return w;
-        if (Fl_Group* inner = c->as_group())
-            if (W* w = childOf<W>(inner, label))
-                return w;
-    }
-    return nullptr;
-}
-
 // The main window closed while the job waits on a chooser holding a name,
 // on the question before replacing a file (the last question anyone
 // answered said yes), or just after a name was given: nothing is erased,
@@ -142,7 +128,7 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
     // A name in the chooser's field, given with Enter or not.
     auto named = [](std::string name, bool enter) {
         return [=](Fl_Window* w) {
-            Fl_File_Input* field = childOf<Fl_File_Input>(w);
+            Fl_File_Input* field = findIn<Fl_File_Input>(w);
             ASSERT_NE(field, nullptr);
             field->value(name.c_str());
             if (!enter)
@@ -167,7 +153,7 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
           "", "Flashing cancelled; nothing erased or written."}},
     };
     // A question answered yes earlier in the program's life.
-    g_inWaitedOn = [](Fl_Window* w) { childOf<Fl_Button>(w, "Yes")->do_callback(); };
+    g_inWaitedOn = [](Fl_Window* w) { findIn<Fl_Button>(w, "Yes")->do_callback(); };
     Fl::add_timeout(0.02, actInWaitedOn);
     ASSERT_EQ(fl_choice("Earlier?", "No", "Yes", nullptr), 1);
     for (const auto& r : rows) {
