@@ -115,15 +115,19 @@ void WindowReporter::progress(float fraction)
     if (textShown_ && now - textAt_ < TEXT_INTERVAL_S)
         return;
     setProgressText(rate_.text(fraction).c_str());
-    if (progressStopAsked()) {
-        // The first line still says what the job works on.
-        std::string heading = stage_.substr(0, stage_.find('\n'));
-        std::string stopping =
-            "Stopping once the erase ends (about " + std::to_string(rate_.secondsLeft()) + " s)";
-        setProgressStage((heading.empty() || heading == stage_ ? stopping : heading + "\n" + stopping).c_str());
-    }
+    if (progressStopAsked())
+        sayStopping();
     textShown_ = true;
     textAt_ = now;
+}
+
+void WindowReporter::sayStopping()
+{
+    // The first line still says what the job works on.
+    std::string heading = stage_.substr(0, stage_.find('\n'));
+    std::string stopping =
+        "Stopping once the erase ends (about " + std::to_string(rate_.secondsLeft()) + " s)";
+    setProgressStage((heading.empty() || heading == stage_ ? stopping : heading + "\n" + stopping).c_str());
 }
 
 bool WindowReporter::goingOn()

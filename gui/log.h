@@ -24,6 +24,8 @@ public:
     void stage(const std::string& text) override;
     void holdCancel(bool held) override;
     void notes(const std::vector<std::string>& full, const std::vector<std::string>& brief) override;
+    // A cancel held until the erase under way ends: the window says so.
+    void sayStopping();
 
 private:
     void start(const char* title);

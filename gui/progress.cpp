@@ -7,6 +7,7 @@
 #include <FL/Fl_Progress.H>
 
 #include "core/link/clock.h"
+#include "gui/log.h"
 
 Fl_Double_Window* progress_window = nullptr;
 Fl_Progress* progress_bar = nullptr;
@@ -95,6 +96,8 @@ void cancelProgress()
     g_stopAsked = true;
     if (progress_button)
         progress_button->deactivate();
+    // Said at once: the job may not report again before the erase ends.
+    windowReporter().sayStopping();
 }
 
 bool progressStopAsked()

@@ -128,7 +128,12 @@ static bool waitForErase(uint8_t chip, double started, double typical, Reporter&
             return false;
         }
         if (at - shown >= ERASE_BREATHE_EVERY_S) {
-            showProgress(float(std::fmin((at - started) / typical, 0.99)), r);
+            // Past the typical time the bar stands still but its words do
+            // not (they say the erase takes longer than usual, or that a
+            // cancel waits for it), so the reporter is told on every breath
+            // and itself keeps the redraws few.
+            r.progress(float(std::fmin((at - started) / typical, 0.99)));
+            r.breathe();
             shown = at;
         }
         if (now & FLASH_STATUS_DONE)
