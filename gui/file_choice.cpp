@@ -46,19 +46,18 @@ struct NameField {
 };
 }  // namespace
 
-static bool isAbsolute(const char* name)
-{
-    return name[0] == '/' || name[0] == '~' || name[0] == '$';
-}
-
 // The field's text as a whole path: a name or a relative path lies in the
-// folder the chooser shows.
+// folder the chooser shows. "~" and "$" lead a path only when they name a
+// home or a variable holding one: "~draft.ngp" or "$5 game.ngp" is a name.
 static std::string wholePath(Fl_File_Chooser* chooser, const char* typed)
 {
-    if (isAbsolute(typed)) {
+    if (typed[0] == '/')
+        return typed;
+    if (typed[0] == '~' || typed[0] == '$') {
         char expanded[FL_PATH_MAX];
         fl_filename_expand(expanded, sizeof expanded, typed);
-        return expanded;
+        if (expanded[0] == '/')
+            return expanded;
     }
     // The chooser names the root folder "".
     std::string folder = chooser->directory() ? chooser->directory() : "";
@@ -90,13 +89,19 @@ static bool exists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+static bool isFolder(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Saving over a file the user may not have looked at loses it for good.
 static bool replaceAllowed(const std::string& path)
 {
     // A question hidden by closing the main window returns whatever answer
     // was last given to any question, so it counts as unanswered.
     return fl_choice("'%s' already exists.\nReplace it?", "Cancel", "Replace", nullptr,
-                     displayName(path.c_str())) == 1 &&
+                     labelText(displayName(path.c_str())).c_str()) == 1 &&
            !closeRequested();
 }
 
@@ -145,6 +150,11 @@ bool chooseFile(const char* title, const char* pattern, FileChoiceMode mode, con
     for (;;) {
         if (!showChooser(title, pattern, mode, offered.empty() ? nullptr : offered.c_str(), path))
             return false;
+        if (mode == CHOOSE_CREATE && isFolder(*path)) {
+            // A folder is no file to replace: open it, for a name inside.
+            offered = *path + (path->empty() || path->back() != '/' ? "/" : "");
+            continue;
+        }
         if (mode != CHOOSE_CREATE || !exists(*path) || replaceAllowed(*path))
             return true;
         if (closeRequested())

@@ -6,10 +6,12 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_File_Input.H>
+#include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Window.H>
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +85,8 @@ void tick(void*)
     }
     // A window is acted on once it has stayed up a few ticks: the chooser
     // is still being filled in when it first shows.
+    if (!m)
+        g_acted = nullptr;  // a window met next may reuse a closed one's place
     g_steady = m && m == g_seen ? g_steady + 1 : 0;
     g_seen = m;
     if (m && m->shown() && m != g_acted && g_steady >= 3 && g_next < g_steps.size()) {
@@ -128,6 +132,18 @@ Step typeOver(const std::string& text, std::string* shown = nullptr)
         EXPECT_EQ(f->position(), f->size());
         type(w, text);
         key(w, FL_Enter, "\r");
+    };
+}
+
+// Types `text` over the proposal and clicks OK.
+Step typeThenOk(const std::string& text)
+{
+    return [=](Fl_Window* w) {
+        nameField(w);
+        type(w, text);
+        Fl_Return_Button* ok = findIn<Fl_Return_Button>(w);
+        ASSERT_NE(ok, nullptr);
+        click(ok);
     };
 }
 
@@ -179,11 +195,15 @@ TEST_F(FileChoice, WhatIsTypedIsWhatIsChosen)
 {
     const std::string proposed = (dir / "NEW GAME.ngp").string();
     std::string shown;
+    setenv("PTB_CHOICE_DIR", dir.c_str(), 1);
     const struct { const char* what; Step step; std::string path; } rows[] = {
         {"typed over", typeOver("backup1.ngp", &shown), (dir / "backup1.ngp").string()},
         {"edited", editEnd(4, "-2.rom"), (dir / "NEW GAME-2.rom").string()},
         {"a folder typed", typeOver("other/b.ngp"), (dir / "other/b.ngp").string()},
         {"a whole path typed", typeOver((dir / "other/c.bin").string()), (dir / "other/c.bin").string()},
+        {"a name led by ~", typeOver("~draft.ngp"), (dir / "~draft.ngp").string()},
+        {"a name led by $", typeOver("$5 game.ngp"), (dir / "$5 game.ngp").string()},
+        {"a variable's folder", typeOver("$PTB_CHOICE_DIR/other/d.ngp"), (dir / "other/d.ngp").string()},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -206,6 +226,14 @@ TEST_F(FileChoice, ReplacingAFileIsAskedFirst)
     EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), answer("Escape", &message), typeOver("x.ngp")}),
               (dir / "x.ngp").string());
     EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), answer("Replace", &message)}), existing);
+    // A folder is opened, not offered for replacing; a name with '@' is
+    // asked about as it is written ('@@' is how a label shows one).
+    std::ofstream(dir / "a@b.ngp") << "another dump";
+    EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeThenOk("other"), editEnd(0, "y.ngp")}),
+              (dir / "other/y.ngp").string());
+    EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("a@b.ngp"), answer("Cancel", &message), typeOver("z.ngp")}),
+              (dir / "z.ngp").string());
+    EXPECT_NE(message.find("'a@@b.ngp' already exists."), std::string::npos) << message;
     // Opening a file asks nothing.
     EXPECT_EQ(choose(CHOOSE_EXISTING, existing, {typeOver("SIM OFFICIAL.ngp")}), existing);
 }
