@@ -121,11 +121,13 @@ protected:
         g_openFolder = nullptr;
         JobTest::TearDown();
     }
-    // Opens the window from its button, acts the steps out, then closes it.
-    void openSaves(std::vector<Step> steps)
+    // Opens the window from its button, acts the steps out, then closes it
+    // (unless the steps closed the program).
+    void openSaves(std::vector<Step> steps, bool closeAtEnd = true)
     {
         g_steps = std::move(steps);
-        g_steps.push_back(onWindow([] { click(savesCloseButton); }));
+        if (closeAtEnd)
+            g_steps.push_back(onWindow([] { click(savesCloseButton); }));
         g_next = g_ticks = 0;
         Fl::add_timeout(0.02, tick);
         saves_button->do_callback();
@@ -169,7 +171,8 @@ TEST_F(SavesWindow, ListsEveryCopyAndBackupByGame)
 
 // Written back byte for byte by Write Savegame's own job, and the list then
 // shows the copy that write made; a save of another game is asked about
-// first, naming both games, and Cancel writes nothing.
+// first, naming both games, and Cancel writes nothing, nor does closing the
+// main window while the question is up (the last answer given was yes).
 TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
 {
     std::string backup = scratchPath("game.ngf");
@@ -191,12 +194,15 @@ TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
     EXPECT_NE(shown[1].find("\t8208 bytes\tsafety copy before a write"), std::string::npos) << shown[1];
 
     std::copy_n("OTHER GAME  ", 12, sim::chip(0).contents().begin() + 0x24);
-    for (bool written : {false, true}) {
+    Step closeProgram{true, [](Fl_Window*) { closingDown(window, nullptr); }};
+    for (const char* given : {"Cancel", "Write anyway", "close"}) {
+        SCOPED_TRACE(given);
+        const bool written = strcmp(given, "Write anyway") == 0, closed = strcmp(given, "close") == 0;
         const Bytes before = play();
         sim::Mark m = sim::mark();
-        openSaves({writeBackup, answer(written ? "Write anyway" : "Cancel")});
-        EXPECT_EQ(g_question, "This is a save of SIM_OFFICIAL-1234, and the cartridge is OTHER_GAME-1234.\n"
-                              "Write it to this cartridge anyway?");
+        openSaves({writeBackup, closed ? closeProgram : answer(given)}, !closed);
+        EXPECT_TRUE(closed || g_question == "This is a save of SIM_OFFICIAL-1234, and the cartridge is OTHER_GAME-1234.\n"
+                              "Write it to this cartridge anyway?") << g_question;
         if (written) {
             EXPECT_EQ(slice(sim::chip(0).contents(), 0x1FA000, 0x2000), saved);
             EXPECT_NE(safetyCopyLine().find("/OTHER_GAME-1234/"), std::string::npos) << safetyCopyLine();
