@@ -358,6 +358,14 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     }
     if (outcome == STEP_DONE && plan.steps.empty() && cancelled(r))
         outcome = STEP_CANCELLED;
+    // Before the outcome: a line about an old copy that could not be removed
+    // must not follow the lines that explain a failure.
+    if (!run.copy.empty()) {
+        std::vector<std::string> kept{run.copy};
+        if (path != "-")
+            kept.push_back(path);
+        pruneSafetyCopies(safetyCopyRoot() + "/" + game, SAFETY_COPIES_KEPT, kept);
+    }
     if (outcome == STEP_DONE) {
         printWindow("Writing a save-game done.");
         printWindow("Wrote 0x%X bytes in %d seconds.", plan.total, int(linkSeconds() - start));
@@ -368,12 +376,6 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         logUndo(plan, finished, inHand, run.copy, run);
     } else {
         logFinished(plan, finished);
-    }
-    if (!run.copy.empty()) {
-        std::vector<std::string> kept{run.copy};
-        if (path != "-")
-            kept.push_back(path);
-        pruneSafetyCopies(safetyCopyRoot() + "/" + game, SAFETY_COPIES_KEPT, kept);
     }
     r.endProgress();
     return outcome == STEP_DONE;

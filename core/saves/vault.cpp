@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -47,6 +48,8 @@ static std::string absolutePath(const std::string& path)
 
 // Far more than any user's backups; a register past it is no register of ours.
 static const size_t REGISTER_READ_MAX = 1 << 20;
+
+static const int LOCK_WAIT_S = 5;
 
 static bool registerLine(const std::string& line)
 {
@@ -112,9 +115,13 @@ static bool editRegister(const std::string& folder, Change change)
     int lock = open((folder + "/" + LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
         return false;
+    // Held for a moment only; a run stopped while it holds the lock (Ctrl-Z)
+    // must not hold this one, the window included, for good.
     int locked;
-    while ((locked = flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
-    }
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(LOCK_WAIT_S);
+    while ((locked = flock(lock, LOCK_EX | LOCK_NB)) != 0 && (errno == EWOULDBLOCK || errno == EINTR) &&
+           std::chrono::steady_clock::now() < until)
+        usleep(10000);
     paths = registeredBackups(folder);
     bool ok = locked == 0 && (!change(paths) || writeRegister(folder, paths));
     int err = errno;
@@ -128,8 +135,9 @@ bool registerBackup(const std::string& game, const std::string& path)
     std::string root = safetyCopyRoot();
     std::string folder = root + "/" + game;
     std::string absolute = absolutePath(path);
-    // One path a line: a name holding a line break cannot be registered.
-    if (absolute.find('\n') != std::string::npos) {
+    // What the register would not read back is refused here, so that the
+    // caller says the backup is not in the vault.
+    if (!registerLine(absolute)) {
         errno = EINVAL;
         return false;
     }
@@ -141,27 +149,39 @@ bool registerBackup(const std::string& game, const std::string& path)
     }
     if (created)
         syncFolder(root);  // so that the register is not lost with its folder
-    bool ok = editRegister(folder, [&](std::vector<std::string>& paths) {
+    // The file now holds this game's save: left in another game's register,
+    // it would be listed there too and written to that game's cartridge. So
+    // it leaves every other register first, each tried even when one fails.
+    bool dropped = true;
+    int err = 0;
+    for (fs::directory_iterator g(root, ec), end; !ec && g != end; g.increment(ec)) {
+        std::error_code ec2;
+        if (g->path().filename() == game || !g->is_directory(ec2) || fs::equivalent(g->path(), folder, ec2))
+            continue;
+        if (!editRegister(g->path().string(), [&](std::vector<std::string>& paths) {
+                size_t before = paths.size();
+                paths.erase(std::remove_if(paths.begin(), paths.end(),
+                                           [&](const std::string& p) { return absolutePath(p) == absolute; }),
+                            paths.end());
+                return paths.size() != before;
+            })) {
+            dropped = false;
+            err = errno;
+        }
+    }
+    if (ec) {
+        dropped = false;
+        err = ec.value();
+    }
+    bool added = editRegister(folder, [&](std::vector<std::string>& paths) {
         if (std::find(paths.begin(), paths.end(), absolute) != paths.end())
             return false;
         paths.push_back(absolute);
         return true;
     });
-    // The file now holds this game's save: left in another game's register,
-    // it would be listed there too and written to that game's cartridge.
-    for (fs::directory_iterator g(root, ec), end; ok && !ec && g != end; g.increment(ec)) {
-        std::error_code ec2;
-        if (g->path().filename() == game || !g->is_directory(ec2))
-            continue;
-        ok = editRegister(g->path().string(), [&](std::vector<std::string>& paths) {
-            size_t before = paths.size();
-            paths.erase(std::remove_if(paths.begin(), paths.end(),
-                                       [&](const std::string& p) { return absolutePath(p) == absolute; }),
-                        paths.end());
-            return paths.size() != before;
-        });
-    }
-    return ok;
+    if (added && !dropped)
+        errno = err;
+    return added && dropped;
 }
 
 static bool entryFor(const std::string& path, const std::string& game, SaveKind kind,

@@ -193,6 +193,11 @@ TEST_F(VaultTest, TheRegisterIsReadWarily)
     VaultEntry e;
     ASSERT_TRUE(findVaultEntry(good, &e));
     EXPECT_EQ(e.kind, SaveKind::Backup);
+    // What reading would drop is refused when registered, so that the
+    // backup is said to be missing from the vault rather than lost from it.
+    errno = 0;
+    EXPECT_FALSE(registerBackup("SONIC-0061", scratchPath("elsewhere/bell\a.ngf")));
+    EXPECT_EQ(errno, EINVAL);
 }
 
 }  // namespace
