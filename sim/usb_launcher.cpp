@@ -10,6 +10,7 @@
 // PTB_SIM_PLUG, PTB_SIM_STATE and PTB_SIM_PACE, or from the options that set
 // them. The program finds the
 // control socket (umockdev_control.cpp) in PTB_USB_CONTROL.
+#include "control_client.h"
 #include "sim.h"
 #include "umockdev_control.h"
 #include "umockdev_device.h"
@@ -55,25 +56,10 @@ int send(const char* request)
         fprintf(stderr, "usb_launcher: --send outside a launcher\n");
         return 2;
     }
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::string line = std::string(request) + "\n", reply;
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        write(fd, line.data(), line.size()) == ssize_t(line.size())) {
-        shutdown(fd, SHUT_WR);
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0)
-            reply.append(buf, n);
-    }
-    if (fd >= 0)
-        close(fd);
+    std::string reply;
+    bool ok = usbdev::askLauncher(path, request, &reply);
     fputs(reply.c_str(), stdout);
-    size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
-    std::string tail = last == std::string::npos ? reply : reply.substr(last + 1);
-    return tail.compare(0, 2, "ok") == 0 ? 0 : 1;
+    return ok ? 0 : 1;
 }
 
 // Under umockdev the launcher itself needs the preload library too: the

@@ -1,10 +1,8 @@
 #include "device_control.h"
 
-#include <gtest/gtest.h>
+#include "control_client.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -19,26 +17,9 @@ std::string deviceRequest(const std::string& line)
         ADD_FAILURE() << "not running under usb_launcher";
         return "";
     }
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::string reply;
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        std::string request = line + "\n";
-        if (write(fd, request.data(), request.size()) == ssize_t(request.size())) {
-            shutdown(fd, SHUT_WR);
-            char buf[4096];
-            ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0)
-                reply.append(buf, n);
-        }
-    }
-    if (fd >= 0)
-        close(fd);
-    size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
-    std::string tail = last == std::string::npos ? reply : reply.substr(last + 1);
-    EXPECT_EQ(tail.compare(0, 2, "ok"), 0) << "device request '" << line << "': " << reply;
+    bool ok = usbdev::askLauncher(path, line, &reply);
+    EXPECT_TRUE(ok) << "device request '" << line << "': " << reply;
     return reply;
 }
 
