@@ -58,6 +58,8 @@ struct SaveWriteRun {
 };
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
                    SaveWriteRun* run = nullptr);
+// The line refusing a save of one game on a cartridge of another.
+void refuseOtherGame(const std::string& path, const std::string& saveGame, const std::string& cartGame);
 // The inserted cartridge's game as the vault names it, after a probe; false,
 // with the reason logged, when it cannot be read. With chip 0 silent it is
 // no folder name but says the game is unknown, which no save's game matches.

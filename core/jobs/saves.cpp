@@ -58,9 +58,7 @@ bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
     // it to the game the answer was about.
     if (cart != entry.game && !writeAnyway(entry.game, cart)) {
         ReporterScope scope(r);
-        printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
-                    "was written to the cartridge.",
-                    entry.path.c_str(), entry.game.c_str(), cart.c_str());
+        refuseOtherGame(entry.path, entry.game, cart);
         return false;
     }
     run->sameGameAs = cart;

@@ -276,6 +276,13 @@ static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const st
                     shellQuoted(copy).c_str());
 }
 
+void refuseOtherGame(const std::string& path, const std::string& saveGame, const std::string& cartGame)
+{
+    printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
+                "was written to the cartridge.",
+                path.c_str(), saveGame.c_str(), cartGame.c_str());
+}
+
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
                    SaveWriteRun* runOut)
 {
@@ -303,9 +310,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         return false;
     }
     if (!run.sameGameAs.empty() && knownGame(game) != run.sameGameAs) {
-        printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
-                    "was written to the cartridge.",
-                    path.c_str(), run.sameGameAs.c_str(), knownGame(game).c_str());
+        refuseOtherGame(path, run.sameGameAs, knownGame(game));
         return false;
     }
     uint8_t turbo = decideTurbo(settings.turboMode, G_factoryProt[0]) ? 1 : 0;
