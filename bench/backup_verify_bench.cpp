@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "gui/commands.h"
 #include "sim.h"
 #include "gui/file_choice.h"
@@ -106,7 +106,7 @@ static Measure measure(void (*job)(Fl_Widget*, void*))
 
         cpu0 = cpuSeconds();
         for (const Request& r : reads)
-            read_64xN_bytes(buf, r.address, r.chip, r.packets);
+            linker().link().read_64xN_bytes(buf, r.address, r.chip, r.packets);
         best.bareCpu = std::min(best.bareCpu, cpuSeconds() - cpu0);
     }
     return best;

@@ -30,7 +30,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "gui/commands.h"
 #include "sim.h"
 #include "gui/events.h"
@@ -220,10 +220,10 @@ double replay(const std::vector<sim::Transfer>& transfers, const std::vector<uin
     double start = cpuSeconds();
     for (const sim::Transfer& t : transfers) {
         if (t.in()) {
-            libusb_bulk_transfer(devh, t.endpoint, buf, t.requested, &n, LINK_TIMEOUT_MS);
+            libusb_bulk_transfer(linker().link().handle(), t.endpoint, buf, t.requested, &n, LINK_TIMEOUT_MS);
         } else {
             memcpy(buf, t.bytes.data(), std::min<size_t>(t.bytes.size(), sizeof buf));
-            libusb_bulk_transfer(devh, t.endpoint, buf, t.requested, &n, LINK_TIMEOUT_MS);
+            libusb_bulk_transfer(linker().link().handle(), t.endpoint, buf, t.requested, &n, LINK_TIMEOUT_MS);
         }
     }
     return cpuSeconds() - start;
@@ -363,7 +363,7 @@ bool benchTurboCheck()
     writeRomFile(romImage(size));
     freshLinker(64);
     double before = sim::clockSeconds();
-    read_byte(0, 0);
+    linker().link().read_byte(0, 0);
     double oneRead = sim::clockSeconds() - before;
     write_N = 1;
     G_unlockBypassMode = TURBO_ON;

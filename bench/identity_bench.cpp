@@ -19,7 +19,7 @@
 
 #include "core/identity/identity.h"
 #include "core/jobs/jobs.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 
 static const int RUNS = 3;
@@ -48,7 +48,7 @@ static double readCartridge(std::vector<uint8_t>* image)
     image->assign(sim::cartImage().size(), 0);
     double t0 = sim::clockSeconds();
     for (uint32_t pos = 0; pos < image->size(); pos += CHUNK)
-        if (!read_64xN_bytes(image->data() + pos, pos & 0x1FFFFF, pos > 0x1FFFFF, PACKETS))
+        if (!linker().link().read_64xN_bytes(image->data() + pos, pos & 0x1FFFFF, pos > 0x1FFFFF, PACKETS))
             return -1;
     return sim::clockSeconds() - t0;
 }

@@ -16,7 +16,7 @@
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
 #include "core/saves/ngf.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 
 namespace {
@@ -43,13 +43,13 @@ double readSaveAreaBy64()
     static uint8_t chunk[64];
     return modelled([&] {
         uint8_t size = 0;
-        checkCart(&size, nullptr, nullptr, nullptr, true, false);
+        checkCart(linker().link(), &size, nullptr, nullptr, nullptr, true, false);
         int count = ngfRecordList(records);
         for (int i = 0; i < count; i++) {
             uint32_t cart = 0;
             cartAddrFromConsole(records[i].NGPCaddr, &cart);
             for (uint32_t o = 0; o < records[i].blockLen; o += 64)
-                read_64xN_bytes(chunk, (cart + o) & CHIP_ADDR_MASK, chipOf(cart), 1);
+                linker().link().read_64xN_bytes(chunk, (cart + o) & CHIP_ADDR_MASK, chipOf(cart), 1);
         }
     });
 }
@@ -67,7 +67,7 @@ double readSaveAreaBy8K(uint64_t* bytes)
             cartAddrFromConsole(records[i].NGPCaddr, &cart);
             *bytes += records[i].blockLen;
             for (uint32_t o = 0; o < records[i].blockLen; o += sizeof chunk)
-                read_64xN_bytes(chunk, (cart + o) & CHIP_ADDR_MASK, chipOf(cart), 128);
+                linker().link().read_64xN_bytes(chunk, (cart + o) & CHIP_ADDR_MASK, chipOf(cart), 128);
         }
     });
 }
@@ -120,7 +120,7 @@ int main()
             sim::chip(1).protectAll(false);
         }
         uint8_t size = 0;
-        checkCart(&size, nullptr, nullptr, nullptr, true, false);
+        checkCart(linker().link(), &size, nullptr, nullptr, nullptr, true, false);
         uint64_t areaBytes = 0;
         double area = readSaveAreaBy8K(&areaBytes);
         std::vector<uint8_t> file(NGF_HEADER_LEN + NGF_BLOCK_HEADER_LEN + 256, 0x5A);

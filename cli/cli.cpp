@@ -225,7 +225,7 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     setDefaultReporter(&linkLines);
 
     Linker& link = linker();
-    if (link.open(false) == LinkState::Waiting && given.wait)
+    if (link.open() == LinkState::Waiting && given.wait)
         link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
     GivenInput in(given, io.out);
@@ -233,7 +233,7 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     if (ran) {
         // A Ctrl-C during start-up cancels the job before it begins.
         bool done = linkLines.goingOn() && command.run(in, job);
-        status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
+        status = link.link().gone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
     } else if (given.wait && interrupted()) {
         status = CLI_INTERRUPTED;
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "core/commands.h"
+#include "core/cart/detect.h"
 #include "core/link/linker.h"
 #include "gui/commands.h"
 #include "gui/events.h"
@@ -160,9 +161,15 @@ bool startUp()
     printWindow("");
     letEventsThrough();
 
-    linker().open(true);
+    linker().open(greetWithCartCheck);
     watchLinker();
     return linker().ready();
+}
+
+void greetWithCartCheck(Link& link)
+{
+    uint8_t scratch = 0;
+    checkCart(link, &scratch, &scratch, &scratch, &scratch, false, true);
 }
 
 void closingDown(Fl_Window* w, void* data)

@@ -7,6 +7,7 @@ class Fl_Return_Button;
 class Fl_Button;
 class Fl_Browser;
 class Fl_Window;
+class Link;
 
 extern Fl_Double_Window* window;
 extern Fl_Group* operations_group;
@@ -33,6 +34,9 @@ void buildMainWindow();
 // first cartridge check, and from then on an eye on the linker coming and
 // going. Returns whether the link is ready.
 bool startUp();
+// How the window greets every linker that becomes ready, before any button
+// works: the cartridge check, as Cart Info runs it.
+void greetWithCartCheck(Link& link);
 // The toolkit's window-close hook.
 void closingDown(Fl_Window* w, void* data);
 // Lets the linker go and closes the main window, which ends the event loop.

@@ -11,7 +11,7 @@
 
 #include "cli/cli.h"
 #include "core/commands.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "gui/commands.h"
 #include "gui/input.h"
 #include "gui/log.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/cart/erase.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 #include "support/job_fixture.h"
 
@@ -31,7 +31,7 @@ TEST_F(EraseTest, SendsTheChipEraseToTheChipsAsked)
         sim::cartPoke(0, 0x12);
         sim::cartPoke(0x200000, 0x34);
         sim::Mark m = sim::mark();
-        erase_cart(uint8_t(chips));
+        erase_cart(theLink(), uint8_t(chips));
         std::vector<Write> got;
         for (const auto& c : sim::hostWritesSince(m))
             got.push_back({c.chip, c.address, c.value});
@@ -42,8 +42,8 @@ TEST_F(EraseTest, SendsTheChipEraseToTheChipsAsked)
         for (int c : {0, 1})
             EXPECT_EQ(sim::chip(c).erasing(sim::clockSeconds()), erases[c]) << "chip " << c;
         sim::advanceClock(1.0);
-        EXPECT_EQ(read_byte(0, 0), erases[0] ? 0xFF : 0x12);
-        EXPECT_EQ(read_byte(0, 1), erases[1] ? 0xFF : 0x34);
+        EXPECT_EQ(theLink().read_byte(0, 0).value_or(0), erases[0] ? 0xFF : 0x12);
+        EXPECT_EQ(theLink().read_byte(0, 1).value_or(0), erases[1] ? 0xFF : 0x34);
     }
     EXPECT_EQ(sim::cartPeek(0x1FFFFF), 0xFF);
     EXPECT_TRUE(logLines().empty());

@@ -129,7 +129,7 @@ TEST_F(LinkWatch, PulledMidBackupThenPluggedBackIn)
     EXPECT_EQ(findLine(GONE_LINE), int(log.size()) - 1) << "said once";
     EXPECT_FALSE(fs::exists(path));
     EXPECT_TRUE(buttonsAre(false));
-    EXPECT_EQ(devh, nullptr);
+    EXPECT_EQ(theLink().handle(), nullptr);
 
     sim::plugInNow();
     notice();
@@ -309,7 +309,7 @@ TEST_F(LinkWatch, WhatTheBusSaysOnlyWhenItSaysIt)
         sim::offerHotplug(hotplug);
         sim::noDevice();
         clearLog();
-        linker().open(true);
+        linker().open(greetWithCartCheck);
         sim::plugInNow();
         watchLinker();
         EXPECT_TRUE(logHasInOrder(Lines{NO_LINKER.front()} + GREETED));

@@ -79,21 +79,21 @@ TEST_F(OneJob, ClosingDuringAnEraseWaitsForTheJobThenLetsTheLinkerGo)
         [] { closingDown(window, nullptr); },
     };
     for (const auto& close : closes) {
-        if (!devh) {
+        if (!theLink().handle()) {
             sim::usbReset();
             ASSERT_TRUE(openLink());
             window->show();
         }
         atEvent(3, [&] {
             close();
-            EXPECT_NE(devh, nullptr) << "the linker was let go under the job";
+            EXPECT_NE(theLink().handle(), nullptr) << "the linker was let go under the job";
             EXPECT_TRUE(window->shown());
         }, ERASING);
         auto cmds = flash();
         EXPECT_EQ(logLines().back(), CANCELLED);
         EXPECT_TRUE(only(cmds, CMD_FLASH_WRITE64XN).empty());
         EXPECT_TRUE(allErased(0, 0, 0x80000)) << "the erase was cut short";
-        EXPECT_EQ(devh, nullptr);
+        EXPECT_EQ(theLink().handle(), nullptr);
         EXPECT_EQ(sim::ledSetting(), LED_AT_SHUTDOWN);
         ASSERT_FALSE(cmds.empty());
         EXPECT_EQ(cmds.back().code, CMD_BLINK_LED) << "nothing is sent after the linker is let go";
@@ -158,7 +158,7 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
     ASSERT_EQ(fl_choice("Earlier?", "No", "Yes", nullptr), 1);
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        if (!devh) {
+        if (!theLink().handle()) {
             sim::usbReset();
             ASSERT_TRUE(openLink());
             window->show();
@@ -184,7 +184,7 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
         })) << "a chip erase was sent";
         EXPECT_TRUE(only(cmds, CMD_FLASH_WRITE64XN).empty());
         EXPECT_EQ(readFile(dump), (Bytes{1, 2, 3}));
-        EXPECT_EQ(devh, nullptr) << "the program did not close";
+        EXPECT_EQ(theLink().handle(), nullptr) << "the program did not close";
     }
     Fl::remove_timeout(actInWaitedOn);
     g_fileChoiceHook = nullptr;
@@ -214,7 +214,7 @@ TEST_F(OneJob, NoOtherCommandStartsDuringAJob)
                        "smaller than the flash size of 524288 bytes.", "", "Turbo Mode OFF for non-Cindercart cartridge!",
                        "", CANCELLED}));
     EXPECT_TRUE(verify_button->active_r());
-    EXPECT_NE(devh, nullptr);
+    EXPECT_NE(theLink().handle(), nullptr);
 
     // Once the job is over the same click runs.
     answerNoFile();

@@ -11,7 +11,7 @@
 
 #include <libusb.h>
 
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "core/report.h"
 #include "sim.h"
 #include "support/job_fixture.h"
@@ -76,8 +76,8 @@ TEST_F(StartUp, NoLinkerLeavesEveryButtonDisabled)
     auto m = sim::mark();
     closingDown(window, nullptr);
     EXPECT_TRUE(sim::transfersSince(m).empty());
-    EXPECT_EQ(devh, nullptr);
-    EXPECT_EQ(g_ctx, nullptr) << "the library context is exited";
+    EXPECT_EQ(theLink().handle(), nullptr);
+    EXPECT_EQ(linker().context(), nullptr) << "the library context is exited";
     EXPECT_FALSE(window->shown());
 }
 
@@ -147,8 +147,8 @@ TEST_F(StartUp, AGoodLinkerEnablesTheButtonsAndShowsTheCartridge)
     // Closing lets the linker go: LED setting 2, then the handle and context.
     closingDown(window, nullptr);
     EXPECT_EQ(sim::ledSetting(), 2);
-    EXPECT_EQ(devh, nullptr);
-    EXPECT_EQ(g_ctx, nullptr);
+    EXPECT_EQ(theLink().handle(), nullptr);
+    EXPECT_EQ(linker().context(), nullptr);
 }
 
 TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
@@ -264,7 +264,7 @@ TEST_F(StartUp, EnterStartsFlashingAndEscapeClosesWithTheFullShutDown)
     Fl::handle(FL_KEYBOARD, window);
     EXPECT_FALSE(window->shown());
     EXPECT_EQ(sim::ledSetting(), 2);
-    EXPECT_EQ(devh, nullptr);
+    EXPECT_EQ(theLink().handle(), nullptr);
     Fl::e_text = nullptr;
     Fl::e_length = 0;
 }

@@ -130,7 +130,7 @@ TEST_F(WriteSaveTest, EmptyFileWritesNothingButTheProbe)
 {
     uint64_t before = sim::counters().transfers;
     uint8_t size = 0;
-    checkCart(&size, nullptr, nullptr, nullptr, true, false);
+    checkCart(theLink(), &size, nullptr, nullptr, nullptr, true, false);
     uint64_t probe = sim::counters().transfers - before;
     before = sim::counters().transfers;
     restore(ngfFile({}));

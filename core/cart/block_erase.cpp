@@ -6,12 +6,12 @@
 
 static const uint8_t ERASED_BYTE = 0xFF;
 
-void sendBlockErase(uint32_t chipAddr, uint8_t chip)
+bool sendBlockErase(Link& link, uint32_t chipAddr, uint8_t chip)
 {
-    flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_ERASE_SETUP, chip);
-    flashUnlock(chip);
-    write_byte(chipAddr, FLASH_CMD_BLOCK_ERASE, chip);
+    bool sent = flashUnlock(link, chip);
+    sent = link.write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_ERASE_SETUP, chip) && sent;
+    sent = flashUnlock(link, chip) && sent;
+    return link.write_byte(chipAddr, FLASH_CMD_BLOCK_ERASE, chip) && sent;
 }
 
 // While erasing, the chip answers every read with a status byte whose
@@ -20,19 +20,18 @@ void sendBlockErase(uint32_t chipAddr, uint8_t chip)
 // array again: 0xFF if the block was erased. The same byte twice running,
 // and not 0xFF, means the chip is not erasing this block (protected,
 // refusing, or never told).
-BlockEraseResult eraseBlock(uint32_t chipAddr, uint8_t chip, double limitSeconds, Reporter& r)
+BlockEraseResult eraseBlock(Link& link, uint32_t chipAddr, uint8_t chip, double limitSeconds, Reporter& r)
 {
-    unsigned failures = g_linkFailures;
-    sendBlockErase(chipAddr, chip);
-    if (g_linkFailures != failures)
+    if (!sendBlockErase(link, chipAddr, chip))
         return BlockEraseResult::LinkFailed;
     double started = linkSeconds(), breathed = -1.0;
     bool first = true;
     uint8_t before = 0;
     for (;;) {
-        uint8_t now = read_byte(chipAddr, chip);
-        if (g_linkFailures != failures)
+        std::optional<uint8_t> read = link.read_byte(chipAddr, chip);
+        if (!read)
             return BlockEraseResult::LinkFailed;
+        uint8_t now = *read;
         if (now == ERASED_BYTE)
             return BlockEraseResult::Erased;
         if (!first && now == before)

@@ -6,6 +6,8 @@
 
 #include "core/report.h"
 
+class Link;
+
 // A block erase takes well under a second, and no datasheet of these chips
 // allows more than a few; past this the block will not erase at all.
 constexpr double BLOCK_ERASE_LIMIT_S = 20.0;
@@ -22,9 +24,9 @@ enum class BlockEraseResult {
 };
 
 // Sends the block-erase command for the block holding chipAddr.
-void sendBlockErase(uint32_t chipAddr, uint8_t chip);
+bool sendBlockErase(Link& link, uint32_t chipAddr, uint8_t chip);
 
 // Erases the block that holds chipAddr and reads chipAddr until it says how
 // that went, letting the face breathe between reads. Cancel is not consulted:
 // the chip finishes a block once it has begun.
-BlockEraseResult eraseBlock(uint32_t chipAddr, uint8_t chip, double limitSeconds, Reporter& r);
+BlockEraseResult eraseBlock(Link& link, uint32_t chipAddr, uint8_t chip, double limitSeconds, Reporter& r);

@@ -19,6 +19,27 @@ char G_cartRomName[13];
 
 static const uint8_t EMPTY_POSITION = 0x90;  // an empty socket echoes the identify command
 
+// The probe's transfers: it goes on past a failed one, as the chips were
+// always probed, and remembers that one failed. A failed read gives 0.
+struct Probe {
+    Link& link;
+    bool clean = true;
+    uint8_t read(uint32_t address, int chip)
+    {
+        std::optional<uint8_t> v = link.read_byte(address, uint8_t(chip));
+        clean = clean && v;
+        return v.value_or(0);
+    }
+    void write(uint32_t address, uint8_t value, int chip)
+    {
+        clean = link.write_byte(address, value, uint8_t(chip)) && clean;
+    }
+    void unlock(int chip)
+    {
+        clean = flashUnlock(link, uint8_t(chip)) && clean;
+    }
+};
+
 static void setSizeFromDevice(int chip)
 {
     switch (G_deviceID[chip]) {
@@ -39,59 +60,60 @@ static void setSizeFromDevice(int chip)
     }
 }
 
-static void scanBlock(int chip, int block, uint32_t addr, bool list)
+static void scanBlock(Probe& p, int chip, int block, uint32_t addr, bool list)
 {
-    uint8_t status = read_byte(addr + 2, chip);
+    uint8_t status = p.read(addr + 2, chip);
     G_prot[chip * BLOCKS_PER_CHIP + block] = status;
     if (list)
         printWindow(" Block %02d (0x%06X) %s", block, addr, status ? "Protected" : "Unprotected");
 }
 
-static void scanProtection(int chip, bool list)
+static void scanProtection(Probe& p, int chip, bool list)
 {
     if (list)
         printWindow("Chip #%d block protection:", chip);
     uint32_t bootAddr = G_bootBlockStartAddr[chip];
     int n = 0;
     for (; uint32_t(n) * MAIN_BLOCK_SIZE <= bootAddr; n++)
-        scanBlock(chip, n, n * MAIN_BLOCK_SIZE, list);
+        scanBlock(p, chip, n, n * MAIN_BLOCK_SIZE, list);
     int b = G_bootBlockStartNum[chip];
-    scanBlock(chip, b + 1, bootAddr + 0x8000, list);
-    scanBlock(chip, b + 2, bootAddr + 0xA000, list);
-    scanBlock(chip, b + 3, bootAddr + 0xC000, list);
+    scanBlock(p, chip, b + 1, bootAddr + 0x8000, list);
+    scanBlock(p, chip, b + 2, bootAddr + 0xA000, list);
+    scanBlock(p, chip, b + 3, bootAddr + 0xC000, list);
 }
 
-static void backToReadingMode(int chip)
+static void backToReadingMode(Probe& p, int chip)
 {
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1, chip);
+    p.write(FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1, chip);
     usleep(20);
-    write_byte(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2, chip);
+    p.write(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2, chip);
     usleep(20);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+    p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
     usleep(20);
     usleep(1);
-    read_byte(0, chip);
+    p.read(0, chip);
     usleep(20);
 }
 
-void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
-               bool scan, bool list)
+bool checkCart(Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut,
+                      uint8_t* factoryProtOut, bool scan, bool list)
 {
+    Probe p{link};
     for (auto& p : G_prot)
         p = 1;
     G_chipSize[0] = G_chipSize[1] = 0;
 
     bool answered = false;
     for (int chip = 0; chip < 2; chip++) {
-        flashUnlock(chip);
-        write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
-        flashUnlock(chip);
-        write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_IDENTIFY, chip);
-        G_manufID[chip] = read_byte(0, chip);
-        G_deviceID[chip] = read_byte(1, chip);
-        G_factoryProt[chip] = read_byte(3, chip);
-        if (linkGone())
-            return;
+        p.unlock(chip);
+        p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+        p.unlock(chip);
+        p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_IDENTIFY, chip);
+        G_manufID[chip] = p.read(0, chip);
+        G_deviceID[chip] = p.read(1, chip);
+        G_factoryProt[chip] = p.read(3, chip);
+        if (link.gone())
+            return false;
         if (G_manufID[chip] == EMPTY_POSITION && G_deviceID[chip] == EMPTY_POSITION &&
             G_factoryProt[chip] == EMPTY_POSITION)
             continue;
@@ -112,27 +134,28 @@ void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t*
             *factoryProtOut = G_factoryProt[chip];
         }
         if (scan)
-            scanProtection(chip, list);
-        backToReadingMode(chip);
+            scanProtection(p, chip, list);
+        backToReadingMode(p, chip);
         answered = true;
     }
 
     if (!answered) {
         printWindow("No cart detected!");
-        return;
+        return p.clean;
     }
     *sizeOut = G_chipSize[0] + G_chipSize[1];
     if (scan)
-        return;
+        return p.clean;
 
     for (int i = 0; i < ROM_NAME_LEN; i++)
-        G_cartRomName[i] = char(read_byte(ROM_NAME_ADDR + i, 0));
+        G_cartRomName[i] = char(p.read(ROM_NAME_ADDR + i, 0));
     G_cartRomName[ROM_NAME_LEN] = '\0';
-    if (linkGone())
-        return;
+    if (link.gone())
+        return false;
     printWindow("%dmbit cart detected.", *sizeOut);
     // The name is whatever the cartridge holds: an erased one reads 0xFF.
     printWindow("ROM name: '%s'", printable(G_cartRomName).c_str());
+    return p.clean;
 }
 
 CartLayout CartLayout::detected()
@@ -152,12 +175,10 @@ bool chipHasProtectedBlocks(uint8_t chip)
     return false;
 }
 
-bool checkCartCleanly(uint8_t* sizeOut, bool scanProtection, bool listProtection,
+bool checkCartCleanly(Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
                       const char* outcome)
 {
-    unsigned failures = g_linkFailures;
-    checkCart(sizeOut, nullptr, nullptr, nullptr, scanProtection, listProtection);
-    if (g_linkFailures == failures)
+    if (checkCart(link, sizeOut, nullptr, nullptr, nullptr, scanProtection, listProtection))
         return true;
     printWindow("Cart check failed; %s.", outcome);
     return false;

@@ -6,6 +6,8 @@
 
 #include "core/cart/geometry.h"
 
+class Link;
+
 extern uint8_t G_manufID[2];
 extern uint8_t G_deviceID[2];
 extern uint8_t G_factoryProt[2];
@@ -21,8 +23,9 @@ constexpr int ROM_NAME_LEN = 12;
 // sizeOut (never null) gets the cartridge size in megabits, untouched when no
 // chip answers. The other outputs may be null; given ones are logged. Once
 // the linker is gone the probe stops where it is: bytes that never came are
-// no cartridge, and nothing more is logged about one.
-void checkCart(uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
+// no cartridge, and nothing more is logged about one. True when no transfer
+// failed on the way.
+bool checkCart(Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
                bool scanProtection, bool listProtection);
 
 // Whether any real block of the chip reads protected in G_prot, as the last
@@ -33,5 +36,5 @@ bool chipHasProtectedBlocks(uint8_t chip);
 // makes an 8 Mbit chip look like 16, and a failed protection read looks
 // unprotected. Otherwise logs "Cart check failed; <outcome>." and returns
 // false, so that no job goes ahead on a guess.
-bool checkCartCleanly(uint8_t* sizeOut, bool scanProtection, bool listProtection,
+bool checkCartCleanly(Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
                       const char* outcome);

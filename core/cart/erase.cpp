@@ -4,7 +4,7 @@
 #include "core/cart/flash_commands.h"
 #include "core/link/transfer.h"
 
-static bool chipErase(uint8_t chip)
+static bool chipErase(Link& link, uint8_t chip)
 {
     static const struct {
         uint32_t address;
@@ -15,24 +15,24 @@ static bool chipErase(uint8_t chip)
         {FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2}, {FLASH_UNLOCK_ADDR1, FLASH_CMD_CHIP_ERASE},
     };
     for (const auto& c : cycles)
-        if (!write_byte_checked(c.address, c.value, chip))
+        if (!link.write_byte(c.address, c.value, chip))
             return false;
     return true;
 }
 
-bool erase_cart_checked(uint8_t chips)
+bool erase_cart_checked(Link& link, uint8_t chips)
 {
     bool accepted = true;
     if (chips == ERASE_CHIP0 || chips == ERASE_BOTH)
-        accepted = chipErase(0);
+        accepted = chipErase(link, 0);
     if (accepted && (chips == ERASE_CHIP1 || chips == ERASE_BOTH))
-        accepted = chipErase(1);
+        accepted = chipErase(link, 1);
     return accepted;
 }
 
-void erase_cart(uint8_t chips)
+void erase_cart(Link& link, uint8_t chips)
 {
-    erase_cart_checked(chips);
+    erase_cart_checked(link, chips);
 }
 
 double typicalChipEraseSeconds(uint8_t chip)

@@ -2,26 +2,29 @@
 
 #include "core/link/transfer.h"
 
-void flashUnlock(uint8_t chip)
+// Every cycle is sent whatever became of the one before: a cycle that
+// failed in passing may have reached the chip all the same, and the ones
+// after it are what gives the chip back.
+bool flashUnlock(Link& link, uint8_t chip)
 {
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1, chip);
-    write_byte(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2, chip);
+    bool first = link.write_byte(FLASH_UNLOCK_ADDR1, FLASH_UNLOCK_DATA1, chip);
+    return link.write_byte(FLASH_UNLOCK_ADDR2, FLASH_UNLOCK_DATA2, chip) && first;
 }
 
-void resetToReadMode(uint8_t chip)
+bool resetToReadMode(Link& link, uint8_t chip)
 {
-    flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+    bool unlocked = flashUnlock(link, chip);
+    return link.write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip) && unlocked;
 }
 
-void enterUnlockBypass(uint8_t chip)
+bool enterUnlockBypass(Link& link, uint8_t chip)
 {
-    flashUnlock(chip);
-    write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_BYPASS_ENTER, chip);
+    bool unlocked = flashUnlock(link, chip);
+    return link.write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_BYPASS_ENTER, chip) && unlocked;
 }
 
-void leaveUnlockBypass(uint8_t chip)
+bool leaveUnlockBypass(Link& link, uint8_t chip)
 {
-    write_byte(0, FLASH_CMD_BYPASS_EXIT1, chip);
-    write_byte(0, FLASH_CMD_BYPASS_EXIT2, chip);
+    bool first = link.write_byte(0, FLASH_CMD_BYPASS_EXIT1, chip);
+    return link.write_byte(0, FLASH_CMD_BYPASS_EXIT2, chip) && first;
 }

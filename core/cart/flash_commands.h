@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+class Link;
+
 constexpr uint32_t FLASH_UNLOCK_ADDR1 = 0x5555;
 constexpr uint32_t FLASH_UNLOCK_ADDR2 = 0x2AAA;
 constexpr uint8_t FLASH_UNLOCK_DATA1 = 0xAA;
@@ -19,10 +21,11 @@ constexpr uint8_t FLASH_CMD_BYPASS_EXIT1 = 0x90;
 constexpr uint8_t FLASH_CMD_BYPASS_EXIT2 = 0x00;
 constexpr uint8_t FLASH_STATUS_DONE = 0x80;  // data-polling bit: set once an erase has finished
 
+// Each true only when the linker accepted every cycle.
 // The two unlock cycles that open every command.
-void flashUnlock(uint8_t chip);
+bool flashUnlock(Link& link, uint8_t chip);
 // Back to reading the array, also from a failed program that left the chip
 // answering with its status.
-void resetToReadMode(uint8_t chip);
-void enterUnlockBypass(uint8_t chip);
-void leaveUnlockBypass(uint8_t chip);
+bool resetToReadMode(Link& link, uint8_t chip);
+bool enterUnlockBypass(Link& link, uint8_t chip);
+bool leaveUnlockBypass(Link& link, uint8_t chip);

@@ -10,11 +10,11 @@
 #include "core/flash/write.h"
 #include "core/link/transfer.h"
 
-bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
+bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
 {
     openProgress("Reading Cartridge", AddressRanges(*blocks).bytesBelow(romSize), r);
     std::vector<bool> changed;
-    ReadBackResult result = findChangedBlocks(rom, romSize, *blocks, &changed, r);
+    ReadBackResult result = findChangedBlocks(link, rom, romSize, *blocks, &changed, r);
     r.endProgress();
     // The reading moved about the file; writing starts from its beginning.
     if (result == ReadBackResult::Done && fseek(rom, 0, SEEK_SET) != 0) {
@@ -37,7 +37,7 @@ bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* bloc
     return true;
 }
 
-bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erasedOut)
+bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, size_t* erasedOut)
 {
     uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
     openProgress("Erasing Cartridge", total, r);
@@ -48,7 +48,7 @@ bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* eras
         showProgress(total ? float(double(done) / double(total)) : 0.0f, r);
         if (!r.goingOn())
             break;
-        BlockEraseResult result = eraseBlock(b.start & CHIP_ADDR_MASK, b.chip, BLOCK_ERASE_LIMIT_S, r);
+        BlockEraseResult result = eraseBlock(link, b.start & CHIP_ADDR_MASK, b.chip, BLOCK_ERASE_LIMIT_S, r);
         if (result == BlockEraseResult::NotErased || result == BlockEraseResult::TimedOut)
             printWindow("Not able to erase block %d of chip %d!", b.number, b.chip);
         going = result == BlockEraseResult::Erased;
@@ -71,18 +71,18 @@ static const uint32_t PACKETS_PER_REQUEST = 128;  // as Backup ROM reads
 static const uint8_t ERASED_BYTE = 0xFF;
 
 // Reads `length` bytes (whole packets) from `at`, all on one chip.
-static bool readCart(uint32_t at, uint8_t* into, uint32_t length)
+static bool readCart(Link& link, uint32_t at, uint8_t* into, uint32_t length)
 {
     for (uint32_t done = 0; done < length;) {
         uint32_t n = std::min(length - done, PACKETS_PER_REQUEST * PACKET);
-        if (!read_64xN_bytes(into + done, (at + done) & CHIP_ADDR_MASK, chipOf(at), uint8_t(n / PACKET)))
+        if (!link.read_64xN_bytes(into + done, (at + done) & CHIP_ADDR_MASK, chipOf(at), uint8_t(n / PACKET)))
             return false;
         done += n;
     }
     return true;
 }
 
-bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
+bool keepBytesPastRom(Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
 {
     *kept = BytesPastRom();
     for (const CartBlock& b : blocks)
@@ -92,7 +92,7 @@ bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, By
         return true;
     kept->start = romSize / PACKET * PACKET;
     kept->bytes.resize(kept->block->end() - kept->start);
-    if (!readCart(kept->start, kept->bytes.data(), uint32_t(kept->bytes.size()))) {
+    if (!readCart(link, kept->start, kept->bytes.data(), uint32_t(kept->bytes.size()))) {
         printWindow("Flashing aborted; the cart is unchanged.");
         return false;
     }
@@ -116,16 +116,16 @@ static bool allErased(const uint8_t* p, uint32_t n)
     return std::all_of(p, p + n, [](uint8_t c) { return c == ERASED_BYTE; });
 }
 
-bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo)
+bool restoreBytesPastRom(Link& link, const BytesPastRom& kept, bool turbo)
 {
     if (!kept.block)
         return true;
-    unsigned failures = g_linkFailures;
+    bool clean = true;
     const uint8_t* bytes = kept.bytes.data();
     uint32_t length = uint32_t(kept.bytes.size());
     // Runs of packets that hold anything but erased bytes: an erased cell
     // needs no programming.
-    for (uint32_t at = 0; at < length && g_linkFailures == failures;) {
+    for (uint32_t at = 0; at < length && clean;) {
         if (allErased(bytes + at, PACKET)) {
             at += PACKET;
             continue;
@@ -134,11 +134,12 @@ bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo)
         while (end < length && end - at < PACKETS_PER_REQUEST * PACKET && !allErased(bytes + end, PACKET))
             end += PACKET;
         uint32_t cart = kept.start + at;
-        flash_write_64xN_bytes(cart & CHIP_ADDR_MASK, bytes + at, chipOf(cart), uint8_t((end - at) / PACKET), turbo);
+        clean = link.flash_write_64xN_bytes(cart & CHIP_ADDR_MASK, bytes + at, chipOf(cart),
+                                            uint8_t((end - at) / PACKET), turbo);
         at = end;
     }
     std::vector<uint8_t> now(length);
-    if (g_linkFailures == failures && readCart(kept.start, now.data(), length) &&
+    if (clean && readCart(link, kept.start, now.data(), length) &&
         std::equal(now.begin(), now.end(), kept.bytes.begin(),
                    [](uint8_t got, uint8_t want) { return want == ERASED_BYTE || got == want; }))
         return true;
@@ -150,7 +151,7 @@ bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo)
 // A chip whose program failed where nothing read it back (the turbo byte
 // method) answers every read with its status until it is reset: the reset
 // lets the comparison see the bytes the chip really holds.
-static void readModeForReading(const AddressRanges& ranges)
+static void readModeForReading(Link& link, const AddressRanges& ranges)
 {
     bool chips[2] = {false, false};
     for (const auto& s : ranges.spans()) {
@@ -159,16 +160,16 @@ static void readModeForReading(const AddressRanges& ranges)
     }
     for (uint8_t chip = 0; chip < 2; chip++)
         if (chips[chip])
-            resetToReadMode(chip);
+            resetToReadMode(link, chip);
 }
 
-bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r)
+bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r)
 {
-    readModeForReading(written);
+    readModeForReading(link, written);
     uint64_t total = written.bytesBelow(romSize);
     openProgress("Verifying Cartridge", total, r);
     Differences d;
-    ReadBackResult result = compareWithCart(rom, romSize, written, &d, r);
+    ReadBackResult result = compareWithCart(link, rom, romSize, written, &d, r);
     r.endProgress();
     if (result == ReadBackResult::Cancelled)
         printWindow("Verify after writing cancelled.");

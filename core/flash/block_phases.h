@@ -12,15 +12,17 @@
 #include "core/flash/write.h"
 #include "core/report.h"
 
+class Link;
+
 // Reads the blocks back and keeps only those whose bytes differ from the
 // file's; the file is left at its beginning.
-bool keepChangedBlocks(FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r);
+bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r);
 
 // Erases the blocks in order; a block that will not erase, and Cancel, end
 // the job before anything is written.
 // `erased`, when given, gets how many of the blocks (from the first) were
 // erased, a cancel or a failure included.
-bool eraseBlocks(const std::vector<CartBlock>& blocks, Reporter& r, size_t* erased = nullptr);
+bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, size_t* erased = nullptr);
 
 // The bytes of the ROM's last block that lie past the ROM's end: erasing
 // the block would take them with it, and nobody asked for that (a homebrew
@@ -36,14 +38,14 @@ struct BytesPastRom {
 
 // Reads them from the cartridge, before anything is erased; false when the
 // cartridge could not be read (said in the log).
-bool keepBytesPastRom(uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
+bool keepBytesPastRom(Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
 
 // Programs them back into their erased block and compares them; false,
 // after a line naming the block, when they did not take.
-bool restoreBytesPastRom(const BytesPastRom& kept, bool turbo);
+bool restoreBytesPastRom(Link& link, const BytesPastRom& kept, bool turbo);
 
 // Compares the written ranges with the file and says in one line how that went.
-bool verifyAfterWriting(FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);
+bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);
 
 // The line naming the block a program failure happened in.
 void reportUnprogrammedBlock(uint32_t address);

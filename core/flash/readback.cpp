@@ -32,7 +32,7 @@ using PieceCheck =
 // Reads the spans, cut at romSize, in pieces of at most READ_PIECE bytes
 // that never cross a chip's end, with the file's bytes at the same offsets.
 // The bar counts to `total`, the bytes below romSize.
-static ReadBackResult walkSpans(FILE* rom, uint32_t romSize,
+static ReadBackResult walkSpans(Link& link, FILE* rom, uint32_t romSize,
                                 const std::vector<AddressRanges::Span>& spans, uint64_t total,
                                 const PieceCheck& check, Reporter& r)
 {
@@ -52,7 +52,7 @@ static ReadBackResult walkSpans(FILE* rom, uint32_t romSize,
                 return ReadBackResult::Failed;
             }
             uint8_t packets = uint8_t((n + PACKET - 1) / PACKET);
-            if (!read_64xN_bytes(cartBuf, at & CHIP_ADDR_MASK, chipOf(at), packets))
+            if (!link.read_64xN_bytes(cartBuf, at & CHIP_ADDR_MASK, chipOf(at), packets))
                 return ReadBackResult::Failed;
             at += n;
             done += n;
@@ -65,14 +65,14 @@ static ReadBackResult walkSpans(FILE* rom, uint32_t romSize,
     return ReadBackResult::Done;
 }
 
-ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
+ReadBackResult findChangedBlocks(Link& link, FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
                                  std::vector<bool>* changed, Reporter& r)
 {
     std::vector<AddressRanges::Span> spans;
     for (const CartBlock& b : blocks)
         spans.push_back({b.start, b.end()});
     changed->assign(blocks.size(), false);
-    return walkSpans(rom, romSize, spans, AddressRanges(blocks).bytesBelow(romSize),
+    return walkSpans(link, rom, romSize, spans, AddressRanges(blocks).bytesBelow(romSize),
                      [changed](size_t span, uint32_t, const uint8_t* file, const uint8_t* cart,
                                uint32_t n) {
                          if (memcmp(file, cart, n) == 0)
@@ -83,11 +83,11 @@ ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<
                      r);
 }
 
-ReadBackResult compareWithCart(FILE* rom, uint32_t romSize, const AddressRanges& ranges,
+ReadBackResult compareWithCart(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& ranges,
                                Differences* d, Reporter& r)
 {
     *d = Differences();
-    return walkSpans(rom, romSize, ranges.spans(), ranges.bytesBelow(romSize),
+    return walkSpans(link, rom, romSize, ranges.spans(), ranges.bytesBelow(romSize),
                      [d](size_t, uint32_t at, const uint8_t* file, const uint8_t* cart, uint32_t n) {
                          addDifferences(file, cart, n, at, d);
                          return true;

@@ -10,6 +10,8 @@
 #include "core/cart/blocks.h"
 #include "core/report.h"
 
+class Link;
+
 // Bytes that differ between what should be and what is.
 struct Differences {
     uint32_t count = 0;
@@ -29,9 +31,9 @@ enum class ReadBackResult {
 // For each block, whether the cartridge's bytes differ from the file's
 // within the ROM's first romSize bytes. Reads at backup speed; a block's
 // reading stops at its first difference.
-ReadBackResult findChangedBlocks(FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
+ReadBackResult findChangedBlocks(Link& link, FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
                                  std::vector<bool>* changed, Reporter& r);
 
 // Compares the file with the cartridge over the ranges, as far as romSize.
-ReadBackResult compareWithCart(FILE* rom, uint32_t romSize, const AddressRanges& ranges,
+ReadBackResult compareWithCart(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& ranges,
                                Differences* d, Reporter& r);

@@ -11,6 +11,8 @@
 #include "core/cart/blocks.h"
 #include "core/report.h"
 
+class Link;
+
 // How a Flash ROM(s) that stopped with the cartridge part-written ends.
 constexpr const char* FLASH_ABORTED = "Flashing aborted. Cart status unknown.";
 
@@ -30,11 +32,11 @@ struct PastRom {
 
 // Chunks of chunkSize bytes (2 to 32, or a multiple of 64) from `chunk`,
 // which holds at least chunkSize bytes.
-uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
+uint32_t writeChunks(Link& link, FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
                      bool turbo, const AddressRanges* only, const PastRom& past, Reporter& r);
 // One byte at a time, each read back until the chip holds it.
-uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+uint32_t writeBytesWithReadBack(Link& link, FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                                 Reporter& r);
 // One byte at a time in the chips' unlock-bypass mode, nothing read back.
-uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+uint32_t writeBytesTurbo(Link& link, FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                          Reporter& r);

@@ -13,33 +13,28 @@ static const int READ_BACK_TRIES = 2000;
 
 // Each cycle is sent only if the ones before it went through: a linker that
 // has gone away fails every transfer, and one error says so.
-static bool programByte(uint32_t address, uint8_t value)
+static bool programByte(Link& link, uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
-    unsigned failures = g_linkFailures;
-    flashUnlock(chip);
-    return g_linkFailures == failures &&
-           write_byte_checked(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip) &&
-           write_byte_checked(address & CHIP_ADDR_MASK, value, chip);
+    return flashUnlock(link, chip) && link.write_byte(FLASH_UNLOCK_ADDR1, FLASH_CMD_PROGRAM, chip) &&
+           link.write_byte(address & CHIP_ADDR_MASK, value, chip);
 }
 
-static bool programByteInBypass(uint32_t address, uint8_t value, uint8_t chip)
+static bool programByteInBypass(Link& link, uint32_t address, uint8_t value, uint8_t chip)
 {
-    return write_byte_checked(0, FLASH_CMD_PROGRAM, chip) &&
-           write_byte_checked(address & CHIP_ADDR_MASK, value, chip);
+    return link.write_byte(0, FLASH_CMD_PROGRAM, chip) && link.write_byte(address & CHIP_ADDR_MASK, value, chip);
 }
 
 // A failed read tells nothing about the byte, and a link that fails one
 // read would fail all of them: it ends the wait as a failure at once.
-static bool readsBack(uint32_t address, uint8_t value)
+static bool readsBack(Link& link, uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
     for (int reads = 0; reads < READ_BACK_TRIES; reads++) {
-        unsigned failures = g_linkFailures;
-        uint8_t got = read_byte(address & CHIP_ADDR_MASK, chip);
-        if (g_linkFailures != failures)
+        std::optional<uint8_t> got = link.read_byte(address & CHIP_ADDR_MASK, chip);
+        if (!got)
             return false;
-        if (got == value)
+        if (*got == value)
             return true;
     }
     printWindow("Writing addr 0x%06X failed!", address);
@@ -91,7 +86,7 @@ struct ByteWalk {
     }
 };
 
-uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+uint32_t writeBytesWithReadBack(Link& link, FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                                 Reporter& r)
 {
     ByteWalk w;
@@ -106,9 +101,9 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const Add
             continue;
         // A skipped chip's bytes are still compared: the file is checked
         // against what that chip already holds.
-        if (chipOf(w.address) != skip && !programByte(w.address, uint8_t(c)))
+        if (chipOf(w.address) != skip && !programByte(link, w.address, uint8_t(c)))
             break;
-        if (!readsBack(w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, only, r))
+        if (!readsBack(link, w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, only, r))
             break;
     }
     return w.written;
@@ -116,19 +111,19 @@ uint32_t writeBytesWithReadBack(FILE* rom, uint32_t romSize, int skip, const Add
 
 // Takes the chips in and out of unlock bypass where the bytes move onto
 // them: chip 0 at the first byte, chip 1 at the first byte past chip 0.
-static bool switchChips(uint32_t address, int skip, uint8_t* chip)
+static bool switchChips(Link& link, uint32_t address, int skip, uint8_t* chip)
 {
-    unsigned failures = g_linkFailures;
+    bool clean = true;
     if (address == 0 && skip != 0)
-        enterUnlockBypass(0);
+        clean = enterUnlockBypass(link, 0);
     if (address == CHIP_WINDOW) {
         if (skip != 0)
-            leaveUnlockBypass(0);
+            clean = leaveUnlockBypass(link, 0) && clean;
         if (skip != 1)
-            enterUnlockBypass(1);
+            clean = enterUnlockBypass(link, 1) && clean;
         *chip = 1;
     }
-    return g_linkFailures == failures;
+    return clean;
 }
 
 // A chip whose program failed in unlock bypass answers every read with its
@@ -146,14 +141,14 @@ enum class ChipState { Right, Wrong, LinkFailed };
 
 // A chip reading its array gives the same byte twice running; `want` is
 // what it should give at `chipAddr`, or -1 when any byte will do.
-static ChipState chipState(uint8_t chip, uint32_t chipAddr, int want)
+static ChipState chipState(Link& link, uint8_t chip, uint32_t chipAddr, int want)
 {
-    unsigned failures = g_linkFailures;
     int before = -1;
     for (int i = 0; i < STATUS_READS; i++) {
-        uint8_t now = read_byte(chipAddr, chip);
-        if (g_linkFailures != failures)
+        std::optional<uint8_t> read = link.read_byte(chipAddr, chip);
+        if (!read)
             return ChipState::LinkFailed;
+        int now = *read;
         if (now == before)
             return want < 0 || now == want ? ChipState::Right : ChipState::Wrong;
         before = now;
@@ -180,14 +175,14 @@ struct TurboCheck {
     // False when a byte between `from` and `to` on `chip` did not take (the
     // first one is named) or the link failed; `from` then says where the
     // cartridge's content stops being known.
-    bool passes(FILE* rom, uint32_t romSize, uint32_t to, uint8_t chip, int skip, Reporter& r)
+    bool passes(Link& link, FILE* rom, uint32_t romSize, uint32_t to, uint8_t chip, int skip, Reporter& r)
     {
         if (from >= to || chip == skip) {
             from = std::max(from, to);
             return true;
         }
         bool known = lastValue >= 0 && last >= from;
-        ChipState state = chipState(chip, known ? last & CHIP_ADDR_MASK : 0, known ? lastValue : -1);
+        ChipState state = chipState(link, chip, known ? last & CHIP_ADDR_MASK : 0, known ? lastValue : -1);
         if (state == ChipState::Right) {
             from = to;
             return true;
@@ -196,9 +191,9 @@ struct TurboCheck {
         if (state == ChipState::LinkFailed)
             return false;
         // Out of its status, the chip shows what it holds.
-        resetToReadMode(chip);
+        resetToReadMode(link, chip);
         Differences d;
-        if (compareWithCart(rom, romSize, AddressRanges(from, to), &d, r) == ReadBackResult::Done &&
+        if (compareWithCart(link, rom, romSize, AddressRanges(from, to), &d, r) == ReadBackResult::Done &&
             d.count > 0) {
             printWindow("Writing addr 0x%06X failed!", d.first);
             from = d.first;
@@ -209,20 +204,22 @@ struct TurboCheck {
     }
 };
 
-uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
+uint32_t writeBytesTurbo(Link& link, FILE* rom, uint32_t romSize, int skip, const AddressRanges* only,
                          Reporter& r)
 {
     ByteWalk w;
     uint8_t chip = 0;
     TurboCheck check;
-    unsigned failures = g_linkFailures;
+    bool linkFailed = false;
     if (romSize != 0 && r.goingOn()) {
         for (;;) {
             // Chip 0 is done with before it leaves unlock bypass.
-            if (w.address == CHIP_WINDOW && !check.passes(rom, romSize, w.address, chip, skip, r))
+            if (w.address == CHIP_WINDOW && !check.passes(link, rom, romSize, w.address, chip, skip, r))
                 break;
-            if (!switchChips(w.address, skip, &chip))
+            if (!switchChips(link, w.address, skip, &chip)) {
+                linkFailed = true;
                 break;
+            }
             int c = EOF;
             ByteWalk::Step step = w.next(rom, romSize, skip, only, &c, r);
             if (step == ByteWalk::OVER)
@@ -230,24 +227,26 @@ uint32_t writeBytesTurbo(FILE* rom, uint32_t romSize, int skip, const AddressRan
             if (step == ByteWalk::PASSED_OVER)
                 continue;
             if (chip != skip) {
-                if (!programByteInBypass(w.address, uint8_t(c), chip))
+                if (!programByteInBypass(link, w.address, uint8_t(c), chip)) {
+                    linkFailed = true;
                     break;
+                }
                 check.programmed(w.address, uint8_t(c));
             }
             bool going = w.moveTo(w.address + 1, romSize, only, r);
-            if (w.address % TURBO_CHECK_EVERY == 0 && !check.passes(rom, romSize, w.address, chip, skip, r))
+            if (w.address % TURBO_CHECK_EVERY == 0 && !check.passes(link, rom, romSize, w.address, chip, skip, r))
                 break;
             if (!going)
                 break;
         }
     }
     // A link that failed would fail the reads as well.
-    if (!check.failed && g_linkFailures == failures)
-        check.passes(rom, romSize, w.address, chip, skip, r);
+    if (!check.failed && !linkFailed)
+        check.passes(link, rom, romSize, w.address, chip, skip, r);
     if (check.failed)
         return std::min(w.written, check.from);
     // A chip left in unlock bypass takes no other command until it leaves it.
     if (chip != skip)
-        leaveUnlockBypass(chip);
+        leaveUnlockBypass(link, chip);
     return w.written;
 }

@@ -18,17 +18,16 @@ static uint32_t transferUnit(uint32_t chunkSize)
 }
 
 // A piece lies on one chip; the chunk size picks the transfer.
-static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, uint32_t chunkSize,
+static bool sendPiece(Link& link, uint32_t address, const uint8_t* data, uint32_t length, uint32_t chunkSize,
                       bool turbo)
 {
     uint8_t chip = chipOf(address);
     uint32_t chipAddr = address & CHIP_ADDR_MASK;
     if (chunkSize % 64 == 0)
-        flash_write_64xN_bytes(chipAddr, data, chip, uint8_t(length / 64), turbo);
-    else if (chunkSize == 32)
-        flash_write_32_bytes(chipAddr, data, chip, turbo);
-    else
-        flash_write_N_bytes(chipAddr, data, chip, uint8_t(length), turbo);
+        return link.flash_write_64xN_bytes(chipAddr, data, chip, uint8_t(length / 64), turbo);
+    if (chunkSize == 32)
+        return link.flash_write_32_bytes(chipAddr, data, chip, turbo);
+    return link.flash_write_N_bytes(chipAddr, data, chip, uint8_t(length), turbo);
 }
 
 // A chunk size that does not divide a chip's window leaves one chunk across
@@ -40,10 +39,10 @@ static void sendPiece(uint32_t address, const uint8_t* data, uint32_t length, ui
 // the transfer's unit with erased bytes: nothing past the file's end is
 // programmed, and nothing is sent past the end of a chip, where the address
 // would wrap onto bytes already written. False if a transfer failed.
-static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize,
+static bool sendChunk(Link& link, uint32_t address, const uint8_t* chunk, uint32_t chunkSize,
                       uint32_t fileBytes, int skip, bool turbo, const AddressRanges* only)
 {
-    unsigned failures = g_linkFailures;
+    bool clean = true;
     uint32_t unit = transferUnit(chunkSize);
     uint32_t end = std::min(chunkSize, (fileBytes + unit - 1) / unit * unit);
     for (uint32_t offset = 0; offset < end;) {
@@ -54,13 +53,13 @@ static bool sendChunk(uint32_t address, const uint8_t* chunk, uint32_t chunkSize
         if (only)
             pieceEnd = uint32_t(std::min<uint64_t>(pieceEnd, uint64_t(only->runEnd(at)) - address));
         if (chipOf(at) != skip && (!only || only->contains(at)))
-            sendPiece(at, chunk + offset, pieceEnd - offset, chunkSize, turbo);
+            clean = sendPiece(link, at, chunk + offset, pieceEnd - offset, chunkSize, turbo) && clean;
         offset = pieceEnd;
     }
-    return g_linkFailures == failures;
+    return clean;
 }
 
-uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
+uint32_t writeChunks(Link& link, FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* chunk, int skip,
                      bool turbo, const AddressRanges* only, const PastRom& past, Reporter& r)
 {
     uint32_t written = 0;
@@ -78,7 +77,7 @@ uint32_t writeChunks(FILE* rom, uint32_t romSize, uint32_t chunkSize, uint8_t* c
         bool alreadyRight = only && !only->contains(address) && only->runEnd(address) - address >= chunkSize;
         if (!alreadyRight)
             showProgress(progress, r);
-        if (!alreadyRight && !sendChunk(address, chunk, chunkSize, uint32_t(n), skip, turbo, only))
+        if (!alreadyRight && !sendChunk(link, address, chunk, chunkSize, uint32_t(n), skip, turbo, only))
             break;
         written += uint32_t(n);  // a skipped chip's chunks count too
         if (n < chunkSize)

@@ -17,7 +17,7 @@
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/output_file.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "version.h"
 
 static const uint8_t BACKUP_PACKETS = 128;  // per linker request
@@ -27,8 +27,8 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
-static std::vector<ByteRange> scanSaveArea(bool* failed);
-static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
+static std::vector<ByteRange> scanSaveArea(Link& link, bool* failed);
+static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure();
 static bool isFolder(const std::string& path);
 static bool placeInFolder(const std::string& temp, const std::string& folder, ImageReport* report,
@@ -43,7 +43,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     // A probe that met link failures may have guessed the size: a backup of
     // the wrong length must not be written and called done.
     uint8_t megabits = 0;
-    if (!checkCartCleanly(&megabits, false, true, "backup not started"))
+    Link& link = linker().link();
+    if (!checkCartCleanly(link, &megabits, false, true, "backup not started"))
         return false;
     uint32_t size = megabits * MEGABIT;
     if (size == 0) {
@@ -86,7 +87,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     SaveAreaTry area;
     std::vector<ByteRange> saveArea;
     if (!known.lists.empty() || options.report)
-        saveArea = scanSaveArea(&area.scanFailed);
+        saveArea = scanSaveArea(link, &area.scanFailed);
     ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveArea);
     std::string name = displayName(path.c_str());
     if (intoFolder) {
@@ -100,7 +101,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     r.beginProgress("Backing up a ROM", size);
     r.stage(std::string("Backing up to '") + name + "'");
     r.progress(0.0f);
-    bool complete = r.goingOn() && copyCartridge(file, size, hasher, r);
+    bool complete = r.goingOn() && copyCartridge(link, file, size, hasher, r);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -241,12 +242,10 @@ static std::string defaultBackupName()
 // The unprotected blocks, from a scan that logs nothing unless the link
 // fails; none then, since the scan's table cannot be trusted, and the
 // verdict says the match was not tried.
-static std::vector<ByteRange> scanSaveArea(bool* failed)
+static std::vector<ByteRange> scanSaveArea(Link& link, bool* failed)
 {
     uint8_t megabits = 0;
-    unsigned failures = g_linkFailures;
-    checkCart(&megabits, nullptr, nullptr, nullptr, true, false);
-    *failed = g_linkFailures != failures;
+    *failed = !checkCart(link, &megabits, nullptr, nullptr, nullptr, true, false);
     return *failed ? std::vector<ByteRange>() : saveAreaRanges();
 }
 
@@ -254,7 +253,7 @@ static std::vector<ByteRange> scanSaveArea(bool* failed)
 // on the way. True when the last chunk was written; false after a failure
 // (logged here) or a Cancel. The chunk in flight when Cancel is pressed is
 // still read and written.
-static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r)
+static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r)
 {
     uint32_t position = 0;
     uint8_t chip = 0;
@@ -264,7 +263,7 @@ static bool copyCartridge(FILE* file, uint32_t size, ImageHasher& hasher, Report
             chip = 1;
         r.progress(fraction);
         r.breathe();
-        if (!read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, BACKUP_PACKETS)) {
+        if (!link.read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, BACKUP_PACKETS)) {
             printWindow("Wut?! usb recv error..");
             return false;
         }

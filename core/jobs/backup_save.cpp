@@ -13,7 +13,7 @@
 #include "core/jobs/jobs.h"
 #include "core/output_file.h"
 #include "core/saves/ngf.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
 #include "core/saves/proposed_name.h"
@@ -48,7 +48,7 @@ static bool refusedAsFlashCart()
 
 // One record: its header, then the block straight from the linker, a chunk
 // at a time. Logs why it stopped and returns false on any failure.
-static bool writeRecord(FILE* f, const NgfBlockHeader& rec)
+static bool writeRecord(Link& link, FILE* f, const NgfBlockHeader& rec)
 {
     uint32_t cartAddr = 0;
     cartAddrFromConsole(rec.NGPCaddr, &cartAddr);
@@ -69,7 +69,7 @@ static bool writeRecord(FILE* f, const NgfBlockHeader& rec)
     for (uint32_t o = 0; o < rec.blockLen; o += CHUNK) {
         uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
         // A chunk the linker did not deliver must never pass for save data.
-        if (!read_64xN_bytes(chunk, addr, chip, CHUNK_PACKETS)) {
+        if (!link.read_64xN_bytes(chunk, addr, chip, CHUNK_PACKETS)) {
             printWindow("Couldn't read chip %d at 0x%06X;", chip, addr);
             printWindow("the partial file is deleted.");
             return false;
@@ -88,7 +88,7 @@ static bool writeRecord(FILE* f, const NgfBlockHeader& rec)
     return true;
 }
 
-static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
+static bool writeSaveFile(Link& link, FILE* f, const NgfBlockHeader* records, int count)
 {
     uint8_t head[NGF_HEADER_LEN];
     putNgfHeader(head, NgfHeader{NGF_VERSION, uint16_t(count), ngfFileLen(records, count)});
@@ -99,7 +99,7 @@ static bool writeSaveFile(FILE* f, const NgfBlockHeader* records, int count)
         return false;
     }
     for (int i = 0; i < count; i++)
-        if (!writeRecord(f, records[i]))
+        if (!writeRecord(link, f, records[i]))
             return false;
     return true;
 }
@@ -131,7 +131,8 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     // A block whose protection read failed looks unprotected: game code
     // would be saved as if it were the save area.
     uint8_t size = 0;
-    if (!checkCartCleanly(&size, true, false, "save-game backup not started"))
+    Link& link = linker().link();
+    if (!checkCartCleanly(link, &size, true, false, "save-game backup not started"))
         return false;
     if (refusedAsFlashCart())
         return false;
@@ -147,7 +148,7 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     }
 
     uint8_t header[64];
-    bool headerRead = read_64xN_bytes(header, 0, 0, 1);
+    bool headerRead = link.read_64xN_bytes(header, 0, 0, 1);
 
     // Written beside the chosen name and renamed at the end: a backup that
     // fails half-way leaves the one it was to replace as it was.
@@ -159,7 +160,7 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     }
     // Unbuffered, so that a short write is seen, and counted, where it happens.
     setvbuf(f, nullptr, _IONBF, 0);
-    bool ok = writeSaveFile(f, records, count);
+    bool ok = writeSaveFile(link, f, records, count);
     bool onDisk = fflush(f) == 0 && fsync(fileno(f)) == 0;
     if (fclose(f) != 0 || !onDisk) {
         if (ok)
@@ -190,6 +191,7 @@ std::string proposeSaveBackup(const std::string& folder, Reporter& r)
 {
     ReporterScope scope(r);
     // The header is one packet: the title and software ID to name the file by.
-    const uint8_t* header = linkGone() ? nullptr : read_64_bytes(0, 0);
+    Link& link = linker().link();
+    const uint8_t* header = link.gone() ? nullptr : link.read_64_bytes(0, 0);
     return saveBackupName(folder, header, time(nullptr));
 }

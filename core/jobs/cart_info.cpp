@@ -5,21 +5,20 @@
 #include "core/cart/detect.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 
 bool cartInfo(Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
-    unsigned failures = g_linkFailures;
+    Link& link = linker().link();
     uint8_t size = 0, manuf = 0, device = 0, factory = 0;
-    checkCart(&size, &manuf, &device, &factory, false, true);
-    if (size == 0 || g_linkFailures != failures)
+    if (!checkCart(link, &size, &manuf, &device, &factory, false, true) || size == 0)
         return false;
     // The header is one packet: licence text, entry point, software ID and
     // title, as the console checks them.
-    const uint8_t* header = read_64_bytes(0, 0);
+    const uint8_t* header = link.read_64_bytes(0, 0);
     if (!header)
         return false;
     logLines(headerLines(decodeHeader(header, CART_HEADER_SIZE)));
@@ -31,8 +30,7 @@ bool protectedBlocks(Reporter& r)
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
-    unsigned failures = g_linkFailures;
     uint8_t size = 0;
-    checkCart(&size, nullptr, nullptr, nullptr, true, true);
-    return size != 0 && g_linkFailures == failures;
+    bool clean = checkCart(linker().link(), &size, nullptr, nullptr, nullptr, true, true);
+    return size != 0 && clean;
 }

@@ -6,16 +6,15 @@
 
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
-#include "core/link/transfer.h"
 
 bool linkStillThere(Reporter& r)
 {
     // Not before the firmware is accepted and the cartridge checked: a
     // refused linker, or one still being greeted, takes no job.
-    if (linker().ready() && !linkGone())
+    if (linker().ready() && !linker().link().gone())
         return true;
     ReporterScope scope(r);
-    if (linkGone() || linker().state() == LinkState::Gone)
+    if (linker().link().gone() || linker().state() == LinkState::Gone)
         printWindow("The linker is gone. Plug it in again.");
     else
         printWindow("The linker is not ready; nothing done.");

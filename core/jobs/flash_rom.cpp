@@ -18,7 +18,7 @@
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 
 // A normal chip erase takes well under a minute; a chip still busy after
 // this long is not going to finish.
@@ -74,21 +74,21 @@ static int chipsToErase(uint32_t romSize, int skip, uint8_t chips[2])
 // A probe that met link failures may have guessed (one failed read makes an
 // 8 Mbit chip look like 16, a failed protection read looks unprotected):
 // nothing is erased on a guess.
-static bool probe(uint8_t* megabits, bool scanProtection)
+static bool probe(Link& link, uint8_t* megabits, bool scanProtection)
 {
-    return checkCartCleanly(megabits, scanProtection, !scanProtection, "flashing not started");
+    return checkCartCleanly(link, megabits, scanProtection, !scanProtection, "flashing not started");
 }
 
 // An official cartridge keeps its game in protected blocks, which no erase
 // clears, and its save in the unprotected rest, which an erase would wipe
 // before the job found out. So the protection is read first, and a chip with
 // any protected block is not touched at all.
-static bool mayErase(const uint8_t* chips, int count)
+static bool mayErase(Link& link, const uint8_t* chips, int count)
 {
     if (count == 0)
         return true;
     uint8_t scratch = 0;
-    if (!probe(&scratch, true))
+    if (!probe(link, &scratch, true))
         return false;
     for (int i = 0; i < count; i++) {
         if (chipHasProtectedBlocks(chips[i])) {
@@ -102,13 +102,13 @@ static bool mayErase(const uint8_t* chips, int count)
 }
 
 // False when the linker refused any cycle: the erase may not have started.
-static bool startErase(const uint8_t* chips, int count)
+static bool startErase(Link& link, const uint8_t* chips, int count)
 {
     if (count == 0)
         return true;
     if (count == 2)
-        return erase_cart_checked(ERASE_BOTH);
-    return erase_cart_checked(chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
+        return erase_cart_checked(link, ERASE_BOTH);
+    return erase_cart_checked(link, chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
 }
 
 // Reads chip address 0 until bit 7 says the erase is over. An erasing chip
@@ -116,16 +116,19 @@ static bool startErase(const uint8_t* chips, int count)
 // it is not erasing. The bar moves with the time taken against the chip's
 // typical erase time. Cancel is not consulted here: a chip erase cannot be
 // stopped halfway, so the wait goes on and the job ends once it is over.
-static bool waitForErase(uint8_t chip, double started, double typical, Reporter& r)
+// A read that failed says nothing of the chip: the link failed, not the erase.
+static BlockEraseResult waitForErase(Link& link, uint8_t chip, double started, double typical, Reporter& r)
 {
     uint8_t before = 0;
-    uint8_t now = read_byte(0, chip);
+    std::optional<uint8_t> now = link.read_byte(0, chip);
     double shown = -1.0;
     for (;;) {
+        if (!now)
+            return BlockEraseResult::LinkFailed;
         double at = linkSeconds();
-        if (now == before || at - started > ERASE_TIME_LIMIT_S) {
+        if (*now == before || at - started > ERASE_TIME_LIMIT_S) {
             printWindow("Not able to erase chip %d!", chip);
-            return false;
+            return BlockEraseResult::NotErased;
         }
         if (at - shown >= ERASE_BREATHE_EVERY_S) {
             // Past the typical time the bar stands still but its words do
@@ -136,10 +139,10 @@ static bool waitForErase(uint8_t chip, double started, double typical, Reporter&
             r.breathe();
             shown = at;
         }
-        if (now & FLASH_STATUS_DONE)
-            return true;
-        before = now;
-        now = read_byte(0, chip);
+        if (*now & FLASH_STATUS_DONE)
+            return BlockEraseResult::Erased;
+        before = *now;
+        now = link.read_byte(0, chip);
     }
 }
 
@@ -153,7 +156,7 @@ static void reportBlankChips(const uint8_t* chips, int count)
 }
 
 // True when the chips are erased and the user still wants them written.
-static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
+static bool eraseForRom(Link& link, const uint8_t* chips, int count, Reporter& r)
 {
     // Both chips erase at once: the larger one sets the time.
     double typical = 0.0;
@@ -167,13 +170,17 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
         return false;
     }
     r.holdCancel(true);
-    bool erased = startErase(chips, count);
+    bool erased = startErase(link, chips, count);
     if (!erased)
         printWindow("%s", FLASH_ABORTED);
     // One clock serves both chips.
     double started = linkSeconds();
-    for (int i = 0; i < count && erased; i++)
-        erased = waitForErase(chips[i], started, typical > 0.0 ? typical : 1.0, r);
+    for (int i = 0; i < count && erased; i++) {
+        BlockEraseResult result = waitForErase(link, chips[i], started, typical > 0.0 ? typical : 1.0, r);
+        if (result == BlockEraseResult::LinkFailed)
+            printWindow("%s", FLASH_ABORTED);
+        erased = result == BlockEraseResult::Erased;
+    }
     r.holdCancel(false);
     bool cancelled = erased && !r.goingOn();
     if (cancelled && count > 0)
@@ -186,12 +193,12 @@ static bool eraseForRom(const uint8_t* chips, int count, Reporter& r)
 
 // Streams the file with the method the settings pick. False when none could
 // run (the reason is logged); otherwise *written is what got through.
-static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
+static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
                      const AddressRanges* only, const PastRom& past, uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
         printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
-        *written = writeBytesTurbo(rom, romSize, skip, only, r);
+        *written = writeBytesTurbo(link, rom, romSize, skip, only, r);
         return true;
     }
     if (write_N > 0 && write_N % 64 == 0 && write_N / 64 <= MAX_PACKETS) {
@@ -200,17 +207,17 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
             printWindow("Failed to allocated memory!");
             return false;
         }
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
+        *written = writeChunks(link, rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         free(chunk);
         return true;
     }
     if (write_N >= 2 && write_N <= 32) {
         uint8_t chunk[32];
-        *written = writeChunks(rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
+        *written = writeChunks(link, rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         return true;
     }
     if (write_N == 1) {
-        *written = writeBytesWithReadBack(rom, romSize, skip, only, r);
+        *written = writeBytesWithReadBack(link, rom, romSize, skip, only, r);
         return true;
     }
     printWindow("ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
@@ -222,36 +229,36 @@ static bool writeRom(FILE* rom, uint32_t romSize, int write_N, int skip, bool tu
 // written. Erasing block by block, the bytes past the ROM's end in its last
 // block are read first and put back at once, before the ROM is written, so
 // that they survive a cancel or a failure too.
-static bool eraseForScope(EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
+static bool eraseForScope(Link& link, EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
                           int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
                           Reporter& r)
 {
     if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
-        return eraseForRom(chips, count, r);
-    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(rom, romSize, blocks, r))
+        return eraseForRom(link, chips, count, r);
+    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(link, rom, romSize, blocks, r))
         return false;
-    if (!keepBytesPastRom(romSize, *blocks, kept))
+    if (!keepBytesPastRom(link, romSize, *blocks, kept))
         return false;
     size_t erased = 0;
-    if (eraseBlocks(*blocks, r, &erased))
-        return restoreBytesPastRom(*kept, turbo);
+    if (eraseBlocks(link, *blocks, r, &erased))
+        return restoreBytesPastRom(link, *kept, turbo);
     // A cancel lets the block under way finish erasing. When that was the
     // ROM's last block, the bytes past the ROM's end go back before the job
     // stops: the user asked for nothing to be written, and nothing outside
     // the ROM to be lost.
     bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
     if (!r.goingOn() && keptErased)
-        restoreBytesPastRom(*kept, turbo);
+        restoreBytesPastRom(link, *kept, turbo);
     return false;
 }
 
 // A flash that ended done leaves in `notes` what it has to say beside the
 // file's identity.
-static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
+static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
                       std::vector<std::string>* notes, Reporter& r)
 {
     uint8_t cartMbit = 0;
-    if (!probe(&cartMbit, false))
+    if (!probe(link, &cartMbit, false))
         return false;
     uint32_t flashSize = cartMbit * MEGABIT;
     double started = linkSeconds();
@@ -271,14 +278,14 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
-    if (!mayErase(chips, count))
+    if (!mayErase(link, chips, count))
         return false;
     bool turbo = decideTurbo(settings.turboMode, G_factoryProt[0]);
 
     std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
     size_t romBlocks = blocks.size();
     BytesPastRom kept;
-    if (!eraseForScope(settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
+    if (!eraseForScope(link, settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
@@ -290,7 +297,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     openProgress("Writing Cartridge", toProgram, r);
     printWindow("Flashing '%s'", name);
     uint32_t written = 0;
-    bool wrote = writeRom(rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
+    bool wrote = writeRom(link, rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
                           kept.from(romSize), &written, r);
     bool cancelled = !r.goingOn();
     r.endProgress();
@@ -305,7 +312,7 @@ static bool flashFile(FILE* rom, uint64_t fileSize, const char* name, const Writ
     printWindow("Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
                 int(linkSeconds() - started));
     // After a failed verify nothing follows but the line saying why.
-    if (settings.verifyAfterWrite && !verifyAfterWriting(rom, romSize, toWrite, r))
+    if (settings.verifyAfterWrite && !verifyAfterWriting(link, rom, romSize, toWrite, r))
         return false;
     printWindow("Flashing done.");
     // What the job did, not a note on the file: it stands with "done".
@@ -358,7 +365,7 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     } else if (length > 0) {
         const char* name = displayName(path.c_str());
         std::vector<std::string> notes;
-        done = flashFile(rom, uint64_t(length), name, settings, &notes, r);
+        done = flashFile(linker().link(), rom, uint64_t(length), name, settings, &notes, r);
         endFlashStages();
         if (done)
             reportImage(rom, name, notes);

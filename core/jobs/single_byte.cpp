@@ -5,7 +5,7 @@
 #include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
 #include "core/jobs/jobs.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 
 static const uint32_t LAST_CART_ADDR = 0x3FFFFF;
 
@@ -28,17 +28,24 @@ bool cartAddressValid(uint32_t address, Reporter& r)
 
 // A chip that took the write as the end of a program command answers with
 // its toggling status until it is done: read until two reads agree.
-static uint8_t readBackSettled(uint32_t chipAddr, uint8_t chip)
+// None when a read failed.
+static std::optional<uint8_t> readBackSettled(Link& link, uint32_t chipAddr, uint8_t chip)
 {
     static const int MOST_READS = 64;
-    uint8_t before = read_byte(chipAddr, chip);
+    bool clean = true;
+    auto read = [&] {
+        std::optional<uint8_t> v = link.read_byte(chipAddr, chip);
+        clean = clean && v;
+        return v.value_or(0);
+    };
+    uint8_t before = read();
     for (int i = 0; i < MOST_READS; i++) {
-        uint8_t now = read_byte(chipAddr, chip);
+        uint8_t now = read();
         if (now == before)
-            return now;
+            break;
         before = now;
     }
-    return before;
+    return clean ? std::optional<uint8_t>(before) : std::nullopt;
 }
 
 bool readByte(uint32_t address, Reporter& r)
@@ -46,13 +53,14 @@ bool readByte(uint32_t address, Reporter& r)
     if (!linkStillThere(r))
         return false;
     ReporterScope scope(r);
-    unsigned failures = g_linkFailures;
-    uint8_t byte = read_byte(address & CHIP_ADDR_MASK, chipOf(address));
+    Link& link = linker().link();
+    std::optional<uint8_t> read = link.read_byte(address & CHIP_ADDR_MASK, chipOf(address));
     // A linker that vanished gave no byte at all, not a 0x00.
-    if (linkGone())
+    if (link.gone())
         return false;
+    uint8_t byte = read.value_or(0);
     printWindow("Byte at address 0x%08x is 0x%02x '%c'", address, byte, shownChar(byte));
-    return g_linkFailures == failures;
+    return read.has_value();
 }
 
 bool writeByte(uint32_t address, int value, Reporter& r)
@@ -69,20 +77,19 @@ bool writeByte(uint32_t address, int value, Reporter& r)
     // with the character of the byte that is actually written.
     uint8_t byte = uint8_t(value & 0xFF);
     printWindow("Writing 0x%02x '%c' to address 0x%08x", unsigned(value), shownChar(byte), address);
-    unsigned failures = g_linkFailures;
+    Link& link = linker().link();
     uint32_t chipAddr = address & CHIP_ADDR_MASK;
-    write_byte(chipAddr, byte, chip);
-    if (g_linkFailures != failures)
+    if (!link.write_byte(chipAddr, byte, chip))
         return false;
     // A write to a command address is one step of a command, and reading
     // there would read the chip mid-command.
     if (chipAddr == FLASH_UNLOCK_ADDR1 || chipAddr == FLASH_UNLOCK_ADDR2)
         return true;
-    uint8_t held = readBackSettled(chipAddr, chip);
-    if (g_linkFailures != failures)
+    std::optional<uint8_t> held = readBackSettled(link, chipAddr, chip);
+    if (!held)
         return false;
-    if (held != byte) {
-        printWindow("Read back 0x%02x: the byte did not take.", held);
+    if (*held != byte) {
+        printWindow("Read back 0x%02x: the byte did not take.", *held);
         printWindow("Flash needs an erase and a program command.");
         return false;
     }

@@ -14,7 +14,7 @@
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 
 static const uint8_t MAX_PACKETS = 128;  // per linker request
 static const uint32_t MAX_CHUNK = MAX_PACKETS * 64;
@@ -22,7 +22,8 @@ static const uint32_t MISMATCH_LINES = 16;  // per chunk
 
 // Everything one run of the walk carries from chunk to chunk.
 struct VerifyRun {
-    explicit VerifyRun(Reporter& r) : report(r) {}
+    VerifyRun(Link& l, Reporter& r) : link(l), report(r) {}
+    Link& link;
     Reporter& report;
     FILE* file = nullptr;
     const char* name = "";  // display name of the file
@@ -81,7 +82,8 @@ bool verifyRom(const std::string& path, Reporter& r)
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
     uint8_t megabits = 0;
-    if (!checkCartCleanly(&megabits, true, false, "verify not started")) {
+    Link& link = linker().link();
+    if (!checkCartCleanly(link, &megabits, true, false, "verify not started")) {
         fclose(file);
         return false;
     }
@@ -89,7 +91,7 @@ bool verifyRom(const std::string& path, Reporter& r)
     // A played cartridge's dump may be known once its save area reads erased.
     KnownDumps known = loadKnownDumps(knownDumpDir());
     ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveAreaRanges());
-    VerifyRun run(r);
+    VerifyRun run(link, r);
     run.hasher = &hasher;
     run.file = file;
     run.name = name;
@@ -207,7 +209,7 @@ static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t
     }
     run.hasher->update(run.fileBuf, got);
     if (got > 0) {
-        if (!read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
+        if (!run.link.read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
             printWindow("Wut?! usb recv error..");
             return JOB_OVER;
         }

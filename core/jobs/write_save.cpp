@@ -15,7 +15,7 @@
 #include "core/jobs/jobs.h"
 #include "core/saves/ngf.h"
 #include "core/link/clock.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "core/saves/block_plan.h"
 #include "core/saves/safety_copy.h"
 
@@ -65,21 +65,21 @@ static bool cancelled(Reporter& r)
 
 // `size` bytes (a multiple of READ_CHUNK) from chip address `start`; the
 // transfer layer has said why when this fails.
-static bool readChip(uint8_t chip, uint32_t start, uint32_t size, uint8_t* out, Reporter& r)
+static bool readChip(Link& link, uint8_t chip, uint32_t start, uint32_t size, uint8_t* out, Reporter& r)
 {
     for (uint32_t o = 0; o < size; o += READ_CHUNK) {
         r.breathe();
-        if (!read_64xN_bytes(out + o, start + o, chip, READ_PACKETS))
+        if (!link.read_64xN_bytes(out + o, start + o, chip, READ_PACKETS))
             return false;
     }
     return true;
 }
 
 // The cartridge's game, as its safety copies' folder is named.
-static bool readGame(std::string* game)
+static bool readGame(Link& link, std::string* game)
 {
     uint8_t header[64];
-    if (!read_64xN_bytes(header, 0, 0, 1)) {
+    if (!link.read_64xN_bytes(header, 0, 0, 1)) {
         printWindow("Couldn't read the cartridge header.");
         return false;
     }
@@ -100,7 +100,7 @@ static std::string knownGame(const std::string& folder)
 // Every block the plan erases, as it is now: what the write lays its records
 // over, and a safety copy that undoes the write, kept under the game's name
 // before anything changes.
-static bool makeSafetyCopy(const SavePlan& plan, const std::string& game,
+static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& game,
                            std::vector<std::vector<uint8_t>>* blocks, Reporter& r, std::string* path)
 {
     std::vector<NgfBlockHeader> records;
@@ -112,7 +112,7 @@ static bool makeSafetyCopy(const SavePlan& plan, const std::string& game,
     for (const BlockStep& step : plan.steps) {
         const CartBlock& b = step.block;
         blocks->emplace_back(b.size);
-        if (!readChip(b.chip, b.chipAddr(), b.size, blocks->back().data(), r)) {
+        if (!readChip(link, b.chip, b.chipAddr(), b.size, blocks->back().data(), r)) {
             printWindow("Couldn't read chip %d at 0x%06X,", b.chip, b.chipAddr());
             printWindow("so no safety copy could be made.");
             return false;
@@ -145,12 +145,12 @@ static bool refusedAsProtected(const SavePlan& plan)
 // Erased flash reads 0xFF. A protected block or a linker whose reads fail
 // (they give 0) never gets there, so the wait is bounded and, once the erase
 // has outlasted a healthy one, lets Cancel through.
-static StepOutcome waitForErase(uint32_t addr, uint8_t chip, Reporter& r)
+static StepOutcome waitForErase(Link& link, uint32_t addr, uint8_t chip, Reporter& r)
 {
     double start = linkSeconds();
     double lastEvents = start;
-    while (read_byte(addr, chip) != 0xFF) {
-        if (linkGone())
+    while (link.read_byte(addr, chip) != 0xFF) {
+        if (link.gone())
             return STEP_STOPPED;  // the transfer layer has said why
         double now = linkSeconds();
         if (now - start > ERASE_GIVE_UP_S) {
@@ -180,33 +180,32 @@ static bool allErased(const uint8_t* p, uint32_t n)
 // it is erased Cancel waits for its end: stopping half-way would lose them.
 // `done` and `total` place the block on the progress bar; `*erased` is set
 // once the erase has been sent.
-static StepOutcome writeBlock(const BlockStep& step, const LoadedSave& save,
+static StepOutcome writeBlock(Link& link, const BlockStep& step, const LoadedSave& save,
                               const std::vector<uint8_t>& current, uint8_t turbo, uint64_t done,
                               uint64_t total, bool* erased, Reporter& r)
 {
     const CartBlock& b = step.block;
     const uint32_t start = b.chipAddr();
-    unsigned failures = g_linkFailures;
     std::vector<uint8_t> merged(b.size);
     mergeBlock(step, save.body.data(), current.data(), merged.data());
 
     *erased = true;
-    sendBlockErase(start, b.chip);
-    StepOutcome waited = waitForErase(start, b.chip, r);
+    bool clean = sendBlockErase(link, start, b.chip);
+    StepOutcome waited = waitForErase(link, start, b.chip, r);
     if (waited != STEP_DONE)
         return waited;
-    for (uint32_t o = 0; o < b.size && !linkGone(); o += NGF_UNIT) {
+    for (uint32_t o = 0; o < b.size && !link.gone(); o += NGF_UNIT) {
         // Erased flash holds these already.
         if (allErased(&merged[o], NGF_UNIT))
             continue;
-        flash_write_32_bytes(start + o, &merged[o], b.chip, turbo);
+        clean = link.flash_write_32_bytes(start + o, &merged[o], b.chip, turbo) && clean;
         r.progress(float(done + o) / float(total));
         r.breathe();
     }
-    read_byte(0, b.chip);
+    clean = link.read_byte(0, b.chip) && clean;
 
     std::vector<uint8_t> back(b.size);
-    if (g_linkFailures != failures || !readChip(b.chip, start, b.size, back.data(), r)) {
+    if (!clean || !readChip(link, b.chip, start, b.size, back.data(), r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
         printWindow("The linker reported errors;");
@@ -300,12 +299,13 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     // A block whose protection read failed looks unprotected, and the
     // safety copy would hold game code for save data.
     uint8_t size = 0;
-    if (!checkCartCleanly(&size, true, false, "save-game not written"))
+    Link& link = linker().link();
+    if (!checkCartCleanly(link, &size, true, false, "save-game not written"))
         return false;
     // The copy goes under the game's name; a restore from the vault is for
     // its own game only. A file with nothing to write reads nothing more.
     std::string game;
-    if (!run.sameGameAs.empty() && !readGame(&game)) {
+    if (!run.sameGameAs.empty() && !readGame(link, &game)) {
         printWindow("Nothing was written to the cartridge.");
         return false;
     }
@@ -326,7 +326,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     }
     if (refusedAsProtected(plan))
         return false;
-    if (game.empty() && !plan.steps.empty() && !readGame(&game)) {
+    if (game.empty() && !plan.steps.empty() && !readGame(link, &game)) {
         printWindow("Nothing was written to the cartridge.");
         return false;
     }
@@ -338,7 +338,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     double start = linkSeconds();
 
     std::vector<std::vector<uint8_t>> blocks;
-    if (!plan.steps.empty() && !makeSafetyCopy(plan, game, &blocks, r, &run.copy)) {
+    if (!plan.steps.empty() && !makeSafetyCopy(link, plan, game, &blocks, r, &run.copy)) {
         printWindow("Nothing was written to the cartridge.");
         r.endProgress();
         return false;
@@ -353,7 +353,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
             outcome = STEP_CANCELLED;
             break;
         }
-        outcome = writeBlock(plan.steps[finished], save, blocks[finished], turbo, bytesDone,
+        outcome = writeBlock(link, plan.steps[finished], save, blocks[finished], turbo, bytesDone,
                              planBytes, &inHand, r);
         if (outcome != STEP_DONE)
             break;
@@ -392,9 +392,10 @@ bool insertedGame(std::string* game, Reporter& r)
         return false;
     ReporterScope scope(r);
     uint8_t size = 0;
-    if (!checkCartCleanly(&size, true, false, "the cartridge's game is not known"))
+    Link& link = linker().link();
+    if (!checkCartCleanly(link, &size, true, false, "the cartridge's game is not known"))
         return false;
-    if (size == 0 || !readGame(game))  // the probe has said when none answered
+    if (size == 0 || !readGame(link, game))  // the probe has said when none answered
         return false;
     *game = knownGame(*game);
     return true;

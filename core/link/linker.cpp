@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "core/cart/detect.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
 #include "core/report.h"
@@ -31,14 +30,14 @@ static int LIBUSB_CALL hotplugHeard(libusb_context*, libusb_device*, libusb_hotp
     return 0;  // stay registered
 }
 
-LinkState Linker::open(bool cartCheck)
+LinkState Linker::open(Greeting greeting)
 {
     if (state_ != LinkState::Closed)
         close();
-    cartCheck_ = cartCheck;
+    greeting_ = std::move(greeting);
     waitingSaid_ = false;
-    if (libusb_init(&g_ctx) < 0) {
-        g_ctx = nullptr;
+    if (libusb_init(&ctx_) < 0) {
+        ctx_ = nullptr;
         printWindow("Failed to initialise libusb");
         return state_;
     }
@@ -57,10 +56,10 @@ void Linker::greet(Identity seen)
 
 // Opens the very device the bus showed: another linker may be plugged in
 // beside it.
-static libusb_device_handle* openAt(int bus, int address)
+static libusb_device_handle* openAt(libusb_context* ctx, int bus, int address)
 {
     libusb_device** list = nullptr;
-    ssize_t n = libusb_get_device_list(g_ctx, &list);
+    ssize_t n = libusb_get_device_list(ctx, &list);
     libusb_device_handle* h = nullptr;
     for (ssize_t i = 0; i < n; i++)
         if (libusb_get_bus_number(list[i]) == bus && libusb_get_device_address(list[i]) == address &&
@@ -74,15 +73,13 @@ static libusb_device_handle* openAt(int bus, int address)
 void Linker::introduce(Identity seen)
 {
     // A refused linker's handle, when another one is greeted beside it.
-    if (devh) {
-        libusb_close(devh);
-        devh = nullptr;
-    }
-    resetTransfers(false);
+    if (libusb_device_handle* old = link_.detach(false))
+        libusb_close(old);
     const LinkState before = state_;
     id_ = seen;
-    devh = seen.known() ? openAt(seen.bus, seen.address)
-                        : libusb_open_device_with_vid_pid(g_ctx, TETHERBOX_VID, TETHERBOX_PID);
+    libusb_device_handle* devh = seen.known() ? openAt(ctx_, seen.bus, seen.address)
+                                              : libusb_open_device_with_vid_pid(ctx_, TETHERBOX_VID, TETHERBOX_PID);
+    link_.attach(devh);
     if (!devh) {
         if (tryAgainLater(seen, before))
             return;
@@ -113,7 +110,7 @@ void Linker::introduce(Identity seen)
     }
     settling_ = Settling();
     uint8_t major = 0, minor = 0;
-    if (checkLinker(&major, &minor) == -1) {
+    if (link_.checkLinker(&major, &minor) == -1) {
         printWindow("Major error.. better to restart");
         return;
     }
@@ -123,13 +120,9 @@ void Linker::introduce(Identity seen)
         printWindow("Version mismatch!  Expected v%d.%02d. Giving up..", FIRMWARE_MAJOR, FIRMWARE_MINOR);
         return;
     }
-    // Ready only once the start-up sequence is over: no job may run on
-    // this linker in the middle of its cartridge check.
-    if (cartCheck_) {
-        uint8_t scratch = 0;
-        checkCart(&scratch, &scratch, &scratch, &scratch, false, true);
-    }
     state_ = LinkState::Ready;
+    if (greeting_)
+        greeting_(link_);
 }
 
 // After an error on a linker the bus has just shown: true when it is to be
@@ -146,10 +139,8 @@ bool Linker::tryAgainLater(Identity seen, LinkState before)
         return false;
     }
     settling_.nextTry = linkSeconds() + ARRIVAL_RETRY_SECONDS;
-    if (devh) {
-        libusb_close(devh);
-        devh = nullptr;
-    }
+    if (libusb_device_handle* h = link_.detach(false))
+        libusb_close(h);
     id_ = Identity();
     // Still looking: a job asked for meanwhile fails as it would without it.
     state_ = before == LinkState::Gone ? LinkState::Gone : LinkState::Waiting;
@@ -167,11 +158,8 @@ double Linker::nextTryIn() const
 // it, and nothing of it may be used again.
 void Linker::dropHandle()
 {
-    resetTransfers(true);
-    if (devh) {
-        libusb_close(devh);
-        devh = nullptr;
-    }
+    if (libusb_device_handle* h = link_.detach(true))
+        libusb_close(h);
 }
 
 void Linker::becomeGone()
@@ -183,22 +171,22 @@ void Linker::becomeGone()
 
 void Linker::close()
 {
-    if (hotplug_ && g_ctx)
-        libusb_hotplug_deregister_callback(g_ctx, hotplugHandle_);
+    if (hotplug_ && ctx_)
+        libusb_hotplug_deregister_callback(ctx_, hotplugHandle_);
     hotplug_ = watching_ = heard_ = false;
     // Nothing is owed by a linker that is let go; a job still running finds
     // the handle null and fails as on an unplugged one.
-    resetTransfers(linkGone());
-    if (devh) {
-        build_tetherbox_led(LED_AT_SHUTDOWN);
+    link_.forgetOwed();
+    if (link_.handle())
+        link_.build_tetherbox_led(LED_AT_SHUTDOWN);
+    if (libusb_device_handle* devh = link_.detach(link_.gone())) {
         libusb_release_interface(devh, LINK_INTERFACE);
         libusb_reset_device(devh);
         libusb_close(devh);
-        devh = nullptr;
     }
-    if (g_ctx) {
-        libusb_exit(g_ctx);
-        g_ctx = nullptr;
+    if (ctx_) {
+        libusb_exit(ctx_);
+        ctx_ = nullptr;
     }
     state_ = LinkState::Closed;
     id_ = Identity();
@@ -208,12 +196,12 @@ void Linker::close()
 
 void Linker::watch()
 {
-    if (!g_ctx || watching_)
+    if (!ctx_ || watching_)
         return;
     watching_ = true;
     hotplug_ = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
                libusb_hotplug_register_callback(
-                   g_ctx, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                   ctx_, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
                    LIBUSB_HOTPLUG_ENUMERATE, TETHERBOX_VID, TETHERBOX_PID, LIBUSB_HOTPLUG_MATCH_ANY, hotplugHeard,
                    this, &hotplugHandle_) == LIBUSB_SUCCESS;
     // A linker plugged in since the opening looked has told no callback
@@ -229,9 +217,9 @@ void Linker::watch()
 std::vector<int> Linker::eventFds() const
 {
     std::vector<int> fds;
-    if (!hotplug_ || !g_ctx)
+    if (!hotplug_ || !ctx_)
         return fds;
-    const libusb_pollfd** all = libusb_get_pollfds(g_ctx);
+    const libusb_pollfd** all = libusb_get_pollfds(ctx_);
     for (const libusb_pollfd** p = all; p && *p; p++)
         if ((*p)->events & POLLIN)
             fds.push_back((*p)->fd);
@@ -243,7 +231,7 @@ bool Linker::linkersOnTheBus(std::vector<Identity>* found) const
 {
     found->clear();
     libusb_device** list = nullptr;
-    ssize_t n = libusb_get_device_list(g_ctx, &list);
+    ssize_t n = libusb_get_device_list(ctx_, &list);
     if (n < 0)
         return false;
     for (ssize_t i = 0; i < n; i++) {
@@ -258,17 +246,17 @@ bool Linker::linkersOnTheBus(std::vector<Identity>* found) const
 
 void Linker::handleEvents()
 {
-    if (!hotplug_ || !g_ctx)
+    if (!hotplug_ || !ctx_)
         return;
     timeval now = {0, 0};
-    libusb_handle_events_timeout_completed(g_ctx, &now, nullptr);
+    libusb_handle_events_timeout_completed(ctx_, &now, nullptr);
 }
 
 bool Linker::look()
 {
     // The start-up sequence lets the face handle its events, whose timer or
     // descriptor may ask for a look in the middle of this one.
-    if (!g_ctx || state_ == LinkState::Closed || looking_)
+    if (!ctx_ || state_ == LinkState::Closed || looking_)
         return false;
     looking_ = true;
     LinkState before = state_;
@@ -283,7 +271,7 @@ void Linker::lookNow()
     // The linker found gone in this look is not greeted again in it; in a
     // later one it may be back at the same bus and address.
     Identity lost;
-    if (state_ == LinkState::Ready && linkGone()) {
+    if (state_ == LinkState::Ready && link_.gone()) {
         lost = id_;
         becomeGone();
     }
@@ -343,8 +331,18 @@ bool Linker::waitForLinker(double seconds, const std::function<bool()>& goOn)
         // Returns as soon as libusb hears of a device (or a signal comes);
         // without hotplug it is the second between two looks.
         timeval wait = {static_cast<time_t>(left), static_cast<suseconds_t>((left - int(left)) * 1e6)};
-        libusb_handle_events_timeout_completed(g_ctx, &wait, nullptr);
+        libusb_handle_events_timeout_completed(ctx_, &wait, nullptr);
         heard_ = heard_ || !hotplug_;
         look();
     }
+}
+
+bool openLink()
+{
+    return linker().open() == LinkState::Ready;
+}
+
+void closeLink()
+{
+    linker().close();
 }

@@ -7,6 +7,10 @@
 #include <functional>
 #include <vector>
 
+#include "core/link/transfer.h"
+
+struct libusb_context;
+
 enum class LinkState {
     Closed,   // before start-up, and once the link has been let go
     Waiting,  // no linker on the bus: one is looked for
@@ -18,14 +22,20 @@ enum class LinkState {
 
 class Linker {
 public:
+    // Run on the link each time a linker has just become ready, before
+    // anything else may use it: the window checks the cartridge there.
+    using Greeting = std::function<void(Link&)>;
     // The start-up sequence: library, linker, firmware, each step logged as
-    // it goes. With `cartCheck`, an accepted firmware is followed by the
-    // cartridge check as Cart Info runs it, now and at every later arrival.
-    LinkState open(bool cartCheck);
+    // it goes; `greeting` follows an accepted firmware, now and at every
+    // later arrival.
+    LinkState open(Greeting greeting = nullptr);
     // Lets the linker go (LED setting, interface, reset, close) and the library.
     void close();
 
     LinkState state() const { return state_; }
+    // The link jobs use: over the ready linker's handle, or over none.
+    Link& link() { return link_; }
+    libusb_context* context() const { return ctx_; }
     bool ready() const { return state_ == LinkState::Ready; }
 
     // From now on arrivals and departures are listened for: through
@@ -77,7 +87,9 @@ private:
     bool linkersOnTheBus(std::vector<Identity>* found) const;
 
     LinkState state_ = LinkState::Closed;
-    bool cartCheck_ = false;
+    libusb_context* ctx_ = nullptr;
+    Link link_;
+    Greeting greeting_;
     Identity id_;  // the linker opened or refused
     std::vector<Identity> refused_;  // refused ones still plugged in
     bool watching_ = false;
@@ -97,3 +109,8 @@ private:
 };
 
 Linker& linker();
+
+// The Linker's opening without a greeting, true once the linker answered
+// with the accepted firmware; and its closing.
+bool openLink();
+void closeLink();

@@ -1,11 +1,14 @@
-// The USB link with the Tetherbox: opening, the transfer primitives every
-// cartridge function uses, and letting the linker go. Each primitive logs its
-// own failures; callers learn only what the result tells them.
+// The USB link with the Tetherbox: the transfer primitives every cartridge
+// function uses, over the handle the Linker opened. Each primitive logs its
+// own failures and tells its caller whether it worked: a failed read is no
+// byte, never a 0 that looks like one.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-struct libusb_context;
+#include "core/link/protocol.h"
+
 struct libusb_device_handle;
 
 constexpr uint16_t TETHERBOX_VID = 0x20A0;
@@ -19,38 +22,58 @@ constexpr uint8_t FIRMWARE_MAJOR = 0;
 constexpr uint8_t FIRMWARE_MINOR = 13;
 constexpr uint8_t LED_AT_SHUTDOWN = 2;
 
-// Set and cleared only by the Linker (core/link/linker.h), which owns them.
-extern libusb_context* g_ctx;
-extern libusb_device_handle* devh;
-extern uint8_t G_buf[64];
+class Link {
+public:
+    Link() = default;
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
 
-// Every failure a primitive has logged since start-up. The writers return
-// nothing, so a job compares this before and after its work to know whether
-// what it reports as done really was.
-extern unsigned g_linkFailures;
-// True once libusb has said the device is gone: no later transfer on this
-// handle can work.
-bool linkGone();
-// A new handle (gone false), or none left of a linker that vanished (true):
-// nothing owed, nothing out of step.
-void resetTransfers(bool gone);
+    // The handle now in use (null: none), and what it is owed: a new one
+    // owes nothing; one dropped because its linker vanished is gone.
+    void attach(libusb_device_handle* handle);
+    libusb_device_handle* detach(bool gone);
+    libusb_device_handle* handle() const { return handle_; }
+    // Nothing owed any more: the linker is being let go.
+    void forgetOwed() { repliesOwed_ = outOfStep_ = false; }
+    // True once libusb has said the device is gone: no later transfer on
+    // this handle can work.
+    bool gone() const { return gone_; }
 
-int checkLinker(uint8_t* major, uint8_t* minor);
-uint8_t read_byte(uint32_t address, uint8_t chip);
-void write_byte(uint32_t address, uint8_t value, uint8_t chip);
-// write_byte, true only when the linker accepted the write.
-bool write_byte_checked(uint32_t address, uint8_t value, uint8_t chip);
-bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count);
-uint8_t* read_64_bytes(uint32_t address, uint8_t chip);
-void flash_write_32_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t turbo);
-void flash_write_N_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t length,
-                         uint8_t turbo);
-void flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
-                            uint8_t turbo);
-void build_tetherbox_led(uint8_t value);
-void print_libusb_error(int code);
+    // 0 on success, -1 on failure.
+    int checkLinker(uint8_t* major, uint8_t* minor);
+    // The byte, or none after a failure.
+    std::optional<uint8_t> read_byte(uint32_t address, uint8_t chip);
+    // The writers: true only when the linker accepted what was sent.
+    bool write_byte(uint32_t address, uint8_t value, uint8_t chip);
+    bool read_64xN_bytes(uint8_t* dest, uint32_t address, uint8_t chip, uint8_t count);
+    // The 64 bytes in the link's message buffer, or null on failure.
+    const uint8_t* read_64_bytes(uint32_t address, uint8_t chip);
+    bool flash_write_32_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t turbo);
+    bool flash_write_N_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t length,
+                             uint8_t turbo);
+    bool flash_write_64xN_bytes(uint32_t address, const uint8_t* source, uint8_t chip, uint8_t count,
+                                uint8_t turbo);
+    bool build_tetherbox_led(uint8_t value);
+    void print_libusb_error(int code);
 
-// The Linker's opening without the cartridge check, true once the linker
-// answered with the accepted firmware; and its closing.
-bool openLink();
-void closeLink();
+private:
+    int bulk(unsigned char endpoint, uint8_t* data, int* transferred);
+    bool goneAlready() const { return gone_; }
+    void usbFailed(int code);
+    void inFailed(int code);
+    void drainOwedReplies();
+    int exchange();
+    bool expectSuccess(const char* name, uint32_t address, bool withAddress);
+
+    libusb_device_handle* handle_ = nullptr;
+    // The one message buffer: every command is built in it and every reply
+    // received into it.
+    uint8_t buf_[MSG_LEN] = {};
+    bool gone_ = false;
+    // A reply or data packet the linker owes may still come: after a
+    // receive timed out or came short, or a multi-packet read stopped early.
+    bool repliesOwed_ = false;
+    // A flash_write64xN's data packets were cut short: the linker is still
+    // waiting for them and would take the next command for data.
+    bool outOfStep_ = false;
+};

@@ -35,4 +35,31 @@ TEST_F(CliTest, FlashVerifiesUnlessToldNotToAndErasesWhatItIsAskedTo)
     EXPECT_EQ(run({"flash", "--erase", "blocks", path}).status, 2);
 }
 
+// The linker pulled while a chip or a block erases: a link failure, as any
+// other, never a chip that would not erase (the chip is fine).
+TEST_F(CliTest, AnUnplugDuringAnEraseIsALinkFailure)
+{
+    for (const char* scope : {"chips", "rom"}) {
+        SCOPED_TRACE(scope);
+        plug("flash8");
+        sim::chipEraseNeverEnds(0);
+        std::string path = folder + "/homebrew.ngp";
+        writeFile(path, pattern(0x30000));
+        sim::Mark m = sim::mark();
+        atBreath = [m](int) {
+            for (const Command& c : commandsSince(m, CMD_WRITE))
+                if (c.value == 0x10 || c.value == 0x30)
+                    sim::unplugAfterTransfers(0);
+        };
+        CliRun r = run({"flash", "--erase", scope, path});
+        atBreath = nullptr;
+        EXPECT_EQ(r.status, 3) << r.out;
+        EXPECT_EQ(r.out.find("Not able to erase"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\nError: LIBUSB_ERROR_NO_DEVICE\nNo such device (it may have been disconnected).\n"
+                             "Flashing aborted. Cart status unknown.\n"),
+                  std::string::npos)
+            << r.out;
+    }
+}
+
 }  // namespace

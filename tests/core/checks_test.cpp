@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "core/jobs/jobs.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 #include "support/core_job.h"
 
@@ -91,7 +91,7 @@ TEST_F(CoreJobTest, AfterAnUnplugEveryCommandSaysSoOnce)
     writeFile(save, ngfFile({{0x3FA000, Bytes(32, 0x11)}}));
     sim::unplugAfterTransfers(0);
     EXPECT_FALSE(cartInfo(report));
-    ASSERT_TRUE(linkGone());
+    ASSERT_TRUE(linker().link().gone());
     bool asked = false;
     const Job jobs[] = {
         [](Reporter& r) { return cartInfo(r); },

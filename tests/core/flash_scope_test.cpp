@@ -4,7 +4,7 @@
 
 #include "core/jobs/jobs.h"
 #include "core/link/protocol.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "support/core_job.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "core/jobs/jobs.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 #include "support/core_job.h"
 

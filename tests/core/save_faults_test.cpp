@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "core/jobs/jobs.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
 #include "support/saves.h"

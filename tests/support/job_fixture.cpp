@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "gui/events.h"
 #include "gui/file_choice.h"
 #include "gui/main_window.h"
@@ -170,4 +170,9 @@ void JobTest::TearDown()
         fs::remove_all(g_scratch, ec);
         g_scratch.clear();
     }
+}
+
+Link& theLink()
+{
+    return linker().link();
 }

@@ -36,6 +36,10 @@ void atEvent(int n, std::function<void()> action = nullptr, const char* title = 
 // How many times the job has let events through since the test started.
 int eventsLetThrough();
 
+class Link;
+// The link jobs use, over the simulated linker.
+Link& theLink();
+
 // Every write setting back to its default.
 void resetSettings();
 

@@ -17,7 +17,7 @@
 
 #include <FL/Fl_Double_Window.H>
 
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 #include "support/device.h"
 #include "support/job_fixture.h"

@@ -11,7 +11,7 @@
 
 #include "device_control.h"
 #include "core/link/linker.h"
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "support/job_fixture.h"
 #include "gui/main_window.h"
 
@@ -74,7 +74,7 @@ TEST_F(UsbLink, ALinkerPluggedInLaterIsHeardOfAndOpened)
 {
     deviceRequest("unplug");
     Linker& l = linker();
-    EXPECT_EQ(l.open(false), LinkState::Waiting);
+    EXPECT_EQ(l.open(), LinkState::Waiting);
     l.watch();
     ASSERT_TRUE(l.hotplug());
     EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Giving up..", "Waiting for the linker: plug it in."}));
@@ -83,12 +83,12 @@ TEST_F(UsbLink, ALinkerPluggedInLaterIsHeardOfAndOpened)
         deviceRequest("plug");
         ASSERT_TRUE(heardOf(LinkState::Ready));
         EXPECT_EQ(logLines(), (Lines{"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found"}));
-        EXPECT_EQ(read_byte(0x24, 0), 'S') << "the ROM name's first letter";
+        EXPECT_EQ(theLink().read_byte(0x24, 0).value_or(0), 'S') << "the ROM name's first letter";
         EXPECT_EQ(logLines().size(), 2u);
         deviceRequest("unplug");
         ASSERT_TRUE(heardOf(LinkState::Gone));
         EXPECT_EQ(logLines().back(), "The linker is gone. Plug it in again.");
-        EXPECT_EQ(devh, nullptr);
+        EXPECT_EQ(theLink().handle(), nullptr);
     }
 }
 
@@ -143,7 +143,7 @@ TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
     deviceRequest("fault timeout@2");
     uint64_t m = deviceMark();
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(read_byte(0x24, 0), 0);
+    EXPECT_EQ(theLink().read_byte(0x24, 0).value_or(0), 0);
     double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(waited, 1.95);
     EXPECT_LT(waited, 3.0);
@@ -156,7 +156,7 @@ TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
 
     // The next read must not take the reply meant for 0x24 as its own.
     m = deviceMark();
-    uint8_t value = read_byte(0x25, 0);
+    uint8_t value = theLink().read_byte(0x25, 0).value_or(0);
     seen = transfersSince(m);
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen[0].endpoint, 0x81);
@@ -176,7 +176,7 @@ TEST_F(UsbLink, AStalledEndpointIsAPipeError)
     ASSERT_TRUE(openLink());
     clearLog();
     deviceRequest("stall 2");
-    EXPECT_EQ(read_byte(0x24, 0), 0);
+    EXPECT_EQ(theLink().read_byte(0x24, 0).value_or(0), 0);
     EXPECT_EQ(logLines(), (Lines{"", "Error: LIBUSB_ERROR_PIPE", "Pipe error."}));
 }
 
@@ -188,15 +188,13 @@ TEST_F(UsbLink, APulledCableFailsEveryTransferAtOnce)
     // The command and two data packets arrive; the cable goes during the third.
     deviceRequest("fault unplug@3");
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(read_64xN_bytes(buf, 0, 0, 8));
+    EXPECT_FALSE(theLink().read_64xN_bytes(buf, 0, 0, 8));
     EXPECT_EQ(logLines(), kNoDeviceLines);
     // Said once: later transfers fail at once, counted but not worded again.
     clearLog();
-    unsigned failures = g_linkFailures;
-    write_byte(0x5555, 0xAA, 0);
-    EXPECT_EQ(read_byte(0, 0), 0);
+    EXPECT_FALSE(theLink().write_byte(0x5555, 0xAA, 0));
+    EXPECT_FALSE(theLink().read_byte(0, 0).has_value());
     EXPECT_TRUE(logLines().empty());
-    EXPECT_EQ(g_linkFailures, failures + 2);
     closeLink();
     EXPECT_TRUE(logLines().empty()) << "no LED setting for a linker that is gone";
     double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

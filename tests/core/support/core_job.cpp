@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "core/link/transfer.h"
+#include "core/link/linker.h"
 #include "sim.h"
 
 void RecordingReporter::beginProgress(const char* title, uint64_t totalBytes)
