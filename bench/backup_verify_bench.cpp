@@ -126,7 +126,7 @@ int main()
     Fl::lock();
     buildMainWindow();
     sim::reset();
-    if (!openLink()) {
+    if (!openLink(stderrReporter())) {
         fprintf(stderr, "the simulated linker did not open\n");
         return 1;
     }

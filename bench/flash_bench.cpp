@@ -152,7 +152,7 @@ void freshLinker(size_t traceLimit, const char* cart = "bung", bool realErase = 
     if (!realErase)
         sim::setEraseTimes(0.001, 0.001);
     sim::setTraceLimit(traceLimit);
-    if (!openLink()) {
+    if (!openLink(stderrReporter())) {
         fprintf(stderr, "the simulated linker did not open\n");
         exit(1);
     }

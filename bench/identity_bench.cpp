@@ -117,7 +117,7 @@ static double identifySeconds(const std::string& dir, const std::string& listDir
 int main()
 {
     sim::reset();
-    if (!openLink()) {
+    if (!openLink(stderrReporter())) {
         fprintf(stderr, "the simulated linker did not open\n");
         return 1;
     }

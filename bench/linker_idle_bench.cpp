@@ -40,7 +40,7 @@ int main()
     // reads the bus, as the window's timer does where libusb cannot tell.
     stopWatchingLinker();
     linker().close();
-    if (linker().open() != LinkState::Ready || linker().hotplug()) {
+    if (linker().open(stderrReporter()) != LinkState::Ready || linker().hotplug()) {
         fprintf(stderr, "the linker did not open again\n");
         return 1;
     }

@@ -43,7 +43,7 @@ double readSaveAreaBy64()
     static uint8_t chunk[64];
     return modelled([&] {
         uint8_t size = 0;
-        checkCart(linker().link(), &size, nullptr, nullptr, nullptr, true, false);
+        checkCart(stderrReporter(), linker().link(), &size, nullptr, nullptr, nullptr, true, false);
         int count = ngfRecordList(records);
         for (int i = 0; i < count; i++) {
             uint32_t cart = 0;
@@ -82,12 +82,11 @@ int main()
     setenv("XDG_DATA_HOME", dir, 1);
     sim::reset();
     sim::setEraseTimes(0.2, 25.0);
-    if (!openLink()) {
+    if (!openLink(stderrReporter())) {
         fprintf(stderr, "the simulated linker did not open\n");
         return 1;
     }
     Quiet quiet;
-    setDefaultReporter(&quiet);
     std::string backup = std::string(dir) + "/backup.ngf", in = std::string(dir) + "/in.ngf";
 
     printf("Backup Savegame, modelled seconds\n\n");
@@ -120,7 +119,7 @@ int main()
             sim::chip(1).protectAll(false);
         }
         uint8_t size = 0;
-        checkCart(linker().link(), &size, nullptr, nullptr, nullptr, true, false);
+        checkCart(stderrReporter(), linker().link(), &size, nullptr, nullptr, nullptr, true, false);
         uint64_t areaBytes = 0;
         double area = readSaveAreaBy8K(&areaBytes);
         std::vector<uint8_t> file(NGF_HEADER_LEN + NGF_BLOCK_HEADER_LEN + 256, 0x5A);
@@ -140,7 +139,6 @@ int main()
         printf("| %s | %llu, %.2f | %.1f | %.2f |\n", c.label, (unsigned long long)(areaBytes / 1024), area,
                copyBytes / 1024.0, job);
     }
-    setDefaultReporter(nullptr);
     closeLink();
     std::string clean = std::string("rm -rf '") + dir + "'";
     return system(clean.c_str()) == 0 ? 0 : 1;

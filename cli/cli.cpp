@@ -207,10 +207,9 @@ const char* baseName(const char* path)
 // Opens the link, runs the job, lets the linker go whatever happened.
 int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
-    // The log file files the link's lines and the job's under the command.
-    CommandScope named(command.name);
     if (command.beforeLinker) {
         TerminalReporter early(given.options.json ? io.err : io.out, io.err, 0, io.wallClock);
+        early.command = command.name;
         GivenInput in(given, io.out);
         if (!command.beforeLinker(in, early)) {
             if (given.options.json)
@@ -222,10 +221,11 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     TerminalReporter linkLines(io.err, io.err, 0, io.wallClock);
     TerminalReporter job(given.options.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     linkLines.afterBreath = job.afterBreath = io.afterBreath;
-    setDefaultReporter(&linkLines);
+    // The log file files the link's lines and the job's under the command.
+    linkLines.command = job.command = command.name;
 
     Linker& link = linker();
-    if (link.open() == LinkState::Waiting && given.wait)
+    if (link.open(linkLines) == LinkState::Waiting && given.wait)
         link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
     GivenInput in(given, io.out);
@@ -241,7 +241,6 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     if (!ran && given.options.json)
         in.imageFound(given.path, "failed", nullptr);
     link.close();
-    setDefaultReporter(nullptr);
     // Cleaned up: a script can now tell a cancel from a failure.
     if (interrupted() && status != CLI_DONE)
         return interruptedStatus();
@@ -251,9 +250,9 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
 // A command on files alone: the linker is neither opened nor let go.
 int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo& io)
 {
-    CommandScope named(command.name);
     TerminalReporter job(given.options.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
+    job.command = command.name;
     GivenInput in(given, io.out);
     bool done = command.run(in, job);
     if (command.exitsByFinding)

@@ -84,7 +84,7 @@ void TerminalReporter::noticeInterrupt()
                        "). Another signal a second or more from now quits at once, without cleaning up.";
     bar_ << text << std::endl;
     // Whoever reads the log file later learns why the job stopped.
-    logToFileOnly(text.c_str());
+    logToFileOnly(*this, text.c_str());
 }
 
 void TerminalReporter::draw()

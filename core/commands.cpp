@@ -110,11 +110,10 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
     return findingImage(in, r, path, [&](Reporter& job) {
         CartHeader header;
         if (!o.force && readFileHeader(path, &header) && !header.licensed) {
-            ReporterScope scope(job);
-            printWindow("Not flashing '%s': it has no valid licence text,",
+            printWindow(job, "Not flashing '%s': it has no valid licence text,",
                         printable(displayName(path.c_str()), true).c_str());
-            printWindow("so the console would refuse to start it.");
-            printWindow("Give --force to flash it all the same.");
+            printWindow(job, "so the console would refuse to start it.");
+            printWindow(job, "Give --force to flash it all the same.");
             return false;
         }
         return flashRom(path, o.settings, job);
@@ -125,8 +124,7 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
 bool flashFileAccepted(CommandInput& in, Reporter& r)
 {
     std::string path;
-    ReporterScope scope(r);
-    return in.fileToRead(&path) && !romFileRefused(path);
+    return in.fileToRead(&path) && !romFileRefused(r, path);
 }
 
 const std::vector<CommandOption> FLASH_OPTIONS = {
@@ -194,8 +192,7 @@ bool backupInto(CommandInput& in, Reporter& r)
         keeping, options);
     in.imageFound(done ? dump : given, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
     if (done && !listName.empty() && in.renameToListName(dump, listName)) {
-        ReporterScope scope(r);
-        renameInFolder(dump, listName);
+            renameInFolder(r, dump, listName);
     }
     return done;
 }
@@ -266,8 +263,7 @@ std::vector<CommandRow> makeCommands()
                  proposal = (folder.empty() ? "" : folder + "/") + proposeSaveBackup(folder, r);
              }
              if (!in.fileToWrite(proposal.empty() ? nullptr : proposal.c_str(), &path)) {
-                 ReporterScope scope(r);
-                 printWindow("No file selected.");
+                              printWindow(r, "No file selected.");
                  return false;
              }
              return backupSaveGame(path, r);

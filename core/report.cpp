@@ -8,49 +8,28 @@
 #include "core/log_file.h"
 #include "core/shown_text.h"
 
-namespace {
-
 // Before any face has said where lines go, the terminal is all there is.
+namespace {
 class StderrReporter : public Reporter {
 public:
     void line(const char* text) override { fprintf(stderr, "%s\n", text); }
 };
-
-StderrReporter g_stderr;
-Reporter* g_default = &g_stderr;
-Reporter* g_current = nullptr;
-std::string g_command = "-";
-
 }  // namespace
 
-Reporter& reporter()
+Reporter& stderrReporter()
 {
-    return g_current ? *g_current : *g_default;
+    static StderrReporter r;
+    return r;
 }
 
-void setDefaultReporter(Reporter* r)
+CommandScope::CommandScope(Reporter& r, const char* name) : r_(r), saved_(r.command)
 {
-    g_default = r ? r : &g_stderr;
-}
-
-ReporterScope::ReporterScope(Reporter& r) : saved_(g_current)
-{
-    g_current = &r;
-}
-
-ReporterScope::~ReporterScope()
-{
-    g_current = saved_;
-}
-
-CommandScope::CommandScope(const char* name) : saved_(g_command)
-{
-    g_command = name;
+    r.command = name;
 }
 
 CommandScope::~CommandScope()
 {
-    g_command = saved_;
+    r_.command = saved_;
 }
 
 void Reporter::notes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
@@ -66,19 +45,19 @@ static std::string cut(const std::string& l)
     return shownText(l.c_str(), length);
 }
 
-void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
+void logNotes(Reporter& r, const std::vector<std::string>& full, const std::vector<std::string>& brief)
 {
     std::vector<std::string> whole, shortened;
     for (const std::string& l : full)
         whole.push_back(cut(l));
     for (const std::string& l : brief)
         shortened.push_back(cut(l));
-    reporter().notes(whole, shortened);
+    r.notes(whole, shortened);
     for (const std::string& l : whole)
-        appendToLogFile(g_command.c_str(), l.c_str());
+        appendToLogFile(r.command.c_str(), l.c_str());
 }
 
-void printWindow(const char* format, ...)
+void printWindow(Reporter& r, const char* format, ...)
 {
     char line[LOG_LINE_BYTES];
     va_list args;
@@ -88,11 +67,11 @@ void printWindow(const char* format, ...)
     // Names and bytes from files and cartridges reach many lines; whatever
     // a line holds, no face shows it raw.
     std::string shown = shownText(line, strlen(line));
-    reporter().line(shown.c_str());
-    appendToLogFile(g_command.c_str(), shown.c_str());
+    r.line(shown.c_str());
+    appendToLogFile(r.command.c_str(), shown.c_str());
 }
 
-void logToFileOnly(const char* text)
+void logToFileOnly(Reporter& r, const char* text)
 {
-    appendToLogFile(g_command.c_str(), shownText(text, strlen(text)).c_str());
+    appendToLogFile(r.command.c_str(), shownText(text, strlen(text)).c_str());
 }

@@ -1,6 +1,6 @@
 // How the core speaks to whoever runs it. The window and the command line
-// each hand a job one of these; the link and cartridge layers reach the same
-// one through printWindow, so a job's every line lands in one place.
+// each hand a job one of these, and the job hands it on to the layers below
+// it, the link included, so a job's every line lands in one place.
 #pragma once
 
 #include <cstdint>
@@ -43,48 +43,39 @@ public:
     // What a job found an image to be, after its lines said so: for a face
     // that hands it on to scripts.
     virtual void identified(const ImageReport& report) {}
+
+    // The command whose lines these are, as the log file files them.
+    std::string command = "-";
 };
 
-// The reporter printWindow and the layers below a job speak to now.
-Reporter& reporter();
-// The one used outside any job (start-up, closing down); null: standard error.
-void setDefaultReporter(Reporter* r);
+// Where lines go that no face has taken: standard error.
+Reporter& stderrReporter();
 
-// Puts a job's reporter in charge for as long as the job runs.
-class ReporterScope {
-public:
-    explicit ReporterScope(Reporter& r);
-    ~ReporterScope();
-    ReporterScope(const ReporterScope&) = delete;
-    ReporterScope& operator=(const ReporterScope&) = delete;
-
-private:
-    Reporter* saved_;
-};
-
-// Names the command whose lines are logged while it lives, for the log file:
-// the face that runs a job says which of its commands it is ("Flash ROM(s)"
-// in the window, "flash" on the command line). Outside any, lines carry "-".
+// Names the command whose lines a reporter logs while this lives, for the
+// log file: the face that runs a job says which of its commands it is
+// ("Flash ROM(s)" in the window, "flash" on the command line). Outside any,
+// lines carry "-".
 class CommandScope {
 public:
-    explicit CommandScope(const char* name);
+    CommandScope(Reporter& r, const char* name);
     ~CommandScope();
     CommandScope(const CommandScope&) = delete;
     CommandScope& operator=(const CommandScope&) = delete;
 
 private:
+    Reporter& r_;
     std::string saved_;
 };
 
 // Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
-// to the current reporter as one entry, even when it holds a line break;
-// the same line goes to the log file under the current command. Control
-// bytes and bytes that are not UTF-8 are shown as \xNN.
-void printWindow(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// to `r` as one entry, even when it holds a line break; the same line goes
+// to the log file under r's command. Control bytes and bytes that are not
+// UTF-8 are shown as \xNN.
+void printWindow(Reporter& r, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // A job's notes, whole in the log file; the reporter shows them whole or brief.
-void logNotes(const std::vector<std::string>& full, const std::vector<std::string>& brief);
+void logNotes(Reporter& r, const std::vector<std::string>& full, const std::vector<std::string>& brief);
 
-// A line for the log file alone, under the current command: what a face says
-// beside the job's own lines that is still worth finding there afterwards.
-void logToFileOnly(const char* text);
+// A line for the log file alone, under r's command: what a face says beside
+// the job's own lines that is still worth finding there afterwards.
+void logToFileOnly(Reporter& r, const char* text);

@@ -7,21 +7,21 @@ bool isCindercart(uint8_t factoryProt)
     return factoryProt == 0x85 || factoryProt == 0x83;
 }
 
-bool decideTurbo(uint8_t turboMode, uint8_t factoryProt)
+bool decideTurbo(Reporter& r, uint8_t turboMode, uint8_t factoryProt)
 {
     if (turboMode == TURBO_AUTO) {
         bool cinder = isCindercart(factoryProt);
-        printWindow("");
-        printWindow(cinder ? "Turbo Mode ON for Cindercart cartridge!"
+        printWindow(r, "");
+        printWindow(r, cinder ? "Turbo Mode ON for Cindercart cartridge!"
                            : "Turbo Mode OFF for non-Cindercart cartridge!");
-        printWindow("");
+        printWindow(r, "");
         return cinder;
     }
     if (turboMode == TURBO_ON) {
-        printWindow("");
-        printWindow("Turbo Mode forced ON!");
-        printWindow("Verification is recommended!");
-        printWindow("");
+        printWindow(r, "");
+        printWindow(r, "Turbo Mode forced ON!");
+        printWindow(r, "Verification is recommended!");
+        printWindow(r, "");
         return true;
     }
     return false;

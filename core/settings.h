@@ -3,6 +3,8 @@
 // from its options.
 #pragma once
 
+class Reporter;
+
 #include <cstdint>
 
 constexpr uint8_t TURBO_OFF = 0;
@@ -30,4 +32,4 @@ struct WriteSettings {
 // Whether a cartridge whose chip 0 reports this factory byte is a Cindercart.
 bool isCindercart(uint8_t factoryProt);
 // The per-job turbo decision, with its log lines.
-bool decideTurbo(uint8_t turboMode, uint8_t factoryProt);
+bool decideTurbo(Reporter& r, uint8_t turboMode, uint8_t factoryProt);

@@ -28,10 +28,10 @@ public:
     {
         const CommandArg* a = findArg(c_, ArgKind::FileToRead);
         if (!chooseFile(a->ask, a->pattern, CHOOSE_EXISTING, nullptr, path)) {
-            printWindow("No file selected.");
+            printWindow(windowReporter(), "No file selected.");
             return false;
         }
-        return !(a->pipeFromCommandLineOnly && refusedAsPipe(*path));
+        return !(a->pipeFromCommandLineOnly && refusedAsPipe(windowReporter(), *path));
     }
     bool fileToWrite(const char* proposed, std::string* path) override
     {
@@ -93,7 +93,7 @@ void runCommand(const CommandRow& c)
     OneJob job;
     if (!job.started())
         return;
-    CommandScope named(c.button.label);
+    CommandScope named(windowReporter(), c.button.label);
     if (linkStillThere(windowReporter())) {
         AskingInput in(c);
         c.run(in, windowReporter());

@@ -141,27 +141,26 @@ void buildMainWindow()
     // Wider or taller, the log takes the room: the buttons keep their size,
     // their order and their place beside it.
     window->resizable(text_browser);
-    setDefaultReporter(&windowReporter());
     window->size_range(WIN_W, WIN_H, 0, 0);
     Fl::event_dispatch(dispatch);
 }
 
 bool startUp()
 {
-    CommandScope command("Start-up");
+    CommandScope command(windowReporter(), "Start-up");
     loadRememberedSettings();
     buildMainWindow();
     window->hotspot(window);
     window->show();
     Fl::atclose = closingDown;
     Fl::lock();
-    printWindow("");
-    printWindow("-=> PocketTetherbox GUI v%d.%d build %d <=-", BANNER_MAJOR, BANNER_MINOR,
+    printWindow(windowReporter(), "");
+    printWindow(windowReporter(), "-=> PocketTetherbox GUI v%d.%d build %d <=-", BANNER_MAJOR, BANNER_MINOR,
                 BANNER_BUILD);
-    printWindow("");
+    printWindow(windowReporter(), "");
     letEventsThrough();
 
-    linker().open(greetWithCartCheck);
+    linker().open(windowReporter(), greetWithCartCheck);
     watchLinker();
     return linker().ready();
 }
@@ -169,7 +168,7 @@ bool startUp()
 void greetWithCartCheck(Link& link)
 {
     uint8_t scratch = 0;
-    checkCart(link, &scratch, &scratch, &scratch, &scratch, false, true);
+    checkCart(windowReporter(), link, &scratch, &scratch, &scratch, &scratch, false, true);
 }
 
 void closingDown(Fl_Window* w, void* data)

@@ -173,13 +173,13 @@ int makePrefsWindow()
     case TURBO_ON: prefsUnlockButton->value(1); break;
     case TURBO_OFF: prefsUnlockButton->value(0); break;
     case TURBO_AUTO: prefsUnlockButton->value(2); break;
-    default: printWindow("Unknown G_unlockBypassMode mode value %d", G_unlockBypassMode);
+    default: printWindow(windowReporter(), "Unknown G_unlockBypassMode mode value %d", G_unlockBypassMode);
     }
     switch (skipChip) {
     case 1: prefsWriteModeButton->value(2); break;
     case 0: prefsWriteModeButton->value(1); break;
     case -1: prefsWriteModeButton->value(0); break;
-    default: printWindow("Unknown skipChip mode value %d", skipChip);
+    default: printWindow(windowReporter(), "Unknown skipChip mode value %d", skipChip);
     }
     for (int i = 0; i < 3; i++)
         if (ERASE_ITEMS[i] == eraseScope)
@@ -197,7 +197,7 @@ void cb_preferences(Fl_Widget* w, void* data)
     OneJob job;
     if (!job.started())
         return;
-    CommandScope command("Preferences");
+    CommandScope command(windowReporter(), "Preferences");
     makePrefsWindow();
     while (prefsWindow->shown())
         waitForEventsBriefly();

@@ -168,7 +168,7 @@ void cb_saves_button(Fl_Widget* w, void* data)
     OneJob job;
     if (!job.started())
         return;
-    CommandScope command("Saves");
+    CommandScope command(windowReporter(), "Saves");
     makeSavesWindow();
     while (savesWindow->shown())
         waitForEventsBriefly();
@@ -220,9 +220,9 @@ void cb_savesDeleteButton(Fl_Widget* w, void* data)
         closeRequested())
         return;
     if (deleteVaultEntry(entry))
-        printWindow("Deleted '%s'.", entry.path.c_str());
+        printWindow(windowReporter(), "Deleted '%s'.", entry.path.c_str());
     else
-        printWindow("Could not delete '%s': %s", entry.path.c_str(), strerror(errno));
+        printWindow(windowReporter(), "Could not delete '%s': %s", entry.path.c_str(), strerror(errno));
     fillSavesList("");
 }
 
@@ -233,7 +233,7 @@ void cb_savesFolderButton(Fl_Widget* w, void* data)
         return;
     std::string folder = std::filesystem::path(e->path).parent_path().string();
     if (!g_openFolder(folder))
-        printWindow("Could not open the folder '%s': %s", folder.c_str(), strerror(errno));
+        printWindow(windowReporter(), "Could not open the folder '%s': %s", folder.c_str(), strerror(errno));
 }
 
 void cb_savesCloseButton(Fl_Widget* w, void* data)

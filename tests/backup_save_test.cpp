@@ -2,6 +2,7 @@
 #include <regex>
 
 #include "core/cart/detect.h"
+#include "gui/log.h"
 #include "gui/commands.h"
 #include "core/report.h"
 #include "support/job_helpers.h"
@@ -152,7 +153,7 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     // How many transfers the probe takes, so the fault lands on a chunk.
     uint64_t before = sim::counters().transfers;
     uint8_t size = 0;
-    checkCart(theLink(), &size, nullptr, nullptr, nullptr, true, false);
+    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
     // The proposal's header, the probe, the header for the vault, the
     // block's request, then the eleventh of the block's 128 replies.

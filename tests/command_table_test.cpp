@@ -168,7 +168,6 @@ TEST_F(CommandTable, EveryRowReachesItsFaces)
         // identify tells what it found: with no lists, the image is not known.
         EXPECT_EQ(given.status, c.exitsByFinding ? 1 : c.withoutLinker ? 0 : 3) << given.err;
     }
-    setDefaultReporter(&windowReporter());
 }
 
 }  // namespace

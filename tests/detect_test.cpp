@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "core/cart/detect.h"
+#include "gui/log.h"
 #include "gui/commands.h"
 #include "support/job_helpers.h"
 
@@ -111,7 +112,7 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
     ASSERT_TRUE(sim::insertCart("flash8"));
     clearLog();
     uint8_t size = 0;
-    checkCart(theLink(), &size, nullptr, nullptr, nullptr, true, false);
+    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
     EXPECT_EQ(size, 8);
     EXPECT_TRUE(logLines().empty());
     EXPECT_EQ(G_chipSize[1], 0);
@@ -122,7 +123,7 @@ TEST_F(DetectTest, EveryProbeStartsFromScratch)
     sim::Mark m = sim::mark();
     uint8_t manuf = 0xCD;
     size = 0xAB;
-    checkCart(theLink(), &size, &manuf, &manuf, &manuf, false, true);
+    checkCart(windowReporter(), theLink(), &size, &manuf, &manuf, &manuf, false, true);
     EXPECT_TRUE(logIs({"No cart detected!"}));
     EXPECT_EQ(size, 0xAB) << "the size is left to the caller";
     EXPECT_EQ(manuf, 0xCD);
@@ -149,7 +150,7 @@ TEST_F(DetectTest, RomName)
             sim::cartPoke(addr, value);
         clearLog();
         uint8_t size = 0;
-        checkCart(theLink(), &size, nullptr, nullptr, nullptr, false, true);
+        checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, false, true);
         EXPECT_EQ(logLines().back(), c.line);
         EXPECT_EQ(G_cartRomName[12], '\0');
     }
@@ -162,10 +163,10 @@ TEST_F(DetectTest, OutputsAndEchoes)
 {
     ASSERT_TRUE(sim::insertCart("bung"));
     uint8_t size = 0, device = 0, manuf = 0, factory = 0;
-    checkCart(theLink(), &size, nullptr, &device, nullptr, false, true);
+    checkCart(windowReporter(), theLink(), &size, nullptr, &device, nullptr, false, true);
     EXPECT_TRUE(logIs({"Chip #0 info:", "  DeviceID = 0x2F", "Chip #1 info:", "  DeviceID = 0x2F",
                        "32mbit cart detected.", "ROM name: 'BUNG TEST   '"}));
-    checkCart(theLink(), &size, &manuf, nullptr, &factory, false, true);
+    checkCart(windowReporter(), theLink(), &size, &manuf, nullptr, &factory, false, true);
     EXPECT_EQ(manuf, 0x92);
     EXPECT_EQ(factory, 0x80);
     EXPECT_EQ(G_manufID[0], 0x98);
@@ -174,7 +175,7 @@ TEST_F(DetectTest, OutputsAndEchoes)
     ASSERT_TRUE(sim::insertCart("official16"));
     sim::chip(1) = sim::FlashChip(0x90, 0x90, 0x81);
     clearLog();
-    checkCart(theLink(), &size, nullptr, nullptr, nullptr, false, true);
+    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, false, true);
     EXPECT_EQ(size, 32);
     EXPECT_EQ(G_chipSize[1], 16);
     EXPECT_EQ(logLines().front(), "32mbit cart detected.");
@@ -204,7 +205,7 @@ TEST_F(DetectTest, BusCyclesOfOneProbe)
         ASSERT_TRUE(sim::insertCart(scan ? "flash4" : "official16"));
         sim::Mark m = sim::mark();
         uint8_t size = 0;
-        checkCart(theLink(), &size, nullptr, nullptr, nullptr, scan, !scan);
+        checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, scan, !scan);
         std::vector<Cycle> want;
         addIdentify(&want, 0);
         if (scan)

@@ -31,7 +31,7 @@ protected:
     {
         closeLink();
         sim::reset();
-        ASSERT_TRUE(openLink());
+        ASSERT_TRUE(openLink(windowReporter()));
         clearLog();
     }
 };

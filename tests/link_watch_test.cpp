@@ -10,6 +10,7 @@
 #include <FL/Fl_Group.H>
 
 #include "core/link/linker.h"
+#include "gui/log.h"
 #include "gui/commands.h"
 #include "gui/events.h"
 #include "gui/link_watch.h"
@@ -309,7 +310,7 @@ TEST_F(LinkWatch, WhatTheBusSaysOnlyWhenItSaysIt)
         sim::offerHotplug(hotplug);
         sim::noDevice();
         clearLog();
-        linker().open(greetWithCartCheck);
+        linker().open(windowReporter(), greetWithCartCheck);
         sim::plugInNow();
         watchLinker();
         EXPECT_TRUE(logHasInOrder(Lines{NO_LINKER.front()} + GREETED));

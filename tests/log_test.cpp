@@ -28,7 +28,7 @@ protected:
 TEST_F(Log, KeepsTheNewest2000Lines)
 {
     for (int i = 1; i <= 2500; i++)
-        printWindow("line %d", i);
+        printWindow(windowReporter(), "line %d", i);
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 2000u);
     EXPECT_EQ(lines.front(), "line 501");
@@ -37,8 +37,8 @@ TEST_F(Log, KeepsTheNewest2000Lines)
 
 TEST_F(Log, ALineBreakInsideStaysOneEntry)
 {
-    printWindow("Error: LIBUSB_ERROR_OTHER\nOther error.");
-    printWindow("Checking for the linker and the cart..\n");
+    printWindow(windowReporter(), "Error: LIBUSB_ERROR_OTHER\nOther error.");
+    printWindow(windowReporter(), "Checking for the linker and the cart..\n");
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "Error: LIBUSB_ERROR_OTHER\nOther error.");
@@ -47,7 +47,7 @@ TEST_F(Log, ALineBreakInsideStaysOneEntry)
 TEST_F(Log, AnOverlongLineIsCutAtTheBuffer)
 {
     std::string name(3000, 'x');
-    printWindow("Failed to open '%s'", name.c_str());
+    printWindow(windowReporter(), "Failed to open '%s'", name.c_str());
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].size(), 1023u);
@@ -56,8 +56,8 @@ TEST_F(Log, AnOverlongLineIsCutAtTheBuffer)
 
 TEST_F(Log, TextThatLooksLikeBrowserFormattingIsShownAsIs)
 {
-    printWindow("ROM name: '%s'", "@b@c");
-    printWindow("%s", "@bold");
+    printWindow(windowReporter(), "ROM name: '%s'", "@b@c");
+    printWindow(windowReporter(), "%s", "@bold");
     auto lines = logLines();
     EXPECT_EQ(lines[0], "ROM name: '@b@c'");
     // A leading '@' is escaped so the browser shows it, not obeys it.
@@ -98,10 +98,10 @@ static void pressKey(int key, int state)
 TEST_F(Log, CtrlCCopiesTheWholeLogAsTheUserReadsIt)
 {
     window->show();
-    printWindow("%s", "");
-    printWindow("-=> PocketTetherbox GUI v%d.%d build %d <=-", 1, 2, 1001);
-    printWindow("%s", "@bold");
-    printWindow("Error: LIBUSB_ERROR_OTHER\nOther error.");
+    printWindow(windowReporter(), "%s", "");
+    printWindow(windowReporter(), "-=> PocketTetherbox GUI v%d.%d build %d <=-", 1, 2, 1001);
+    printWindow(windowReporter(), "%s", "@bold");
+    printWindow(windowReporter(), "Error: LIBUSB_ERROR_OTHER\nOther error.");
     Fl::copy("before", 6, 1);
 
     pressKey('c', 0);

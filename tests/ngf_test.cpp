@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/cart/detect.h"
+#include "gui/log.h"
 #include "core/saves/ngf.h"
 #include "core/saves/ngf_load.h"
 #include "support/job_helpers.h"
@@ -49,7 +50,7 @@ bool parse(const Bytes& file, LoadedSave* save)
     FILE* f = fmemopen(copy.get(), file.size(), "rb");
     if (!f)
         return false;
-    bool ok = loadNgfFile(f, "/saves/game.ngf", save);
+    bool ok = loadNgfFile(windowReporter(), f, "/saves/game.ngf", save);
     fclose(f);
     return ok;
 }

@@ -12,6 +12,7 @@
 #include <FL/fl_ask.H>
 
 #include "gui/commands.h"
+#include "gui/log.h"
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/main_window.h"
@@ -81,7 +82,7 @@ TEST_F(OneJob, ClosingDuringAnEraseWaitsForTheJobThenLetsTheLinkerGo)
     for (const auto& close : closes) {
         if (!theLink().handle()) {
             sim::usbReset();
-            ASSERT_TRUE(openLink());
+            ASSERT_TRUE(openLink(windowReporter()));
             window->show();
         }
         atEvent(3, [&] {
@@ -160,7 +161,7 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
         SCOPED_TRACE(r.what);
         if (!theLink().handle()) {
             sim::usbReset();
-            ASSERT_TRUE(openLink());
+            ASSERT_TRUE(openLink(windowReporter()));
             window->show();
         }
         clearLog();

@@ -12,6 +12,7 @@
 #include <libusb.h>
 
 #include "core/link/linker.h"
+#include "gui/log.h"
 #include "core/report.h"
 #include "sim.h"
 #include "support/job_fixture.h"
@@ -214,10 +215,10 @@ TEST_F(StartUp, AWiderWindowGivesTheLogTheRoom)
     }
     EXPECT_EQ(b[10]->y(), 395);
 
-    printWindow("%s", std::string(400, '#').c_str());
+    printWindow(windowReporter(), "%s", std::string(400, '#').c_str());
     text_browser->hposition(300);
     ASSERT_GT(text_browser->hposition(), 0);
-    printWindow("Flashing done.");
+    printWindow(windowReporter(), "Flashing done.");
     EXPECT_EQ(text_browser->hposition(), 0);
 }
 

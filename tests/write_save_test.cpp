@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "core/cart/detect.h"
+#include "gui/log.h"
 #include "gui/commands.h"
 #include "support/job_helpers.h"
 #include "gui/prefs.h"
@@ -130,7 +131,7 @@ TEST_F(WriteSaveTest, EmptyFileWritesNothingButTheProbe)
 {
     uint64_t before = sim::counters().transfers;
     uint8_t size = 0;
-    checkCart(theLink(), &size, nullptr, nullptr, nullptr, true, false);
+    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
     uint64_t probe = sim::counters().transfers - before;
     before = sim::counters().transfers;
     restore(ngfFile({}));

@@ -40,46 +40,40 @@ struct Probe {
     }
 };
 
+// The chips the program knows, by their device byte; any other is taken for
+// a 16 Mbit one. Their blocks follow from the size (CartLayout).
+static const struct KnownChip {
+    uint8_t deviceId;
+    uint8_t megabits;
+} KNOWN_CHIPS[] = {{0xAB, 4}, {0x2C, 8}};
+static const uint8_t OTHER_CHIP_MEGABITS = 16;
+
 static void setSizeFromDevice(int chip)
 {
-    switch (G_deviceID[chip]) {
-    case 0xAB:
-        G_chipSize[chip] = 4;
-        G_bootBlockStartAddr[chip] = 0x70000;
-        G_bootBlockStartNum[chip] = 7;
-        break;
-    case 0x2C:
-        G_chipSize[chip] = 8;
-        G_bootBlockStartAddr[chip] = 0xF0000;
-        G_bootBlockStartNum[chip] = 15;
-        break;
-    default:
-        G_chipSize[chip] = 16;
-        G_bootBlockStartAddr[chip] = 0x1F0000;
-        G_bootBlockStartNum[chip] = 31;
+    G_chipSize[chip] = OTHER_CHIP_MEGABITS;
+    for (const KnownChip& k : KNOWN_CHIPS)
+        if (k.deviceId == G_deviceID[chip])
+            G_chipSize[chip] = k.megabits;
+    // The boot region's first block: the chip's last 64 KB.
+    CartLayout layout(G_chipSize[chip], 0);
+    const CartBlock& boot = layout.blocksOf(0).end()[-BOOT_REGION_BLOCKS];
+    G_bootBlockStartAddr[chip] = boot.start;
+    G_bootBlockStartNum[chip] = boot.number;
+}
+
+// A block's protection status is the byte read at its address + 2, in
+// identify mode.
+static void scanProtection(Reporter& r, Probe& p, int chip, bool list)
+{
+    if (list)
+        printWindow(r, "Chip #%d block protection:", chip);
+    CartLayout layout(G_chipSize[chip], 0);
+    for (const CartBlock& b : layout.blocksOf(0)) {
+        uint8_t status = p.read(b.chipAddr() + 2, chip);
+        G_prot[chip * BLOCKS_PER_CHIP + b.number] = status;
+        if (list)
+            printWindow(r, " Block %02d (0x%06X) %s", b.number, b.chipAddr(), status ? "Protected" : "Unprotected");
     }
-}
-
-static void scanBlock(Probe& p, int chip, int block, uint32_t addr, bool list)
-{
-    uint8_t status = p.read(addr + 2, chip);
-    G_prot[chip * BLOCKS_PER_CHIP + block] = status;
-    if (list)
-        printWindow(" Block %02d (0x%06X) %s", block, addr, status ? "Protected" : "Unprotected");
-}
-
-static void scanProtection(Probe& p, int chip, bool list)
-{
-    if (list)
-        printWindow("Chip #%d block protection:", chip);
-    uint32_t bootAddr = G_bootBlockStartAddr[chip];
-    int n = 0;
-    for (; uint32_t(n) * MAIN_BLOCK_SIZE <= bootAddr; n++)
-        scanBlock(p, chip, n, n * MAIN_BLOCK_SIZE, list);
-    int b = G_bootBlockStartNum[chip];
-    scanBlock(p, chip, b + 1, bootAddr + 0x8000, list);
-    scanBlock(p, chip, b + 2, bootAddr + 0xA000, list);
-    scanBlock(p, chip, b + 3, bootAddr + 0xC000, list);
 }
 
 static void backToReadingMode(Probe& p, int chip)
@@ -95,7 +89,7 @@ static void backToReadingMode(Probe& p, int chip)
     usleep(20);
 }
 
-bool checkCart(Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut,
+bool checkCart(Reporter& r, Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut,
                       uint8_t* factoryProtOut, bool scan, bool list)
 {
     Probe p{link};
@@ -120,27 +114,27 @@ bool checkCart(Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceO
 
         setSizeFromDevice(chip);
         if (manufOut || deviceOut || factoryProtOut)
-            printWindow("Chip #%d info:", chip);
+            printWindow(r, "Chip #%d info:", chip);
         if (manufOut) {
-            printWindow("  ManufID  = 0x%02X", G_manufID[chip]);
+            printWindow(r, "  ManufID  = 0x%02X", G_manufID[chip]);
             *manufOut = G_manufID[chip];
         }
         if (deviceOut) {
-            printWindow("  DeviceID = 0x%02X", G_deviceID[chip]);
+            printWindow(r, "  DeviceID = 0x%02X", G_deviceID[chip]);
             *deviceOut = G_deviceID[chip];
         }
         if (factoryProtOut) {
-            printWindow("  FactoryProt = 0x%02X", G_factoryProt[chip]);
+            printWindow(r, "  FactoryProt = 0x%02X", G_factoryProt[chip]);
             *factoryProtOut = G_factoryProt[chip];
         }
         if (scan)
-            scanProtection(p, chip, list);
+            scanProtection(r, p, chip, list);
         backToReadingMode(p, chip);
         answered = true;
     }
 
     if (!answered) {
-        printWindow("No cart detected!");
+        printWindow(r, "No cart detected!");
         return p.clean;
     }
     *sizeOut = G_chipSize[0] + G_chipSize[1];
@@ -152,9 +146,9 @@ bool checkCart(Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceO
     G_cartRomName[ROM_NAME_LEN] = '\0';
     if (link.gone())
         return false;
-    printWindow("%dmbit cart detected.", *sizeOut);
+    printWindow(r, "%dmbit cart detected.", *sizeOut);
     // The name is whatever the cartridge holds: an erased one reads 0xFF.
-    printWindow("ROM name: '%s'", printable(G_cartRomName).c_str());
+    printWindow(r, "ROM name: '%s'", printable(G_cartRomName).c_str());
     return p.clean;
 }
 
@@ -165,21 +159,18 @@ CartLayout CartLayout::detected()
 
 bool chipHasProtectedBlocks(uint8_t chip)
 {
-    if (G_chipSize[chip] == 0)
-        return false;
-    // The boot region's four blocks follow its first block number.
-    int blocks = G_bootBlockStartNum[chip] + 4;
-    for (int b = 0; b < blocks; b++)
-        if (G_prot[chip * BLOCKS_PER_CHIP + b] != 0)
+    CartLayout layout = CartLayout::detected();
+    for (const CartBlock& b : layout.blocksOf(chip))
+        if (G_prot[b.slot()] != 0)
             return true;
     return false;
 }
 
-bool checkCartCleanly(Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
+bool checkCartCleanly(Reporter& r, Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
                       const char* outcome)
 {
-    if (checkCart(link, sizeOut, nullptr, nullptr, nullptr, scanProtection, listProtection))
+    if (checkCart(r, link, sizeOut, nullptr, nullptr, nullptr, scanProtection, listProtection))
         return true;
-    printWindow("Cart check failed; %s.", outcome);
+    printWindow(r, "Cart check failed; %s.", outcome);
     return false;
 }

@@ -2,6 +2,8 @@
 // chips' identify mode. checkCart is the only writer of these globals.
 #pragma once
 
+class Reporter;
+
 #include <cstdint>
 
 #include "core/cart/geometry.h"
@@ -25,7 +27,7 @@ constexpr int ROM_NAME_LEN = 12;
 // the linker is gone the probe stops where it is: bytes that never came are
 // no cartridge, and nothing more is logged about one. True when no transfer
 // failed on the way.
-bool checkCart(Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
+bool checkCart(Reporter& r, Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut, uint8_t* factoryProtOut,
                bool scanProtection, bool listProtection);
 
 // Whether any real block of the chip reads protected in G_prot, as the last
@@ -36,5 +38,5 @@ bool chipHasProtectedBlocks(uint8_t chip);
 // makes an 8 Mbit chip look like 16, and a failed protection read looks
 // unprotected. Otherwise logs "Cart check failed; <outcome>." and returns
 // false, so that no job goes ahead on a guess.
-bool checkCartCleanly(Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
+bool checkCartCleanly(Reporter& r, Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
                       const char* outcome);

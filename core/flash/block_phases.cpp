@@ -18,15 +18,15 @@ bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<Cart
     r.endProgress();
     // The reading moved about the file; writing starts from its beginning.
     if (result == ReadBackResult::Done && fseek(rom, 0, SEEK_SET) != 0) {
-        printWindow("Failed to read the ROM file at 0x%06X", 0);
+        printWindow(r, "Failed to read the ROM file at 0x%06X", 0);
         result = ReadBackResult::Failed;
     }
     if (result == ReadBackResult::Cancelled) {
-        printWindow("Flashing cancelled; the cart is unchanged.");
+        printWindow(r, "Flashing cancelled; the cart is unchanged.");
         return false;
     }
     if (result == ReadBackResult::Failed) {
-        printWindow("Flashing aborted; the cart is unchanged.");
+        printWindow(r, "Flashing aborted; the cart is unchanged.");
         return false;
     }
     std::vector<CartBlock> kept;
@@ -50,17 +50,17 @@ bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, 
             break;
         BlockEraseResult result = eraseBlock(link, b.start & CHIP_ADDR_MASK, b.chip, BLOCK_ERASE_LIMIT_S, r);
         if (result == BlockEraseResult::NotErased || result == BlockEraseResult::TimedOut)
-            printWindow("Not able to erase block %d of chip %d!", b.number, b.chip);
+            printWindow(r, "Not able to erase block %d of chip %d!", b.number, b.chip);
         going = result == BlockEraseResult::Erased;
         if (!going)
-            printWindow("%s", FLASH_ABORTED);
+            printWindow(r, "%s", FLASH_ABORTED);
         done += b.size;
     }
     if (erasedOut)
         *erasedOut = going ? erased : erased - 1;
     bool cancelled = going && !r.goingOn();
     if (cancelled)
-        printWindow("Flashing cancelled: %d of %d blocks erased.",
+        printWindow(r, "Flashing cancelled: %d of %d blocks erased.",
                     int(erased), int(blocks.size()));
     r.endProgress();
     return going && !cancelled;
@@ -82,7 +82,7 @@ static bool readCart(Link& link, uint32_t at, uint8_t* into, uint32_t length)
     return true;
 }
 
-bool keepBytesPastRom(Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
+bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
 {
     *kept = BytesPastRom();
     for (const CartBlock& b : blocks)
@@ -93,7 +93,7 @@ bool keepBytesPastRom(Link& link, uint32_t romSize, const std::vector<CartBlock>
     kept->start = romSize / PACKET * PACKET;
     kept->bytes.resize(kept->block->end() - kept->start);
     if (!readCart(link, kept->start, kept->bytes.data(), uint32_t(kept->bytes.size()))) {
-        printWindow("Flashing aborted; the cart is unchanged.");
+        printWindow(r, "Flashing aborted; the cart is unchanged.");
         return false;
     }
     // The ROM's own bytes are written with it.
@@ -116,7 +116,7 @@ static bool allErased(const uint8_t* p, uint32_t n)
     return std::all_of(p, p + n, [](uint8_t c) { return c == ERASED_BYTE; });
 }
 
-bool restoreBytesPastRom(Link& link, const BytesPastRom& kept, bool turbo)
+bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo)
 {
     if (!kept.block)
         return true;
@@ -143,8 +143,8 @@ bool restoreBytesPastRom(Link& link, const BytesPastRom& kept, bool turbo)
         std::equal(now.begin(), now.end(), kept.bytes.begin(),
                    [](uint8_t got, uint8_t want) { return want == ERASED_BYTE || got == want; }))
         return true;
-    printWindow("Not able to program block %d of chip %d!", kept.block->number, kept.block->chip);
-    printWindow("%s", FLASH_ABORTED);
+    printWindow(r, "Not able to program block %d of chip %d!", kept.block->number, kept.block->chip);
+    printWindow(r, "%s", FLASH_ABORTED);
     return false;
 }
 
@@ -172,22 +172,22 @@ bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRa
     ReadBackResult result = compareWithCart(link, rom, romSize, written, &d, r);
     r.endProgress();
     if (result == ReadBackResult::Cancelled)
-        printWindow("Verify after writing cancelled.");
+        printWindow(r, "Verify after writing cancelled.");
     else if (result == ReadBackResult::Failed)
-        printWindow("Verify after writing: could not read the cart.");
+        printWindow(r, "Verify after writing: could not read the cart.");
     else if (d.count > 0) {
         // Two lines, so that the counts and the address stay whole in the window.
-        printWindow("Verify after writing failed:");
-        printWindow("%u of %u bytes differ, first at 0x%06X.", d.count, unsigned(total), d.first);
+        printWindow(r, "Verify after writing failed:");
+        printWindow(r, "%u of %u bytes differ, first at 0x%06X.", d.count, unsigned(total), d.first);
     }
     else
-        printWindow("Verify after writing: all %u bytes match.", unsigned(total));
+        printWindow(r, "Verify after writing: all %u bytes match.", unsigned(total));
     return result == ReadBackResult::Done && d.count == 0;
 }
 
-void reportUnprogrammedBlock(uint32_t address)
+void reportUnprogrammedBlock(Reporter& r, uint32_t address)
 {
     CartBlock block{chipOf(address), addrToBlockNum(address), 0, 0};
     CartLayout::detected().blockAt(address, &block);
-    printWindow("Not able to program block %d of chip %d!", block.number, block.chip);
+    printWindow(r, "Not able to program block %d of chip %d!", block.number, block.chip);
 }

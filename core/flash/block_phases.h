@@ -38,14 +38,14 @@ struct BytesPastRom {
 
 // Reads them from the cartridge, before anything is erased; false when the
 // cartridge could not be read (said in the log).
-bool keepBytesPastRom(Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
+bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
 
 // Programs them back into their erased block and compares them; false,
 // after a line naming the block, when they did not take.
-bool restoreBytesPastRom(Link& link, const BytesPastRom& kept, bool turbo);
+bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo);
 
 // Compares the written ranges with the file and says in one line how that went.
 bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);
 
 // The line naming the block a program failure happened in.
-void reportUnprogrammedBlock(uint32_t address);
+void reportUnprogrammedBlock(Reporter& r, uint32_t address);

@@ -48,7 +48,7 @@ static ReadBackResult walkSpans(Link& link, FILE* rom, uint32_t romSize,
             if (at < CHIP_WINDOW && at + n > CHIP_WINDOW)
                 n = CHIP_WINDOW - at;
             if (fseek(rom, long(at), SEEK_SET) != 0 || fread(fileBuf, 1, n, rom) != n) {
-                printWindow("Failed to read the ROM file at 0x%06X", at);
+                printWindow(r, "Failed to read the ROM file at 0x%06X", at);
                 return ReadBackResult::Failed;
             }
             uint8_t packets = uint8_t((n + PACKET - 1) / PACKET);

@@ -27,7 +27,7 @@ static bool programByteInBypass(Link& link, uint32_t address, uint8_t value, uin
 
 // A failed read tells nothing about the byte, and a link that fails one
 // read would fail all of them: it ends the wait as a failure at once.
-static bool readsBack(Link& link, uint32_t address, uint8_t value)
+static bool readsBack(Reporter& r, Link& link, uint32_t address, uint8_t value)
 {
     uint8_t chip = chipOf(address);
     for (int reads = 0; reads < READ_BACK_TRIES; reads++) {
@@ -37,7 +37,7 @@ static bool readsBack(Link& link, uint32_t address, uint8_t value)
         if (*got == value)
             return true;
     }
-    printWindow("Writing addr 0x%06X failed!", address);
+    printWindow(r, "Writing addr 0x%06X failed!", address);
     return false;
 }
 
@@ -103,7 +103,7 @@ uint32_t writeBytesWithReadBack(Link& link, FILE* rom, uint32_t romSize, int ski
         // against what that chip already holds.
         if (chipOf(w.address) != skip && !programByte(link, w.address, uint8_t(c)))
             break;
-        if (!readsBack(link, w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, only, r))
+        if (!readsBack(r, link, w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, only, r))
             break;
     }
     return w.written;
@@ -195,10 +195,10 @@ struct TurboCheck {
         Differences d;
         if (compareWithCart(link, rom, romSize, AddressRanges(from, to), &d, r) == ReadBackResult::Done &&
             d.count > 0) {
-            printWindow("Writing addr 0x%06X failed!", d.first);
+            printWindow(r, "Writing addr 0x%06X failed!", d.first);
             from = d.first;
         } else {
-            printWindow("A byte in 0x%06X-0x%06X did not program!", from, to - 1);
+            printWindow(r, "A byte in 0x%06X-0x%06X did not program!", from, to - 1);
         }
         return false;
     }

@@ -27,35 +27,35 @@ static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
 static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName();
-static std::vector<ByteRange> scanSaveArea(Link& link, bool* failed);
+static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, bool* failed);
 static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
-static void reportWriteFailure();
+static void reportWriteFailure(Reporter& r);
 static bool isFolder(const std::string& path);
 static bool placeInFolder(const std::string& temp, const std::string& folder, ImageReport* report,
                           bool* afterEntry);
-static void writeDumpReport(const std::string& dump, const ImageReport& report, const KnownDumps& known);
+static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report, const KnownDumps& known);
 
 bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     // A probe that met link failures may have guessed the size: a backup of
     // the wrong length must not be written and called done.
     uint8_t megabits = 0;
-    Link& link = linker().link();
-    if (!checkCartCleanly(link, &megabits, false, true, "backup not started"))
+    Link& link = jobLink.link;
+    if (!checkCartCleanly(r, link, &megabits, false, true, "backup not started"))
         return false;
     uint32_t size = megabits * MEGABIT;
     if (size == 0) {
         // No file is asked for, so none that exists can be emptied.
-        printWindow("Nothing to back up.");
+        printWindow(r, "Nothing to back up.");
         return false;
     }
     // An image holds chip 1 from 0x200000 on: with chip 0 silent it would be
     // read from the silent window, and the dump would not be the cartridge.
     if (G_chipSize[0] == 0) {
-        printWindow("Chip 0 did not answer; no backup was made.");
+        printWindow(r, "Chip 0 did not answer; no backup was made.");
         return false;
     }
 
@@ -63,13 +63,13 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     std::string path;
     std::string proposed = defaultBackupName();
     if (!askPath(proposed, &path)) {
-        printWindow("No file selected.");
+        printWindow(r, "No file selected.");
         return false;
     }
     // A folder: the dump is named once it is known, after its list entry or
     // the ROM name, and never over a file already there.
     bool intoFolder = options.intoFolder && isFolder(path);
-    if (!intoFolder && refusedAsOutput(path))
+    if (!intoFolder && refusedAsOutput(r, path))
         return false;
     std::string target = intoFolder ? path + "/dump" : finalOutputPath(path), temp;
     FILE* file = openTemporaryBeside(target, &temp);
@@ -77,8 +77,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         // Which file, and what the system said: a folder that is not
         // writable reads differently from a full disk or a long name.
         int why = errno;
-        printWindow("Can't open file!");
-        printWindow("'%s': %s", target.c_str(), strerror(why));
+        printWindow(r, "Can't open file!");
+        printWindow(r, "'%s': %s", target.c_str(), strerror(why));
         return false;
     }
     // The save area only matters for matching a list, and finding it costs a
@@ -87,7 +87,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     SaveAreaTry area;
     std::vector<ByteRange> saveArea;
     if (!known.lists.empty() || options.report)
-        saveArea = scanSaveArea(link, &area.scanFailed);
+        saveArea = scanSaveArea(r, link, &area.scanFailed);
     ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveArea);
     std::string name = displayName(path.c_str());
     if (intoFolder) {
@@ -96,7 +96,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
             folder.pop_back();
         name = std::string(displayName(folder.c_str())) + "/";
     }
-    printWindow("Backing up ROM to '%s'", name.c_str());
+    printWindow(r, "Backing up ROM to '%s'", name.c_str());
 
     r.beginProgress("Backing up a ROM", size);
     r.stage(std::string("Backing up to '") + name + "'");
@@ -105,7 +105,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
-        reportWriteFailure();
+        reportWriteFailure(r);
         complete = false;
     }
     bool done = complete && r.goingOn();
@@ -119,16 +119,16 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         else if (rename(temp.c_str(), target.c_str()) != 0)
             done = false;
         if (!done)
-            reportWriteFailure();
+            reportWriteFailure(r);
     }
     if (done) {
-        printWindow("Backup done. Wrote %u bytes.", size);
-        logImageIdentity(report.name.c_str(), hasher, known, area);
+        printWindow(r, "Backup done. Wrote %u bytes.", size);
+        logImageIdentity(r, report.name.c_str(), hasher, known, area);
         std::string dump = intoFolder ? path + "/" + report.name : target;
         if (options.report)
-            writeDumpReport(dump, report, known);
+            writeDumpReport(r, dump, report, known);
         if (intoFolder)
-            printWindow("Named '%s' after %s.", printable(report.name, true).c_str(),
+            printWindow(r, "Named '%s' after %s.", printable(report.name, true).c_str(),
                         afterEntry ? "its list entry" : "the ROM name");
         std::string why, listed = listFileName(report, &why);
         if (options.writtenTo)
@@ -136,7 +136,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         if (options.listName)
             *options.listName = listed == report.name ? "" : listed;
     } else {
-        printWindow("Backup aborted. Deleting the backup file.");
+        printWindow(r, "Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
     }
     r.endProgress();
@@ -186,12 +186,12 @@ static bool placeInFolder(const std::string& temp, const std::string& folder, Im
 // "<dump>.txt" beside the dump, as dumping tools of other consoles write it:
 // when, by what, from which chips and protection, and what the dump is. It
 // is a note: a report that cannot be written is said and the backup stands.
-static void writeDumpReport(const std::string& dump, const ImageReport& report, const KnownDumps& known)
+static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report, const KnownDumps& known)
 {
     std::string path = dump + ".txt";
     FILE* out = fopen(path.c_str(), "wx");
     if (!out) {
-        printWindow("Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
+        printWindow(r, "Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
                     strerror(errno));
         return;
     }
@@ -214,10 +214,10 @@ static void writeDumpReport(const std::string& dump, const ImageReport& report, 
     for (const std::string& line : reportLines(report, known))
         fprintf(out, "%s\n", line.c_str());
     if (fclose(out) != 0)
-        printWindow("Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
+        printWindow(r, "Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
                     strerror(errno));
     else
-        printWindow("Dump report written to '%s'.", printable(displayName(path.c_str()), true).c_str());
+        printWindow(r, "Dump report written to '%s'.", printable(displayName(path.c_str()), true).c_str());
 }
 
 // The C locale's whitespace, spelled out so no locale set by a library can
@@ -242,10 +242,10 @@ static std::string defaultBackupName()
 // The unprotected blocks, from a scan that logs nothing unless the link
 // fails; none then, since the scan's table cannot be trusted, and the
 // verdict says the match was not tried.
-static std::vector<ByteRange> scanSaveArea(Link& link, bool* failed)
+static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, bool* failed)
 {
     uint8_t megabits = 0;
-    *failed = !checkCart(link, &megabits, nullptr, nullptr, nullptr, true, false);
+    *failed = !checkCart(r, link, &megabits, nullptr, nullptr, nullptr, true, false);
     return *failed ? std::vector<ByteRange>() : saveAreaRanges();
 }
 
@@ -264,12 +264,12 @@ static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& ha
         r.progress(fraction);
         r.breathe();
         if (!link.read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, BACKUP_PACKETS)) {
-            printWindow("Wut?! usb recv error..");
+            printWindow(r, "Wut?! usb recv error..");
             return false;
         }
         hasher.update(readBuf, BACKUP_CHUNK);
         if (fwrite(readBuf, 1, BACKUP_CHUNK, file) != BACKUP_CHUNK) {
-            reportWriteFailure();
+            reportWriteFailure(r);
             return false;
         }
         // The bar lags a chunk behind and never shows full before it closes.
@@ -285,7 +285,7 @@ static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& ha
 }
 
 // A short write (a full disk, a size limit) must never end in "Backup done.".
-static void reportWriteFailure()
+static void reportWriteFailure(Reporter& r)
 {
-    printWindow("Can't write to the backup file: %s", strerror(errno));
+    printWindow(r, "Can't write to the backup file: %s", strerror(errno));
 }

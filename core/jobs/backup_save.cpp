@@ -23,32 +23,32 @@
 static const uint8_t CHUNK_PACKETS = 128;
 static const uint32_t CHUNK = CHUNK_PACKETS * 64u;
 
-static void logGroup(const char* first, const char* second)
+static void logGroup(Reporter& r, const char* first, const char* second)
 {
-    printWindow("");
-    printWindow("%s", first);
-    printWindow("%s", second);
-    printWindow("");
+    printWindow(r, "");
+    printWindow(r, "%s", first);
+    printWindow(r, "%s", second);
+    printWindow(r, "");
 }
 
 // Flash cartridges keep no save-game area of their own: a Cindercart is
 // refused, a cartridge that looks like a Bung one only gets a warning.
-static bool refusedAsFlashCart()
+static bool refusedAsFlashCart(Reporter& r)
 {
     if (isCindercart(G_factoryProt[0])) {
-        logGroup("Can't backup savegame from flash cart!", "  Back up entire game instead!");
+        logGroup(r, "Can't backup savegame from flash cart!", "  Back up entire game instead!");
         return true;
     }
     if (G_factoryProt[0] == 0x81 && G_manufID[0] == 0x98 && G_manufID[1] == 0x92 &&
         G_deviceID[0] == 0x2F)
-        logGroup("WARNING: This may be a Bung flash cart.",
+        logGroup(r, "WARNING: This may be a Bung flash cart.",
                  "  SaveGame backup will not work flash carts!");
     return false;
 }
 
 // One record: its header, then the block straight from the linker, a chunk
 // at a time. Logs why it stopped and returns false on any failure.
-static bool writeRecord(Link& link, FILE* f, const NgfBlockHeader& rec)
+static bool writeRecord(Reporter& r, Link& link, FILE* f, const NgfBlockHeader& rec)
 {
     uint32_t cartAddr = 0;
     cartAddrFromConsole(rec.NGPCaddr, &cartAddr);
@@ -60,7 +60,7 @@ static bool writeRecord(Link& link, FILE* f, const NgfBlockHeader& rec)
     putNgfBlockHeader(head, rec);
     size_t n = fwrite(head, 1, sizeof head, f);
     if (n != sizeof head) {
-        printWindow("save-game: wrote %d, but exptected %d bytes%s", int(n), int(sizeof head), stop);
+        printWindow(r, "save-game: wrote %d, but exptected %d bytes%s", int(n), int(sizeof head), stop);
         return false;
     }
 
@@ -70,8 +70,8 @@ static bool writeRecord(Link& link, FILE* f, const NgfBlockHeader& rec)
         uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
         // A chunk the linker did not deliver must never pass for save data.
         if (!link.read_64xN_bytes(chunk, addr, chip, CHUNK_PACKETS)) {
-            printWindow("Couldn't read chip %d at 0x%06X;", chip, addr);
-            printWindow("the partial file is deleted.");
+            printWindow(r, "Couldn't read chip %d at 0x%06X;", chip, addr);
+            printWindow(r, "the partial file is deleted.");
             return false;
         }
         uint32_t want = rec.blockLen - o < CHUNK ? rec.blockLen - o : CHUNK;
@@ -81,25 +81,25 @@ static bool writeRecord(Link& link, FILE* f, const NgfBlockHeader& rec)
             break;
     }
     if (written != rec.blockLen) {
-        printWindow("save-game: wrote %d, but exptected %d bytes%s", int(written),
+        printWindow(r, "save-game: wrote %d, but exptected %d bytes%s", int(written),
                     int(rec.blockLen), stop);
         return false;
     }
     return true;
 }
 
-static bool writeSaveFile(Link& link, FILE* f, const NgfBlockHeader* records, int count)
+static bool writeSaveFile(Reporter& r, Link& link, FILE* f, const NgfBlockHeader* records, int count)
 {
     uint8_t head[NGF_HEADER_LEN];
     putNgfHeader(head, NgfHeader{NGF_VERSION, uint16_t(count), ngfFileLen(records, count)});
     size_t n = fwrite(head, 1, sizeof head, f);
     if (n != sizeof head) {
-        printWindow("backupCartSaveGame: wrote %d, but exptected %d bytes", int(n),
+        printWindow(r, "backupCartSaveGame: wrote %d, but exptected %d bytes", int(n),
                     int(sizeof head));
         return false;
     }
     for (int i = 0; i < count; i++)
-        if (!writeRecord(link, f, records[i]))
+        if (!writeRecord(r, link, f, records[i]))
             return false;
     return true;
 }
@@ -107,16 +107,16 @@ static bool writeSaveFile(Link& link, FILE* f, const NgfBlockHeader* records, in
 // So that the user finds the backup again by its game, wherever it went.
 // The header is read with the save area, so that nothing goes to the linker
 // after the done line.
-static void registerInVault(const std::string& path, const uint8_t* header)
+static void registerInVault(Reporter& r, const std::string& path, const uint8_t* header)
 {
     if (!header) {
-        printWindow("backupCartSaveGame: '%s' is not in the vault: the cartridge header could not "
+        printWindow(r, "backupCartSaveGame: '%s' is not in the vault: the cartridge header could not "
                     "be read.",
                     path.c_str());
         return;
     }
     if (!registerBackup(gameFolderName(header), path))
-        printWindow("backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
+        printWindow(r, "backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
                     strerror(errno));
 }
 
@@ -124,26 +124,26 @@ bool backupSaveGame(const std::string& path, Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     // Refused before the cartridge is touched: the name is known already.
-    if (refusedAsOutput(path))
+    if (refusedAsOutput(r, path))
         return false;
     // A block whose protection read failed looks unprotected: game code
     // would be saved as if it were the save area.
     uint8_t size = 0;
-    Link& link = linker().link();
-    if (!checkCartCleanly(link, &size, true, false, "save-game backup not started"))
+    Link& link = jobLink.link;
+    if (!checkCartCleanly(r, link, &size, true, false, "save-game backup not started"))
         return false;
-    if (refusedAsFlashCart())
+    if (refusedAsFlashCart(r))
         return false;
 
     NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
     int count = ngfRecordList(records);
     // Long-standing quirk of this line: its len leaves out the record headers.
-    printWindow("version=0x%X blocks=0x%X len=0x%X", NGF_VERSION, count,
+    printWindow(r, "version=0x%X blocks=0x%X len=0x%X", NGF_VERSION, count,
                 ngfFileLen(records, count) - NGF_BLOCK_HEADER_LEN * count);
     if (count == 0) {
-        printWindow("No unprotected blocks to save!");
+        printWindow(r, "No unprotected blocks to save!");
         return false;
     }
 
@@ -155,43 +155,43 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     std::string target = finalOutputPath(path), temp;
     FILE* f = openTemporaryBeside(target, &temp);
     if (!f) {
-        printWindow("Couldn't open '%s'", path.c_str());
+        printWindow(r, "Couldn't open '%s'", path.c_str());
         return false;
     }
     // Unbuffered, so that a short write is seen, and counted, where it happens.
     setvbuf(f, nullptr, _IONBF, 0);
-    bool ok = writeSaveFile(link, f, records, count);
+    bool ok = writeSaveFile(r, link, f, records, count);
     bool onDisk = fflush(f) == 0 && fsync(fileno(f)) == 0;
     if (fclose(f) != 0 || !onDisk) {
         if (ok)
-            printWindow("backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
+            printWindow(r, "backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
         ok = false;
     }
     if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-        printWindow("backupCartSaveGame: couldn't finish writing '%s': %s", path.c_str(),
+        printWindow(r, "backupCartSaveGame: couldn't finish writing '%s': %s", path.c_str(),
                     strerror(errno));
         ok = false;
     }
     if (!ok) {
         if (remove(temp.c_str()) != 0)
-            printWindow("backupCartSaveGame: couldn't delete the partial file '%s'", temp.c_str());
+            printWindow(r, "backupCartSaveGame: couldn't delete the partial file '%s'", temp.c_str());
         return false;
     }
     syncFolder(std::filesystem::path(target).parent_path().string());
-    printWindow("Save-game backup done.");
+    printWindow(r, "Save-game backup done.");
     // Where it went, whole: the name alone does not say which folder.
     std::error_code ec;
     std::filesystem::path whole = std::filesystem::absolute(path, ec);
-    printWindow("Saved to '%s'", ec ? path.c_str() : whole.lexically_normal().c_str());
-    registerInVault(target, headerRead ? header : nullptr);
+    printWindow(r, "Saved to '%s'", ec ? path.c_str() : whole.lexically_normal().c_str());
+    registerInVault(r, target, headerRead ? header : nullptr);
     return true;
 }
 
 std::string proposeSaveBackup(const std::string& folder, Reporter& r)
 {
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     // The header is one packet: the title and software ID to name the file by.
-    Link& link = linker().link();
+    Link& link = jobLink.link;
     const uint8_t* header = link.gone() ? nullptr : link.read_64_bytes(0, 0);
     return saveBackupName(folder, header, time(nullptr));
 }

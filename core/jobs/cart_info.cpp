@@ -11,17 +11,17 @@ bool cartInfo(Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
-    Link& link = linker().link();
+    JobLink jobLink(r);
+    Link& link = jobLink.link;
     uint8_t size = 0, manuf = 0, device = 0, factory = 0;
-    if (!checkCart(link, &size, &manuf, &device, &factory, false, true) || size == 0)
+    if (!checkCart(r, link, &size, &manuf, &device, &factory, false, true) || size == 0)
         return false;
     // The header is one packet: licence text, entry point, software ID and
     // title, as the console checks them.
     const uint8_t* header = link.read_64_bytes(0, 0);
     if (!header)
         return false;
-    logLines(headerLines(decodeHeader(header, CART_HEADER_SIZE)));
+    logLines(r, headerLines(decodeHeader(header, CART_HEADER_SIZE)));
     return true;
 }
 
@@ -29,8 +29,8 @@ bool protectedBlocks(Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     uint8_t size = 0;
-    bool clean = checkCart(linker().link(), &size, nullptr, nullptr, nullptr, true, true);
+    bool clean = checkCart(r, jobLink.link, &size, nullptr, nullptr, nullptr, true, true);
     return size != 0 && clean;
 }

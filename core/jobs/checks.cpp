@@ -7,26 +7,34 @@
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
 
+JobLink::JobLink(Reporter& r) : link(linker().link()), before_(link.reportTo(r))
+{
+}
+
+JobLink::~JobLink()
+{
+    link.reportTo(before_);
+}
+
 bool linkStillThere(Reporter& r)
 {
     // Not before the firmware is accepted and the cartridge checked: a
     // refused linker, or one still being greeted, takes no job.
     if (linker().ready() && !linker().link().gone())
         return true;
-    ReporterScope scope(r);
     if (linker().link().gone() || linker().state() == LinkState::Gone)
-        printWindow("The linker is gone. Plug it in again.");
+        printWindow(r, "The linker is gone. Plug it in again.");
     else
-        printWindow("The linker is not ready; nothing done.");
+        printWindow(r, "The linker is not ready; nothing done.");
     return false;
 }
 
-static void refuseNonRegular(const std::string& path)
+static void refuseNonRegular(Reporter& r, const std::string& path)
 {
-    printWindow("'%s' is not a regular file; nothing done.", displayName(path.c_str()));
+    printWindow(r, "'%s' is not a regular file; nothing done.", displayName(path.c_str()));
 }
 
-FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
+FILE* openInputFile(Reporter& r, const std::string& path, bool* refused, bool pipeAllowed)
 {
     *refused = false;
     // A pipe is opened as it always was: waiting for its writer, which on
@@ -41,7 +49,7 @@ FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
         return nullptr;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
-        refuseNonRegular(path);
+        refuseNonRegular(r, path);
         *refused = true;
         return nullptr;
     }
@@ -52,37 +60,37 @@ FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed)
     return f;
 }
 
-bool romFileRefused(const std::string& path)
+bool romFileRefused(Reporter& r, const std::string& path)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return false;  // the opening says why
     if (!S_ISREG(st.st_mode)) {
-        refuseNonRegular(path);
+        refuseNonRegular(r, path);
         return true;
     }
     // Erasing for an empty file would only wipe the cartridge.
     if (st.st_size == 0) {
-        printWindow("'%s' is empty; nothing was erased.", displayName(path.c_str()));
+        printWindow(r, "'%s' is empty; nothing was erased.", displayName(path.c_str()));
         return true;
     }
     return false;
 }
 
-bool refusedAsPipe(const std::string& path)
+bool refusedAsPipe(Reporter& r, const std::string& path)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode))
         return false;
-    refuseNonRegular(path);
+    refuseNonRegular(r, path);
     return true;
 }
 
-bool refusedAsOutput(const std::string& path)
+bool refusedAsOutput(Reporter& r, const std::string& path)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
         return false;
-    refuseNonRegular(path);
+    refuseNonRegular(r, path);
     return true;
 }

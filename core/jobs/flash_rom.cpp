@@ -38,16 +38,16 @@ static long long fileLength(FILE* rom)
 
 // The ROM size the job works with: never more than the flash holds. Sizes
 // are logged whole and unsigned, so a file of gigabytes never shows negative.
-static uint32_t fitToFlash(uint64_t fileSize, uint32_t flashSize)
+static uint32_t fitToFlash(Reporter& r, uint64_t fileSize, uint32_t flashSize)
 {
     if (fileSize > flashSize) {
-        printWindow("Warning! ROM size of %llu bytes is", (unsigned long long)fileSize);
-        printWindow("larger than the flash size of %u bytes.", flashSize);
+        printWindow(r, "Warning! ROM size of %llu bytes is", (unsigned long long)fileSize);
+        printWindow(r, "larger than the flash size of %u bytes.", flashSize);
         return flashSize;
     }
     if (fileSize < flashSize) {
-        printWindow("ROM size of %llu bytes is", (unsigned long long)fileSize);
-        printWindow("smaller than the flash size of %u bytes.", flashSize);
+        printWindow(r, "ROM size of %llu bytes is", (unsigned long long)fileSize);
+        printWindow(r, "smaller than the flash size of %u bytes.", flashSize);
     }
     return uint32_t(fileSize);
 }
@@ -74,27 +74,27 @@ static int chipsToErase(uint32_t romSize, int skip, uint8_t chips[2])
 // A probe that met link failures may have guessed (one failed read makes an
 // 8 Mbit chip look like 16, a failed protection read looks unprotected):
 // nothing is erased on a guess.
-static bool probe(Link& link, uint8_t* megabits, bool scanProtection)
+static bool probe(Reporter& r, Link& link, uint8_t* megabits, bool scanProtection)
 {
-    return checkCartCleanly(link, megabits, scanProtection, !scanProtection, "flashing not started");
+    return checkCartCleanly(r, link, megabits, scanProtection, !scanProtection, "flashing not started");
 }
 
 // An official cartridge keeps its game in protected blocks, which no erase
 // clears, and its save in the unprotected rest, which an erase would wipe
 // before the job found out. So the protection is read first, and a chip with
 // any protected block is not touched at all.
-static bool mayErase(Link& link, const uint8_t* chips, int count)
+static bool mayErase(Reporter& r, Link& link, const uint8_t* chips, int count)
 {
     if (count == 0)
         return true;
     uint8_t scratch = 0;
-    if (!probe(link, &scratch, true))
+    if (!probe(r, link, &scratch, true))
         return false;
     for (int i = 0; i < count; i++) {
         if (chipHasProtectedBlocks(chips[i])) {
             // Two lines, each whole in the window at its opening width.
-            printWindow("Chip %d has protected blocks: not flashable.", chips[i]);
-            printWindow("An official cartridge? Nothing was erased.");
+            printWindow(r, "Chip %d has protected blocks: not flashable.", chips[i]);
+            printWindow(r, "An official cartridge? Nothing was erased.");
             return false;
         }
     }
@@ -127,7 +127,7 @@ static BlockEraseResult waitForErase(Link& link, uint8_t chip, double started, d
             return BlockEraseResult::LinkFailed;
         double at = linkSeconds();
         if (*now == before || at - started > ERASE_TIME_LIMIT_S) {
-            printWindow("Not able to erase chip %d!", chip);
+            printWindow(r, "Not able to erase chip %d!", chip);
             return BlockEraseResult::NotErased;
         }
         if (at - shown >= ERASE_BREATHE_EVERY_S) {
@@ -147,12 +147,12 @@ static BlockEraseResult waitForErase(Link& link, uint8_t chip, double started, d
 }
 
 // What a cancel after the erase leaves on the cartridge.
-static void reportBlankChips(const uint8_t* chips, int count)
+static void reportBlankChips(Reporter& r, const uint8_t* chips, int count)
 {
     if (count == 2)
-        printWindow("Flashing cancelled: both chips now blank.");
+        printWindow(r, "Flashing cancelled: both chips now blank.");
     else
-        printWindow("Flashing cancelled: chip %d is now blank.", chips[0]);
+        printWindow(r, "Flashing cancelled: chip %d is now blank.", chips[0]);
 }
 
 // True when the chips are erased and the user still wants them written.
@@ -165,28 +165,28 @@ static bool eraseForRom(Link& link, const uint8_t* chips, int count, Reporter& r
     openProgress("Erasing Cartridge", 0, r, typical > 0.0 ? typical : 1.0);
     // Asked to stop before anything was sent: the cartridge is untouched.
     if (!r.goingOn()) {
-        printWindow("Flashing cancelled; nothing erased or written.");
+        printWindow(r, "Flashing cancelled; nothing erased or written.");
         r.endProgress();
         return false;
     }
     r.holdCancel(true);
     bool erased = startErase(link, chips, count);
     if (!erased)
-        printWindow("%s", FLASH_ABORTED);
+        printWindow(r, "%s", FLASH_ABORTED);
     // One clock serves both chips.
     double started = linkSeconds();
     for (int i = 0; i < count && erased; i++) {
         BlockEraseResult result = waitForErase(link, chips[i], started, typical > 0.0 ? typical : 1.0, r);
         if (result == BlockEraseResult::LinkFailed)
-            printWindow("%s", FLASH_ABORTED);
+            printWindow(r, "%s", FLASH_ABORTED);
         erased = result == BlockEraseResult::Erased;
     }
     r.holdCancel(false);
     bool cancelled = erased && !r.goingOn();
     if (cancelled && count > 0)
-        reportBlankChips(chips, count);
+        reportBlankChips(r, chips, count);
     else if (cancelled)
-        printWindow("Flashing cancelled; nothing erased or written.");
+        printWindow(r, "Flashing cancelled; nothing erased or written.");
     r.endProgress();
     return erased && !cancelled;
 }
@@ -197,14 +197,14 @@ static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int s
                      const AddressRanges* only, const PastRom& past, uint32_t* written, Reporter& r)
 {
     if (turbo && write_N == 1) {
-        printWindow("No verification in turbo mode!  Consider using verify mode after writing.");
+        printWindow(r, "No verification in turbo mode!  Consider using verify mode after writing.");
         *written = writeBytesTurbo(link, rom, romSize, skip, only, r);
         return true;
     }
     if (write_N > 0 && write_N % 64 == 0 && write_N / 64 <= MAX_PACKETS) {
         uint8_t* chunk = static_cast<uint8_t*>(malloc(size_t(write_N)));
         if (!chunk) {
-            printWindow("Failed to allocated memory!");
+            printWindow(r, "Failed to allocated memory!");
             return false;
         }
         *written = writeChunks(link, rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
@@ -220,7 +220,7 @@ static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int s
         *written = writeBytesWithReadBack(link, rom, romSize, skip, only, r);
         return true;
     }
-    printWindow("ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
+    printWindow(r, "ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
     return false;
 }
 
@@ -237,18 +237,18 @@ static bool eraseForScope(Link& link, EraseScope scope, FILE* rom, uint32_t romS
         return eraseForRom(link, chips, count, r);
     if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(link, rom, romSize, blocks, r))
         return false;
-    if (!keepBytesPastRom(link, romSize, *blocks, kept))
+    if (!keepBytesPastRom(r, link, romSize, *blocks, kept))
         return false;
     size_t erased = 0;
     if (eraseBlocks(link, *blocks, r, &erased))
-        return restoreBytesPastRom(link, *kept, turbo);
+        return restoreBytesPastRom(r, link, *kept, turbo);
     // A cancel lets the block under way finish erasing. When that was the
     // ROM's last block, the bytes past the ROM's end go back before the job
     // stops: the user asked for nothing to be written, and nothing outside
     // the ROM to be lost.
     bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
     if (!r.goingOn() && keptErased)
-        restoreBytesPastRom(link, *kept, turbo);
+        restoreBytesPastRom(r, link, *kept, turbo);
     return false;
 }
 
@@ -258,18 +258,18 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
                       std::vector<std::string>* notes, Reporter& r)
 {
     uint8_t cartMbit = 0;
-    if (!probe(link, &cartMbit, false))
+    if (!probe(r, link, &cartMbit, false))
         return false;
     uint32_t flashSize = cartMbit * MEGABIT;
     double started = linkSeconds();
-    uint32_t romSize = fitToFlash(fileSize, flashSize);
+    uint32_t romSize = fitToFlash(r, fileSize, flashSize);
     if (flashSize == 0) {
         // Nothing answered: there is nothing to erase or write.
-        printWindow("%s", FLASH_ABORTED);
+        printWindow(r, "%s", FLASH_ABORTED);
         return false;
     }
     if (fileSize > flashSize && settings.refuseOversized) {
-        printWindow("Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
+        printWindow(r, "Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
                     "erased.",
                     name, (unsigned long long)(fileSize - flashSize));
         return false;
@@ -278,9 +278,9 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
-    if (!mayErase(link, chips, count))
+    if (!mayErase(r, link, chips, count))
         return false;
-    bool turbo = decideTurbo(settings.turboMode, G_factoryProt[0]);
+    bool turbo = decideTurbo(r, settings.turboMode, G_factoryProt[0]);
 
     std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
     size_t romBlocks = blocks.size();
@@ -295,7 +295,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     // of the bytes really written.
     uint32_t toProgram = changedOnly ? uint32_t(toWrite.bytesBelow(romSize)) : romSize;
     openProgress("Writing Cartridge", toProgram, r);
-    printWindow("Flashing '%s'", name);
+    printWindow(r, "Flashing '%s'", name);
     uint32_t written = 0;
     bool wrote = writeRom(link, rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
                           kept.from(romSize), &written, r);
@@ -305,19 +305,19 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
         return false;
     if (written < romSize || cancelled) {
         if (!cancelled && settings.eraseScope != EraseScope::WholeChips)
-            reportUnprogrammedBlock(written);
-        printWindow("%s", FLASH_ABORTED);
+            reportUnprogrammedBlock(r, written);
+        printWindow(r, "%s", FLASH_ABORTED);
         return false;
     }
-    printWindow("Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
+    printWindow(r, "Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
                 int(linkSeconds() - started));
     // After a failed verify nothing follows but the line saying why.
     if (settings.verifyAfterWrite && !verifyAfterWriting(link, rom, romSize, toWrite, r))
         return false;
-    printWindow("Flashing done.");
+    printWindow(r, "Flashing done.");
     // What the job did, not a note on the file: it stands with "done".
     if (changedOnly)
-        printWindow("Blocks rewritten: %d, already right: %d.", int(blocks.size()),
+        printWindow(r, "Blocks rewritten: %d, already right: %d.", int(blocks.size()),
                     int(romBlocks - blocks.size()));
     if (fileSize > romSize)
         notes->push_back(std::to_string(fileSize - romSize) +
@@ -329,7 +329,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
 // console would refuse to start the cartridge it made. The write methods may
 // pass over blocks that already hold the right bytes, so the file is hashed
 // whole here, from its start, rather than on the way.
-static void reportImage(FILE* rom, const char* name, const std::vector<std::string>& said)
+static void reportImage(Reporter& r, FILE* rom, const char* name, const std::vector<std::string>& said)
 {
     // The warning goes with the notes, so the header is read before them.
     uint8_t head[CART_HEADER_SIZE];
@@ -337,11 +337,11 @@ static void reportImage(FILE* rom, const char* name, const std::vector<std::stri
     CartHeader header = decodeHeader(head, got);
     ImageHasher hasher;
     if (fseek(rom, 0, SEEK_SET) != 0 || !hashRestOfFile(rom, hasher)) {
-        logLines(said);
-        printWindow("Identity of '%s': the file could not be read to its end.", name);
+        logLines(r, said);
+        printWindow(r, "Identity of '%s': the file could not be read to its end.", name);
         return;
     }
-    logImageIdentity(name, hasher, loadKnownDumps(knownDumpDir()), {},
+    logImageIdentity(r, name, hasher, loadKnownDumps(knownDumpDir()), {},
                      {said, licenceWarningLines(name, header)});
 }
 
@@ -349,26 +349,26 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
-    if (romFileRefused(path))
+    JobLink jobLink(r);
+    if (romFileRefused(r, path))
         return false;
     bool refused = false;
-    FILE* rom = openInputFile(path, &refused);
+    FILE* rom = openInputFile(r, path, &refused);
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
     endFlashStages();
     if (length < 0 && !refused) {
-        printWindow("Failed to open '%s'", path.c_str());
+        printWindow(r, "Failed to open '%s'", path.c_str());
     } else if (length == 0) {
         // Emptied since it was first looked at: the erase is still to come.
-        printWindow("'%s' is empty; nothing was erased.", displayName(path.c_str()));
+        printWindow(r, "'%s' is empty; nothing was erased.", displayName(path.c_str()));
     } else if (length > 0) {
         const char* name = displayName(path.c_str());
         std::vector<std::string> notes;
-        done = flashFile(linker().link(), rom, uint64_t(length), name, settings, &notes, r);
+        done = flashFile(jobLink.link, rom, uint64_t(length), name, settings, &notes, r);
         endFlashStages();
         if (done)
-            reportImage(rom, name, notes);
+            reportImage(r, rom, name, notes);
     }
     if (rom)
         fclose(rom);

@@ -55,10 +55,10 @@ static std::vector<std::string> briefNotes(const ImageReport& report, const Know
     return brief;
 }
 
-void logLines(const std::vector<std::string>& lines)
+void logLines(Reporter& r, const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines)
-        printWindow("%s", line.c_str());
+        printWindow(r, "%s", line.c_str());
 }
 
 bool readFileHeader(const std::string& path, CartHeader* header)
@@ -72,7 +72,7 @@ bool readFileHeader(const std::string& path, CartHeader* header)
     return true;
 }
 
-ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+ImageReport logImageIdentity(Reporter& r, const char* name, ImageHasher& hasher, const KnownDumps& known,
                              const SaveAreaTry& area, const ImageNotes& notes)
 {
     hasher.finish();
@@ -81,19 +81,19 @@ ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownD
     std::vector<std::string> full = notes.before;
     full.insert(full.end(), identity.begin(), identity.end());
     full.insert(full.end(), notes.warning.begin(), notes.warning.end());
-    logNotes(full, briefNotes(report, known, identity, notes));
-    reporter().identified(report);
+    logNotes(r, full, briefNotes(report, known, identity, notes));
+    r.identified(report);
     return report;
 }
 
-bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
+bool logFileIdentity(Reporter& r, FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
                      ImageReport* report)
 {
     if (!hashRestOfFile(file, hasher)) {
-        printWindow("Identity of '%s': the file could not be read to its end.", name);
+        printWindow(r, "Identity of '%s': the file could not be read to its end.", name);
         return false;
     }
-    ImageReport made = logImageIdentity(name, hasher, known);
+    ImageReport made = logImageIdentity(r, name, hasher, known);
     if (report)
         *report = made;
     return true;
@@ -101,15 +101,14 @@ bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const Kn
 
 bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r, ImageReport* report)
 {
-    ReporterScope scope(r);
     const char* name = displayName(path.c_str());
     // A FIFO would wait for a writer for good, a device never end.
     bool refused = false;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(path, &refused), fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(r, path, &refused), fclose);
     struct stat st;
     if (!file || fstat(fileno(file.get()), &st) != 0) {
         if (!refused)
-            printWindow("Failed to open '%s'", name);
+            printWindow(r, "Failed to open '%s'", name);
         return false;
     }
     // With no cartridge to ask, the save area is where official cartridges
@@ -119,10 +118,10 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
         known.lists.empty() ? std::vector<ByteRange>() : usualSaveArea(uint64_t(st.st_size), &area.assumed);
     ImageHasher hasher(erased);
     if (!hashRestOfFile(file.get(), hasher)) {
-        printWindow("Identity of '%s': the file could not be read to its end.", name);
+        printWindow(r, "Identity of '%s': the file could not be read to its end.", name);
         return false;
     }
-    ImageReport made = logImageIdentity(name, hasher, known, area);
+    ImageReport made = logImageIdentity(r, name, hasher, known, area);
     if (report)
         *report = made;
     return true;
@@ -139,33 +138,32 @@ std::string listFileName(const ImageReport& report, std::string* why)
     return safeFileName(e->romName, why);
 }
 
-bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo)
+bool renameInFolder(Reporter& r, const std::string& path, const std::string& name, std::string* renamedTo)
 {
     std::string shown = printable(displayName(path.c_str()), true), shownName = printable(name, true);
     std::string folder = path.substr(0, path.size() - strlen(displayName(path.c_str())));
     if (renameNoReplace(path, folder + name)) {
         if (renamedTo)
             *renamedTo = folder + name;
-        printWindow("Renamed '%s' to '%s'.", shown.c_str(), shownName.c_str());
+        printWindow(r, "Renamed '%s' to '%s'.", shown.c_str(), shownName.c_str());
         return true;
     }
     if (errno == EEXIST)
-        printWindow("Kept the name '%s': '%s' is already there.", shown.c_str(), shownName.c_str());
+        printWindow(r, "Kept the name '%s': '%s' is already there.", shown.c_str(), shownName.c_str());
     else
-        printWindow("Kept the name '%s': can't rename it to '%s': %s.", shown.c_str(), shownName.c_str(),
+        printWindow(r, "Kept the name '%s': can't rename it to '%s': %s.", shown.c_str(), shownName.c_str(),
                     strerror(errno));
     return false;
 }
 
 bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
 {
-    ReporterScope scope(r);
     std::string why;
     std::string name = listFileName(report, &why);
     if (name.empty()) {
         if (!why.empty())
-            printWindow("Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
+            printWindow(r, "Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
         return why.empty();
     }
-    return name == displayName(path.c_str()) || renameInFolder(path, name, renamedTo);
+    return name == displayName(path.c_str()) || renameInFolder(r, path, name, renamedTo);
 }

@@ -13,7 +13,7 @@
 // cartridge, which would read as wholly erased) or none is unprotected.
 std::vector<ByteRange> saveAreaRanges();
 
-void logLines(const std::vector<std::string>& lines);
+void logLines(Reporter& r, const std::vector<std::string>& lines);
 
 // The header at the start of a ROM file; false when the file cannot be read
 // (a file shorter than a header reads as one without licence text).
@@ -31,13 +31,13 @@ struct ImageNotes {
 // line, while the window keeps the CRC32, the verdict, and a word of the
 // warning or else the first note before. The reporter is handed the same as
 // a report.
-ImageReport logImageIdentity(const char* name, ImageHasher& hasher, const KnownDumps& known,
+ImageReport logImageIdentity(Reporter& r, const char* name, ImageHasher& hasher, const KnownDumps& known,
                              const SaveAreaTry& area = {}, const ImageNotes& notes = {});
 
 // Hashes the rest of the file from where the job's reading stopped, then
 // logs as above. False when the file could not be read to its end (said in
 // a line).
-bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
+bool logFileIdentity(Reporter& r, FILE* file, const char* name, ImageHasher& hasher, const KnownDumps& known,
                      ImageReport* report = nullptr);
 
 // The file name a known dump's list entry gives it, when it is fit to be
@@ -46,7 +46,7 @@ std::string listFileName(const ImageReport& report, std::string* why);
 
 // Renames the file at `path` to `name` in its folder, never over a file
 // already there; a line says which, and `renamedTo` gets the new path.
-bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo = nullptr);
+bool renameInFolder(Reporter& r, const std::string& path, const std::string& name, std::string* renamedTo = nullptr);
 
 // Renames a known dump in its folder to its list entry's file name, never
 // over an existing file; a line says what was done or why not, and

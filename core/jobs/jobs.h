@@ -59,7 +59,7 @@ struct SaveWriteRun {
 bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
                    SaveWriteRun* run = nullptr);
 // The line refusing a save of one game on a cartridge of another.
-void refuseOtherGame(const std::string& path, const std::string& saveGame, const std::string& cartGame);
+void refuseOtherGame(Reporter& r, const std::string& path, const std::string& saveGame, const std::string& cartGame);
 // The inserted cartridge's game as the vault names it, after a probe; false,
 // with the reason logged, when it cannot be read. With chip 0 silent it is
 // no folder name but says the game is unknown, which no save's game matches.
@@ -93,6 +93,21 @@ bool writeByte(uint32_t address, int value, Reporter& r);
 // The last path component: after the last '/', else after the last '\\'.
 const char* displayName(const char* path);
 
+class Link;
+// The link a job uses, wording its failures to the job's reporter while the
+// job runs, and to whom it told them before once the job ends.
+class JobLink {
+public:
+    explicit JobLink(Reporter& r);
+    ~JobLink();
+    JobLink(const JobLink&) = delete;
+    JobLink& operator=(const JobLink&) = delete;
+    Link& link;
+
+private:
+    Reporter& before_;
+};
+
 // False, after one line saying so, once libusb has said the linker is gone:
 // no command can do anything until one is plugged in again.
 bool linkStillThere(Reporter& r);
@@ -101,14 +116,14 @@ bool linkStillThere(Reporter& r);
 // device may never end, a folder reads as nothing. Null with *refused clear
 // when it cannot be opened at all; the caller words that itself. A job that
 // reads its file as it comes may take a pipe (the command line feeds one).
-FILE* openInputFile(const std::string& path, bool* refused, bool pipeAllowed = false);
+FILE* openInputFile(Reporter& r, const std::string& path, bool* refused, bool pipeAllowed = false);
 // True, after a line saying why, when `path` is there but is no regular
 // file, or is empty: Flash ROM(s) refuses such a file before anything is
 // erased, and the command line before it opens the linker.
-bool romFileRefused(const std::string& path);
+bool romFileRefused(Reporter& r, const std::string& path);
 // True, after the same line, when `path` is a pipe: the window never reads
 // one, since a pipe whose writer never writes would hold it for good.
-bool refusedAsPipe(const std::string& path);
+bool refusedAsPipe(Reporter& r, const std::string& path);
 // True, after a line saying so, when `path` exists and is not a regular file
 // (through a symbolic link too): a job writes its output only to files.
-bool refusedAsOutput(const std::string& path);
+bool refusedAsOutput(Reporter& r, const std::string& path);

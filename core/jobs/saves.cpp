@@ -30,8 +30,7 @@ static bool vaultEntryOrRefusal(const std::string& path, VaultEntry* entry, Repo
 {
     if (findVaultEntry(path, entry))
         return true;
-    ReporterScope scope(r);
-    printWindow("restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
+    printWindow(r, "restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
                 "nothing was written to the cartridge.",
                 path.c_str());
     return false;
@@ -57,8 +56,7 @@ bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
     // The cartridge may be swapped while the question is up: the write holds
     // it to the game the answer was about.
     if (cart != entry.game && !writeAnyway(entry.game, cart)) {
-        ReporterScope scope(r);
-        refuseOtherGame(entry.path, entry.game, cart);
+            refuseOtherGame(r, entry.path, entry.game, cart);
         return false;
     }
     run->sameGameAs = cart;

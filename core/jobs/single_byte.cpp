@@ -18,9 +18,9 @@ static char shownChar(uint8_t byte)
 
 bool cartAddressValid(uint32_t address, Reporter& r)
 {
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     if (address > LAST_CART_ADDR) {
-        printWindow("Invalid address %#x", address);
+        printWindow(r, "Invalid address %#x", address);
         return false;
     }
     return true;
@@ -52,14 +52,14 @@ bool readByte(uint32_t address, Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
-    Link& link = linker().link();
+    JobLink jobLink(r);
+    Link& link = jobLink.link;
     std::optional<uint8_t> read = link.read_byte(address & CHIP_ADDR_MASK, chipOf(address));
     // A linker that vanished gave no byte at all, not a 0x00.
     if (link.gone())
         return false;
     uint8_t byte = read.value_or(0);
-    printWindow("Byte at address 0x%08x is 0x%02x '%c'", address, byte, shownChar(byte));
+    printWindow(r, "Byte at address 0x%08x is 0x%02x '%c'", address, byte, shownChar(byte));
     return read.has_value();
 }
 
@@ -67,17 +67,17 @@ bool writeByte(uint32_t address, int value, Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     uint8_t chip = chipOf(address);
     if (value == -1) {
-        printWindow("Invalid byte value");
+        printWindow(r, "Invalid byte value");
         return false;
     }
     // Only the low byte goes on the bus; the line shows the value as typed,
     // with the character of the byte that is actually written.
     uint8_t byte = uint8_t(value & 0xFF);
-    printWindow("Writing 0x%02x '%c' to address 0x%08x", unsigned(value), shownChar(byte), address);
-    Link& link = linker().link();
+    printWindow(r, "Writing 0x%02x '%c' to address 0x%08x", unsigned(value), shownChar(byte), address);
+    Link& link = jobLink.link;
     uint32_t chipAddr = address & CHIP_ADDR_MASK;
     if (!link.write_byte(chipAddr, byte, chip))
         return false;
@@ -89,8 +89,8 @@ bool writeByte(uint32_t address, int value, Reporter& r)
     if (!held)
         return false;
     if (*held != byte) {
-        printWindow("Read back 0x%02x: the byte did not take.", *held);
-        printWindow("Flash needs an erase and a program command.");
+        printWindow(r, "Read back 0x%02x: the byte did not take.", *held);
+        printWindow(r, "Flash needs an erase and a program command.");
         return false;
     }
     return true;

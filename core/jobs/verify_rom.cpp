@@ -43,38 +43,38 @@ struct VerifyRun {
 // Whether the walk goes on, or the job has ended and said why.
 enum WalkStep { GO_ON, JOB_OVER };
 
-static uint32_t totalForProgress(long fileSize, uint32_t flashSize);
+static uint32_t totalForProgress(Reporter& r, long fileSize, uint32_t flashSize);
 static WalkStep verifyChip(VerifyRun& run, uint8_t chip);
 static uint8_t packetsFor(int32_t remaining);
 static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets);
 static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length);
-static void logUnprotectedNote();
+static void logUnprotectedNote(Reporter& r);
 static void logTiming(const VerifyRun& run);
 
 bool verifyRom(const std::string& path, Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     const char* name = displayName(path.c_str());
     bool refused = false;
-    FILE* file = openInputFile(path, &refused);
+    FILE* file = openInputFile(r, path, &refused);
     if (!file) {
         if (!refused)
-            printWindow("Failed to open '%s'", name);
+            printWindow(r, "Failed to open '%s'", name);
         return false;
     }
     long fileSize = -1;
     if (fseek(file, 0, SEEK_END) == 0)
         fileSize = ftell(file);
     if (fileSize < 0 || fseek(file, 0, SEEK_SET) != 0) {
-        printWindow("Failed to read '%s'", name);
+        printWindow(r, "Failed to read '%s'", name);
         fclose(file);
         return false;
     }
     // Nothing compared is no verdict.
     if (fileSize == 0) {
-        printWindow("'%s' is empty; nothing to compare.", name);
+        printWindow(r, "'%s' is empty; nothing to compare.", name);
         fclose(file);
         return false;
     }
@@ -82,8 +82,8 @@ bool verifyRom(const std::string& path, Reporter& r)
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
     uint8_t megabits = 0;
-    Link& link = linker().link();
-    if (!checkCartCleanly(link, &megabits, true, false, "verify not started")) {
+    Link& link = jobLink.link;
+    if (!checkCartCleanly(r, link, &megabits, true, false, "verify not started")) {
         fclose(file);
         return false;
     }
@@ -96,9 +96,9 @@ bool verifyRom(const std::string& path, Reporter& r)
     run.file = file;
     run.name = name;
     run.start = long(linkSeconds());
-    run.total = totalForProgress(fileSize, flashSize);
+    run.total = totalForProgress(r, fileSize, flashSize);
 
-    printWindow("Verifying '%s'", name);
+    printWindow(r, "Verifying '%s'", name);
     r.beginProgress("Verifying a ROM", run.total);
     r.stage(std::string("Verifying '") + name + "'");
     r.progress(0.0f);
@@ -115,9 +115,9 @@ bool verifyRom(const std::string& path, Reporter& r)
         // With no cartridge nothing was compared: that is no verdict.
         run.passed = run.continuing && flashSize != 0;
         if (!run.continuing)
-            printWindow("Verifying cancelled.");
+            printWindow(r, "Verifying cancelled.");
         if (run.unprotectedDiffered)
-            logUnprotectedNote();
+            logUnprotectedNote(r);
         logTiming(run);
         // What the cartridge cannot hold is not on it: never a pass.
         pastEnd = run.continuing && uint64_t(fileSize) > flashSize;
@@ -128,13 +128,13 @@ bool verifyRom(const std::string& path, Reporter& r)
     // which way it went (with no cartridge, nothing was compared). A verdict
     // of done is worth knowing the file by.
     if (run.passed) {
-        printWindow("The cartridge matches the file.");
-        logFileIdentity(file, name, hasher, known);
+        printWindow(r, "The cartridge matches the file.");
+        logFileIdentity(r, file, name, hasher, known);
     } else if (run.differed || (pastEnd && flashSize != 0)) {
-        printWindow("The cartridge differs from the file.");
+        printWindow(r, "The cartridge differs from the file.");
     }
     if (pastEnd)
-        printWindow("Not compared: %llu bytes past the cart's end.",
+        printWindow(r, "Not compared: %llu bytes past the cart's end.",
                     (unsigned long long)(uint64_t(fileSize) - flashSize));
 
     fclose(file);
@@ -143,16 +143,16 @@ bool verifyRom(const std::string& path, Reporter& r)
 }
 
 // The bar counts to the smaller of the two; a size mismatch is worth a word.
-static uint32_t totalForProgress(long fileSize, uint32_t flashSize)
+static uint32_t totalForProgress(Reporter& r, long fileSize, uint32_t flashSize)
 {
     if (fileSize > long(flashSize)) {
-        printWindow("Warning! ROM size of %ld bytes is", fileSize);
-        printWindow(" is larger than the flash size of %d bytes.", int(flashSize));
+        printWindow(r, "Warning! ROM size of %ld bytes is", fileSize);
+        printWindow(r, " is larger than the flash size of %d bytes.", int(flashSize));
         return flashSize;
     }
     if (fileSize < long(flashSize)) {
-        printWindow("ROM size of %ld bytes is", fileSize);
-        printWindow(" smaller than the flash size of %d bytes.", int(flashSize));
+        printWindow(r, "ROM size of %ld bytes is", fileSize);
+        printWindow(r, " smaller than the flash size of %d bytes.", int(flashSize));
         return uint32_t(fileSize);
     }
     return flashSize;
@@ -201,28 +201,29 @@ static uint8_t packetsFor(int32_t remaining)
 // part-way; the bytes it did give are still compared before saying so.
 static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets)
 {
+    Reporter& r = run.report;
     uint32_t length = packets * 64u;
     size_t got = fread(run.fileBuf, 1, length, run.file);
     if (got < length && ferror(run.file)) {
-        printWindow("Failed to read '%s'", run.name);
+        printWindow(r, "Failed to read '%s'", run.name);
         return JOB_OVER;
     }
     run.hasher->update(run.fileBuf, got);
     if (got > 0) {
         if (!run.link.read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
-            printWindow("Wut?! usb recv error..");
+            printWindow(r, "Wut?! usb recv error..");
             return JOB_OVER;
         }
         if (compareChunk(run, chip, block, uint32_t(got)) == JOB_OVER)
             return JOB_OVER;
     }
     if (got < length) {
-        printWindow("End of file reached at addr 0x%06X", unsigned(run.position + got));
+        printWindow(r, "End of file reached at addr 0x%06X", unsigned(run.position + got));
         // Differences in save blocks are still differences: never call them none.
         if (run.unprotectedDiffered)
-            logUnprotectedNote();
+            logUnprotectedNote(r);
         else
-            printWindow("No differences found, but cart was larger than file");
+            printWindow(r, "No differences found, but cart was larger than file");
         run.passed = true;
         return JOB_OVER;
     }
@@ -233,6 +234,7 @@ static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t
 // the job with one line per differing byte.
 static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length)
 {
+    Reporter& r = run.report;
     if (memcmp(run.fileBuf, run.cartBuf, length) == 0)
         return GO_ON;
     // Only a status of 0 says unprotected; anything else the chip reports
@@ -249,7 +251,7 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         if (run.fileBuf[i] == run.cartBuf[i])
             continue;
         if (shown++ < MISMATCH_LINES) {
-            printWindow("Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
+            printWindow(r, "Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
                         run.fileBuf[i], run.cartBuf[i]);
             continue;
         }
@@ -257,22 +259,23 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         last = run.position + i;
     }
     if (more > 0)
-        printWindow("… and %u more in this chunk, last at 0x%06X.", more, last);
-    printWindow("Verification failed in chip %d, block %d.", chip, block);
+        printWindow(r, "… and %u more in this chunk, last at 0x%06X.", more, last);
+    printWindow(r, "Verification failed in chip %d, block %d.", chip, block);
     logTiming(run);
     run.differed = true;
     return JOB_OVER;
 }
 
-static void logUnprotectedNote()
+static void logUnprotectedNote(Reporter& r)
 {
-    printWindow("Unprotected blocks differed,");
-    printWindow(" but protected blocks verified good.");
-    printWindow("This may be due to changes in savegame data.");
+    printWindow(r, "Unprotected blocks differed,");
+    printWindow(r, " but protected blocks verified good.");
+    printWindow(r, "This may be due to changes in savegame data.");
 }
 
 static void logTiming(const VerifyRun& run)
 {
-    printWindow("Verified %d bytes in %d seconds.", int(run.position),
+    Reporter& r = run.report;
+    printWindow(r, "Verified %d bytes in %d seconds.", int(run.position),
                 int(long(linkSeconds()) - run.start));
 }

@@ -37,20 +37,20 @@ static const uint32_t READ_CHUNK = READ_PACKETS * 64u;
 
 enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 
-static bool loadSaveFile(const std::string& path, LoadedSave* save)
+static bool loadSaveFile(Reporter& r, const std::string& path, LoadedSave* save)
 {
     bool refused = false;
     // "-" is standard input, as the command line gives it.
     int in = path == "-" ? dup(STDIN_FILENO) : -1;
-    FILE* f = path == "-" ? (in >= 0 ? fdopen(in, "rb") : nullptr) : openInputFile(path, &refused, true);
+    FILE* f = path == "-" ? (in >= 0 ? fdopen(in, "rb") : nullptr) : openInputFile(r, path, &refused, true);
     if (!f && in >= 0)
         close(in);
     if (!f) {
         if (!refused)
-            printWindow("restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
+            printWindow(r, "restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
         return false;
     }
-    bool ok = loadNgfFile(f, path.c_str(), save);
+    bool ok = loadNgfFile(r, f, path.c_str(), save);
     fclose(f);
     return ok;
 }
@@ -59,7 +59,7 @@ static bool cancelled(Reporter& r)
 {
     if (r.goingOn())
         return false;
-    printWindow("Writing a save-game cancelled.");
+    printWindow(r, "Writing a save-game cancelled.");
     return true;
 }
 
@@ -76,11 +76,11 @@ static bool readChip(Link& link, uint8_t chip, uint32_t start, uint32_t size, ui
 }
 
 // The cartridge's game, as its safety copies' folder is named.
-static bool readGame(Link& link, std::string* game)
+static bool readGame(Reporter& r, Link& link, std::string* game)
 {
     uint8_t header[64];
     if (!link.read_64xN_bytes(header, 0, 0, 1)) {
-        printWindow("Couldn't read the cartridge header.");
+        printWindow(r, "Couldn't read the cartridge header.");
         return false;
     }
     *game = gameFolderName(header);
@@ -113,8 +113,8 @@ static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& 
         const CartBlock& b = step.block;
         blocks->emplace_back(b.size);
         if (!readChip(link, b.chip, b.chipAddr(), b.size, blocks->back().data(), r)) {
-            printWindow("Couldn't read chip %d at 0x%06X,", b.chip, b.chipAddr());
-            printWindow("so no safety copy could be made.");
+            printWindow(r, "Couldn't read chip %d at 0x%06X,", b.chip, b.chipAddr());
+            printWindow(r, "so no safety copy could be made.");
             return false;
         }
         size_t at = ngf.size();
@@ -124,16 +124,16 @@ static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& 
     }
     // Trimmed once the write has ended: the file being written back may be
     // the oldest copy.
-    return storeSafetyCopy(safetyCopyRoot() + "/" + game, ngf, time(nullptr), path, -1);
+    return storeSafetyCopy(r, safetyCopyRoot() + "/" + game, ngf, time(nullptr), path, -1);
 }
 
 // A protected block does not erase: its records would be half applied, the
 // blocks before it already changed.
-static bool refusedAsProtected(const SavePlan& plan)
+static bool refusedAsProtected(Reporter& r, const SavePlan& plan)
 {
     for (const BlockStep& step : plan.steps) {
         if (G_prot[step.block.slot()] != 0) {
-            printWindow("restoreSaveGameToCart: chip %d block %d is protected; nothing was written "
+            printWindow(r, "restoreSaveGameToCart: chip %d block %d is protected; nothing was written "
                         "to the cartridge.",
                         step.block.chip, step.block.number);
             return true;
@@ -154,8 +154,8 @@ static StepOutcome waitForErase(Link& link, uint32_t addr, uint8_t chip, Reporte
             return STEP_STOPPED;  // the transfer layer has said why
         double now = linkSeconds();
         if (now - start > ERASE_GIVE_UP_S) {
-            printWindow("Chip %d address 0x%06X did not read 0xFF", chip, addr);
-            printWindow("within %d seconds of the erase, giving up.", int(ERASE_GIVE_UP_S));
+            printWindow(r, "Chip %d address 0x%06X did not read 0xFF", chip, addr);
+            printWindow(r, "within %d seconds of the erase, giving up.", int(ERASE_GIVE_UP_S));
             return STEP_STOPPED;
         }
         if (now - lastEvents >= ERASE_EVENTS_EVERY_S) {
@@ -208,14 +208,14 @@ static StepOutcome writeBlock(Link& link, const BlockStep& step, const LoadedSav
     if (!clean || !readChip(link, b.chip, start, b.size, back.data(), r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
-        printWindow("The linker reported errors;");
-        printWindow("the save-game is not written whole.");
+        printWindow(r, "The linker reported errors;");
+        printWindow(r, "the save-game is not written whole.");
         return STEP_STOPPED;
     }
     for (uint32_t o = 0; o < b.size; o++) {
         if (back[o] != merged[o]) {
-            printWindow("Chip %d block %d at 0x%06X does not read", b.chip, b.number, start);
-            printWindow("back as written, first at 0x%06X.", start + o);
+            printWindow(r, "Chip %d block %d at 0x%06X does not read", b.chip, b.number, start);
+            printWindow(r, "back as written, first at 0x%06X.", start + o);
             return STEP_STOPPED;
         }
     }
@@ -224,7 +224,7 @@ static StepOutcome writeBlock(Link& link, const BlockStep& step, const LoadedSav
 
 // Which blocks hold the file's bytes now, for a job that did not end done:
 // "chip 0 blocks 31, 32; chip 1 blocks 17".
-static void logFinished(const SavePlan& plan, size_t finished)
+static void logFinished(Reporter& r, const SavePlan& plan, size_t finished)
 {
     std::string list;
     for (size_t i = 0; i < finished; i++) {
@@ -234,8 +234,8 @@ static void logFinished(const SavePlan& plan, size_t finished)
             list += (i ? "; chip " : "chip ") + std::to_string(b.chip) + " blocks ";
         list += (sameChip ? ", " : "") + std::to_string(b.number);
     }
-    printWindow("Blocks written and compared before the stop:");
-    printWindow("%s", finished ? list.c_str() : "none");
+    printWindow(r, "Blocks written and compared before the stop:");
+    printWindow(r, "%s", finished ? list.c_str() : "none");
 }
 
 // A path as the shell reads it back: in single quotes, each quote spelled out.
@@ -248,15 +248,15 @@ static std::string shellQuoted(const std::string& path)
 }
 
 // After a stop that left blocks changed: which, and how to undo them.
-static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const std::string& copy,
+static void logUndo(Reporter& r, const SavePlan& plan, size_t finished, bool inHand, const std::string& copy,
                     const SaveWriteRun& run)
 {
-    logFinished(plan, finished);
+    logFinished(r, plan, finished);
     if (inHand) {
         const CartBlock& b = plan.steps[finished].block;
-        printWindow("Erased or partly written: chip %d block %d", b.chip, b.number);
+        printWindow(r, "Erased or partly written: chip %d block %d", b.chip, b.number);
     }
-    printWindow("Safety copy of the blocks this write erases: '%s'", copy.c_str());
+    printWindow(r, "Safety copy of the blocks this write erases: '%s'", copy.c_str());
     if (finished == 0 && !inHand)
         return;
     bool headerChanged = false;
@@ -269,15 +269,15 @@ static void logUndo(const SavePlan& plan, size_t finished, bool inHand, const st
     if (headerChanged && !run.undoAnyGame.empty())
         command += " " + run.undoAnyGame;
     if (run.undoCommand.empty())
-        printWindow("Writing that copy back restores those blocks.");
+        printWindow(r, "Writing that copy back restores those blocks.");
     else
-        printWindow("To put those blocks back as they were: %s %s", command.c_str(),
+        printWindow(r, "To put those blocks back as they were: %s %s", command.c_str(),
                     shellQuoted(copy).c_str());
 }
 
-void refuseOtherGame(const std::string& path, const std::string& saveGame, const std::string& cartGame)
+void refuseOtherGame(Reporter& r, const std::string& path, const std::string& saveGame, const std::string& cartGame)
 {
-    printWindow("restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
+    printWindow(r, "restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
                 "was written to the cartridge.",
                 path.c_str(), saveGame.c_str(), cartGame.c_str());
 }
@@ -291,43 +291,43 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     run.changed = false;
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     LoadedSave save;
-    if (!loadSaveFile(path, &save))
+    if (!loadSaveFile(r, path, &save))
         return false;
 
     // A block whose protection read failed looks unprotected, and the
     // safety copy would hold game code for save data.
     uint8_t size = 0;
-    Link& link = linker().link();
-    if (!checkCartCleanly(link, &size, true, false, "save-game not written"))
+    Link& link = jobLink.link;
+    if (!checkCartCleanly(r, link, &size, true, false, "save-game not written"))
         return false;
     // The copy goes under the game's name; a restore from the vault is for
     // its own game only. A file with nothing to write reads nothing more.
     std::string game;
-    if (!run.sameGameAs.empty() && !readGame(link, &game)) {
-        printWindow("Nothing was written to the cartridge.");
+    if (!run.sameGameAs.empty() && !readGame(r, link, &game)) {
+        printWindow(r, "Nothing was written to the cartridge.");
         return false;
     }
     if (!run.sameGameAs.empty() && knownGame(game) != run.sameGameAs) {
-        refuseOtherGame(path, run.sameGameAs, knownGame(game));
+        refuseOtherGame(r, path, run.sameGameAs, knownGame(game));
         return false;
     }
-    uint8_t turbo = decideTurbo(settings.turboMode, G_factoryProt[0]) ? 1 : 0;
+    uint8_t turbo = decideTurbo(r, settings.turboMode, G_factoryProt[0]) ? 1 : 0;
 
-    printWindow("%s", JOB_TITLE);
+    printWindow(r, "%s", JOB_TITLE);
     SavePlan plan;
     for (const SaveRecord& rec : save.records)
         if (rec.blockLen % NGF_UNIT)
-            printWindow("mod 32 problem..");
-    if (!planSaveWrite(save, G_chipSize, &plan)) {
-        printWindow("Nothing was written to the cartridge.");
+            printWindow(r, "mod 32 problem..");
+    if (!planSaveWrite(r, save, G_chipSize, &plan)) {
+        printWindow(r, "Nothing was written to the cartridge.");
         return false;
     }
-    if (refusedAsProtected(plan))
+    if (refusedAsProtected(r, plan))
         return false;
-    if (game.empty() && !plan.steps.empty() && !readGame(link, &game)) {
-        printWindow("Nothing was written to the cartridge.");
+    if (game.empty() && !plan.steps.empty() && !readGame(r, link, &game)) {
+        printWindow(r, "Nothing was written to the cartridge.");
         return false;
     }
     uint64_t planBytes = 0;
@@ -339,7 +339,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
 
     std::vector<std::vector<uint8_t>> blocks;
     if (!plan.steps.empty() && !makeSafetyCopy(link, plan, game, &blocks, r, &run.copy)) {
-        printWindow("Nothing was written to the cartridge.");
+        printWindow(r, "Nothing was written to the cartridge.");
         r.endProgress();
         return false;
     }
@@ -369,18 +369,18 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         std::vector<std::string> kept{run.copy};
         if (path != "-")
             kept.push_back(path);
-        pruneSafetyCopies(safetyCopyRoot() + "/" + game, SAFETY_COPIES_KEPT, kept);
+        pruneSafetyCopies(r, safetyCopyRoot() + "/" + game, SAFETY_COPIES_KEPT, kept);
     }
     if (outcome == STEP_DONE) {
-        printWindow("Writing a save-game done.");
-        printWindow("Wrote 0x%X bytes in %d seconds.", plan.total, int(linkSeconds() - start));
+        printWindow(r, "Writing a save-game done.");
+        printWindow(r, "Wrote 0x%X bytes in %d seconds.", plan.total, int(linkSeconds() - start));
         if (!run.copy.empty())
-            printWindow("Safety copy of the blocks this write erases: '%s'", run.copy.c_str());
+            printWindow(r, "Safety copy of the blocks this write erases: '%s'", run.copy.c_str());
     } else if (!run.copy.empty()) {
         run.changed = finished > 0 || inHand;
-        logUndo(plan, finished, inHand, run.copy, run);
+        logUndo(r, plan, finished, inHand, run.copy, run);
     } else {
-        logFinished(plan, finished);
+        logFinished(r, plan, finished);
     }
     r.endProgress();
     return outcome == STEP_DONE;
@@ -390,12 +390,12 @@ bool insertedGame(std::string* game, Reporter& r)
 {
     if (!linkStillThere(r))
         return false;
-    ReporterScope scope(r);
+    JobLink jobLink(r);
     uint8_t size = 0;
-    Link& link = linker().link();
-    if (!checkCartCleanly(link, &size, true, false, "the cartridge's game is not known"))
+    Link& link = jobLink.link;
+    if (!checkCartCleanly(r, link, &size, true, false, "the cartridge's game is not known"))
         return false;
-    if (size == 0 || !readGame(link, game))  // the probe has said when none answered
+    if (size == 0 || !readGame(r, link, game))  // the probe has said when none answered
         return false;
     *game = knownGame(*game);
     return true;

@@ -30,15 +30,16 @@ static int LIBUSB_CALL hotplugHeard(libusb_context*, libusb_device*, libusb_hotp
     return 0;  // stay registered
 }
 
-LinkState Linker::open(Greeting greeting)
+LinkState Linker::open(Reporter& r, Greeting greeting)
 {
     if (state_ != LinkState::Closed)
         close();
+    reporter_ = &r;
     greeting_ = std::move(greeting);
     waitingSaid_ = false;
     if (libusb_init(&ctx_) < 0) {
         ctx_ = nullptr;
-        printWindow("Failed to initialise libusb");
+        printWindow(*reporter_, "Failed to initialise libusb");
         return state_;
     }
     greet(Identity());
@@ -83,8 +84,8 @@ void Linker::introduce(Identity seen)
     if (!devh) {
         if (tryAgainLater(seen, before))
             return;
-        printWindow("No USB Tetherbox device found!!");
-        printWindow("Giving up..");
+        printWindow(*reporter_, "No USB Tetherbox device found!!");
+        printWindow(*reporter_, "Giving up..");
         // One that is there but cannot be opened (no permission) is not
         // tried again every second: it waits to be unplugged.
         std::vector<Identity> there;
@@ -99,25 +100,26 @@ void Linker::introduce(Identity seen)
     int r = libusb_set_configuration(devh, LINK_CONFIGURATION);
     if (r < 0) {
         if (!tryAgainLater(seen, before))
-            printWindow("libusb_set_configuration error %d", r);
+            printWindow(*reporter_, "libusb_set_configuration error %d", r);
         return;
     }
     r = libusb_claim_interface(devh, LINK_INTERFACE);
     if (r < 0) {
         if (!tryAgainLater(seen, before))
-            printWindow("libusb_claim_interface error %d", r);
+            printWindow(*reporter_, "libusb_claim_interface error %d", r);
         return;
     }
     settling_ = Settling();
     uint8_t major = 0, minor = 0;
+    link_.reportTo(*reporter_);
     if (link_.checkLinker(&major, &minor) == -1) {
-        printWindow("Major error.. better to restart");
+        printWindow(*reporter_, "Major error.. better to restart");
         return;
     }
-    printWindow("Linker with v%d.%02d Firmware found", major, minor);
-    reporter().breathe();
+    printWindow(*reporter_, "Linker with v%d.%02d Firmware found", major, minor);
+    reporter_->breathe();
     if (major != FIRMWARE_MAJOR || minor != FIRMWARE_MINOR) {
-        printWindow("Version mismatch!  Expected v%d.%02d. Giving up..", FIRMWARE_MAJOR, FIRMWARE_MINOR);
+        printWindow(*reporter_, "Version mismatch!  Expected v%d.%02d. Giving up..", FIRMWARE_MAJOR, FIRMWARE_MINOR);
         return;
     }
     state_ = LinkState::Ready;
@@ -166,7 +168,7 @@ void Linker::becomeGone()
 {
     dropHandle();
     state_ = LinkState::Gone;
-    printWindow("The linker is gone. Plug it in again.");
+    printWindow(*reporter_, "The linker is gone. Plug it in again.");
 }
 
 void Linker::close()
@@ -177,6 +179,7 @@ void Linker::close()
     // Nothing is owed by a linker that is let go; a job still running finds
     // the handle null and fails as on an unplugged one.
     link_.forgetOwed();
+    link_.reportTo(*reporter_);
     if (link_.handle())
         link_.build_tetherbox_led(LED_AT_SHUTDOWN);
     if (libusb_device_handle* devh = link_.detach(link_.gone())) {
@@ -192,6 +195,9 @@ void Linker::close()
     id_ = Identity();
     refused_.clear();
     settling_ = Settling();
+    // Whoever it was opened for may not outlive it.
+    reporter_ = &stderrReporter();
+    link_.reportTo(*reporter_);
 }
 
 void Linker::watch()
@@ -210,7 +216,7 @@ void Linker::watch()
     look();
     if (state_ == LinkState::Waiting && !waitingSaid_) {
         waitingSaid_ = true;
-        printWindow("Waiting for the linker: plug it in.");
+        printWindow(*reporter_, "Waiting for the linker: plug it in.");
     }
 }
 
@@ -325,7 +331,7 @@ bool Linker::waitForLinker(double seconds, const std::function<bool()>& goOn)
         double retry = nextTryIn();
         if (retry >= 0 && retry < left)
             left = std::max(retry, 0.001);
-        reporter().breathe();
+        reporter_->breathe();
         if (!goOn() || left <= 0)
             return false;
         // Returns as soon as libusb hears of a device (or a signal comes);
@@ -337,9 +343,9 @@ bool Linker::waitForLinker(double seconds, const std::function<bool()>& goOn)
     }
 }
 
-bool openLink()
+bool openLink(Reporter& r)
 {
-    return linker().open() == LinkState::Ready;
+    return linker().open(r) == LinkState::Ready;
 }
 
 void closeLink()

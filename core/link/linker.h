@@ -28,7 +28,8 @@ public:
     // The start-up sequence: library, linker, firmware, each step logged as
     // it goes; `greeting` follows an accepted firmware, now and at every
     // later arrival.
-    LinkState open(Greeting greeting = nullptr);
+    // Its own lines go to `r`, which must outlive the link's closing.
+    LinkState open(Reporter& r, Greeting greeting = nullptr);
     // Lets the linker go (LED setting, interface, reset, close) and the library.
     void close();
 
@@ -90,6 +91,7 @@ private:
     libusb_context* ctx_ = nullptr;
     Link link_;
     Greeting greeting_;
+    Reporter* reporter_ = &stderrReporter();
     Identity id_;  // the linker opened or refused
     std::vector<Identity> refused_;  // refused ones still plugged in
     bool watching_ = false;
@@ -112,5 +114,5 @@ Linker& linker();
 
 // The Linker's opening without a greeting, true once the linker answered
 // with the accepted firmware; and its closing.
-bool openLink();
+bool openLink(Reporter& r);
 void closeLink();

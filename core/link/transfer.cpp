@@ -9,15 +9,14 @@
 #include "core/report.h"
 
 // Logs one failure of a primitive.
-static void failed(const char* format, ...) __attribute__((format(printf, 1, 2)));
-static void failed(const char* format, ...)
+void Link::failed(const char* format, ...)
 {
     char line[LOG_LINE_BYTES];
     va_list args;
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    printWindow("%s", line);
+    printWindow(*reporter_, "%s", line);
 }
 
 static const int DRAIN_TIMEOUT_MS = 100;
@@ -115,7 +114,7 @@ int Link::exchange()
 
 int Link::checkLinker(uint8_t* major, uint8_t* minor)
 {
-    printWindow("Checking for the linker and the cart..\n");
+    printWindow(*reporter_, "Checking for the linker and the cart..\n");
     build_getversion_command(buf_);
     int n = exchange();
     if (n < 0)
@@ -301,17 +300,17 @@ void Link::print_libusb_error(int code)
         {LIBUSB_ERROR_NOT_SUPPORTED, "Error: LIBUSB_ERROR_NOT_SUPPORTED",
          "Operation not supported or unimplemented on this platform."},
     };
-    printWindow("");
+    printWindow(*reporter_, "");
     if (code == LIBUSB_ERROR_OTHER) {
-        printWindow("Error: LIBUSB_ERROR_OTHER\nOther error.");
+        printWindow(*reporter_, "Error: LIBUSB_ERROR_OTHER\nOther error.");
         return;
     }
     for (const auto& e : table) {
         if (e.code == code) {
-            printWindow("%s", e.name);
-            printWindow("%s", e.text);
+            printWindow(*reporter_, "%s", e.name);
+            printWindow(*reporter_, "%s", e.text);
             return;
         }
     }
-    printWindow("Error: unkown error.");
+    printWindow(*reporter_, "Error: unkown error.");
 }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "core/link/protocol.h"
+#include "core/report.h"
 
 struct libusb_device_handle;
 
@@ -39,6 +40,16 @@ public:
     // this handle can work.
     bool gone() const { return gone_; }
 
+    // Where the primitives word their failures: the reporter of the job
+    // that uses the link. Returns the one before.
+    Reporter& reportTo(Reporter& r)
+    {
+        Reporter& before = *reporter_;
+        reporter_ = &r;
+        return before;
+    }
+    Reporter& reporter() const { return *reporter_; }
+
     // 0 on success, -1 on failure.
     int checkLinker(uint8_t* major, uint8_t* minor);
     // The byte, or none after a failure.
@@ -65,7 +76,10 @@ private:
     int exchange();
     bool expectSuccess(const char* name, uint32_t address, bool withAddress);
 
+    void failed(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     libusb_device_handle* handle_ = nullptr;
+    Reporter* reporter_ = &stderrReporter();
     // The one message buffer: every command is built in it and every reply
     // received into it.
     uint8_t buf_[MSG_LEN] = {};

@@ -8,29 +8,29 @@
 #include "core/report.h"
 
 // Where the record goes, if it may go there at all.
-static bool checkRecord(const SaveRecord& r, const CartLayout& layout, uint32_t* cartAddr)
+static bool checkRecord(Reporter& r, const SaveRecord& rec, const CartLayout& layout, uint32_t* cartAddr)
 {
-    if (!cartAddrFromConsole(r.NGPCaddr, cartAddr)) {
-        printWindow("restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X", r.NGPCaddr);
+    if (!cartAddrFromConsole(rec.NGPCaddr, cartAddr)) {
+        printWindow(r, "restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X", rec.NGPCaddr);
         return false;
     }
     // An empty record would still have its block erased.
-    if (r.blockLen == 0) {
-        printWindow("Record at 0x%08X is empty (blockLen=0).", r.NGPCaddr);
+    if (rec.blockLen == 0) {
+        printWindow(r, "Record at 0x%08X is empty (blockLen=0).", rec.NGPCaddr);
         return false;
     }
     uint8_t chip = chipOf(*cartAddr);
     uint32_t chipBytes = layout.chipBytes(chip);
     if (chipBytes == 0) {
-        printWindow("Record at 0x%08X is on chip %d,", r.NGPCaddr, chip);
-        printWindow("and no chip %d was detected.", chip);
+        printWindow(r, "Record at 0x%08X is on chip %d,", rec.NGPCaddr, chip);
+        printWindow(r, "and no chip %d was detected.", chip);
         return false;
     }
     // The chip would take the address modulo its size: past its end lies its
     // first block, the cartridge header with it.
-    if (uint64_t(*cartAddr & CHIP_ADDR_MASK) + r.blockLen > chipBytes) {
-        printWindow("Record at 0x%08X, blockLen=0x%X,", r.NGPCaddr, r.blockLen);
-        printWindow("runs past the end of the chip.");
+    if (uint64_t(*cartAddr & CHIP_ADDR_MASK) + rec.blockLen > chipBytes) {
+        printWindow(r, "Record at 0x%08X, blockLen=0x%X,", rec.NGPCaddr, rec.blockLen);
+        printWindow(r, "runs past the end of the chip.");
         return false;
     }
     return true;
@@ -49,17 +49,17 @@ static bool coversWholeBlock(std::vector<Piece> pieces, uint32_t size)
     return covered == size;
 }
 
-bool planSaveWrite(const LoadedSave& save, const uint8_t chipMegabits[2], SavePlan* plan)
+bool planSaveWrite(Reporter& r, const LoadedSave& save, const uint8_t chipMegabits[2], SavePlan* plan)
 {
     CartLayout layout(chipMegabits[0], chipMegabits[1]);
     std::map<std::pair<uint8_t, uint8_t>, BlockStep> steps;
     uint32_t total = 0;
-    for (const SaveRecord& r : save.records) {
+    for (const SaveRecord& rec : save.records) {
         uint32_t at;
-        if (!checkRecord(r, layout, &at))
+        if (!checkRecord(r, rec, layout, &at))
             return false;
-        uint32_t left = r.blockLen;
-        size_t dataAt = r.dataAt;
+        uint32_t left = rec.blockLen;
+        size_t dataAt = rec.dataAt;
         while (left > 0) {
             CartBlock b;
             layout.blockAt(at, &b);  // checkRecord kept the record on its chip
@@ -71,7 +71,7 @@ bool planSaveWrite(const LoadedSave& save, const uint8_t chipMegabits[2], SavePl
             dataAt += n;
             left -= n;
         }
-        total += r.blockLen;
+        total += rec.blockLen;
     }
     plan->steps.clear();
     for (auto& [key, step] : steps) {

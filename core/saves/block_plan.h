@@ -6,6 +6,8 @@
 // once and programmed whole, then read back and compared.
 #pragma once
 
+class Reporter;
+
 #include <cstdint>
 #include <vector>
 
@@ -36,7 +38,7 @@ struct SavePlan {
 // none) before anything is erased: an address outside both console windows,
 // a record with no bytes, a record on a chip that is not there or running
 // past its end are each refused with a line in the log. Then lays the plan.
-bool planSaveWrite(const LoadedSave& save, const uint8_t chipMegabits[2], SavePlan* plan);
+bool planSaveWrite(Reporter& r, const LoadedSave& save, const uint8_t chipMegabits[2], SavePlan* plan);
 
 // The block as it will be programmed: `current` (the block's bytes as read;
 // may be null when !step.readFirst) with the records' bytes laid over it.

@@ -88,35 +88,35 @@ uint32_t ngfFileLen(const NgfBlockHeader* records, int count)
     return len;
 }
 
-bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeader* h)
+bool ngfCheckHeader(Reporter& r, const uint8_t* bytes, size_t got, const char* path, NgfHeader* h)
 {
     if (got < NGF_HEADER_LEN) {
-        printWindow("restoreSaveGameToCart: Bad NGF file '%s'", path);
+        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s'", path);
         return false;
     }
     *h = getNgfHeader(bytes);
     if (h->version != NGF_VERSION) {
-        printWindow("restoreSaveGameToCart: Bad NGF file version '%s' 0x%X\n", path, h->version);
+        printWindow(r, "restoreSaveGameToCart: Bad NGF file version '%s' 0x%X\n", path, h->version);
         return false;
     }
     if (h->len < NGF_HEADER_LEN) {
-        printWindow("restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is shorter than its header",
+        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is shorter than its header",
                     path, h->len);
         return false;
     }
     return true;
 }
 
-bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords)
+bool ngfCheckBody(Reporter& r, const NgfHeader& h, size_t got, int maxRecords)
 {
     size_t wanted = h.len - NGF_HEADER_LEN;
     if (got < wanted) {
-        printWindow("restoreSaveGameToCart: read 0x%X, but exptected 0x%X bytes", unsigned(got),
+        printWindow(r, "restoreSaveGameToCart: read 0x%X, but exptected 0x%X bytes", unsigned(got),
                     unsigned(wanted));
         return false;
     }
     if (h.numBlocks > maxRecords) {
-        printWindow("restoreSaveGameToCart: numBlocks=%d overflow", h.numBlocks);
+        printWindow(r, "restoreSaveGameToCart: numBlocks=%d overflow", h.numBlocks);
         return false;
     }
     return true;

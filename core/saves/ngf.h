@@ -3,6 +3,8 @@
 // is little-endian whatever the host. Files are loaded by ngf_load.h.
 #pragma once
 
+class Reporter;
+
 #include <cstddef>
 #include <cstdint>
 
@@ -53,7 +55,7 @@ uint32_t ngfFileLen(const NgfBlockHeader* records, int count);
 // logs its refusal and returns false. path is only used in the messages.
 // Checks the first `got` bytes of the file (at most NGF_HEADER_LEN are looked
 // at): complete header, version, and a len that covers the header itself.
-bool ngfCheckHeader(const uint8_t* bytes, size_t got, const char* path, NgfHeader* h);
+bool ngfCheckHeader(Reporter& r, const uint8_t* bytes, size_t got, const char* path, NgfHeader* h);
 // After the records were read: `got` bytes of the len - 8 wanted arrived, and
 // there are no more than `maxRecords` records.
-bool ngfCheckBody(const NgfHeader& h, size_t got, int maxRecords);
+bool ngfCheckBody(Reporter& r, const NgfHeader& h, size_t got, int maxRecords);

@@ -42,7 +42,7 @@ static bool sameRecords(const std::vector<SaveRecord>& a, const std::vector<Save
 // The layout under which the records account for len. Both do when every
 // padding is zero, and then they read alike; should both fit yet read
 // differently, guessing could program the wrong bytes, so neither is taken.
-static bool pickLayout(const char* path, LoadedSave* save)
+static bool pickLayout(Reporter& r, const char* path, LoadedSave* save)
 {
     std::vector<SaveRecord> longRecs, shortRecs;
     const uint8_t* body = save->body.data();
@@ -51,13 +51,13 @@ static bool pickLayout(const char* path, LoadedSave* save)
     bool longFits = recordsUnder(RecordLayout::LongLength, body, bodyLen, count, &longRecs);
     bool shortFits = recordsUnder(RecordLayout::ShortLength, body, bodyLen, count, &shortRecs);
     if (longFits && shortFits && !sameRecords(longRecs, shortRecs)) {
-        printWindow("restoreSaveGameToCart: Bad NGF file '%s': its %d records add up to len=0x%X "
+        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': its %d records add up to len=0x%X "
                     "under both record header layouts, and read differently under each",
                     path, count, save->header.len);
         return false;
     }
     if (!longFits && !shortFits) {
-        printWindow("restoreSaveGameToCart: Bad NGF file '%s': its %d records do not add up to "
+        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': its %d records do not add up to "
                     "len=0x%X under either record header layout",
                     path, count, save->header.len);
         return false;
@@ -67,15 +67,15 @@ static bool pickLayout(const char* path, LoadedSave* save)
     return true;
 }
 
-bool loadNgfFile(FILE* f, const char* path, LoadedSave* out)
+bool loadNgfFile(Reporter& r, FILE* f, const char* path, LoadedSave* out)
 {
     uint8_t head[NGF_HEADER_LEN];
     size_t got = fread(head, 1, sizeof head, f);
-    if (!ngfCheckHeader(head, got, path, &out->header))
+    if (!ngfCheckHeader(r, head, got, path, &out->header))
         return false;
     const NgfHeader& h = out->header;
     if (h.len > SAVE_MAX_FILE_LEN) {
-        printWindow("restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is more than any "
+        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is more than any "
                     "save-game file can hold (at most 0x%X)",
                     path, h.len, SAVE_MAX_FILE_LEN);
         return false;
@@ -95,8 +95,8 @@ bool loadNgfFile(FILE* f, const char* path, LoadedSave* out)
                 break;
         }
     } catch (const std::bad_alloc&) {
-        printWindow("restoreSaveGameToCart: can't malloc %d bytes", int(wanted));
+        printWindow(r, "restoreSaveGameToCart: can't malloc %d bytes", int(wanted));
         return false;
     }
-    return ngfCheckBody(h, got, SAVE_MAX_RECORDS) && pickLayout(path, out);
+    return ngfCheckBody(r, h, got, SAVE_MAX_RECORDS) && pickLayout(r, path, out);
 }

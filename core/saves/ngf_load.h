@@ -5,6 +5,8 @@
 // and two bytes of structure padding that need not be zero.
 #pragma once
 
+class Reporter;
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -43,7 +45,7 @@ struct LoadedSave {
 // before anything is allocated or read), the len - 8 bytes present, the
 // record count, and a record layout under which the records account exactly
 // for len. Logs the refusal and returns false; path is used in the messages.
-bool loadNgfFile(FILE* f, const char* path, LoadedSave* out);
+bool loadNgfFile(Reporter& r, FILE* f, const char* path, LoadedSave* out);
 
 // The `count` records of `body` under one layout, if they account for its
 // bytes exactly; never reads outside them.

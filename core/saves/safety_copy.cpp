@@ -131,7 +131,7 @@ static bool listedIn(const std::vector<std::string>& paths, const fs::path& path
     return std::find(paths.begin(), paths.end(), path.string()) != paths.end();
 }
 
-void pruneSafetyCopies(const std::string& folder, int keep, const std::vector<std::string>& kept)
+void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep, const std::vector<std::string>& kept)
 {
     std::vector<CopyName> copies;
     std::vector<std::string> backups = registeredBackups(folder), keptPaths;
@@ -160,7 +160,7 @@ void pruneSafetyCopies(const std::string& folder, int keep, const std::vector<st
             continue;
         excess--;
         if (unlink(copies[i].path.c_str()) != 0)
-            printWindow("restoreSaveGameToCart: couldn't remove the old safety copy '%s': %s",
+            printWindow(r, "restoreSaveGameToCart: couldn't remove the old safety copy '%s': %s",
                         copies[i].path.c_str(), strerror(errno));
     }
 }
@@ -207,13 +207,13 @@ static bool writeAll(int fd, const std::vector<uint8_t>& bytes)
     return fsync(fd) == 0;
 }
 
-bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
+bool storeSafetyCopy(Reporter& r, const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
                      std::string* path, int keep)
 {
     std::error_code ec;
     bool created = fs::create_directories(folder, ec);
     if (ec) {
-        printWindow("restoreSaveGameToCart: couldn't create the safety copy folder '%s': %s",
+        printWindow(r, "restoreSaveGameToCart: couldn't create the safety copy folder '%s': %s",
                     folder.c_str(), ec.message().c_str());
         return false;
     }
@@ -236,13 +236,13 @@ bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf,
     if (!written) {
         if (fd >= 0)
             unlink(temp.c_str());
-        printWindow("restoreSaveGameToCart: couldn't write the safety copy '%s': %s",
+        printWindow(r, "restoreSaveGameToCart: couldn't write the safety copy '%s': %s",
                     target.c_str(), strerror(err));
         return false;
     }
     syncFolder(folder);
     *path = target;
     if (keep >= 0)
-        pruneSafetyCopies(folder, keep, {target});
+        pruneSafetyCopies(r, folder, keep, {target});
     return true;
 }

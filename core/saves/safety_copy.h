@@ -5,6 +5,8 @@
 //     $XDG_DATA_HOME/pockettetherbox/saves/<title>-<software ID>/<date-time><zone>.ngf
 #pragma once
 
+class Reporter;
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -37,7 +39,7 @@ std::string safetyCopyRoot();
 // is left for the caller to trim. On failure the log says why, no file of it
 // is left, and false is returned: the caller must then leave the cartridge
 // alone.
-bool storeSafetyCopy(const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
+bool storeSafetyCopy(Reporter& r, const std::string& folder, const std::vector<uint8_t>& ngf, time_t when,
                      std::string* path, int keep = SAFETY_COPIES_KEPT);
 
 // When the copy named `name` (a file name, no folder) was made, and its count
@@ -52,5 +54,5 @@ bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count);
 // user registered there nor a file in `kept` (a clock set back can make the
 // copy just made sort oldest; a copy being written back is the only place
 // the save is until that write is done).
-void pruneSafetyCopies(const std::string& folder, int keep,
+void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep,
                        const std::vector<std::string>& kept = {});

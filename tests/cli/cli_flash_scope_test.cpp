@@ -51,7 +51,7 @@ TEST_F(CliTest, AnUnplugDuringAnEraseIsALinkFailure)
                 if (c.value == 0x10 || c.value == 0x30)
                     sim::unplugAfterTransfers(0);
         };
-        CliRun r = run({"flash", "--erase", scope, path});
+        CliRun r = run({"flash", "--force", "--erase", scope, path});
         atBreath = nullptr;
         EXPECT_EQ(r.status, 3) << r.out;
         EXPECT_EQ(r.out.find("Not able to erase"), std::string::npos) << r.out;

@@ -11,7 +11,7 @@ using BlockPlanTest = SavesTest;
 LoadedSave loaded(const std::vector<std::pair<uint32_t, Bytes>>& records)
 {
     LoadedSave s;
-    EXPECT_TRUE(loadBytes(ngfFile(records), &s));
+    EXPECT_TRUE(loadBytes(stderrReporter(), ngfFile(records), &s));
     return s;
 }
 
@@ -52,13 +52,13 @@ TEST_F(BlockPlanTest, RecordsThatMustNotReachTheCartridge)
         // A good record first: nothing is planned while any record is bad.
         LoadedSave s = loaded({{0x200000, pattern(32)}, {c.addr, pattern(c.len)}});
         SavePlan plan;
-        EXPECT_FALSE(planSaveWrite(s, c.chips, &plan));
+        EXPECT_FALSE(planSaveWrite(report, s, c.chips, &plan));
         EXPECT_EQ(logLines(), c.lines);
     }
     clearLog();
     const uint8_t eight[2] = {8, 0};
     SavePlan plan;
-    EXPECT_TRUE(planSaveWrite(loaded({{0x2FFFE0, pattern(32)}}), eight, &plan));
+    EXPECT_TRUE(planSaveWrite(report, loaded({{0x2FFFE0, pattern(32)}}), eight, &plan));
     EXPECT_TRUE(logLines().empty());
 }
 
@@ -82,7 +82,7 @@ TEST_F(BlockPlanTest, PartialSpanningAndChipOneRecords)
                            {0x200000, pattern(0x10000, 4)},  // block 0, whole
                            {0x3FA000, pattern(0x100, 5)}});  // block 33 again
     SavePlan plan;
-    ASSERT_TRUE(planSaveWrite(s, chips, &plan));
+    ASSERT_TRUE(planSaveWrite(report, s, chips, &plan));
     EXPECT_EQ(stepsOf(plan), (std::vector<Step>{{0, 0, false, 1}, {0, 31, true, 1}, {0, 32, true, 1}, {0, 33, true, 2}, {1, 17, false, 1}}));
     EXPECT_EQ(plan.total, 0x200u + 0x200 + 0x2000 + 0x10000 + 0x100);
     const Piece& tail = plan.steps[1].pieces[0];
@@ -92,7 +92,7 @@ TEST_F(BlockPlanTest, PartialSpanningAndChipOneRecords)
     EXPECT_EQ(plan.steps[4].block.chipAddr(), 0xFA000u);
 
     // Records that together cover a block leave nothing to read.
-    ASSERT_TRUE(planSaveWrite(loaded({{0x3FB000, pattern(0x1000)}, {0x3FA000, pattern(0x1000)}}), chips, &plan));
+    ASSERT_TRUE(planSaveWrite(report, loaded({{0x3FB000, pattern(0x1000)}, {0x3FA000, pattern(0x1000)}}), chips, &plan));
     EXPECT_EQ(stepsOf(plan), (std::vector<Step>{{0, 33, false, 2}}));
 }
 

@@ -72,7 +72,7 @@ TEST_F(CoreJobTest, TheCommandThatMeetsAnUnplugSaysNoMore)
         closeLink();
         sim::clearFaults();
         sim::usbReset();
-        ASSERT_TRUE(openLink());
+        ASSERT_TRUE(openLink(report));
         sim::insertCart("flash4");
         sim::unplugAfterTransfers(0);
         RecordingReporter r;

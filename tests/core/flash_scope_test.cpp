@@ -298,7 +298,7 @@ TEST_F(FlashScopeTest, BlocksThatWillNotEraseOrProgramAndProtectedChips)
         report = RecordingReporter();
         closeLink();
         sim::reset();
-        ASSERT_TRUE(openLink());
+        ASSERT_TRUE(openLink(report));
         sim::setEraseTimes(0.001, 0.02);
         sim::insertCart("flash8");
         c.fault(report);

@@ -184,8 +184,7 @@ TEST_F(IdentityJobs, TheWindowKeepsTheCrcTheVerdictAndOneMoreNote)
         ImageHasher hasher;
         hasher.update(image.data(), image.size());
         {
-            ReporterScope scope(job);
-            logImageIdentity("game.ngp", hasher, known, {}, {c.before, c.warning});
+            logImageIdentity(job, "game.ngp", hasher, known, {}, {c.before, c.warning});
         }
         EXPECT_EQ(job.brief, c.brief);
         EXPECT_EQ(job.full, c.before + identity + c.warning);

@@ -218,7 +218,7 @@ TEST_F(KnownDumpPacks, BackupSaysTheSaveAreaMatchWasNotTriedWhenTheScanFailed)
     sim::cartPoke(0x1FA000, 0x12);  // a played cartridge
     uint8_t megabits = 0;
     sim::Mark m = sim::mark();
-    checkCart(linker().link(), &megabits, nullptr, nullptr, nullptr, true, false);
+    checkCart(report, linker().link(), &megabits, nullptr, nullptr, nullptr, true, false);
     size_t scan = sim::transfersSince(m).size();
     std::string path = scratch("cart.ngp");
     RecordingReporter job;

@@ -40,7 +40,6 @@ class LogFile : public ::testing::Test {
 protected:
     ScratchStateHome state;
     RecordingReporter quiet;
-    ReporterScope scope{quiet};
 
     std::string rotated(int n) const { return state.log() + "." + std::to_string(n); }
 };
@@ -49,17 +48,17 @@ protected:
 
 TEST_F(LogFile, EachLineIsStampedWithTheCommandItBelongsTo)
 {
-    printWindow("before any command");
+    printWindow(quiet, "before any command");
     {
-        CommandScope flash("flash");
-        printWindow("Flashing done.");
+        CommandScope flash(quiet, "flash");
+        printWindow(quiet, "Flashing done.");
         {
-            CommandScope inner("Preferences");
-            printWindow("Unknown skipChip mode value %d", 7);
+            CommandScope inner(quiet, "Preferences");
+            printWindow(quiet, "Unknown skipChip mode value %d", 7);
         }
-        printWindow("back in flash");
+        printWindow(quiet, "back in flash");
     }
-    printWindow("after");
+    printWindow(quiet, "after");
     EXPECT_EQ(logFileRecords(state.log()),
               (Records{{"-", "before any command"}, {"flash", "Flashing done."},
                        {"Preferences", "Unknown skipChip mode value 7"}, {"flash", "back in flash"},
@@ -69,10 +68,10 @@ TEST_F(LogFile, EachLineIsStampedWithTheCommandItBelongsTo)
 
 TEST_F(LogFile, LineBreaksGiveEachPartItsStampAndControlBytesAreEscaped)
 {
-    printWindow("Error: LIBUSB_ERROR_OTHER\nOther error.");
-    printWindow("Checking for the linker and the cart..\n");
-    printWindow("%s", "");
-    printWindow("ROM name: '%s'", "\x1b]0;owned\x07\t\x7f");
+    printWindow(quiet, "Error: LIBUSB_ERROR_OTHER\nOther error.");
+    printWindow(quiet, "Checking for the linker and the cart..\n");
+    printWindow(quiet, "%s", "");
+    printWindow(quiet, "ROM name: '%s'", "\x1b]0;owned\x07\t\x7f");
     EXPECT_EQ(logFileRecords(state.log()),
               (Records{{"-", "Error: LIBUSB_ERROR_OTHER"}, {"-", "Other error."},
                        {"-", "Checking for the linker and the cart.."}, {"-", ""},
@@ -88,7 +87,7 @@ TEST_F(LogFile, WithoutAnAbsoluteStateHomeItGoesUnderHomeInPrivateFolders)
         xdg ? setenv("XDG_STATE_HOME", xdg, 1) : unsetenv("XDG_STATE_HOME");
         EXPECT_EQ(logFilePath(), folder + "/pockettetherbox.log") << (xdg ? xdg : "unset");
     }
-    printWindow("here");
+    printWindow(quiet, "here");
     EXPECT_EQ(logFileRecords(folder + "/pockettetherbox.log"), (Records{{"-", "here"}}));
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
     EXPECT_EQ(fs::status(folder + "/pockettetherbox.log").permissions(),
@@ -98,17 +97,17 @@ TEST_F(LogFile, WithoutAnAbsoluteStateHomeItGoesUnderHomeInPrivateFolders)
 
 TEST_F(LogFile, RotatesBeforeALineWouldTakeItPastOneMibAndKeepsFive)
 {
-    printWindow("x");
+    printWindow(quiet, "x");
     // Exactly full: the next record of the same length would not fit.
     ASSERT_EQ(truncate(state.log().c_str(), off_t(LOG_FILE_MAX_BYTES - (RECORD_OVERHEAD + 1))), 0);
-    printWindow("y");
+    printWindow(quiet, "y");
     ASSERT_EQ(fs::file_size(state.log()), LOG_FILE_MAX_BYTES) << "a record that fits was moved on";
     EXPECT_FALSE(fs::exists(rotated(1)));
 
     for (int i = 1; i <= LOG_FILE_KEPT; i++)
         spit(rotated(i), "older " + std::to_string(i) + "\n");
     const std::string full = slurp(state.log());
-    printWindow("z");
+    printWindow(quiet, "z");
 
     EXPECT_EQ(logFileRecords(state.log()), (Records{{"-", "z"}}));
     EXPECT_EQ(slurp(rotated(1)), full);
@@ -121,14 +120,14 @@ TEST_F(LogFile, RotatesBeforeALineWouldTakeItPastOneMibAndKeepsFive)
 // line must land in the new file, not in the one just moved away.
 TEST_F(LogFile, ALineWaitingForARotationGoesToTheNewFile)
 {
-    printWindow("old");
+    printWindow(quiet, "old");
     int other = open(state.log().c_str(), O_WRONLY);
     ASSERT_EQ(flock(other, LOCK_EX), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(other);  // the lock belongs to the other copy alone
-        printWindow("waited");
+        printWindow(quiet, "waited");
         _exit(0);
     }
     // The kernel lists a process blocked on a lock with "->" before it.
@@ -179,7 +178,7 @@ TEST_F(CoreJobTest, ALogFileThatCannotBeWrittenNeverDisturbsAJob)
     fs::remove(state.log());
 
     // A full disk: the file stops growing, the job goes on.
-    printWindow("fills the file");
+    printWindow(stderrReporter(), "fills the file");
     auto size = fs::file_size(state.log());
     {
         FileSizeLimit full(size);
@@ -195,7 +194,7 @@ TEST_F(CoreJobTest, ALogFileThatCannotBeWrittenNeverDisturbsAJob)
 TEST(LogFileLimits, AFileSizeLimitDoesNotKillTheProgram)
 {
     ScratchStateHome state;
-    printWindow("a line before the limit");
+    printWindow(stderrReporter(), "a line before the limit");
     EXPECT_EXIT(
         {
             rlimit limit;
@@ -203,7 +202,7 @@ TEST(LogFileLimits, AFileSizeLimitDoesNotKillTheProgram)
             limit.rlim_cur = rlim_t(fs::file_size(state.log()));
             setrlimit(RLIMIT_FSIZE, &limit);
             signal(SIGXFSZ, SIG_DFL);
-            printWindow("one line too many");
+            printWindow(stderrReporter(), "one line too many");
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");

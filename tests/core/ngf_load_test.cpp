@@ -53,11 +53,11 @@ TEST_F(NgfLoadTest, RefusedFilesSayWhy)
         SCOPED_TRACE(c.what);
         clearLog();
         LoadedSave s;
-        EXPECT_FALSE(loadBytes(c.file, &s));
+        EXPECT_FALSE(loadBytes(report, c.file, &s));
         EXPECT_EQ(logLines(), Lines{c.line});
     }
     LoadedSave s;
-    EXPECT_TRUE(loadBytes(most, &s));
+    EXPECT_TRUE(loadBytes(report, most, &s));
     EXPECT_EQ(s.records.size(), 256u);
 }
 
@@ -70,7 +70,7 @@ TEST_F(NgfLoadTest, SaveSeedsLoadAndPlan)
     for (const auto& entry : fs::directory_iterator(fs::path(__FILE__).parent_path().parent_path() / "fuzz" / "save-seeds")) {
         LoadedSave s;
         SavePlan plan;
-        EXPECT_TRUE(loadBytes(readFile(entry.path().string()), &s) && planSaveWrite(s, chips, &plan)) << entry.path();
+        EXPECT_TRUE(loadBytes(report, readFile(entry.path().string()), &s) && planSaveWrite(report, s, chips, &plan)) << entry.path();
         count++;
     }
     EXPECT_GE(count, 4);

@@ -83,8 +83,8 @@ TEST_F(SafetyCopyTest, CopiesArriveWholeUnderTheirTime)
     std::string folder = scratchPath("saves/GAME-0001");
     Bytes ngf = ngfFile({{0x3FA000, pattern(0x2000)}});
     std::string first, second;
-    ASSERT_TRUE(storeSafetyCopy(folder, ngf, WHEN, &first));
-    ASSERT_TRUE(storeSafetyCopy(folder, pattern(9), WHEN, &second));
+    ASSERT_TRUE(storeSafetyCopy(report, folder, ngf, WHEN, &first));
+    ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(9), WHEN, &second));
     EXPECT_EQ(first, folder + "/2024-03-05_06-07-08+0000.ngf");
     EXPECT_EQ(second, folder + "/2024-03-05_06-07-08+0000_2.ngf");
     EXPECT_EQ(readFile(first), ngf);
@@ -103,7 +103,7 @@ TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
         writeFile(folder + "/" + other, pattern(3));
     std::string path;
     for (int i = 0; i < SAFETY_COPIES_KEPT + 2; i++)
-        ASSERT_TRUE(storeSafetyCopy(folder, pattern(4), WHEN + 60 * i, &path));
+        ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(4), WHEN + 60 * i, &path));
     Lines names = filesIn(folder);
     EXPECT_EQ(names.size(), size_t(SAFETY_COPIES_KEPT + 3));
     EXPECT_EQ(std::count(names.begin(), names.end(), "2024-03-05_06-07-08+0000.ngf"), 0);
@@ -111,7 +111,7 @@ TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
 
     for (const char* n : {"2030-01-01_00-00-00.ngf", "2030-01-01_00-00-00_2.ngf", "2030-01-01_00-00-00_10.ngf"})
         writeFile(folder + "/" + n, pattern(3));
-    pruneSafetyCopies(folder, 2);
+    pruneSafetyCopies(report, folder, 2);
     EXPECT_EQ(filesIn(folder), (Lines{"2020-01-01_00-00-00.ngf.bak", "2020-01-01_00-00-00_x.ngf",
                                       "2030-01-01_00-00-00_10.ngf", "2030-01-01_00-00-00_2.ngf", "notes.txt"}));
 }

@@ -157,7 +157,7 @@ TEST_F(SaveFaultsTest, AStopHalfWayNamesTheWayBack)
     closeLink();
     sim::unplugNow();
     sim::plugInNow();
-    ASSERT_TRUE(openLink());
+    ASSERT_TRUE(openLink(report));
     std::string copy = run.copy;
     EXPECT_TRUE(write(copy));
     EXPECT_EQ(sim::cartImage(), before);
@@ -184,7 +184,7 @@ TEST_F(SaveFaultsTest, PruningSparesTheNewCopyAndTheOneWrittenBack)
         }
         time_t later = time(nullptr) + 3600;
         while (vaultEntries().size() < size_t(SAFETY_COPIES_KEPT))
-            ASSERT_TRUE(storeSafetyCopy(folder, pattern(16), later += 60, &path, 2 * SAFETY_COPIES_KEPT));
+            ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(16), later += 60, &path, 2 * SAFETY_COPIES_KEPT));
         const Bytes oldBytes = oldest.empty() ? Bytes() : readFile(oldest);
         if (c.stops)
             sim::chipEraseNeverEnds(0);
@@ -200,7 +200,7 @@ TEST_F(SaveFaultsTest, PruningSparesTheNewCopyAndTheOneWrittenBack)
         closeLink();
         sim::unplugNow();
         sim::plugInNow();
-        ASSERT_TRUE(openLink());
+        ASSERT_TRUE(openLink(report));
     }
 }
 
@@ -238,7 +238,7 @@ TEST_F(SaveFaultsTest, ABackupThatFailsKeepsTheOldOne)
         closeLink();
         sim::clearFaults();
         sim::usbReset();
-        ASSERT_TRUE(openLink());
+        ASSERT_TRUE(openLink(report));
     }
 }
 

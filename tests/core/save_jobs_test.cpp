@@ -136,7 +136,7 @@ TEST_F(SaveJobTest, AProbeThatMetLinkFailuresStartsNothing)
         closeLink();
         sim::clearFaults();
         sim::usbReset();
-        ASSERT_TRUE(openLink());
+        ASSERT_TRUE(openLink(report));
     }
     EXPECT_FALSE(fs::exists(scratch("out.ngf")));
     EXPECT_FALSE(fs::exists(scratch("data/pockettetherbox")));

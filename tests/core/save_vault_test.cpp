@@ -48,7 +48,7 @@ TEST_F(VaultTest, TheNewestCopySurvivesAZoneChange)
         for (const auto& [zone, when] : c.writes) {
             EnvVar tz("TZ", zone);
             tzset();
-            ASSERT_TRUE(storeSafetyCopy(folder, pattern(16, uint32_t(when)), when, &path, 1));
+            ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(16, uint32_t(when)), when, &path, 1));
         }
         std::vector<VaultEntry> left = vaultEntries();
         ASSERT_EQ(left.size(), 1u);
@@ -71,7 +71,7 @@ TEST_F(VaultTest, ACopyNeverReplacesAFile)
     fs::create_directories(folder);
     ASSERT_EQ(symlink("/nowhere/at/all", (folder + "/2024-10-27_00-30-00+0000.ngf").c_str()), 0);
     std::string path;
-    ASSERT_TRUE(storeSafetyCopy(folder, pattern(8), FALL_BACK, &path));
+    ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(8), FALL_BACK, &path));
     EXPECT_EQ(path, folder + "/2024-10-27_00-30-00+0000_2.ngf");
     EXPECT_TRUE(fs::is_symlink(folder + "/2024-10-27_00-30-00+0000.ngf"));
 
@@ -79,7 +79,7 @@ TEST_F(VaultTest, ACopyNeverReplacesAFile)
     auto run = [&](int id) {
         for (int i = 0; i < 20; i++) {
             std::string p;
-            if (storeSafetyCopy(folder, pattern(64, id * 100 + i), FALL_BACK + 1, &p, 100))
+            if (storeSafetyCopy(report, folder, pattern(64, id * 100 + i), FALL_BACK + 1, &p, 100))
                 paths[id].push_back(p);
         }
     };
@@ -101,7 +101,7 @@ TEST_F(VaultTest, CopiesAndBackupsByGame)
     EnvVar tz("TZ", "UTC0");
     tzset();
     std::string path;
-    ASSERT_TRUE(storeSafetyCopy(game("SONIC-0061"), pattern(10), FALL_BACK, &path, 2));
+    ASSERT_TRUE(storeSafetyCopy(report, game("SONIC-0061"), pattern(10), FALL_BACK, &path, 2));
     std::string mine = scratchPath("elsewhere/sonic.ngf"), odd = game("SONIC-0061") + "/2020-01-01_00-00-00.ngf";
     fs::create_directories(scratchPath("elsewhere"));
     writeFile(mine, pattern(30));
@@ -109,9 +109,9 @@ TEST_F(VaultTest, CopiesAndBackupsByGame)
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
     ASSERT_TRUE(registerBackup("SONIC-0061", odd));
     ASSERT_TRUE(registerBackup("SONIC-0061", mine)) << "registered once";
-    ASSERT_TRUE(storeSafetyCopy(game("PUZZLE-0002"), pattern(40), FALL_BACK + 5, &path, 2));
+    ASSERT_TRUE(storeSafetyCopy(report, game("PUZZLE-0002"), pattern(40), FALL_BACK + 5, &path, 2));
     for (int i = 1; i <= 3; i++)
-        ASSERT_TRUE(storeSafetyCopy(game("SONIC-0061"), pattern(10 + i), FALL_BACK + 60 * i, &path, 2));
+        ASSERT_TRUE(storeSafetyCopy(report, game("SONIC-0061"), pattern(10 + i), FALL_BACK + 60 * i, &path, 2));
     fs::last_write_time(mine, fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 3));
     fs::last_write_time(odd, fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5));
 
@@ -178,7 +178,7 @@ TEST_F(VaultTest, TheRegisterIsReadWarily)
         writeFile(scratchPath("elsewhere/") + name, pattern(8));
     std::string path;
     for (int i = 0; i < 3; i++)
-        ASSERT_TRUE(storeSafetyCopy(folder, pattern(4), FALL_BACK, &path));
+        ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(4), FALL_BACK, &path));
     std::string filler(1 << 20, '/');
     for (size_t at = 100; at < filler.size(); at += 100)
         filler[at] = '\n';

@@ -56,7 +56,7 @@ TEST_F(CoreJobTest, CartridgeAndFileBytesAreEscapedInTheLogAndItsFile)
     std::string path = scratch("bad\x1B[2J\xFFname.ngp");
     writeFile(path, Bytes(0x1000, 0));
     {
-        CommandScope named("verify");
+        CommandScope named(report, "verify");
         cartInfo(report);
         verifyRom(path, report);
     }

@@ -40,7 +40,8 @@ ESCAPES = {'n': '\n', 't': '\t', '"': '"', '\\': '\\', "'": "'"}
 
 def formats(source):
     """Each printWindow format in `source`: its line number and its text."""
-    for call in re.finditer(r'\bprintWindow\s*\(', source):
+    # The first argument is the reporter the line goes to.
+    for call in re.finditer(r'\bprintWindow\s*\(\s*[^,"()]+(?:\(\))?\s*,', source):
         at, parts = call.end(), []
         while True:
             at += GAP.match(source, at).end() - at

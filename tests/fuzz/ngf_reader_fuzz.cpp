@@ -16,7 +16,13 @@
 
 // The reader's messages have nowhere to go here; their formats are checked
 // when the program is compiled.
-void printWindow(const char*, ...) {}
+void printWindow(Reporter&, const char*, ...) {}
+void Reporter::notes(const std::vector<std::string>&, const std::vector<std::string>&) {}
+namespace {
+struct Quiet : Reporter {
+    void line(const char*) override {}
+} quiet;
+}  // namespace
 
 // What detection leaves behind, set from the input instead of a cartridge.
 uint8_t G_chipSize[2];
@@ -31,7 +37,7 @@ static bool load(const uint8_t* data, size_t size, LoadedSave* save)
     FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     if (!f)
         return false;
-    bool loaded = loadNgfFile(f, "fuzz.ngf", save);
+    bool loaded = loadNgfFile(quiet, f, "fuzz.ngf", save);
     fclose(f);
     return loaded;
 }
@@ -42,7 +48,7 @@ static bool load(const uint8_t* data, size_t size, LoadedSave* save)
 static void checkPlan(const LoadedSave& save, const uint8_t chips[2])
 {
     SavePlan plan;
-    if (!planSaveWrite(save, chips, &plan))
+    if (!planSaveWrite(quiet, save, chips, &plan))
         return;
     uint64_t pieces = 0;
     for (const BlockStep& step : plan.steps) {
@@ -128,7 +134,7 @@ static void checkSafetyCopy(const uint8_t* data, size_t size)
 
     save.body.clear();  // the loader fills it from empty; its room stays
     SavePlan plan;
-    if (!load(file.data(), file.size(), &save) || !planSaveWrite(save, chips, &plan) ||
+    if (!load(file.data(), file.size(), &save) || !planSaveWrite(quiet, save, chips, &plan) ||
         plan.steps.size() != size_t(count))
         __builtin_trap();
     for (int i = 0; i < count; i++) {

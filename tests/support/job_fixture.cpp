@@ -1,4 +1,5 @@
 #include "support/job_fixture.h"
+#include "gui/log.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Browser.H>
@@ -154,7 +155,7 @@ void JobTest::SetUp()
     // Safety copies go to the test's scratch folder, never the user's own.
     setenv("XDG_DATA_HOME", scratchPath("data").c_str(), 1);
     simFreshDevice();
-    ASSERT_TRUE(openLink()) << "the simulated linker did not open";
+    ASSERT_TRUE(openLink(windowReporter())) << "the simulated linker did not open";
     clearLog();
 }
 

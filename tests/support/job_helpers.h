@@ -18,6 +18,7 @@
 #include <FL/Fl_Double_Window.H>
 
 #include "core/link/linker.h"
+#include "gui/log.h"
 #include "sim.h"
 #include "support/device.h"
 #include "support/job_fixture.h"
@@ -36,7 +37,7 @@ inline void replug()
     closeLink();
     sim::clearFaults();
     sim::usbReset();
-    EXPECT_TRUE(openLink());
+    EXPECT_TRUE(openLink(windowReporter()));
     clearLog();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device_control.h"
+#include "gui/log.h"
 #include "core/link/linker.h"
 #include "core/link/linker.h"
 #include "support/job_fixture.h"
@@ -74,7 +75,7 @@ TEST_F(UsbLink, ALinkerPluggedInLaterIsHeardOfAndOpened)
 {
     deviceRequest("unplug");
     Linker& l = linker();
-    EXPECT_EQ(l.open(), LinkState::Waiting);
+    EXPECT_EQ(l.open(windowReporter()), LinkState::Waiting);
     l.watch();
     ASSERT_TRUE(l.hotplug());
     EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Giving up..", "Waiting for the linker: plug it in."}));
@@ -95,7 +96,7 @@ TEST_F(UsbLink, ALinkerPluggedInLaterIsHeardOfAndOpened)
 TEST_F(UsbLink, OpensTheLinkerAndAcceptsFirmware013)
 {
     uint64_t m = deviceMark();
-    ASSERT_TRUE(openLink());
+    ASSERT_TRUE(openLink(windowReporter()));
     EXPECT_EQ(logLines(), (Lines{"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found"}));
     auto seen = transfersSince(m);
     ASSERT_EQ(seen.size(), 2u);
@@ -116,7 +117,7 @@ TEST_F(UsbLink, OpensTheLinkerAndAcceptsFirmware013)
 TEST_F(UsbLink, RefusesAnotherFirmwareButStillLetsTheLinkerGo)
 {
     deviceRequest("firmware 0.12");
-    ASSERT_FALSE(openLink());
+    ASSERT_FALSE(openLink(windowReporter()));
     EXPECT_EQ(logLines(), (Lines{"Checking for the linker and the cart..\n", "Linker with v0.12 Firmware found",
                                 "Version mismatch!  Expected v0.13. Giving up.."}));
     closeLink();
@@ -127,7 +128,7 @@ TEST_F(UsbLink, NoLinkerOnTheBus)
 {
     deviceRequest("unplug");
     uint64_t m = deviceMark();
-    ASSERT_FALSE(openLink());
+    ASSERT_FALSE(openLink(windowReporter()));
     EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Giving up.."}));
     closeLink();
     EXPECT_EQ(logLines().size(), 2u);
@@ -138,7 +139,7 @@ TEST_F(UsbLink, NoLinkerOnTheBus)
 // URB and says so; the late reply is thrown away before the next request.
 TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
 {
-    ASSERT_TRUE(openLink());
+    ASSERT_TRUE(openLink(windowReporter()));
     clearLog();
     deviceRequest("fault timeout@2");
     uint64_t m = deviceMark();
@@ -173,7 +174,7 @@ TEST_F(UsbLink, AReplyThatNeverComesTimesOutAfterTwoSeconds)
 
 TEST_F(UsbLink, AStalledEndpointIsAPipeError)
 {
-    ASSERT_TRUE(openLink());
+    ASSERT_TRUE(openLink(windowReporter()));
     clearLog();
     deviceRequest("stall 2");
     EXPECT_EQ(theLink().read_byte(0x24, 0).value_or(0), 0);
@@ -182,7 +183,7 @@ TEST_F(UsbLink, AStalledEndpointIsAPipeError)
 
 TEST_F(UsbLink, APulledCableFailsEveryTransferAtOnce)
 {
-    ASSERT_TRUE(openLink());
+    ASSERT_TRUE(openLink(windowReporter()));
     clearLog();
     uint8_t buf[8 * 64];
     // The command and two data packets arrive; the cable goes during the third.

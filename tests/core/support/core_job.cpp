@@ -38,15 +38,13 @@ void CoreJobTest::SetUp()
     // Safety copies go to the test's scratch folder, never the user's own.
     setenv("XDG_DATA_HOME", scratch("data").c_str(), 1);
     sim::reset();
-    setDefaultReporter(&report);
-    ASSERT_TRUE(openLink()) << "the simulated linker did not open";
+    ASSERT_TRUE(openLink(report)) << "the simulated linker did not open";
     report = RecordingReporter();
 }
 
 void CoreJobTest::TearDown()
 {
     closeLink();
-    setDefaultReporter(nullptr);
     unsetenv("XDG_DATA_HOME");
     if (!folder_.empty()) {
         std::error_code ec;

@@ -36,12 +36,12 @@ inline Bytes shortLayoutFile(const std::vector<SaveRec>& records)
 }
 
 // Loads bytes as the job loads a file, through a stream.
-inline bool loadBytes(const Bytes& file, LoadedSave* save)
+inline bool loadBytes(Reporter& r, const Bytes& file, LoadedSave* save)
 {
     FILE* f = fmemopen(const_cast<uint8_t*>(file.data()), file.size(), "rb");
     if (!f)
         return false;
-    bool ok = loadNgfFile(f, "/saves/game.ngf", save);
+    bool ok = loadNgfFile(r, f, "/saves/game.ngf", save);
     fclose(f);
     return ok;
 }
@@ -62,7 +62,6 @@ struct EnvVar {
 class SavesTest : public ::testing::Test {
 protected:
     RecordingReporter report;
-    ReporterScope scope{report};
     const Lines& logLines() const { return report.lines; }
     void clearLog() { report.lines.clear(); }
     // A path in a scratch folder removed with the test.
