@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cart/blocks.h"
 #include "core/cart/detect.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
@@ -206,9 +207,11 @@ static void writeDumpReport(Reporter& r, const std::string& dump, const ImageRep
         }
         fprintf(out, "Chip %u   = manufacturer 0x%02X, device 0x%02X, %u Mbit\n", chip, G_manufID[chip],
                 G_deviceID[chip], G_chipSize[chip]);
+        // Each chip by its own blocks: a chip 1 smaller than chip 0 has fewer.
         std::string map;
-        for (int block = 0; block < getBootBlockStart() + 4; block++)
-            map += G_prot[chip * BLOCKS_PER_CHIP + block] ? 'P' : '-';
+        CartLayout layout = CartLayout::detected();
+        for (const CartBlock& b : layout.blocksOf(chip))
+            map += G_prot[b.slot()] ? 'P' : '-';
         fprintf(out, "  Blocks = %s (P: protected)\n", report.area.scanFailed ? "not read" : map.c_str());
     }
     for (const std::string& line : reportLines(report, known))

@@ -129,4 +129,18 @@ TEST_F(DumpNames, BackupIntoAFolderNamesTheDumpAndNeverReplacesAFile)
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 6);
 }
 
+// On a 16 + 8 Mbit cartridge each chip's protection map has that chip's own
+// blocks: 35 for chip 0, 19 for chip 1, each save block where it is.
+TEST_F(DumpNames, TheReportMapsEachChipByItsOwnBlocks)
+{
+    plug("official24");
+    std::string dump = folder + "/mixed.ngp";
+    ASSERT_EQ(run({"backup", "--report", dump}).status, 0);
+    std::ifstream report(dump + ".txt");
+    std::string text{std::istreambuf_iterator<char>(report), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("16 Mbit\n  Blocks = " + std::string(33, 'P') + "-P (P: protected)\nChip 1"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("8 Mbit\n  Blocks = " + std::string(17, 'P') + "-P (P: protected)\n"), std::string::npos) << text;
+}
+
 }  // namespace
