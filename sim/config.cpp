@@ -123,6 +123,15 @@ bool applyOne(const std::string& item, std::string* error)
         ok = at.empty() && parseNumber(arg, 0, 0x3FFFFF, &v);
         if (ok)
             byteNeverPrograms(v > 0x1FFFFF ? 1 : 0, static_cast<uint32_t>(v) & 0x1FFFFF);
+    } else if (name == "misread") {
+        n = 1;
+        ok = (at.empty() || parseNumber(at, 1, 1L << 30, &n)) && parseNumber(arg, 0, 0x3FFFFF, &v);
+        if (ok)
+            misreadOnce(static_cast<uint32_t>(v), static_cast<int>(n));
+    } else if (name == "flaky") {
+        ok = at.empty() && parseNumber(arg, 0, 0x3FFFFF, &v);
+        if (ok)
+            neverReadsTrue(static_cast<uint32_t>(v));
     }
     if (!ok && error)
         *error = "PTB_SIM_FAULT: cannot understand '" + item + "'";

@@ -363,6 +363,16 @@ void byteNeverPrograms(int position, uint32_t chipAddress)
     chip(position).addStuckByte(chipAddress);
 }
 
+void misreadOnce(uint32_t cartAddress, int nth)
+{
+    dev().bus.misreadOnce(cartAddress > 0x1FFFFF ? 1 : 0, cartAddress, nth);
+}
+
+void neverReadsTrue(uint32_t cartAddress)
+{
+    dev().bus.neverSettles(cartAddress > 0x1FFFFF ? 1 : 0, cartAddress);
+}
+
 void clearFaults()
 {
     Device& d = dev();
@@ -376,6 +386,7 @@ void clearFaults()
     d.planned.clear();
     d.wrongCodeCarried = false;
     d.unplugAt = NEVER;
+    d.bus.cleanContacts();
     d.bus.chips[0].clearFaults();
     d.bus.chips[1].clearFaults();
 }

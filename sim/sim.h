@@ -104,6 +104,11 @@ void unplugAfterTransfers(int n);              // LIBUSB_ERROR_NO_DEVICE from tr
 void chipIgnoresErase(int chip);               // erase commands do nothing
 void chipEraseNeverEnds(int chip);             // status toggles forever
 void byteNeverPrograms(int chip, uint32_t chipAddress);
+// Dirty contacts, by cartridge address: the nth read of the byte from now
+// (n = 1: the next) comes back wrong, once; or every read comes back wrong,
+// never the same twice.
+void misreadOnce(uint32_t cartAddress, int nth = 1);
+void neverReadsTrue(uint32_t cartAddress);
 void clearFaults();
 
 // Applies plug events written as PTB_SIM_PLUG spells them, e.g.
