@@ -196,7 +196,7 @@ const char* const FOOTER =
     "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
     "  128+N  a signal N stopped the job or the wait (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)\n"
     "identify: 2 when any file could not be read, else 1 when any is unknown, a bad dump\n"
-    "or only near a known one, else 0.";
+    "or only near a known one, or a rename asked for was not made, else 0.";
 
 const char* baseName(const char* path)
 {
@@ -256,8 +256,10 @@ int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo&
     job.afterBreath = io.afterBreath;
     GivenInput in(given, io.out);
     bool done = command.run(in, job);
+    // What was found, unless the job failed at what it was asked to do
+    // besides (a rename).
     if (command.exitsByFinding)
-        return in.findingStatus();
+        return in.findingStatus() == CLI_DONE && !done ? CLI_FAILED : in.findingStatus();
     return done ? CLI_DONE : CLI_FAILED;
 }
 

@@ -70,9 +70,10 @@ bool findingImage(CommandInput& in, Reporter& r, const std::string& file, Job jo
 bool identifyFiles(CommandInput& in, Reporter& r)
 {
     KnownDumps known = loadKnownDumps(knownDumpDir());
+    logListNotes(known, r);
     bool all = true;
-    bool rename = in.options().rename;
-    for (const std::string& path : in.files()) {
+    CommandOptions o = in.options();
+    for (const std::string& path : distinctFiles(in.files(), r)) {
         ImageReport report;
         if (!identifyImage(path, known, r, &report)) {
             in.imageFound(path, "unreadable", nullptr);
@@ -80,8 +81,8 @@ bool identifyFiles(CommandInput& in, Reporter& r)
             continue;
         }
         std::string file = path;
-        if (rename)
-            renameAfterEntry(path, report, r, &file);
+        if ((o.rename || o.renamePlayed) && !renameAfterEntry(path, report, r, &file, o.renamePlayed))
+            all = false;
         in.imageFound(file, "done", &report);
     }
     return all;
@@ -192,6 +193,9 @@ bool backupInto(CommandInput& in, Reporter& r)
             return chosen;
         },
         keeping, options);
+    // A backup that ended before it asked still names what it was given.
+    if (given.empty() && !in.asksUser())
+        in.fileToWrite(nullptr, &given);
     in.imageFound(done ? dump : given, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
     if (done && !listName.empty() && in.renameToListName(dump, listName)) {
         ReporterScope scope(r);
@@ -219,16 +223,20 @@ std::vector<CommandRow> makeCommands()
         {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
          "copy the whole cartridge, one chip or two, into a ROM image file, then give the file's size and "
          "checksums and whether it is a known dump. A partial file is deleted after a failure or Cancel. "
-         "Given a folder (DIR/), the dump is named after its known-dump list entry, or after the cartridge's "
-         "ROM name when it is not known, with \" (2)\" and so on before the extension while the name is "
-         "taken: no file is ever replaced.",
+         "Given a folder (DIR/), the dump is named after its known-dump list entry (with \" (save)\" before "
+         "the extension when it is known only once its save area reads as erased), or after the cartridge's "
+         "ROM name when it is not known or the entry's name is unfit or refused by the folder (a line says "
+         "why), with \" (2)\" and so on before the extension while the name, or with --report its report's "
+         "name, is taken: no file is ever replaced.",
          {"Backup ROM", "Copy the inserted cartridge to a file.", 55, 1},
          {{ArgKind::FileToWrite, "the ROM image to write, or a folder (DIR/) to name it in",
            "Select file for backup", ROM_PATTERN}},
          {{"--report", OptionKind::Flag,
            "also write FILE.txt: date, version, chip IDs, protection map, checksums, header and verdict",
            "also write the dump's name plus .txt beside it: the date, the program's version, the chips' "
-           "identification bytes, the protection map, the checksums, the header and the verdict.",
+           "identification bytes, the protection map, the checksums, the header and the verdict. A dump "
+           "that replaces a file replaces that file's report too, so a report always describes the dump "
+           "beside it.",
            nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.report = true; }},
           JSON_OPTION},
          // The cartridge is probed first, so that the name offered can be its
@@ -339,19 +347,28 @@ std::vector<CommandRow> makeCommands()
         {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
          "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
          "dump, near one (the same CRC32 at another size; the same size and CRC32 with another SHA-1; the "
-         "header's serial with other bytes) or a known bad dump. A file the size of an official cartridge is "
-         "also matched with the block such cartridges keep their save in (8 KB at 0x1FA000 of each 16 Mbit "
-         "chip, 0xFA000 and 0x7A000 on 8 and 4 Mbit ones) taken as erased, and the verdict says it assumed "
-         "so. A file that cannot be read is named and the others are still identified; the lists are read "
-         "once for all the files.",
+         "header's serial and size with other bytes) or a known bad dump. A file the size of an official "
+         "cartridge is also matched with the block such cartridges keep their save in (8 KB at 0x1FA000 of "
+         "each 16 Mbit chip, 0xFA000 and 0x7A000 on 8 and 4 Mbit ones, 0x1FA000 and 0x2FA000 on a 24 Mbit "
+         "one) taken as erased, and the verdict says it assumed so. A file that cannot be read is named with "
+         "the system's reason and the others are still identified; a file given twice is identified once. "
+         "The lists are read once for all the files, and what was left out of them is said once, before the "
+         "first file.",
          {},
          {{ArgKind::Files, "ROM images"}},
          {{"--rename", OptionKind::Flag,
            "rename each known dump to its list entry's file name, in its folder, never over a file already there",
            "rename each known dump, in its folder, to the file name its list entry gives it; never over a "
-           "file already there, and never to a name holding a path separator, \"..\", a control character, "
-           "or nothing (the file keeps its name and a line says why).",
+           "file already there, and never to a name that is \"..\", only dots and blanks, nothing, or holds a "
+           "path separator or a control character (a NUL too): the file keeps its name and a line says why, "
+           "and the exit status is 1. A dump known only once its save area reads as erased keeps its name.",
            nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.rename = true; }},
+          {"--rename-played", OptionKind::Flag,
+           "as --rename, and a played dump takes its entry's name with \" (save)\" before the extension",
+           "as --rename, and also rename a dump known only once its save area reads as erased (a played "
+           "cartridge's), whose bytes are not the entry's: to its entry's file name with \" (save)\" before the "
+           "extension.",
+           nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.renamePlayed = true; }},
           JSON_OPTION},
          identifyFiles,
          true,

@@ -18,6 +18,7 @@ struct CommandOptions {
     bool force = false;   // flash a file the console would refuse
     bool json = false;    // what each image is, for scripts (the command line's --json)
     bool rename = false;  // identify: known dumps take their list entry's file name
+    bool renamePlayed = false;  // identify: played ones too, with " (save)"
     bool report = false;  // backup: "<dump>.txt" beside the dump
     bool anyGame = false; // saves restore: a cartridge of another game too
 };

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <set>
 
 #include "core/cart/detect.h"
 #include "core/cart/blocks.h"
@@ -102,14 +104,16 @@ bool logFileIdentity(FILE* file, const char* name, ImageHasher& hasher, const Kn
 bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r, ImageReport* report)
 {
     ReporterScope scope(r);
-    const char* name = displayName(path.c_str());
+    // As given: two files of one name in two folders are told apart.
+    std::string shown = printable(path, true);
+    const char* name = shown.c_str();
     // A FIFO would wait for a writer for good, a device never end.
     bool refused = false;
     std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(path, &refused), fclose);
     struct stat st;
     if (!file || fstat(fileno(file.get()), &st) != 0) {
         if (!refused)
-            printWindow("Failed to open '%s'", name);
+            printWindow("Failed to open '%s': %s", name, strerror(errno));
         return false;
     }
     // With no cartridge to ask, the save area is where official cartridges
@@ -119,7 +123,7 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
         known.lists.empty() ? std::vector<ByteRange>() : usualSaveArea(uint64_t(st.st_size), &area.assumed);
     ImageHasher hasher(erased);
     if (!hashRestOfFile(file.get(), hasher)) {
-        printWindow("Identity of '%s': the file could not be read to its end.", name);
+        printWindow("Identity of '%s': the file could not be read to its end: %s", name, strerror(errno));
         return false;
     }
     ImageReport made = logImageIdentity(name, hasher, known, area);
@@ -128,15 +132,32 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
     return true;
 }
 
-std::string listFileName(const ImageReport& report, std::string* why)
+// "Game (World) (save).ngc": the name says the file holds a save the
+// entry's bytes do not.
+static std::string withSave(const std::string& name)
+{
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        dot = name.size();
+    return name.substr(0, dot) + " (save)" + name.substr(dot);
+}
+
+std::string listFileName(const ImageReport& report, std::string* why, bool played)
 {
     const DumpEntry* e = report.verdict.entry;
-    bool known = e && (report.verdict.kind == VerdictKind::Known || report.verdict.kind == VerdictKind::KnownOnceErased);
-    if (!known) {
-        *why = "";
+    VerdictKind kind = report.verdict.kind;
+    *why = "";
+    if (!e || (kind != VerdictKind::Known && kind != VerdictKind::KnownOnceErased))
+        return "";
+    std::string name = safeFileName(e->romName, why);
+    if (name.empty() || kind == VerdictKind::Known)
+        return name;
+    if (!played) {
+        *why = "it is the entry's only once its save area reads as erased; --rename-played names it '" +
+               printable(withSave(name), true) + "'";
         return "";
     }
-    return safeFileName(e->romName, why);
+    return withSave(name);
 }
 
 bool renameInFolder(const std::string& path, const std::string& name, std::string* renamedTo)
@@ -157,15 +178,45 @@ bool renameInFolder(const std::string& path, const std::string& name, std::strin
     return false;
 }
 
-bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo,
+                      bool played)
 {
     ReporterScope scope(r);
     std::string why;
-    std::string name = listFileName(report, &why);
+    std::string name = listFileName(report, &why, played);
     if (name.empty()) {
         if (!why.empty())
             printWindow("Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
-        return why.empty();
+        // Left as it is by choice: a played dump without `played`.
+        std::string unused;
+        return why.empty() || !listFileName(report, &unused, true).empty();
     }
     return name == displayName(path.c_str()) || renameInFolder(path, name, renamedTo);
+}
+
+void logListNotes(KnownDumps& known, Reporter& r)
+{
+    ReporterScope scope(r);
+    logLines(known.notes);
+    known.notes.clear();
+}
+
+std::vector<std::string> distinctFiles(const std::vector<std::string>& paths, Reporter& r)
+{
+    ReporterScope scope(r);
+    std::set<std::pair<dev_t, ino_t>> files;
+    std::set<std::string> missing;  // by the path made plain, for want of a file
+    std::vector<std::string> distinct;
+    for (const std::string& path : paths) {
+        struct stat st;
+        std::error_code ec;
+        bool first = stat(path.c_str(), &st) == 0
+                         ? files.insert({st.st_dev, st.st_ino}).second
+                         : missing.insert(std::filesystem::absolute(path, ec).lexically_normal().string()).second;
+        if (first)
+            distinct.push_back(path);
+        else
+            printWindow("Skipped '%s': it was given before.", printable(path, true).c_str());
+    }
+    return distinct;
 }
