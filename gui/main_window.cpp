@@ -2,7 +2,6 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
-#include <FL/Fl_Browser.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
@@ -16,6 +15,7 @@
 #include "gui/events.h"
 #include "gui/link_watch.h"
 #include "gui/log.h"
+#include "gui/log_browser.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 #include "gui/progress.h"
@@ -128,7 +128,7 @@ void buildMainWindow()
     operations_group->resizable(nullptr);
     operations_group->end();
 
-    text_browser = new Fl_Browser(8, 7, 287, 414);
+    text_browser = new LogBrowser(8, 7, 287, 414);
     text_browser->type(FL_NORMAL_BROWSER);
     text_browser->box(FL_THIN_DOWN_BOX);
     text_browser->textfont(FL_COURIER);
