@@ -23,6 +23,8 @@
 #include "gui/events.h"
 #include "gui/file_choice.h"
 #include "gui/log.h"
+#include "gui/main_window.h"
+#include "gui/on_screen.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 
@@ -157,7 +159,11 @@ static void makeSavesWindow()
     savesWindow->size_range(520, 310);
     savesWindow->set_modal();
     fillSavesList("");
-    savesWindow->hotspot(savesWindow);
+    // Beside the main window, not over the log the user reads as it fills.
+    if (window && window->shown())
+        placeBeside(savesWindow, window);
+    else
+        savesWindow->hotspot(savesWindow);
     savesWindow->show();
 }
 
