@@ -4,6 +4,8 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <string_view>
+
 static const char ELLIPSIS[] = "\xE2\x80\xA6";  // U+2026
 // The log is 287 pixels wide and its lines are up to 46 columns of Courier
 // 10 (276 pixels): the browser's own margins (3 pixels a side) and scroll
@@ -136,10 +138,24 @@ static bool formatted(const char* text)
     return !text || text[0] == '@';
 }
 
+int LogBrowser::rowCount(void* item) const
+{
+    const char* text = item_text(item);
+    const size_t hash = std::hash<std::string_view>()(text);
+    const int width = w();
+    // Lines dropped from the top leave their counts behind.
+    if (counted_.size() > 2 * size_t(size()) + 64)
+        counted_.clear();
+    Counted& c = counted_[item];
+    if (c.text != hash || c.width != width || c.rows == 0)
+        c = {hash, width, int(rows(item).size())};
+    return c.rows;
+}
+
 int LogBrowser::item_height(void* item) const
 {
     const int one = Fl_Browser::item_height(item);
-    return formatted(item_text(item)) ? one : one * int(rows(item).size());
+    return formatted(item_text(item)) ? one : one * rowCount(item);
 }
 
 int LogBrowser::item_width(void* item) const

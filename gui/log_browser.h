@@ -7,6 +7,7 @@
 #include <FL/Fl_Browser.H>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class LogBrowser : public Fl_Browser {
@@ -21,6 +22,15 @@ protected:
 
 private:
     std::vector<std::string> rows(void* item) const;
+    int rowCount(void* item) const;
+    // The browser asks every line's height each time a line is added (to
+    // scroll to the end): the rows a line takes, by line, for the width and
+    // text they were counted at.
+    struct Counted {
+        size_t text;
+        int width, rows;
+    };
+    mutable std::unordered_map<const void*, Counted> counted_;
 };
 
 // `line` as the log of `width` pixels for its text shows it in the current
