@@ -25,6 +25,26 @@ static void closedWithoutAnswer(Fl_Widget* w, void*)
     w->hide();
 }
 
+// The toolkit sends a key no widget took as a shortcut to the window under
+// the mouse, which need not be the question: its answers are given their
+// keys here, wherever the pointer is.
+static Fl_Window* g_asking = nullptr;
+static Fl_Button *g_keep = nullptr, *g_act = nullptr;
+
+static int answerKeys(int event)
+{
+    if (event != FL_SHORTCUT || !g_asking || Fl::modal() != g_asking)
+        return 0;
+    const int key = Fl::event_key();
+    if (key == FL_Enter || key == FL_KP_Enter)
+        g_keep->do_callback();
+    else if (g_act->test_shortcut())
+        g_act->do_callback();
+    else
+        return 0;
+    return 1;
+}
+
 bool askBeforeRisk(const std::string& title, const std::string& question, const char* safe, const char* risky)
 {
     fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
@@ -54,7 +74,11 @@ bool askBeforeRisk(const std::string& title, const std::string& question, const 
     dialog.hotspot(keep);
     dialog.show();
     keep->take_focus();
+    g_asking = &dialog, g_keep = keep, g_act = act;
+    Fl::add_handler(answerKeys);
     while (dialog.shown())
         Fl::wait();
+    Fl::remove_handler(answerKeys);
+    g_asking = nullptr;
     return dialog.user_data() == act && !closeRequested();
 }
