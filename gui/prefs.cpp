@@ -11,6 +11,7 @@
 
 #include "gui/events.h"
 #include "gui/log.h"
+#include "gui/on_screen.h"
 #include "gui/one_job.h"
 
 uint8_t G_unlockBypassMode = TURBO_AUTO;
@@ -109,7 +110,7 @@ int makePrefsWindow()
         "On: each byte in fewer bus cycles, faster but never read back. Off: slower, each "
         "byte checked. Auto: On only for a Cindercart.");
 
-    prefsWriteNButton = new Fl_Choice(10, 35, 80, 20, "Write_N");
+    prefsWriteNButton = new OnScreenChoice(10, 35, 80, 20, "Write_N");
     prefsWriteNButton->align(FL_ALIGN_RIGHT);
     char item[16];
     for (int i = 1; i <= WRITE_N_SMALL_ITEMS; i++) {

@@ -5,7 +5,6 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Output.H>
-#include <FL/fl_ask.H>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -20,9 +19,12 @@
 #include "core/jobs/jobs.h"
 #include "core/shown_text.h"
 #include "core/saves/vault.h"
+#include "gui/ask.h"
 #include "gui/events.h"
 #include "gui/file_choice.h"
 #include "gui/log.h"
+#include "gui/main_window.h"
+#include "gui/on_screen.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 
@@ -157,7 +159,11 @@ static void makeSavesWindow()
     savesWindow->size_range(520, 310);
     savesWindow->set_modal();
     fillSavesList("");
-    savesWindow->hotspot(savesWindow);
+    // Beside the main window, not over the log the user reads as it fills.
+    if (window && window->shown())
+        placeBeside(savesWindow, window);
+    else
+        savesWindow->hotspot(savesWindow);
     savesWindow->show();
 }
 
@@ -187,10 +193,10 @@ void cb_savesList(Fl_Widget* w, void* data)
 
 static bool writeToOtherGame(const std::string& saveGame, const std::string& cartGame)
 {
-    return fl_choice("This is a save of %s, and the cartridge is %s.\nWrite it to this cartridge anyway?",
-                     "Cancel", "Write anyway", nullptr, shownAsIs(saveGame).c_str(),
-                     shownAsIs(cartGame).c_str()) == 1 &&
-           !closeRequested();
+    return askBeforeRisk("Another game",
+                         "This is a save of " + shownAsIs(saveGame) + ", and the cartridge is " +
+                             shownAsIs(cartGame) + ".\nWrite it to this cartridge anyway?",
+                         "Cancel", "&Write anyway");
 }
 
 void cb_savesWriteButton(Fl_Widget* w, void* data)
@@ -215,9 +221,8 @@ void cb_savesDeleteButton(Fl_Widget* w, void* data)
         return;
     VaultEntry entry = *e;
     WindowBusy busy;
-    if (fl_choice("Delete '%s'?\nThe file is removed from the disk.", "Cancel", "Delete", nullptr,
-                  shownAsIs(entry.path).c_str()) != 1 ||
-        closeRequested())
+    if (!askBeforeRisk("Delete?", "Delete '" + shownAsIs(entry.path) + "'?\nThe file is removed from the disk.",
+                       "Cancel", "&Delete"))
         return;
     if (deleteVaultEntry(entry))
         printWindow("Deleted '%s'.", entry.path.c_str());

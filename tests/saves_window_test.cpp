@@ -87,10 +87,16 @@ Step onWindow(std::function<void()> act)
     return {false, [act](Fl_Window*) { act(); }};
 }
 
-// Clicks `button`, keeping the question's text (its longest label).
+// Clicks `button` (or presses Enter), keeping the question's text (its
+// longest label).
 Step answer(const char* button)
 {
     return {true, [button](Fl_Window* w) {
+                if (strcmp(button, "Enter") == 0) {
+                    Fl::e_keysym = FL_Enter, Fl::e_state = 0, Fl::e_text = const_cast<char*>("\r"), Fl::e_length = 1;
+                    Fl::handle(FL_KEYBOARD, w);
+                    return;
+                }
                 g_question.clear();
                 Fl_Widget* chosen = nullptr;
                 for (int i = 0; i < w->children(); i++) {
@@ -195,13 +201,13 @@ TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
 
     std::copy_n("OTHER GAME  ", 12, sim::chip(0).contents().begin() + 0x24);
     Step closeProgram{true, [](Fl_Window*) { closingDown(window, nullptr); }};
-    for (const char* given : {"Cancel", "Write anyway", "close"}) {
+    for (const char* given : {"Cancel", "Enter", "&Write anyway", "close"}) {
         SCOPED_TRACE(given);
-        const bool written = strcmp(given, "Write anyway") == 0, closed = strcmp(given, "close") == 0;
+        const bool written = strcmp(given, "&Write anyway") == 0, closed = strcmp(given, "close") == 0;
         const Bytes before = play();
         sim::Mark m = sim::mark();
         openSaves({writeBackup, closed ? closeProgram : answer(given)}, !closed);
-        EXPECT_TRUE(closed || g_question == "This is a save of SIM_OFFICIAL-1234, and the cartridge is OTHER_GAME-1234.\n"
+        EXPECT_TRUE(closed || strcmp(given, "Enter") == 0 || g_question == "This is a save of SIM_OFFICIAL-1234, and the cartridge is OTHER_GAME-1234.\n"
                               "Write it to this cartridge anyway?") << g_question;
         if (written) {
             EXPECT_EQ(slice(sim::chip(0).contents(), 0x1FA000, 0x2000), saved);
@@ -225,11 +231,13 @@ TEST_F(SavesWindow, DeleteAsksFirstAndOpenFolderHandsOverTheFolder)
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
     Lines opened, shown;
     g_openFolder = [&](const std::string& f) { return opened.push_back(f), errno = ENOENT, opened.size() == 1; };
-    bool keptOnCancel = false;
+    bool keptOnCancel = false, keptOnEnter = false;
     openSaves({onWindow([] { pick("safety copy"), click(savesDeleteButton); }), answer("Cancel"),
-               onWindow([&] { keptOnCancel = fs::exists(copy), click(savesDeleteButton); }), answer("Delete"),
+               onWindow([&] { keptOnCancel = fs::exists(copy), click(savesDeleteButton); }), answer("Enter"),
+               onWindow([&] { keptOnEnter = fs::exists(copy), click(savesDeleteButton); }), answer("&Delete"),
                onWindow([&] { shown = listed(), pick("your backup"), click(savesFolderButton), click(savesFolderButton); })});
     EXPECT_TRUE(keptOnCancel);
+    EXPECT_TRUE(keptOnEnter);
     EXPECT_FALSE(fs::exists(copy));
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_NE(shown[1].find("your backup"), std::string::npos);

@@ -17,8 +17,10 @@
 #include "support/job_fixture.h"
 #include "gui/main_window.h"
 #include "gui/progress.h"
+#include "gui/why_off.h"
 
 // After the simulator's headers: X11's own define None.
+#include <FL/fl_draw.H>
 #include <FL/x.H>
 
 using Lines = std::vector<std::string>;
@@ -176,13 +178,18 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
         EXPECT_EQ(b[i]->x(), 309);
         EXPECT_EQ(b[i]->w(), 108);
         EXPECT_EQ(b[i]->h(), 20);
-        EXPECT_EQ(b[i]->labelsize(), 12);
+        // 12 points where the label fits its button at that size.
+        fl_font(b[i]->labelfont(), 12);
+        EXPECT_EQ(b[i]->labelsize(), fl_width(order[i]) <= b[i]->w() - 3 ? 12 : 11) << order[i];
+        fl_font(b[i]->labelfont(), b[i]->labelsize());
+        EXPECT_LE(fl_width(order[i]), b[i]->w() - 3) << order[i];
         EXPECT_EQ(b[i]->labeltype(), FL_EMBOSSED_LABEL);
         EXPECT_NE(b[i]->tooltip(), nullptr);
     }
     EXPECT_NE(dynamic_cast<Fl_Return_Button*>(b[0]), nullptr);
     EXPECT_EQ(b[9]->y(), 211);
     EXPECT_EQ(b[10]->y(), 395);
+    EXPECT_STREQ(whyOff(b[0]), "Plug in the linker") << "said over a greyed-out button";
 
     // Taller: the log grows, the buttons stay where they were.
     window->resize(window->x(), window->y(), 430, 629);
@@ -190,6 +197,8 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
     EXPECT_GE(text_browser->h(), 600);
     EXPECT_EQ(b[10]->y(), 395);
     EXPECT_EQ(b[10]->h(), 20);
+    Fl_Widget* backdrop = operations_group->child(0);
+    EXPECT_EQ(backdrop->y() + backdrop->h(), text_browser->y() + text_browser->h()) << "the grey column";
 }
 
 // Widened through the X server, as a window manager would: the log takes

@@ -90,6 +90,13 @@ static std::string knownLine(const KnownDumps& known, const DumpEntry& e, const 
            status + ".";
 }
 
+static const std::string LISTS_HINT = "No known-dump lists: put Logiqx .dat files in '";
+
+bool isListsHint(const std::string& line)
+{
+    return line.compare(0, LISTS_HINT.size(), LISTS_HINT) == 0;
+}
+
 std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& v, const SaveAreaTry& area)
 {
     std::vector<std::string> lines = known.notes;
@@ -97,7 +104,7 @@ std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& v,
     switch (v.kind) {
     case VerdictKind::NoLists:
         lines.push_back(known.folderProblem.empty()
-                            ? "No known-dump lists: put Logiqx .dat files in '" + printable(known.dir, true) + "'."
+                            ? LISTS_HINT + printable(known.dir, true) + "'."
                             : "No known-dump lists: " + known.folderProblem + ".");
         break;
     case VerdictKind::Known:

@@ -62,6 +62,8 @@ Verdict judge(const KnownDumps& known, const MatchKey& exact, const MatchKey* er
 // the save-area match was not tried and would have mattered.
 std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& verdict,
                                       const SaveAreaTry& area = {});
+// Whether `line` is the verdict that says where known-dump lists go.
+bool isListsHint(const std::string& line);
 // The same for the keys alone, with no header.
 std::vector<std::string> verdictLines(const KnownDumps& known, const MatchKey& exact,
                                       const MatchKey* erased);
