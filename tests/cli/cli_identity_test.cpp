@@ -28,7 +28,7 @@ TEST_F(CliTest, IdentifyReadsEveryFileWithoutALinker)
     // A file that cannot be read is said, and the others still identified.
     CliRun missing = run({"identify", folder + "/gone.bin", cart});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.out, "Failed to open 'gone.bin'\n" + joined(identityOf(cart)));
+    EXPECT_EQ(missing.out, "Failed to open 'gone.bin': No such file or directory\n" + joined(identityOf(cart)));
 }
 
 TEST_F(CliTest, FlashRefusesAFileWithoutLicenceTextUnlessForced)
