@@ -52,10 +52,11 @@ static const int PIPE_POLL_MS = 100;
 
 enum class PipeRead { Read, Stopped, Silent, Failed };
 
-// All a pipe (or standard input) gives until its writer closes it, and no
-// more than `limit` bytes and one: a longer file is no save either. It is
-// never blocked on: the wait lets the face breathe, so that a Cancel or a
-// signal is heard within a fraction of a second.
+// All a pipe (or standard input) gives until its writer closes it or the
+// file's len has come, and no more than `limit` bytes and one: a longer
+// file is no save either. It is never blocked on: the wait lets the face
+// breathe, so that a Cancel or a signal is heard within a fraction of a
+// second.
 static PipeRead readPipe(int fd, bool named, size_t limit, std::vector<uint8_t>* bytes, Reporter& r)
 {
     const double start = steadyClockSeconds();
@@ -80,6 +81,10 @@ static PipeRead readPipe(int fd, bool named, size_t limit, std::vector<uint8_t>*
             return PipeRead::Failed;
         if (n > 0)
             bytes->insert(bytes->end(), chunk, chunk + n);
+        // Whole once its header's len has come: a writer that keeps the
+        // pipe open is not waited for.
+        if (bytes->size() >= NGF_HEADER_LEN && bytes->size() >= getNgfHeader(bytes->data()).len)
+            return PipeRead::Read;
     }
     return PipeRead::Read;
 }
