@@ -16,6 +16,7 @@
 #include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
+#include "core/shown_text.h"
 #include "version.h"
 
 namespace {
@@ -37,7 +38,7 @@ struct Given {
 // each image was found to be goes out as one line of JSON.
 class GivenInput : public CommandInput {
 public:
-    GivenInput(const Given& g, std::ostream& json) : g_(g), json_(json) {}
+    GivenInput(const Given& g, std::ostream& json, std::ostream& err) : g_(g), json_(json), err_(err) {}
     bool fileToRead(std::string* path) override
     {
         *path = g_.path;
@@ -52,6 +53,11 @@ public:
     bool address(uint32_t* a) override { return *a = g_.address, true; }
     bool value(int* v) override { return *v = int(g_.value), true; }
     std::string game() override { return g_.game; }
+    void aside(const std::string& note) override
+    {
+        CommandInput::aside(note);
+        err_ << shownText(note.c_str(), note.size()) << std::endl;
+    }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }
     void imageFound(const std::string& file, const char* outcome, const ImageReport* report) override
@@ -71,6 +77,7 @@ public:
 private:
     const Given& g_;
     std::ostream& json_;
+    std::ostream& err_;
 };
 
 // A number as the input window reads it (decimal, or hex after 0x), but
@@ -91,6 +98,23 @@ CLI::Validator number(const char* shown, std::function<const char*(uint32_t)> fa
         shown);
 }
 
+// CLI11's check, with the name in its message shown as every name is: a
+// line break in it must not start a line of its own.
+CLI::Validator existingFile(bool dashToo)
+{
+    return CLI::Validator(
+        [dashToo](std::string& path) -> std::string {
+            if (dashToo && path == "-")
+                return std::string();
+            std::string given = path, why = CLI::ExistingFile(given);
+            size_t at = why.rfind(path);
+            if (at != std::string::npos)
+                why.replace(at, path.size(), printable(path, true));
+            return why;
+        },
+        "FILE");
+}
+
 std::vector<std::string> splitChoices(const char* values)
 {
     std::vector<std::string> choices;
@@ -106,10 +130,7 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
     switch (arg.kind) {
     case ArgKind::FileToRead:
         // A job that reads its file as it comes takes "-", standard input.
-        if (arg.pipeFromCommandLineOnly)
-            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile | CLI::IsMember({"-"}));
-        else
-            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
+        sub.add_option("FILE", g.path, arg.help)->required()->check(existingFile(arg.pipeFromCommandLineOnly));
         break;
     case ArgKind::FileToWrite:
         sub.add_option("FILE", g.path, arg.help)->required();
@@ -211,7 +232,7 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     CommandScope named(command.name);
     if (command.beforeLinker) {
         TerminalReporter early(given.options.json ? io.err : io.out, io.err, 0, io.wallClock);
-        GivenInput in(given, io.out);
+        GivenInput in(given, io.out, io.err);
         if (!command.beforeLinker(in, early)) {
             if (given.options.json)
                 in.imageFound(given.path, "failed", nullptr);
@@ -228,7 +249,7 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     if (link.open(false) == LinkState::Waiting && given.wait)
         link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
-    GivenInput in(given, io.out);
+    GivenInput in(given, io.out, io.err);
     bool ran = link.ready();
     if (ran) {
         // A Ctrl-C during start-up cancels the job before it begins.
@@ -254,7 +275,7 @@ int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo&
     CommandScope named(command.name);
     TerminalReporter job(given.options.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
-    GivenInput in(given, io.out);
+    GivenInput in(given, io.out, io.err);
     bool done = command.run(in, job);
     // What was found, unless the job failed at what it was asked to do
     // besides (a rename).
@@ -277,6 +298,8 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
     // A script cannot look at the cartridge afterwards: the command line reads
     // back what it wrote unless told not to.
     given.options.settings.verifyAfterWrite = true;
+    if (argc > 0)
+        given.options.program = argv[0];
     const CommandRow* chosen = nullptr;
     std::map<std::string, CLI::App*> groups;
     for (const CommandRow& c : commands()) {

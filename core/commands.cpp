@@ -12,8 +12,12 @@ namespace {
 const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
-// What a stop half-way tells the command line's user to run to undo it.
-const char* const RESTORE_COMMAND = "pockettetherbox-cli saves restore";
+// What a stop half-way tells the command line's user to run to undo it: the
+// program that is running, as it was started (pockettetherbox-cli-sim too).
+std::string restoreCommand(const CommandOptions& o)
+{
+    return shellWord(o.program, true) + " saves restore";
+}
 const char* const ANY_GAME = "--any-game";
 
 // Passes everything on to the face's reporter, keeping what the job found
@@ -122,12 +126,30 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
     });
 }
 
-// A FIFO would hold the linker until a writer came; an empty file is no ROM.
+// A FIFO would hold the linker until a writer came; an empty file is no ROM;
+// a file that cannot be read holds it for nothing.
 bool flashFileAccepted(CommandInput& in, Reporter& r)
 {
     std::string path;
     ReporterScope scope(r);
-    return in.fileToRead(&path) && !romFileRefused(path);
+    return in.fileToRead(&path) && !romFileRefused(path) &&
+           !unreadableRefused(path, path.c_str(), false, FAILED_TO_OPEN);
+}
+
+bool verifyFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    ReporterScope scope(r);
+    return in.fileToRead(&path) && !unreadableRefused(path, displayName(path.c_str()), false, FAILED_TO_OPEN);
+}
+
+// Standard input and a named pipe are read once the job has begun.
+bool saveFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    ReporterScope scope(r);
+    return in.fileToRead(&path) &&
+           (path == "-" || !unreadableRefused(path, path.c_str(), true, SAVE_COULDNT_OPEN));
 }
 
 const std::vector<CommandOption> FLASH_OPTIONS = {
@@ -252,7 +274,9 @@ std::vector<CommandRow> makeCommands()
              std::string path;
              return in.fileToRead(&path) &&
                     findingImage(in, r, path, [&](Reporter& job) { return verifyRom(path, job); });
-         }},
+         },
+         false,
+         verifyFileAccepted},
         {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it",
          "erase a flash cartridge and write a ROM image (.ngp, .rom, .bin) into it.",
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
@@ -288,10 +312,12 @@ std::vector<CommandRow> makeCommands()
          [](CommandInput& in, Reporter& r) {
              std::string path;
              SaveWriteRun run;
-             run.undoCommand = in.asksUser() ? "" : RESTORE_COMMAND;
+             run.undoCommand = in.asksUser() ? "" : restoreCommand(in.options());
              run.undoAnyGame = ANY_GAME;
              return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
-         }},
+         },
+         false,
+         saveFileAccepted},
         {"saves list",
          "the vault: every safety copy and save-game backup, one a line (PATH, GAME, DATE, BYTES, KIND, "
          "tab-separated)",
@@ -304,7 +330,13 @@ std::vector<CommandRow> makeCommands()
          {},
          {{ArgKind::Game, "only this game: its folder name, its title or its software ID"}},
          {},
-         [](CommandInput& in, Reporter& r) { return listSaves(in.game(), r); },
+         [](CommandInput& in, Reporter& r) {
+             std::string note;
+             bool done = listSaves(in.game(), r, &note);
+             if (!note.empty())
+                 in.aside(note);
+             return done;
+         },
          true},
         {"saves restore", "write a copy or backup from the vault back into the cartridge of its game",
          "write a safety copy or save-game backup from the vault back into the cartridge, as save-write does, "
@@ -317,7 +349,7 @@ std::vector<CommandRow> makeCommands()
          [](CommandInput& in, Reporter& r) {
              std::string path;
              SaveWriteRun run;
-             run.undoCommand = RESTORE_COMMAND;
+             run.undoCommand = restoreCommand(in.options());
              run.undoAnyGame = ANY_GAME;
              CommandOptions o = in.options();
              return in.fileToRead(&path) && restoreSave(path, o.settings, o.anyGame, &run, r);

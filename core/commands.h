@@ -21,6 +21,8 @@ struct CommandOptions {
     bool renamePlayed = false;  // identify: played ones too, with " (save)"
     bool report = false;  // backup: "<dump>.txt" beside the dump
     bool anyGame = false; // saves restore: a cartridge of another game too
+    // The program as it was started, for the commands a log line hands back.
+    std::string program = "pockettetherbox-cli";
 };
 
 struct ImageReport;
@@ -54,6 +56,9 @@ public:
     // What the command found an image to be, once it has ended with it:
     // "done", "failed" or "unreadable", and what is known (null: nothing).
     virtual void imageFound(const std::string& file, const char* outcome, const ImageReport* report) {}
+    // A note beside a command's lines, for one whose lines are a format of
+    // their own (saves list): kept apart from them, and in the log file.
+    virtual void aside(const std::string& note) { logToFileOnly(note.c_str()); }
 };
 
 enum class ArgKind {

@@ -108,7 +108,8 @@ static void showSelection()
 static void fillSavesList(const std::string& keep)
 {
     savesList->clear();
-    g_entries = vaultEntries();
+    std::vector<std::string> passedOver;
+    g_entries = vaultEntries("", &passedOver);
     for (size_t i = 0; i < g_entries.size(); i++) {
         const VaultEntry& e = g_entries[i];
         if (i == 0 || g_entries[i - 1].game != e.game)
@@ -119,6 +120,9 @@ static void fillSavesList(const std::string& keep)
     }
     if (g_entries.empty())
         savesList->add("No safety copies or save-game backups yet.");
+    // A line of its own, selecting nothing: what the vault would not show.
+    if (!passedOver.empty())
+        savesList->add(("@." + passedOverNote(passedOver)).c_str());
     showSelection();
     savesList->redraw();
 }

@@ -155,7 +155,7 @@ TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
     EXPECT_TRUE(logIs({"No file selected."}));
     std::string missing = scratchPath("no such folder/game.ngp");
     flash(missing);
-    EXPECT_TRUE(logIs({"Failed to open '" + missing + "'"}));
+    EXPECT_TRUE(logIs({"Failed to open '" + missing + "': No such file or directory"}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
     // No cartridge is neither erased nor reported flashed.

@@ -157,7 +157,7 @@ TEST_F(SavesWindow, ListsEveryCopyAndBackupByGame)
     for (auto [name, bytes, when] : {std::make_tuple("SONIC-0061", 10, WHEN), std::make_tuple("SONIC-0061", 11, WHEN + 60),
                                      std::make_tuple("PUZZLE-0002", 40, WHEN + 5)})
         ASSERT_TRUE(storeSafetyCopy(game(name), pattern(bytes), when, &path));
-    writeFile(mine, pattern(30));
+    writeFile(mine, saveOfSize(30));
     const timespec yearAgo[2] = {{WHEN - 365 * 86400, 0}, {WHEN - 365 * 86400, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, mine.c_str(), yearAgo, 0), 0);
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
@@ -227,7 +227,7 @@ TEST_F(SavesWindow, DeleteAsksFirstAndOpenFolderHandsOverTheFolder)
 {
     std::string copy, mine = scratchPath("mine.ngf");
     ASSERT_TRUE(storeSafetyCopy(game("SONIC-0061"), pattern(10), WHEN, &copy));
-    writeFile(mine, pattern(30));
+    writeFile(mine, saveOfSize(30));
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
     Lines opened, shown;
     g_openFolder = [&](const std::string& f) { return opened.push_back(f), errno = ENOENT, opened.size() == 1; };

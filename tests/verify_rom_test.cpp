@@ -161,7 +161,10 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
     cb_verify_button(nullptr, nullptr);
     EXPECT_TRUE(logIs({"No file selected."}));
     verify(scratchPath("missing.ngp"));
-    EXPECT_TRUE(logIs({"Failed to open 'missing.ngp'"}));
+    EXPECT_TRUE(logIs({"Failed to open 'missing.ngp': No such file or directory"}));
+    // The window's log keeps a name's line break and tab on the name's line.
+    verify(scratchPath("a\nFORGED\t.ngp"));
+    EXPECT_TRUE(logIs({"Failed to open 'a\\x0AFORGED\\x09.ngp': No such file or directory"}));
     // A path beyond what the system takes at all is refused the same way.
     std::string huge = std::string(5000, 'x') + ".ngp";
     verify(scratchPath(huge));

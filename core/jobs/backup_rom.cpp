@@ -135,6 +135,13 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     } else {
         printWindow("Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
+        // Only the partial copy went: the file it was to replace is as it
+        // was, which the line above does not say.
+        std::error_code ec;
+        if (!intoFolder && std::filesystem::exists(target, ec)) {
+            std::string kept = "'" + printable(displayName(path.c_str()), true) + "' is as it was.";
+            logNotes({kept}, {kept});
+        }
     }
     r.endProgress();
     return done;

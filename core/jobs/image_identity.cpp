@@ -113,7 +113,7 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
     struct stat st;
     if (!file || fstat(fileno(file.get()), &st) != 0) {
         if (!refused)
-            printWindow("Failed to open '%s': %s", name, strerror(errno));
+            printWindow(FAILED_TO_OPEN, name, strerror(errno));
         return false;
     }
     // With no cartridge to ask, the save area is where official cartridges

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "core/saves/ngf.h"
@@ -49,3 +50,8 @@ bool loadNgfFile(FILE* f, const char* path, LoadedSave* out);
 // bytes exactly; never reads outside them.
 bool recordsUnder(RecordLayout layout, const uint8_t* body, size_t bodyLen, int count,
                   std::vector<SaveRecord>* out);
+
+// Whether the file at `path` reads as an NGF save: a regular file holding a
+// header of this version and the len it names, whose records account for len
+// under one of the layouts. Says nothing; a FIFO is not waited on.
+bool readsAsNgfSave(const std::string& path);

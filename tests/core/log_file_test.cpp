@@ -76,7 +76,7 @@ TEST_F(LogFile, LineBreaksGiveEachPartItsStampAndControlBytesAreEscaped)
     EXPECT_EQ(logFileRecords(state.log()),
               (Records{{"-", "Error: LIBUSB_ERROR_OTHER"}, {"-", "Other error."},
                        {"-", "Checking for the linker and the cart.."}, {"-", ""},
-                       {"-", "ROM name: '\\x1B]0;owned\\x07\t\\x7F'"}}));
+                       {"-", "ROM name: '\\x1B]0;owned\\x07\\x09\\x7F'"}}));
 }
 
 TEST_F(LogFile, WithoutAnAbsoluteStateHomeItGoesUnderHomeInPrivateFolders)
