@@ -225,7 +225,8 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     setDefaultReporter(&linkLines);
 
     Linker& link = linker();
-    if (link.open(false) == LinkState::Waiting && given.wait)
+    link.open(false, given.wait);
+    if (given.wait && link.awaitsLinker())
         link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
     GivenInput in(given, io.out);
