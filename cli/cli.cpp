@@ -237,6 +237,8 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
     } else if (given.wait && interrupted()) {
         status = CLI_INTERRUPTED;
+    } else if (command.evenWithoutLinker) {
+        command.run(in, job);
     }
     // No job ran: a script still gets its line.
     if (!ran && given.options.json)

@@ -102,6 +102,8 @@ TEST_F(CliTest, ALinkerNotOursOrBusyIsSaidSoAndWaitedFor)
         {"noaccess", {"info"}, false, 3, NOT_OURS, "", 0},
         {"noaccess", {"read-byte", "--wait=10", "0x24"}, true, 0, NOT_OURS + FOUND, "", 3},
         {"claim:BUSY", {"info", "--wait=3"}, false, 3, BUSY + "No linker could be used within 3 seconds.\n", "", 3},
+        {"noaccess", {"doctor"}, false, 3, NOT_OURS, "Access: this user may not open it (LIBUSB_ERROR_ACCESS).", 0},
+        {"claim:BUSY", {"doctor"}, false, 3, BUSY, "Access: in use by another program (LIBUSB_ERROR_BUSY).", 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault + (" " + row.args[0]));
