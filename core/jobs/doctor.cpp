@@ -190,9 +190,14 @@ bool doctor(Reporter& r, const std::vector<std::string>& ruleFolders)
 
     Linker& link = linker();
     std::vector<Linker::Identity> there;
+    if (link.state() == LinkState::Closed) {
+        printWindow("libusb: it could not start.");
+        printWindow("Check that this system has USB (/dev/bus/usb).");
+        return false;
+    }
     if (!link.linkersOnTheBus(&there)) {
-        printWindow("Linker: the USB bus cannot be listed (%s).",
-                    link.state() == LinkState::Closed ? "libusb did not start" : "libusb failed");
+        printWindow("Linker: the USB bus could not be listed.");
+        printWindow("%s", REPLUG);
         return false;
     }
     if (there.empty()) {

@@ -77,7 +77,8 @@ public:
 
     // Waits up to `seconds` (negative: for ever) for a linker to be ready,
     // looking whenever libusb hears of a device, or once a second without
-    // hotplug; gives up early once goOn() says no. Logs the waiting line once.
+    // hotplug; gives up early once goOn() says no. Logs the waiting line once,
+    // and one line when the time runs out.
     bool waitForLinker(double seconds, const std::function<bool()>& goOn);
 
     // Link-clock seconds until a linker just plugged in is tried again
