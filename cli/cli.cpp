@@ -246,7 +246,8 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     setDefaultReporter(&linkLines);
 
     Linker& link = linker();
-    if (link.open(false) == LinkState::Waiting && given.wait)
+    link.open(false, given.wait);
+    if (given.wait && link.awaitsLinker())
         link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
     GivenInput in(given, io.out, io.err);
@@ -257,6 +258,8 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
         status = linkGone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
     } else if (given.wait && interrupted()) {
         status = CLI_INTERRUPTED;
+    } else if (command.evenWithoutLinker) {
+        command.run(in, job);
     }
     // No job ran: a script still gets its line.
     if (!ran && given.options.json)

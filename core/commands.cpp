@@ -376,6 +376,22 @@ std::vector<CommandRow> makeCommands()
              return in.address(&address) && cartAddressValid(address, r) && in.value(&value) &&
                     writeByte(address, value, r);
          }},
+        {"doctor", "check the chain from this program to the cartridge, one line per link",
+         "check the chain from this program to the cartridge and print one line for each link, with what to do "
+         "where one fails: the libusb version; the udev rule in one of udev's folders; each linker on the bus "
+         "(bus and address); whether this user may open it, and why not; its firmware version; whether each "
+         "chip answers, with its identification bytes and size, and the header's licence text; the contacts: "
+         "the header and the first 64 KiB are read twice and compared, and unstable reads name the first "
+         "address that differed. Exits 0 when every link holds, 1 when one does not, and 3 when no linker "
+         "could be used.",
+         {},
+         {},
+         {},
+         [](CommandInput&, Reporter& r) { return doctor(r); },
+         false,
+         nullptr,
+         false,
+         true},
         {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
          "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
          "dump, near one (the same CRC32 at another size; the same size and CRC32 with another SHA-1; the "

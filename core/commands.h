@@ -132,6 +132,9 @@ struct CommandRow {
     // The exit status tells what was found, not whether the job was done:
     // a file unreadable, else one unknown, bad or near, else all known.
     bool exitsByFinding = false;
+    // Runs even when no linker could be used, to say why; the exit status
+    // still says that none could.
+    bool evenWithoutLinker = false;
 };
 
 // In the command line's order.

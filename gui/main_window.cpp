@@ -197,7 +197,8 @@ bool startUp()
     printWindow("");
     letEventsThrough();
 
-    linker().open(true);
+    // The window goes on looking for a linker whatever the opening found.
+    linker().open(true, true);
     watchLinker();
     return linker().ready();
 }

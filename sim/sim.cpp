@@ -41,6 +41,7 @@ struct Device {
     int claimError = 0;
     int configFailures = -1;  // calls still to fail; negative: all of them
     int claimFailures = -1;
+    int deniedAddress = 0;  // none: the root hub is 1
     int listError = 0;
     std::vector<PlannedFault> planned;
     bool wrongCodeCarried = false;
@@ -306,6 +307,12 @@ void noDevice()
     dev().plugged = false;
 }
 
+void denyAccess()
+{
+    Device& d = dev();
+    d.deniedAddress = d.plugged ? d.address : d.address + 1;
+}
+
 void failSetConfiguration(int code, int times)
 {
     dev().configError = code;
@@ -382,6 +389,7 @@ void clearFaults()
     }
     d.configError = 0;
     d.claimError = 0;
+    d.deniedAddress = 0;
     d.listError = 0;
     d.planned.clear();
     d.wrongCodeCarried = false;
@@ -614,6 +622,11 @@ int failing(int code, int* left)
 }
 
 }  // namespace
+
+int openResult(int address)
+{
+    return address == dev().deniedAddress ? LIBUSB_ERROR_ACCESS : 0;
+}
 
 int setConfigurationResult()
 {

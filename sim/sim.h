@@ -92,6 +92,9 @@ bool hotplugRegistrationFails();
 // Counted from the moment the fault is set: n = 1 is the next transfer, in
 // either direction.
 void noDevice();                               // open_device_with_vid_pid finds nothing
+// The linker plugged in now (the next one, while none is) may not be opened
+// by this user: its node's permissions, until it is plugged in again.
+void denyAccess();
 // e.g. LIBUSB_ERROR_BUSY; `times` calls from now fail (negative: every one),
 // as a linker just plugged in may while the kernel binds it.
 void failSetConfiguration(int code, int times = -1);
@@ -187,9 +190,12 @@ bool unplugged();
 
 // Device-level faults for the transport's open/config/claim calls.
 bool deviceAbsent();
+int openResult(int address);
 int setConfigurationResult();
 int claimInterfaceResult();
 int deviceListResult();
+// libusb's name for an error code, as libusb_error_name gives it.
+const char* errorName(int code);
 // A USB reset: the firmware forgets half-done commands and queued packets.
 void usbReset();
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/report.h"
 #include "core/settings.h"
@@ -32,6 +33,12 @@ struct BackupOptions {
     std::string* listName = nullptr;
 };
 bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options = {});
+// "doctor" (doctor.cpp): the chain from the program to the cartridge, one
+// line per link, with what to do where one fails; true when every link holds.
+// Runs whether or not a linker could be used. The rule is looked for in
+// `ruleFolders`, udev's own by default.
+std::vector<std::string> udevRuleFolders();
+bool doctor(Reporter& r, const std::vector<std::string>& ruleFolders = udevRuleFolders());
 // "Cart Info" and "Protected Blocks" (cart_info.cpp)
 bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);

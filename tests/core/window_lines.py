@@ -24,6 +24,8 @@ KEPT = {
     "restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X",
     "restoreSaveGameToCart: read 0x%X, but exptected 0x%X bytes",
     "restoreSaveGameToCart: chip %d block %d is protected; nothing was written to the cartridge.",
+    "The linker is plugged in, but this user may not open it.",
+    "Install the udev rule (see the README) and plug it in again.",
 }
 # Within 46 at their numbers' real widths (block counts of two digits).
 FITS = {
