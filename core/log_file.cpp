@@ -13,11 +13,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/app_folders.h"
 #include "core/shown_text.h"
 
 namespace {
 
-const char* const LOG_FOLDER = "/pockettetherbox";
 const char* const LOG_NAME = "/pockettetherbox.log";
 
 std::string stateHome()
@@ -135,7 +135,7 @@ void writeAll(int fd, const std::string& bytes)
 std::string logFilePath()
 {
     std::string home = stateHome();
-    return home.empty() ? "" : home + LOG_FOLDER + LOG_NAME;
+    return home.empty() ? "" : home + "/" + appFolderName() + LOG_NAME;
 }
 
 void appendToLogFile(const char* command, const char* text)
