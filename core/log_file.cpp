@@ -56,7 +56,9 @@ std::string records(const char* command, const char* text)
     time_t now = time(nullptr);
     tm local;
     localtime_r(&now, &local);
-    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    // With its offset from UTC, as the vault's names carry it: the order
+    // and the hour survive a change of time zone and the clocks going back.
+    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S%z", &local);
     std::string prefix = std::string(stamp) + " [" + command + "] ";
 
     std::string out;

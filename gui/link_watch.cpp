@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/link/linker.h"
+#include "core/report.h"
 #include "gui/main_window.h"
 #include "gui/one_job.h"
 
@@ -82,6 +83,9 @@ void lookAtLinker()
 {
     if (jobRunning())
         return;
+    // Between commands, what a linker coming or going says is filed in the
+    // log file under the linker rather than under no command at all.
+    CommandScope named("Linker");
     // Greeting a linker lets the toolkit handle events: no click may start
     // a job before its firmware is accepted and its cartridge checked.
     if (operations_group)

@@ -15,6 +15,7 @@
 #include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "support/job_helpers.h"
+#include "support/log_file_records.h"
 
 namespace {
 
@@ -111,6 +112,25 @@ TEST_F(LinkWatch, ALinkerPluggedInAfterStartUpIsGreeted)
         EXPECT_EQ(findLine(NO_LINKER.back()), 5) << "said once";
         EXPECT_TRUE(buttonsAre(true));
     }
+}
+
+// In the log file, what a linker coming and going says between commands
+// is filed under the linker; start-up keeps its own tag.
+TEST_F(LinkWatch, TheLogFileFilesALateLinkersLinesUnderLinker)
+{
+    ScratchStateHome state;
+    sim::noDevice();
+    EXPECT_FALSE(startUp());
+    sim::plugInNow();
+    notice();
+    sim::unplugNow();
+    notice();
+    std::vector<std::string> tags;
+    for (const LogRecord& r : logFileRecords(state.log()))
+        if (r.text == NO_LINKER[0] || r.text == GREETED[1] || r.text == GONE_LINE)
+            tags.push_back(r.command + ": " + r.text);
+    EXPECT_EQ(tags, (std::vector<std::string>{"Start-up: " + NO_LINKER[0], "Linker: " + GREETED[1],
+                                              "Linker: " + GONE_LINE}));
 }
 
 // Pulled during a backup: the job ends as it always did, and only then are
