@@ -9,7 +9,8 @@
 
 namespace {
 
-const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
+// Colour games are dumped as .ngc (or .ngpc), as --rename and the known-dump lists name them.
+const char* const ROM_PATTERN = "*.{ngp,rom,bin,ngc,ngpc}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
 // What a stop half-way tells the command line's user to run to undo it.
@@ -246,9 +247,9 @@ std::vector<CommandRow> makeCommands()
                     findingImage(in, r, path, [&](Reporter& job) { return verifyRom(path, job); });
          }},
         {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it",
-         "erase a flash cartridge and write a ROM image (.ngp, .rom, .bin) into it.",
+         "erase a flash cartridge and write a ROM image (.ngp, .ngc, .rom, .bin) into it.",
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
-         {{ArgKind::FileToRead, "the ROM image (.ngp, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
+         {{ArgKind::FileToRead, "the ROM image (.ngp, .ngc, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
          FLASH_OPTIONS,
          flashUnlessRefused,
          false,
