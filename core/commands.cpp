@@ -236,8 +236,9 @@ std::vector<CommandRow> makeCommands()
          // ROM name (a name given on the command line is taken as is).
          backupInto},
         {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
-         "compare a ROM image file with the cartridge block by block. A difference inside the unprotected "
-         "blocks (a changed save area) is reported but is not a failure.",
+         "compare a ROM image file with the cartridge block by block. On an official cartridge, a difference "
+         "only inside its unprotected blocks (a changed save area) is reported but is not a failure; a flash "
+         "cartridge has no protected blocks, and there any difference is a failure.",
          {"Verify ROM", "Compare the selected ROM file against the inserted cartridge.", 31, 4},
          {{ArgKind::FileToRead, "the ROM image to compare", "Verify a ROM", ROM_PATTERN}},
          {JSON_OPTION},
