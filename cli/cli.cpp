@@ -80,16 +80,27 @@ private:
     std::ostream& err_;
 };
 
+// Digits only, in decimal or after 0x: a number, if perhaps too long for one.
+bool allDigits(const std::string& text)
+{
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    return !text.empty() && text.find_first_not_of(digits, hex ? 2 : 0) == std::string::npos;
+}
+
 // A number as the input window reads it (decimal, or hex after 0x), but
-// whole; `fault` says what else is wrong with it, if anything. Handed on to
-// CLI11 in decimal, which would take a leading zero for octal.
-CLI::Validator number(const char* shown, std::function<const char*(uint32_t)> fault)
+// whole; `fault` says what else is wrong with it, if anything, and `range`
+// what it may be. Handed on to CLI11 in decimal, which would take a leading
+// zero for octal.
+CLI::Validator number(const char* shown, const char* range, std::function<const char*(uint32_t)> fault)
 {
     return CLI::Validator(
-        [fault](std::string& text) -> std::string {
+        [fault, range](std::string& text) -> std::string {
             uint32_t v = 0;
             if (!exactNumberFromText(text.c_str(), &v))
-                return "'" + text + "' is not a number (decimal, or hexadecimal after 0x)";
+                return "'" + text + "' " +
+                       (allDigits(text) ? "is out of range: " + std::string(range)
+                                        : "is not a number (decimal, or hexadecimal after 0x)");
             if (const char* why = fault ? fault(v) : nullptr)
                 return "'" + text + "' " + why;
             text = std::to_string(v);
@@ -140,12 +151,12 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
         sub.add_option("FILE", g.paths, arg.help)->required();
         break;
     case ArgKind::Address:
-        sub.add_option("ADDR", g.address, arg.help)->required()->transform(number("NUMBER", nullptr));
+        sub.add_option("ADDR", g.address, arg.help)->required()->transform(number("NUMBER", arg.range, nullptr));
         break;
     case ArgKind::ByteValue:
         sub.add_option("VALUE", g.value, arg.help)
             ->required()
-            ->transform(number("0..255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
+            ->transform(number("0..255", "0 to 255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
         break;
     case ArgKind::Game:
         sub.add_option("GAME", g.game, arg.help);
@@ -170,7 +181,7 @@ void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
         break;
     case OptionKind::Number:
         option = sub.add_option_function<int>(o.name, [set](int n) { set(std::to_string(n)); }, o.help)
-                     ->transform(number(o.values, o.fault));
+                     ->transform(number(o.values, o.values, o.fault));
         break;
     }
     if (o.shownDefault)
@@ -293,9 +304,8 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
 {
     const char* name = argc > 0 ? baseName(argv[0]) : "pockettetherbox-cli";
     CLI::App app("Drives the Tetherbox linker and the Neo Geo Pocket cartridge in it.", name);
-    app.set_version_flag("--version", std::string(name) + " " + PTB_VERSION);
+    app.set_version_flag("--version", std::string(name) + " " + PTB_VERSION + "\n" + PTB_LICENCE_NOTICE);
     app.require_subcommand(1);
-    app.footer(FOOTER);
 
     Given given;
     // A script cannot look at the cartridge afterwards: the command line reads
@@ -316,13 +326,11 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             if (!group) {
                 group = app.add_subcommand(word, commandGroupHelp(word));
                 group->require_subcommand(1);
-                group->footer(FOOTER);
             }
             parent = group;
             name = name.substr(space + 1);
         }
         CLI::App* sub = parent->add_subcommand(name, c.help);
-        sub->footer(FOOTER);
         for (const CommandArg& arg : c.args)
             defineArg(*sub, arg, given);
         for (const CommandOption& o : c.options)
@@ -331,11 +339,21 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             waitOption(*sub, given);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
+    // Only now: a subcommand takes its parent's footer when it is made, and
+    // this one is for the main --help alone.
+    app.footer(FOOTER);
+    // Before the command too, where a shell's habits put it.
+    waitOption(app, given);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e, io.out, io.err) == 0 ? CLI_DONE : CLI_USAGE;
+    }
+    if (given.wait && chosen->withoutLinker) {
+        io.err << "--wait: '" << chosen->name << "' needs no linker to wait for\n"
+               << "Run with --help for more information.\n";
+        return CLI_USAGE;
     }
     if (chosen->withoutLinker)
         return runWithoutLinker(*chosen, given, io);

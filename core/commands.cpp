@@ -9,7 +9,8 @@
 
 namespace {
 
-const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
+// Colour games are dumped as .ngc (or .ngpc), as --rename and the known-dump lists name them.
+const char* const ROM_PATTERN = "*.{ngp,rom,bin,ngc,ngpc}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
 // What a stop half-way tells the command line's user to run to undo it: the
@@ -265,8 +266,9 @@ std::vector<CommandRow> makeCommands()
          // ROM name (a name given on the command line is taken as is).
          backupInto},
         {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
-         "compare a ROM image file with the cartridge block by block. A difference inside the unprotected "
-         "blocks (a changed save area) is reported but is not a failure.",
+         "compare a ROM image file with the cartridge block by block. On an official cartridge, a difference "
+         "only inside its unprotected blocks (a changed save area) is reported but is not a failure; a flash "
+         "cartridge has no protected blocks, and there any difference is a failure.",
          {"Verify ROM", "Compare the selected ROM file against the inserted cartridge.", 31, 4},
          {{ArgKind::FileToRead, "the ROM image to compare", "Verify a ROM", ROM_PATTERN}},
          {JSON_OPTION},
@@ -278,9 +280,9 @@ std::vector<CommandRow> makeCommands()
          false,
          verifyFileAccepted},
         {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it",
-         "erase a flash cartridge and write a ROM image (.ngp, .rom, .bin) into it.",
+         "erase a flash cartridge and write a ROM image (.ngp, .ngc, .rom, .bin) into it.",
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
-         {{ArgKind::FileToRead, "the ROM image (.ngp, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
+         {{ArgKind::FileToRead, "the ROM image (.ngp, .ngc, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
          FLASH_OPTIONS,
          flashUnlessRefused,
          false,

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/app_folders.h"
 #include "gui/events.h"
 #include "gui/log.h"
 #include "gui/on_screen.h"
@@ -47,7 +48,7 @@ static const int WRITE_N_TEXT_SIZE = 9;
 // runs, with the folders last used, in the toolkit's preferences file.
 static Fl_Preferences userPrefs()
 {
-    return Fl_Preferences(Fl_Preferences::USER, "pockettetherbox", "pockettetherbox");
+    return Fl_Preferences(Fl_Preferences::USER, appFolderName(), appFolderName());
 }
 
 void loadRememberedSettings()

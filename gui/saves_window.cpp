@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/jobs/jobs.h"
+#include "core/link/linker.h"
 #include "core/shown_text.h"
 #include "core/saves/vault.h"
 #include "gui/ask.h"
@@ -99,8 +100,10 @@ static const VaultEntry* selectedEntry()
 static void showSelection()
 {
     const VaultEntry* e = selectedEntry();
-    for (Fl_Button* b : {savesWriteButton, savesDeleteButton, savesFolderButton})
+    for (Fl_Button* b : {savesDeleteButton, savesFolderButton})
         e ? b->activate() : b->deactivate();
+    // The window opens without a linker too; only writing needs one.
+    e && linker().ready() ? savesWriteButton->activate() : savesWriteButton->deactivate();
     savesPath->value(e ? e->path.c_str() : "");
 }
 
@@ -241,8 +244,20 @@ void cb_savesFolderButton(Fl_Widget* w, void* data)
     if (!e)
         return;
     std::string folder = std::filesystem::path(e->path).parent_path().string();
-    if (!g_openFolder(folder))
+    if (g_openFolder(folder))
+        return;
+    // Without xdg-open (Debian installs none by default) the system's word
+    // would be "No such file or directory", as if the folder were missing.
+    if (errno == ENOENT) {
+        printWindow("xdg-open is missing: install xdg-utils to open folders.");
+        printWindow("The folder is '%s'.", folder.c_str());
+    } else {
         printWindow("Could not open the folder '%s': %s", folder.c_str(), strerror(errno));
+    }
+    // The path field shows it selected, ready to be copied with Ctrl+C.
+    savesPath->value(folder.c_str());
+    savesPath->take_focus();
+    savesPath->position(0, savesPath->size());
 }
 
 void cb_savesCloseButton(Fl_Widget* w, void* data)

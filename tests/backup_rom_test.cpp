@@ -34,7 +34,7 @@ TEST_F(BackupRom, CopiesTheCartridgeByteExact)
         EXPECT_TRUE(logIs(Lines{probe.substr(0, probe.find('|')), "ROM name: '" + name + "'", "Backing up ROM to '" + cart +
                                 ".ngp'", "Backup done. Wrote " + std::to_string(image.size()) + " bytes."} +
                           windowIdentityOf(longPath(cart + ".ngp"))));
-        EXPECT_EQ(asked(), "Select file for backup|*.{ngp,rom,bin}|2|" + name + ".ngp");
+        EXPECT_EQ(asked(), "Select file for backup|*.{ngp,rom,bin,ngc,ngpc}|2|" + name + ".ngp");
         ASSERT_EQ(reads.size(), image.size() / 8192);
         for (uint32_t k = 0; k < reads.size(); k++)
             EXPECT_EQ(std::tie(reads[k].chip, reads[k].addr, reads[k].count), std::make_tuple(k / 256, (k % 256) * 8192, 128));

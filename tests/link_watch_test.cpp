@@ -15,6 +15,7 @@
 #include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "support/job_helpers.h"
+#include "support/log_file_records.h"
 
 namespace {
 
@@ -57,7 +58,8 @@ protected:
             Fl::check();
     }
 
-    // Every button, Saves and Preferences included, is usable (or none is).
+    // Every button, Preferences included, is usable (or none is); Saves,
+    // which needs no linker, always is between jobs.
     static ::testing::AssertionResult buttonsAre(bool active)
     {
         int n = 0;
@@ -66,7 +68,7 @@ protected:
             if (!b)
                 continue;
             n++;
-            if (bool(b->active_r()) != active)
+            if (bool(b->active_r()) != (active || b == saves_button))
                 return ::testing::AssertionFailure() << b->label() << (active ? " disabled" : " enabled");
         }
         if (n != 11)
@@ -110,6 +112,25 @@ TEST_F(LinkWatch, ALinkerPluggedInAfterStartUpIsGreeted)
         EXPECT_EQ(findLine(NO_LINKER.back()), int(BANNER.size() + NO_LINKER.size()) - 1) << "said once";
         EXPECT_TRUE(buttonsAre(true));
     }
+}
+
+// In the log file, what a linker coming and going says between commands
+// is filed under the linker; start-up keeps its own tag.
+TEST_F(LinkWatch, TheLogFileFilesALateLinkersLinesUnderLinker)
+{
+    ScratchStateHome state;
+    sim::noDevice();
+    EXPECT_FALSE(startUp());
+    sim::plugInNow();
+    notice();
+    sim::unplugNow();
+    notice();
+    std::vector<std::string> tags;
+    for (const LogRecord& r : logFileRecords(state.log()))
+        if (r.text == NO_LINKER[0] || r.text == GREETED[1] || r.text == GONE_LINE)
+            tags.push_back(r.command + ": " + r.text);
+    EXPECT_EQ(tags, (std::vector<std::string>{"Start-up: " + NO_LINKER[0], "Linker: " + GREETED[1],
+                                              "Linker: " + GONE_LINE}));
 }
 
 // Pulled during a backup: the job ends as it always did, and only then are
@@ -231,7 +252,7 @@ void (*g_countHook)() = nullptr;
 void clickWhenUsable()
 {
     g_countHook();
-    if (operations_group->active_r()) {
+    if (getInfos_button->active_r()) {
         g_clicks++;
         cb_getInfos_button(nullptr, nullptr);
     }

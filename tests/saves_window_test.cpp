@@ -222,7 +222,8 @@ TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
 }
 
 // Delete asks, then removes the file; Open folder hands the file's folder
-// to the launcher, and one that fails is logged.
+// to the launcher, and one that fails is logged: without xdg-open, with the
+// folder's path to copy from the path field.
 TEST_F(SavesWindow, DeleteAsksFirstAndOpenFolderHandsOverTheFolder)
 {
     std::string copy, mine = scratchPath("mine.ngf");
@@ -230,20 +231,45 @@ TEST_F(SavesWindow, DeleteAsksFirstAndOpenFolderHandsOverTheFolder)
     writeFile(mine, saveOfSize(30));
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
     Lines opened, shown;
-    g_openFolder = [&](const std::string& f) { return opened.push_back(f), errno = ENOENT, opened.size() == 1; };
+    g_openFolder = [&](const std::string& f) {
+        opened.push_back(f);
+        errno = opened.size() == 2 ? ENOENT : EACCES;
+        return opened.size() == 1;
+    };
     bool keptOnCancel = false, keptOnEnter = false;
+    std::string pathField;
     openSaves({onWindow([] { pick("safety copy"), click(savesDeleteButton); }), answer("Cancel"),
                onWindow([&] { keptOnCancel = fs::exists(copy), click(savesDeleteButton); }), answer("Enter"),
                onWindow([&] { keptOnEnter = fs::exists(copy), click(savesDeleteButton); }), answer("&Delete"),
-               onWindow([&] { shown = listed(), pick("your backup"), click(savesFolderButton), click(savesFolderButton); })});
+               onWindow([&] { shown = listed(), pick("your backup"), click(savesFolderButton), click(savesFolderButton); }),
+               onWindow([&] { pathField = savesPath->value(), click(savesFolderButton); })});
     EXPECT_TRUE(keptOnCancel);
     EXPECT_TRUE(keptOnEnter);
     EXPECT_FALSE(fs::exists(copy));
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_NE(shown[1].find("your backup"), std::string::npos);
     const std::string folder = fs::canonical(mine).parent_path();
-    EXPECT_EQ(opened, Lines(2, folder));
-    EXPECT_TRUE(logIs({"Deleted '" + copy + "'.", "Could not open the folder '" + folder + "': No such file or directory"}));
+    EXPECT_EQ(opened, Lines(3, folder));
+    EXPECT_EQ(pathField, folder);
+    EXPECT_TRUE(logIs({"Deleted '" + copy + "'.", "xdg-open is missing: install xdg-utils to open folders.",
+                       "The folder is '" + folder + "'.", "Could not open the folder '" + folder + "': Permission denied"}));
+}
+
+// Browsing and deleting need no linker; writing back does.
+TEST_F(SavesWindow, WithoutALinkerOnlyWritingIsGreyedOut)
+{
+    std::string copy;
+    ASSERT_TRUE(storeSafetyCopy(game("SONIC-0061"), pattern(10), WHEN, &copy));
+    closeLink();
+    sim::noDevice();
+    bool writable = true, deletable = false, openable = false;
+    openSaves({onWindow([&] {
+        pick("safety copy");
+        writable = savesWriteButton->active(), deletable = savesDeleteButton->active();
+        openable = savesFolderButton->active();
+    })});
+    EXPECT_FALSE(writable);
+    EXPECT_TRUE(deletable && openable);
 }
 
 }  // namespace

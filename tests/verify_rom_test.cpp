@@ -40,7 +40,7 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
     std::string path = longPath("deep.ngp");
     writeFile(path, sim::cartImage());
     std::vector<Command> reads = verify(path);
-    EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin}|0|no name");
+    EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin,ngc,ngpc}|0|no name");
     EXPECT_TRUE(logIs(Lines{"Verifying 'deep.ngp'", timingLine(MBIT16), MATCHES} + windowIdentityOf(path)));
 
     // Each 64 KiB block, then the 32, 8, 8 and 16 KiB top blocks.

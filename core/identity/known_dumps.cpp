@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "core/app_folders.h"
 #include "core/identity/header.h"
 #include "core/identity/list_sources.h"
 
@@ -84,7 +85,7 @@ std::string knownDumpDir()
         }
         data = home + "/.local/share";
     }
-    return data + "/pockettetherbox/dat";
+    return data + "/" + appFolderName() + "/dat";
 }
 
 static bool parseDecimal(const char* s, uint64_t* out)

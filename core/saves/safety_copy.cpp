@@ -15,6 +15,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "core/app_folders.h"
 #include "core/output_file.h"
 #include "core/report.h"
 #include "core/saves/vault.h"
@@ -65,7 +66,7 @@ std::string safetyCopyRoot()
         }
         base = std::string(home) + "/.local/share";
     }
-    return base + "/pockettetherbox/saves";
+    return base + "/" + appFolderName() + "/saves";
 }
 
 // A copy in a folder: when it was made, and its count within that second.

@@ -33,8 +33,8 @@ void spit(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// "YYYY-MM-DD HH:MM:SS [-] " plus the text and its line break.
-constexpr size_t RECORD_OVERHEAD = 19 + 1 + 4 + 1;
+// "YYYY-MM-DD HH:MM:SS+hhmm [-] " plus the text and its line break.
+constexpr size_t RECORD_OVERHEAD = 24 + 1 + 4 + 1;
 
 class LogFile : public ::testing::Test {
 protected:
