@@ -6,20 +6,26 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 
-PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev libgtest-dev \
-           xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
+# What building the programs and their package takes...
+BUILD_PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libusb-1.0-0-dev \
            libpugixml-dev zlib1g-dev libssl-dev libcli11-dev libzip-dev nlohmann-json3-dev \
-           python3-jsonschema udev librsvg2-bin dpkg-dev \
-           desktop-file-utils appstream lintian
+           udev librsvg2-bin dpkg-dev
+# ...and what the simulated linker's USB device, the tests and the checks of
+# the package take on top.
+PACKAGES = $(BUILD_PACKAGES) libgtest-dev \
+           xvfb xauth xdotool umockdev libumockdev-dev clang libclang-rt-14-dev \
+           python3-jsonschema desktop-file-utils appstream lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-asan demo demo-usb run install uninstall deb test fuzz bench clean
+.PHONY: all deps deb-deps build build-asan demo demo-usb run install uninstall deb test fuzz bench clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+deps: PACKAGES_WANTED = $(PACKAGES)
+deb-deps: PACKAGES_WANTED = $(BUILD_PACKAGES)
+deps deb-deps:
+	@missing=""; for p in $(PACKAGES_WANTED); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -62,11 +68,23 @@ uninstall:
 	xargs -r -d '\n' rm -fv < $(INSTALLED)
 	rm -f $(INSTALLED)
 
-# pockettetherbox_<version>_<arch>.deb in this folder, for `apt install ./...`.
-deb: build
-	rm -rf $(BUILD)/deb pockettetherbox_*.deb
-	cd $(BUILD) && cpack --config CPackConfig.cmake -B deb
-	cp $(BUILD)/deb/pockettetherbox_*.deb .
+# pockettetherbox_<version>_<arch>.deb in this folder, for `apt install ./...`:
+# built from scratch, of nothing but what it ships, with the hardening flags
+# Debian builds its packages with. Every run of one commit gives the same
+# bytes: file times are the commit's, neither the source's folder nor the
+# build's is left in the programs, and the umask, which CPack hands on to the
+# package's members, is set (packaging/check-deb.sh checks it).
+DEB_BUILD ?= build-deb
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+deb: deb-deps
+	rm -rf $(DEB_BUILD) pockettetherbox_*.deb
+	export SOURCE_DATE_EPOCH=$$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt) && \
+	cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=None -DPTB_TESTS=OFF -DPTB_SIMULATOR=OFF \
+	  -DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS) -ffile-prefix-map=$(abspath $(DEB_BUILD))=build" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" && \
+	cmake --build $(DEB_BUILD) -j$(JOBS) && \
+	cd $(DEB_BUILD) && umask 022 && cpack --config CPackConfig.cmake -B deb
+	cp $(DEB_BUILD)/deb/pockettetherbox_*.deb .
 
 test: build-asan
 	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
@@ -84,4 +102,4 @@ fuzz: deps
 	sh tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz pockettetherbox_*.deb
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEB_BUILD) build-fuzz pockettetherbox_*.deb

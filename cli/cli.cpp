@@ -16,6 +16,7 @@
 #include "core/link/linker.h"
 #include "core/link/transfer.h"
 #include "core/number_text.h"
+#include "core/shown_text.h"
 #include "version.h"
 
 namespace {
@@ -37,7 +38,7 @@ struct Given {
 // each image was found to be goes out as one line of JSON.
 class GivenInput : public CommandInput {
 public:
-    GivenInput(const Given& g, std::ostream& json) : g_(g), json_(json) {}
+    GivenInput(const Given& g, std::ostream& json, std::ostream& err) : g_(g), json_(json), err_(err) {}
     bool fileToRead(std::string* path) override
     {
         *path = g_.path;
@@ -52,6 +53,11 @@ public:
     bool address(uint32_t* a) override { return *a = g_.address, true; }
     bool value(int* v) override { return *v = int(g_.value), true; }
     std::string game() override { return g_.game; }
+    void aside(Reporter& r, const std::string& note) override
+    {
+        CommandInput::aside(r, note);
+        err_ << shownText(note.c_str(), note.size()) << std::endl;
+    }
     CommandOptions options() override { return g_.options; }
     bool asksUser() const override { return false; }
     void imageFound(const std::string& file, const char* outcome, const ImageReport* report) override
@@ -71,24 +77,53 @@ public:
 private:
     const Given& g_;
     std::ostream& json_;
+    std::ostream& err_;
 };
 
+// Digits only, in decimal or after 0x: a number, if perhaps too long for one.
+bool allDigits(const std::string& text)
+{
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    return !text.empty() && text.find_first_not_of(digits, hex ? 2 : 0) == std::string::npos;
+}
+
 // A number as the input window reads it (decimal, or hex after 0x), but
-// whole; `fault` says what else is wrong with it, if anything. Handed on to
-// CLI11 in decimal, which would take a leading zero for octal.
-CLI::Validator number(const char* shown, std::function<const char*(uint32_t)> fault)
+// whole; `fault` says what else is wrong with it, if anything, and `range`
+// what it may be. Handed on to CLI11 in decimal, which would take a leading
+// zero for octal.
+CLI::Validator number(const char* shown, const char* range, std::function<const char*(uint32_t)> fault)
 {
     return CLI::Validator(
-        [fault](std::string& text) -> std::string {
+        [fault, range](std::string& text) -> std::string {
             uint32_t v = 0;
             if (!exactNumberFromText(text.c_str(), &v))
-                return "'" + text + "' is not a number (decimal, or hexadecimal after 0x)";
+                return "'" + text + "' " +
+                       (allDigits(text) ? "is out of range: " + std::string(range)
+                                        : "is not a number (decimal, or hexadecimal after 0x)");
             if (const char* why = fault ? fault(v) : nullptr)
                 return "'" + text + "' " + why;
             text = std::to_string(v);
             return std::string();
         },
         shown);
+}
+
+// CLI11's check, with the name in its message shown as every name is: a
+// line break in it must not start a line of its own.
+CLI::Validator existingFile(bool dashToo)
+{
+    return CLI::Validator(
+        [dashToo](std::string& path) -> std::string {
+            if (dashToo && path == "-")
+                return std::string();
+            std::string given = path, why = CLI::ExistingFile(given);
+            size_t at = why.rfind(path);
+            if (at != std::string::npos)
+                why.replace(at, path.size(), printable(path, true));
+            return why;
+        },
+        "FILE");
 }
 
 std::vector<std::string> splitChoices(const char* values)
@@ -106,10 +141,7 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
     switch (arg.kind) {
     case ArgKind::FileToRead:
         // A job that reads its file as it comes takes "-", standard input.
-        if (arg.pipeFromCommandLineOnly)
-            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile | CLI::IsMember({"-"}));
-        else
-            sub.add_option("FILE", g.path, arg.help)->required()->check(CLI::ExistingFile);
+        sub.add_option("FILE", g.path, arg.help)->required()->check(existingFile(arg.pipeFromCommandLineOnly));
         break;
     case ArgKind::FileToWrite:
         sub.add_option("FILE", g.path, arg.help)->required();
@@ -119,12 +151,12 @@ void defineArg(CLI::App& sub, const CommandArg& arg, Given& g)
         sub.add_option("FILE", g.paths, arg.help)->required();
         break;
     case ArgKind::Address:
-        sub.add_option("ADDR", g.address, arg.help)->required()->transform(number("NUMBER", nullptr));
+        sub.add_option("ADDR", g.address, arg.help)->required()->transform(number("NUMBER", arg.range, nullptr));
         break;
     case ArgKind::ByteValue:
         sub.add_option("VALUE", g.value, arg.help)
             ->required()
-            ->transform(number("0..255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
+            ->transform(number("0..255", "0 to 255", [](uint32_t v) { return v > 0xFF ? "is more than a byte" : nullptr; }));
         break;
     case ArgKind::Game:
         sub.add_option("GAME", g.game, arg.help);
@@ -149,7 +181,7 @@ void defineOption(CLI::App& sub, const CommandOption& o, Given& g)
         break;
     case OptionKind::Number:
         option = sub.add_option_function<int>(o.name, [set](int n) { set(std::to_string(n)); }, o.help)
-                     ->transform(number(o.values, o.fault));
+                     ->transform(number(o.values, o.values, o.fault));
         break;
     }
     if (o.shownDefault)
@@ -196,7 +228,7 @@ const char* const FOOTER =
     "  3  no linker answered (within --wait's time), its firmware was refused, or it vanished\n"
     "  128+N  a signal N stopped the job or the wait (130: Ctrl-C, 143: SIGTERM, 129: SIGHUP)\n"
     "identify: 2 when any file could not be read, else 1 when any is unknown, a bad dump\n"
-    "or only near a known one, else 0.";
+    "or only near a known one, or a rename asked for was not made, else 0.";
 
 const char* baseName(const char* path)
 {
@@ -210,7 +242,7 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     if (command.beforeLinker) {
         TerminalReporter early(given.options.json ? io.err : io.out, io.err, 0, io.wallClock);
         early.command = command.name;
-        GivenInput in(given, io.out);
+        GivenInput in(given, io.out, io.err);
         if (!command.beforeLinker(in, early)) {
             if (given.options.json)
                 in.imageFound(given.path, "failed", nullptr);
@@ -225,10 +257,11 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     linkLines.command = job.command = command.name;
 
     Linker& link = linker();
-    if (link.open(linkLines) == LinkState::Waiting && given.wait)
+    link.open(linkLines, nullptr, given.wait);
+    if (given.wait && link.awaitsLinker())
         link.waitForLinker(given.waitSeconds, [] { return !interrupted(); });
     int status = CLI_NO_LINKER;
-    GivenInput in(given, io.out);
+    GivenInput in(given, io.out, io.err);
     bool ran = link.ready();
     if (ran) {
         // A Ctrl-C during start-up cancels the job before it begins.
@@ -236,6 +269,8 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
         status = link.link().gone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
     } else if (given.wait && interrupted()) {
         status = CLI_INTERRUPTED;
+    } else if (command.evenWithoutLinker) {
+        command.run(in, job);
     }
     // No job ran: a script still gets its line.
     if (!ran && given.options.json)
@@ -253,10 +288,12 @@ int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo&
     TerminalReporter job(given.options.json ? io.err : io.out, io.err, io.barColumns, io.wallClock);
     job.afterBreath = io.afterBreath;
     job.command = command.name;
-    GivenInput in(given, io.out);
+    GivenInput in(given, io.out, io.err);
     bool done = command.run(in, job);
+    // What was found, unless the job failed at what it was asked to do
+    // besides (a rename).
     if (command.exitsByFinding)
-        return in.findingStatus();
+        return in.findingStatus() == CLI_DONE && !done ? CLI_FAILED : in.findingStatus();
     return done ? CLI_DONE : CLI_FAILED;
 }
 
@@ -266,14 +303,15 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
 {
     const char* name = argc > 0 ? baseName(argv[0]) : "pockettetherbox-cli";
     CLI::App app("Drives the Tetherbox linker and the Neo Geo Pocket cartridge in it.", name);
-    app.set_version_flag("--version", std::string(name) + " " + PTB_VERSION);
+    app.set_version_flag("--version", std::string(name) + " " + PTB_VERSION + "\n" + PTB_LICENCE_NOTICE);
     app.require_subcommand(1);
-    app.footer(FOOTER);
 
     Given given;
     // A script cannot look at the cartridge afterwards: the command line reads
     // back what it wrote unless told not to.
     given.options.settings.verifyAfterWrite = true;
+    if (argc > 0)
+        given.options.program = argv[0];
     const CommandRow* chosen = nullptr;
     std::map<std::string, CLI::App*> groups;
     for (const CommandRow& c : commands()) {
@@ -287,13 +325,11 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             if (!group) {
                 group = app.add_subcommand(word, commandGroupHelp(word));
                 group->require_subcommand(1);
-                group->footer(FOOTER);
             }
             parent = group;
             name = name.substr(space + 1);
         }
         CLI::App* sub = parent->add_subcommand(name, c.help);
-        sub->footer(FOOTER);
         for (const CommandArg& arg : c.args)
             defineArg(*sub, arg, given);
         for (const CommandOption& o : c.options)
@@ -302,11 +338,21 @@ int runCli(int argc, const char* const argv[], const CliIo& io)
             waitOption(*sub, given);
         sub->final_callback([&chosen, &c] { chosen = &c; });
     }
+    // Only now: a subcommand takes its parent's footer when it is made, and
+    // this one is for the main --help alone.
+    app.footer(FOOTER);
+    // Before the command too, where a shell's habits put it.
+    waitOption(app, given);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e, io.out, io.err) == 0 ? CLI_DONE : CLI_USAGE;
+    }
+    if (given.wait && chosen->withoutLinker) {
+        io.err << "--wait: '" << chosen->name << "' needs no linker to wait for\n"
+               << "Run with --help for more information.\n";
+        return CLI_USAGE;
     }
     if (chosen->withoutLinker)
         return runWithoutLinker(*chosen, given, io);

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "core/app_folders.h"
 #include "core/link/clock.h"
 
 // The bar is drawn only when someone watches: standard error is a terminal.
@@ -20,6 +21,9 @@ static int terminalColumns()
 
 int main(int argc, char** argv)
 {
+#ifdef PTB_SIMULATED_LINKER
+    useSimulatorFolders();
+#endif
     // A reader that goes away (`| head`) must not kill a flash half-way: the
     // job carries on, its lines going nowhere.
     signal(SIGPIPE, SIG_IGN);

@@ -9,11 +9,16 @@
 
 namespace {
 
-const char* const ROM_PATTERN = "*.{ngp,rom,bin}";
+// Colour games are dumped as .ngc (or .ngpc), as --rename and the known-dump lists name them.
+const char* const ROM_PATTERN = "*.{ngp,rom,bin,ngc,ngpc}";
 const char* const NGF_PATTERN = "*.{ngf}";
 
-// What a stop half-way tells the command line's user to run to undo it.
-const char* const RESTORE_COMMAND = "pockettetherbox-cli saves restore";
+// What a stop half-way tells the command line's user to run to undo it: the
+// program that is running, as it was started (pockettetherbox-cli-sim too).
+std::string restoreCommand(const CommandOptions& o)
+{
+    return shellWord(o.program, true) + " saves restore";
+}
 const char* const ANY_GAME = "--any-game";
 
 // Passes everything on to the face's reporter, keeping what the job found
@@ -70,9 +75,10 @@ bool findingImage(CommandInput& in, Reporter& r, const std::string& file, Job jo
 bool identifyFiles(CommandInput& in, Reporter& r)
 {
     KnownDumps known = loadKnownDumps(knownDumpDir());
+    logListNotes(known, r);
     bool all = true;
-    bool rename = in.options().rename;
-    for (const std::string& path : in.files()) {
+    CommandOptions o = in.options();
+    for (const std::string& path : distinctFiles(in.files(), r)) {
         ImageReport report;
         if (!identifyImage(path, known, r, &report)) {
             in.imageFound(path, "unreadable", nullptr);
@@ -80,8 +86,8 @@ bool identifyFiles(CommandInput& in, Reporter& r)
             continue;
         }
         std::string file = path;
-        if (rename)
-            renameAfterEntry(path, report, r, &file);
+        if ((o.rename || o.renamePlayed) && !renameAfterEntry(path, report, r, &file, o.renamePlayed))
+            all = false;
         in.imageFound(file, "done", &report);
     }
     return all;
@@ -120,11 +126,27 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
     });
 }
 
-// A FIFO would hold the linker until a writer came; an empty file is no ROM.
+// A FIFO would hold the linker until a writer came; an empty file is no ROM;
+// a file that cannot be read holds it for nothing.
 bool flashFileAccepted(CommandInput& in, Reporter& r)
 {
     std::string path;
-    return in.fileToRead(&path) && !romFileRefused(r, path);
+    return in.fileToRead(&path) && !romFileRefused(r, path) &&
+           !unreadableRefused(r, path, path.c_str(), false, FAILED_TO_OPEN);
+}
+
+bool verifyFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    return in.fileToRead(&path) && !unreadableRefused(r, path, displayName(path.c_str()), false, FAILED_TO_OPEN);
+}
+
+// Standard input and a named pipe are read once the job has begun.
+bool saveFileAccepted(CommandInput& in, Reporter& r)
+{
+    std::string path;
+    return in.fileToRead(&path) &&
+           (path == "-" || !unreadableRefused(r, path, path.c_str(), true, SAVE_COULDNT_OPEN));
 }
 
 const std::vector<CommandOption> FLASH_OPTIONS = {
@@ -190,9 +212,12 @@ bool backupInto(CommandInput& in, Reporter& r)
             return chosen;
         },
         keeping, options);
+    // A backup that ended before it asked still names what it was given.
+    if (given.empty() && !in.asksUser())
+        in.fileToWrite(nullptr, &given);
     in.imageFound(done ? dump : given, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
     if (done && !listName.empty() && in.renameToListName(dump, listName)) {
-            renameInFolder(r, dump, listName);
+        renameInFolder(r, dump, listName);
     }
     return done;
 }
@@ -216,24 +241,29 @@ std::vector<CommandRow> makeCommands()
         {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
          "copy the whole cartridge, one chip or two, into a ROM image file, then give the file's size and "
          "checksums and whether it is a known dump. A partial file is deleted after a failure or Cancel. "
-         "Given a folder (DIR/), the dump is named after its known-dump list entry, or after the cartridge's "
-         "ROM name when it is not known, with \" (2)\" and so on before the extension while the name is "
-         "taken: no file is ever replaced.",
+         "Given a folder (DIR/), the dump is named after its known-dump list entry (with \" (save)\" before "
+         "the extension when it is known only once its save area reads as erased), or after the cartridge's "
+         "ROM name when it is not known or the entry's name is unfit or refused by the folder (a line says "
+         "why), with \" (2)\" and so on before the extension while the name, or with --report its report's "
+         "name, is taken: no file is ever replaced.",
          {"Backup ROM", "Copy the inserted cartridge to a file.", 55, 1},
          {{ArgKind::FileToWrite, "the ROM image to write, or a folder (DIR/) to name it in",
            "Select file for backup", ROM_PATTERN}},
          {{"--report", OptionKind::Flag,
            "also write FILE.txt: date, version, chip IDs, protection map, checksums, header and verdict",
            "also write the dump's name plus .txt beside it: the date, the program's version, the chips' "
-           "identification bytes, the protection map, the checksums, the header and the verdict.",
+           "identification bytes, the protection map, the checksums, the header and the verdict. A dump "
+           "that replaces a file replaces that file's report too, so a report always describes the dump "
+           "beside it.",
            nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.report = true; }},
           JSON_OPTION},
          // The cartridge is probed first, so that the name offered can be its
          // ROM name (a name given on the command line is taken as is).
          backupInto},
         {"verify", "Verify ROM: compare a ROM image with the cartridge, block by block",
-         "compare a ROM image file with the cartridge block by block. A difference inside the unprotected "
-         "blocks (a changed save area) is reported but is not a failure.",
+         "compare a ROM image file with the cartridge block by block. On an official cartridge, a difference "
+         "only inside its unprotected blocks (a changed save area) is reported but is not a failure; a flash "
+         "cartridge has no protected blocks, and there any difference is a failure.",
          {"Verify ROM", "Compare the selected ROM file against the inserted cartridge.", 31, 4},
          {{ArgKind::FileToRead, "the ROM image to compare", "Verify a ROM", ROM_PATTERN}},
          {JSON_OPTION},
@@ -241,11 +271,13 @@ std::vector<CommandRow> makeCommands()
              std::string path;
              return in.fileToRead(&path) &&
                     findingImage(in, r, path, [&](Reporter& job) { return verifyRom(path, job); });
-         }},
+         },
+         false,
+         verifyFileAccepted},
         {"flash", "Flash ROM(s): erase the flash cartridge and write a ROM image into it",
-         "erase a flash cartridge and write a ROM image (.ngp, .rom, .bin) into it.",
+         "erase a flash cartridge and write a ROM image (.ngp, .ngc, .rom, .bin) into it.",
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
-         {{ArgKind::FileToRead, "the ROM image (.ngp, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
+         {{ArgKind::FileToRead, "the ROM image (.ngp, .ngc, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
          FLASH_OPTIONS,
          flashUnlessRefused,
          false,
@@ -276,10 +308,12 @@ std::vector<CommandRow> makeCommands()
          [](CommandInput& in, Reporter& r) {
              std::string path;
              SaveWriteRun run;
-             run.undoCommand = in.asksUser() ? "" : RESTORE_COMMAND;
+             run.undoCommand = in.asksUser() ? "" : restoreCommand(in.options());
              run.undoAnyGame = ANY_GAME;
              return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
-         }},
+         },
+         false,
+         saveFileAccepted},
         {"saves list",
          "the vault: every safety copy and save-game backup, one a line (PATH, GAME, DATE, BYTES, KIND, "
          "tab-separated)",
@@ -292,7 +326,13 @@ std::vector<CommandRow> makeCommands()
          {},
          {{ArgKind::Game, "only this game: its folder name, its title or its software ID"}},
          {},
-         [](CommandInput& in, Reporter& r) { return listSaves(in.game(), r); },
+         [](CommandInput& in, Reporter& r) {
+             std::string note;
+             bool done = listSaves(in.game(), r, &note);
+             if (!note.empty())
+                 in.aside(r, note);
+             return done;
+         },
          true},
         {"saves restore", "write a copy or backup from the vault back into the cartridge of its game",
          "write a safety copy or save-game backup from the vault back into the cartridge, as save-write does, "
@@ -305,7 +345,7 @@ std::vector<CommandRow> makeCommands()
          [](CommandInput& in, Reporter& r) {
              std::string path;
              SaveWriteRun run;
-             run.undoCommand = RESTORE_COMMAND;
+             run.undoCommand = restoreCommand(in.options());
              run.undoAnyGame = ANY_GAME;
              CommandOptions o = in.options();
              return in.fileToRead(&path) && restoreSave(path, o.settings, o.anyGame, &run, r);
@@ -332,22 +372,47 @@ std::vector<CommandRow> makeCommands()
              return in.address(&address) && cartAddressValid(address, r) && in.value(&value) &&
                     writeByte(address, value, r);
          }},
+        {"doctor", "check the chain from this program to the cartridge, one line per link",
+         "check the chain from this program to the cartridge and print one line for each link, with what to do "
+         "where one fails: the libusb version; the udev rule in one of udev's folders; each linker on the bus "
+         "(bus and address); whether this user may open it, and why not; its firmware version; whether each "
+         "chip answers, with its identification bytes and size, and the header's licence text; the contacts: "
+         "the header and the first 64 KiB are read twice and compared, and unstable reads name the first "
+         "address that differed. Exits 0 when every link holds, 1 when one does not, and 3 when no linker "
+         "could be used.",
+         {},
+         {},
+         {},
+         [](CommandInput&, Reporter& r) { return doctor(r); },
+         false,
+         nullptr,
+         false,
+         true},
         {"identify", "a ROM image's checksums, header and place in the known-dump lists (no linker needed)",
          "give each file's size, CRC32, MD5, SHA-1 and SHA-256, its decoded header and whether it is a known "
          "dump, near one (the same CRC32 at another size; the same size and CRC32 with another SHA-1; the "
-         "header's serial with other bytes) or a known bad dump. A file the size of an official cartridge is "
-         "also matched with the block such cartridges keep their save in (8 KB at 0x1FA000 of each 16 Mbit "
-         "chip, 0xFA000 and 0x7A000 on 8 and 4 Mbit ones) taken as erased, and the verdict says it assumed "
-         "so. A file that cannot be read is named and the others are still identified; the lists are read "
-         "once for all the files.",
+         "header's serial and size with other bytes) or a known bad dump. A file the size of an official "
+         "cartridge is also matched with the block such cartridges keep their save in (8 KB at 0x1FA000 of "
+         "each 16 Mbit chip, 0xFA000 and 0x7A000 on 8 and 4 Mbit ones, 0x1FA000 and 0x2FA000 on a 24 Mbit "
+         "one) taken as erased, and the verdict says it assumed so. A file that cannot be read is named with "
+         "the system's reason and the others are still identified; a file given twice is identified once. "
+         "The lists are read once for all the files, and what was left out of them is said once, before the "
+         "first file.",
          {},
          {{ArgKind::Files, "ROM images"}},
          {{"--rename", OptionKind::Flag,
            "rename each known dump to its list entry's file name, in its folder, never over a file already there",
            "rename each known dump, in its folder, to the file name its list entry gives it; never over a "
-           "file already there, and never to a name holding a path separator, \"..\", a control character, "
-           "or nothing (the file keeps its name and a line says why).",
+           "file already there, and never to a name that is \"..\", only dots and blanks, nothing, or holds a "
+           "path separator or a control character (a NUL too): the file keeps its name and a line says why, "
+           "and the exit status is 1. A dump known only once its save area reads as erased keeps its name.",
            nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.rename = true; }},
+          {"--rename-played", OptionKind::Flag,
+           "as --rename, and a played dump takes its entry's name with \" (save)\" before the extension",
+           "as --rename, and also rename a dump known only once its save area reads as erased (a played "
+           "cartridge's), whose bytes are not the entry's: to its entry's file name with \" (save)\" before the "
+           "extension.",
+           nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.renamePlayed = true; }},
           JSON_OPTION},
          identifyFiles,
          true,

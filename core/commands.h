@@ -18,8 +18,11 @@ struct CommandOptions {
     bool force = false;   // flash a file the console would refuse
     bool json = false;    // what each image is, for scripts (the command line's --json)
     bool rename = false;  // identify: known dumps take their list entry's file name
+    bool renamePlayed = false;  // identify: played ones too, with " (save)"
     bool report = false;  // backup: "<dump>.txt" beside the dump
     bool anyGame = false; // saves restore: a cartridge of another game too
+    // The program as it was started, for the commands a log line hands back.
+    std::string program = "pockettetherbox-cli";
 };
 
 struct ImageReport;
@@ -53,6 +56,9 @@ public:
     // What the command found an image to be, once it has ended with it:
     // "done", "failed" or "unreadable", and what is known (null: nothing).
     virtual void imageFound(const std::string& file, const char* outcome, const ImageReport* report) {}
+    // A note beside a command's lines, for one whose lines are a format of
+    // their own (saves list): kept apart from them, and in the log file.
+    virtual void aside(Reporter& r, const std::string& note) { logToFileOnly(r, note.c_str()); }
 };
 
 enum class ArgKind {
@@ -126,6 +132,9 @@ struct CommandRow {
     // The exit status tells what was found, not whether the job was done:
     // a file unreadable, else one unknown, bad or near, else all known.
     bool exitsByFinding = false;
+    // Runs even when no linker could be used, to say why; the exit status
+    // still says that none could.
+    bool evenWithoutLinker = false;
 };
 
 // In the command line's order.

@@ -13,11 +13,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/app_folders.h"
 #include "core/shown_text.h"
 
 namespace {
 
-const char* const LOG_FOLDER = "/pockettetherbox";
 const char* const LOG_NAME = "/pockettetherbox.log";
 
 std::string stateHome()
@@ -56,7 +56,9 @@ std::string records(const char* command, const char* text)
     time_t now = time(nullptr);
     tm local;
     localtime_r(&now, &local);
-    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    // With its offset from UTC, as the vault's names carry it: the order
+    // and the hour survive a change of time zone and the clocks going back.
+    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S%z", &local);
     std::string prefix = std::string(stamp) + " [" + command + "] ";
 
     std::string out;
@@ -135,7 +137,7 @@ void writeAll(int fd, const std::string& bytes)
 std::string logFilePath()
 {
     std::string home = stateHome();
-    return home.empty() ? "" : home + LOG_FOLDER + LOG_NAME;
+    return home.empty() ? "" : home + "/" + appFolderName() + LOG_NAME;
 }
 
 void appendToLogFile(const char* command, const char* text)

@@ -59,14 +59,13 @@ void logNotes(Reporter& r, const std::vector<std::string>& full, const std::vect
 
 void printWindow(Reporter& r, const char* format, ...)
 {
-    char line[LOG_LINE_BYTES];
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
+    std::string line = formatLine(format, args);
     va_end(args);
     // Names and bytes from files and cartridges reach many lines; whatever
     // a line holds, no face shows it raw.
-    std::string shown = shownText(line, strlen(line));
+    std::string shown = shownText(line.c_str(), std::min(line.size(), size_t(LOG_LINE_BYTES - 1)));
     r.line(shown.c_str());
     appendToLogFile(r.command.c_str(), shown.c_str());
 }

@@ -68,9 +68,10 @@ private:
 };
 
 // Formats one line (cut at LOG_LINE_BYTES - 1, never overrun) and hands it
-// to `r` as one entry, even when it holds a line break; the same line goes
-// to the log file under r's command. Control bytes and bytes that are not
-// UTF-8 are shown as \xNN.
+// to `r` as one entry, even when its format holds a line break; the same
+// line goes to the log file under r's command. Control bytes and bytes that
+// are not UTF-8 are shown as \xNN, and so are a line break and a tab inside
+// a %s argument.
 void printWindow(Reporter& r, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // A job's notes, whole in the log file; the reporter shows them whole or brief.

@@ -1,6 +1,8 @@
 #include "core/shown_text.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -74,4 +76,171 @@ std::string shownText(const char* text, size_t length)
 {
     return escaped(reinterpret_cast<const unsigned char*>(text), length, true,
                    [](unsigned char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; });
+}
+
+namespace {
+
+std::string oneLine(const char* s)
+{
+    std::string out;
+    for (; *s; s++) {
+        if (*s == '\n' || *s == '\r' || *s == '\t')
+            escapeByte(&out, static_cast<unsigned char>(*s));
+        else
+            out += *s;
+    }
+    return out;
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+template <typename T>
+void appendFormatted(std::string* out, const std::string& spec, T value)
+{
+    int n = snprintf(nullptr, 0, spec.c_str(), value);
+    if (n <= 0)
+        return;
+    std::string piece(size_t(n) + 1, '\0');
+    snprintf(piece.data(), piece.size(), spec.c_str(), value);
+    out->append(piece.data(), size_t(n));
+}
+#pragma GCC diagnostic pop
+
+// An integer argument taken with the type its length modifier names.
+template <typename Int, typename Long, typename LongLong, typename Max, typename Size>
+void appendInteger(std::string* out, const std::string& spec, const std::string& length, va_list* ap)
+{
+    if (length == "ll" || length == "q")
+        appendFormatted(out, spec, va_arg(*ap, LongLong));
+    else if (length == "l")
+        appendFormatted(out, spec, va_arg(*ap, Long));
+    else if (length == "j")
+        appendFormatted(out, spec, va_arg(*ap, Max));
+    else if (length == "z" || length == "t")
+        appendFormatted(out, spec, va_arg(*ap, Size));
+    else
+        appendFormatted(out, spec, va_arg(*ap, Int));
+}
+
+}  // namespace
+
+std::string formatLine(const char* format, va_list args)
+{
+    va_list ap;
+    va_copy(ap, args);
+    std::string out;
+    const char* p = format;
+    while (*p) {
+        if (*p != '%') {
+            out += *p++;
+            continue;
+        }
+        if (p[1] == '%') {
+            out += '%';
+            p += 2;
+            continue;
+        }
+        // The conversion is rebuilt piece by piece, a '*' replaced by its
+        // number, so that each argument is taken with its own type.
+        std::string spec = "%";
+        p++;
+        // A width or a precision: digits, or '*' for the next argument.
+        const auto number = [&] {
+            if (*p == '*') {
+                spec += std::to_string(va_arg(ap, int));
+                p++;
+            }
+            while (*p >= '0' && *p <= '9')
+                spec += *p++;
+        };
+        while (*p && strchr("-+ #0'", *p))
+            spec += *p++;
+        number();
+        if (*p == '.') {
+            spec += *p++;
+            number();
+        }
+        std::string length;
+        while (*p && strchr("hlLqjzt", *p))
+            length += *p++;
+        char conversion = *p;
+        if (!conversion)
+            break;
+        p++;
+        spec += length;
+        spec += conversion;
+        switch (conversion) {
+        case 'd':
+        case 'i':
+            appendInteger<int, long, long long, intmax_t, ptrdiff_t>(&out, spec, length, &ap);
+            break;
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
+            appendInteger<unsigned, unsigned long, unsigned long long, uintmax_t, size_t>(&out, spec, length, &ap);
+            break;
+        case 'c':
+            appendFormatted(&out, spec, va_arg(ap, int));
+            break;
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            if (length == "L")
+                appendFormatted(&out, spec, va_arg(ap, long double));
+            else
+                appendFormatted(&out, spec, va_arg(ap, double));
+            break;
+        case 's': {
+            const char* s = va_arg(ap, const char*);
+            appendFormatted(&out, spec, oneLine(s ? s : "(null)").c_str());
+            break;
+        }
+        case 'p':
+            appendFormatted(&out, spec, va_arg(ap, void*));
+            break;
+        case 'n':
+            (void)va_arg(ap, int*);  // nothing is stored through a log line
+            break;
+        default:
+            out += spec;
+        }
+    }
+    va_end(ap);
+    return out;
+}
+
+std::string shellWord(const std::string& word, bool bareWhenPlain)
+{
+    const auto plain = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               strchr("_-./+,:=@%", c);
+    };
+    bool allPlain = !word.empty(), raw = true;
+    for (size_t i = 0; i < word.size();) {
+        const auto* c = reinterpret_cast<const unsigned char*>(word.data() + i);
+        size_t n = *c >= 0x80 ? utf8Character(c, word.size() - i) : 1;
+        allPlain = allPlain && *c < 0x80 && plain(*c);
+        raw = raw && n > 0 && (*c >= 0x80 || (*c >= 0x20 && *c != 0x7F));
+        i += n > 0 ? n : 1;
+    }
+    if (allPlain && bareWhenPlain)
+        return word;
+    std::string q = raw ? "'" : "$'";
+    for (unsigned char c : word) {
+        if (c == '\'')
+            q += raw ? "'\\''" : "\\'";
+        else if (!raw && c == '\\')
+            q += "\\\\";
+        else if (!raw && (c < 0x20 || c >= 0x7F))
+            escapeByte(&q, c);
+        else
+            q += char(c);
+    }
+    return q + "'";
 }

@@ -3,6 +3,7 @@
 // passes through here can steer a terminal or make the log file binary.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 
@@ -17,3 +18,15 @@ std::string printable(const std::string& raw, bool keepUtf8 = false);
 // else, backslashes included, stays, so a line made of printable() pieces
 // passes unchanged.
 std::string shownText(const char* text, size_t length);
+
+// A line made from the program's own printf format: the line breaks and tabs
+// the format holds stay, but in every %s argument (a name, a path, a title,
+// a list) a line break, carriage return or tab becomes \xNN, so that no name
+// can end a line or start one of its own.
+std::string formatLine(const char* format, va_list args);
+
+// A word as a shell reads it back: in single quotes (with `bareWhenPlain`,
+// as is when it holds nothing the shell treats specially); as $'...' with \xNN
+// escapes when it holds a control byte or a byte that is not UTF-8, so that
+// the word stays on one line and survives the escaping of shown lines.
+std::string shellWord(const std::string& word, bool bareWhenPlain = false);

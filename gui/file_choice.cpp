@@ -5,7 +5,6 @@
 #include <FL/Fl_File_Input.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/filename.H>
-#include <FL/fl_ask.H>
 
 #include <sys/stat.h>
 
@@ -13,6 +12,7 @@
 
 #include "core/identity/header.h"
 #include "core/jobs/jobs.h"
+#include "gui/ask.h"
 #include "gui/one_job.h"
 
 bool (*g_fileChoiceHook)(const char*, const char*, FileChoiceMode, const char*,
@@ -100,9 +100,8 @@ static bool replaceAllowed(const std::string& path)
 {
     // A question hidden by closing the main window returns whatever answer
     // was last given to any question, so it counts as unanswered.
-    return fl_choice("'%s' already exists.\nReplace it?", "Cancel", "Replace", nullptr,
-                     labelText(displayName(path.c_str())).c_str()) == 1 &&
-           !closeRequested();
+    return askBeforeRisk("Replace?", "'" + labelText(displayName(path.c_str())) + "' already exists.\nReplace it?",
+                         "Cancel", "&Replace");
 }
 
 static bool showChooser(const char* title, const char* pattern, FileChoiceMode mode,
@@ -182,8 +181,8 @@ bool offerListName(const std::string& dump, const std::string& listName)
     if (g_listNameOfferHook)
         return g_listNameOfferHook(dump, listName);
     std::string name = dump.substr(dump.find_last_of('/') + 1);
-    return fl_choice("The known-dump lists name this dump\n'%s'.\nRename '%s' to that?", "Keep the name",
-                     "Rename", nullptr, printable(labelText(listName), true).c_str(),
-                     printable(labelText(name), true).c_str()) == 1 &&
-           !closeRequested();
+    return askBeforeRisk("Rename?",
+                         "The known-dump lists name this dump\n'" + printable(labelText(listName), true) +
+                             "'.\nRename '" + printable(labelText(name), true) + "' to that?",
+                         "Keep the name", "&Rename");
 }

@@ -1,26 +1,34 @@
 #include "gui/link_watch.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Group.H>
 
 #include <vector>
 
 #include "core/link/linker.h"
+#include "core/report.h"
+#include "gui/log.h"
 #include "gui/main_window.h"
 #include "gui/one_job.h"
 
 static const double LOOK_EVERY_SECONDS = 1.0;
 static std::vector<int> g_fds;
 
-// Every button, Saves and Preferences included, only with a ready linker.
+// Every button, Preferences included, only with a ready linker; but Saves,
+// whose browsing, deleting and folder need none, always (its window greys
+// out only writing a save back).
 static void showLinkState()
 {
     if (!operations_group)
         return;
-    if (linker().ready())
-        operations_group->activate();
-    else
-        operations_group->deactivate();
+    bool ready = linker().ready();
+    operations_group->activate();
+    for (int i = 0; i < operations_group->children(); i++) {
+        Fl_Widget* w = operations_group->child(i);
+        if (w != saves_button && dynamic_cast<Fl_Button*>(w))
+            ready ? w->activate() : w->deactivate();
+    }
 }
 
 static void onLibusbEvents(FL_SOCKET, void*)
@@ -76,6 +84,9 @@ void lookAtLinker()
 {
     if (jobRunning())
         return;
+    // Between commands, what a linker coming or going says is filed in the
+    // log file under the linker rather than under no command at all.
+    CommandScope named(windowReporter(), "Linker");
     // Greeting a linker lets the toolkit handle events: no click may start
     // a job before its firmware is accepted and its cartridge checked.
     if (operations_group)

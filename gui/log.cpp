@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/identity/identity.h"
 #include "gui/events.h"
 #include "gui/main_window.h"
 #include "gui/one_job.h"
@@ -98,10 +99,22 @@ void WindowReporter::holdCancel(bool held)
     holdProgressOnCancel(held);
 }
 
+// Where known-dump lists go is news once; said after every job it crowds
+// out what the job itself has to say.
+static bool alreadyInLog(const std::string& text)
+{
+    for (int i = text_browser ? text_browser->size() : 0; i >= 1; i--)
+        if (text == text_browser->text(i))
+            return true;
+    return false;
+}
+
 void WindowReporter::notes(const std::vector<std::string>& full, const std::vector<std::string>& brief)
 {
-    for (size_t i = 0; i < brief.size() && i < size_t(WINDOW_NOTE_LINES); i++)
-        line(brief[i].c_str());
+    size_t shown = 0;
+    for (const std::string& note : brief)
+        if (shown < size_t(WINDOW_NOTE_LINES) && !(isListsHint(note) && alreadyInLog(note)))
+            line(note.c_str()), shown++;
 }
 
 void WindowReporter::progress(float fraction)

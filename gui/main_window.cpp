@@ -2,11 +2,12 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
-#include <FL/Fl_Browser.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Return_Button.H>
+#include <FL/fl_draw.H>
+#include <FL/x.H>
 
 #include <cstdint>
 
@@ -17,10 +18,12 @@
 #include "gui/events.h"
 #include "gui/link_watch.h"
 #include "gui/log.h"
+#include "gui/log_browser.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 #include "gui/progress.h"
 #include "gui/saves_window.h"
+#include "gui/why_off.h"
 
 Fl_Double_Window* window = nullptr;
 Fl_Group* operations_group = nullptr;
@@ -57,6 +60,35 @@ public:
     }
 };
 
+// A label wider than its button spills over the frame: it is drawn a size
+// smaller, as far as that takes. Its room is the button less the frame's
+// line on either side and the embossing's shadow.
+static void fitLabel(Fl_Widget* b)
+{
+    fl_open_display();
+    const int room = b->w() - 3;
+    for (int size = b->labelsize(); size > 9; size--) {
+        fl_font(b->labelfont(), size);
+        b->labelsize(size);
+        if (fl_width(b->label()) <= room)
+            break;
+    }
+}
+
+// The buttons keep their size and place in a taller window, and the grey
+// behind them reaches down as far as the log does.
+class ButtonColumn : public Fl_Group {
+public:
+    using Fl_Group::Fl_Group;
+
+    void resize(int x, int y, int w, int h) override
+    {
+        const int foot = this->h() - child(0)->h();
+        Fl_Group::resize(x, y, w, h);
+        child(0)->size(child(0)->w(), h - foot);
+    }
+};
+
 template <class B>
 static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* cb, void* data = nullptr)
 {
@@ -64,6 +96,7 @@ static B* commandButton(int y, const char* label, const char* tip, Fl_Callback* 
     b->tooltip(tip);
     b->labeltype(FL_EMBOSSED_LABEL);
     b->labelsize(12);
+    fitLabel(b);
     b->callback(cb, data);
     return b;
 }
@@ -101,9 +134,13 @@ static Fl_Button* buttonFor(const char* name)
 
 void buildMainWindow()
 {
+    // The toolkit's gtk+ look unless -scheme asks for another: the same
+    // widgets in the same places, drawn as today's desktops draw them.
+    Fl::scheme("gtk+");
+    explainOffButtons();
     window = new MainWindow(WIN_W, WIN_H, "PocketTetherbox");
 
-    operations_group = new Fl_Group(298, 6, 127, 423);
+    operations_group = new ButtonColumn(298, 6, 127, 423);
     operations_group->deactivate();
     Fl_Box* backdrop = new Fl_Box(304, 6, 118, 415);
     backdrop->box(FL_THIN_DOWN_BOX);
@@ -125,11 +162,11 @@ void buildMainWindow()
     saves_button = commandButton<Fl_Button>(211, "Saves", "Browse the safety copies and save-game backups, and write one back.",
                                             cb_saves_button);
     preferences = commandButton<Fl_Button>(395, "Preferences", "Set program options.", cb_preferences);
-    // Buttons and backdrop keep their size and place; only the log grows.
+    // The buttons keep their size and place (ButtonColumn).
     operations_group->resizable(nullptr);
     operations_group->end();
 
-    text_browser = new Fl_Browser(8, 7, 287, 414);
+    text_browser = new LogBrowser(8, 7, 287, 414);
     text_browser->type(FL_NORMAL_BROWSER);
     text_browser->box(FL_THIN_DOWN_BOX);
     text_browser->textfont(FL_COURIER);
@@ -160,7 +197,8 @@ bool startUp()
     printWindow(windowReporter(), "");
     letEventsThrough();
 
-    linker().open(windowReporter(), greetWithCartCheck);
+    // The window goes on looking for a linker whatever the opening found.
+    linker().open(windowReporter(), greetWithCartCheck, true);
     watchLinker();
     return linker().ready();
 }

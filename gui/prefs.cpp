@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/app_folders.h"
 #include "gui/events.h"
 #include "gui/log.h"
+#include "gui/on_screen.h"
 #include "gui/one_job.h"
 
 uint8_t G_unlockBypassMode = TURBO_AUTO;
@@ -46,7 +48,7 @@ static const int WRITE_N_TEXT_SIZE = 9;
 // runs, with the folders last used, in the toolkit's preferences file.
 static Fl_Preferences userPrefs()
 {
-    return Fl_Preferences(Fl_Preferences::USER, "pockettetherbox", "pockettetherbox");
+    return Fl_Preferences(Fl_Preferences::USER, appFolderName(), appFolderName());
 }
 
 void loadRememberedSettings()
@@ -109,7 +111,7 @@ int makePrefsWindow()
         "On: each byte in fewer bus cycles, faster but never read back. Off: slower, each "
         "byte checked. Auto: On only for a Cindercart.");
 
-    prefsWriteNButton = new Fl_Choice(10, 35, 80, 20, "Write_N");
+    prefsWriteNButton = new OnScreenChoice(10, 35, 80, 20, "Write_N");
     prefsWriteNButton->align(FL_ALIGN_RIGHT);
     char item[16];
     for (int i = 1; i <= WRITE_N_SMALL_ITEMS; i++) {

@@ -5,6 +5,9 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Progress.H>
+#include <FL/fl_draw.H>
+
+#include <algorithm>
 
 #include "core/link/clock.h"
 #include "gui/log.h"
@@ -18,25 +21,64 @@ static const Fl_Color PROGRESS_FILL = 218;  // 0x00, 0x48, 0xFF in the colour ma
 static bool g_held = false;
 static bool g_stopAsked = false;
 
+// The built size; the window only ever grows from it, to hold its texts.
+static const int PROGRESS_W = 267, PROGRESS_H = 118, STAGE_H = 32, BAR_W = 220, CANCEL_W = 130;
+
+// Lays the window out at w x h: the lines above the bar take what the
+// window gains, while the bar and Cancel stay centred at the same distance
+// from its foot.
+static void layOutProgress(int w, int h, int barW)
+{
+    progress_window->child(0)->resize(5, 5, w - 10, h - 10);
+    progress_stage->resize(10, 10, w - 20, h - PROGRESS_H + STAGE_H);
+    progress_bar->resize((w - barW + 3) / 2, h - 72, barW, 25);
+    progress_button->resize((w - CANCEL_W) / 2 - 3, h - 37, CANCEL_W, 25);
+}
+
+// A text cut at both ends reads as nothing: the window grows to hold the
+// lines above the bar and the words in it, and grows about its centre so it
+// stays where the user looks.
+static void fitProgressTexts()
+{
+    if (!progress_window)
+        return;
+    int stageW = 0, stageH = 0, barW = 0, barH = 0;
+    fl_font(progress_stage->labelfont(), progress_stage->labelsize());
+    fl_measure(progress_stage->label() ? progress_stage->label() : "", stageW, stageH);
+    fl_font(progress_bar->labelfont(), progress_bar->labelsize());
+    fl_measure(progress_bar->label() ? progress_bar->label() : "", barW, barH);
+    barW = std::max(progress_bar->w(), barW + 16);
+    const int w = std::max({progress_window->w(), stageW + 24, barW + PROGRESS_W - BAR_W});
+    const int h = std::max(progress_window->h(), stageH + 4 + PROGRESS_H - STAGE_H);
+    if (w == progress_window->w() && h == progress_window->h() && barW == progress_bar->w())
+        return;
+    const int x = progress_window->x() - (w - progress_window->w()) / 2;
+    const int y = progress_window->y() - (h - progress_window->h()) / 2;
+    progress_window->resize(x, y, w, h);
+    layOutProgress(w, h, barW);
+    progress_window->redraw();
+}
+
 int makeProgressWindow(const char* title)
 {
     // Only one progress window at a time: a job that opens its second one
     // (erasing, then writing) must not leave the first behind.
     closeProgressWindow();
-    progress_window = new Fl_Double_Window(267, 118);
-    Fl_Box* frame = new Fl_Box(5, 5, 257, 108);
+    progress_window = new Fl_Double_Window(PROGRESS_W, PROGRESS_H);
+    Fl_Box* frame = new Fl_Box(0, 0, 0, 0);
     frame->box(FL_THIN_DOWN_BOX);
     // Two lines above the bar: what the job works on, and its stage.
-    progress_stage = new Fl_Box(10, 10, 247, 32);
+    progress_stage = new Fl_Box(0, 0, 0, 0);
     progress_stage->labelsize(12);
     progress_stage->align(FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-    progress_bar = new Fl_Progress(25, 46, 220, 25, "Processing..");
+    progress_bar = new Fl_Progress(0, 0, 0, 0, "Processing..");
     progress_bar->selection_color(PROGRESS_FILL);
     progress_bar->minimum(0.0f);
     progress_bar->maximum(1.0f);
-    progress_button = new Fl_Button(65, 81, 130, 25, "Cancel");
+    progress_button = new Fl_Button(0, 0, 0, 0, "Cancel");
     progress_button->callback(cb_progress_button);
     progress_window->end();
+    layOutProgress(PROGRESS_W, PROGRESS_H, BAR_W);
     progress_window->copy_label(title);
     progress_window->set_modal();
     progress_window->hotspot(progress_window);
@@ -63,6 +105,7 @@ void setProgressText(const char* text)
         return;
     Fl::lock();
     progress_bar->copy_label(text);
+    fitProgressTexts();
     progress_bar->redraw();
     Fl::unlock();
 }
@@ -73,6 +116,7 @@ void setProgressStage(const char* text)
         return;
     Fl::lock();
     progress_stage->copy_label(text);
+    fitProgressTexts();
     progress_window->redraw();
     Fl::unlock();
 }

@@ -5,7 +5,6 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Output.H>
-#include <FL/fl_ask.H>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,11 +17,15 @@
 #include <vector>
 
 #include "core/jobs/jobs.h"
+#include "core/link/linker.h"
 #include "core/shown_text.h"
 #include "core/saves/vault.h"
+#include "gui/ask.h"
 #include "gui/events.h"
 #include "gui/file_choice.h"
 #include "gui/log.h"
+#include "gui/main_window.h"
+#include "gui/on_screen.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
 
@@ -97,8 +100,10 @@ static const VaultEntry* selectedEntry()
 static void showSelection()
 {
     const VaultEntry* e = selectedEntry();
-    for (Fl_Button* b : {savesWriteButton, savesDeleteButton, savesFolderButton})
+    for (Fl_Button* b : {savesDeleteButton, savesFolderButton})
         e ? b->activate() : b->deactivate();
+    // The window opens without a linker too; only writing needs one.
+    e && linker().ready() ? savesWriteButton->activate() : savesWriteButton->deactivate();
     savesPath->value(e ? e->path.c_str() : "");
 }
 
@@ -106,7 +111,8 @@ static void showSelection()
 static void fillSavesList(const std::string& keep)
 {
     savesList->clear();
-    g_entries = vaultEntries();
+    std::vector<std::string> passedOver;
+    g_entries = vaultEntries("", &passedOver);
     for (size_t i = 0; i < g_entries.size(); i++) {
         const VaultEntry& e = g_entries[i];
         if (i == 0 || g_entries[i - 1].game != e.game)
@@ -117,6 +123,9 @@ static void fillSavesList(const std::string& keep)
     }
     if (g_entries.empty())
         savesList->add("No safety copies or save-game backups yet.");
+    // A line of its own, selecting nothing: what the vault would not show.
+    if (!passedOver.empty())
+        savesList->add(("@." + passedOverNote(passedOver)).c_str());
     showSelection();
     savesList->redraw();
 }
@@ -157,7 +166,11 @@ static void makeSavesWindow()
     savesWindow->size_range(520, 310);
     savesWindow->set_modal();
     fillSavesList("");
-    savesWindow->hotspot(savesWindow);
+    // Beside the main window, not over the log the user reads as it fills.
+    if (window && window->shown())
+        placeBeside(savesWindow, window);
+    else
+        savesWindow->hotspot(savesWindow);
     savesWindow->show();
 }
 
@@ -187,10 +200,10 @@ void cb_savesList(Fl_Widget* w, void* data)
 
 static bool writeToOtherGame(const std::string& saveGame, const std::string& cartGame)
 {
-    return fl_choice("This is a save of %s, and the cartridge is %s.\nWrite it to this cartridge anyway?",
-                     "Cancel", "Write anyway", nullptr, shownAsIs(saveGame).c_str(),
-                     shownAsIs(cartGame).c_str()) == 1 &&
-           !closeRequested();
+    return askBeforeRisk("Another game",
+                         "This is a save of " + shownAsIs(saveGame) + ", and the cartridge is " +
+                             shownAsIs(cartGame) + ".\nWrite it to this cartridge anyway?",
+                         "Cancel", "&Write anyway");
 }
 
 void cb_savesWriteButton(Fl_Widget* w, void* data)
@@ -215,9 +228,8 @@ void cb_savesDeleteButton(Fl_Widget* w, void* data)
         return;
     VaultEntry entry = *e;
     WindowBusy busy;
-    if (fl_choice("Delete '%s'?\nThe file is removed from the disk.", "Cancel", "Delete", nullptr,
-                  shownAsIs(entry.path).c_str()) != 1 ||
-        closeRequested())
+    if (!askBeforeRisk("Delete?", "Delete '" + shownAsIs(entry.path) + "'?\nThe file is removed from the disk.",
+                       "Cancel", "&Delete"))
         return;
     if (deleteVaultEntry(entry))
         printWindow(windowReporter(), "Deleted '%s'.", entry.path.c_str());
@@ -232,8 +244,20 @@ void cb_savesFolderButton(Fl_Widget* w, void* data)
     if (!e)
         return;
     std::string folder = std::filesystem::path(e->path).parent_path().string();
-    if (!g_openFolder(folder))
+    if (g_openFolder(folder))
+        return;
+    // Without xdg-open (Debian installs none by default) the system's word
+    // would be "No such file or directory", as if the folder were missing.
+    if (errno == ENOENT) {
+        printWindow(windowReporter(), "xdg-open is missing: install xdg-utils to open folders.");
+        printWindow(windowReporter(), "The folder is '%s'.", folder.c_str());
+    } else {
         printWindow(windowReporter(), "Could not open the folder '%s': %s", folder.c_str(), strerror(errno));
+    }
+    // The path field shows it selected, ready to be copied with Ctrl+C.
+    savesPath->value(folder.c_str());
+    savesPath->take_focus();
+    savesPath->position(0, savesPath->size());
 }
 
 void cb_savesCloseButton(Fl_Widget* w, void* data)

@@ -81,8 +81,11 @@ void commandLineEntries(std::ostream& out)
         else
             out << ".BI " << macroArg(c.name) << " \" " << args << "\"\n";
         out << roff(c.manual) << "\n";
+        for (const CommandArg& a : c.args)
+            if (a.pipeFromCommandLineOnly)
+                out << "A\n.I file\nof\n.B \\-\nis read from standard input.\n";
         if (c.withoutLinker)
-            out << "Needs no linker.\n";
+            out << ".I Needs no linker.\n";
         if (c.options.empty())
             continue;
         out << "Options:\n.RS\n";

@@ -1,5 +1,6 @@
 #include "clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -94,8 +95,12 @@ void catchUpWithWallTime()
 {
     if (!g_pacing)
         return;
-    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - g_paceWallOrigin;
-    advanceClock(g_paceModelOrigin + wall.count() - g_now);
+    // Moved straight to where the wall clock stands, origins kept: going
+    // through advanceClock() would first start pacing afresh from now and
+    // then count the idle time as work still to be paced, so a job after a
+    // dialog waited as long as the dialog had stayed open.
+    std::chrono::duration<double> wall = g_paceClock.now() - g_paceWallOrigin;
+    g_now = std::max(g_now, g_paceModelOrigin + wall.count());
 }
 
 }  // namespace sim

@@ -32,19 +32,19 @@ struct ErrorName {
 };
 
 const ErrorName kErrors[] = {
-    {"IO", LIBUSB_ERROR_IO},
-    {"INVALID_PARAM", LIBUSB_ERROR_INVALID_PARAM},
-    {"ACCESS", LIBUSB_ERROR_ACCESS},
-    {"NO_DEVICE", LIBUSB_ERROR_NO_DEVICE},
-    {"NOT_FOUND", LIBUSB_ERROR_NOT_FOUND},
-    {"BUSY", LIBUSB_ERROR_BUSY},
-    {"TIMEOUT", LIBUSB_ERROR_TIMEOUT},
-    {"OVERFLOW", LIBUSB_ERROR_OVERFLOW},
-    {"PIPE", LIBUSB_ERROR_PIPE},
-    {"INTERRUPTED", LIBUSB_ERROR_INTERRUPTED},
-    {"NO_MEM", LIBUSB_ERROR_NO_MEM},
-    {"NOT_SUPPORTED", LIBUSB_ERROR_NOT_SUPPORTED},
-    {"OTHER", LIBUSB_ERROR_OTHER},
+    {"LIBUSB_ERROR_IO", LIBUSB_ERROR_IO},
+    {"LIBUSB_ERROR_INVALID_PARAM", LIBUSB_ERROR_INVALID_PARAM},
+    {"LIBUSB_ERROR_ACCESS", LIBUSB_ERROR_ACCESS},
+    {"LIBUSB_ERROR_NO_DEVICE", LIBUSB_ERROR_NO_DEVICE},
+    {"LIBUSB_ERROR_NOT_FOUND", LIBUSB_ERROR_NOT_FOUND},
+    {"LIBUSB_ERROR_BUSY", LIBUSB_ERROR_BUSY},
+    {"LIBUSB_ERROR_TIMEOUT", LIBUSB_ERROR_TIMEOUT},
+    {"LIBUSB_ERROR_OVERFLOW", LIBUSB_ERROR_OVERFLOW},
+    {"LIBUSB_ERROR_PIPE", LIBUSB_ERROR_PIPE},
+    {"LIBUSB_ERROR_INTERRUPTED", LIBUSB_ERROR_INTERRUPTED},
+    {"LIBUSB_ERROR_NO_MEM", LIBUSB_ERROR_NO_MEM},
+    {"LIBUSB_ERROR_NOT_SUPPORTED", LIBUSB_ERROR_NOT_SUPPORTED},
+    {"LIBUSB_ERROR_OTHER", LIBUSB_ERROR_OTHER},
 };
 
 // A libusb error by name (BUSY, LIBUSB_ERROR_BUSY) or number (-6).
@@ -54,7 +54,7 @@ bool parseError(const std::string& text, int* out)
         *out = LIBUSB_ERROR_BUSY;
         return true;
     }
-    std::string name = text.compare(0, 13, "LIBUSB_ERROR_") == 0 ? text.substr(13) : text;
+    std::string name = text.compare(0, 13, "LIBUSB_ERROR_") == 0 ? text : "LIBUSB_ERROR_" + text;
     for (const ErrorName& e : kErrors) {
         if (name == e.name) {
             *out = e.code;
@@ -89,10 +89,12 @@ bool applyOne(const std::string& item, std::string* error)
     long n = 0, v = 0;
     int code = 0;
     bool ok = false;
-    if (name == "nodevice" || name == "nohotplug" || name == "hotplugfail") {
+    if (name == "nodevice" || name == "noaccess" || name == "nohotplug" || name == "hotplugfail") {
         ok = at.empty() && arg.empty();
         if (ok && name == "nodevice")
             noDevice();
+        else if (ok && name == "noaccess")
+            denyAccess();
         else if (ok)
             name == "nohotplug" ? offerHotplug(false) : failHotplugRegistration(true);
     } else if (name == "config" || name == "claim") {
@@ -123,6 +125,15 @@ bool applyOne(const std::string& item, std::string* error)
         ok = at.empty() && parseNumber(arg, 0, 0x3FFFFF, &v);
         if (ok)
             byteNeverPrograms(v > 0x1FFFFF ? 1 : 0, static_cast<uint32_t>(v) & 0x1FFFFF);
+    } else if (name == "misread") {
+        n = 1;
+        ok = (at.empty() || parseNumber(at, 1, 1L << 30, &n)) && parseNumber(arg, 0, 0x3FFFFF, &v);
+        if (ok)
+            misreadOnce(static_cast<uint32_t>(v), static_cast<int>(n));
+    } else if (name == "flaky") {
+        ok = at.empty() && parseNumber(arg, 0, 0x3FFFFF, &v);
+        if (ok)
+            neverReadsTrue(static_cast<uint32_t>(v));
     }
     if (!ok && error)
         *error = "PTB_SIM_FAULT: cannot understand '" + item + "'";
@@ -179,6 +190,14 @@ bool applyPlugOne(const std::string& item, std::string* error)
 }
 
 }  // namespace
+
+const char* errorName(int code)
+{
+    for (const ErrorName& e : kErrors)
+        if (e.code == code)
+            return e.name;
+    return code == 0 ? "LIBUSB_SUCCESS" : "**UNKNOWN**";
+}
 
 bool applyFaults(const std::string& list, std::string* error)
 {

@@ -25,6 +25,30 @@ void Bus::write(int chip, uint32_t address, uint8_t value, bool fromHost)
         observer_({0, chip, address, value, true, fromHost});
 }
 
+uint8_t Bus::sensed(int chip, uint32_t address, uint8_t value)
+{
+    for (Misread& m : misreads_) {
+        if (m.chip != (chip & 1) || m.address != (address & 0x1FFFFF))
+            continue;
+        ++m.reads;
+        if (m.readsLeft < 0)
+            return static_cast<uint8_t>(value ^ (1 + (m.reads - 1) % 255));
+        if (m.readsLeft > 0 && --m.readsLeft == 0)
+            return static_cast<uint8_t>(value ^ 0x10);
+    }
+    return value;
+}
+
+void Bus::misreadOnce(int chip, uint32_t address, int nth)
+{
+    misreads_.push_back({chip & 1, address & 0x1FFFFF, nth < 1 ? 1 : nth});
+}
+
+void Bus::neverSettles(int chip, uint32_t address)
+{
+    misreads_.push_back({chip & 1, address & 0x1FFFFF, -1});
+}
+
 void Bus::powerOn()
 {
     latch_ = 0xFF;
@@ -156,7 +180,8 @@ void Firmware::command(const uint8_t* msg)
             putFailReply(reply_);
             break;
         }
-        putReadReply(reply_, c.address, bus_.read(c.chip, c.address, true), c.chip);
+        putReadReply(reply_, c.address, bus_.sensed(c.chip, c.address, bus_.read(c.chip, c.address, true)),
+                     c.chip);
         break;
     case Command::Kind::Write:
         if (c.chip > 1) {
@@ -174,7 +199,10 @@ void Firmware::command(const uint8_t* msg)
         uint8_t packet[MESSAGE_BYTES];
         for (uint32_t k = 0; k < c.count; ++k) {
             for (uint32_t i = 0; i < MESSAGE_BYTES; ++i)
-                packet[i] = bus_.read(c.chip, c.address + MESSAGE_BYTES * k + i);
+            {
+                uint32_t at = c.address + MESSAGE_BYTES * k + i;
+                packet[i] = bus_.sensed(c.chip, at, bus_.read(c.chip, at));
+            }
             queue(packet);
         }
         return;  // data packets only, no reply

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 namespace sim {
 
@@ -25,12 +26,29 @@ public:
     void write(int chip, uint32_t address, uint8_t value, bool fromHost = false);
 
     uint8_t lastValue() const { return latch_; }
+
+    // Dirty contacts: what the linker sends the host for a byte it read. A
+    // byte may be misread on one read only (the nth from now), or on every
+    // read with a different wrong value each time, so it never reads the
+    // same twice.
+    uint8_t sensed(int chip, uint32_t address, uint8_t value);
+    void misreadOnce(int chip, uint32_t address, int nth);
+    void neverSettles(int chip, uint32_t address);
+    void cleanContacts() { misreads_.clear(); }
+
     void setObserver(std::function<void(const BusCycle&)> observer) { observer_ = std::move(observer); }
     void powerOn();
 
 private:
     uint8_t latch_ = 0xFF;
     std::function<void(const BusCycle&)> observer_;
+    struct Misread {
+        int chip;
+        uint32_t address;
+        int readsLeft;  // the read that comes out wrong; < 0: every read
+        unsigned reads = 0;
+    };
+    std::vector<Misread> misreads_;
 };
 
 class Firmware {

@@ -41,6 +41,7 @@ struct Device {
     int claimError = 0;
     int configFailures = -1;  // calls still to fail; negative: all of them
     int claimFailures = -1;
+    int deniedAddress = 0;  // none: the root hub is 1
     int listError = 0;
     std::vector<PlannedFault> planned;
     bool wrongCodeCarried = false;
@@ -306,6 +307,12 @@ void noDevice()
     dev().plugged = false;
 }
 
+void denyAccess()
+{
+    Device& d = dev();
+    d.deniedAddress = d.plugged ? d.address : d.address + 1;
+}
+
 void failSetConfiguration(int code, int times)
 {
     dev().configError = code;
@@ -363,6 +370,16 @@ void byteNeverPrograms(int position, uint32_t chipAddress)
     chip(position).addStuckByte(chipAddress);
 }
 
+void misreadOnce(uint32_t cartAddress, int nth)
+{
+    dev().bus.misreadOnce(cartAddress > 0x1FFFFF ? 1 : 0, cartAddress, nth);
+}
+
+void neverReadsTrue(uint32_t cartAddress)
+{
+    dev().bus.neverSettles(cartAddress > 0x1FFFFF ? 1 : 0, cartAddress);
+}
+
 void clearFaults()
 {
     Device& d = dev();
@@ -372,10 +389,12 @@ void clearFaults()
     }
     d.configError = 0;
     d.claimError = 0;
+    d.deniedAddress = 0;
     d.listError = 0;
     d.planned.clear();
     d.wrongCodeCarried = false;
     d.unplugAt = NEVER;
+    d.bus.cleanContacts();
     d.bus.chips[0].clearFaults();
     d.bus.chips[1].clearFaults();
 }
@@ -603,6 +622,11 @@ int failing(int code, int* left)
 }
 
 }  // namespace
+
+int openResult(int address)
+{
+    return address == dev().deniedAddress ? LIBUSB_ERROR_ACCESS : 0;
+}
 
 int setConfigurationResult()
 {

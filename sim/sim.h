@@ -92,6 +92,9 @@ bool hotplugRegistrationFails();
 // Counted from the moment the fault is set: n = 1 is the next transfer, in
 // either direction.
 void noDevice();                               // open_device_with_vid_pid finds nothing
+// The linker plugged in now (the next one, while none is) may not be opened
+// by this user: its node's permissions, until it is plugged in again.
+void denyAccess();
 // e.g. LIBUSB_ERROR_BUSY; `times` calls from now fail (negative: every one),
 // as a linker just plugged in may while the kernel binds it.
 void failSetConfiguration(int code, int times = -1);
@@ -104,6 +107,11 @@ void unplugAfterTransfers(int n);              // LIBUSB_ERROR_NO_DEVICE from tr
 void chipIgnoresErase(int chip);               // erase commands do nothing
 void chipEraseNeverEnds(int chip);             // status toggles forever
 void byteNeverPrograms(int chip, uint32_t chipAddress);
+// Dirty contacts, by cartridge address: the nth read of the byte from now
+// (n = 1: the next) comes back wrong, once; or every read comes back wrong,
+// never the same twice.
+void misreadOnce(uint32_t cartAddress, int nth = 1);
+void neverReadsTrue(uint32_t cartAddress);
 void clearFaults();
 
 // Applies plug events written as PTB_SIM_PLUG spells them, e.g.
@@ -182,9 +190,12 @@ bool unplugged();
 
 // Device-level faults for the transport's open/config/claim calls.
 bool deviceAbsent();
+int openResult(int address);
 int setConfigurationResult();
 int claimInterfaceResult();
 int deviceListResult();
+// libusb's name for an error code, as libusb_error_name gives it.
+const char* errorName(int code);
 // A USB reset: the firmware forgets half-done commands and queued packets.
 void usbReset();
 

@@ -67,6 +67,7 @@ std::string answer(const std::string& line)
         std::string error;
         if (!sim::applyFaults(arg, &error))
             return "error " + error + "\n";
+        followAccess();
     } else if (verb == "erase-times") {
         double block, chip16;
         std::istringstream v(arg);

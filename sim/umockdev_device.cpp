@@ -136,6 +136,14 @@ void setReady(Plugged& p, bool ready)
     p.ready = ready;
 }
 
+// Root opens any node whatever its mode: a test that wants this refused
+// gives up its own privilege to override it.
+void setNodeAccess(const Plugged& p)
+{
+    if (chmod((g_dev.root + p.node).c_str(), sim::openResult(p.address) ? 0 : 0666) != 0)
+        perror("usb_launcher: chmod");
+}
+
 bool makeReadinessNode(Plugged& p, const std::string& path)
 {
     unlink(path.c_str());
@@ -566,6 +574,7 @@ bool addToTestbed(Plugged* p)
         fprintf(stderr, "usb_launcher: could not add the linker\n");
         return false;
     }
+    setNodeAccess(*p);
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
     // GCallback is void(*)(void), the one cast GCC does not warn about.
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), p);
@@ -670,6 +679,12 @@ bool plugIn(UMockdevTestbed* testbed)
     if (sim::deviceAbsent())
         return true;
     return addToTestbed(newPlugged(sim::usbAddress()));
+}
+
+void followAccess()
+{
+    if (g_dev.now && g_dev.now->present)
+        setNodeAccess(*g_dev.now);
 }
 
 void unplug()

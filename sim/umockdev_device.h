@@ -29,6 +29,9 @@ void unplug();
 // The cable back in: a new device at a new address and node, announced with
 // an "add" uevent; the old node's clients still get ENODEV. g_lock held.
 void plugBackIn();
+// The node of the linker plugged in now may be opened by this user only as
+// the model says (the noaccess fault). g_lock held.
+void followAccess();
 // Until the testbed shows what the model says (the main loop adds and
 // removes devices). Call with g_lock held through `held`.
 void waitUntilSettled(std::unique_lock<std::mutex>& held);

@@ -236,6 +236,18 @@ void LIBUSB_CALL libusb_exit(libusb_context* ctx)
     }
 }
 
+const char* LIBUSB_CALL libusb_error_name(int errcode)
+{
+    return sim::errorName(errcode);
+}
+
+// The library the stand-in takes the place of, as its header describes it.
+const libusb_version* LIBUSB_CALL libusb_get_version(void)
+{
+    static const libusb_version standIn = {1, 0, 0, 0, " (simulated)", "pockettetherbox-sim"};
+    return &standIn;
+}
+
 int LIBUSB_CALL libusb_has_capability(uint32_t capability)
 {
     return capability == LIBUSB_CAP_HAS_HOTPLUG ? sim::hotplugOffered() : 0;
@@ -380,7 +392,8 @@ libusb_device* LIBUSB_CALL libusb_get_device(libusb_device_handle* h)
 libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context* ctx, uint16_t vendor_id,
                                                                   uint16_t product_id)
 {
-    if (vendor_id != TETHERBOX_VID || product_id != TETHERBOX_PID || sim::deviceAbsent())
+    if (vendor_id != TETHERBOX_VID || product_id != TETHERBOX_PID || sim::deviceAbsent() ||
+        sim::openResult(sim::usbAddress()))
         return nullptr;
     libusb_device_handle* h = new libusb_device_handle();
     h->address = sim::usbAddress();
@@ -396,6 +409,8 @@ int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** out)
     // A device from an old list: the linker has since been unplugged.
     if (sim::deviceAbsent() || dev->address != sim::usbAddress())
         return LIBUSB_ERROR_NO_DEVICE;
+    if (int code = sim::openResult(dev->address))
+        return code;
     libusb_device_handle* h = new libusb_device_handle();
     h->address = dev->address;
     g_handles.insert(h);

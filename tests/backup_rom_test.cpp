@@ -34,7 +34,7 @@ TEST_F(BackupRom, CopiesTheCartridgeByteExact)
         EXPECT_TRUE(logIs(Lines{probe.substr(0, probe.find('|')), "ROM name: '" + name + "'", "Backing up ROM to '" + cart +
                                 ".ngp'", "Backup done. Wrote " + std::to_string(image.size()) + " bytes."} +
                           windowIdentityOf(longPath(cart + ".ngp"))));
-        EXPECT_EQ(asked(), "Select file for backup|*.{ngp,rom,bin}|2|" + name + ".ngp");
+        EXPECT_EQ(asked(), "Select file for backup|*.{ngp,rom,bin,ngc,ngpc}|2|" + name + ".ngp");
         ASSERT_EQ(reads.size(), image.size() / 8192);
         for (uint32_t k = 0; k < reads.size(); k++)
             EXPECT_EQ(std::tie(reads[k].chip, reads[k].addr, reads[k].count), std::make_tuple(k / 256, (k % 256) * 8192, 128));
@@ -74,7 +74,8 @@ TEST_F(BackupRom, CancelLeavesNoFile)
         writeFile(path, Bytes(100, 0x5A));
         atEvent(at);
         EXPECT_EQ(backupTo(path).size(), size_t(at));
-        EXPECT_TRUE(logIs({"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'old.ngp'", ABORTED}));
+        EXPECT_TRUE(logIs({"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'", "Backing up ROM to 'old.ngp'", ABORTED,
+                           "'old.ngp' is as it was."}));
         EXPECT_EQ(readFile(path), Bytes(100, 0x5A));
         EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path).parent_path()), fs::directory_iterator()), 1);
     }

@@ -122,7 +122,7 @@ TEST_F(BackupSaveTest, PathIsUsedExactly)
 
     std::string missing = scratchPath("missing/game.ngf");
     backup(missing);
-    EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Couldn't open '" + missing + "'"}));
+    EXPECT_TRUE(logIs({"version=0x53 blocks=0x1 len=0x2008", "Couldn't open '" + missing + "': No such file or directory"}));
 }
 
 TEST_F(BackupSaveTest, FullDiskLeavesNoFile)

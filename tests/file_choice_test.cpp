@@ -168,8 +168,8 @@ Step answer(const char* button, std::string* message)
         for (int i = 0; i < w->children(); i++)
             if (w->child(i)->label() && !w->child(i)->as_group() && !dynamic_cast<Fl_Button*>(w->child(i)))
                 *message += w->child(i)->label();
-        if (strcmp(button, "Escape") == 0) {
-            key(w, FL_Escape, "\033");
+        if (strcmp(button, "Escape") == 0 || strcmp(button, "Enter") == 0) {
+            strcmp(button, "Enter") ? key(w, FL_Escape, "\033") : key(w, FL_Enter, "\r");
             return;
         }
         Fl_Button* b = findIn<Fl_Button>(w, button);
@@ -212,8 +212,8 @@ TEST_F(FileChoice, WhatIsTypedIsWhatIsChosen)
     EXPECT_EQ(shown, "NEW GAME.ngp") << "the name alone is proposed in the field, its folder shown above";
 }
 
-// Saving over an existing file is asked first: Cancel (or Escape) goes back
-// to the chooser, Replace takes the file.
+// Saving over an existing file is asked first: Cancel (or Enter, or Escape)
+// goes back to the chooser, Replace (a click or its key) takes the file.
 TEST_F(FileChoice, ReplacingAFileIsAskedFirst)
 {
     const std::string existing = (dir / "SIM OFFICIAL.ngp").string();
@@ -225,7 +225,11 @@ TEST_F(FileChoice, ReplacingAFileIsAskedFirst)
     EXPECT_EQ(again, "SIM OFFICIAL.ngp") << "back in the chooser, the name is there to edit";
     EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), answer("Escape", &message), typeOver("x.ngp")}),
               (dir / "x.ngp").string());
-    EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), answer("Replace", &message)}), existing);
+    EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), answer("Enter", &message), typeOver("y.ngp")}),
+              (dir / "y.ngp").string());
+    EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), answer("&Replace", &message)}), existing);
+    EXPECT_EQ(choose(CHOOSE_CREATE, existing, {typeOver("SIM OFFICIAL.ngp"), [](Fl_Window* w) { static char r[] = "r"; key(w, 'r', r); }}),
+              existing);
     // A folder is opened, not offered for replacing; a name with '@' is
     // asked about as it is written ('@@' is how a label shows one).
     std::ofstream(dir / "a@b.ngp") << "another dump";

@@ -151,11 +151,11 @@ TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
     sim::Mark m = sim::mark();
     answerNoFile();
     cb_loadROMs_button(nullptr, nullptr);
-    EXPECT_EQ(asked(), "Load a ROM|*.{ngp,rom,bin}|0|no name");
+    EXPECT_EQ(asked(), "Load a ROM|*.{ngp,rom,bin,ngc,ngpc}|0|no name");
     EXPECT_TRUE(logIs({"No file selected."}));
     std::string missing = scratchPath("no such folder/game.ngp");
     flash(missing);
-    EXPECT_TRUE(logIs({"Failed to open '" + missing + "'"}));
+    EXPECT_TRUE(logIs({"Failed to open '" + missing + "': No such file or directory"}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 
     // No cartridge is neither erased nor reported flashed.

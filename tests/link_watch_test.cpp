@@ -16,11 +16,12 @@
 #include "gui/link_watch.h"
 #include "gui/main_window.h"
 #include "support/job_helpers.h"
+#include "support/log_file_records.h"
 
 namespace {
 
 const Lines BANNER = {"", "-=> PocketTetherbox GUI v1.2 build 1001 <=-", ""};
-const Lines NO_LINKER = {"No USB Tetherbox device found!!", "Giving up..", "Waiting for the linker: plug it in."};
+const Lines NO_LINKER = {"No USB Tetherbox device found!!", "Waiting for the linker: plug it in."};
 const Lines GREETED = {"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found", "Chip #0 info:"};
 const std::string GONE_LINE = GONE_NOTICE[0];
 
@@ -58,7 +59,8 @@ protected:
             Fl::check();
     }
 
-    // Every button, Saves and Preferences included, is usable (or none is).
+    // Every button, Preferences included, is usable (or none is); Saves,
+    // which needs no linker, always is between jobs.
     static ::testing::AssertionResult buttonsAre(bool active)
     {
         int n = 0;
@@ -67,7 +69,7 @@ protected:
             if (!b)
                 continue;
             n++;
-            if (bool(b->active_r()) != active)
+            if (bool(b->active_r()) != (active || b == saves_button))
                 return ::testing::AssertionFailure() << b->label() << (active ? " disabled" : " enabled");
         }
         if (n != 11)
@@ -108,9 +110,28 @@ TEST_F(LinkWatch, ALinkerPluggedInAfterStartUpIsGreeted)
         sim::plugInNow();
         notice();
         EXPECT_TRUE(logHasInOrder(BANNER + NO_LINKER + GREETED + Lines{"16mbit cart detected."}));
-        EXPECT_EQ(findLine(NO_LINKER.back()), 5) << "said once";
+        EXPECT_EQ(findLine(NO_LINKER.back()), int(BANNER.size() + NO_LINKER.size()) - 1) << "said once";
         EXPECT_TRUE(buttonsAre(true));
     }
+}
+
+// In the log file, what a linker coming and going says between commands
+// is filed under the linker; start-up keeps its own tag.
+TEST_F(LinkWatch, TheLogFileFilesALateLinkersLinesUnderLinker)
+{
+    ScratchStateHome state;
+    sim::noDevice();
+    EXPECT_FALSE(startUp());
+    sim::plugInNow();
+    notice();
+    sim::unplugNow();
+    notice();
+    std::vector<std::string> tags;
+    for (const LogRecord& r : logFileRecords(state.log()))
+        if (r.text == NO_LINKER[0] || r.text == GREETED[1] || r.text == GONE_LINE)
+            tags.push_back(r.command + ": " + r.text);
+    EXPECT_EQ(tags, (std::vector<std::string>{"Start-up: " + NO_LINKER[0], "Linker: " + GREETED[1],
+                                              "Linker: " + GONE_LINE}));
 }
 
 // Pulled during a backup: the job ends as it always did, and only then are
@@ -190,7 +211,9 @@ TEST_F(LinkWatch, ALinkerJustPluggedInIsTriedAgainBeforeItIsRefused)
     } rows[] = {
         {"config@3", true, 4, {}},
         {"claim@1:ACCESS", false, 2, {}},
-        {"config:BUSY", true, 5, {"libusb_set_configuration error -6"}},
+        {"config:BUSY", true, 5,
+         {"Another program is using the linker.",
+          "Close it, then plug the linker in again."}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -214,7 +237,8 @@ TEST_F(LinkWatch, ALinkerJustPluggedInIsTriedAgainBeforeItIsRefused)
         EXPECT_EQ(tries, row.tries);
         if (row.error.empty()) {
             EXPECT_TRUE(logHasInOrder(BANNER + NO_LINKER + GREETED));
-            EXPECT_EQ(findLine(GREETED.front()), 6) << "a try that failed said something";
+            EXPECT_EQ(findLine(GREETED.front()), int(BANNER.size() + NO_LINKER.size()))
+                << "a try that failed said something";
         } else {
             EXPECT_EQ(logLines(), BANNER + NO_LINKER + row.error);
         }
@@ -229,7 +253,7 @@ void (*g_countHook)() = nullptr;
 void clickWhenUsable()
 {
     g_countHook();
-    if (operations_group->active_r()) {
+    if (getInfos_button->active_r()) {
         g_clicks++;
         cb_getInfos_button(nullptr, nullptr);
     }

@@ -212,3 +212,40 @@ TEST_F(ProgressTextTest, TheEraseTellsItsTimeAndCancelWaitsForIt)
 }
 
 }  // namespace
+
+namespace {
+
+// What the window says above its bar and in it is shown whole: the window
+// grows about its middle, the bar and Cancel keep their distance from its
+// foot, and it never shrinks back during a job.
+TEST_F(ProgressTextTest, TheWindowGrowsToHoldItsTexts)
+{
+    makeProgressWindow("Erasing Cartridge");
+    const int barFoot = progress_window->h() - progress_bar->y(), cancelFoot = progress_window->h() - progress_button->y();
+    const struct { const char* stage; const char* bar; } rows[] = {
+        {"Flashing 'SIM OFFICIAL.ngp'\nStopping once the erase ends (about 22 s)", "40%  about 13 s left"},
+        {"Flashing 'a game with a long name, as people name them.ngp'\nChip 0: erasing\nChip 1: waiting", "99%  0.8 KiB/s  99:59:59 left in all"},
+        {"short", "1%"},
+    };
+    int w = 0, h = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.stage);
+        setProgressStage(r.stage);
+        setProgressText(r.bar);
+        int tw = 0, th = 0;
+        fl_font(progress_stage->labelfont(), progress_stage->labelsize());
+        fl_measure(r.stage, tw, th);
+        EXPECT_LE(tw, progress_stage->w());
+        EXPECT_LE(th, progress_stage->h());
+        fl_font(progress_bar->labelfont(), progress_bar->labelsize());
+        EXPECT_LE(fl_width(r.bar), progress_bar->w() - 2 * Fl::box_dx(progress_bar->box()));
+        EXPECT_EQ(progress_window->h() - progress_bar->y(), barFoot);
+        EXPECT_EQ(progress_window->h() - progress_button->y(), cancelFoot);
+        EXPECT_GE(progress_window->w(), w);
+        EXPECT_GE(progress_window->h(), h);
+        w = progress_window->w(), h = progress_window->h();
+    }
+    closeProgressWindow();
+}
+
+}  // namespace

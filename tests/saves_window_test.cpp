@@ -88,10 +88,16 @@ Step onWindow(std::function<void()> act)
     return {false, [act](Fl_Window*) { act(); }};
 }
 
-// Clicks `button`, keeping the question's text (its longest label).
+// Clicks `button` (or presses Enter), keeping the question's text (its
+// longest label).
 Step answer(const char* button)
 {
     return {true, [button](Fl_Window* w) {
+                if (strcmp(button, "Enter") == 0) {
+                    Fl::e_keysym = FL_Enter, Fl::e_state = 0, Fl::e_text = const_cast<char*>("\r"), Fl::e_length = 1;
+                    Fl::handle(FL_KEYBOARD, w);
+                    return;
+                }
                 g_question.clear();
                 Fl_Widget* chosen = nullptr;
                 for (int i = 0; i < w->children(); i++) {
@@ -152,7 +158,7 @@ TEST_F(SavesWindow, ListsEveryCopyAndBackupByGame)
     for (auto [name, bytes, when] : {std::make_tuple("SONIC-0061", 10, WHEN), std::make_tuple("SONIC-0061", 11, WHEN + 60),
                                      std::make_tuple("PUZZLE-0002", 40, WHEN + 5)})
         ASSERT_TRUE(storeSafetyCopy(windowReporter(), game(name), pattern(bytes), when, &path));
-    writeFile(mine, pattern(30));
+    writeFile(mine, saveOfSize(30));
     const timespec yearAgo[2] = {{WHEN - 365 * 86400, 0}, {WHEN - 365 * 86400, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, mine.c_str(), yearAgo, 0), 0);
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
@@ -196,13 +202,13 @@ TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
 
     std::copy_n("OTHER GAME  ", 12, sim::chip(0).contents().begin() + 0x24);
     Step closeProgram{true, [](Fl_Window*) { closingDown(window, nullptr); }};
-    for (const char* given : {"Cancel", "Write anyway", "close"}) {
+    for (const char* given : {"Cancel", "Enter", "&Write anyway", "close"}) {
         SCOPED_TRACE(given);
-        const bool written = strcmp(given, "Write anyway") == 0, closed = strcmp(given, "close") == 0;
+        const bool written = strcmp(given, "&Write anyway") == 0, closed = strcmp(given, "close") == 0;
         const Bytes before = play();
         sim::Mark m = sim::mark();
         openSaves({writeBackup, closed ? closeProgram : answer(given)}, !closed);
-        EXPECT_TRUE(closed || g_question == "This is a save of SIM_OFFICIAL-1234, and the cartridge is OTHER_GAME-1234.\n"
+        EXPECT_TRUE(closed || strcmp(given, "Enter") == 0 || g_question == "This is a save of SIM_OFFICIAL-1234, and the cartridge is OTHER_GAME-1234.\n"
                               "Write it to this cartridge anyway?") << g_question;
         if (written) {
             EXPECT_EQ(slice(sim::chip(0).contents(), 0x1FA000, 0x2000), saved);
@@ -217,26 +223,54 @@ TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
 }
 
 // Delete asks, then removes the file; Open folder hands the file's folder
-// to the launcher, and one that fails is logged.
+// to the launcher, and one that fails is logged: without xdg-open, with the
+// folder's path to copy from the path field.
 TEST_F(SavesWindow, DeleteAsksFirstAndOpenFolderHandsOverTheFolder)
 {
     std::string copy, mine = scratchPath("mine.ngf");
     ASSERT_TRUE(storeSafetyCopy(windowReporter(), game("SONIC-0061"), pattern(10), WHEN, &copy));
-    writeFile(mine, pattern(30));
+    writeFile(mine, saveOfSize(30));
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
     Lines opened, shown;
-    g_openFolder = [&](const std::string& f) { return opened.push_back(f), errno = ENOENT, opened.size() == 1; };
-    bool keptOnCancel = false;
+    g_openFolder = [&](const std::string& f) {
+        opened.push_back(f);
+        errno = opened.size() == 2 ? ENOENT : EACCES;
+        return opened.size() == 1;
+    };
+    bool keptOnCancel = false, keptOnEnter = false;
+    std::string pathField;
     openSaves({onWindow([] { pick("safety copy"), click(savesDeleteButton); }), answer("Cancel"),
-               onWindow([&] { keptOnCancel = fs::exists(copy), click(savesDeleteButton); }), answer("Delete"),
-               onWindow([&] { shown = listed(), pick("your backup"), click(savesFolderButton), click(savesFolderButton); })});
+               onWindow([&] { keptOnCancel = fs::exists(copy), click(savesDeleteButton); }), answer("Enter"),
+               onWindow([&] { keptOnEnter = fs::exists(copy), click(savesDeleteButton); }), answer("&Delete"),
+               onWindow([&] { shown = listed(), pick("your backup"), click(savesFolderButton), click(savesFolderButton); }),
+               onWindow([&] { pathField = savesPath->value(), click(savesFolderButton); })});
     EXPECT_TRUE(keptOnCancel);
+    EXPECT_TRUE(keptOnEnter);
     EXPECT_FALSE(fs::exists(copy));
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_NE(shown[1].find("your backup"), std::string::npos);
     const std::string folder = fs::canonical(mine).parent_path();
-    EXPECT_EQ(opened, Lines(2, folder));
-    EXPECT_TRUE(logIs({"Deleted '" + copy + "'.", "Could not open the folder '" + folder + "': No such file or directory"}));
+    EXPECT_EQ(opened, Lines(3, folder));
+    EXPECT_EQ(pathField, folder);
+    EXPECT_TRUE(logIs({"Deleted '" + copy + "'.", "xdg-open is missing: install xdg-utils to open folders.",
+                       "The folder is '" + folder + "'.", "Could not open the folder '" + folder + "': Permission denied"}));
+}
+
+// Browsing and deleting need no linker; writing back does.
+TEST_F(SavesWindow, WithoutALinkerOnlyWritingIsGreyedOut)
+{
+    std::string copy;
+    ASSERT_TRUE(storeSafetyCopy(windowReporter(), game("SONIC-0061"), pattern(10), WHEN, &copy));
+    closeLink();
+    sim::noDevice();
+    bool writable = true, deletable = false, openable = false;
+    openSaves({onWindow([&] {
+        pick("safety copy");
+        writable = savesWriteButton->active(), deletable = savesDeleteButton->active();
+        openable = savesFolderButton->active();
+    })});
+    EXPECT_FALSE(writable);
+    EXPECT_TRUE(deletable && openable);
 }
 
 }  // namespace

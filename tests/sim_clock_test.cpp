@@ -72,22 +72,38 @@ TEST_F(Clock, AnEraseEndsWhenTheClockPassesItsModelledTime)
 
 namespace {
 
+// Pacing on, against a wall clock of the test's own: it moves only when
+// told to, and sleeping adds up what was slept.
+struct FakeWall {
+    std::chrono::steady_clock::time_point wall{};
+    double slept = 0.0;
+    FakeWall()
+    {
+        sim::PaceClock fake;
+        fake.now = [this] { return wall; };
+        fake.sleepUntil = [this](std::chrono::steady_clock::time_point t) {
+            slept += std::chrono::duration<double>(t - wall).count();
+            wall = t;
+        };
+        sim::setPaceClock(fake);
+        sim::setPacing(true);
+    }
+    ~FakeWall()
+    {
+        sim::setPacing(false);
+        sim::setPaceClock(sim::PaceClock());
+    }
+};
+
 // With pacing on, each stretch of modelled time lasts as long on the wall
 // clock, however long the device sat idle before it: idle time is not
 // saved up to make the next erase pass in a flash.
 TEST_F(Clock, PacingBanksNoIdleTime)
 {
     using namespace std::chrono;
-    steady_clock::time_point wall{};
-    double slept = 0.0;
-    sim::PaceClock fake;
-    fake.now = [&] { return wall; };
-    fake.sleepUntil = [&](steady_clock::time_point t) {
-        slept += duration<double>(t - wall).count();
-        wall = t;
-    };
-    sim::setPaceClock(fake);
-    sim::setPacing(true);
+    FakeWall fake;
+    steady_clock::time_point& wall = fake.wall;
+    double& slept = fake.slept;
     const struct { double idle, modelled, sleeps; } steps[] = {
         {0.0, 2.0, 2.0},       // busy from the start
         {60.0, 25.0, 25.0},    // a minute idle, then a 25 s erase
@@ -104,6 +120,36 @@ TEST_F(Clock, PacingBanksNoIdleTime)
     }
     sim::setPacing(false);
     sim::setPaceClock(sim::PaceClock());
+}
+
+}  // namespace
+
+namespace {
+
+// A dialog left open for seconds, while the window looks at the linker now
+// and then: the next command is paced only by what the device does, neither
+// owed the dialog's time nor let off its own.
+TEST_F(Clock, PacingOwesNothingForTimeSpentInDialogs)
+{
+    using namespace std::chrono;
+    sim::insertCart("cindercart");
+    FakeWall fake;
+    steady_clock::time_point& wall = fake.wall;
+    double& slept = fake.slept;
+    Link link;
+    for (double open : {5.0, 66.0, 0.3}) {
+        SCOPED_TRACE(open);
+        wall += duration_cast<steady_clock::duration>(duration<double>(open));
+        libusb_device** list = nullptr;
+        ASSERT_EQ(libusb_get_device_list(link.ctx, &list), 1);  // the window's look at the linker
+        libusb_free_device_list(list, 1);
+        const double idleUntil = sim::clockSeconds();
+        slept = 0.0;
+        std::vector<uint8_t> data(200 * 64);
+        ASSERT_TRUE(link.read64xN(data.data(), 0, 0, 200));
+        EXPECT_NEAR(slept, sim::clockSeconds() - idleUntil, 2e-3) << "paced by the read alone";
+        EXPECT_GT(slept, 0.005);
+    }
 }
 
 }  // namespace

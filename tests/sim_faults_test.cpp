@@ -2,6 +2,8 @@
 #include "sim_host.h"
 
 #include <gtest/gtest.h>
+#include <set>
+#include <vector>
 
 using namespace simtest;
 
@@ -136,6 +138,36 @@ TEST_F(Faults, AByteThatNeverProgramsFailsItsWriteAndFlagsItsStatus)
     link.command(0, 0xA0);
     link.writeByte(0x105, 0x12, 0);
     EXPECT_EQ(link.readByte(0x105, 0) & 0xA0, 0xA0) << "DQ5: the program failed; DQ7: the complement of the data";
+}
+
+TEST_F(Faults, DirtyContactsMisreadWhatTheHostSeesNeverTheChip)
+{
+    sim::chip(1).fill(0x40, 0x40, 0x5A);
+    ASSERT_TRUE(sim::applyFaults("misread@2:0x200041,flaky:0x200050"));
+    Link link;
+    std::vector<uint8_t> seen[3];
+    for (auto& s : seen) {
+        s.assign(64, 0);
+        ASSERT_TRUE(link.read64xN(s.data(), 0x40, 1, 1));
+    }
+    // One read of 0x41 is off, the second; 0x50 is off every time, differently.
+    EXPECT_EQ(seen[0][1], 0x5A);
+    EXPECT_NE(seen[1][1], 0x5A);
+    EXPECT_EQ(seen[2][1], 0x5A);
+    EXPECT_EQ(link.readByte(0x41, 1), 0x5A) << "misread once only";
+    std::set<int> flaky = {seen[0][0x10], seen[1][0x10], seen[2][0x10], link.readByte(0x50, 1)};
+    EXPECT_EQ(flaky.size(), 4u);
+    EXPECT_EQ(flaky.count(0x5A), 0u);
+    EXPECT_EQ(sim::chip(1).peek(0x50), 0x5A) << "the chip itself holds its byte";
+    for (int i = 0; i < 64; ++i) {
+        if (i != 1 && i != 0x10) {
+            EXPECT_EQ(seen[1][i], 0x5A) << i;
+        }
+    }
+    sim::clearFaults();
+    EXPECT_EQ(link.readByte(0x50, 1), 0x5A) << "cleared with the other faults";
+    for (const char* bad : {"misread", "misread@0:0x10", "flaky@2:0x10", "flaky:0x400000"})
+        EXPECT_FALSE(sim::applyFaults(bad)) << bad;
 }
 
 TEST_F(Faults, TheFaultSyntaxOfTheDemoReachesTheDevice)

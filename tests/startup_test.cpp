@@ -18,8 +18,10 @@
 #include "support/job_fixture.h"
 #include "gui/main_window.h"
 #include "gui/progress.h"
+#include "gui/why_off.h"
 
 // After the simulator's headers: X11's own define None.
+#include <FL/fl_draw.H>
 #include <FL/x.H>
 
 using Lines = std::vector<std::string>;
@@ -65,12 +67,12 @@ TEST_F(StartUp, NoLinkerLeavesEveryButtonDisabled)
 {
     sim::noDevice();
     EXPECT_FALSE(startUp());
-    EXPECT_EQ(logLines(), withBanner({"No USB Tetherbox device found!!", "Giving up..",
-                                      "Waiting for the linker: plug it in."}));
+    EXPECT_EQ(logLines(), withBanner({"No USB Tetherbox device found!!", "Waiting for the linker: plug it in."}));
     auto b = buttons();
     ASSERT_EQ(b.size(), 11u);
+    // Saves alone: its copies and backups need no linker but to be written.
     for (auto* w : b)
-        EXPECT_FALSE(w->active_r()) << w->label();
+        EXPECT_EQ(bool(w->active_r()), w == saves_button) << w->label();
     EXPECT_TRUE(window->shown());
 
     // Closing sends nothing to a device that was never opened.
@@ -97,7 +99,8 @@ TEST_F(StartUp, OnlyFirmwareV013IsAccepted)
         snprintf(found, sizeof found, "Linker with v%d.%02d Firmware found", major, minor);
         EXPECT_EQ(logLines(), withBanner({"Checking for the linker and the cart..\n", found,
                                           "Version mismatch!  Expected v0.13. Giving up.."}));
-        EXPECT_FALSE(operations_group->active());
+        for (auto* w : buttons())
+            EXPECT_EQ(bool(w->active_r()), w == saves_button) << w->label();
     }
 }
 
@@ -113,7 +116,9 @@ TEST_F(StartUp, ConfigurationAndInterfaceErrorsStopTheOpening)
 {
     sim::failSetConfiguration(LIBUSB_ERROR_BUSY);
     EXPECT_FALSE(startUp());
-    EXPECT_EQ(logLines(), withBanner({"libusb_set_configuration error -6"}));
+    // Busy: another program holds the linker's interface.
+    EXPECT_EQ(logLines(), withBanner({"Another program is using the linker.",
+                                      "Close it, then plug the linker in again."}));
     closingDown(window, nullptr);
     delete window;
     window = nullptr;
@@ -122,7 +127,8 @@ TEST_F(StartUp, ConfigurationAndInterfaceErrorsStopTheOpening)
     sim::failClaimInterface(LIBUSB_ERROR_ACCESS);
     EXPECT_FALSE(startUp());
     EXPECT_EQ(logLines(), withBanner({"libusb_claim_interface error -3"}));
-    EXPECT_FALSE(operations_group->active());
+    for (auto* w : buttons())
+        EXPECT_EQ(bool(w->active_r()), w == saves_button) << w->label();
 }
 
 TEST_F(StartUp, AVersionExchangeThatTimesOutIsAMajorError)
@@ -177,13 +183,18 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
         EXPECT_EQ(b[i]->x(), 309);
         EXPECT_EQ(b[i]->w(), 108);
         EXPECT_EQ(b[i]->h(), 20);
-        EXPECT_EQ(b[i]->labelsize(), 12);
+        // 12 points where the label fits its button at that size.
+        fl_font(b[i]->labelfont(), 12);
+        EXPECT_EQ(b[i]->labelsize(), fl_width(order[i]) <= b[i]->w() - 3 ? 12 : 11) << order[i];
+        fl_font(b[i]->labelfont(), b[i]->labelsize());
+        EXPECT_LE(fl_width(order[i]), b[i]->w() - 3) << order[i];
         EXPECT_EQ(b[i]->labeltype(), FL_EMBOSSED_LABEL);
         EXPECT_NE(b[i]->tooltip(), nullptr);
     }
     EXPECT_NE(dynamic_cast<Fl_Return_Button*>(b[0]), nullptr);
     EXPECT_EQ(b[9]->y(), 211);
     EXPECT_EQ(b[10]->y(), 395);
+    EXPECT_STREQ(whyOff(b[0]), "Plug in the linker") << "said over a greyed-out button";
 
     // Taller: the log grows, the buttons stay where they were.
     window->resize(window->x(), window->y(), 430, 629);
@@ -191,6 +202,8 @@ TEST_F(StartUp, TheWindowIsLaidOutForTheUser)
     EXPECT_GE(text_browser->h(), 600);
     EXPECT_EQ(b[10]->y(), 395);
     EXPECT_EQ(b[10]->h(), 20);
+    Fl_Widget* backdrop = operations_group->child(0);
+    EXPECT_EQ(backdrop->y() + backdrop->h(), text_browser->y() + text_browser->h()) << "the grey column";
 }
 
 // Widened through the X server, as a window manager would: the log takes

@@ -40,7 +40,7 @@ TEST_F(VerifyRom, Exact16MbitImageWalksEveryBlockInHalvingRequests)
     std::string path = longPath("deep.ngp");
     writeFile(path, sim::cartImage());
     std::vector<Command> reads = verify(path);
-    EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin}|0|no name");
+    EXPECT_EQ(asked(), "Verify a ROM|*.{ngp,rom,bin,ngc,ngpc}|0|no name");
     EXPECT_TRUE(logIs(Lines{"Verifying 'deep.ngp'", timingLine(MBIT16), MATCHES} + windowIdentityOf(path)));
 
     // Each 64 KiB block, then the 32, 8, 8 and 16 KiB top blocks.
@@ -161,7 +161,10 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
     cb_verify_button(nullptr, nullptr);
     EXPECT_TRUE(logIs({"No file selected."}));
     verify(scratchPath("missing.ngp"));
-    EXPECT_TRUE(logIs({"Failed to open 'missing.ngp'"}));
+    EXPECT_TRUE(logIs({"Failed to open 'missing.ngp': No such file or directory"}));
+    // The window's log keeps a name's line break and tab on the name's line.
+    verify(scratchPath("a\nFORGED\t.ngp"));
+    EXPECT_TRUE(logIs({"Failed to open 'a\\x0AFORGED\\x09.ngp': No such file or directory"}));
     // A path beyond what the system takes at all is refused the same way.
     std::string huge = std::string(5000, 'x') + ".ngp";
     verify(scratchPath(huge));

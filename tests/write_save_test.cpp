@@ -108,7 +108,7 @@ TEST_F(WriteSaveTest, FileChoiceAndLoadFailuresTouchNothing)
         EXPECT_TRUE(logIs({line}));
     }
     restore(scratchPath("missing.ngf"));
-    EXPECT_TRUE(logIs({"restoreSaveGameToCart: Couldn't open '" + scratchPath("missing.ngf") + "'"}));
+    EXPECT_TRUE(logIs({"restoreSaveGameToCart: Couldn't open '" + scratchPath("missing.ngf") + "': No such file or directory"}));
     EXPECT_EQ(sim::counters().transfers, before);
 }
 

@@ -31,8 +31,8 @@ std::vector<ByteRange> usualSaveArea(uint64_t imageSize, std::string* said)
     std::vector<ByteRange> area;
     if (imageSize == 0x80000 || imageSize == 0x100000 || imageSize == CHIP_16MBIT)
         area = {{imageSize - FROM_TOP, BLOCK}};
-    else if (imageSize == 2 * CHIP_16MBIT)
-        area = {{CHIP_16MBIT - FROM_TOP, BLOCK}, {2 * CHIP_16MBIT - FROM_TOP, BLOCK}};
+    else if (imageSize == 2 * CHIP_16MBIT || imageSize == CHIP_16MBIT + CHIP_16MBIT / 2)
+        area = {{CHIP_16MBIT - FROM_TOP, BLOCK}, {imageSize - FROM_TOP, BLOCK}};
     if (area.empty())
         said->clear();
     else if (area.size() == 1)
@@ -45,7 +45,7 @@ std::vector<ByteRange> usualSaveArea(uint64_t imageSize, std::string* said)
 Verdict judge(const KnownDumps& known, const MatchKey& exact, const MatchKey* erased,
               const std::string& serial)
 {
-    if (known.lists.empty())
+    if (known.lists.empty() && !known.unread)
         return {VerdictKind::NoLists, nullptr};
     if (const DumpEntry* e = known.find(exact))
         return {VerdictKind::Known, e};
@@ -55,14 +55,31 @@ Verdict judge(const KnownDumps& known, const MatchKey& exact, const MatchKey* er
         return {VerdictKind::OtherSha1, e};
     if (const DumpEntry* e = known.findCrcOtherSize(exact))
         return {VerdictKind::CrcOtherSize, e};
-    if (const DumpEntry* e = known.findSerial(serial))
+    if (const DumpEntry* e = known.findSerial(serial, exact.size, false))
         return {VerdictKind::SameSerial, e};
+    // A list that was not read may know it: that is no miss.
+    if (known.unread)
+        return {VerdictKind::NotInListsRead, nullptr};
+    // A serial alone is no kinship: homebrew reuses them, and a game of
+    // another size is another game or a cut file.
+    if (const DumpEntry* e = known.findSerial(serial, exact.size, true))
+        return {VerdictKind::SerialOtherSize, e};
     return {VerdictKind::NotInLists, nullptr};
 }
 
 static std::string dumpName(const KnownDumps& known, const DumpEntry& e)
 {
     return "'" + printable(e.game, true) + "' in '" + printable(known.lists[e.list], true) + "'";
+}
+
+static std::string entries(const KnownDumps& known)
+{
+    return std::to_string(known.entries.size()) + (known.entries.size() == 1 ? " entry" : " entries");
+}
+
+static std::string notInLists(const KnownDumps& known)
+{
+    return "Not in the known-dump lists (" + entries(known) + ")";
 }
 
 // "Known dump" or "Known bad dump", and the entry with any other status.
@@ -73,6 +90,13 @@ static std::string knownLine(const KnownDumps& known, const DumpEntry& e, const 
            status + ".";
 }
 
+static const std::string LISTS_HINT = "No known-dump lists: put Logiqx .dat files in '";
+
+bool isListsHint(const std::string& line)
+{
+    return line.compare(0, LISTS_HINT.size(), LISTS_HINT) == 0;
+}
+
 std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& v, const SaveAreaTry& area)
 {
     std::vector<std::string> lines = known.notes;
@@ -80,7 +104,7 @@ std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& v,
     switch (v.kind) {
     case VerdictKind::NoLists:
         lines.push_back(known.folderProblem.empty()
-                            ? "No known-dump lists: put Logiqx .dat files in '" + printable(known.dir, true) + "'."
+                            ? LISTS_HINT + printable(known.dir, true) + "'."
                             : "No known-dump lists: " + known.folderProblem + ".");
         break;
     case VerdictKind::Known:
@@ -105,8 +129,15 @@ std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& v,
                         " has this serial with other bytes (another revision, a hack or a changed save).");
         break;
     case VerdictKind::NotInLists:
-        lines.push_back("Not in the known-dump lists (" + std::to_string(known.entries.size()) +
-                        (known.entries.size() == 1 ? " entry)." : " entries)."));
+        lines.push_back(notInLists(known) + ".");
+        break;
+    case VerdictKind::SerialOtherSize:
+        lines.push_back(notInLists(known) + "; " + dumpName(known, *e) + " has this serial at " +
+                        std::to_string(e->size) + " bytes.");
+        break;
+    case VerdictKind::NotInListsRead:
+        lines.push_back("Not in the known-dump lists read (" + entries(known) + "); " +
+                        std::to_string(known.unread) + " more could not be read.");
         break;
     }
     if (area.scanFailed && v.kind != VerdictKind::Known && v.kind != VerdictKind::NoLists)

@@ -35,8 +35,10 @@ enum class VerdictKind {
     KnownOnceErased,   // matches with the save area taken as erased
     OtherSha1,         // same size and CRC32, another SHA-1
     CrcOtherSize,      // same CRC32 at another size: a bad or overdumped file
-    SameSerial,        // the header's serial, other bytes
+    SameSerial,        // the header's serial and size, other bytes
+    SerialOtherSize,   // not in the lists; an entry has the serial at another size
     NotInLists,
+    NotInListsRead,    // not in the lists read, but some could not be read
 };
 
 struct Verdict {
@@ -60,6 +62,8 @@ Verdict judge(const KnownDumps& known, const MatchKey& exact, const MatchKey* er
 // the save-area match was not tried and would have mattered.
 std::vector<std::string> verdictLines(const KnownDumps& known, const Verdict& verdict,
                                       const SaveAreaTry& area = {});
+// Whether `line` is the verdict that says where known-dump lists go.
+bool isListsHint(const std::string& line);
 // The same for the keys alone, with no header.
 std::vector<std::string> verdictLines(const KnownDumps& known, const MatchKey& exact,
                                       const MatchKey* erased);

@@ -1,6 +1,9 @@
 #include "core/identity/json_lines.h"
 
+#include <openssl/evp.h>
+
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "core/identity/identity.h"
 
@@ -18,7 +21,9 @@ const char* verdictName(const Verdict& v)
     case VerdictKind::OtherSha1: return "near_other_sha1";
     case VerdictKind::CrcOtherSize: return "near_crc32_other_size";
     case VerdictKind::SameSerial: return "near_serial";
+    case VerdictKind::SerialOtherSize: return "serial_at_other_size";
     case VerdictKind::NotInLists: return "not_in_lists";
+    case VerdictKind::NotInListsRead: return "not_in_lists_read";
     }
     return "not_in_lists";
 }
@@ -43,7 +48,7 @@ json headerJson(const CartHeader& h)
             {"serial", h.serial},
             {"version", h.version},
             {"system", h.system == SYSTEM_COLOUR ? "colour" : h.system == SYSTEM_MONOCHROME ? "monochrome" : "unknown"},
-            {"title", printable(title)}};
+            {"title", title}};
 }
 
 json entryJson(const ImageReport& r)
@@ -56,12 +61,26 @@ json entryJson(const ImageReport& r)
             {"serial", orNull(e->serial)}, {"list", r.list}};
 }
 
+// The path's bytes when they are no UTF-8, which a JSON string cannot hold;
+// null when `file` holds the path exactly.
+json fileBytes(const std::string& file)
+{
+    try {
+        (void)json(file).dump();
+        return nullptr;
+    } catch (const json::type_error&) {
+        std::vector<unsigned char> out(4 * ((file.size() + 2) / 3) + 1);
+        int n = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char*>(file.data()), int(file.size()));
+        return std::string(out.begin(), out.begin() + n);
+    }
+}
+
 }  // namespace
 
 std::string imageJson(const std::string& file, const char* outcome, const ImageReport* r)
 {
     bool hashed = r && r->digestsOk;
-    json j = {{"file", file}, {"outcome", outcome}};
+    json j = {{"file", file}, {"file_base64", fileBytes(file)}, {"outcome", outcome}};
     j["size"] = hashed ? json(r->digests.size) : json(nullptr);
     std::string crc;
     for (int shift = 28; hashed && shift >= 0; shift -= 4)
@@ -80,7 +99,8 @@ std::string imageJson(const std::string& file, const char* outcome, const ImageR
     j["save_area_not_tried"] =
         r && r->area.scanFailed && kind != VerdictKind::Known && kind != VerdictKind::NoLists;
     j["entry"] = hashed ? entryJson(*r) : json(nullptr);
-    // Names from lists and paths may hold any bytes; invalid UTF-8 must not
-    // end the line half-written.
+    // Strings carry the text itself; bytes that are no UTF-8 (a title, a
+    // path) must not end the line half-written, and a path keeps them in
+    // file_base64.
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }

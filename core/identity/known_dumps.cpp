@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "core/app_folders.h"
 #include "core/identity/header.h"
 #include "core/identity/list_sources.h"
 
@@ -56,9 +57,11 @@ bool sameSerial(const std::string& listed, const std::string& header)
     return prefix == 0 || !isxdigit(static_cast<unsigned char>(listed[prefix - 1]));
 }
 
-const DumpEntry* KnownDumps::findSerial(const std::string& serial) const
+const DumpEntry* KnownDumps::findSerial(const std::string& serial, uint64_t size, bool otherSize) const
 {
-    return firstWhere(entries, [&](const DumpEntry& e) { return sameSerial(e.serial, serial); });
+    return firstWhere(entries, [&](const DumpEntry& e) {
+        return sameSerial(e.serial, serial) && (e.size == size) != otherSize;
+    });
 }
 
 static std::string fromEnvironment(const char* name)
@@ -82,7 +85,7 @@ std::string knownDumpDir()
         }
         data = home + "/.local/share";
     }
-    return data + "/pockettetherbox/dat";
+    return data + "/" + appFolderName() + "/dat";
 }
 
 static bool parseDecimal(const char* s, uint64_t* out)
@@ -124,6 +127,70 @@ static bool parseHex(const char* s, uint8_t* out, size_t length)
     return true;
 }
 
+static void appendUtf8(std::string* out, uint32_t c)
+{
+    if (c < 0x80) {
+        *out += char(c);
+    } else if (c < 0x800) {
+        *out += char(0xC0 | c >> 6);
+        *out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *out += char(0xE0 | c >> 12);
+        *out += char(0x80 | (c >> 6 & 0x3F));
+        *out += char(0x80 | (c & 0x3F));
+    } else {
+        *out += char(0xF0 | c >> 18);
+        *out += char(0x80 | (c >> 12 & 0x3F));
+        *out += char(0x80 | (c >> 6 & 0x3F));
+        *out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// A list's text with its references resolved, whole: the XML reader would
+// end a name at a "&#0;", leaving a shorter name that looks harmless.
+// A reference it does not know stays as written.
+static std::string listText(const char* raw)
+{
+    static const struct { const char* name; char c; } NAMED[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
+    std::string out;
+    for (const char* p = raw; *p;) {
+        const char* end = *p == '&' ? strchr(p, ';') : nullptr;
+        if (!end) {
+            out += *p++;
+            continue;
+        }
+        std::string ref(p + 1, end);
+        bool resolved = false;
+        if (ref.size() > 1 && ref[0] == '#') {
+            bool hex = ref[1] == 'x' || ref[1] == 'X';
+            std::string digits = ref.substr(hex ? 2 : 1);
+            uint32_t c = 0;
+            resolved = !digits.empty() && digits.size() <= 8;
+            for (char d : digits) {
+                int v = hex ? hexDigit(d) : d >= '0' && d <= '9' ? d - '0' : -1;
+                resolved = resolved && v >= 0;
+                c = c * (hex ? 16 : 10) + uint32_t(v);
+            }
+            resolved = resolved && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+            if (resolved)
+                appendUtf8(&out, c);
+        } else {
+            for (const auto& n : NAMED)
+                if (ref == n.name) {
+                    out += n.c;
+                    resolved = true;
+                }
+        }
+        if (!resolved) {
+            out += *p++;
+            continue;
+        }
+        p = end + 1;
+    }
+    return out;
+}
+
 static bool parseRom(const pugi::xml_node& rom, DumpEntry* e)
 {
     uint8_t crc[4];
@@ -139,6 +206,7 @@ static bool parseRom(const pugi::xml_node& rom, DumpEntry* e)
 // One list as parsed, before it is known whether a newer version of it is
 // also in the folder.
 struct ParsedList {
+    std::string file;  // where it was read, as notes name it
     std::string name;  // the header's, or the file's when it gives none
     bool named = false;
     std::string version, date;
@@ -164,7 +232,8 @@ static std::string parseList(std::vector<char>& text, const std::string& fileNam
     if (isClrmameproText(text))
         return skipped + "a clrmamepro text list, which is not read; get the XML (Logiqx) one.";
     pugi::xml_document doc;
-    pugi::xml_parse_result parsed = doc.load_buffer_inplace(text.data(), text.size());
+    pugi::xml_parse_result parsed =
+        doc.load_buffer_inplace(text.data(), text.size(), pugi::parse_default & ~pugi::parse_escapes);
     if (!parsed)
         return skipped + "not XML (" + parsed.description() + " at byte " +
                std::to_string(parsed.offset) + ").";
@@ -173,31 +242,32 @@ static std::string parseList(std::vector<char>& text, const std::string& fileNam
         return skipped + "not a Logiqx list (no datafile element).";
 
     pugi::xml_node header = root.child("header");
-    into->name = header.child_value("name");
+    into->file = fileName;
+    into->name = listText(header.child_value("name"));
     into->named = !into->name.empty();
     if (!into->named)
         into->name = fileName;
-    into->version = header.child_value("version");
-    into->date = header.child_value("date");
+    into->version = listText(header.child_value("version"));
+    into->date = listText(header.child_value("date"));
     size_t bad = 0;
     for (pugi::xml_node game : root.children()) {
         if (strcmp(game.name(), "game") != 0 && strcmp(game.name(), "machine") != 0)
             continue;
         for (pugi::xml_node rom : game.children("rom")) {
             // A dump nobody has made carries no checksums to match.
-            if (strcmp(rom.attribute("status").value(), "nodump") == 0)
+            if (listText(rom.attribute("status").value()) == "nodump")
                 continue;
             DumpEntry e;
             if (!parseRom(rom, &e)) {
                 bad++;
                 continue;
             }
-            e.game = game.attribute("name").value();
-            e.romName = rom.attribute("name").value();
-            e.status = rom.attribute("status").value();
-            e.serial = rom.attribute("serial").value();
+            e.game = listText(game.attribute("name").value());
+            e.romName = listText(rom.attribute("name").value());
+            e.status = listText(rom.attribute("status").value());
+            e.serial = listText(rom.attribute("serial").value());
             if (e.serial.empty())
-                e.serial = game.child_value("serial");
+                e.serial = listText(game.child_value("serial"));
             into->entries.push_back(std::move(e));
         }
     }
@@ -254,12 +324,14 @@ KnownDumps loadKnownDumps(const std::string& dir)
     known.dir = dir;
     std::vector<ParsedList> parsed;
     std::map<std::string, size_t> newest;  // a named list's newest version, by index in `parsed`
+    std::vector<ParsedList> dropped;  // versions left out, without their entries
     forEachListText(
         dir,
         [&](ListText& list) {
             if (!list.why.empty()) {
-                known.notes.push_back("Skipped known-dump list '" + printable(list.name, true) + "': " +
-                                      list.why + ".");
+                known.notes.push_back(std::string(list.folder ? "Skipped known-dump folder '" : "Skipped known-dump list '") +
+                                      printable(list.name, true) + "': " + list.why + ".");
+                known.unread += list.unread;
                 return;
             }
             ParsedList p;
@@ -273,14 +345,26 @@ KnownDumps loadKnownDumps(const std::string& dir)
             if (p.named) {
                 auto [at, first] = newest.emplace(p.name, parsed.size());
                 if (!first) {
-                    if (newer(p, parsed[at->second]))
-                        parsed[at->second] = std::move(p);
+                    ParsedList& kept = parsed[at->second];
+                    if (newer(p, kept))
+                        std::swap(p, kept);
+                    p.entries.clear();
+                    dropped.push_back(std::move(p));
                     return;
                 }
             }
             parsed.push_back(std::move(p));
         },
         &known.folderProblem);
+    // Said once all are read: a later file may hold a newer version still.
+    for (const ParsedList& old : dropped) {
+        const ParsedList& kept = parsed[newest.at(old.name)];
+        bool older = newer(kept, old);
+        known.notes.push_back("Skipped known-dump list '" + printable(old.file, true) + "': " +
+                              (older ? "an older version of '" : "the same version of '") +
+                              printable(kept.name, true) + (older ? "' than '" : "' as '") +
+                              printable(kept.file, true) + "'.");
+    }
     for (ParsedList& p : parsed) {
         size_t index = known.lists.size();
         known.lists.push_back(p.version.empty() ? p.name : p.name + " (" + p.version + ")");
@@ -298,10 +382,12 @@ std::string safeFileName(const std::string& name, std::string* why)
         *why = "the list gives it no file name";
     else if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
         *why = "the list's file name holds a path separator";
-    else if (name.find("..") != std::string::npos)
+    else if (name == "..")
         *why = "the list's file name holds \"..\"";
     else if (std::any_of(name.begin(), name.end(), [](char c) { return (unsigned char)c < 0x20 || c == 0x7F; }))
         *why = "the list's file name holds a control byte";
+    else if (name.find_first_not_of(". ") == std::string::npos)
+        *why = "the list's file name is only dots and blanks";
     else
         return name;
     return "";

@@ -37,6 +37,9 @@ struct KnownDumps {
     std::vector<std::string> lists;
     std::vector<DumpEntry> entries;
     std::vector<std::string> notes;  // one log line per list left out or cut short
+    // Lists and folders the system would not let be read: they may know a
+    // dump the rest do not, so no miss is claimed while there are any.
+    size_t unread = 0;
     // Set when the folder setting itself is unusable (a file, unreadable):
     // said once, in place of the verdict.
     std::string folderProblem;
@@ -47,8 +50,9 @@ struct KnownDumps {
     const DumpEntry* findCrcOtherSize(const MatchKey& key) const;
     // The same size and CRC32 where the list's SHA-1 differs.
     const DumpEntry* findOtherSha1(const MatchKey& key) const;
-    // An entry whose serial is the header's (compared without case).
-    const DumpEntry* findSerial(const std::string& serial) const;
+    // An entry whose serial is the header's (compared without case), of
+    // this size when one is; of another size only when `otherSize`.
+    const DumpEntry* findSerial(const std::string& serial, uint64_t size, bool otherSize) const;
 };
 
 // Whether a list's serial names the header's software ID ("0061"): the
@@ -69,6 +73,7 @@ KnownDumps loadKnownDumps(const std::string& dir);
 // "1.10"): runs of digits by value, the rest by byte. <0, 0, >0.
 int compareVersions(const std::string& a, const std::string& b);
 
-// A file name from a list, fit to be one here: no path separator, no "..",
-// no control byte, not empty. Empty when it is not; `why` says so.
+// A file name from a list, fit to be one here: no path separator, not "..",
+// no control byte (a NUL included), not empty nor only dots and blanks.
+// Empty when it is not; `why` says so.
 std::string safeFileName(const std::string& fromList, std::string* why);

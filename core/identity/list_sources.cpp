@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "core/identity/header.h"
 #include "core/identity/known_dumps.h"
@@ -51,16 +52,17 @@ Packing packingOf(const std::string& name)
 const std::string TOO_BIG = "larger than " + std::to_string(MAX_LIST_BYTES >> 20) + " MiB";
 
 // Opens a list without blocking on a FIFO or a device, which are refused.
-int openRegular(const std::string& path, std::string* why, off_t* size)
+int openRegular(const std::string& path, std::string* why, off_t* size, bool* unread)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *why = strerror(errno);
+        *unread = true;
         return -1;
     }
     struct stat st;
     if (fstat(fd, &st) != 0)
-        *why = strerror(errno);
+        *why = strerror(errno), *unread = true;
     else if (!S_ISREG(st.st_mode))
         *why = "not a regular file";
     if (!why->empty()) {
@@ -102,7 +104,7 @@ bool readCapped(ReadSome readSome, size_t expected, std::vector<char>* text, std
 void readPlain(const std::string& path, ListText* list)
 {
     off_t size = 0;
-    int fd = openRegular(path, &list->why, &size);
+    int fd = openRegular(path, &list->why, &size, &list->unread);
     if (fd < 0)
         return;
     // A huge file is refused before a byte of it is read.
@@ -115,7 +117,7 @@ void readPlain(const std::string& path, ListText* list)
                 while ((n = read(fd, to, room)) < 0 && errno == EINTR) {
                 }
                 if (n < 0)
-                    list->why = strerror(errno);
+                    list->why = strerror(errno), list->unread = true;
                 return long(n);
             },
             size_t(size), &list->text, &list->why);
@@ -135,7 +137,7 @@ std::string gzipFault(gzFile gz, int* code)
 void readGzip(const std::string& path, ListText* list)
 {
     off_t size = 0;
-    int fd = openRegular(path, &list->why, &size);
+    int fd = openRegular(path, &list->why, &size, &list->unread);
     if (fd < 0)
         return;
     gzFile gz = gzdopen(fd, "rb");
@@ -169,14 +171,38 @@ std::string zipError(zip_error_t* error)
     return text;
 }
 
-// Every list inside a zip, in the order the zip holds them.
+// The resource files a Mac adds to a zip it makes ("__MACOSX/._x.dat"):
+// no lists, whatever their names, and skipped without a word as ROM
+// managers skip them.
+bool isMacResource(const std::string& member)
+{
+    return member.rfind("__MACOSX/", 0) == 0 && member.substr(member.rfind('/') + 1).rfind("._", 0) == 0;
+}
+
+// Why a member of a zip that is no list is not read, or "" for a folder
+// entry, which goes without a word. `archive`: it might hold lists itself.
+std::string skippedMember(const std::string& member, bool* archive)
+{
+    *archive = true;
+    if (endsWith(member, ".zip"))
+        return "a zip inside a zip, which is not opened";
+    if (endsWith(member, ".7z"))
+        return "a 7z archive, which is not read";
+    if (endsWith(member, ".gz"))
+        return "a gzip file inside a zip, which is not opened";
+    *archive = false;
+    return member.empty() || member.back() == '/' ? "" : "not a .dat or .xml list";
+}
+
+// Every list inside a zip, in the order the zip holds them, and a line for
+// every other member.
 void readZip(const std::string& path, const std::string& name,
              const std::function<void(ListText&)>& take)
 {
     ListText whole;
     whole.name = name;
     off_t size = 0;
-    int fd = openRegular(path, &whole.why, &size);
+    int fd = openRegular(path, &whole.why, &size, &whole.unread);
     if (fd < 0) {
         take(whole);
         return;
@@ -193,13 +219,26 @@ void readZip(const std::string& path, const std::string& name,
         return;
     }
     zip_int64_t members = zip_get_num_entries(zip, 0);
-    size_t found = 0;
+    // Said after the lists: all of them, or for a zip with no list, only
+    // what might have held one, the zip itself saying the rest.
+    std::vector<std::pair<ListText, bool>> others;  // and whether it is an archive
+    bool found = false, archives = false;
     for (zip_int64_t i = 0; i < members; i++) {
         zip_stat_t st;
         if (zip_stat_index(zip, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME) ||
-            !isPlainListName(st.name))
+            isMacResource(st.name))
             continue;
-        found++;
+        if (!isPlainListName(st.name)) {
+            ListText other;
+            other.name = name + "/" + st.name;
+            bool archive = false;
+            other.why = skippedMember(st.name, &archive);
+            archives = archives || archive;
+            if (!other.why.empty())
+                others.push_back({other, archive});
+            continue;
+        }
+        found = true;
         ListText list;
         list.name = name + "/" + st.name;
         if ((st.valid & ZIP_STAT_SIZE) && st.size > MAX_LIST_BYTES) {
@@ -220,10 +259,41 @@ void readZip(const std::string& path, const std::string& name,
         take(list);
     }
     zip_discard(zip);
-    if (found == 0) {
+    for (auto& [other, archive] : others)
+        if (found || archive)
+            take(other);
+    if (!found && !archives) {
         whole.why = "no .dat or .xml list inside";
         take(whole);
     }
+}
+
+// The lists in one folder and, through links too, its subfolders. A
+// subfolder that cannot be read is kept in `unreadable` and the walk goes
+// on; the folder's own fault is returned.
+std::error_code walk(const std::string& top, const std::string& under, std::set<std::pair<dev_t, ino_t>>& seen,
+                     std::vector<std::string>* names, std::vector<ListText>* unreadable)
+{
+    std::error_code ec;
+    fs::directory_iterator it(under.empty() ? top : top + "/" + under, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string name = (under.empty() ? "" : under + "/") + it->path().filename().string();
+        std::error_code kind;
+        struct stat st;
+        if (!it->is_directory(kind)) {
+            if (packingOf(name) != Packing::None)
+                names->push_back(name);
+        } else if (stat(it->path().c_str(), &st) == 0 && seen.insert({st.st_dev, st.st_ino}).second) {
+            if (std::error_code fault = walk(top, name, seen, names, unreadable)) {
+                ListText folder;
+                folder.name = name;
+                folder.why = fault.message();
+                folder.unread = folder.folder = true;
+                unreadable->push_back(folder);
+            }
+        }
+    }
+    return ec;
 }
 
 }  // namespace
@@ -243,24 +313,28 @@ void forEachListText(const std::string& dir, const std::function<void(ListText&)
         *folderProblem = "'" + printable(dir, true) + "' is not a folder; the lists go in a folder";
         return;
     }
-    fs::recursive_directory_iterator it(dir, ec);
+    // A folder reached twice (a link back up the tree) is walked once.
+    std::set<std::pair<dev_t, ino_t>> seen;
+    struct stat top;
+    if (stat(dir.c_str(), &top) == 0)
+        seen.insert({top.st_dev, top.st_ino});
+    std::vector<std::string> names;  // relative to the folder
+    std::vector<ListText> unreadable;
+    ec = walk(dir, "", seen, &names, &unreadable);
     if (ec) {
         *folderProblem = "can't read '" + printable(dir, true) + "': " + ec.message();
         return;
     }
-    std::vector<std::string> names;  // relative to the folder
-    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec)
-            break;
-        std::error_code kind;
-        if (it->is_directory(kind))
-            continue;
-        std::string name = it->path().lexically_relative(dir).string();
-        if (packingOf(name) != Packing::None)
-            names.push_back(name);
-    }
+    for (const ListText& folder : unreadable)
+        names.push_back(folder.name);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
+        auto folder = std::find_if(unreadable.begin(), unreadable.end(),
+                                   [&](const ListText& f) { return f.name == name; });
+        if (folder != unreadable.end()) {
+            take(*folder);
+            continue;
+        }
         std::string path = dir + "/" + name;
         Packing packing = packingOf(name);
         if (packing == Packing::Zip) {

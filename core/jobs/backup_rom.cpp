@@ -32,9 +32,11 @@ static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, bool* failed
 static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure(Reporter& r);
 static bool isFolder(const std::string& path);
-static bool placeInFolder(const std::string& temp, const std::string& folder, ImageReport* report,
-                          bool* afterEntry);
-static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report, const KnownDumps& known);
+static std::string inFolder(const std::string& folder, const std::string& name);
+static bool placeInFolder(const std::string& temp, const std::string& folder, bool withReport,
+                          ImageReport* report, std::string* namedAfter);
+static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report,
+                            const KnownDumps& known, bool replace);
 
 bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options)
 {
@@ -79,7 +81,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         // writable reads differently from a full disk or a long name.
         int why = errno;
         printWindow(r, "Can't open file!");
-        printWindow(r, "'%s': %s", target.c_str(), strerror(why));
+        printWindow(r, "'%s': %s", printable(intoFolder ? path : target, true).c_str(), strerror(why));
         return false;
     }
     // The save area only matters for matching a list, and finding it costs a
@@ -90,13 +92,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     if (!known.lists.empty() || options.report)
         saveArea = scanSaveArea(r, link, &area.scanFailed);
     ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveArea);
-    std::string name = displayName(path.c_str());
-    if (intoFolder) {
-        std::string folder = std::filesystem::path(path).lexically_normal().string();
-        while (folder.size() > 1 && folder.back() == '/')
-            folder.pop_back();
-        name = std::string(displayName(folder.c_str())) + "/";
-    }
+    // A folder is shown as given, so that two folders of one name differ.
+    std::string name = intoFolder ? inFolder(path, "") : displayName(path.c_str());
     printWindow(r, "Backing up ROM to '%s'", name.c_str());
 
     r.beginProgress("Backing up a ROM", size);
@@ -111,12 +108,12 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     }
     bool done = complete && r.goingOn();
     ImageReport report;
-    bool afterEntry = false;
+    std::string namedAfter;
     if (done) {
         hasher.finish();
         report = describeImage(name, hasher, known, area);
         if (intoFolder)
-            done = placeInFolder(temp, path, &report, &afterEntry);
+            done = placeInFolder(temp, path, options.report, &report, &namedAfter);
         else if (rename(temp.c_str(), target.c_str()) != 0)
             done = false;
         if (!done)
@@ -125,12 +122,13 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     if (done) {
         printWindow(r, "Backup done. Wrote %u bytes.", size);
         logImageIdentity(r, report.name.c_str(), hasher, known, area);
-        std::string dump = intoFolder ? path + "/" + report.name : target;
+        std::string dump = intoFolder ? inFolder(path, report.name) : target;
+        // A dump that replaced a file replaces its report too, so the report
+        // beside a dump is always its own.
         if (options.report)
-            writeDumpReport(r, dump, report, known);
+            writeDumpReport(r, dump, report, known, !intoFolder);
         if (intoFolder)
-            printWindow(r, "Named '%s' after %s.", printable(report.name, true).c_str(),
-                        afterEntry ? "its list entry" : "the ROM name");
+            printWindow(r, "Named '%s' %s.", printable(report.name, true).c_str(), namedAfter.c_str());
         std::string why, listed = listFileName(report, &why);
         if (options.writtenTo)
             *options.writtenTo = dump;
@@ -139,6 +137,13 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     } else {
         printWindow(r, "Backup aborted. Deleting the backup file.");
         remove(temp.c_str());
+        // Only the partial copy went: the file it was to replace is as it
+        // was, which the line above does not say.
+        std::error_code ec;
+        if (!intoFolder && std::filesystem::exists(target, ec)) {
+            std::string kept = "'" + printable(displayName(path.c_str()), true) + "' is as it was.";
+            logNotes(r, {kept}, {kept});
+        }
     }
     r.endProgress();
     return done;
@@ -150,47 +155,76 @@ static bool isFolder(const std::string& path)
     return (!path.empty() && path.back() == '/') || std::filesystem::is_directory(path, ec);
 }
 
+static std::string inFolder(const std::string& folder, const std::string& name)
+{
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The ROM name as a file name: the cartridge's bytes are no safer than a list's.
+static std::string romFileName()
+{
+    std::string name = defaultBackupName();
+    for (char& c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    if (name.rfind("..", 0) == 0)
+        name[0] = '_';
+    return name;
+}
+
 // Gives the finished dump in the folder its name: the list entry's file name
-// when the dump is known and the name is fit, else the ROM name; with
-// " (2)", " (3)", ... before the extension while the name is taken.
-static bool placeInFolder(const std::string& temp, const std::string& folder, ImageReport* report,
-                          bool* afterEntry)
+// when the dump is known and the name is fit, else the ROM name, else
+// "dump.ngp" when the folder refuses that too (a backup is never lost for
+// its name); with " (2)", " (3)", ... before the extension while the name,
+// or with a report the report's name, is taken. `namedAfter` ends the line
+// that says which, and why the list's name was not used.
+static bool placeInFolder(const std::string& temp, const std::string& folder, bool withReport,
+                          ImageReport* report, std::string* namedAfter)
 {
     std::string why;
-    std::string name = listFileName(*report, &why);
-    *afterEntry = !name.empty();
-    if (name.empty()) {
-        // The cartridge's bytes are no safer than a list's.
-        name = defaultBackupName();
-        for (char& c : name)
-            if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                c = '_';
-        if (name.rfind("..", 0) == 0)
-            name[0] = '_';
-    }
-    size_t dot = name.rfind('.');
-    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    std::string extension = stem.size() == name.size() ? "" : name.substr(dot);
-    for (int n = 1; n < 1000; n++) {
-        std::string candidate = n == 1 ? name : stem + " (" + std::to_string(n) + ")" + extension;
-        if (renameNoReplace(temp, folder + "/" + candidate)) {
-            report->name = candidate;
-            return true;
+    std::string listed = listFileName(*report, &why);
+    const std::string after[] = {"after its list entry", "after the ROM name", "neither after its entry nor the ROM name"};
+    std::vector<std::pair<std::string, int>> names = {{romFileName(), 1}, {"dump.ngp", 2}};
+    if (!listed.empty())
+        names.insert(names.begin(), {listed, 0});
+    for (const auto& [name, kind] : names) {
+        size_t dot = name.rfind('.');
+        std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+        std::string extension = stem.size() == name.size() ? "" : name.substr(dot);
+        errno = EEXIST;
+        for (int n = 1; n < 1000; n++) {
+            std::string candidate = n == 1 ? name : stem + " (" + std::to_string(n) + ")" + extension;
+            struct stat st;
+            if (withReport && lstat(inFolder(folder, candidate + ".txt").c_str(), &st) == 0)
+                continue;
+            if (renameNoReplace(temp, inFolder(folder, candidate))) {
+                report->name = candidate;
+                *namedAfter = after[kind] + (why.empty() || kind == 0 ? "" : ": " + why);
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
         }
-        if (errno != EEXIST)
+        // A name this folder cannot hold (too long, a byte its file system
+        // refuses) gives way to the next.
+        int fault = errno;
+        if (fault == EEXIST)
             return false;
+        why = std::string("the folder refused ") + (kind == 0 ? "the list's file name" : "the ROM name") + " (" +
+              strerror(fault) + ")";
+        errno = fault;
     }
-    errno = EEXIST;
     return false;
 }
 
 // "<dump>.txt" beside the dump, as dumping tools of other consoles write it:
 // when, by what, from which chips and protection, and what the dump is. It
 // is a note: a report that cannot be written is said and the backup stands.
-static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report, const KnownDumps& known)
+static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report,
+                            const KnownDumps& known, bool replace)
 {
-    std::string path = dump + ".txt";
-    FILE* out = fopen(path.c_str(), "wx");
+    std::string path = dump + ".txt", temp;
+    FILE* out = openTemporaryBeside(path, &temp);
     if (!out) {
         printWindow(r, "Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
                     strerror(errno));
@@ -216,11 +250,16 @@ static void writeDumpReport(Reporter& r, const std::string& dump, const ImageRep
     }
     for (const std::string& line : reportLines(report, known))
         fprintf(out, "%s\n", line.c_str());
-    if (fclose(out) != 0)
+    bool written = fclose(out) == 0 &&
+                   (replace ? rename(temp.c_str(), path.c_str()) == 0 : renameNoReplace(temp, path));
+    if (!written) {
+        int why = errno;
+        remove(temp.c_str());
         printWindow(r, "Can't write the dump report '%s': %s", printable(displayName(path.c_str()), true).c_str(),
-                    strerror(errno));
-    else
+                    strerror(why));
+    } else {
         printWindow(r, "Dump report written to '%s'.", printable(displayName(path.c_str()), true).c_str());
+    }
 }
 
 // The C locale's whitespace, spelled out so no locale set by a library can

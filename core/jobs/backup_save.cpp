@@ -155,7 +155,7 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     std::string target = finalOutputPath(path), temp;
     FILE* f = openTemporaryBeside(target, &temp);
     if (!f) {
-        printWindow(r, "Couldn't open '%s'", path.c_str());
+        printWindow(r, "Couldn't open '%s': %s", path.c_str(), strerror(errno));
         return false;
     }
     // Unbuffered, so that a short write is seen, and counted, where it happens.

@@ -1,6 +1,7 @@
 // What every command checks before it starts: a linker still there, and
 // files that are files.
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,14 +35,10 @@ static void refuseNonRegular(Reporter& r, const std::string& path)
     printWindow(r, "'%s' is not a regular file; nothing done.", displayName(path.c_str()));
 }
 
-FILE* openInputFile(Reporter& r, const std::string& path, bool* refused, bool pipeAllowed)
+FILE* openInputFile(Reporter& r, const std::string& path, bool* refused)
 {
     *refused = false;
-    // A pipe is opened as it always was: waiting for its writer, which on
-    // the command line is already there.
     struct stat st;
-    if (pipeAllowed && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
-        return fopen(path.c_str(), "rb");
     // Non-blocking only for the open itself: a FIFO with no writer would
     // otherwise hold the whole program here.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -93,4 +90,25 @@ bool refusedAsOutput(Reporter& r, const std::string& path)
         return false;
     refuseNonRegular(r, path);
     return true;
+}
+
+bool unreadableRefused(Reporter& r, const std::string& path, const char* shownName, bool pipeAllowed,
+                       const char* failedLine)
+{
+    struct stat st;
+    bool there = stat(path.c_str(), &st) == 0;
+    bool pipe = there && S_ISFIFO(st.st_mode);
+    if (there && !S_ISREG(st.st_mode) && !(pipeAllowed && pipe)) {
+        refuseNonRegular(r, path);
+        return true;
+    }
+    // A pipe is not opened here: its writer would take that for the reader.
+    int fd = pipe ? -1 : open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    bool readable = pipe ? access(path.c_str(), R_OK) == 0 : fd >= 0;
+    int why = errno;
+    if (fd >= 0)
+        close(fd);
+    if (!readable)
+        printWindow(r, failedLine, shownName, strerror(why));
+    return !readable;
 }

@@ -1,9 +1,11 @@
 // "Flash ROM(s)": erases what a ROM image will occupy (whole chips, the ROM's
 // blocks, or only the blocks whose bytes differ), then streams the file into
 // it with the method the write settings pick, and reads it back if asked.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -354,11 +356,12 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
         return false;
     bool refused = false;
     FILE* rom = openInputFile(r, path, &refused);
+    int why = errno;
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
     endFlashStages();
     if (length < 0 && !refused) {
-        printWindow(r, "Failed to open '%s'", path.c_str());
+        printWindow(r, FAILED_TO_OPEN, path.c_str(), strerror(rom ? errno : why));
     } else if (length == 0) {
         // Emptied since it was first looked at: the erase is still to come.
         printWindow(r, "'%s' is empty; nothing was erased.", displayName(path.c_str()));

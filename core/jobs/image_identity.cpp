@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <set>
 
 #include "core/cart/detect.h"
 #include "core/cart/blocks.h"
@@ -101,14 +103,16 @@ bool logFileIdentity(Reporter& r, FILE* file, const char* name, ImageHasher& has
 
 bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r, ImageReport* report)
 {
-    const char* name = displayName(path.c_str());
+    // As given: two files of one name in two folders are told apart.
+    std::string shown = printable(path, true);
+    const char* name = shown.c_str();
     // A FIFO would wait for a writer for good, a device never end.
     bool refused = false;
     std::unique_ptr<FILE, int (*)(FILE*)> file(openInputFile(r, path, &refused), fclose);
     struct stat st;
     if (!file || fstat(fileno(file.get()), &st) != 0) {
         if (!refused)
-            printWindow(r, "Failed to open '%s'", name);
+            printWindow(r, FAILED_TO_OPEN, name, strerror(errno));
         return false;
     }
     // With no cartridge to ask, the save area is where official cartridges
@@ -118,7 +122,7 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
         known.lists.empty() ? std::vector<ByteRange>() : usualSaveArea(uint64_t(st.st_size), &area.assumed);
     ImageHasher hasher(erased);
     if (!hashRestOfFile(file.get(), hasher)) {
-        printWindow(r, "Identity of '%s': the file could not be read to its end.", name);
+        printWindow(r, "Identity of '%s': the file could not be read to its end: %s", name, strerror(errno));
         return false;
     }
     ImageReport made = logImageIdentity(r, name, hasher, known, area);
@@ -127,15 +131,32 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
     return true;
 }
 
-std::string listFileName(const ImageReport& report, std::string* why)
+// "Game (World) (save).ngc": the name says the file holds a save the
+// entry's bytes do not.
+static std::string withSave(const std::string& name)
+{
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        dot = name.size();
+    return name.substr(0, dot) + " (save)" + name.substr(dot);
+}
+
+std::string listFileName(const ImageReport& report, std::string* why, bool played)
 {
     const DumpEntry* e = report.verdict.entry;
-    bool known = e && (report.verdict.kind == VerdictKind::Known || report.verdict.kind == VerdictKind::KnownOnceErased);
-    if (!known) {
-        *why = "";
+    VerdictKind kind = report.verdict.kind;
+    *why = "";
+    if (!e || (kind != VerdictKind::Known && kind != VerdictKind::KnownOnceErased))
+        return "";
+    std::string name = safeFileName(e->romName, why);
+    if (name.empty() || kind == VerdictKind::Known)
+        return name;
+    if (!played) {
+        *why = "it is the entry's only once its save area reads as erased; --rename-played names it '" +
+               printable(withSave(name), true) + "'";
         return "";
     }
-    return safeFileName(e->romName, why);
+    return withSave(name);
 }
 
 bool renameInFolder(Reporter& r, const std::string& path, const std::string& name, std::string* renamedTo)
@@ -156,14 +177,42 @@ bool renameInFolder(Reporter& r, const std::string& path, const std::string& nam
     return false;
 }
 
-bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo)
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo,
+                      bool played)
 {
     std::string why;
-    std::string name = listFileName(report, &why);
+    std::string name = listFileName(report, &why, played);
     if (name.empty()) {
         if (!why.empty())
             printWindow(r, "Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
-        return why.empty();
+        // Left as it is by choice: a played dump without `played`.
+        std::string unused;
+        return why.empty() || !listFileName(report, &unused, true).empty();
     }
     return name == displayName(path.c_str()) || renameInFolder(r, path, name, renamedTo);
+}
+
+void logListNotes(KnownDumps& known, Reporter& r)
+{
+    logLines(r, known.notes);
+    known.notes.clear();
+}
+
+std::vector<std::string> distinctFiles(const std::vector<std::string>& paths, Reporter& r)
+{
+    std::set<std::pair<dev_t, ino_t>> files;
+    std::set<std::string> missing;  // by the path made plain, for want of a file
+    std::vector<std::string> distinct;
+    for (const std::string& path : paths) {
+        struct stat st;
+        std::error_code ec;
+        bool first = stat(path.c_str(), &st) == 0
+                         ? files.insert({st.st_dev, st.st_ino}).second
+                         : missing.insert(std::filesystem::absolute(path, ec).lexically_normal().string()).second;
+        if (first)
+            distinct.push_back(path);
+        else
+            printWindow(r, "Skipped '%s': it was given before.", printable(path, true).c_str());
+    }
+    return distinct;
 }

@@ -42,7 +42,10 @@ bool logFileIdentity(Reporter& r, FILE* file, const char* name, ImageHasher& has
 
 // The file name a known dump's list entry gives it, when it is fit to be
 // one here; empty otherwise, with `why` set when the list's name was unfit.
-std::string listFileName(const ImageReport& report, std::string* why);
+// A dump known only once its save area reads as erased is not the entry's
+// file: with `played` it gets the name with " (save)" before the extension,
+// else none, and `why` says so.
+std::string listFileName(const ImageReport& report, std::string* why, bool played = true);
 
 // Renames the file at `path` to `name` in its folder, never over a file
 // already there; a line says which, and `renamedTo` gets the new path.
@@ -50,5 +53,16 @@ bool renameInFolder(Reporter& r, const std::string& path, const std::string& nam
 
 // Renames a known dump in its folder to its list entry's file name, never
 // over an existing file; a line says what was done or why not, and
-// `renamedTo` gets the new path. False when a known dump kept its name.
-bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo);
+// `renamedTo` gets the new path. A played dump is renamed only when
+// `played`. False when a known dump kept its name for a fault: the name
+// refused, taken, or the rename failed.
+bool renameAfterEntry(const std::string& path, const ImageReport& report, Reporter& r, std::string* renamedTo,
+                      bool played = false);
+
+// The notes on lists left out, said once for a run of many images, before
+// the first; the verdicts then leave them out.
+void logListNotes(KnownDumps& known, Reporter& r);
+
+// The files given, each once: a path naming a file given before (the same
+// path, or another way to it) is left out with a line.
+std::vector<std::string> distinctFiles(const std::vector<std::string>& paths, Reporter& r);

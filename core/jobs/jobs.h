@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/report.h"
 #include "core/settings.h"
@@ -32,6 +33,12 @@ struct BackupOptions {
     std::string* listName = nullptr;
 };
 bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options = {});
+// "doctor" (doctor.cpp): the chain from the program to the cartridge, one
+// line per link, with what to do where one fails; true when every link holds.
+// Runs whether or not a linker could be used. The rule is looked for in
+// `ruleFolders`, udev's own by default.
+std::vector<std::string> udevRuleFolders();
+bool doctor(Reporter& r, const std::vector<std::string>& ruleFolders = udevRuleFolders());
 // "Cart Info" and "Protected Blocks" (cart_info.cpp)
 bool cartInfo(Reporter& r);
 bool protectedBlocks(Reporter& r);
@@ -66,8 +73,9 @@ void refuseOtherGame(Reporter& r, const std::string& path, const std::string& sa
 bool insertedGame(std::string* game, Reporter& r);
 // "Saves" (saves.cpp): the vault's entries as lines, one game's when `game`
 // is given; and Write Savegame with one of them, refused unless the
-// cartridge is its game or `anyGame` is set.
-bool listSaves(const std::string& game, Reporter& r);
+// cartridge is its game or `anyGame` is set. The lines keep their format:
+// what the vault passed over comes back apart, as one `note` ("" for none).
+bool listSaves(const std::string& game, Reporter& r, std::string* note);
 bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
                  SaveWriteRun* run, Reporter& r);
 // The same for a face that can ask: the cartridge's game is read first, and a
@@ -90,7 +98,8 @@ bool cartAddressValid(uint32_t address, Reporter& r);
 bool readByte(uint32_t address, Reporter& r);
 bool writeByte(uint32_t address, int value, Reporter& r);
 
-// The last path component: after the last '/', else after the last '\\'.
+// The last path component: after the last '/', else after the last '\\';
+// the whole path when it ends in '/' (a folder).
 const char* displayName(const char* path);
 
 class Link;
@@ -114,9 +123,9 @@ bool linkStillThere(Reporter& r);
 // Opens a file a job reads. Anything but a regular file is refused with a
 // line and *refused set: opening a FIFO blocks until a writer comes, a
 // device may never end, a folder reads as nothing. Null with *refused clear
-// when it cannot be opened at all; the caller words that itself. A job that
-// reads its file as it comes may take a pipe (the command line feeds one).
-FILE* openInputFile(Reporter& r, const std::string& path, bool* refused, bool pipeAllowed = false);
+// when it cannot be opened at all (errno says why); the caller words that
+// itself.
+FILE* openInputFile(Reporter& r, const std::string& path, bool* refused);
 // True, after a line saying why, when `path` is there but is no regular
 // file, or is empty: Flash ROM(s) refuses such a file before anything is
 // erased, and the command line before it opens the linker.
@@ -127,3 +136,13 @@ bool refusedAsPipe(Reporter& r, const std::string& path);
 // True, after a line saying so, when `path` exists and is not a regular file
 // (through a symbolic link too): a job writes its output only to files.
 bool refusedAsOutput(Reporter& r, const std::string& path);
+// The line of a file to read that could not be opened: its name, then the
+// system's reason.
+constexpr const char* FAILED_TO_OPEN = "Failed to open '%s': %s";
+constexpr const char* SAVE_COULDNT_OPEN = "restoreSaveGameToCart: Couldn't open '%s': %s";
+// True, after a line saying why, when `path` is no file a job can read: not
+// a regular file (a pipe passes with `pipeAllowed`), or not to be opened,
+// worded by `failedLine` with `shownName` and the system's reason. For the
+// command line, before it opens the linker.
+bool unreadableRefused(Reporter& r, const std::string& path, const char* shownName, bool pipeAllowed,
+                       const char* failedLine);

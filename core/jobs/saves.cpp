@@ -5,15 +5,17 @@
 #include <string>
 
 #include "core/jobs/jobs.h"
+#include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
 #include "core/shown_text.h"
 
 // One entry a line, tab-separated: PATH, GAME, DATE, BYTES, KIND. The names
 // are escaped as every shown name is, so no field holds a tab or a line
 // break; the line goes whole to the face, however long the path.
-bool listSaves(const std::string& game, Reporter& r)
+bool listSaves(const std::string& game, Reporter& r, std::string* note)
 {
-    for (const VaultEntry& e : vaultEntries(game)) {
+    std::vector<std::string> passedOver;
+    for (const VaultEntry& e : vaultEntries(game, &passedOver)) {
         char when[40];
         tm local{};
         localtime_r(&e.when, &local);
@@ -22,13 +24,17 @@ bool listSaves(const std::string& game, Reporter& r)
                            std::to_string(e.bytes) + "\t" + saveKindName(e.kind);
         r.line(line.c_str());
     }
+    *note = passedOverNote(passedOver);
     return true;
 }
 
-// Only the vault's own files: their game is known.
-static bool vaultEntryOrRefusal(const std::string& path, VaultEntry* entry, Reporter& r)
+// Only the vault's own files: their game is known. The file is held from
+// here to the write's end, so that no run's prune removes it meanwhile; one
+// a prune removed first is no longer the vault's.
+static bool vaultEntryOrRefusal(const std::string& path, const HeldSave& held, VaultEntry* entry,
+                                Reporter& r)
 {
-    if (findVaultEntry(path, entry))
+    if (held.held() && findVaultEntry(path, entry))
         return true;
     printWindow(r, "restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
                 "nothing was written to the cartridge.",
@@ -40,7 +46,8 @@ bool restoreSave(const std::string& path, const WriteSettings& settings, bool an
                  SaveWriteRun* run, Reporter& r)
 {
     VaultEntry entry;
-    if (!vaultEntryOrRefusal(path, &entry, r))
+    HeldSave held(path);
+    if (!vaultEntryOrRefusal(path, held, &entry, r))
         return false;
     run->sameGameAs = anyGame ? std::string() : entry.game;
     return writeSaveGame(entry.path, settings, r, run);
@@ -51,7 +58,8 @@ bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
 {
     VaultEntry entry;
     std::string cart;
-    if (!vaultEntryOrRefusal(path, &entry, r) || !insertedGame(&cart, r))
+    HeldSave held(path);
+    if (!vaultEntryOrRefusal(path, held, &entry, r) || !insertedGame(&cart, r))
         return false;
     // The cartridge may be swapped while the question is up: the write holds
     // it to the game the answer was about.

@@ -4,6 +4,7 @@
 // rewrites its save area there. A chip with no protected block at all (a
 // flash cartridge) has no save area to tell apart: any difference fails.
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -61,7 +62,7 @@ bool verifyRom(const std::string& path, Reporter& r)
     FILE* file = openInputFile(r, path, &refused);
     if (!file) {
         if (!refused)
-            printWindow(r, "Failed to open '%s'", name);
+            printWindow(r, FAILED_TO_OPEN, name, strerror(errno));
         return false;
     }
     long fileSize = -1;

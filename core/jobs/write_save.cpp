@@ -3,9 +3,14 @@
 // is read into a safety copy; then each has the records laid over it, is
 // erased once, programmed whole, read back and compared. Records may be any
 // part of a block, so no byte outside them is lost on the way.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -14,10 +19,12 @@
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
 #include "core/saves/ngf.h"
+#include "core/saves/ngf_load.h"
 #include "core/link/clock.h"
 #include "core/link/linker.h"
 #include "core/saves/block_plan.h"
 #include "core/saves/safety_copy.h"
+#include "core/shown_text.h"
 
 static const char* const JOB_TITLE = "Writing a save-game";
 
@@ -37,21 +44,103 @@ static const uint32_t READ_CHUNK = READ_PACKETS * 64u;
 
 enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 
+// A pipe given by name that nothing has written to in this long has no
+// writer coming: it is refused, and the cartridge left alone.
+static const double PIPE_SILENT_S = 3.0;
+// How often a wait on a pipe looks whether the user asked to stop.
+static const int PIPE_POLL_MS = 100;
+
+enum class PipeRead { Read, Stopped, Silent, Failed };
+
+// All a pipe (or standard input) gives until its writer closes it or the
+// file's len has come, and no more than `limit` bytes and one: a longer
+// file is no save either. It is never blocked on: the wait lets the face
+// breathe, so that a Cancel or a signal is heard within a fraction of a
+// second.
+static PipeRead readPipe(int fd, bool named, size_t limit, std::vector<uint8_t>* bytes, Reporter& r)
+{
+    const double start = steadyClockSeconds();
+    uint8_t chunk[0x10000];
+    while (bytes->size() <= limit) {
+        r.breathe();
+        if (!r.goingOn())
+            return PipeRead::Stopped;
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, PIPE_POLL_MS);
+        if (ready < 0 && errno != EINTR)
+            return PipeRead::Failed;
+        if (ready <= 0) {
+            if (named && bytes->empty() && steadyClockSeconds() - start >= PIPE_SILENT_S)
+                return PipeRead::Silent;
+            continue;
+        }
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n == 0)
+            return PipeRead::Read;
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return PipeRead::Failed;
+        if (n > 0)
+            bytes->insert(bytes->end(), chunk, chunk + n);
+        // Whole once its header's len has come: a writer that keeps the
+        // pipe open is not waited for.
+        if (bytes->size() >= NGF_HEADER_LEN && bytes->size() >= getNgfHeader(bytes->data()).len)
+            return PipeRead::Read;
+    }
+    return PipeRead::Read;
+}
+
+// Standard input ("-", as the command line gives it) and a named pipe are
+// read whole first, as they come; a file is opened as files are.
 static bool loadSaveFile(Reporter& r, const std::string& path, LoadedSave* save)
 {
-    bool refused = false;
-    // "-" is standard input, as the command line gives it.
-    int in = path == "-" ? dup(STDIN_FILENO) : -1;
-    FILE* f = path == "-" ? (in >= 0 ? fdopen(in, "rb") : nullptr) : openInputFile(r, path, &refused, true);
-    if (!f && in >= 0)
-        close(in);
-    if (!f) {
-        if (!refused)
-            printWindow(r, "restoreSaveGameToCart: Couldn't open '%s'", path.c_str());
+    struct stat st;
+    bool named = path != "-" && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    if (path != "-" && !named) {
+        bool refused = false;
+        FILE* f = openInputFile(r, path, &refused);
+        if (!f) {
+            if (!refused)
+                printWindow(r, SAVE_COULDNT_OPEN, path.c_str(), strerror(errno));
+            return false;
+        }
+        bool ok = loadNgfFile(r, f, path.c_str(), save);
+        fclose(f);
+        return ok;
+    }
+    // Opened without waiting for a writer: the wait is readPipe's.
+    int fd = named ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : dup(STDIN_FILENO);
+    if (fd < 0) {
+        printWindow(r, SAVE_COULDNT_OPEN, path.c_str(), strerror(errno));
         return false;
     }
-    bool ok = loadNgfFile(r, f, path.c_str(), save);
-    fclose(f);
+    std::vector<uint8_t> bytes;
+    PipeRead outcome = readPipe(fd, named, SAVE_MAX_FILE_LEN, &bytes, r);
+    int why = errno;
+    close(fd);
+    switch (outcome) {
+    case PipeRead::Stopped:
+        printWindow(r, "Writing a save-game cancelled.");
+        return false;
+    case PipeRead::Silent:
+        printWindow(r, "restoreSaveGameToCart: nothing came through the pipe '%s' in %d seconds; nothing "
+                       "was written to the cartridge.",
+                       path.c_str(), int(PIPE_SILENT_S));
+        return false;
+    case PipeRead::Failed:
+        printWindow(r, "restoreSaveGameToCart: Couldn't read '%s': %s", path.c_str(), strerror(why));
+        return false;
+    case PipeRead::Read:
+        break;
+    }
+    // A stream of the bytes read, for the loader that reads files.
+    size_t got = bytes.size();
+    bytes.push_back(0);  // fmemopen wants a buffer of at least one byte
+    FILE* f = fmemopen(bytes.data(), got ? got : 1, "rb");
+    if (f && got == 0)
+        fgetc(f);  // nothing came: the stream is at its end
+    bool ok = f && loadNgfFile(r, f, path.c_str(), save);
+    if (f)
+        fclose(f);
     return ok;
 }
 
@@ -238,15 +327,6 @@ static void logFinished(Reporter& r, const SavePlan& plan, size_t finished)
     printWindow(r, "%s", finished ? list.c_str() : "none");
 }
 
-// A path as the shell reads it back: in single quotes, each quote spelled out.
-static std::string shellQuoted(const std::string& path)
-{
-    std::string q = "'";
-    for (char c : path)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // After a stop that left blocks changed: which, and how to undo them.
 static void logUndo(Reporter& r, const SavePlan& plan, size_t finished, bool inHand, const std::string& copy,
                     const SaveWriteRun& run)
@@ -272,7 +352,7 @@ static void logUndo(Reporter& r, const SavePlan& plan, size_t finished, bool inH
         printWindow(r, "Writing that copy back restores those blocks.");
     else
         printWindow(r, "To put those blocks back as they were: %s %s", command.c_str(),
-                    shellQuoted(copy).c_str());
+                    shellWord(copy).c_str());
 }
 
 void refuseOtherGame(Reporter& r, const std::string& path, const std::string& saveGame, const std::string& cartGame)

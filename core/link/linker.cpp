@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
@@ -30,12 +31,13 @@ static int LIBUSB_CALL hotplugHeard(libusb_context*, libusb_device*, libusb_hotp
     return 0;  // stay registered
 }
 
-LinkState Linker::open(Reporter& r, Greeting greeting)
+LinkState Linker::open(Reporter& r, Greeting greeting, bool waits)
 {
     if (state_ != LinkState::Closed)
         close();
     reporter_ = &r;
     greeting_ = std::move(greeting);
+    waits_ = waits;
     waitingSaid_ = false;
     if (libusb_init(&ctx_) < 0) {
         ctx_ = nullptr;
@@ -51,24 +53,93 @@ LinkState Linker::open(Reporter& r, Greeting greeting)
 void Linker::greet(Identity seen)
 {
     introduce(seen);
-    if (state_ == LinkState::Refused && id_.known())
+    if (leftAlone() && id_.known())
         refused_.push_back(id_);
 }
 
-// Opens the very device the bus showed: another linker may be plugged in
-// beside it.
-static libusb_device_handle* openAt(libusb_context* ctx, int bus, int address)
+bool Linker::leftAlone() const
 {
+    return state_ == LinkState::Refused || state_ == LinkState::NotOurs || state_ == LinkState::Busy;
+}
+
+bool Linker::awaitsLinker() const
+{
+    return state_ == LinkState::Waiting || state_ == LinkState::Gone || state_ == LinkState::NotOurs ||
+           state_ == LinkState::Busy;
+}
+
+bool Linker::firmware(uint8_t* major, uint8_t* minor) const
+{
+    if (firmware_[0] < 0)
+        return false;
+    *major = uint8_t(firmware_[0]);
+    *minor = uint8_t(firmware_[1]);
+    return true;
+}
+
+// Opens the very device the bus showed (another linker may be plugged in
+// beside it), or the first Tetherbox when `*seen` is not known. The open's
+// error is kept, with the device it came from: opening by vendor and product
+// would throw away why a linker that is there could not be opened.
+static libusb_device_handle* openOnTheBus(libusb_context* ctx, Linker::Identity* seen, int* error)
+{
+    *error = 0;
     libusb_device** list = nullptr;
     ssize_t n = libusb_get_device_list(ctx, &list);
     libusb_device_handle* h = nullptr;
-    for (ssize_t i = 0; i < n; i++)
-        if (libusb_get_bus_number(list[i]) == bus && libusb_get_device_address(list[i]) == address &&
-            libusb_open(list[i], &h) != LIBUSB_SUCCESS)
+    for (ssize_t i = 0; i < n && !h; i++) {
+        Linker::Identity at{libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])};
+        libusb_device_descriptor d;
+        bool wanted = seen->known() ? at == *seen
+                                    : libusb_get_device_descriptor(list[i], &d) == 0 &&
+                                          d.idVendor == TETHERBOX_VID && d.idProduct == TETHERBOX_PID;
+        if (!wanted)
+            continue;
+        int r = libusb_open(list[i], &h);
+        if (r == LIBUSB_SUCCESS)
+            *seen = at;
+        else if (!*error) {
             h = nullptr;
+            *error = r;
+            *seen = at;
+        }
+    }
     if (n >= 0)
         libusb_free_device_list(list, 1);
     return h;
+}
+
+// Keeps why the linker could not be used. One that is there but not ours to
+// use now is said so plainly, with what to do, and left alone until it is
+// plugged in again; false for any other reason, which the caller words.
+bool Linker::cannotUse(const char* call, int error)
+{
+    failure_ = OpenFailure{call, error};
+    // Only the open is a matter of the node's permissions; a configuration
+    // or interface someone else holds is busy, whichever call meets it.
+    if (error == LIBUSB_ERROR_ACCESS && strcmp(call, "libusb_open") == 0) {
+        printWindow(*reporter_, "The linker is plugged in, but this user may not open it.");
+        printWindow(*reporter_, "Install the udev rule (see the README) and plug it in again.");
+        state_ = LinkState::NotOurs;
+    } else if (error == LIBUSB_ERROR_BUSY) {
+        printWindow(*reporter_, "Another program is using the linker.");
+        printWindow(*reporter_, "Close it, then plug the linker in again.");
+        state_ = LinkState::Busy;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A program that goes on looking says so instead of giving up, once.
+void Linker::giveUpOrWait()
+{
+    if (!waits_) {
+        printWindow(*reporter_, "Giving up..");
+    } else if (!waitingSaid_) {
+        waitingSaid_ = true;
+        printWindow(*reporter_, "Waiting for the linker: plug it in.");
+    }
 }
 
 void Linker::introduce(Identity seen)
@@ -77,17 +148,21 @@ void Linker::introduce(Identity seen)
     if (libusb_device_handle* old = link_.detach(false))
         libusb_close(old);
     const LinkState before = state_;
+    failure_ = OpenFailure();
+    firmware_[0] = firmware_[1] = -1;
     id_ = seen;
-    libusb_device_handle* devh = seen.known() ? openAt(ctx_, seen.bus, seen.address)
-                                              : libusb_open_device_with_vid_pid(ctx_, TETHERBOX_VID, TETHERBOX_PID);
+    int error = 0;
+    libusb_device_handle* devh = openOnTheBus(ctx_, &id_, &error);
     link_.attach(devh);
     if (!devh) {
         if (tryAgainLater(seen, before))
             return;
+        if (cannotUse("libusb_open", error))
+            return;
         printWindow(*reporter_, "No USB Tetherbox device found!!");
-        printWindow(*reporter_, "Giving up..");
-        // One that is there but cannot be opened (no permission) is not
-        // tried again every second: it waits to be unplugged.
+        giveUpOrWait();
+        // One that is there but could not be opened is not tried again
+        // every second: it waits to be unplugged.
         std::vector<Identity> there;
         if (!id_.known() && linkersOnTheBus(&there) && !there.empty())
             id_ = there.front();
@@ -99,13 +174,13 @@ void Linker::introduce(Identity seen)
     state_ = LinkState::Refused;
     int r = libusb_set_configuration(devh, LINK_CONFIGURATION);
     if (r < 0) {
-        if (!tryAgainLater(seen, before))
+        if (!tryAgainLater(seen, before) && !cannotUse("libusb_set_configuration", r))
             printWindow(*reporter_, "libusb_set_configuration error %d", r);
         return;
     }
     r = libusb_claim_interface(devh, LINK_INTERFACE);
     if (r < 0) {
-        if (!tryAgainLater(seen, before))
+        if (!tryAgainLater(seen, before) && !cannotUse("libusb_claim_interface", r))
             printWindow(*reporter_, "libusb_claim_interface error %d", r);
         return;
     }
@@ -116,6 +191,8 @@ void Linker::introduce(Identity seen)
         printWindow(*reporter_, "Major error.. better to restart");
         return;
     }
+    firmware_[0] = major;
+    firmware_[1] = minor;
     printWindow(*reporter_, "Linker with v%d.%02d Firmware found", major, minor);
     reporter_->breathe();
     if (major != FIRMWARE_MAJOR || minor != FIRMWARE_MINOR) {
@@ -198,6 +275,8 @@ void Linker::close()
     // Whoever it was opened for may not outlive it.
     reporter_ = &stderrReporter();
     link_.reportTo(*reporter_);
+    failure_ = OpenFailure();
+    firmware_[0] = firmware_[1] = -1;
 }
 
 void Linker::watch()
@@ -298,9 +377,9 @@ void Linker::lookNow()
     // Refused linkers are left alone until they are unplugged.
     refused_.erase(std::remove_if(refused_.begin(), refused_.end(), [&](const Identity& i) { return !onTheBus(i); }),
                    refused_.end());
-    if (state_ == LinkState::Refused && !onTheBus(id_))
+    if (leftAlone() && !onTheBus(id_))
         dropHandle();
-    if (state_ == LinkState::Refused && refused_.empty()) {
+    if (leftAlone() && refused_.empty()) {
         state_ = LinkState::Waiting;
         id_ = Identity();
     }
@@ -325,15 +404,19 @@ bool Linker::waitForLinker(double seconds, const std::function<bool()>& goOn)
     for (;;) {
         if (state_ == LinkState::Ready)
             return true;
-        if (state_ != LinkState::Waiting && state_ != LinkState::Gone)
+        if (!awaitsLinker())
             return false;
         double left = seconds < 0 ? LOOK_INTERVAL_SECONDS : std::min(LOOK_INTERVAL_SECONDS, until - linkSeconds());
         double retry = nextTryIn();
         if (retry >= 0 && retry < left)
             left = std::max(retry, 0.001);
         reporter_->breathe();
-        if (!goOn() || left <= 0)
+        if (!goOn())
             return false;
+        if (left <= 0) {
+            printWindow(*reporter_, "No linker could be used within %g seconds.", seconds);
+            return false;
+        }
         // Returns as soon as libusb hears of a device (or a signal comes);
         // without hotplug it is the second between two looks.
         timeval wait = {static_cast<time_t>(left), static_cast<suseconds_t>((left - int(left)) * 1e6)};

@@ -4,6 +4,7 @@
 // it; nothing else opens or closes the link.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -18,6 +19,15 @@ enum class LinkState {
     Refused,  // a linker that cannot be used (its firmware, configuration,
               // interface or version exchange): left alone until unplugged
     Gone,     // the ready linker vanished: one is looked for
+    NotOurs,  // a linker this user may not open (no udev rule yet): left
+              // alone until plugged in again, which is greeted as any arrival
+    Busy,     // a linker another program has claimed: the same
+};
+
+// Why the last linker the bus showed could not be used, if it could not.
+struct OpenFailure {
+    const char* call = nullptr;  // "libusb_open", "libusb_set_configuration", "libusb_claim_interface"
+    int error = 0;               // libusb's code; 0: nothing failed
 };
 
 class Linker {
@@ -27,9 +37,10 @@ public:
     using Greeting = std::function<void(Link&)>;
     // The start-up sequence: library, linker, firmware, each step logged as
     // it goes; `greeting` follows an accepted firmware, now and at every
-    // later arrival.
+    // later arrival. A program that `waits` for a linker says so where one
+    // that does not gives up.
     // Its own lines go to `r`, which must outlive the link's closing.
-    LinkState open(Reporter& r, Greeting greeting = nullptr);
+    LinkState open(Reporter& r, Greeting greeting = nullptr, bool waits = false);
     // Lets the linker go (LED setting, interface, reset, close) and the library.
     void close();
 
@@ -38,6 +49,22 @@ public:
     Link& link() { return link_; }
     libusb_context* context() const { return ctx_; }
     bool ready() const { return state_ == LinkState::Ready; }
+    // No linker can be used now, but one plugged in (again) may be.
+    bool awaitsLinker() const;
+    OpenFailure failure() const { return failure_; }
+    // The version the linker last opened reported; false if none answered.
+    bool firmware(uint8_t* major, uint8_t* minor) const;
+
+    struct Identity {
+        int bus = -1, address = -1;
+        bool known() const { return address >= 0; }
+        bool operator==(const Identity& o) const { return bus == o.bus && address == o.address; }
+        bool operator!=(const Identity& o) const { return !(*this == o); }
+    };
+    // The linker opened or last tried, if any.
+    Identity current() const { return id_; }
+    // Every Tetherbox on the bus now; false when the bus could not be listed.
+    bool linkersOnTheBus(std::vector<Identity>* found) const;
 
     // From now on arrivals and departures are listened for: through
     // libusb's hotplug callbacks where it offers them, otherwise the face
@@ -60,7 +87,8 @@ public:
 
     // Waits up to `seconds` (negative: for ever) for a linker to be ready,
     // looking whenever libusb hears of a device, or once a second without
-    // hotplug; gives up early once goOn() says no. Logs the waiting line once.
+    // hotplug; gives up early once goOn() says no. Logs the waiting line once,
+    // and one line when the time runs out.
     bool waitForLinker(double seconds, const std::function<bool()>& goOn);
 
     // Link-clock seconds until a linker just plugged in is tried again
@@ -72,20 +100,15 @@ public:
     void heard() { heard_ = true; }
 
 private:
-    struct Identity {
-        int bus = -1, address = -1;
-        bool known() const { return address >= 0; }
-        bool operator==(const Identity& o) const { return bus == o.bus && address == o.address; }
-        bool operator!=(const Identity& o) const { return !(*this == o); }
-    };
     void lookNow();
     void greet(Identity seen);
     void introduce(Identity seen);
     bool tryAgainLater(Identity seen, LinkState before);
     void becomeGone();
     void dropHandle();
-    // False when the bus could not be listed.
-    bool linkersOnTheBus(std::vector<Identity>* found) const;
+    bool leftAlone() const;
+    bool cannotUse(const char* call, int error);
+    void giveUpOrWait();
 
     LinkState state_ = LinkState::Closed;
     libusb_context* ctx_ = nullptr;
@@ -107,7 +130,10 @@ private:
         double nextTry = 0;  // on the link clock
     } settling_;
     bool looking_ = false;
+    bool waits_ = false;
     bool waitingSaid_ = false;
+    OpenFailure failure_;
+    int firmware_[2] = {-1, -1};
 };
 
 Linker& linker();

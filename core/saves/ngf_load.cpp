@@ -1,5 +1,9 @@
 #include "core/saves/ngf_load.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <new>
 
@@ -99,4 +103,24 @@ bool loadNgfFile(Reporter& r, FILE* f, const char* path, LoadedSave* out)
         return false;
     }
     return ngfCheckBody(r, h, got, SAVE_MAX_RECORDS) && pickLayout(r, path, out);
+}
+
+bool readsAsNgfSave(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    uint8_t head[NGF_HEADER_LEN];
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              pread(fd, head, sizeof head, 0) == ssize_t(sizeof head);
+    NgfHeader h = getNgfHeader(head);
+    ok = ok && h.version == NGF_VERSION && h.len >= NGF_HEADER_LEN && h.len <= SAVE_MAX_FILE_LEN &&
+         uint64_t(st.st_size) >= h.len && h.numBlocks <= SAVE_MAX_RECORDS;
+    std::vector<uint8_t> body(ok ? h.len - NGF_HEADER_LEN : 0);
+    ok = ok && pread(fd, body.data(), body.size(), NGF_HEADER_LEN) == ssize_t(body.size());
+    close(fd);
+    std::vector<SaveRecord> records;
+    return ok && (recordsUnder(RecordLayout::LongLength, body.data(), body.size(), h.numBlocks, &records) ||
+                  recordsUnder(RecordLayout::ShortLength, body.data(), body.size(), h.numBlocks, &records));
 }

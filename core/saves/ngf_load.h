@@ -10,6 +10,7 @@ class Reporter;
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "core/saves/ngf.h"
@@ -51,3 +52,8 @@ bool loadNgfFile(Reporter& r, FILE* f, const char* path, LoadedSave* out);
 // bytes exactly; never reads outside them.
 bool recordsUnder(RecordLayout layout, const uint8_t* body, size_t bodyLen, int count,
                   std::vector<SaveRecord>* out);
+
+// Whether the file at `path` reads as an NGF save: a regular file holding a
+// header of this version and the len it names, whose records account for len
+// under one of the layouts. Says nothing; a FIFO is not waited on.
+bool readsAsNgfSave(const std::string& path);

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "core/app_folders.h"
 #include "core/output_file.h"
 #include "core/report.h"
 #include "core/saves/vault.h"
@@ -23,6 +26,7 @@ static const char STAMP_FORMAT[] = "%Y-%m-%d_%H-%M-%S%z";
 static const char STAMP_SHAPE[] = "0000-00-00_00-00-00";  // '0' stands for a digit
 static const size_t STAMP_LEN = sizeof STAMP_SHAPE - 1;  // without the zone
 static const char COPY_EXT[] = ".ngf";
+static const time_t COPY_AHEAD_S = 24 * 60 * 60;
 
 std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES])
 {
@@ -62,7 +66,7 @@ std::string safetyCopyRoot()
         }
         base = std::string(home) + "/.local/share";
     }
-    return base + "/pockettetherbox/saves";
+    return base + "/" + appFolderName() + "/saves";
 }
 
 // A copy in a folder: when it was made, and its count within that second.
@@ -102,7 +106,7 @@ bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count)
     int zone = 0;
     if (zoned) {
         int hhmm;
-        if (!digitsAt(rest, 1, 4, &hhmm))
+        if (!digitsAt(rest, 1, 4, &hhmm) || hhmm % 100 >= 60 || hhmm > 1400)
             return false;
         zone = (hhmm / 100 * 3600 + hhmm % 100 * 60) * (rest[0] == '-' ? -1 : 1);
         rest = rest.substr(5);
@@ -117,8 +121,17 @@ bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count)
     tm t{};
     sscanf(name.c_str(), "%4d-%2d-%2d_%2d-%2d-%2d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
            &t.tm_min, &t.tm_sec);
+    // Only a moment that was: a name no clock could give (month 13, 99
+    // minutes, a zone past 14 hours, a count of 0 or 1) is no copy, and must
+    // not pass for the newest.
+    bool fromClock = t.tm_year >= 1970 && *count != 0 && !(*count == 1 && !rest.empty());
     t.tm_year -= 1900;
     t.tm_mon -= 1;
+    tm normal = t;
+    timegm(&normal);
+    if (!fromClock || normal.tm_year != t.tm_year || normal.tm_mon != t.tm_mon || normal.tm_mday != t.tm_mday ||
+        normal.tm_hour != t.tm_hour || normal.tm_min != t.tm_min || normal.tm_sec != t.tm_sec)
+        return false;
     t.tm_isdst = -1;
     *when = zoned ? timegm(&t) - zone : mktime(&t);
     return true;
@@ -135,6 +148,7 @@ void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep, const s
 {
     std::vector<CopyName> copies;
     std::vector<std::string> backups = registeredBackups(folder), keptPaths;
+    const time_t aheadFrom = time(nullptr) + COPY_AHEAD_S;
     std::error_code ec;
     for (const std::string& k : kept)
         keptPaths.push_back(fs::weakly_canonical(k, ec).string());
@@ -142,8 +156,11 @@ void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep, const s
         CopyName c;
         std::error_code ec2;
         fs::path canonical = fs::weakly_canonical(it->path(), ec2);
+        // A copy dated more than a day ahead was named by a clock set ahead:
+        // counted, it would outlast every copy dated right. It is still a
+        // save, so it is left alone until the clock has caught up with it.
         if (it->is_regular_file(ec2) &&
-            safetyCopyTime(it->path().filename().string(), &c.when, &c.count) &&
+            safetyCopyTime(it->path().filename().string(), &c.when, &c.count) && c.when <= aheadFrom &&
             !listedIn(backups, canonical)) {
             c.path = it->path();
             c.kept = listedIn(keptPaths, canonical);
@@ -158,11 +175,45 @@ void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep, const s
     for (size_t i = 0; i < copies.size() && excess > 0; i++) {
         if (copies[i].kept)
             continue;
+        // Removed under an exclusive lock, which a copy another run is
+        // writing back (held with a shared one) does not give: that copy
+        // is passed over as if kept.
+        int fd = open(copies[i].path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            continue;
+        }
         excess--;
         if (unlink(copies[i].path.c_str()) != 0)
             printWindow(r, "restoreSaveGameToCart: couldn't remove the old safety copy '%s': %s",
                         copies[i].path.c_str(), strerror(errno));
+        if (fd >= 0)
+            close(fd);
     }
+}
+
+HeldSave::HeldSave(const std::string& path)
+{
+    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // A prune holds its lock only for an unlink; a stopped one must not
+    // hold this run for good.
+    bool locked = false;
+    for (int tries = 0; fd_ >= 0 && tries < 100 && !(locked = flock(fd_, LOCK_SH | LOCK_NB) == 0); tries++)
+        usleep(10000);
+    // Locked after a prune removed it: the name may be free or another file's.
+    struct stat open, named;
+    if (!locked || fstat(fd_, &open) != 0 || open.st_nlink == 0 || stat(path.c_str(), &named) != 0 ||
+        named.st_dev != open.st_dev || named.st_ino != open.st_ino) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+}
+
+HeldSave::~HeldSave()
+{
+    if (fd_ >= 0)
+        close(fd_);
 }
 
 // The n-th name (from 1) for a copy made at `when`.

@@ -50,9 +50,25 @@ bool storeSafetyCopy(Reporter& r, const std::string& folder, const std::vector<u
 bool safetyCopyTime(const std::string& name, time_t* when, unsigned* count);
 
 // Removes all but the newest `keep` copies in `folder`. Only files named as
-// storeSafetyCopy names them are counted or touched, and never a backup the
-// user registered there nor a file in `kept` (a clock set back can make the
-// copy just made sort oldest; a copy being written back is the only place
-// the save is until that write is done).
+// storeSafetyCopy names them, at a moment no more than a day ahead of
+// now, are counted or touched, and never a backup the user registered there,
+// a file in `kept` (a clock set back can make the copy just made sort
+// oldest) nor a copy a HeldSave holds (a copy being written back is the
+// only place the save is until that write is done, whichever run writes it).
 void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep,
                        const std::vector<std::string>& kept = {});
+
+// Holds a save against every run's prune for as long as it lives, with a
+// shared lock on the file; held() is false when it could not be had (the
+// file is gone, or was replaced while it was being held).
+class HeldSave {
+public:
+    explicit HeldSave(const std::string& path);
+    ~HeldSave();
+    HeldSave(const HeldSave&) = delete;
+    HeldSave& operator=(const HeldSave&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};

@@ -15,7 +15,9 @@
 #include <tuple>
 
 #include "core/output_file.h"
+#include "core/saves/ngf_load.h"
 #include "core/saves/safety_copy.h"
+#include "core/shown_text.h"
 
 namespace fs = std::filesystem;
 
@@ -51,14 +53,59 @@ static const size_t REGISTER_READ_MAX = 1 << 20;
 
 static const int LOCK_WAIT_S = 5;
 
-static bool registerLine(const std::string& line)
+// A line of the register: an absolute path as it is, or, for a path that
+// holds a control byte (a line break would split it), a backslash followed
+// by the path with its control bytes and backslashes as \xNN. Older
+// registers hold only the first kind, and older versions pass over the
+// second as none of theirs.
+static bool needsEscape(unsigned char c)
 {
-    if (line.empty() || line[0] != '/')
+    return c < 0x20 || c == 0x7F;
+}
+
+static std::string registerLine(const std::string& path)
+{
+    if (std::none_of(path.begin(), path.end(), [](char c) { return needsEscape(static_cast<unsigned char>(c)); }))
+        return path;
+    std::string line = "\\";
+    for (unsigned char c : path) {
+        if (needsEscape(c) || c == '\\') {
+            char escaped[5];
+            snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            line += escaped;
+        } else {
+            line += char(c);
+        }
+    }
+    return line;
+}
+
+static int hexDigit(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The path a register line names; false for a line that is none of ours.
+static bool pathFromLine(const std::string& line, std::string* path)
+{
+    if (line.empty() || std::any_of(line.begin(), line.end(), [](char c) { return needsEscape(static_cast<unsigned char>(c)); }))
         return false;
-    for (unsigned char c : line)
-        if (c < 0x20 || c == 0x7F)
+    if (line[0] != '\\') {
+        *path = line;
+        return line[0] == '/';
+    }
+    path->clear();
+    for (size_t i = 1; i < line.size(); i++) {
+        if (line[i] != '\\') {
+            *path += line[i];
+            continue;
+        }
+        if (i + 3 >= line.size() || line[i + 1] != 'x' || hexDigit(line[i + 2]) < 0 || hexDigit(line[i + 3]) < 0)
             return false;
-    return true;
+        *path += char(hexDigit(line[i + 2]) * 16 + hexDigit(line[i + 3]));
+        i += 3;
+    }
+    return !path->empty() && (*path)[0] == '/' && path->find('\0') == std::string::npos;
 }
 
 std::vector<std::string> registeredBackups(const std::string& folder)
@@ -71,9 +118,10 @@ std::vector<std::string> registeredBackups(const std::string& folder)
     // A line the cap cut is not whole.
     size_t end = text.size() == REGISTER_READ_MAX ? text.rfind('\n') + 1 : text.size();
     std::istringstream lines(text.substr(0, end));
+    std::string path;
     for (std::string line; std::getline(lines, line);)
-        if (registerLine(line))
-            paths.push_back(line);
+        if (pathFromLine(line, &path))
+            paths.push_back(path);
     return paths;
 }
 
@@ -87,7 +135,7 @@ static bool writeRegister(const std::string& folder, const std::vector<std::stri
         return false;
     std::string text;
     for (const std::string& p : paths)
-        text += p + "\n";
+        text += registerLine(p) + "\n";
     bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size()) && fsync(fd) == 0;
     int err = errno;
     ok = close(fd) == 0 && ok;
@@ -137,7 +185,8 @@ bool registerBackup(const std::string& game, const std::string& path)
     std::string absolute = absolutePath(path);
     // What the register would not read back is refused here, so that the
     // caller says the backup is not in the vault.
-    if (!registerLine(absolute)) {
+    std::string readBack;
+    if (!pathFromLine(registerLine(absolute), &readBack) || readBack != absolute) {
         errno = EINVAL;
         return false;
     }
@@ -188,7 +237,10 @@ static bool entryFor(const std::string& path, const std::string& game, SaveKind 
                      VaultEntry* out)
 {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    // A register may name any file (a line written by hand, a file replaced
+    // since): only a save is the vault's to show or delete.
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        (kind == SaveKind::Backup && !readsAsNgfSave(path)))
         return false;
     time_t when = st.st_mtime;
     unsigned count = 1;
@@ -205,7 +257,7 @@ static bool gameMatches(const std::string& game, const std::string& wanted)
            wanted == gameSerial(game);
 }
 
-std::vector<VaultEntry> vaultEntries(const std::string& game)
+std::vector<VaultEntry> vaultEntries(const std::string& game, std::vector<std::string>* passedOver)
 {
     std::vector<VaultEntry> entries;
     std::error_code ec;
@@ -218,8 +270,11 @@ std::vector<VaultEntry> vaultEntries(const std::string& game)
         std::vector<std::string> backups = registeredBackups(g->path().string());
         for (const std::string& b : backups) {
             VaultEntry e;
+            struct stat st;
             if (entryFor(b, name, SaveKind::Backup, &e))
                 entries.push_back(e);
+            else if (passedOver && stat(b.c_str(), &st) == 0)
+                passedOver->push_back(b);  // there, but no save: not ours to show or delete
         }
         for (fs::directory_iterator c(g->path(), ec2); !ec2 && c != end; c.increment(ec2)) {
             VaultEntry e;
@@ -250,6 +305,12 @@ bool findVaultEntry(const std::string& path, VaultEntry* out)
 
 bool deleteVaultEntry(const VaultEntry& entry)
 {
+    // The file may have been replaced since it was listed.
+    struct stat st;
+    if (entry.kind == SaveKind::Backup && stat(entry.path.c_str(), &st) == 0 && !readsAsNgfSave(entry.path)) {
+        errno = EINVAL;
+        return false;
+    }
     if (unlink(entry.path.c_str()) != 0 && errno != ENOENT)
         return false;
     if (entry.kind == SaveKind::Backup) {
@@ -261,4 +322,18 @@ bool deleteVaultEntry(const VaultEntry& entry)
         });
     }
     return true;
+}
+
+std::string passedOverNote(const std::vector<std::string>& paths)
+{
+    if (paths.empty())
+        return std::string();
+    std::string named;
+    for (size_t i = 0; i < paths.size() && i < 3; i++)
+        named += (i ? ", '" : "'") + printable(paths[i], true) + "'";
+    if (paths.size() > 3)
+        named += ", ...";
+    return "Passed over " + std::to_string(paths.size()) +
+           (paths.size() == 1 ? " file" : " files") + " named in the vault's backups.list that " +
+           (paths.size() == 1 ? "does" : "do") + " not read as an NGF save: " + named + ".";
 }

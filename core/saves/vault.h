@@ -27,20 +27,26 @@ const char* saveKindName(SaveKind kind);
 std::string gameTitle(const std::string& game);
 std::string gameSerial(const std::string& game);
 
-// The backups registered in a game folder, as written there: absolute paths
-// without control bytes from its first MiB; any other line is none of ours.
+// The backups registered in a game folder, from its first MiB: absolute
+// paths, any byte in them (a line break is kept escaped in the register);
+// any other line is none of ours.
 std::vector<std::string> registeredBackups(const std::string& folder);
 // Registers `path` (made absolute) as a backup of `game`; true when it is
 // registered, also when it already was. False, with errno, when the
 // register could not be written.
 bool registerBackup(const std::string& game, const std::string& path);
 
-// Every entry whose file is there, games in name order and each game's
-// newest first. `game` keeps only one game's: its folder name, its title or
-// its software ID.
-std::vector<VaultEntry> vaultEntries(const std::string& game = "");
+// Every entry whose file is there (a backup's only when it reads as an NGF
+// save), games in name order and each game's newest first. `game` keeps only one game's: its
+// folder name, its title or its software ID. A registered file that is
+// there but is no save is passed over, and its path added to `passedOver`.
+std::vector<VaultEntry> vaultEntries(const std::string& game = "",
+                                     std::vector<std::string>* passedOver = nullptr);
+// The one note that says which registered files were passed over; "" for none.
+std::string passedOverNote(const std::vector<std::string>& paths);
 // The entry for `path`; false when the vault holds no such file.
 bool findVaultEntry(const std::string& path, VaultEntry* out);
 // Deletes the entry's file and, for a backup, its line in the register.
-// False, with errno, when the file could not be deleted.
+// False, with errno, when the file could not be deleted, or (EINVAL) when
+// a backup no longer reads as an NGF save.
 bool deleteVaultEntry(const VaultEntry& entry);

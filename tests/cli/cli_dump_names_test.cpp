@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include <openssl/evp.h>
+
+#include <nlohmann/json.hpp>
+
 #include "core/identity/identity.h"
 #include "support/cli_run.h"
 
@@ -82,6 +86,10 @@ TEST_F(DumpNames, RenameTakesTheListNameOnlyWhenSafeAndFree)
         {"..", false, "Kept the name 'dump.ngp': the list's file name holds \"..\".", "dump.ngp"},
         {"a&#10;b.ngc", false, "Kept the name 'dump.ngp': the list's file name holds a control byte.", "dump.ngp"},
         {"", false, "Kept the name 'dump.ngp': the list gives it no file name.", "dump.ngp"},
+        {"a&#0;b.ngc", false, "Kept the name 'dump.ngp': the list's file name holds a control byte.", "dump.ngp"},
+        {" ", false, "Kept the name 'dump.ngp': the list's file name is only dots and blanks.", "dump.ngp"},
+        {".", false, "Kept the name 'dump.ngp': the list's file name is only dots and blanks.", "dump.ngp"},
+        {"Wait... What.ngc", false, "Renamed 'dump.ngp' to 'Wait... What.ngc'.", "Wait... What.ngc"},
     };
     const Bytes image = pattern(300, 9);
     for (const auto& c : cases) {
@@ -94,6 +102,7 @@ TEST_F(DumpNames, RenameTakesTheListNameOnlyWhenSafeAndFree)
             writeFile(folder + "/roms/" + c.romName, there);
         CliRun r = run({"identify", "--rename", folder + "/roms/dump.ngp"});
         EXPECT_EQ(r.lastLine(), c.line) << c.romName;
+        EXPECT_EQ(r.status, c.after == "dump.ngp" ? 1 : 0) << "a rename not made is a failure";
         EXPECT_EQ(readFile(folder + "/roms/" + c.after), image) << c.romName;
         if (c.taken) {
             EXPECT_EQ(readFile(folder + "/roms/" + c.romName), there) << "left as it was";
@@ -141,6 +150,79 @@ TEST_F(DumpNames, TheReportMapsEachChipByItsOwnBlocks)
     EXPECT_NE(text.find("16 Mbit\n  Blocks = " + std::string(33, 'P') + "-P (P: protected)\nChip 1"), std::string::npos)
         << text;
     EXPECT_NE(text.find("8 Mbit\n  Blocks = " + std::string(17, 'P') + "-P (P: protected)\n"), std::string::npos) << text;
+}
+
+// A report always describes the dump beside it, and a backup is never lost
+// for its name; paths are shown and handed on as given.
+TEST_F(DumpNames, BackupReportsFollowTheirDumpAndNoNameLosesIt)
+{
+    plug("official16");
+    const std::string out = folder + "/out/", file = out + "cart.ngp", missing = folder + "/missing/";
+    fs::create_directories(out);
+    writeFile(out + "SIM OFFICIAL.ngp.txt", pattern(5, 5));  // a report whose dump is gone
+    const std::string tooLong(300, 'n');
+    const struct { std::string rom; Bytes listed; std::string verdict, folderLine; } cases[] = {
+        {"x.ngc", pattern(16), "Not in the known-dump lists (1 entry).", "Named 'SIM OFFICIAL (2).ngp' after the ROM name."},
+        {tooLong, sim::cartImage(), "Known dump: 'Sim' in 'L'.",
+         "Named 'SIM OFFICIAL.ngp' after the ROM name: the folder refused the list's file name (File name too long)."},
+    };
+    for (const auto& c : cases) {
+        writeList({{"Sim", c.rom, c.listed, ""}});
+        CliRun again = run({"backup", "--report", file});
+        std::ifstream report(file + ".txt");
+        std::string text{std::istreambuf_iterator<char>(report), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(again.lastLine(), "Dump report written to 'cart.ngp.txt'.");
+        EXPECT_NE(text.find(c.verdict), std::string::npos) << "the report of the dump now there";
+        CliRun into = run(c.rom == tooLong ? std::vector<std::string>{"backup", "--json", out}
+                                           : std::vector<std::string>{"backup", "--json", "--report", out});
+        EXPECT_NE(into.err.find(c.folderLine), std::string::npos) << into.err;
+        EXPECT_NE(into.out.find("\"file\":\"" + out + "SIM OFFICIAL"), std::string::npos) << into.out;
+    }
+    EXPECT_EQ(readFile(out + "SIM OFFICIAL.ngp.txt"), pattern(5, 5));
+    CliRun lost = run({"backup", "--json", missing});
+    EXPECT_NE(lost.err.find("'" + missing + "': No such file or directory"), std::string::npos) << lost.err;
+    plug("none");
+    for (const std::string& given : {missing, out})
+        EXPECT_NE(run({"backup", "--json", given}).out.find("\"file\":\"" + given + "\""), std::string::npos);
+}
+
+// identify over many files says what it left out of the lists once, before
+// the first image; hands back a path that is no UTF-8 exactly; renames a
+// played dump only when asked to, with " (save)"; identifies a file given
+// twice once.
+TEST_F(DumpNames, IdentifyPlayedDumpsOddPathsAndNotesOnce)
+{
+    Bytes played = pattern(0x200000, 4), listed = played;
+    std::fill(listed.begin() + 0x1FA000, listed.begin() + 0x1FC000, 0xFF);
+    writeList({{"G", "G.ngc", listed, ""}});
+    std::ofstream(lists + "/broken.dat") << "<datafile><game";
+    const std::string odd = folder + "/d\xff.ngp", other = folder + "/other.ngp", again = folder + "/./d\xff.ngp";
+    writeFile(odd, played);
+    writeFile(other, pattern(100, 1));
+    std::string bytes(4 * ((odd.size() + 2) / 3) + 1, '\0');
+    bytes.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
+                                 reinterpret_cast<const unsigned char*>(odd.data()), int(odd.size())));
+    const struct { const char* option; std::string line; nlohmann::json file, base64; } cases[] = {
+        {"--rename", "Kept the name 'd\\xFF.ngp': it is the entry's only once its save area reads as erased; "
+                     "--rename-played names it 'G (save).ngc'.", nullptr, bytes},
+        {"--rename-played", "Renamed 'd\\xFF.ngp' to 'G (save).ngc'.", folder + "/G (save).ngc", nullptr},
+    };
+    for (const auto& c : cases) {
+        CliRun r = run({"identify", c.option, "--json", odd, other, again});
+        EXPECT_EQ(r.status, 1) << "other.ngp is not known";
+        size_t note = r.err.find("Skipped known-dump list 'broken.dat'");
+        EXPECT_LT(note, r.err.find("Identity of '" + printable(odd, true) + "':")) << r.err;
+        EXPECT_EQ(r.err.find("Skipped known-dump list", note + 1), std::string::npos) << "said once";
+        EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Skipped '" + printable(again, true) + "': it was given before."), std::string::npos);
+        nlohmann::json first = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+        EXPECT_EQ(first["file_base64"], c.base64);
+        if (c.base64.is_null()) {
+            EXPECT_EQ(first["file"], c.file);
+        }
+        EXPECT_EQ(readFile(c.base64.is_null() ? c.file.get<std::string>() : odd), played);
+    }
 }
 
 }  // namespace

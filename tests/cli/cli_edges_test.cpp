@@ -1,8 +1,12 @@
 // Files flash and identify must not take, and a ROM larger than the
 // cartridge: refused before the linker is opened or anything is erased.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "support/cli_run.h"
+#include "support/log_file_records.h"
 
 namespace {
 
@@ -47,6 +51,87 @@ TEST_F(CliTest, SpecialEmptyAndOversizedFilesAreRefusedBeforeAnythingIsErased)
         EXPECT_EQ(sim::counters().transfers > transfers, c.linker);
         EXPECT_TRUE(sim::cartImage() == (c.status == 0 ? slice(big, 0, cart.size()) : Bytes(cart.size(), 0x00)));
     }
+}
+
+// A name holding a line break or a tab stays on its line, on standard
+// output and in the log file, whichever job prints it; a backup of such a
+// name is registered in the vault all the same.
+TEST_F(CliTest, ANameNeverForgesALine)
+{
+    ScratchStateHome state;
+    plug("official16");
+    const Bytes cart = sim::cartImage();
+    const std::string evil = "e\nFORGED\t";
+    writeFile(folder + "/" + evil + ".ngp", cart);
+    writeFile(folder + "/" + evil + ".ngf", ngfFile({{0x3FA100, pattern(0x80)}}));
+    writeFile(folder + "/" + evil + "bad.ngf", pattern(40));
+    // The last is gone once the command line has looked: the job says why it could not open it.
+    const struct { const char* cart; std::vector<std::string> args; } cases[] = {
+        {"flash4", {"flash", evil + ".ngp"}},          {"official16", {"verify", evil + ".ngp"}},
+        {"official16", {"verify", evil + "-missing.ngp"}}, {"official16", {"backup", evil + "2.ngp"}},
+        {"official16", {"save-backup", evil + "2.ngf"}}, {"official16", {"save-write", evil + "bad.ngf"}},
+        {"official16", {"save-write", evil + ".ngf", "gone"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        SCOPED_TRACE(args[0]);
+        plug(c.cart);
+        args[1] = folder + "/" + args[1];
+        if (args.size() > 2) {
+            args.pop_back();
+            atBreath = [&](int n) {
+                if (n == 1)
+                    unlink(args[1].c_str());
+            };
+        }
+        CliRun r = run(args);
+        atBreath = nullptr;
+        EXPECT_NE((r.out + r.err).find("\\x0AFORGED\\x09"), std::string::npos) << r.out << r.err;
+        for (const std::string& text : {r.out, r.err})
+            EXPECT_EQ(text.find("\nFORGED"), std::string::npos) << text;
+        EXPECT_EQ(r.out.find('\t'), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(run({"saves", "restore", folder + "/" + evil + "2.ngf"}).status, 0) << "registered, and listed";
+    for (const LogRecord& record : logFileRecords(state.log()))
+        EXPECT_TRUE(record.text.rfind("FORGED", 0) != 0 && record.text.find('\t') == std::string::npos) << record;
+
+}
+
+// Refusals name the file and the reason, before the linker is opened where
+// the file alone decides; a cancelled backup says the file it would have
+// replaced is as it was.
+TEST_F(CliTest, RefusalsSayWhatAndWhyAndACancelledBackupKeepsTheOldFile)
+{
+    plug("official16");
+    ASSERT_EQ(mkfifo((folder + "/fifo.ngp").c_str(), 0600), 0);
+    std::filesystem::create_directories(folder + "/sub");
+    const std::string notRegular = "' is not a regular file; nothing done.";
+    const struct { std::vector<std::string> args; int status; std::string last; bool linker; } cases[] = {
+        {{"verify", folder + "/fifo.ngp"}, 1, "'fifo.ngp" + notRegular, false},
+        {{"verify", "/dev/zero"}, 1, "'zero" + notRegular, false},
+        {{"save-write", "/dev/zero"}, 1, "'zero" + notRegular, false},
+        {{"save-backup", folder + "/sub/"}, 1, "'" + folder + "/sub/" + notRegular, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last);
+        uint64_t transfers = sim::counters().transfers;
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.lastLine(), c.last) << r.out;
+        EXPECT_EQ(sim::counters().transfers > transfers, c.linker);
+    }
+
+    const Bytes old = pattern(100);
+    writeFile(folder + "/cart.ngp", old);
+    atBreath = [](int breath) {
+        if (breath == 20)
+            raise(SIGINT);
+    };
+    CliRun r = run({"backup", folder + "/cart.ngp"});
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(r.lineFromEnd(1), "Backup aborted. Deleting the backup file.");
+    EXPECT_EQ(r.lastLine(), "'cart.ngp' is as it was.");
+    EXPECT_EQ(readFile(folder + "/cart.ngp"), old);
 }
 
 }  // namespace

@@ -19,16 +19,22 @@ TEST_F(CliTest, IdentifyReadsEveryFileWithoutALinker)
     std::string cart = folder + "/cart.ngp", other = folder + "/other.bin";
     writeFile(cart, sim::cartImage());
     writeFile(other, pattern(1000));
+    // Each named as given, so that two files of one name can be told apart.
+    auto asGiven = [](const std::string& path) {
+        Lines lines = identityOf(path);
+        lines[0] = "Identity of '" + path + "':";
+        return lines;
+    };
     CliRun r = run({"identify", cart, other});
     EXPECT_EQ(r.status, 1) << "with no lists, neither is known";
-    EXPECT_EQ(r.out, joined(identityOf(cart) + identityOf(other)));
+    EXPECT_EQ(r.out, joined(asGiven(cart) + asGiven(other)));
     EXPECT_EQ(r.err, "") << "no linker was looked for";
     EXPECT_TRUE(sim::transfersSince(0).empty());
 
     // A file that cannot be read is said, and the others still identified.
     CliRun missing = run({"identify", folder + "/gone.bin", cart});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.out, "Failed to open 'gone.bin'\n" + joined(identityOf(cart)));
+    EXPECT_EQ(missing.out, "Failed to open '" + folder + "/gone.bin': No such file or directory\n" + joined(asGiven(cart)));
 }
 
 TEST_F(CliTest, FlashRefusesAFileWithoutLicenceTextUnlessForced)

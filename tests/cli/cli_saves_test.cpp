@@ -1,11 +1,23 @@
 // The vault on the command line: the listing's stable format, a restore that
 // puts the exact bytes back, one refused on another game's cartridge, and
 // the command a stopped write names, run as a shell would run it.
-#include <wordexp.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <regex>
 
+#include "core/report.h"
+#include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
 #include "support/cli_run.h"
 
@@ -99,19 +111,41 @@ TEST_F(CliTest, ABackupBelongsToTheLastGameWrittenToIt)
     EXPECT_EQ(sim::cartImage(), before);
 }
 
+// The words bash makes of `line`.
+std::vector<std::string> shellWords(const std::string& line, const std::string& folder)
+{
+    std::ofstream(folder + "/words.sh") << "printf '%s\\0' " << line << "\n";
+    FILE* shell = popen(("bash " + folder + "/words.sh").c_str(), "r");
+    std::string all;
+    for (int c; shell && (c = fgetc(shell)) != EOF;)
+        all += char(c);
+    if (shell)
+        pclose(shell);
+    std::vector<std::string> words;
+    for (size_t at = 0, end; (end = all.find('\0', at)) != std::string::npos; at = end + 1)
+        words.push_back(all.substr(at, end - at));
+    return words;
+}
+
 // A write stopped half-way: chip 1's erase never ends after chip 0's block
 // was written; or a header byte never programs, which leaves the cartridge
 // of no known game. Once the cartridge has been powered off, the line's
-// command, split as a shell splits it, puts every block back.
+// command, split as a shell splits it, puts every block back: also from a
+// vault whose path holds a line break and a tab, which the line shows
+// escaped as bash reads them, and under the program that printed it.
 TEST_F(CliTest, AStoppedWriteNamesACommandThatUndoesIt)
 {
-    setenv("XDG_DATA_HOME", (folder + "/it's data").c_str(), 1);
-    const struct { const char* cart; std::vector<std::pair<uint32_t, Bytes>> records; std::function<void()> fault; bool anyGame; } cases[] = {
+    const struct { const char* cart; std::vector<std::pair<uint32_t, Bytes>> records; std::function<void()> fault; bool anyGame;
+                   const char* data = "it's data"; const char* program = "pockettetherbox-cli"; } cases[] = {
         {"official32", {{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}, [] { sim::chipEraseNeverEnds(1); }, false},
         {"cindercart", {{0x200100, pattern(0x100, 3)}}, [] { sim::byteNeverPrograms(0, 0x24); }, true},
+        {"official32", {{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}, [] { sim::chipEraseNeverEnds(1); }, false,
+         "it's\ndata\t", "pockettetherbox-cli-sim"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cart);
+        setenv("XDG_DATA_HOME", (folder + "/" + c.data).c_str(), 1);
+        program = c.program;
         plug(c.cart);
         const Bytes before = sim::cartImage();
         writeFile(folder + "/two.ngf", ngfFile(c.records));
@@ -121,11 +155,11 @@ TEST_F(CliTest, AStoppedWriteNamesACommandThatUndoesIt)
         const std::string lead = "To put those blocks back as they were: ";
         ASSERT_EQ(stopped.lastLine().rfind(lead, 0), 0u) << stopped.out;
         EXPECT_EQ(stopped.lastLine().find(" restore --any-game '") != std::string::npos, c.anyGame) << stopped.lastLine();
-        wordexp_t words;
-        ASSERT_EQ(wordexp(stopped.lastLine().substr(lead.size()).c_str(), &words, WRDE_NOCMD | WRDE_UNDEF), 0);
-        std::vector<std::string> command(words.we_wordv + 1, words.we_wordv + words.we_wordc);
-        ASSERT_EQ(std::string(words.we_wordv[0]), "pockettetherbox-cli");
-        wordfree(&words);
+        std::vector<std::string> command = shellWords(stopped.lastLine().substr(lead.size()), folder);
+        ASSERT_GE(command.size(), 4u);
+        EXPECT_EQ(command[0], c.program);
+        EXPECT_EQ(command.back().rfind(folder + "/" + c.data + "/", 0), 0u) << command.back();
+        command.erase(command.begin());
 
         sim::clearFaults();
         sim::unplugNow();
@@ -134,6 +168,94 @@ TEST_F(CliTest, AStoppedWriteNamesACommandThatUndoesIt)
         EXPECT_EQ(undone.status, 0) << undone.out;
         EXPECT_EQ(sim::cartImage(), before);
     }
+}
+
+// A pipe is read as it comes, and never blocked on: refused when nothing
+// comes, cancelled by a signal while its writer says nothing, written when
+// the file comes. Only the last changes the cartridge.
+TEST_F(CliTest, SaveWriteReadsAPipeWithoutHanging)
+{
+    plug("official16");
+    const Bytes before = sim::cartImage(), file = ngfFile({{0x3FA100, pattern(0x80)}});
+    const std::string fifo = folder + "/pipe.ngf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    enum Writer { NONE, SILENT, WRITES };
+    const struct { Writer writer; int status; std::string last; } cases[] = {
+        {NONE, 1, "restoreSaveGameToCart: nothing came through the pipe '" + fifo + "' in 3 seconds; nothing was written to the cartridge."},
+        {SILENT, 143, "Writing a save-game cancelled."},
+        {WRITES, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writer);
+        sim::loadImage(before);
+        std::mutex m;
+        std::condition_variable cv;
+        bool over = false;
+        std::thread writer;
+        if (c.writer != NONE)
+            writer = std::thread([&] {
+                int fd = open(fifo.c_str(), O_WRONLY);  // until the job opens it
+                if (c.writer == WRITES) {
+                    EXPECT_EQ(write(fd, file.data(), file.size()), ssize_t(file.size()));
+                } else {
+                    kill(getpid(), SIGTERM);
+                    // Open without a word until the run is over, or long after it should be.
+                    std::unique_lock<std::mutex> lock(m);
+                    cv.wait_for(lock, std::chrono::seconds(10), [&] { return over; });
+                }
+                close(fd);
+            });
+        CliRun r = run({"save-write", fifo});
+        {
+            std::lock_guard<std::mutex> lock(m);
+            over = true;
+        }
+        cv.notify_all();
+        if (writer.joinable())
+            writer.join();
+        EXPECT_EQ(r.status, c.status) << r.out;
+        if (!c.last.empty()) {
+            EXPECT_EQ(r.lastLine(), c.last);
+        }
+        EXPECT_EQ(sim::cartImage() == before, c.status != 0);
+    }
+}
+
+// A copy being written back is held: another run's prune passes over it.
+// The listing names a registered file that is no save apart from its lines.
+TEST_F(CliTest, ARestoredCopyOutlivesAnotherRunsPrune)
+{
+    plug("official16");
+    const Bytes before = sim::cartImage();
+    writeFile(folder + "/new.ngf", ngfFile({{0x3FA100, pattern(0x80)}}));
+    ASSERT_EQ(run({"save-write", folder + "/new.ngf"}).status, 0);
+    std::vector<VaultEntry> copies = vaultEntries();
+    ASSERT_EQ(copies.size(), 1u);
+    const std::string copy = copies[0].path;
+    int prunes = 0;
+    atBreath = [&](int) {
+        int fd = open(copy.c_str(), O_RDONLY);
+        bool held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (fd >= 0)
+            close(fd);
+        if (held && ++prunes)
+            pruneSafetyCopies(stderrReporter(), std::filesystem::path(copy).parent_path().string(), 0);
+    };
+    CliRun r = run({"saves", "restore", copy});
+    atBreath = nullptr;
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_GT(prunes, 0) << "the copy was never held";
+    EXPECT_TRUE(std::filesystem::exists(copy));
+    EXPECT_EQ(sim::cartImage(), before);
+
+    const std::string text = folder + "/important.txt";
+    writeFile(text, Bytes(27, 'x'));
+    ASSERT_TRUE(registerBackup("SIM_OFFICIAL-1234", text));
+    CliRun list = run({"saves", "list"});
+    EXPECT_EQ(list.err, "Passed over 1 file named in the vault's backups.list that does not read as an NGF save: '" +
+                            std::filesystem::canonical(text).string() + "'.\n");
+    for (const std::string& l : linesOf(list.out))
+        EXPECT_EQ(std::count(l.begin(), l.end(), '\t'), 4) << l;
 }
 
 }  // namespace

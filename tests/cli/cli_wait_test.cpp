@@ -7,7 +7,7 @@
 namespace {
 
 const std::string NONE = "No USB Tetherbox device found!!\nGiving up..\n";
-const std::string WAITING = "Waiting for the linker: plug it in.\n";
+const std::string WAITING = "No USB Tetherbox device found!!\nWaiting for the linker: plug it in.\n";
 const std::string FOUND = "Checking for the linker and the cart..\nLinker with v0.13 Firmware found\n";
 
 TEST_F(CliTest, WaitForALateLinkerOrGiveUp)
@@ -21,11 +21,13 @@ TEST_F(CliTest, WaitForALateLinkerOrGiveUp)
         std::string err;
         double waited;  // modelled seconds when the wait ended
     } rows[] = {
-        {"for ever, arriving at 5 s", {"read-byte", "--wait", "0x24"}, 5, true, 0, NONE + WAITING + FOUND, 5},
+        {"for ever, arriving at 5 s", {"read-byte", "--wait", "0x24"}, 5, true, 0, WAITING + FOUND, 5},
         {"no hotplug: looked for each second", {"read-byte", "--wait=10", "0x24"}, 2.5, false, 0,
-         NONE + WAITING + FOUND, 3},
-        {"up to 3 s, arriving at 5 s", {"read-byte", "--wait=3", "0x24"}, 5, true, 3, NONE + WAITING, 3},
-        {"up to 2.5 s, no hotplug", {"info", "--wait=2.5"}, 5, false, 3, NONE + WAITING, 2.5},
+         WAITING + FOUND, 3},
+        {"up to 3 s, arriving at 5 s", {"read-byte", "--wait=3", "0x24"}, 5, true, 3,
+         WAITING + "No linker could be used within 3 seconds.\n", 3},
+        {"up to 2.5 s, no hotplug", {"info", "--wait=2.5"}, 5, false, 3,
+         WAITING + "No linker could be used within 2.5 seconds.\n", 2.5},
         {"no --wait", {"read-byte", "0x24"}, 0.5, true, 3, NONE, 0},
         {"there already", {"read-byte", "--wait=3", "0x24"}, -1, true, 0, FOUND, 0},
     };
@@ -62,10 +64,10 @@ TEST_F(CliTest, ALinkerJustPluggedInIsTriedAgainBeforeItIsRefused)
         std::string err;
         double done;  // modelled seconds; it arrives at 1 s
     } rows[] = {
-        {"config@2", 0, NONE + WAITING + FOUND, 1.4},
-        {"claim@4:ACCESS", 0, NONE + WAITING + FOUND, 1.8},
-        {"config@5:IO", 3, NONE + WAITING + "libusb_set_configuration error -1\n", 1.8},
-        {"claim:NO_DEVICE", 3, NONE + WAITING + "libusb_claim_interface error -4\n", 1.8},
+        {"config@2", 0, WAITING + FOUND, 1.4},
+        {"claim@4:ACCESS", 0, WAITING + FOUND, 1.8},
+        {"config@5:IO", 3, WAITING + "libusb_set_configuration error -1\n", 1.8},
+        {"claim:NO_DEVICE", 3, WAITING + "libusb_claim_interface error -4\n", 1.8},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -81,6 +83,47 @@ TEST_F(CliTest, ALinkerJustPluggedInIsTriedAgainBeforeItIsRefused)
     }
 }
 
+// A linker there but not ours to use is told apart from none, and waited
+// for like one that is not there: greeted once plugged in again.
+TEST_F(CliTest, ALinkerNotOursOrBusyIsSaidSoAndWaitedFor)
+{
+    const std::string NOT_OURS = "The linker is plugged in, but this user may not open it.\n"
+                                 "Install the udev rule (see the README) and plug it in again.\n";
+    const std::string BUSY = "Another program is using the linker.\n"
+                             "Close it, then plug the linker in again.\n";
+    const struct {
+        const char* fault;
+        std::vector<std::string> args;
+        bool replugged;  // pulled at 2 s, back at 3 s
+        int status;
+        std::string err, doctorSays;  // doctor's access line, before what to do
+        double done;
+    } rows[] = {
+        {"noaccess", {"info"}, false, 3, NOT_OURS, "", 0},
+        {"noaccess", {"read-byte", "--wait=10", "0x24"}, true, 0, NOT_OURS + FOUND, "", 3},
+        {"claim:BUSY", {"info", "--wait=3"}, false, 3, BUSY + "No linker could be used within 3 seconds.\n", "", 3},
+        {"noaccess", {"doctor"}, false, 3, NOT_OURS, "Access: this user may not open it (LIBUSB_ERROR_ACCESS).", 0},
+        {"claim:BUSY", {"doctor"}, false, 3, BUSY, "Access: in use by another program (LIBUSB_ERROR_BUSY).", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault + (" " + row.args[0]));
+        plug("official16");
+        ASSERT_TRUE(sim::applyFaults(row.fault));
+        if (row.replugged) {
+            sim::plugAt(2, false);
+            sim::plugAt(3, true);
+        }
+        CliRun r = run(row.args);
+        EXPECT_EQ(r.status, row.status) << r.out;
+        EXPECT_EQ(r.err, row.err);
+        if (!row.doctorSays.empty()) {
+            EXPECT_EQ(r.lineFromEnd(1), row.doctorSays);
+        }
+        EXPECT_GE(sim::clockSeconds(), row.done);
+        EXPECT_LT(sim::clockSeconds(), row.done + 0.1);
+    }
+}
+
 TEST_F(CliTest, CtrlCWhileWaitingIsStatus130)
 {
     plug("official16");
@@ -91,7 +134,7 @@ TEST_F(CliTest, CtrlCWhileWaitingIsStatus130)
     };
     CliRun r = run({"info", "--wait"});
     EXPECT_EQ(r.status, 130);
-    EXPECT_EQ(r.err, NONE + WAITING +
+    EXPECT_EQ(r.err, WAITING +
                          "Cancelling (Ctrl-C). Another signal a second or more from now quits at once, without "
                          "cleaning up.\n");
     EXPECT_TRUE(sim::transfersSince(0).empty());

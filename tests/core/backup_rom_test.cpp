@@ -77,7 +77,8 @@ TEST_F(CoreJobTest, AFileIsReplacedOnlyByAWholeBackup)
             sim::timeoutOnTransfer(1);
     };
     EXPECT_FALSE(backupRom(answer(path), failing));
-    EXPECT_EQ(failing.lines.back(), "Backup aborted. Deleting the backup file.");
+    EXPECT_EQ(failing.lines.back(), "'game.ngp' is as it was.");
+    EXPECT_EQ(failing.lines.end()[-2], "Backup aborted. Deleting the backup file.");
     EXPECT_TRUE(readFile(path) == old);
     EXPECT_EQ(filesIn(fs::path(path).parent_path()), 1u);
 

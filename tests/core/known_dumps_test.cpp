@@ -1,5 +1,7 @@
 // Known-dump lists as the groups publish them (zipped, gzipped, in folder
 // trees, in several versions) and the verdicts that explain a near miss.
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -129,10 +131,16 @@ TEST_F(KnownDumpPacks, ZipGzipAndFolderTreeNewestVersionWins)
     KnownDumps k = loadKnownDumps(dir);
     EXPECT_EQ(k.lists, Lines({colour + " (20240101-000000)", "SNK - Neo Geo Pocket (7)"}));
     const std::string s = "Skipped known-dump list '";
-    EXPECT_EQ(k.notes, Lines({s + "clr.dat': a clrmamepro text list, which is not read; get the XML (Logiqx) one.",
+    EXPECT_EQ(k.notes, Lines({s + "Neo Geo Pocket.zip/readme.txt': not a .dat or .xml list.",
+                              s + "clr.dat': a clrmamepro text list, which is not read; get the XML (Logiqx) one.",
                               s + "empty.zip': no .dat or .xml list inside.",
                               s + "not-a-zip.zip': not a zip archive.",
-                              s + "sub/cut.dat.gz': not a readable gzip file (unexpected end of file)."}));
+                              s + "sub/cut.dat.gz': not a readable gzip file (unexpected end of file).",
+                              s + "0-old.dat': an older version of '" + colour + "' than 'No-Intro/Newer/" + colour +
+                                  " (20240101-000000).dat.gz'.",
+                              s + "No-Intro/" + colour + " (20230101-000000).zip/" + colour +
+                                  " (20230101-000000).dat': an older version of '" + colour + "' than 'No-Intro/Newer/" +
+                                  colour + " (20240101-000000).dat.gz'."}));
     EXPECT_EQ(lastLines(a, 1, dir), Lines{"Known dump: 'New Name' in '" + colour + " (20240101-000000)' (status: verified)."});
     EXPECT_EQ(lastLines(b, 1, dir), Lines{"Known dump: 'Mono' in 'SNK - Neo Geo Pocket (7)'."});
 
@@ -148,7 +156,7 @@ TEST_F(KnownDumpPacks, BadDumpsStatusesAndNearMisses)
 {
     const size_t N = 0x2000;
     Bytes bad = pattern(N, 10), sha = pattern(N, 11), crc = pattern(N, 12), serial = licensedImage(N, 13),
-          differs = licensedImage(N, 14), unknown = pattern(N, 15);
+          differs = licensedImage(N, 14), unknown = pattern(N, 15), serialBig = licensedImage(2 * N, 13);
     Digests otherSha1 = digestsOf(sha), otherSize = digestsOf(crc);
     otherSha1.sha1[19] ^= 1;
     otherSize.size = 2 * N;
@@ -164,6 +172,8 @@ TEST_F(KnownDumpPacks, BadDumpsStatusesAndNearMisses)
         {"same serial", serial, "  Serial   = 0059 (list: NEOP0059)",
          "Near a known dump: 'Rev 1' in 'L' has this serial with other bytes (another revision, a hack or a changed save)."},
         {"serials differ", differs, "  Serial   = 0059 (list: NEOP0060, differs)", "Known dump: 'Hack' in 'L'."},
+        {"serial at another size", serialBig, "  Serial   = 0059 (list: NEOP0059)",
+         "Not in the known-dump lists (5 entries); 'Rev 1' in 'L' has this serial at 8192 bytes."},
         {"unknown", unknown, "", "Not in the known-dump lists (5 entries)."},
     };
     for (const auto& c : cases) {
@@ -189,6 +199,7 @@ TEST_F(KnownDumpPacks, IdentifyAssumesTheSaveAreaOfEachChipSize)
         {0x100000, {0xFA000}, "8 KB at 0xFA000"},
         {0x200000, {0x1FA000}, "8 KB at 0x1FA000"},
         {0x400000, {0x1FA000, 0x3FA000}, "8 KB at 0x1FA000 and at 0x3FA000"},
+        {0x300000, {0x1FA000, 0x2FA000}, "8 KB at 0x1FA000 and at 0x2FA000"},
         {0x180000, {0x17A000}, ""},  // no official cartridge has this size
     };
     for (const auto& c : cases) {
@@ -235,6 +246,71 @@ TEST_F(KnownDumpPacks, BackupSaysTheSaveAreaMatchWasNotTriedWhenTheScanFailed)
               (Lines{"Not in the known-dump lists (1 entry).", "Save-area match not tried: no protection map."}));
 }
 
+// Files seen as a user sees them, not as root, while it lives: a folder
+// locked to its owner then cannot be read, as on the user's machine.
+struct AsUser {
+    bool root = geteuid() == 0;
+    AsUser()
+    {
+        if (root)
+            setfsgid(65534), setfsuid(65534);
+    }
+    ~AsUser()
+    {
+        if (root)
+            setfsuid(0), setfsgid(0);
+    }
+};
+
+// An untidy DatRoot: a folder the user may not read, first in path order;
+// a folder reached through a link, and links looping back; a pack holding
+// more than lists, and a private list sharing a published one's name. The
+// walk goes on past each and says what it left out; while a list may be
+// unread, nothing is called unknown.
+TEST_F(KnownDumpPacks, UnreadableAndLinkedFoldersAndWhatAPackHolds)
+{
+    const Bytes a = pattern(0x2000, 21), b = pattern(0x2000, 22), unknown = pattern(0x2000, 23);
+    const std::string away = scratch("away"), lockedOnly = scratch("locked-only");
+    writeText(dir + "/a-locked/l.dat", noIntroDat("Locked", "1", entry("Hidden", digestsOf(unknown))));
+    writeText(lockedOnly + "/a-locked/l.dat", noIntroDat("Locked", "1", entry("Hidden", digestsOf(unknown))));
+    writeText(dir + "/b/l.dat", noIntroDat("L", "2", entry("A", digestsOf(a))));
+    writeText(away + "/l.dat", noIntroDat("Away", "", entry("B", digestsOf(b))));
+    fs::create_directory_symlink(away, dir + "/c-link");
+    fs::create_directory_symlink(".", away + "/loop");
+    fs::create_directory_symlink("..", dir + "/b/up");
+    writeZip(dir + "/pack.zip", {{"mine.dat", noIntroDat("L", "1", entry("Mine", digestsOf(a)))},
+                                 {"inner.zip", "PK"}, {"x.7z", "7z"}, {"__MACOSX/._mine.dat", "junk"}});
+    chmod(fs::path(dir).parent_path().c_str(), 0755);
+    for (const std::string& locked : {dir + "/a-locked", lockedOnly + "/a-locked"})
+        chmod(locked.c_str(), 0);
+    KnownDumps k, none;
+    {
+        AsUser user;
+        k = loadKnownDumps(dir);
+        none = loadKnownDumps(lockedOnly);
+    }
+    for (const std::string& locked : {dir + "/a-locked", lockedOnly + "/a-locked"})
+        chmod(locked.c_str(), 0755);
+    const std::string s = "Skipped known-dump ";
+    EXPECT_EQ(k.notes, Lines({s + "folder 'a-locked': Permission denied.",
+                              s + "list 'pack.zip/inner.zip': a zip inside a zip, which is not opened.",
+                              s + "list 'pack.zip/x.7z': a 7z archive, which is not read.",
+                              s + "list 'pack.zip/mine.dat': an older version of 'L' than 'b/l.dat'."}));
+    const std::string unread = " entries); 1 more could not be read.";
+    const struct { const KnownDumps& known; const Bytes& image; std::string verdict; } cases[] = {
+        {k, a, "Known dump: 'A' in 'L (2)'."},
+        {k, b, "Known dump: 'B' in 'Away'."},
+        {k, unknown, "Not in the known-dump lists read (2" + unread},
+        {none, unknown, "Not in the known-dump lists read (0" + unread},
+    };
+    for (const auto& c : cases) {
+        ImageHasher h;
+        h.update(c.image.data(), c.image.size());
+        h.finish();
+        EXPECT_EQ(imageLines("x.ngp", h, c.known).back(), c.verdict);
+    }
+}
+
 TEST(ListNames, VersionsOrderAndUnsafeFileNames)
 {
     const struct { const char* a; const char* b; int order; } versions[] = {
@@ -244,7 +320,8 @@ TEST(ListNames, VersionsOrderAndUnsafeFileNames)
         EXPECT_EQ(compareVersions(v.a, v.b), v.order) << v.a << " " << v.b;
     const struct { std::string name; bool safe; } names[] = {
         {"Game (World).ngc", true}, {"", false}, {"../x.ngc", false}, {"a/b.ngc", false}, {"a\\b.ngc", false},
-        {"..", false}, {"x..ngc", false}, {std::string("a\nb.ngc"), false}, {"a\x7f.ngc", false},
+        {"..", false}, {"x..ngc", true}, {std::string("a\nb.ngc"), false}, {"a\x7f.ngc", false},
+        {"Wait... What (Japan).ngc", true}, {".", false}, {" ", false}, {". .", false}, {std::string("a\0b.ngc", 7), false},
     };
     for (const auto& n : names) {
         std::string why;

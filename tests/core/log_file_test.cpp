@@ -33,8 +33,8 @@ void spit(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// "YYYY-MM-DD HH:MM:SS [-] " plus the text and its line break.
-constexpr size_t RECORD_OVERHEAD = 19 + 1 + 4 + 1;
+// "YYYY-MM-DD HH:MM:SS+hhmm [-] " plus the text and its line break.
+constexpr size_t RECORD_OVERHEAD = 24 + 1 + 4 + 1;
 
 class LogFile : public ::testing::Test {
 protected:
@@ -75,7 +75,7 @@ TEST_F(LogFile, LineBreaksGiveEachPartItsStampAndControlBytesAreEscaped)
     EXPECT_EQ(logFileRecords(state.log()),
               (Records{{"-", "Error: LIBUSB_ERROR_OTHER"}, {"-", "Other error."},
                        {"-", "Checking for the linker and the cart.."}, {"-", ""},
-                       {"-", "ROM name: '\\x1B]0;owned\\x07\t\\x7F'"}}));
+                       {"-", "ROM name: '\\x1B]0;owned\\x07\\x09\\x7F'"}}));
 }
 
 TEST_F(LogFile, WithoutAnAbsoluteStateHomeItGoesUnderHomeInPrivateFolders)

@@ -94,7 +94,8 @@ TEST_F(SafetyCopyTest, CopiesArriveWholeUnderTheirTime)
 }
 
 // Order is by time, then by the count within one second (10 after 2);
-// files of other names are not the store's to remove.
+// files of other names are not the store's to remove, nor are copies dated
+// years ahead, which push out none dated right.
 TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
 {
     std::string folder = scratchPath("GAME-0001");
@@ -113,7 +114,9 @@ TEST_F(SafetyCopyTest, OnlyTheNewestAreKept)
         writeFile(folder + "/" + n, pattern(3));
     pruneSafetyCopies(report, folder, 2);
     EXPECT_EQ(filesIn(folder), (Lines{"2020-01-01_00-00-00.ngf.bak", "2020-01-01_00-00-00_x.ngf",
-                                      "2030-01-01_00-00-00_10.ngf", "2030-01-01_00-00-00_2.ngf", "notes.txt"}));
+                                      "2024-03-05_06-57-08+0000.ngf", "2024-03-05_06-58-08+0000.ngf",
+                                      "2030-01-01_00-00-00.ngf", "2030-01-01_00-00-00_10.ngf",
+                                      "2030-01-01_00-00-00_2.ngf", "notes.txt"}));
 }
 
 // Backup Savegame's proposal: the game's name and the date, made unique in

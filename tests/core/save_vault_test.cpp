@@ -104,8 +104,8 @@ TEST_F(VaultTest, CopiesAndBackupsByGame)
     ASSERT_TRUE(storeSafetyCopy(report, game("SONIC-0061"), pattern(10), FALL_BACK, &path, 2));
     std::string mine = scratchPath("elsewhere/sonic.ngf"), odd = game("SONIC-0061") + "/2020-01-01_00-00-00.ngf";
     fs::create_directories(scratchPath("elsewhere"));
-    writeFile(mine, pattern(30));
-    writeFile(odd, pattern(20));
+    writeFile(mine, saveOfSize(30));
+    writeFile(odd, saveOfSize(20));
     ASSERT_TRUE(registerBackup("SONIC-0061", mine));
     ASSERT_TRUE(registerBackup("SONIC-0061", odd));
     ASSERT_TRUE(registerBackup("SONIC-0061", mine)) << "registered once";
@@ -144,7 +144,7 @@ TEST_F(VaultTest, RegistersFromRunsAtOnceLoseNothing)
     fs::create_directories(scratchPath("elsewhere"));
     const int RUNS = 4, EACH = 25;
     std::string gone = scratchPath("elsewhere/gone.ngf");
-    writeFile(gone, pattern(4));
+    writeFile(gone, saveOfSize(8));
     ASSERT_TRUE(registerBackup("SONIC-0061", gone));
     VaultEntry e;
     ASSERT_TRUE(findVaultEntry(gone, &e));
@@ -175,7 +175,7 @@ TEST_F(VaultTest, TheRegisterIsReadWarily)
     fs::create_directories(scratchPath("elsewhere"));
     std::string folder = game("SONIC-0061"), good = scratchPath("elsewhere/good.ngf");
     for (const char* name : {"good.ngf", "far.ngf", "bell\a.ngf"})
-        writeFile(scratchPath("elsewhere/") + name, pattern(8));
+        writeFile(scratchPath("elsewhere/") + name, saveOfSize(8));
     std::string path;
     for (int i = 0; i < 3; i++)
         ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(4), FALL_BACK, &path));
@@ -193,11 +193,80 @@ TEST_F(VaultTest, TheRegisterIsReadWarily)
     VaultEntry e;
     ASSERT_TRUE(findVaultEntry(good, &e));
     EXPECT_EQ(e.kind, SaveKind::Backup);
-    // What reading would drop is refused when registered, so that the
-    // backup is said to be missing from the vault rather than lost from it.
-    errno = 0;
-    EXPECT_FALSE(registerBackup("SONIC-0061", scratchPath("elsewhere/bell\a.ngf")));
-    EXPECT_EQ(errno, EINVAL);
+    // Registered, a name with a control byte is written so that it reads
+    // back whole.
+    EXPECT_TRUE(registerBackup("SONIC-0061", scratchPath("elsewhere/bell\a.ngf")));
+    EXPECT_TRUE(findVaultEntry(scratchPath("elsewhere/bell\a.ngf"), &e));
+}
+
+// The register may name any file: only saves are listed or deleted, the
+// rest passed over with one note; a name holding a line break or a tab is
+// registered, read back and listed whole.
+TEST_F(VaultTest, OnlySavesAreTheVaultsWhateverTheRegisterNames)
+{
+    fs::create_directories(scratchPath("elsewhere"));
+    const std::string text = scratchPath("elsewhere/important.txt"), odd = scratchPath("elsewhere/new\nline\t.ngf"),
+                      save = scratchPath("elsewhere/save.ngf");
+    writeFile(text, Bytes(27, 'x'));
+    writeFile(odd, saveOfSize(40));
+    writeFile(save, saveOfSize(30));
+    for (const std::string& p : {text, odd, save})
+        ASSERT_TRUE(registerBackup("SONIC-0061", p)) << p;
+    EXPECT_EQ(registeredBackups(game("SONIC-0061")), (Lines{text, odd, save}));
+    std::vector<std::string> passedOver;
+    Lines listed;
+    for (const VaultEntry& e : vaultEntries("", &passedOver))
+        listed.push_back(e.path);
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (Lines{odd, save}));
+    EXPECT_EQ(passedOverNote(passedOver), "Passed over 1 file named in the vault's backups.list that does not read "
+                                          "as an NGF save: '" + text + "'.");
+    VaultEntry e;
+    EXPECT_FALSE(findVaultEntry(text, &e));
+    ASSERT_TRUE(findVaultEntry(save, &e));
+    writeFile(save, Bytes(30, 'y'));  // replaced since it was listed
+    EXPECT_FALSE(deleteVaultEntry(e));
+    EXPECT_TRUE(fs::exists(save));
+}
+
+// Names that are no moment are no copies; copies dated more than a day
+// ahead neither count nor go, and a held copy is passed over by the prune.
+TEST_F(VaultTest, OnlyMomentsAreCopiesAndNoneFromTheFuturePushesOut)
+{
+    EnvVar tz("TZ", "UTC0");
+    tzset();
+    const struct { const char* name; bool copy; } names[] = {
+        {"2024-02-29_23-59-59-1200_2.ngf", true}, {"2026-13-45_99-99-99+9999.ngf", false},
+        {"2023-02-29_00-00-00+0000.ngf", false},  {"2024-01-01_24-00-00+0000.ngf", false},
+        {"2024-01-01_00-00-00+1460.ngf", false},  {"2024-01-01_00-00-00+0000_1.ngf", false},
+    };
+    std::string folder = game("SONIC-0061"), path;
+    fs::create_directories(folder);
+    for (const auto& n : names) {
+        time_t when;
+        unsigned count;
+        EXPECT_EQ(safetyCopyTime(n.name, &when, &count), n.copy) << n.name;
+        writeFile(folder + "/" + n.name, pattern(8));
+    }
+    const time_t now = time(nullptr);
+    Lines future, genuine;
+    for (int i = 0; i < 5; i++) {
+        ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(8, i), now + 2 * 86400 + i, &path, -1));
+        future.push_back(path);
+        ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(8, i), now - 3600 * (i + 1), &path, -1));
+        genuine.push_back(path);
+    }
+    {
+        HeldSave held(genuine.back());
+        ASSERT_TRUE(held.held());
+        ASSERT_TRUE(storeSafetyCopy(report, folder, pattern(8), now, &path, 3));
+    }
+    Lines left;
+    for (const VaultEntry& e : vaultEntries())
+        left.push_back(e.path);
+    EXPECT_EQ(left, (Lines{future[4], future[3], future[2], future[1], future[0], path, genuine[0], genuine[4]}));
+    for (const auto& n : names)
+        EXPECT_NE(fs::exists(folder + "/" + n.name), n.copy) << n.name << ": the oldest copy goes, no other name";
 }
 
 }  // namespace

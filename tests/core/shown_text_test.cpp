@@ -1,5 +1,7 @@
 // Bytes from cartridges and files reach the terminal, the window and the log
 // file only escaped: nothing steers a terminal, the log file stays UTF-8.
+#include <cstdarg>
+
 #include "core/jobs/jobs.h"
 #include "core/shown_text.h"
 #include "sim.h"
@@ -72,6 +74,34 @@ TEST_F(CoreJobTest, CartridgeAndFileBytesAreEscapedInTheLogAndItsFile)
     EXPECT_GE(lines, report.lines.size());
     for (const std::string& line : report.lines)
         EXPECT_TRUE(utf8Text(line)) << line;
+}
+
+std::string formatted(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string line = formatLine(format, args);
+    va_end(args);
+    return line;
+}
+
+// A name's line break, carriage return and tab are escaped; the format's own
+// stay, and every other argument keeps its place and type. A word for the
+// shell stays on one line and reads back as the path.
+TEST(ShownText, ANameNeverBreaksALine)
+{
+    const struct { std::string got, wanted; } cases[] = {
+        {formatted("Flashing '%s'", "evil\nFlashing done.\r\t.ngp"), "Flashing 'evil\\x0AFlashing done.\\x0D\\x09.ngp'"},
+        {formatted("Error: LIBUSB_ERROR_OTHER\nOther error."), "Error: LIBUSB_ERROR_OTHER\nOther error."},
+        {formatted("%d|%5.1f|%llu|%c|%-3s|%.*s|%zu|%%|%lx|%s", -7, 2.25, 1ULL << 40, 'z', "a\t", 2, "xyz", size_t(9),
+                   0xABCDEFUL, "end"),
+         "-7|  2.2|1099511627776|z|a\\x09|xy|9|%|abcdef|end"},
+        {shellWord("/saves/it's"), "'/saves/it'\\''s'"},
+        {shellWord("pockettetherbox-cli-sim", true), "pockettetherbox-cli-sim"},
+        {shellWord("/d\n\ta\\b'\xFF", true), "$'/d\\x0A\\x09a\\\\b\\'\\xFF'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.wanted);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 # job logs fits in 46, unless it shows a file's name or path (quoted, '%s'),
 # which is as long as the user made it, or is one of the lines below.
 #   window_lines.py CORE_DIR
+# With --shown, prints instead each line that must fit, its numbers as
+# x's of their width and any quoted '%s' left in place, for a test that
+# measures them in the log's own font.
 import os
 import re
 import sys
@@ -21,6 +24,8 @@ KEPT = {
     "restoreSaveGameToCart: invalid blockHeader->NGPCaddr=0x%08X",
     "restoreSaveGameToCart: read 0x%X, but exptected 0x%X bytes",
     "restoreSaveGameToCart: chip %d block %d is protected; nothing was written to the cartridge.",
+    "The linker is plugged in, but this user may not open it.",
+    "Install the udev rule (see the README) and plug it in again.",
 }
 # Within 46 at their numbers' real widths (block counts of two digits).
 FITS = {
@@ -60,7 +65,14 @@ def columns(line):
     return len(shown)
 
 
-def main(core):
+def shown(line, digits):
+    def one(m):
+        quoted = m.group(0) == '%s' and m.string[m.start() - 1:m.end() + 1] == "'%s'"
+        return m.group(0) if quoted else 'x' * int(m.group(1) or digits)
+    return CONVERSION.sub(one, line.replace('%%', '%'))
+
+
+def main(core, measured=False):
     allowed = KEPT | FITS | PATHS
     seen, faults = set(), []
     for folder, _, names in os.walk(core):
@@ -72,10 +84,16 @@ def main(core):
                 source = f.read()
             for number, text in formats(source):
                 for line in text.split('\n'):
-                    if line in allowed:
+                    if measured and line not in KEPT | PATHS:
+                        print(shown(line, 2 if line in FITS else 4))
+                    elif measured:
+                        continue
+                    elif line in allowed:
                         seen.add(line)
                     elif columns(line) > WIDTH and "'%s'" not in line:
                         faults.append(f"{path}:{number}: {columns(line)} columns: {line}")
+    if measured:
+        return 0
     # A line reworded leaves its entry here behind; it must go too.
     faults += [f"no longer logged, drop it from the list: {line}" for line in sorted(allowed - seen)]
     for fault in faults:
@@ -84,4 +102,4 @@ def main(core):
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[-1], '--shown' in sys.argv))

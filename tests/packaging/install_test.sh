@@ -25,10 +25,14 @@ expected_files() {
     prefix=${1#/}
     {
         echo "$prefix/bin/pockettetherbox"
-        echo "${PTB_UDEV_RULES_DIR#/}/60-tetherbox.rules"
+        echo "${PTB_UDEV_RULES_DIR#/}/60-pockettetherbox.rules"
         echo "$prefix/share/applications/$PTB_APP_ID.desktop"
         echo "$prefix/share/doc/pockettetherbox/changelog.gz"
         echo "$prefix/share/doc/pockettetherbox/copyright"
+        echo "$prefix/share/doc/pockettetherbox/README.md.gz"
+        for shot in main-window progress-window saves-window; do
+            echo "$prefix/share/doc/pockettetherbox/docs/$shot.png"
+        done
         echo "$prefix/share/icons/hicolor/128x128/apps/$PTB_APP_ID.png"
         echo "$prefix/share/icons/hicolor/48x48/apps/$PTB_APP_ID.png"
         echo "$prefix/share/icons/hicolor/scalable/apps/$PTB_APP_ID.svg"
@@ -57,7 +61,7 @@ check_tree() {
         size=$(od -An -tu1 -j16 -N8 "$png" | awk '{ print $3 * 256 + $4 "x" $7 * 256 + $8 }')
         [ "$size" = "${px}x${px}" ] || fail "the ${px}px icon is $size"
     done
-    grep -q 'TAG+="uaccess"' "$root/${PTB_UDEV_RULES_DIR#/}/60-tetherbox.rules" ||
+    grep -q 'TAG+="uaccess"' "$root/${PTB_UDEV_RULES_DIR#/}/60-pockettetherbox.rules" ||
         fail "the udev rule lost its uaccess tag"
 }
 

@@ -90,6 +90,13 @@ inline Bytes ngfFile(const std::vector<std::pair<uint32_t, Bytes>>& records)
     return f;
 }
 
+// An NGF save of exactly `size` bytes (8, or 16 and up): the vault lists a
+// backup only if it is one.
+inline Bytes saveOfSize(size_t size, uint32_t seed = 12345)
+{
+    return size > NGF_HEADER_LEN ? ngfFile({{0x200000, pattern(size - 16, seed)}}) : ngfFile({});
+}
+
 // The line Write Savegame ends with once it has made a safety copy, naming
 // the copy written last under $XDG_DATA_HOME (the fixtures point it into the
 // test's scratch folder); a name no copy has when there is none.

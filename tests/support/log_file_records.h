@@ -27,7 +27,7 @@ inline std::ostream& operator<<(std::ostream& os, const LogRecord& r)
 // stamp fails the test that reads it.
 inline std::vector<LogRecord> logFileRecords(const std::string& path)
 {
-    static const std::regex record(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \[([^\]]*)\] (.*))");
+    static const std::regex record(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d[+-]\d{4}) \[([^\]]*)\] (.*))");
     std::vector<LogRecord> out;
     std::ifstream in(path);
     std::string line;

@@ -1,17 +1,24 @@
 // The link layer through the real libusb and usbfs: opening, the firmware
-// check, shutting down, and how a time-out, a stall and a pulled cable
-// reach the log.
+// check, shutting down, how a time-out, a stall and a pulled cable reach the
+// log, and a linker this user may not open.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
 #include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
+#include "core/link/clock.h"
 #include "device_control.h"
 #include "gui/log.h"
-#include "core/link/linker.h"
 #include "core/link/linker.h"
 #include "support/job_fixture.h"
 #include "gui/main_window.h"
@@ -75,10 +82,10 @@ TEST_F(UsbLink, ALinkerPluggedInLaterIsHeardOfAndOpened)
 {
     deviceRequest("unplug");
     Linker& l = linker();
-    EXPECT_EQ(l.open(windowReporter()), LinkState::Waiting);
+    EXPECT_EQ(l.open(windowReporter(), nullptr, true), LinkState::Waiting);
     l.watch();
     ASSERT_TRUE(l.hotplug());
-    EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Giving up..", "Waiting for the linker: plug it in."}));
+    EXPECT_EQ(logLines(), (Lines{"No USB Tetherbox device found!!", "Waiting for the linker: plug it in."}));
     for (int replug = 0; replug < 2; replug++) {
         clearLog();
         deviceRequest("plug");
@@ -200,4 +207,97 @@ TEST_F(UsbLink, APulledCableFailsEveryTransferAtOnce)
     EXPECT_TRUE(logLines().empty()) << "no LED setting for a linker that is gone";
     double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(waited, 1.0);
+}
+
+// A linker this user may not open: its device node has no permissions for
+// us, as before the udev rule is installed.
+namespace {
+
+const Lines NOT_OURS = {"The linker is plugged in, but this user may not open it.",
+                        "Install the udev rule (see the README) and plug it in again."};
+const Lines FOUND = {"Checking for the linker and the cart..\n", "Linker with v0.13 Firmware found"};
+
+std::string joined(const Lines& lines)
+{
+    std::string text;
+    for (const std::string& l : lines)
+        text += l + "\n";
+    return text;
+}
+
+// Root opens a node whatever its mode: for as long as this lives, the
+// calling thread has no privilege to override a file's permissions.
+class AsAUser {
+public:
+    AsAUser()
+    {
+        head_.version = _LINUX_CAPABILITY_VERSION_3;
+        head_.pid = 0;
+        syscall(SYS_capget, &head_, saved_);
+        __user_cap_data_struct less[2];
+        memcpy(less, saved_, sizeof less);
+        less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        syscall(SYS_capset, &head_, less);
+    }
+    ~AsAUser() { syscall(SYS_capset, &head_, saved_); }
+
+private:
+    __user_cap_header_struct head_;
+    __user_cap_data_struct saved_[2];
+};
+
+int runCliNow(std::vector<const char*> args, std::string* err, std::function<void()> afterBreath = nullptr)
+{
+    std::ostringstream out, errors;
+    CliIo io{out, errors, 0, steadyClockSeconds, [&] {
+                 *err = errors.str();
+                 if (afterBreath)
+                     afterBreath();
+             }};
+    args.insert(args.begin(), "pockettetherbox-cli");
+    int status = runCli(int(args.size()), args.data(), io);
+    *err = errors.str();
+    return status;
+}
+
+}  // namespace
+
+TEST_F(UsbLink, ALinkerThisUserMayNotOpenIsSaidSoAndWaitedForOnBothFaces)
+{
+    AsAUser user;
+
+    // The window goes on looking: the replug is heard of and greeted.
+    deviceRequest("fault noaccess");
+    Linker& l = linker();
+    EXPECT_EQ(l.open(windowReporter(), nullptr, true), LinkState::NotOurs);
+    l.watch();
+    EXPECT_EQ(logLines(), NOT_OURS);
+    EXPECT_STREQ(l.failure().call, "libusb_open");
+    clearLog();
+    deviceRequest("unplug");
+    ASSERT_TRUE(heardOf(LinkState::Waiting));
+    deviceRequest("plug");
+    ASSERT_TRUE(heardOf(LinkState::Ready));
+    EXPECT_EQ(logLines(), FOUND);
+    l.close();
+
+    // The command line without --wait: said, and status 3 at once.
+    deviceRequest("fault noaccess");
+    std::string err;
+    EXPECT_EQ(runCliNow({"info"}, &err), 3);
+    EXPECT_EQ(err, joined(NOT_OURS));
+
+    // With --wait, it waits for the replug, then runs the job.
+    bool replugged = false;
+    EXPECT_EQ(runCliNow({"read-byte", "--wait=20", "0x24"}, &err,
+                        [&] {
+                            if (replugged || err != joined(NOT_OURS))
+                                return;
+                            replugged = true;
+                            deviceRequest("unplug");
+                            deviceRequest("plug");
+                        }),
+              0);
+    EXPECT_TRUE(replugged);
+    EXPECT_EQ(err, joined(NOT_OURS) + "Checking for the linker and the cart..\nLinker with v0.13 Firmware found\n");
 }

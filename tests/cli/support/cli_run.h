@@ -36,6 +36,7 @@ inline std::string scratchFolder()
 class CliTest : public ::testing::Test {
 protected:
     std::function<void(int)> atBreath;  // after the n-th breath, start-up's included
+    std::string program = "pockettetherbox-cli";  // as the shell started it
     std::string folder = scratchFolder();
 
     // Safety copies go to the test's folder, never the user's own.
@@ -58,7 +59,7 @@ protected:
     // clock that moves `tick` seconds each time it is read.
     CliRun run(std::vector<std::string> args, int columns = 0, double tick = 0.0)
     {
-        args.insert(args.begin(), "pockettetherbox-cli");
+        args.insert(args.begin(), program);
         std::vector<const char*> argv;
         for (const std::string& a : args)
             argv.push_back(a.c_str());
