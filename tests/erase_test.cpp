@@ -31,7 +31,7 @@ TEST_F(EraseTest, SendsTheChipEraseToTheChipsAsked)
         sim::cartPoke(0, 0x12);
         sim::cartPoke(0x200000, 0x34);
         sim::Mark m = sim::mark();
-        erase_cart(theLink(), uint8_t(chips));
+        EXPECT_EQ(erase_cart_checked(theLink(), uint8_t(chips)), true);
         std::vector<Write> got;
         for (const auto& c : sim::hostWritesSince(m))
             got.push_back({c.chip, c.address, c.value});

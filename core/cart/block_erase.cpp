@@ -4,8 +4,6 @@
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
 
-static const uint8_t ERASED_BYTE = 0xFF;
-
 bool sendBlockErase(Link& link, uint32_t chipAddr, uint8_t chip)
 {
     bool sent = flashUnlock(link, chip);

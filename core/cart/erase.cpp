@@ -30,11 +30,6 @@ bool erase_cart_checked(Link& link, uint8_t chips)
     return accepted;
 }
 
-void erase_cart(Link& link, uint8_t chips)
-{
-    erase_cart_checked(link, chips);
-}
-
 double typicalChipEraseSeconds(uint8_t chip)
 {
     static const double SECONDS_PER_16_MBIT = 25.0;

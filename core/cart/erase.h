@@ -9,8 +9,7 @@ constexpr uint8_t ERASE_CHIP1 = 1;
 constexpr uint8_t ERASE_BOTH = 2;
 
 // Starts a whole-chip erase and returns at once; the caller polls for the end.
-void erase_cart(Link& link, uint8_t chips);
-// The same, true only when the linker accepted every cycle of every chip's
+// True only when the linker accepted every cycle of every chip's
 // command. A cycle goes out only after the one before it was accepted, and
 // chip 1's command only after chip 0's: a chip given half a command is left
 // as it was, and one refused cycle means the erase may never have started.

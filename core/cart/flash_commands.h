@@ -19,6 +19,7 @@ constexpr uint8_t FLASH_CMD_PROGRAM = 0xA0;
 constexpr uint8_t FLASH_CMD_BYPASS_ENTER = 0x20;
 constexpr uint8_t FLASH_CMD_BYPASS_EXIT1 = 0x90;
 constexpr uint8_t FLASH_CMD_BYPASS_EXIT2 = 0x00;
+constexpr uint8_t ERASED_BYTE = 0xFF;  // what an erased cell reads; programming it leaves it so
 constexpr uint8_t FLASH_STATUS_DONE = 0x80;  // data-polling bit: set once an erase has finished
 
 // Each true only when the linker accepted every cycle.

@@ -67,8 +67,6 @@ bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, 
 }
 
 static const uint32_t PACKET = 64;
-static const uint32_t PACKETS_PER_REQUEST = 128;  // as Backup ROM reads
-static const uint8_t ERASED_BYTE = 0xFF;
 
 // Reads `length` bytes (whole packets) from `at`, all on one chip.
 static bool readCart(Link& link, uint32_t at, uint8_t* into, uint32_t length)

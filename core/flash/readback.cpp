@@ -8,8 +8,7 @@
 #include "core/flash/progress.h"
 #include "core/link/transfer.h"
 
-static const uint8_t READ_PACKETS = 128;  // per linker request, as Backup ROM reads
-static const uint32_t READ_PIECE = READ_PACKETS * 64u;
+static const uint32_t READ_PIECE = PACKETS_PER_REQUEST * 64u;
 static const uint32_t PACKET = 64;
 
 void addDifferences(const uint8_t* want, const uint8_t* got, uint32_t length, uint32_t at,

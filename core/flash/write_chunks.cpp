@@ -1,13 +1,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/cart/flash_commands.h"
 #include "core/cart/geometry.h"
 #include "core/flash/progress.h"
 #include "core/flash/write.h"
 #include "core/link/transfer.h"
-
-// What an erased cell reads: programming it leaves the cell as it is.
-static const uint8_t ERASED_BYTE = 0xFF;
 
 // How many bytes the chunk size's transfer moves at a time.
 static uint32_t transferUnit(uint32_t chunkSize)

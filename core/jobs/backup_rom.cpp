@@ -21,8 +21,7 @@
 #include "core/link/linker.h"
 #include "version.h"
 
-static const uint8_t BACKUP_PACKETS = 128;  // per linker request
-static const uint32_t BACKUP_CHUNK = BACKUP_PACKETS * 64;
+static const uint32_t BACKUP_CHUNK = PACKETS_PER_REQUEST * 64;
 
 // Static rather than on the stack: the chunk lives as long as the program.
 static uint8_t readBuf[BACKUP_CHUNK];
@@ -305,7 +304,7 @@ static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& ha
             chip = 1;
         r.progress(fraction);
         r.breathe();
-        if (!link.read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, BACKUP_PACKETS)) {
+        if (!link.read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, PACKETS_PER_REQUEST)) {
             printWindow(r, "Wut?! usb recv error..");
             return false;
         }

@@ -20,8 +20,7 @@
 
 // Reads go 8 KB to a request, as Backup ROM's do: the smallest erase block,
 // so every block is a whole number of them.
-static const uint8_t CHUNK_PACKETS = 128;
-static const uint32_t CHUNK = CHUNK_PACKETS * 64u;
+static const uint32_t CHUNK = PACKETS_PER_REQUEST * 64u;
 
 static void logGroup(Reporter& r, const char* first, const char* second)
 {
@@ -69,7 +68,7 @@ static bool writeRecord(Reporter& r, Link& link, FILE* f, const NgfBlockHeader& 
     for (uint32_t o = 0; o < rec.blockLen; o += CHUNK) {
         uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
         // A chunk the linker did not deliver must never pass for save data.
-        if (!link.read_64xN_bytes(chunk, addr, chip, CHUNK_PACKETS)) {
+        if (!link.read_64xN_bytes(chunk, addr, chip, PACKETS_PER_REQUEST)) {
             printWindow(r, "Couldn't read chip %d at 0x%06X;", chip, addr);
             printWindow(r, "the partial file is deleted.");
             return false;

@@ -17,8 +17,7 @@
 #include "core/link/clock.h"
 #include "core/link/linker.h"
 
-static const uint8_t MAX_PACKETS = 128;  // per linker request
-static const uint32_t MAX_CHUNK = MAX_PACKETS * 64;
+static const uint32_t MAX_CHUNK = PACKETS_PER_REQUEST * 64;
 static const uint32_t MISMATCH_LINES = 16;  // per chunk
 
 // Everything one run of the walk carries from chunk to chunk.
@@ -193,8 +192,8 @@ static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
 static uint8_t packetsFor(int32_t remaining)
 {
     int32_t packets = remaining / 128;
-    if (packets > MAX_PACKETS)
-        packets = MAX_PACKETS;
+    if (packets > PACKETS_PER_REQUEST)
+        packets = PACKETS_PER_REQUEST;
     return packets == 0 ? 1 : uint8_t(packets);
 }
 

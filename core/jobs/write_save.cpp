@@ -39,8 +39,7 @@ static const double ERASE_EVENTS_EVERY_S = 0.05;
 static const double ERASE_CANCEL_AFTER_S = 5.0;
 // Reads go 8 KB to a request: the smallest erase block, so every block is a
 // whole number of them.
-static const uint8_t READ_PACKETS = 128;
-static const uint32_t READ_CHUNK = READ_PACKETS * 64u;
+static const uint32_t READ_CHUNK = PACKETS_PER_REQUEST * 64u;
 
 enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 
@@ -158,7 +157,7 @@ static bool readChip(Link& link, uint8_t chip, uint32_t start, uint32_t size, ui
 {
     for (uint32_t o = 0; o < size; o += READ_CHUNK) {
         r.breathe();
-        if (!link.read_64xN_bytes(out + o, start + o, chip, READ_PACKETS))
+        if (!link.read_64xN_bytes(out + o, start + o, chip, PACKETS_PER_REQUEST))
             return false;
     }
     return true;

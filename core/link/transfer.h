@@ -22,6 +22,8 @@ constexpr int LINK_TIMEOUT_MS = 2000;
 constexpr uint8_t FIRMWARE_MAJOR = 0;
 constexpr uint8_t FIRMWARE_MINOR = 13;
 constexpr uint8_t LED_AT_SHUTDOWN = 2;
+// The most data packets a read of the cartridge asks for in one request.
+constexpr uint8_t PACKETS_PER_REQUEST = 128;
 
 class Link {
 public:
