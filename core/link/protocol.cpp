@@ -9,13 +9,6 @@ static void put_address(uint8_t* msg, uint32_t address)
     msg[MSG_ADDR + 2] = address & 0xFF;
 }
 
-static void take_address(const uint8_t* msg, uint8_t* addr)
-{
-    addr[0] = msg[MSG_ADDR];
-    addr[1] = msg[MSG_ADDR + 1];
-    addr[2] = msg[MSG_ADDR + 2];
-}
-
 void build_getversion_command(uint8_t* msg)
 {
     msg[MSG_CODE] = CMD_GETVERSION;
@@ -127,95 +120,4 @@ void get_flash_write64xN_reply(const uint8_t* msg, uint8_t* result, uint8_t* cou
 void get_result_reply(const uint8_t* msg, uint8_t* result)
 {
     *result = msg[MSG_CODE];
-}
-
-void get_read_message(const uint8_t* msg, uint8_t* addr, uint8_t* chip)
-{
-    take_address(msg, addr);
-    *chip = msg[MSG_CHIP];
-}
-
-void get_write_message(const uint8_t* msg, uint8_t* addr, uint8_t* value, uint8_t* chip)
-{
-    take_address(msg, addr);
-    *value = msg[MSG_VALUE];
-    *chip = msg[MSG_CHIP];
-}
-
-void get_read64xN_message(const uint8_t* msg, uint8_t* addr, uint8_t* chip, uint8_t* count)
-{
-    take_address(msg, addr);
-    *chip = msg[MSG_CHIP];
-    *count = msg[MSG_COUNT];
-}
-
-const uint8_t* get_flash_write_32_command(const uint8_t* msg, uint8_t* addr, uint8_t* chip,
-                                          uint8_t* turbo)
-{
-    take_address(msg, addr);
-    *chip = msg[MSG_CHIP];
-    *turbo = msg[MSG_TURBO];
-    return msg + MSG_DATA;
-}
-
-const uint8_t* get_flash_write_N_command(const uint8_t* msg, uint8_t* addr, uint8_t* chip,
-                                         uint8_t* length, uint8_t* turbo)
-{
-    take_address(msg, addr);
-    *chip = msg[MSG_CHIP];
-    *length = msg[MSG_LENGTH];
-    *turbo = msg[MSG_TURBO];
-    return msg + MSG_DATA;
-}
-
-void get_flash_write64xN_message(const uint8_t* msg, uint8_t* addr, uint8_t* chip, uint8_t* count,
-                                 uint8_t* turbo)
-{
-    take_address(msg, addr);
-    *chip = msg[MSG_CHIP];
-    *count = msg[MSG_COUNT];
-    *turbo = msg[MSG_TURBO];
-}
-
-void get_blink_led_message(const uint8_t* msg, uint8_t* value)
-{
-    *value = msg[MSG_VALUE];
-}
-
-void get_SPI_send_recv_message(const uint8_t* msg, uint8_t* value)
-{
-    *value = msg[MSG_VALUE];
-}
-
-void build_getversion_reply(uint8_t* msg, uint8_t major, uint8_t minor)
-{
-    msg[MSG_CODE] = REPLY_GETVERSION;
-    msg[1] = major;
-    msg[2] = minor;
-}
-
-void build_read_reply(uint8_t* msg, const uint8_t* addr, uint8_t value, uint8_t chip)
-{
-    msg[MSG_CODE] = REPLY_READ;
-    msg[MSG_ADDR] = addr[0];
-    msg[MSG_ADDR + 1] = addr[1];
-    msg[MSG_ADDR + 2] = addr[2];
-    msg[MSG_VALUE] = value;
-    msg[MSG_CHIP] = chip;
-}
-
-void build_flash_write64xN_reply(uint8_t* msg, uint8_t count)
-{
-    msg[MSG_CODE] = REPLY_FLASH_WRITE64XN;
-    msg[MSG_COUNT] = count;
-}
-
-void build_reply_success(uint8_t* msg)
-{
-    msg[MSG_CODE] = REPLY_SUCCESS;
-}
-
-void build_reply_fail(uint8_t* msg)
-{
-    msg[MSG_CODE] = REPLY_FAIL;
 }

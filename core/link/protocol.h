@@ -1,7 +1,7 @@
-// The Tetherbox's 64-byte message layouts, both halves: the host builds
-// commands and parses replies, the linker parses commands and builds replies.
-// Builders write only their own bytes and never clear the buffer, so bytes a
-// message kind does not define keep whatever the previous message left there.
+// The Tetherbox's 64-byte message layouts as the program sees them: it builds
+// commands and parses replies. Builders write only their own bytes and never
+// clear the buffer, so bytes a message kind does not define keep whatever the
+// previous message left there.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,7 @@ constexpr int MSG_TURBO = 8;
 constexpr int MSG_DATA = 32;
 constexpr int MSG_DATA_LEN = 32;
 
-// Host half: commands and data packets.
+// Commands and data packets.
 void build_getversion_command(uint8_t* msg);
 void build_read_command(uint8_t* msg, uint32_t address, uint8_t chip);
 void build_write_command(uint8_t* msg, uint32_t address, uint8_t value, uint8_t chip);
@@ -51,28 +51,8 @@ void build_flash_write64xN_data_packet(uint8_t* msg, const uint8_t* source);
 void build_blink_led_command(uint8_t* msg, uint8_t value);
 void build_SPI_send_recv_command(uint8_t* msg, uint8_t value);
 
-// Host half: replies.
+// Replies.
 void get_getversion_reply(const uint8_t* msg, uint8_t* major, uint8_t* minor);
 bool get_read_reply(const uint8_t* msg, uint32_t* address, uint8_t* value);
 void get_flash_write64xN_reply(const uint8_t* msg, uint8_t* result, uint8_t* count);
 void get_result_reply(const uint8_t* msg, uint8_t* result);
-
-// Linker half: commands. Addresses come out as their three bytes, MSB first.
-void get_read_message(const uint8_t* msg, uint8_t* addr, uint8_t* chip);
-void get_write_message(const uint8_t* msg, uint8_t* addr, uint8_t* value, uint8_t* chip);
-void get_read64xN_message(const uint8_t* msg, uint8_t* addr, uint8_t* chip, uint8_t* count);
-const uint8_t* get_flash_write_32_command(const uint8_t* msg, uint8_t* addr, uint8_t* chip,
-                                          uint8_t* turbo);
-const uint8_t* get_flash_write_N_command(const uint8_t* msg, uint8_t* addr, uint8_t* chip,
-                                         uint8_t* length, uint8_t* turbo);
-void get_flash_write64xN_message(const uint8_t* msg, uint8_t* addr, uint8_t* chip, uint8_t* count,
-                                 uint8_t* turbo);
-void get_blink_led_message(const uint8_t* msg, uint8_t* value);
-void get_SPI_send_recv_message(const uint8_t* msg, uint8_t* value);
-
-// Linker half: replies.
-void build_getversion_reply(uint8_t* msg, uint8_t major, uint8_t minor);
-void build_read_reply(uint8_t* msg, const uint8_t* addr, uint8_t value, uint8_t chip);
-void build_flash_write64xN_reply(uint8_t* msg, uint8_t count);
-void build_reply_success(uint8_t* msg);
-void build_reply_fail(uint8_t* msg);
