@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "core/link/linker.h"
-#include "gui/commands.h"
+#include "support/command_buttons.h"
 #include "sim.h"
 #include "gui/file_choice.h"
 #include "gui/main_window.h"
@@ -69,12 +69,12 @@ struct Request {
     uint8_t chip, packets;
 };
 
-// The read requests a job sends, taken from the simulator's trace.
-static std::vector<Request> requestsOf(void (*job)(Fl_Widget*, void*))
+// The read requests a command sends, taken from the simulator's trace.
+static std::vector<Request> requestsOf(const char* command)
 {
     sim::setTraceLimit(1u << 20);
     sim::Mark m = sim::mark();
-    job(nullptr, nullptr);
+    clickCommand(command);
     std::vector<Request> reads;
     for (const sim::Transfer& t : sim::transfersSince(m))
         if (!t.in() && t.bytes.size() == 64 && t.bytes[0] == 0x04)
@@ -89,16 +89,16 @@ struct Measure {
     long peakKiB = 0;
 };
 
-static Measure measure(void (*job)(Fl_Widget*, void*))
+static Measure measure(const char* command)
 {
-    std::vector<Request> reads = requestsOf(job);
+    std::vector<Request> reads = requestsOf(command);
     static uint8_t buf[8192];
     Measure best;
     for (int run = 0; run < RUNS; run++) {
         long before = statusKiB("VmRSS:");
         resetPeak();
         double clock0 = sim::clockSeconds(), cpu0 = cpuSeconds();
-        job(nullptr, nullptr);
+        clickCommand(command);
         double cpu1 = cpuSeconds(), clock1 = sim::clockSeconds();
         best.peakKiB = std::max(best.peakKiB, statusKiB("VmHWM:") - before);
         best.jobCpu = std::min(best.jobCpu, cpu1 - cpu0);
@@ -143,8 +143,8 @@ int main()
     for (const char* cart : {"flash4", "flash8", "official16", "official32"}) {
         sim::insertCart(cart);
         double mib = double(sim::cartImage().size()) / MIB;
-        row(cart, "backup", mib, measure(cb_backupROM_button));
-        row(cart, "verify", mib, measure(cb_verify_button));
+        row(cart, "backup", mib, measure("backup"));
+        row(cart, "verify", mib, measure("verify"));
     }
     unlink(g_path.c_str());
     rmdir(dir);

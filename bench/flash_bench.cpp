@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "core/link/linker.h"
-#include "gui/commands.h"
+#include "support/command_buttons.h"
 #include "sim.h"
 #include "gui/events.h"
 #include "gui/file_choice.h"
@@ -186,7 +186,7 @@ Result flashOnce(const Method& m, uint32_t bytes, size_t traceLimit)
     skipChip = -1;
     g_sample = Sample();
     g_sample.heapBefore = g_sample.heapPeak = heapInUse();
-    cb_loadROMs_button(nullptr, nullptr);
+    clickCommand("flash");
 
     Result r;
     r.jobCpu = cpuSeconds() - g_sample.cpu;
@@ -256,7 +256,7 @@ ScopeRun flashScopedOnce(const char* cart, const std::vector<uint8_t>& image, co
     sim::Mark mark = sim::mark();
     uint64_t transfersBefore = sim::counters().transfers;
     double cpu = cpuSeconds(), modelled = sim::clockSeconds();
-    cb_loadROMs_button(nullptr, nullptr);
+    clickCommand("flash");
     ScopeRun r;
     r.jobCpu = cpuSeconds() - cpu;
     r.modelled = sim::clockSeconds() - modelled;
@@ -372,7 +372,7 @@ bool benchTurboCheck()
     g_sample = Sample();
     uint64_t readsBefore = 0;
     g_readsAtWriting = &readsBefore;
-    cb_loadROMs_button(nullptr, nullptr);
+    clickCommand("flash");
     g_readsAtWriting = nullptr;
     double writing = sim::clockSeconds() - g_sample.modelled;
     uint64_t reads = sim::counters().busReads - readsBefore;

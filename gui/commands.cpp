@@ -100,59 +100,9 @@ void runCommand(const CommandRow& c)
     }
 }
 
-void runNamed(const char* name)
-{
-    runCommand(*findCommand(name));
-}
-
 }  // namespace
 
 void cb_command_button(Fl_Widget* w, void* row)
 {
     runCommand(*static_cast<const CommandRow*>(row));
-}
-
-void cb_loadROMs_button(Fl_Widget* w, void* data)
-{
-    runNamed("flash");
-}
-
-void cb_verify_button(Fl_Widget* w, void* data)
-{
-    runNamed("verify");
-}
-
-void cb_backupROM_button(Fl_Widget* w, void* data)
-{
-    runNamed("backup");
-}
-
-void cb_backupSaveGame_button(Fl_Widget* w, void* data)
-{
-    runNamed("save-backup");
-}
-
-void cb_writeSaveGame_button(Fl_Widget* w, void* data)
-{
-    runNamed("save-write");
-}
-
-void cb_getInfos_button(Fl_Widget* w, void* data)
-{
-    runNamed("info");
-}
-
-void cb_protectedBlocks_button(Fl_Widget* w, void* data)
-{
-    runNamed("protected");
-}
-
-void cb_readByte_button(Fl_Widget* w, void* data)
-{
-    runNamed("read-byte");
-}
-
-void cb_writeByte_button(Fl_Widget* w, void* data)
-{
-    runNamed("write-byte");
 }

@@ -27,15 +27,6 @@
 
 Fl_Double_Window* window = nullptr;
 Fl_Group* operations_group = nullptr;
-Fl_Return_Button* loadROMs_button = nullptr;
-Fl_Button* verify_button = nullptr;
-Fl_Button* backupROM_button = nullptr;
-Fl_Button* backupSaveGame_button = nullptr;
-Fl_Button* writeSaveGame_button = nullptr;
-Fl_Button* getInfos_button = nullptr;
-Fl_Button* protectedBlocks_button = nullptr;
-Fl_Button* readByte_button = nullptr;
-Fl_Button* writeByte_button = nullptr;
 Fl_Button* saves_button = nullptr;
 Fl_Button* preferences = nullptr;
 Fl_Browser* text_browser = nullptr;
@@ -121,17 +112,6 @@ static Fl_Button* commandButton(const CommandRow& c)
     return commandButton<Fl_Button>(b.y, b.label, b.tooltip, cb_command_button, row);
 }
 
-// The button made for that command's row.
-static Fl_Button* buttonFor(const char* name)
-{
-    for (int i = 0; i < operations_group->children(); i++) {
-        Fl_Widget* w = operations_group->child(i);
-        if (w->callback() == cb_command_button && w->user_data() == findCommand(name))
-            return static_cast<Fl_Button*>(w);
-    }
-    return nullptr;
-}
-
 void buildMainWindow()
 {
     // The toolkit's gtk+ look unless -scheme asks for another: the same
@@ -149,15 +129,6 @@ void buildMainWindow()
     // Creation order is the Tab order.
     for (const CommandRow* c : buttonCommands())
         commandButton(*c);
-    loadROMs_button = static_cast<Fl_Return_Button*>(buttonFor("flash"));
-    verify_button = buttonFor("verify");
-    backupROM_button = buttonFor("backup");
-    backupSaveGame_button = buttonFor("save-backup");
-    writeSaveGame_button = buttonFor("save-write");
-    getInfos_button = buttonFor("info");
-    protectedBlocks_button = buttonFor("protected");
-    readByte_button = buttonFor("read-byte");
-    writeByte_button = buttonFor("write-byte");
     // The column's first free place, below the commands and well above Preferences.
     saves_button = commandButton<Fl_Button>(211, "Saves", "Browse the safety copies and save-game backups, and write one back.",
                                             cb_saves_button);

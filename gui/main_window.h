@@ -3,7 +3,6 @@
 
 class Fl_Double_Window;
 class Fl_Group;
-class Fl_Return_Button;
 class Fl_Button;
 class Fl_Browser;
 class Fl_Window;
@@ -11,15 +10,6 @@ class Link;
 
 extern Fl_Double_Window* window;
 extern Fl_Group* operations_group;
-extern Fl_Return_Button* loadROMs_button;
-extern Fl_Button* verify_button;
-extern Fl_Button* backupROM_button;
-extern Fl_Button* backupSaveGame_button;
-extern Fl_Button* writeSaveGame_button;
-extern Fl_Button* getInfos_button;
-extern Fl_Button* protectedBlocks_button;
-extern Fl_Button* readByte_button;
-extern Fl_Button* writeByte_button;
 extern Fl_Button* saves_button;
 extern Fl_Button* preferences;
 extern Fl_Browser* text_browser;

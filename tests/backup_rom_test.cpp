@@ -15,7 +15,7 @@ using BackupRom = JobTest;
 // Backs up into `path`; the read requests the job sent.
 std::vector<Command> backupTo(const std::string& path)
 {
-    return only(runWithFile(cb_backupROM_button, path), CMD_READ64XN);
+    return only(runWithFile("backup", path), CMD_READ64XN);
 }
 
 // Whole 8 KiB requests from chip 0, then chip 1 from its own address 0,
@@ -55,7 +55,7 @@ TEST_F(BackupRom, DefaultName)
             sim::cartPoke(0x24 + i, uint8_t(c.rom[i]));
         answerNoFile();
         sim::Mark m = sim::mark();
-        cb_backupROM_button(nullptr, nullptr);
+        clickCommand("backup");
         EXPECT_EQ(lastFileRequest().initial, c.proposed);
         EXPECT_EQ(logLines().back(), "No file selected.");
         EXPECT_TRUE(commandsSince(m, CMD_READ64XN).empty());

@@ -20,7 +20,7 @@ std::string savedTo(const std::string& path)
 
 void backup(const std::string& path)
 {
-    runWithFile(cb_backupSaveGame_button, path);
+    runWithFile("save-backup", path);
 }
 
 // Block 33 of chip 0 as a file: the 0x2010-byte example.
@@ -60,7 +60,7 @@ TEST_F(BackupSaveTest, OfficialCartridgeSavesBlock33Only)
     m = sim::mark();
     clearLog();
     answerNoFile();
-    cb_backupSaveGame_button(nullptr, nullptr);
+    clickCommand("save-backup");
     ASSERT_TRUE(std::regex_match(lastFileRequest().initial, found, offered)) << lastFileRequest().initial;
     EXPECT_EQ(found[1].str(), fs::path(path).parent_path().string());
     EXPECT_TRUE(logIs({"No file selected."}));

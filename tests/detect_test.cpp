@@ -55,7 +55,7 @@ Lines header(const std::string& title)
 TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
 {
     ASSERT_TRUE(sim::insertCart("official16"));
-    cb_getInfos_button(nullptr, nullptr);
+    clickCommand("info");
     EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"} +
                       header("SIM OFFICIAL")));
     EXPECT_EQ(G_chipSize[0], 16);
@@ -65,7 +65,7 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
 
     ASSERT_TRUE(sim::insertCart("official32"));
     clearLog();
-    cb_getInfos_button(nullptr, nullptr);
+    clickCommand("info");
     EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + info("0x98", "0x2F", "0x81", 1) +
                       Lines{"32mbit cart detected.", "ROM name: 'SIM BIG GAME'"} + header("SIM BIG GAME")));
     EXPECT_EQ(G_chipSize[1], 16);
@@ -85,7 +85,7 @@ TEST_F(DetectTest, ProtectionListings)
         SCOPED_TRACE(c.cart);
         ASSERT_TRUE(sim::insertCart(c.cart));
         clearLog();
-        cb_protectedBlocks_button(nullptr, nullptr);
+        clickCommand("protected");
         Lines want;
         for (int chip = 0; chip < (c.mbit == 16 ? 2 : 1); chip++)
             want = want + listing(chip, c.mbit, [&](int b) { return !c.open.count(35 * chip + b); });
@@ -107,7 +107,7 @@ TEST_F(DetectTest, ProtectionListings)
 TEST_F(DetectTest, EveryProbeStartsFromScratch)
 {
     ASSERT_TRUE(sim::insertCart("cindercart"));
-    cb_protectedBlocks_button(nullptr, nullptr);
+    clickCommand("protected");
     EXPECT_EQ(G_prot[BLOCK_SLOTS - 1], 0);
     ASSERT_TRUE(sim::insertCart("flash8"));
     clearLog();

@@ -116,7 +116,7 @@ protected:
     }
 
     // Flashes `path`, or these bytes as game.ngp; the commands the linker received.
-    std::vector<Command> flash(const std::string& path) { return runWithFile(cb_loadROMs_button, path); }
+    std::vector<Command> flash(const std::string& path) { return runWithFile("flash", path); }
     std::vector<Command> flash(const Bytes& rom)
     {
         writeFile(scratchPath("game.ngp"), rom);
@@ -150,7 +150,7 @@ TEST_F(FlashRomTest, NoFileOrNoCartridgeTouchesNothing)
 {
     sim::Mark m = sim::mark();
     answerNoFile();
-    cb_loadROMs_button(nullptr, nullptr);
+    clickCommand("flash");
     EXPECT_EQ(asked(), "Load a ROM|*.{ngp,rom,bin,ngc,ngpc}|0|no name");
     EXPECT_TRUE(logIs({"No file selected."}));
     std::string missing = scratchPath("no such folder/game.ngp");
@@ -193,7 +193,7 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
 {
     ASSERT_TRUE(sim::insertCart("official32"));
     std::string path = scratchPath("cart.ngp");
-    runWithFile(cb_backupROM_button, path);
+    runWithFile("backup", path);
     ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote 4194304 bytes."} + windowIdentityOf(path)));
 
     sim::insertCart("bung");

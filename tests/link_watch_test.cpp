@@ -144,7 +144,7 @@ TEST_F(LinkWatch, PulledMidBackupThenPluggedBackIn)
     ASSERT_TRUE(startUp());
     std::string path = scratchPath("cart.ngp");
     atEvent(3, [] { sim::unplugNow(); });
-    runWithFile(cb_backupROM_button, path);
+    runWithFile("backup", path);
     Lines log = logLines();
     EXPECT_TRUE(logHasInOrder(GONE + Lines{GONE_LINE}));
     EXPECT_EQ(log.back(), GONE_LINE);
@@ -159,7 +159,7 @@ TEST_F(LinkWatch, PulledMidBackupThenPluggedBackIn)
     EXPECT_EQ(findLine(GREETED[0], gone), gone + 1);
     EXPECT_TRUE(logHasInOrder(Lines{GONE_LINE} + GREETED + Lines{"4mbit cart detected."}));
     EXPECT_TRUE(buttonsAre(true));
-    runWithFile(cb_backupROM_button, path);
+    runWithFile("backup", path);
     EXPECT_TRUE(logHasInOrder({"Backup done. Wrote 524288 bytes."}));
     EXPECT_EQ(readFile(path), sim::cartImage());
 
@@ -253,9 +253,9 @@ void (*g_countHook)() = nullptr;
 void clickWhenUsable()
 {
     g_countHook();
-    if (getInfos_button->active_r()) {
+    if (commandButton("info")->active_r()) {
         g_clicks++;
-        cb_getInfos_button(nullptr, nullptr);
+        clickCommand("info");
     }
 }
 
@@ -288,7 +288,7 @@ TEST_F(LinkWatch, NoJobRunsOnALinkerBeingGreeted)
                 sim::unplugNow();
                 sim::plugInNow();
             });
-            runWithFile(cb_backupROM_button, scratchPath("cart.ngp"));
+            runWithFile("backup", scratchPath("cart.ngp"));
         } else {
             clearLog();
             sim::unplugNow();
@@ -302,7 +302,7 @@ TEST_F(LinkWatch, NoJobRunsOnALinkerBeingGreeted)
 
         clearLog();
         sim::Mark m = sim::mark();
-        cb_getInfos_button(nullptr, nullptr);
+        clickCommand("info");
         EXPECT_EQ(logLines(), Lines{"The linker is not ready; nothing done."});
         EXPECT_TRUE(sim::transfersSince(m).empty());
     }
@@ -324,7 +324,7 @@ TEST_F(LinkWatch, WhatTheBusSaysOnlyWhenItSaysIt)
     EXPECT_TRUE(buttonsAre(true));
     sim::clearFaults();
     std::string path = scratchPath("cart.ngp");
-    runWithFile(cb_backupROM_button, path);
+    runWithFile("backup", path);
     EXPECT_EQ(readFile(path), sim::cartImage());
 
     for (bool hotplug : {true, false}) {

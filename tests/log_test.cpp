@@ -10,6 +10,7 @@
 #include <string>
 
 #include "sim.h"
+#include "support/command_buttons.h"
 #include "support/job_fixture.h"
 #include "support/log_file_records.h"
 #include "gui/log.h"
@@ -119,7 +120,7 @@ TEST_F(JobTest, TheWindowsLinesGoToTheLogFileUnderTheButtonsLabel)
 {
     ScratchStateHome state;
     sim::insertCart("flash4");
-    getInfos_button->do_callback();
+    commandButton("info")->do_callback();
     ASSERT_FALSE(logLines().empty());
     std::vector<LogRecord> want;
     for (const auto& line : logLines())

@@ -58,7 +58,7 @@ protected:
     std::vector<Command> flash()
     {
         writeFile(scratchPath("game.ngp"), pattern(4096));
-        return runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
+        return runWithFile("flash", scratchPath("game.ngp"));
     }
 
 private:
@@ -141,14 +141,14 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
     };
     const struct {
         const char* what;
-        void (*job)(Fl_Widget*, void*);
+        const char* command;
         std::function<void(Fl_Window*)> user;
         Lines log;
     } rows[] = {
-        {"chooser", cb_loadROMs_button, named(game, false), {"No file selected."}},
-        {"question", cb_backupROM_button, named(dump, true),
+        {"chooser", "flash", named(game, false), {"No file selected."}},
+        {"question", "backup", named(dump, true),
          {"4mbit cart detected.", "ROM name: 'SMALL4'", "No file selected."}},
-        {"after the name", cb_loadROMs_button, nullptr,
+        {"after the name", "flash", nullptr,
          {"4mbit cart detected.", "ROM name: 'SMALL4'", "ROM size of 4096 bytes is",
           "smaller than the flash size of 524288 bytes.", "", "Turbo Mode OFF for non-Cindercart cartridge!",
           "", "Flashing cancelled; nothing erased or written."}},
@@ -176,7 +176,7 @@ TEST_F(OneJob, ClosingWhileTheJobAsksChangesNothing)
                 return true;
             };
         }
-        r.job(nullptr, nullptr);
+        clickCommand(r.command);
         g_inWaitedOn = nullptr;
         EXPECT_TRUE(logIs(r.log));
         auto cmds = commandsSince(m);
@@ -199,9 +199,9 @@ TEST_F(OneJob, NoOtherCommandStartsDuringAJob)
     bool tried = false;
     atEvent(3, [&] {
         cb_progress_button(nullptr, nullptr);
-        EXPECT_FALSE(verify_button->active_r());
-        verify_button->do_callback();
-        backupROM_button->do_callback();
+        EXPECT_FALSE(commandButton("verify")->active_r());
+        commandButton("verify")->do_callback();
+        commandButton("backup")->do_callback();
         press(FL_Enter, "\r");
         preferences->do_callback();
         EXPECT_EQ(prefsWindow, nullptr);
@@ -214,12 +214,12 @@ TEST_F(OneJob, NoOtherCommandStartsDuringAJob)
     EXPECT_TRUE(logIs({"4mbit cart detected.", "ROM name: 'SMALL4'", "ROM size of 4096 bytes is",
                        "smaller than the flash size of 524288 bytes.", "", "Turbo Mode OFF for non-Cindercart cartridge!",
                        "", CANCELLED}));
-    EXPECT_TRUE(verify_button->active_r());
+    EXPECT_TRUE(commandButton("verify")->active_r());
     EXPECT_NE(theLink().handle(), nullptr);
 
     // Once the job is over the same click runs.
     answerNoFile();
-    verify_button->do_callback();
+    commandButton("verify")->do_callback();
     EXPECT_EQ(lastFileRequest().count, 2);
 }
 
@@ -229,17 +229,15 @@ TEST_F(OneJob, NoOtherCommandStartsDuringAJob)
 TEST_F(OneJob, AfterAnUnplugEveryButtonSaysSoOnce)
 {
     sim::unplugAfterTransfers(0);
-    cb_getInfos_button(nullptr, nullptr);
+    clickCommand("info");
     EXPECT_TRUE(logIs(GONE + GONE_NOTICE));
     static int numbersAsked = 0;
     g_inputHook = [](const char*) -> const char* { return numbersAsked++, "0x10"; };
-    void (*const commands[])(Fl_Widget*, void*) = {
-        cb_loadROMs_button,  cb_verify_button,        cb_backupROM_button,
-        cb_backupSaveGame_button, cb_writeSaveGame_button, cb_getInfos_button,
-        cb_protectedBlocks_button, cb_readByte_button, cb_writeByte_button};
+    const char* const commands[] = {"flash", "verify",    "backup",    "save-backup", "save-write",
+                                     "info",  "protected", "read-byte", "write-byte"};
     for (auto command : commands) {
         clearLog();
-        command(nullptr, nullptr);
+        clickCommand(command);
         EXPECT_TRUE(logIs({"The linker is gone. Plug it in again."}));
     }
     g_inputHook = nullptr;
@@ -256,7 +254,7 @@ TEST_F(OneJob, TheWindowReadsNoPipe)
     sim::Mark m = sim::mark();
     clearLog();
     answerFileChoice(fifo);
-    cb_writeSaveGame_button(nullptr, nullptr);
+    clickCommand("save-write");
     EXPECT_TRUE(logIs({"'save.ngf' is not a regular file; nothing done."}));
     EXPECT_TRUE(sim::transfersSince(m).empty());
 }

@@ -67,14 +67,14 @@ TEST_F(ProgressTextTest, EveryLongJobsBarSaysHowFarHowFastAndHowLong)
     const char* rate = R"(\d{1,3}%  \d+(\.\d)? KiB/s  \d+:\d\d left)";
     sim::insertCart("flash4");
     writeFile(scratchPath("game.ngp"), pattern(150 * 1024));
-    runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
+    runWithFile("flash", scratchPath("game.ngp"));
     eraseScope = EraseScope::ChangedBlocks;
     verifyAfterWrite = true;
     writeFile(scratchPath("game.ngp"), pattern(150 * 1024, 2));
-    runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
+    runWithFile("flash", scratchPath("game.ngp"));
     EXPECT_EQ(beforeIdentity(logLines()).back(), "Blocks rewritten: 3, already right: 0.");
-    runWithFile(cb_backupROM_button, scratchPath("backup.ngp"));
-    runWithFile(cb_verify_button, scratchPath("backup.ngp"));
+    runWithFile("backup", scratchPath("backup.ngp"));
+    runWithFile("verify", scratchPath("backup.ngp"));
     EXPECT_TRUE(anyMatches(g_seen["Erasing Cartridge"], R"(about \d+ s left)"));
     for (const char* title : {"Reading Cartridge", "Erasing Cartridge", "Writing Cartridge", "Verifying Cartridge",
                               "Backing up a ROM", "Verifying a ROM"})
@@ -176,7 +176,7 @@ TEST_F(ProgressTextTest, TheEraseTellsItsTimeAndCancelWaitsForIt)
         sim::costs().turnaround = run.chip16 > 4 * 6.25 ? 0.005 : sim::Costs().turnaround;
         g_shown.clear();
         g_cancelDuringErase = run.cancel;
-        runWithFile(cb_loadROMs_button, scratchPath("game.ngp"));
+        runWithFile("flash", scratchPath("game.ngp"));
         std::vector<std::string> stages;
         float before = -1.0f;
         int stops = 0, late = 0;

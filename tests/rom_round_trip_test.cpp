@@ -31,7 +31,7 @@ protected:
     Lines verifyLog(uint32_t* end = nullptr)
     {
         clearLog();
-        std::vector<Command> reads = only(runWithFile(cb_verify_button, scratchPath("cart.ngp")), CMD_READ64XN);
+        std::vector<Command> reads = only(runWithFile("verify", scratchPath("cart.ngp")), CMD_READ64XN);
         if (end && !reads.empty())
             *end = reads.back().chip * 0x200000 + reads.back().addr + reads.back().count * 64;
         Lines lines = logLines();
@@ -58,7 +58,7 @@ TEST_P(RomRoundTrip, BackupVerifiesCleanAndChangesAreJudgedByProtection)
     ASSERT_TRUE(sim::insertCart(GetParam()));
     const Bytes image = sim::cartImage();
     const uint32_t size = uint32_t(image.size());
-    runWithFile(cb_backupROM_button, scratchPath("cart.ngp"));
+    runWithFile("backup", scratchPath("cart.ngp"));
     ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote " + std::to_string(size) + " bytes."} +
                             windowIdentityOf(scratchPath("cart.ngp"))));
     ASSERT_TRUE(readFile(scratchPath("cart.ngp")) == image);

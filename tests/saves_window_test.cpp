@@ -183,7 +183,7 @@ TEST_F(SavesWindow, ListsEveryCopyAndBackupByGame)
 TEST_F(SavesWindow, WritesTheSaveBackAndAsksBeforeAnotherGame)
 {
     std::string backup = scratchPath("game.ngf");
-    runWithFile(cb_backupSaveGame_button, backup);
+    runWithFile("save-backup", backup);
     const Bytes saved = slice(sim::chip(0).contents(), 0x1FA000, 0x2000);
     auto play = [] {
         Bytes b = pattern(0x2000, uint32_t(sim::clockSeconds() * 1000));

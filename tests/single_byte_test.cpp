@@ -45,14 +45,14 @@ protected:
         JobTest::TearDown();
     }
 
-    // Runs the job with these answers on an empty log; the bus cycles it caused.
-    std::vector<Cycle> run(void (*job)(Fl_Widget*, void*), std::deque<Answer> answers)
+    // Runs the command with these answers on an empty log; the bus cycles it caused.
+    std::vector<Cycle> run(const char* command, std::deque<Answer> answers)
     {
         g_answers = std::move(answers);
         g_prompts.clear();
         clearLog();
         sim::Mark m = sim::mark();
-        job(nullptr, nullptr);
+        clickCommand(command);
         std::vector<Cycle> cycles;
         for (const auto& c : sim::busCyclesSince(m))
             cycles.push_back({c.chip, c.address, c.write ? c.value : -1});
@@ -79,7 +79,7 @@ TEST_F(SingleByteTest, ReadOneByte)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         sim::cartPoke(c.at, c.byte);
-        EXPECT_EQ(run(cb_readByte_button, {c.typed}), std::vector<Cycle>{c.read});
+        EXPECT_EQ(run("read-byte", {c.typed}), std::vector<Cycle>{c.read});
         EXPECT_TRUE(logIs({c.line}));
         EXPECT_EQ(g_prompts, Lines{"Enter address"});
     }
@@ -113,7 +113,7 @@ TEST_F(SingleByteTest, WriteOneByte)
         if (c.readBack && *c.readBack)
             lines = lines + Lines{"Read back " + std::string(c.readBack) + ": the byte did not take.",
                                   "Flash needs an erase and a program command."};
-        EXPECT_EQ(run(cb_writeByte_button, {c.address, c.value}), cycles);
+        EXPECT_EQ(run("write-byte", {c.address, c.value}), cycles);
         EXPECT_TRUE(logIs(lines));
         EXPECT_EQ(g_prompts, (Lines{"Enter address", "Enter byte value"}));
     }
@@ -131,7 +131,7 @@ TEST_F(SingleByteTest, RefusedAnswersSendNothing)
         {{"-1", "zz", std::nullopt}, {}},
     };
     for (const auto& [typed, lines] : addresses) {
-        for (auto job : {cb_readByte_button, cb_writeByte_button}) {
+        for (auto job : {"read-byte", "write-byte"}) {
             sim::Mark m = sim::mark();
             run(job, typed);
             EXPECT_TRUE(logIs(lines));
@@ -141,12 +141,12 @@ TEST_F(SingleByteTest, RefusedAnswersSendNothing)
     for (std::deque<Answer> value : {std::deque<Answer>{std::nullopt}, std::deque<Answer>{"-1", "1 2", std::nullopt}}) {
         sim::Mark m = sim::mark();
         value.push_front("0x10");
-        run(cb_writeByte_button, value);
+        run("write-byte", value);
         EXPECT_TRUE(logLines().empty());
         EXPECT_TRUE(sim::transfersSince(m).empty());
     }
     // "zz" reads no address 0: it is asked for again.
-    run(cb_readByte_button, {"zz", "0x24"});
+    run("read-byte", {"zz", "0x24"});
     EXPECT_TRUE(logIs({"Byte at address 0x00000024 is 0x53 'S'"}));
     EXPECT_EQ(g_prompts, (Lines{"Enter address", "Enter address"}));
 }
@@ -156,11 +156,11 @@ TEST_F(SingleByteTest, RefusedAnswersSendNothing)
 TEST_F(SingleByteTest, TransferFailuresAreReported)
 {
     sim::wrongCodeOnTransfer(1, 0xEE);
-    run(cb_writeByte_button, {"0x20", "0x41"});
+    run("write-byte", {"0x20", "0x41"});
     EXPECT_TRUE(logIs({"Writing 0x41 'A' to address 0x00000020", "write_byte: result = 0xEE"}));
     sim::cartPoke(0x20, 0x55);
     sim::timeoutOnTransfer(2);
-    run(cb_readByte_button, {"0x20"});
+    run("read-byte", {"0x20"});
     EXPECT_TRUE(logIs(TIMED_OUT + Lines{"Byte at address 0x00000020 is 0x00 '.'"}));
 }
 

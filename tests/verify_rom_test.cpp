@@ -18,7 +18,7 @@ using VerifyRom = JobTest;
 // requests the job sent.
 std::vector<Command> verify(const std::string& path)
 {
-    return only(runWithFile(cb_verify_button, path), CMD_READ64XN);
+    return only(runWithFile("verify", path), CMD_READ64XN);
 }
 
 std::vector<Command> verify(const Bytes& file)
@@ -158,7 +158,7 @@ TEST_F(VerifyRom, FileThatCannotBeHadIsNamedAndNothingIsSent)
 {
     sim::Mark m = sim::mark();
     answerNoFile();
-    cb_verify_button(nullptr, nullptr);
+    clickCommand("verify");
     EXPECT_TRUE(logIs({"No file selected."}));
     verify(scratchPath("missing.ngp"));
     EXPECT_TRUE(logIs({"Failed to open 'missing.ngp': No such file or directory"}));

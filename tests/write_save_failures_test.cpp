@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/commands.h"
+#include "support/command_buttons.h"
 #include "sim.h"
 #include "support/device.h"
 #include "support/job_fixture.h"
@@ -43,7 +43,7 @@ TEST_F(WriteSaveFailures, AUnitTheLinkerRefusedIsNotReportedAsDone)
     sim::setEraseTimes(0.001, 0.002);
     sim::byteNeverPrograms(0, 0x1FA005);
     answerFileChoice(saveFile("save.ngf"));
-    cb_writeSaveGame_button(nullptr, nullptr);
+    clickCommand("save-write");
     EXPECT_TRUE(logHasInOrder({"Writing a save-game", "flash_write_32_bytes: result = 0x10"}));
     Lines log = logLines();
     EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 7), log.end()),
@@ -64,7 +64,7 @@ TEST_F(WriteSaveFailures, ALinkerUnpluggedDuringTheEraseWaitEndsTheJobAtOnce)
     sim::chipEraseNeverEnds(0);
     answerFileChoice(saveFile("save.ngf"));
     g_afterEventsHook = unplugNow;  // first events let through: the record's start
-    cb_writeSaveGame_button(nullptr, nullptr);
+    clickCommand("save-write");
     EXPECT_EQ(count("Error: LIBUSB_ERROR_NO_DEVICE"), 1) << "one error, not a flood";
     EXPECT_EQ(findLine("Writing a save-game done."), -1);
     EXPECT_EQ(findLine("Writing a save-game cancelled."), -1);

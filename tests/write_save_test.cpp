@@ -24,7 +24,7 @@ protected:
     // Restores `path`, or these bytes as restore.ngf; the 32-byte units sent.
     std::vector<Command> restore(const std::string& path)
     {
-        return only(runWithFile(cb_writeSaveGame_button, path), CMD_FLASH_WRITE_32);
+        return only(runWithFile("save-write", path), CMD_FLASH_WRITE_32);
     }
     std::vector<Command> restore(const Bytes& file)
     {
@@ -60,7 +60,7 @@ void expectBlockEraseLast(sim::Mark m, int chip, uint32_t addr)
 TEST_F(WriteSaveTest, BackupRestoresByteExactAfterTheSaveChanged)
 {
     std::string path = scratchPath("game.ngf");
-    runWithFile(cb_backupSaveGame_button, path);
+    runWithFile("save-backup", path);
     ASSERT_EQ(findLine("Save-game backup done."), 1);
     const Bytes original = sim::chip(0).contents();
     Bytes changed = pattern(0x2000, 0x5A);
@@ -87,7 +87,7 @@ TEST_F(WriteSaveTest, FileChoiceAndLoadFailuresTouchNothing)
 {
     uint64_t before = sim::counters().transfers;
     answerNoFile();
-    cb_writeSaveGame_button(nullptr, nullptr);
+    clickCommand("save-write");
     EXPECT_EQ(asked(), "Select save-game file|*.{ngf}|0|no name");
     EXPECT_TRUE(logIs({"No file selected."}));
 

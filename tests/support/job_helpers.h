@@ -20,6 +20,7 @@
 #include "core/link/linker.h"
 #include "gui/log.h"
 #include "sim.h"
+#include "support/command_buttons.h"
 #include "support/device.h"
 #include "support/job_fixture.h"
 #include "gui/progress.h"
@@ -68,16 +69,16 @@ inline ::testing::AssertionResult logEndsWith(const Lines& want)
 // The modelled seconds the last job run through runWithFile took.
 inline double g_lastJobSpan = 0;
 
-// Runs `job` on an empty log with the chooser answering `path`; the
+// Runs `command` on an empty log with the chooser answering `path`; the
 // commands the linker received meanwhile. The job must leave no progress
 // window behind.
-inline std::vector<Command> runWithFile(void (*job)(Fl_Widget*, void*), const std::string& path)
+inline std::vector<Command> runWithFile(const char* command, const std::string& path)
 {
     clearLog();
     answerFileChoice(path);
     sim::Mark m = sim::mark();
     double before = sim::clockSeconds();
-    job(nullptr, nullptr);
+    clickCommand(command);
     g_lastJobSpan = sim::clockSeconds() - before;
     EXPECT_EQ(progress_window, nullptr) << "the job left its progress window behind";
     return commandsSince(m);

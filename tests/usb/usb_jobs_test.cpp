@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "device_control.h"
-#include "gui/commands.h"
+#include "support/command_buttons.h"
 #include "support/identity_lines.h"
 #include "support/job_fixture.h"
 
@@ -75,7 +75,7 @@ class UsbJobs : public JobTest {};
 TEST_F(UsbJobs, CartInfoProbesOneChipAndNamesTheGame)
 {
     uint64_t m = deviceMark();
-    cb_getInfos_button(nullptr, nullptr);
+    clickCommand("info");
     EXPECT_EQ(logLines(), (Lines{"Chip #0 info:", "  ManufID  = 0xEC", "  DeviceID = 0xAB", "  FactoryProt = 0x80"} +
                            FLASH4 +
                            Lines{"Cart header:", "  Licence  = ' LICENSED BY SNK CORPORATION'",
@@ -101,14 +101,14 @@ static void expectBackupAndVerifyGive(const Bytes& cart, const std::string& game
     std::string copy = scratchPath("copy.ngp");
     clearLog();
     answerFileChoice(copy);
-    cb_backupROM_button(nullptr, nullptr);
+    clickCommand("backup");
     EXPECT_EQ(logLines(), (FLASH4 + Lines{"Backing up ROM to 'copy.ngp'", "Backup done. Wrote 524288 bytes."} +
                            windowIdentityOf(copy)));
     EXPECT_TRUE(readFile(copy) == cart);
 
     clearLog();
     answerFileChoice(game);
-    cb_verify_button(nullptr, nullptr);
+    clickCommand("verify");
     EXPECT_EQ(logLines(), (Lines{"ROM size of 65536 bytes is", " smaller than the flash size of 524288 bytes.",
                                  "Verifying 'game.ngp'", "End of file reached at addr 0x010000",
                                  "No differences found, but cart was larger than file",
@@ -133,7 +133,7 @@ TEST_F(UsbJobs, FlashBackupAndVerifyGiveBackTheSameBytes)
     writeFile(game, rom);
 
     answerFileChoice(game);
-    cb_loadROMs_button(nullptr, nullptr);
+    clickCommand("flash");
     Lines log = logLines(), identity = windowIdentityOf(game, true);
     ASSERT_EQ(log.size(), 10u + identity.size());
     EXPECT_EQ(Lines(log.begin() + 10, log.end()), identity);
@@ -157,7 +157,7 @@ TEST_F(UsbJobs, UnpluggedDuringABackupLeavesNoFileAndNoHang)
     // the second chunk.
     deviceRequest("fault unplug@200");
     uint64_t m = deviceMark();
-    cb_backupROM_button(nullptr, nullptr);
+    clickCommand("backup");
     // Once the job has ended, the window says the linker is gone.
     EXPECT_EQ(logLines(), (FLASH4 + Lines{"Backing up ROM to 'partial.ngp'"} + kNoDeviceLines +
                            Lines{"Wut?! usb recv error..", "Backup aborted. Deleting the backup file.",
