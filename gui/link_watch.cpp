@@ -9,24 +9,30 @@
 #include "core/link/linker.h"
 #include "core/report.h"
 #include "gui/log.h"
-#include "gui/main_window.h"
 #include "gui/one_job.h"
 
 static const double LOOK_EVERY_SECONDS = 1.0;
 static std::vector<int> g_fds;
+static Fl_Group* g_buttons = nullptr;
+static Fl_Widget* g_alwaysOn = nullptr;
 
-// Every button, Preferences included, only with a ready linker; but Saves,
-// whose browsing, deleting and folder need none, always (its window greys
-// out only writing a save back).
+void linkButtons(Fl_Group* buttons, Fl_Widget* alwaysOn)
+{
+    g_buttons = buttons;
+    g_alwaysOn = alwaysOn;
+}
+
+// Every button, Preferences included, only with a ready linker; but the one
+// that needs none, always.
 static void showLinkState()
 {
-    if (!operations_group)
+    if (!g_buttons)
         return;
     bool ready = linker().ready();
-    operations_group->activate();
-    for (int i = 0; i < operations_group->children(); i++) {
-        Fl_Widget* w = operations_group->child(i);
-        if (w != saves_button && dynamic_cast<Fl_Button*>(w))
+    g_buttons->activate();
+    for (int i = 0; i < g_buttons->children(); i++) {
+        Fl_Widget* w = g_buttons->child(i);
+        if (w != g_alwaysOn && dynamic_cast<Fl_Button*>(w))
             ready ? w->activate() : w->deactivate();
     }
 }
@@ -65,8 +71,8 @@ static void lookAgainWhenDue()
 void watchLinker()
 {
     stopWatchingLinker();
-    if (operations_group)
-        operations_group->deactivate();
+    if (g_buttons)
+        g_buttons->deactivate();
     Linker& l = linker();
     l.watch();
     lookAgainWhenDue();
@@ -89,8 +95,8 @@ void lookAtLinker()
     CommandScope named(windowReporter(), "Linker");
     // Greeting a linker lets the toolkit handle events: no click may start
     // a job before its firmware is accepted and its cartridge checked.
-    if (operations_group)
-        operations_group->deactivate();
+    if (g_buttons)
+        g_buttons->deactivate();
     linker().look();
     lookAgainWhenDue();
     showLinkState();

@@ -3,6 +3,13 @@
 // tell), never inside a job, and the buttons follow what it finds.
 #pragma once
 
+class Fl_Group;
+class Fl_Widget;
+
+// The buttons that follow the linker, and the one among them that works
+// without it; the main window hands them over as it is built.
+void linkButtons(Fl_Group* buttons, Fl_Widget* alwaysOn);
+
 // Starts listening, after start-up has opened the link.
 void watchLinker();
 // Between jobs: lets the Linker look now. A job's end calls it, since

@@ -8,9 +8,10 @@
 
 #include "core/identity/identity.h"
 #include "gui/events.h"
-#include "gui/main_window.h"
 #include "gui/one_job.h"
 #include "gui/progress.h"
+
+Fl_Browser* text_browser = nullptr;
 
 void appendToLog(const char* line)
 {
@@ -96,7 +97,7 @@ void WindowReporter::stage(const std::string& text)
 
 void WindowReporter::holdCancel(bool held)
 {
-    holdProgressOnCancel(held);
+    holdProgressOnCancel(held, [this] { sayStopping(); });
 }
 
 // Where known-dump lists go is news once; said after every job it crowds

@@ -8,6 +8,11 @@
 #include "core/progress_rate.h"
 #include "core/report.h"
 
+class Fl_Browser;
+
+// The log itself, made with the main window.
+extern Fl_Browser* text_browser;
+
 constexpr int LOG_MAX_LINES = 2000;
 // The most lines of notes a job leaves in the window's log.
 constexpr int WINDOW_NOTE_LINES = 3;

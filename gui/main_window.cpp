@@ -29,7 +29,6 @@ Fl_Double_Window* window = nullptr;
 Fl_Group* operations_group = nullptr;
 Fl_Button* saves_button = nullptr;
 Fl_Button* preferences = nullptr;
-Fl_Browser* text_browser = nullptr;
 
 static const int WIN_W = 430, WIN_H = 429;
 static const int BUTTON_X = 309, BUTTON_W = 108, BUTTON_H = 20;
@@ -112,6 +111,19 @@ static Fl_Button* commandButton(const CommandRow& c)
     return commandButton<Fl_Button>(b.y, b.label, b.tooltip, cb_command_button, row);
 }
 
+static void greyButtons()
+{
+    operations_group->deactivate();
+}
+
+static void afterJob(bool closeAsked)
+{
+    if (closeAsked)
+        shutDown();
+    else
+        lookAtLinker();
+}
+
 void buildMainWindow()
 {
     // The toolkit's gtk+ look unless -scheme asks for another: the same
@@ -133,6 +145,10 @@ void buildMainWindow()
     saves_button = commandButton<Fl_Button>(211, "Saves", "Browse the safety copies and save-game backups, and write one back.",
                                             cb_saves_button);
     preferences = commandButton<Fl_Button>(395, "Preferences", "Set program options.", cb_preferences);
+    // Saves' browsing, deleting and folder need no linker: its window greys
+    // out only writing a save back.
+    linkButtons(operations_group, saves_button);
+    followJobs(greyButtons, afterJob);
     // The buttons keep their size and place (ButtonColumn).
     operations_group->resizable(nullptr);
     operations_group->end();

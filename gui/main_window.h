@@ -4,7 +4,6 @@
 class Fl_Double_Window;
 class Fl_Group;
 class Fl_Button;
-class Fl_Browser;
 class Fl_Window;
 class Link;
 
@@ -12,7 +11,6 @@ extern Fl_Double_Window* window;
 extern Fl_Group* operations_group;
 extern Fl_Button* saves_button;
 extern Fl_Button* preferences;
-extern Fl_Browser* text_browser;
 
 constexpr int BANNER_MAJOR = 1;
 constexpr int BANNER_MINOR = 2;

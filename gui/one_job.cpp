@@ -2,24 +2,29 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
-#include <FL/Fl_Group.H>
 
-#include "gui/link_watch.h"
-#include "gui/main_window.h"
 #include "gui/progress.h"
 
 #include <vector>
 
 static bool g_running = false;
 static bool g_closeAsked = false;
+static void (*g_started)() = nullptr;
+static void (*g_ended)(bool closeAsked) = nullptr;
+
+void followJobs(void (*started)(), void (*ended)(bool closeAsked))
+{
+    g_started = started;
+    g_ended = ended;
+}
 
 OneJob::OneJob() : started_(!g_running)
 {
     if (!started_)
         return;
     g_running = true;
-    if (operations_group)
-        operations_group->deactivate();
+    if (g_started)
+        g_started();
 }
 
 OneJob::~OneJob()
@@ -27,12 +32,10 @@ OneJob::~OneJob()
     if (!started_)
         return;
     g_running = false;
-    if (g_closeAsked) {
-        g_closeAsked = false;
-        shutDown();
-        return;
-    }
-    lookAtLinker();
+    bool closeAsked = g_closeAsked;
+    g_closeAsked = false;
+    if (g_ended)
+        g_ended(closeAsked);
 }
 
 bool jobRunning()

@@ -10,9 +10,6 @@
 class OneJob {
 public:
     OneJob();
-    // If the main window was asked to close meanwhile, the program closes
-    // down now that the job has ended; otherwise the linker is looked at
-    // (it may have gone or come) and the buttons follow what it finds.
     ~OneJob();
     OneJob(const OneJob&) = delete;
     OneJob& operator=(const OneJob&) = delete;
@@ -23,6 +20,12 @@ public:
 private:
     bool started_;
 };
+
+// What the window does around every job, set as it is built: greys its
+// buttons as one starts; as it ends, closes down if it was asked to close
+// meanwhile, or else looks at the linker (it may have gone or come) so the
+// buttons follow what it finds.
+void followJobs(void (*started)(), void (*ended)(bool closeAsked));
 
 bool jobRunning();
 // The main window's close control (or Escape) during a job: the job is

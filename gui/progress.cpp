@@ -8,9 +8,9 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <functional>
 
 #include "core/link/clock.h"
-#include "gui/log.h"
 
 Fl_Double_Window* progress_window = nullptr;
 Fl_Progress* progress_bar = nullptr;
@@ -19,6 +19,8 @@ Fl_Box* progress_stage = nullptr;
 
 static const Fl_Color PROGRESS_FILL = 218;  // 0x00, 0x48, 0xFF in the colour map
 static bool g_held = false;
+// What the window says when a Cancel meets the held stretch.
+static std::function<void()> g_sayStopping;
 static bool g_stopAsked = false;
 
 // The built size; the window only ever grows from it, to hold its texts.
@@ -121,9 +123,10 @@ void setProgressStage(const char* text)
     Fl::unlock();
 }
 
-void holdProgressOnCancel(bool held)
+void holdProgressOnCancel(bool held, std::function<void()> sayStopping)
 {
     g_held = held;
+    g_sayStopping = held ? std::move(sayStopping) : nullptr;
     if (!held && g_stopAsked && progress_window)
         progress_window->hide();
 }
@@ -141,7 +144,8 @@ void cancelProgress()
     if (progress_button)
         progress_button->deactivate();
     // Said at once: the job may not report again before the erase ends.
-    windowReporter().sayStopping();
+    if (g_sayStopping)
+        g_sayStopping();
 }
 
 bool progressStopAsked()
@@ -169,4 +173,5 @@ void closeProgressWindow()
     progress_button = nullptr;
     progress_stage = nullptr;
     g_held = g_stopAsked = false;
+    g_sayStopping = nullptr;
 }

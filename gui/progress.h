@@ -2,6 +2,8 @@
 // close control, Escape) is how the user cancels.
 #pragma once
 
+#include <functional>
+
 class Fl_Double_Window;
 class Fl_Progress;
 class Fl_Button;
@@ -27,9 +29,9 @@ void cb_progress_button(Fl_Widget* w, void* data);
 
 // Cancel, the close control and Escape: the window is hidden, unless the job
 // holds it through a stretch that cannot be stopped, when the stop waits and
-// the window stays up to say so.
+// the window stays up and sayStopping says so.
 void cancelProgress();
-void holdProgressOnCancel(bool held);
+void holdProgressOnCancel(bool held, std::function<void()> sayStopping);
 // Whether a Cancel is waiting for a held stretch to end.
 bool progressStopAsked();
 

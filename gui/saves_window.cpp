@@ -24,7 +24,6 @@
 #include "gui/events.h"
 #include "gui/file_choice.h"
 #include "gui/log.h"
-#include "gui/main_window.h"
 #include "gui/on_screen.h"
 #include "gui/one_job.h"
 #include "gui/prefs.h"
@@ -138,7 +137,7 @@ public:
     ~WindowBusy() { savesWindow->activate(); }
 };
 
-static void makeSavesWindow()
+static void makeSavesWindow(Fl_Window* mainWindow)
 {
     static int columns[] = {185, 95, 0};
     savesWindow = new Fl_Double_Window(520, 310, "Saves");
@@ -167,8 +166,8 @@ static void makeSavesWindow()
     savesWindow->set_modal();
     fillSavesList("");
     // Beside the main window, not over the log the user reads as it fills.
-    if (window && window->shown())
-        placeBeside(savesWindow, window);
+    if (mainWindow && mainWindow->shown())
+        placeBeside(savesWindow, mainWindow);
     else
         savesWindow->hotspot(savesWindow);
     savesWindow->show();
@@ -182,7 +181,8 @@ void cb_saves_button(Fl_Widget* w, void* data)
     if (!job.started())
         return;
     CommandScope command(windowReporter(), "Saves");
-    makeSavesWindow();
+    // The window of the button pressed is the main window.
+    makeSavesWindow(w ? w->top_window() : nullptr);
     while (savesWindow->shown())
         waitForEventsBriefly();
     delete savesWindow;
