@@ -2,6 +2,7 @@
 #include <regex>
 
 #include "core/cart/detect.h"
+#include "core/jobs/jobs.h"
 #include "gui/log.h"
 #include "gui/commands.h"
 #include "core/report.h"
@@ -155,9 +156,12 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     uint8_t size = 0;
     checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
-    // The proposal's header, the probe, the header for the vault, the
-    // block's request, then the eleventh of the block's 128 replies.
-    sim::timeoutOnTransfer(2 + probe + 2 + 1 + 11);
+    before = sim::counters().transfers;
+    proposeSaveBackup(scratchPath(""), windowReporter());
+    int proposal = int(sim::counters().transfers - before);
+    // The proposal's chip 0 check and header, the probe, the header for the
+    // vault, the block's request, then the eleventh of the block's 128 replies.
+    sim::timeoutOnTransfer(proposal + probe + 2 + 1 + 11);
     std::string path = scratchPath("broken.ngf");
     backup(path);
     EXPECT_TRUE(logIs(Lines{"version=0x53 blocks=0x1 len=0x2008"} + TIMED_OUT +

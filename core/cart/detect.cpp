@@ -89,6 +89,38 @@ static void backToReadingMode(Probe& p, int chip)
     usleep(20);
 }
 
+// Puts the chip in identify mode and reads its manufacturer, device and
+// factory protection bytes; false when the position is empty.
+static bool identify(Probe& p, int chip, uint8_t* manuf, uint8_t* device, uint8_t* factory)
+{
+    p.unlock(chip);
+    p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
+    p.unlock(chip);
+    p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_IDENTIFY, chip);
+    *manuf = p.read(0, chip);
+    *device = p.read(1, chip);
+    *factory = p.read(3, chip);
+    return !(*manuf == EMPTY_POSITION && *device == EMPTY_POSITION && *factory == EMPTY_POSITION);
+}
+
+bool chipZeroAnswers(Link& link)
+{
+    Probe p{link};
+    uint8_t manuf = 0, device = 0, factory = 0;
+    if (!identify(p, 0, &manuf, &device, &factory))
+        return false;
+    backToReadingMode(p, 0);
+    return p.clean;
+}
+
+bool refusedAsChipZeroSilent(Reporter& r, const char* outcome)
+{
+    if (G_chipSize[0] != 0 || G_chipSize[1] == 0)
+        return false;
+    printWindow(r, "Chip 0 did not answer; %s.", outcome);
+    return true;
+}
+
 bool checkCart(Reporter& r, Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut,
                       uint8_t* factoryProtOut, bool scan, bool list)
 {
@@ -99,17 +131,10 @@ bool checkCart(Reporter& r, Link& link, uint8_t* sizeOut, uint8_t* manufOut, uin
 
     bool answered = false;
     for (int chip = 0; chip < 2; chip++) {
-        p.unlock(chip);
-        p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_RESET, chip);
-        p.unlock(chip);
-        p.write(FLASH_UNLOCK_ADDR1, FLASH_CMD_IDENTIFY, chip);
-        G_manufID[chip] = p.read(0, chip);
-        G_deviceID[chip] = p.read(1, chip);
-        G_factoryProt[chip] = p.read(3, chip);
+        bool present = identify(p, chip, &G_manufID[chip], &G_deviceID[chip], &G_factoryProt[chip]);
         if (link.gone())
             return false;
-        if (G_manufID[chip] == EMPTY_POSITION && G_deviceID[chip] == EMPTY_POSITION &&
-            G_factoryProt[chip] == EMPTY_POSITION)
+        if (!present)
             continue;
 
         setSizeFromDevice(chip);

@@ -40,3 +40,13 @@ bool chipHasProtectedBlocks(uint8_t chip);
 // false, so that no job goes ahead on a guess.
 bool checkCartCleanly(Reporter& r, Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
                       const char* outcome);
+
+// True, after "Chip 0 did not answer; <outcome>.", when the last probe found
+// a cartridge whose chip 0 did not answer: its header, and every address
+// below chip 1, read from a floating bus, so no job may take them for the
+// cartridge's own.
+bool refusedAsChipZeroSilent(Reporter& r, const char* outcome);
+
+// Whether chip 0 answers its identify command, asked without a line logged
+// and without touching the globals: for a name offered before a job probes.
+bool chipZeroAnswers(Link& link);

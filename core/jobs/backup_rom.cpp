@@ -56,10 +56,8 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     }
     // An image holds chip 1 from 0x200000 on: with chip 0 silent it would be
     // read from the silent window, and the dump would not be the cartridge.
-    if (G_chipSize[0] == 0) {
-        printWindow(r, "Chip 0 did not answer; no backup was made.");
+    if (refusedAsChipZeroSilent(r, "no backup was made"))
         return false;
-    }
 
     // The path is held whole, however long.
     std::string path;

@@ -114,7 +114,7 @@ static void registerInVault(Reporter& r, const std::string& path, const uint8_t*
                     path.c_str());
         return;
     }
-    if (!registerBackup(gameFolderName(header), path))
+    if (!registerBackup(G_chipSize[0] ? gameFolderName(header) : UNKNOWN_GAME_FOLDER, path))
         printWindow(r, "backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
                     strerror(errno));
 }
@@ -190,7 +190,15 @@ std::string proposeSaveBackup(const std::string& folder, Reporter& r)
 {
     JobLink jobLink(r);
     // The header is one packet: the title and software ID to name the file by.
+    // No probe has been made yet, and a silent chip 0's header is the
+    // floating bus, so the chip is asked first.
     Link& link = jobLink.link;
-    const uint8_t* header = link.gone() ? nullptr : link.read_64_bytes(0, 0);
-    return saveBackupName(folder, header, time(nullptr));
+    bool answers = !link.gone() && chipZeroAnswers(link);
+    const uint8_t* header = answers ? link.read_64_bytes(0, 0) : nullptr;
+    std::string game;
+    if (header)
+        game = gameFolderName(header);
+    else if (!answers && !link.gone())
+        game = UNKNOWN_GAME_FOLDER;
+    return saveBackupName(folder, game, time(nullptr));
 }

@@ -262,6 +262,11 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     uint8_t cartMbit = 0;
     if (!probe(r, link, &cartMbit, false))
         return false;
+    // A silent chip 0 echoes every byte written to it, and reads back as
+    // whatever was sent: a flash of it would be called done with nothing
+    // on the cartridge. Passed over only when the user skips that chip.
+    if (settings.skipChip != 0 && refusedAsChipZeroSilent(r, "nothing was erased or written"))
+        return false;
     uint32_t flashSize = cartMbit * MEGABIT;
     double started = linkSeconds();
     uint32_t romSize = fitToFlash(r, fileSize, flashSize);

@@ -87,6 +87,12 @@ bool verifyRom(const std::string& path, Reporter& r)
         fclose(file);
         return false;
     }
+    // The file's offset 0 would be compared with the silent window, or with
+    // chip 1: a file of chip 1's bytes would pass.
+    if (refusedAsChipZeroSilent(r, "nothing was compared")) {
+        fclose(file);
+        return false;
+    }
     uint32_t flashSize = megabits * MEGABIT;
     // A played cartridge's dump may be known once its save area reads erased.
     KnownDumps known = loadKnownDumps(knownDumpDir());

@@ -171,7 +171,7 @@ static bool readGame(Reporter& r, Link& link, std::string* game)
         printWindow(r, "Couldn't read the cartridge header.");
         return false;
     }
-    *game = gameFolderName(header);
+    *game = G_chipSize[0] ? gameFolderName(header) : UNKNOWN_GAME_FOLDER;
     return true;
 }
 
@@ -344,8 +344,9 @@ static void logUndo(Reporter& r, const SavePlan& plan, size_t finished, bool inH
         headerChanged |= b.chip == 0 && b.chipAddr() < CART_HEADER_BYTES &&
                          b.chipAddr() + b.size > CART_HEADER_ID_ADDR;
     }
+    // A cartridge of no known game matches no copy's game, not even its own.
     std::string command = run.undoCommand;
-    if (headerChanged && !run.undoAnyGame.empty())
+    if ((headerChanged || G_chipSize[0] == 0) && !run.undoAnyGame.empty())
         command += " " + run.undoAnyGame;
     if (run.undoCommand.empty())
         printWindow(r, "Writing that copy back restores those blocks.");

@@ -2,19 +2,17 @@
 
 #include <sys/stat.h>
 
-#include "core/saves/safety_copy.h"
-
 // Past this many backups of a game in one day, the last name is offered and
 // the chooser asks before replacing it.
 static const int MOST_SAME_DAY = 99;
 
-std::string saveBackupName(const std::string& folder, const uint8_t* header, time_t when)
+std::string saveBackupName(const std::string& folder, const std::string& game, time_t when)
 {
     char date[16];
     struct tm local;
     localtime_r(&when, &local);
     strftime(date, sizeof date, "%Y-%m-%d", &local);
-    std::string stem = (header ? gameFolderName(header) : std::string("savegame")) + "-" + date;
+    std::string stem = (game.empty() ? std::string("savegame") : game) + "-" + date;
     std::string name;
     for (int n = 1; n <= MOST_SAME_DAY; n++) {
         name = stem + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".ngf";

@@ -7,8 +7,8 @@
 #include <ctime>
 #include <string>
 
-// "<title>-<software ID>-<YYYY-MM-DD>.ngf" from the cartridge's first bytes
-// (as safety copies name a game; "savegame" when there is no header) and the
+// "<game>-<YYYY-MM-DD>.ngf" from the cartridge's game as its folder is named
+// ("savegame" when `game` is empty, as when no header was read) and the
 // local date of `when`; "-2", "-3", ... before ".ngf" when `folder` already
 // has a file of that name. Only the name, without the folder.
-std::string saveBackupName(const std::string& folder, const uint8_t* header, time_t when);
+std::string saveBackupName(const std::string& folder, const std::string& game, time_t when);

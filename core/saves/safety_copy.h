@@ -24,6 +24,10 @@ constexpr uint32_t CART_HEADER_BYTES = 0x30;
 // the folder or hide as a dot file); "untitled" when nothing is left. The
 // ID is bytes 0x21 and 0x20 in hexadecimal, in that order.
 std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES]);
+// The game of a cartridge whose chip 0, which holds the header, does not
+// answer: its header reads from a floating bus. No header gives this name,
+// for each has a software ID.
+constexpr char UNKNOWN_GAME_FOLDER[] = "unknown";
 
 // $XDG_DATA_HOME/pockettetherbox/saves, or ~/.local/share/... when that is
 // unset, empty or not an absolute path.

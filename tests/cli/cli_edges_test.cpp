@@ -53,6 +53,37 @@ TEST_F(CliTest, SpecialEmptyAndOversizedFilesAreRefusedBeforeAnythingIsErased)
     }
 }
 
+// A silent chip 0 echoes every byte sent to it: a flash of it read back as
+// written and ended done with nothing on the cartridge, and verify compared
+// the file's start with chip 1. Both now refuse it before anything is erased
+// or compared, in every scope and write method, as backup does.
+TEST_F(CliTest, NoJobTakesASilentChipZeroForTheCartridge)
+{
+    plug("silent0");
+    const Bytes cart = sim::cartImage();
+    const std::string rom = folder + "/chip1.ngp", flashed = "Chip 0 did not answer; nothing was erased or written.";
+    writeFile(rom, chipBytes(1, 0, 0x100000));
+    const struct { std::vector<std::string> args; std::string line; } cases[] = {
+        {{"flash", "--json", "--force", rom}, flashed},
+        {{"flash", "--force", "--erase", "rom", "--write-n", "1", "--turbo", "off", rom}, flashed},
+        {{"flash", "--force", "--erase", "changed", "--write-n", "1", "--turbo", "on", rom}, flashed},
+        {{"flash", "--force", "--erase", "rom", "--write-n", "16", "--skip-chip", "1", rom}, flashed},
+        {{"verify", rom}, "Chip 0 did not answer; nothing was compared."},
+        {{"backup", folder + "/dump.ngp"}, "Chip 0 did not answer; no backup was made."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line + " " + std::to_string(c.args.size()));
+        plug("silent0");
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.status, 1) << r.out;
+        std::string log = c.args[1] == "--json" ? r.err : r.out;
+        EXPECT_EQ(log.substr(log.rfind('\n', log.size() - 2) + 1), c.line + "\n") << log;
+        EXPECT_EQ(r.out.find("\"outcome\":\"done\""), std::string::npos) << r.out;
+        EXPECT_EQ(sim::counters().blockErases + sim::counters().chipErases, 0u);
+        EXPECT_EQ(sim::cartImage(), cart);
+    }
+}
+
 // A name holding a line break or a tab stays on its line, on standard
 // output and in the log file, whichever job prints it; a backup of such a
 // name is registered in the vault all the same.

@@ -139,6 +139,7 @@ TEST_F(CliTest, AStoppedWriteNamesACommandThatUndoesIt)
                    const char* data = "it's data"; const char* program = "pockettetherbox-cli"; } cases[] = {
         {"official32", {{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}, [] { sim::chipEraseNeverEnds(1); }, false},
         {"cindercart", {{0x200100, pattern(0x100, 3)}}, [] { sim::byteNeverPrograms(0, 0x24); }, true},
+        {"silent0", {{0x8FA010, pattern(0x20, 4)}}, [] { sim::byteNeverPrograms(1, 0xFA010); }, true},
         {"official32", {{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}}, [] { sim::chipEraseNeverEnds(1); }, false,
          "it's\ndata\t", "pockettetherbox-cli-sim"},
     };

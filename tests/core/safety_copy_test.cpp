@@ -146,7 +146,7 @@ TEST_F(SafetyCopyTest, ProposedNameCreatesNothing)
             ASSERT_EQ(symlink("/nowhere/at/all", (folder + "/" + r.taken).c_str()), 0);
             made.push_back(r.taken);
         }
-        EXPECT_EQ(saveBackupName(*r.folder ? r.folder : folder, r.header, when), r.name);
+        EXPECT_EQ(saveBackupName(*r.folder ? r.folder : folder, r.header ? gameFolderName(r.header) : "", when), r.name);
         Lines sorted = made;
         std::sort(sorted.begin(), sorted.end());
         EXPECT_EQ(filesIn(folder), sorted);

@@ -94,6 +94,20 @@ TEST_F(SaveFaultsTest, ARestoreAsksUnlessTheGameIsKnownTheSame)
     }
 }
 
+// A silent chip 0's header is a floating bus: the name offered for a
+// backup, the backup's game and the copy's folder all say the game is unknown.
+TEST_F(SaveFaultsTest, ASilentChipZeroIsOfNoKnownGame)
+{
+    ASSERT_TRUE(sim::insertCart("silent0"));
+    EXPECT_EQ(proposeSaveBackup(scratch(""), job).rfind(std::string(UNKNOWN_GAME_FOLDER) + "-2", 0), 0u);
+    ASSERT_TRUE(backupSaveGame(scratch("game.ngf"), job));
+    ASSERT_TRUE(write(ngfFile({{0x8FA010, pattern(0x20)}})));
+    std::vector<VaultEntry> entries = vaultEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    for (const VaultEntry& e : entries)
+        EXPECT_EQ(e.game, UNKNOWN_GAME_FOLDER) << e.path;
+}
+
 // The copy is the blocks the write erases, each whole, where its own chip
 // has it; written back it undoes the write byte for byte. "-" is standard
 // input.
