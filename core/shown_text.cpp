@@ -95,31 +95,31 @@ std::string oneLine(const char* s)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 template <typename T>
-void appendFormatted(std::string* out, const std::string& spec, T value)
+void appendFormatted(std::string* out, const std::string& directive, T value)
 {
-    int n = snprintf(nullptr, 0, spec.c_str(), value);
+    int n = snprintf(nullptr, 0, directive.c_str(), value);
     if (n <= 0)
         return;
     std::string piece(size_t(n) + 1, '\0');
-    snprintf(piece.data(), piece.size(), spec.c_str(), value);
+    snprintf(piece.data(), piece.size(), directive.c_str(), value);
     out->append(piece.data(), size_t(n));
 }
 #pragma GCC diagnostic pop
 
 // An integer argument taken with the type its length modifier names.
 template <typename Int, typename Long, typename LongLong, typename Max, typename Size>
-void appendInteger(std::string* out, const std::string& spec, const std::string& length, va_list* ap)
+void appendInteger(std::string* out, const std::string& directive, const std::string& length, va_list* ap)
 {
     if (length == "ll" || length == "q")
-        appendFormatted(out, spec, va_arg(*ap, LongLong));
+        appendFormatted(out, directive, va_arg(*ap, LongLong));
     else if (length == "l")
-        appendFormatted(out, spec, va_arg(*ap, Long));
+        appendFormatted(out, directive, va_arg(*ap, Long));
     else if (length == "j")
-        appendFormatted(out, spec, va_arg(*ap, Max));
+        appendFormatted(out, directive, va_arg(*ap, Max));
     else if (length == "z" || length == "t")
-        appendFormatted(out, spec, va_arg(*ap, Size));
+        appendFormatted(out, directive, va_arg(*ap, Size));
     else
-        appendFormatted(out, spec, va_arg(*ap, Int));
+        appendFormatted(out, directive, va_arg(*ap, Int));
 }
 
 }  // namespace
@@ -142,22 +142,22 @@ std::string formatLine(const char* format, va_list args)
         }
         // The conversion is rebuilt piece by piece, a '*' replaced by its
         // number, so that each argument is taken with its own type.
-        std::string spec = "%";
+        std::string directive = "%";
         p++;
         // A width or a precision: digits, or '*' for the next argument.
         const auto number = [&] {
             if (*p == '*') {
-                spec += std::to_string(va_arg(ap, int));
+                directive += std::to_string(va_arg(ap, int));
                 p++;
             }
             while (*p >= '0' && *p <= '9')
-                spec += *p++;
+                directive += *p++;
         };
         while (*p && strchr("-+ #0'", *p))
-            spec += *p++;
+            directive += *p++;
         number();
         if (*p == '.') {
-            spec += *p++;
+            directive += *p++;
             number();
         }
         std::string length;
@@ -167,21 +167,21 @@ std::string formatLine(const char* format, va_list args)
         if (!conversion)
             break;
         p++;
-        spec += length;
-        spec += conversion;
+        directive += length;
+        directive += conversion;
         switch (conversion) {
         case 'd':
         case 'i':
-            appendInteger<int, long, long long, intmax_t, ptrdiff_t>(&out, spec, length, &ap);
+            appendInteger<int, long, long long, intmax_t, ptrdiff_t>(&out, directive, length, &ap);
             break;
         case 'u':
         case 'o':
         case 'x':
         case 'X':
-            appendInteger<unsigned, unsigned long, unsigned long long, uintmax_t, size_t>(&out, spec, length, &ap);
+            appendInteger<unsigned, unsigned long, unsigned long long, uintmax_t, size_t>(&out, directive, length, &ap);
             break;
         case 'c':
-            appendFormatted(&out, spec, va_arg(ap, int));
+            appendFormatted(&out, directive, va_arg(ap, int));
             break;
         case 'e':
         case 'E':
@@ -192,23 +192,23 @@ std::string formatLine(const char* format, va_list args)
         case 'a':
         case 'A':
             if (length == "L")
-                appendFormatted(&out, spec, va_arg(ap, long double));
+                appendFormatted(&out, directive, va_arg(ap, long double));
             else
-                appendFormatted(&out, spec, va_arg(ap, double));
+                appendFormatted(&out, directive, va_arg(ap, double));
             break;
         case 's': {
             const char* s = va_arg(ap, const char*);
-            appendFormatted(&out, spec, oneLine(s ? s : "(null)").c_str());
+            appendFormatted(&out, directive, oneLine(s ? s : "(null)").c_str());
             break;
         }
         case 'p':
-            appendFormatted(&out, spec, va_arg(ap, void*));
+            appendFormatted(&out, directive, va_arg(ap, void*));
             break;
         case 'n':
             (void)va_arg(ap, int*);  // nothing is stored through a log line
             break;
         default:
-            out += spec;
+            out += directive;
         }
     }
     va_end(ap);

@@ -1,7 +1,7 @@
 // Requests, one per line:
 //   firmware MAJOR.MINOR      the version the linker reports from now on
 //   cart NAME                 plugs in a fresh cartridge of that name
-//   fault SPEC                faults as PTB_SIM_FAULT spells them, counted from now
+//   fault LIST                faults as PTB_SIM_FAULT spells them, counted from now
 //   erase-times BLOCK CHIP16  erase durations in seconds
 //   stall N                   transfer N from now stalls its endpoint
 //   unplug                    pulls the cable now

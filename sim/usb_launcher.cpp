@@ -40,7 +40,7 @@ const char* const kUsage =
     "  --fresh                ignore PTB_SIM_* from the environment\n"
     "  --cart NAME            cartridge in the linker (PTB_SIM_CART)\n"
     "  --firmware MAJOR.MINOR firmware version it reports (PTB_SIM_FIRMWARE)\n"
-    "  --fault SPEC           injected faults (PTB_SIM_FAULT), e.g. timeout@5,unplug@40\n"
+    "  --fault LIST           injected faults (PTB_SIM_FAULT), e.g. timeout@5,unplug@40\n"
     "  --plug EVENTS          cable pulled and plugged in at those seconds (PTB_SIM_PLUG), e.g. in@2\n"
     "  --state FILE           keep the cartridge in FILE between runs (PTB_SIM_STATE)\n"
     "  --erase-times B,C      block and 16 Mbit chip erase in seconds\n"
