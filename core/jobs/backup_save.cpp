@@ -114,7 +114,7 @@ static void registerInVault(Reporter& r, const std::string& path, const uint8_t*
                     path.c_str());
         return;
     }
-    if (!registerBackup(G_chipSize[0] ? gameFolderName(header) : UNKNOWN_GAME_FOLDER, path))
+    if (!registerBackup(cartridgeGame(header, G_chipSize[0] != 0), path))
         printWindow(r, "backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
                     strerror(errno));
 }
@@ -196,9 +196,7 @@ std::string proposeSaveBackup(const std::string& folder, Reporter& r)
     bool answers = !link.gone() && chipZeroAnswers(link);
     const uint8_t* header = answers ? link.read_64_bytes(0, 0) : nullptr;
     std::string game;
-    if (header)
-        game = gameFolderName(header);
-    else if (!answers && !link.gone())
-        game = UNKNOWN_GAME_FOLDER;
+    if (header || (!answers && !link.gone()))
+        game = cartridgeGame(header, answers);
     return saveBackupName(folder, game, time(nullptr));
 }

@@ -171,7 +171,7 @@ static bool readGame(Reporter& r, Link& link, std::string* game)
         printWindow(r, "Couldn't read the cartridge header.");
         return false;
     }
-    *game = G_chipSize[0] ? gameFolderName(header) : UNKNOWN_GAME_FOLDER;
+    *game = cartridgeGame(header, G_chipSize[0] != 0);
     return true;
 }
 

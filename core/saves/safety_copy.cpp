@@ -50,6 +50,11 @@ std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES])
     return name + id;
 }
 
+std::string cartridgeGame(const uint8_t header[CART_HEADER_BYTES], bool chipZeroAnswers)
+{
+    return chipZeroAnswers ? gameFolderName(header) : UNKNOWN_GAME_FOLDER;
+}
+
 std::string safetyCopyRoot()
 {
     std::string base;

@@ -28,6 +28,9 @@ std::string gameFolderName(const uint8_t header[CART_HEADER_BYTES]);
 // answer: its header reads from a floating bus. No header gives this name,
 // for each has a software ID.
 constexpr char UNKNOWN_GAME_FOLDER[] = "unknown";
+// The game a cartridge's saves are filed under: its header's folder name, or
+// the unknown game when chip 0, which holds the header, does not answer.
+std::string cartridgeGame(const uint8_t header[CART_HEADER_BYTES], bool chipZeroAnswers);
 
 // $XDG_DATA_HOME/pockettetherbox/saves, or ~/.local/share/... when that is
 // unset, empty or not an absolute path.
