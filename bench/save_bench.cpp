@@ -37,14 +37,13 @@ double modelled(F step)
 
 // Backup Savegame's probe and reads as they were before: one 64-byte
 // request per 64 bytes.
-double readSaveAreaBy64()
+double readSaveAreaBy64(Cart* probed)
 {
     NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
     static uint8_t chunk[64];
     return modelled([&] {
-        uint8_t size = 0;
-        checkCart(stderrReporter(), linker().link(), &size, nullptr, nullptr, nullptr, true, false);
-        int count = ngfRecordList(records);
+        checkCart(stderrReporter(), linker().link(), probed, nullptr, nullptr, nullptr, true, false);
+        int count = ngfRecordList(*probed, records);
         for (int i = 0; i < count; i++) {
             uint32_t cart = 0;
             cartAddrFromConsole(records[i].NGPCaddr, &cart);
@@ -55,10 +54,10 @@ double readSaveAreaBy64()
 }
 
 // The save area read 8 KB to a request: what a copy of it all costs.
-double readSaveAreaBy8K(uint64_t* bytes)
+double readSaveAreaBy8K(const Cart& probed, uint64_t* bytes)
 {
     NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
-    int count = ngfRecordList(records);
+    int count = ngfRecordList(probed, records);
     static uint8_t chunk[8192];
     *bytes = 0;
     return modelled([&] {
@@ -92,36 +91,37 @@ int main()
     printf("Backup Savegame, modelled seconds\n\n");
     printf("| cartridge | save area KiB | 64 bytes a request (before) | 8 KB a request (now) |\n");
     printf("|---|---|---|---|\n");
-    struct Cart { const char* name; const char* label; bool unprotect; };
-    const Cart carts[] = {{"official16", "official16", false},
+    struct BenchCart { const char* name; const char* label; bool unprotect; };
+    const BenchCart carts[] = {{"official16", "official16", false},
                           {"official32", "official32", false},
                           {"official32", "two 16 Mbit chips, nothing protected", true}};
-    for (const Cart& c : carts) {
+    for (const BenchCart& c : carts) {
         sim::insertCart(c.name);
         if (c.unprotect) {
             sim::chip(0).protectAll(false);
             sim::chip(1).protectAll(false);
         }
-        double before = readSaveAreaBy64();
+        Cart probed;
+        double before = readSaveAreaBy64(&probed);
         double now = modelled([&] { backupSaveGame(backup, quiet); });
         uint64_t bytes = 0;
-        readSaveAreaBy8K(&bytes);
+        readSaveAreaBy8K(probed, &bytes);
         printf("| %s | %llu | %.2f | %.2f |\n", c.label, (unsigned long long)(bytes / 1024), before, now);
     }
 
     printf("\nWrite Savegame of one 256-byte record, modelled seconds\n\n");
     printf("| cartridge | copy of the save area (before): KiB, s | copy of the erased block (now): KiB | whole job now, s |\n");
     printf("|---|---|---|---|\n");
-    for (const Cart& c : carts) {
+    for (const BenchCart& c : carts) {
         sim::insertCart(c.name);
         if (c.unprotect) {
             sim::chip(0).protectAll(false);
             sim::chip(1).protectAll(false);
         }
-        uint8_t size = 0;
-        checkCart(stderrReporter(), linker().link(), &size, nullptr, nullptr, nullptr, true, false);
+        Cart probed;
+        checkCart(stderrReporter(), linker().link(), &probed, nullptr, nullptr, nullptr, true, false);
         uint64_t areaBytes = 0;
-        double area = readSaveAreaBy8K(&areaBytes);
+        double area = readSaveAreaBy8K(probed, &areaBytes);
         std::vector<uint8_t> file(NGF_HEADER_LEN + NGF_BLOCK_HEADER_LEN + 256, 0x5A);
         putNgfHeader(file.data(), NgfHeader{NGF_VERSION, 1, uint32_t(file.size())});
         putNgfBlockHeader(file.data() + NGF_HEADER_LEN, NgfBlockHeader{0x3FA100, 256});

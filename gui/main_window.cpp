@@ -192,8 +192,9 @@ bool startUp()
 
 void greetWithCartCheck(Link& link)
 {
+    Cart cart;
     uint8_t scratch = 0;
-    checkCart(windowReporter(), link, &scratch, &scratch, &scratch, &scratch, false, true);
+    checkCart(windowReporter(), link, &cart, &scratch, &scratch, &scratch, false, true);
 }
 
 void closingDown(Fl_Window* w, void* data)

@@ -153,8 +153,8 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
 {
     // How many transfers the probe takes, so the fault lands on a chunk.
     uint64_t before = sim::counters().transfers;
-    uint8_t size = 0;
-    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
+    Cart probed;
+    checkCart(windowReporter(), theLink(), &probed, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
     before = sim::counters().transfers;
     proposeSaveBackup(scratchPath(""), windowReporter());

@@ -1,5 +1,5 @@
 // The cartridge probe against the simulated cartridges, read back from the
-// log, the cartridge globals and the bus.
+// log, the Cart it fills and the bus.
 #include <cstdio>
 #include <set>
 #include <tuple>
@@ -33,13 +33,24 @@ Lines info(const char* manuf, const char* device, const char* factory, int chip 
             std::string("  DeviceID = ") + device, std::string("  FactoryProt = ") + factory};
 }
 
-// G_prot as '0' and '1', one a slot.
-std::string prot()
+// A cart's protection as '0' and '1', one a slot.
+std::string prot(const Cart& cart)
 {
     std::string s;
     for (int i = 0; i < BLOCK_SLOTS; i++)
-        s += char('0' + G_prot[i]);
+        s += char('0' + cart.prot[i]);
     return s;
+}
+
+// What a probe of the cartridge finds now, its lines kept out of the log.
+Cart probed(bool scan)
+{
+    struct Quiet : Reporter {
+        void line(const char*) override {}
+    } quiet;
+    Cart cart;
+    checkCart(quiet, theLink(), &cart, nullptr, nullptr, nullptr, scan, false);
+    return cart;
 }
 const std::string ALL_PROTECTED(BLOCK_SLOTS, '1');
 
@@ -58,17 +69,18 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
     clickCommand("info");
     EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + Lines{"16mbit cart detected.", "ROM name: 'SIM OFFICIAL'"} +
                       header("SIM OFFICIAL")));
-    EXPECT_EQ(G_chipSize[0], 16);
-    EXPECT_EQ(G_chipSize[1], 0);
-    EXPECT_STREQ(G_cartRomName, "SIM OFFICIAL");
-    EXPECT_EQ(prot(), ALL_PROTECTED) << "no scan";
+    Cart cart = probed(false);
+    EXPECT_EQ(cart.chipSize[0], 16);
+    EXPECT_EQ(cart.chipSize[1], 0);
+    EXPECT_STREQ(cart.romName, "SIM OFFICIAL");
+    EXPECT_EQ(prot(cart), ALL_PROTECTED) << "no scan";
 
     ASSERT_TRUE(sim::insertCart("official32"));
     clearLog();
     clickCommand("info");
     EXPECT_TRUE(logIs(info("0x98", "0x2F", "0x81") + info("0x98", "0x2F", "0x81", 1) +
                       Lines{"32mbit cart detected.", "ROM name: 'SIM BIG GAME'"} + header("SIM BIG GAME")));
-    EXPECT_EQ(G_chipSize[1], 16);
+    EXPECT_EQ(probed(false).chipSize[1], 16);
 }
 
 // Both chips' listings start at 0x000000; smaller chips end their listing
@@ -90,45 +102,44 @@ TEST_F(DetectTest, ProtectionListings)
         for (int chip = 0; chip < (c.mbit == 16 ? 2 : 1); chip++)
             want = want + listing(chip, c.mbit, [&](int b) { return !c.open.count(35 * chip + b); });
         EXPECT_TRUE(logIs(want));
-        EXPECT_EQ(G_chipSize[0], c.mbit);
+        Cart cart = probed(true);
+        EXPECT_EQ(cart.chipSize[0], c.mbit);
         std::string slots = ALL_PROTECTED;
         for (int i : c.open)
             slots[i] = '0';
-        EXPECT_EQ(prot(), slots);
+        EXPECT_EQ(prot(cart), slots);
         if (c.mbit == 8) {
             EXPECT_EQ(logLines().back(), " Block 18 (0x0FC000) Protected");
         }
     }
 }
 
-// A second probe starts from scratch: nothing of a bigger cartridge probed
-// before survives in the globals. The scan alone fills the size but logs
-// neither size nor name.
+// A second probe into the same Cart starts from scratch: nothing of a
+// bigger cartridge probed before survives in it. The scan alone fills the
+// size but logs neither size nor name.
 TEST_F(DetectTest, EveryProbeStartsFromScratch)
 {
     ASSERT_TRUE(sim::insertCart("cindercart"));
-    clickCommand("protected");
-    EXPECT_EQ(G_prot[BLOCK_SLOTS - 1], 0);
+    Cart cart;
+    checkCart(windowReporter(), theLink(), &cart, nullptr, nullptr, nullptr, true, true);
+    EXPECT_EQ(cart.prot[BLOCK_SLOTS - 1], 0);
     ASSERT_TRUE(sim::insertCart("flash8"));
     clearLog();
-    uint8_t size = 0;
-    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
-    EXPECT_EQ(size, 8);
+    checkCart(windowReporter(), theLink(), &cart, nullptr, nullptr, nullptr, true, false);
+    EXPECT_EQ(cart.megabits(), 8);
     EXPECT_TRUE(logLines().empty());
-    EXPECT_EQ(G_chipSize[1], 0);
-    EXPECT_EQ(prot().substr(19), ALL_PROTECTED.substr(19));
+    EXPECT_EQ(cart.chipSize[1], 0);
+    EXPECT_EQ(prot(cart).substr(19), ALL_PROTECTED.substr(19));
 
     ASSERT_TRUE(sim::insertCart("none"));
     clearLog();
     sim::Mark m = sim::mark();
     uint8_t manuf = 0xCD;
-    size = 0xAB;
-    checkCart(windowReporter(), theLink(), &size, &manuf, &manuf, &manuf, false, true);
+    checkCart(windowReporter(), theLink(), &cart, &manuf, &manuf, &manuf, false, true);
     EXPECT_TRUE(logIs({"No cart detected!"}));
-    EXPECT_EQ(size, 0xAB) << "the size is left to the caller";
-    EXPECT_EQ(manuf, 0xCD);
-    EXPECT_EQ(G_chipSize[0] + G_chipSize[1], 0);
-    EXPECT_EQ(prot(), ALL_PROTECTED);
+    EXPECT_EQ(manuf, 0xCD) << "no chip, no output";
+    EXPECT_EQ(cart.chipSize[0] + cart.chipSize[1], 0);
+    EXPECT_EQ(prot(cart), ALL_PROTECTED);
     // Per position: six identify writes and three reads, no reset, no name.
     EXPECT_EQ(sim::busCyclesSince(m).size(), 18u);
     EXPECT_EQ(sim::hostWritesSince(m).size(), 12u);
@@ -149,10 +160,10 @@ TEST_F(DetectTest, RomName)
         for (auto [addr, value] : c.pokes)
             sim::cartPoke(addr, value);
         clearLog();
-        uint8_t size = 0;
-        checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, false, true);
+        Cart cart;
+        checkCart(windowReporter(), theLink(), &cart, nullptr, nullptr, nullptr, false, true);
         EXPECT_EQ(logLines().back(), c.line);
-        EXPECT_EQ(G_cartRomName[12], '\0');
+        EXPECT_EQ(cart.romName[12], '\0');
     }
 }
 
@@ -162,22 +173,23 @@ TEST_F(DetectTest, RomName)
 TEST_F(DetectTest, OutputsAndEchoes)
 {
     ASSERT_TRUE(sim::insertCart("bung"));
-    uint8_t size = 0, device = 0, manuf = 0, factory = 0;
-    checkCart(windowReporter(), theLink(), &size, nullptr, &device, nullptr, false, true);
+    Cart cart;
+    uint8_t device = 0, manuf = 0, factory = 0;
+    checkCart(windowReporter(), theLink(), &cart, nullptr, &device, nullptr, false, true);
     EXPECT_TRUE(logIs({"Chip #0 info:", "  DeviceID = 0x2F", "Chip #1 info:", "  DeviceID = 0x2F",
                        "32mbit cart detected.", "ROM name: 'BUNG TEST   '"}));
-    checkCart(windowReporter(), theLink(), &size, &manuf, nullptr, &factory, false, true);
+    checkCart(windowReporter(), theLink(), &cart, &manuf, nullptr, &factory, false, true);
     EXPECT_EQ(manuf, 0x92);
     EXPECT_EQ(factory, 0x80);
-    EXPECT_EQ(G_manufID[0], 0x98);
-    EXPECT_EQ(G_factoryProt[0], 0x81);
+    EXPECT_EQ(cart.manufID[0], 0x98);
+    EXPECT_EQ(cart.factoryProt[0], 0x81);
 
     ASSERT_TRUE(sim::insertCart("official16"));
     sim::chip(1) = sim::FlashChip(0x90, 0x90, 0x81);
     clearLog();
-    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, false, true);
-    EXPECT_EQ(size, 32);
-    EXPECT_EQ(G_chipSize[1], 16);
+    checkCart(windowReporter(), theLink(), &cart, nullptr, nullptr, nullptr, false, true);
+    EXPECT_EQ(cart.megabits(), 32);
+    EXPECT_EQ(cart.chipSize[1], 16);
     EXPECT_EQ(logLines().front(), "32mbit cart detected.");
 }
 
@@ -204,8 +216,8 @@ TEST_F(DetectTest, BusCyclesOfOneProbe)
         SCOPED_TRACE(scan ? "scan" : "info");
         ASSERT_TRUE(sim::insertCart(scan ? "flash4" : "official16"));
         sim::Mark m = sim::mark();
-        uint8_t size = 0;
-        checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, scan, !scan);
+        Cart cart;
+        checkCart(windowReporter(), theLink(), &cart, nullptr, nullptr, nullptr, scan, !scan);
         std::vector<Cycle> want;
         addIdentify(&want, 0);
         if (scan)

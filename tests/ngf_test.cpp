@@ -20,10 +20,9 @@ protected:
         if (!window)
             buildMainWindow();
         clearLog();
-        memset(G_prot, 1, sizeof G_prot);
-        G_chipSize[0] = 16;
-        G_chipSize[1] = 0;
+        cart.chipSize[0] = 16;
     }
+    Cart cart;  // every slot protected until a case opens some
 };
 
 // A file of `count` records of `blockLen` bytes at 0x3FA000 upward; the
@@ -63,9 +62,9 @@ Bytes withBlockLen(Bytes f, uint32_t blockLen)
 
 TEST_F(NgfTest, WriterRecordsAndTheKnownSixteenBytes)
 {
-    G_prot[33] = 0;
+    cart.prot[33] = 0;
     NgfBlockHeader r[NGF_MAX_WRITE_BLOCKS];
-    ASSERT_EQ(ngfRecordList(r), 1);
+    ASSERT_EQ(ngfRecordList(cart, r), 1);
     EXPECT_EQ(ngfFileLen(r, 1), 0x2010u);
     uint8_t bytes[16];
     putNgfHeader(bytes, NgfHeader{NGF_VERSION, 1, ngfFileLen(r, 1)});
@@ -75,21 +74,21 @@ TEST_F(NgfTest, WriterRecordsAndTheKnownSixteenBytes)
     EXPECT_EQ(memcmp(bytes, expected, 16), 0);  // the reader's side is in ReaderChecks
 
     // Chip 0 before chip 1, and chip 1's slots only when it was detected.
-    G_chipSize[1] = 16;
-    G_prot[BLOCKS_PER_CHIP + 0] = G_prot[BLOCKS_PER_CHIP + 33] = G_prot[34] = G_prot[2] = 0;
-    G_prot[33] = 1;
-    ASSERT_EQ(ngfRecordList(r), 4);
+    cart.chipSize[1] = 16;
+    cart.prot[BLOCKS_PER_CHIP + 0] = cart.prot[BLOCKS_PER_CHIP + 33] = cart.prot[34] = cart.prot[2] = 0;
+    cart.prot[33] = 1;
+    ASSERT_EQ(ngfRecordList(cart, r), 4);
     std::vector<std::pair<uint32_t, uint32_t>> got;
     for (int i = 0; i < 4; i++)
         got.push_back({r[i].NGPCaddr, r[i].blockLen});
     EXPECT_EQ(got, (decltype(got){{0x220000, 0x10000}, {0x3FC000, 0x4000}, {0x800000, 0x10000}, {0x9FA000, 0x2000}}));
     EXPECT_EQ(ngfFileLen(r, 4), 8u + 4 * 8 + 0x10000 + 0x4000 + 0x10000 + 0x2000);
-    G_chipSize[1] = 0;
-    EXPECT_EQ(ngfRecordList(r), 2);
+    cart.chipSize[1] = 0;
+    EXPECT_EQ(ngfRecordList(cart, r), 2);
 
-    G_chipSize[1] = 16;
-    memset(G_prot, 0, sizeof G_prot);
-    ASSERT_EQ(ngfRecordList(r), 70);
+    cart.chipSize[1] = 16;
+    memset(cart.prot, 0, sizeof cart.prot);
+    ASSERT_EQ(ngfRecordList(cart, r), 70);
     EXPECT_EQ(ngfFileLen(r, 70), 8u + 70 * 8 + 2 * 0x200000);
     EXPECT_EQ(r[69].NGPCaddr, 0x9FC000u);
 }

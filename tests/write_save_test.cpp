@@ -130,8 +130,8 @@ TEST_F(WriteSaveTest, LongPathAndATypicalErase)
 TEST_F(WriteSaveTest, EmptyFileWritesNothingButTheProbe)
 {
     uint64_t before = sim::counters().transfers;
-    uint8_t size = 0;
-    checkCart(windowReporter(), theLink(), &size, nullptr, nullptr, nullptr, true, false);
+    Cart probed;
+    checkCart(windowReporter(), theLink(), &probed, nullptr, nullptr, nullptr, true, false);
     uint64_t probe = sim::counters().transfers - before;
     before = sim::counters().transfers;
     restore(ngfFile({}));

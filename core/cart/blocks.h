@@ -6,7 +6,19 @@
 #include <utility>
 #include <vector>
 
-#include "core/cart/geometry.h"
+constexpr uint32_t MEGABIT = 0x20000;
+constexpr uint32_t CHIP_WINDOW = 0x200000;  // cartridge address where chip 1 starts
+constexpr uint32_t CHIP_ADDR_MASK = 0x1FFFFF;
+constexpr int BLOCKS_PER_CHIP = 35;  // slots per chip in per-block tables
+constexpr int BLOCK_SLOTS = 2 * BLOCKS_PER_CHIP;
+constexpr uint32_t MAIN_BLOCK_SIZE = 0x10000;
+// The boot region at a chip's top: its blocks' offsets from the region's
+// start (the chip's last 64 KB) and their sizes.
+constexpr int BOOT_REGION_BLOCKS = 4;
+constexpr uint32_t BOOT_BLOCK_OFFSETS[BOOT_REGION_BLOCKS] = {0, 0x8000, 0xA000, 0xC000};
+constexpr uint32_t BOOT_BLOCK_SIZES[BOOT_REGION_BLOCKS] = {0x8000, 0x2000, 0x2000, 0x4000};
+
+inline uint8_t chipOf(uint32_t cartAddr) { return cartAddr > CHIP_ADDR_MASK ? 1 : 0; }
 
 // An erase block by its cartridge addresses (chip 1's from 0x200000 on).
 struct CartBlock {
@@ -16,7 +28,7 @@ struct CartBlock {
     uint32_t size;
     uint32_t end() const { return start + size; }
     uint32_t chipAddr() const { return start & CHIP_ADDR_MASK; }
-    int slot() const { return chip * BLOCKS_PER_CHIP + number; }  // in G_prot and its kin
+    int slot() const { return chip * BLOCKS_PER_CHIP + number; }  // in per-block tables
 };
 
 // Each chip's erase blocks by that chip's own size: 64 KB main blocks from
@@ -28,8 +40,6 @@ class CartLayout {
 public:
     // Chip sizes in megabits: 4, 8 or 16; any other value is no chip.
     CartLayout(uint8_t chip0Megabits, uint8_t chip1Megabits);
-    // As the last probe found them (detect.cpp).
-    static CartLayout detected();
 
     uint32_t chipBytes(uint8_t chip) const;
     // In address order; none for an absent chip.
@@ -45,13 +55,12 @@ private:
     std::vector<CartBlock> blocks_[2];
 };
 
-// The blocks that hold any of cartridge addresses 0 to romSize - 1 on the
-// detected cartridge, in address order, the skipped chip's (0 or 1; -1 for
-// none) left out.
-inline std::vector<CartBlock> blocksCovering(uint32_t romSize, int skip)
+// The blocks that hold any of cartridge addresses 0 to romSize - 1, in
+// address order, the skipped chip's (0 or 1; -1 for none) left out.
+inline std::vector<CartBlock> blocksCovering(const CartLayout& layout, uint32_t romSize, int skip)
 {
     std::vector<CartBlock> blocks;
-    for (const CartBlock& b : CartLayout::detected().blocksIn(0, romSize))
+    for (const CartBlock& b : layout.blocksIn(0, romSize))
         if (b.chip != skip)
             blocks.push_back(b);
     return blocks;

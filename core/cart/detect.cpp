@@ -8,14 +8,14 @@
 #include "core/report.h"
 #include "core/shown_text.h"
 
-uint8_t G_manufID[2];
-uint8_t G_deviceID[2];
-uint8_t G_factoryProt[2];
-uint8_t G_chipSize[2];
-uint32_t G_bootBlockStartAddr[2];
-uint8_t G_bootBlockStartNum[2];
-uint8_t G_prot[BLOCK_SLOTS];
-char G_cartRomName[13];
+bool Cart::chipHasProtectedBlocks(uint8_t chip) const
+{
+    CartLayout all = layout();
+    for (const CartBlock& b : all.blocksOf(chip))
+        if (isProtected(b))
+            return true;
+    return false;
+}
 
 static const uint8_t EMPTY_POSITION = 0x90;  // an empty socket echoes the identify command
 
@@ -48,29 +48,24 @@ static const struct KnownChip {
 } KNOWN_CHIPS[] = {{0xAB, 4}, {0x2C, 8}};
 static const uint8_t OTHER_CHIP_MEGABITS = 16;
 
-static void setSizeFromDevice(int chip)
+static uint8_t megabitsOf(uint8_t deviceId)
 {
-    G_chipSize[chip] = OTHER_CHIP_MEGABITS;
     for (const KnownChip& k : KNOWN_CHIPS)
-        if (k.deviceId == G_deviceID[chip])
-            G_chipSize[chip] = k.megabits;
-    // The boot region's first block: the chip's last 64 KB.
-    CartLayout layout(G_chipSize[chip], 0);
-    const CartBlock& boot = layout.blocksOf(0).end()[-BOOT_REGION_BLOCKS];
-    G_bootBlockStartAddr[chip] = boot.start;
-    G_bootBlockStartNum[chip] = boot.number;
+        if (k.deviceId == deviceId)
+            return k.megabits;
+    return OTHER_CHIP_MEGABITS;
 }
 
 // A block's protection status is the byte read at its address + 2, in
 // identify mode.
-static void scanProtection(Reporter& r, Probe& p, int chip, bool list)
+static void scanProtection(Reporter& r, Probe& p, Cart* cart, uint8_t chip, bool list)
 {
     if (list)
         printWindow(r, "Chip #%d block protection:", chip);
-    CartLayout layout(G_chipSize[chip], 0);
-    for (const CartBlock& b : layout.blocksOf(0)) {
+    CartLayout layout = cart->layout();
+    for (const CartBlock& b : layout.blocksOf(chip)) {
         uint8_t status = p.read(b.chipAddr() + 2, chip);
-        G_prot[chip * BLOCKS_PER_CHIP + b.number] = status;
+        cart->prot[b.slot()] = status;
         if (list)
             printWindow(r, " Block %02d (0x%06X) %s", b.number, b.chipAddr(), status ? "Protected" : "Unprotected");
     }
@@ -113,47 +108,45 @@ bool chipZeroAnswers(Link& link)
     return p.clean;
 }
 
-bool refusedAsChipZeroSilent(Reporter& r, const char* outcome)
+bool refusedAsChipZeroSilent(Reporter& r, const Cart& cart, const char* outcome)
 {
-    if (G_chipSize[0] != 0 || G_chipSize[1] == 0)
+    if (!cart.chipZeroSilent())
         return false;
     printWindow(r, "Chip 0 did not answer; %s.", outcome);
     return true;
 }
 
-bool checkCart(Reporter& r, Link& link, uint8_t* sizeOut, uint8_t* manufOut, uint8_t* deviceOut,
-                      uint8_t* factoryProtOut, bool scan, bool list)
+bool checkCart(Reporter& r, Link& link, Cart* cart, uint8_t* manufOut, uint8_t* deviceOut,
+               uint8_t* factoryProtOut, bool scan, bool list)
 {
     Probe p{link};
-    for (auto& p : G_prot)
-        p = 1;
-    G_chipSize[0] = G_chipSize[1] = 0;
+    Cart& c = *cart = Cart();
 
     bool answered = false;
-    for (int chip = 0; chip < 2; chip++) {
-        bool present = identify(p, chip, &G_manufID[chip], &G_deviceID[chip], &G_factoryProt[chip]);
+    for (uint8_t chip = 0; chip < 2; chip++) {
+        bool present = identify(p, chip, &c.manufID[chip], &c.deviceID[chip], &c.factoryProt[chip]);
         if (link.gone())
             return false;
         if (!present)
             continue;
 
-        setSizeFromDevice(chip);
+        c.chipSize[chip] = megabitsOf(c.deviceID[chip]);
         if (manufOut || deviceOut || factoryProtOut)
             printWindow(r, "Chip #%d info:", chip);
         if (manufOut) {
-            printWindow(r, "  ManufID  = 0x%02X", G_manufID[chip]);
-            *manufOut = G_manufID[chip];
+            printWindow(r, "  ManufID  = 0x%02X", c.manufID[chip]);
+            *manufOut = c.manufID[chip];
         }
         if (deviceOut) {
-            printWindow(r, "  DeviceID = 0x%02X", G_deviceID[chip]);
-            *deviceOut = G_deviceID[chip];
+            printWindow(r, "  DeviceID = 0x%02X", c.deviceID[chip]);
+            *deviceOut = c.deviceID[chip];
         }
         if (factoryProtOut) {
-            printWindow(r, "  FactoryProt = 0x%02X", G_factoryProt[chip]);
-            *factoryProtOut = G_factoryProt[chip];
+            printWindow(r, "  FactoryProt = 0x%02X", c.factoryProt[chip]);
+            *factoryProtOut = c.factoryProt[chip];
         }
         if (scan)
-            scanProtection(r, p, chip, list);
+            scanProtection(r, p, cart, chip, list);
         backToReadingMode(p, chip);
         answered = true;
     }
@@ -162,39 +155,23 @@ bool checkCart(Reporter& r, Link& link, uint8_t* sizeOut, uint8_t* manufOut, uin
         printWindow(r, "No cart detected!");
         return p.clean;
     }
-    *sizeOut = G_chipSize[0] + G_chipSize[1];
     if (scan)
         return p.clean;
 
     for (int i = 0; i < ROM_NAME_LEN; i++)
-        G_cartRomName[i] = char(p.read(ROM_NAME_ADDR + i, 0));
-    G_cartRomName[ROM_NAME_LEN] = '\0';
+        c.romName[i] = char(p.read(ROM_NAME_ADDR + i, 0));
     if (link.gone())
         return false;
-    printWindow(r, "%dmbit cart detected.", *sizeOut);
+    printWindow(r, "%dmbit cart detected.", c.megabits());
     // The name is whatever the cartridge holds: an erased one reads 0xFF.
-    printWindow(r, "ROM name: '%s'", printable(G_cartRomName).c_str());
+    printWindow(r, "ROM name: '%s'", printable(c.romName).c_str());
     return p.clean;
 }
 
-CartLayout CartLayout::detected()
-{
-    return CartLayout(G_chipSize[0], G_chipSize[1]);
-}
-
-bool chipHasProtectedBlocks(uint8_t chip)
-{
-    CartLayout layout = CartLayout::detected();
-    for (const CartBlock& b : layout.blocksOf(chip))
-        if (G_prot[b.slot()] != 0)
-            return true;
-    return false;
-}
-
-bool checkCartCleanly(Reporter& r, Link& link, uint8_t* sizeOut, bool scanProtection, bool listProtection,
+bool checkCartCleanly(Reporter& r, Link& link, Cart* cart, bool scanProtection, bool listProtection,
                       const char* outcome)
 {
-    if (checkCart(r, link, sizeOut, nullptr, nullptr, nullptr, scanProtection, listProtection))
+    if (checkCart(r, link, cart, nullptr, nullptr, nullptr, scanProtection, listProtection))
         return true;
     printWindow(r, "Cart check failed; %s.", outcome);
     return false;

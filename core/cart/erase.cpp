@@ -1,6 +1,5 @@
 #include "core/cart/erase.h"
 
-#include "core/cart/detect.h"
 #include "core/cart/flash_commands.h"
 #include "core/link/transfer.h"
 
@@ -30,8 +29,8 @@ bool erase_cart_checked(Link& link, uint8_t chips)
     return accepted;
 }
 
-double typicalChipEraseSeconds(uint8_t chip)
+double typicalChipEraseSeconds(uint8_t megabits)
 {
     static const double SECONDS_PER_16_MBIT = 25.0;
-    return SECONDS_PER_16_MBIT * G_chipSize[chip & 1] / 16.0;
+    return SECONDS_PER_16_MBIT * megabits / 16.0;
 }

@@ -15,7 +15,6 @@ constexpr uint8_t ERASE_BOTH = 2;
 // as it was, and one refused cycle means the erase may never have started.
 bool erase_cart_checked(Link& link, uint8_t chips);
 
-// How long a whole-chip erase of this chip usually takes, from its size as the
-// last probe found it: flash datasheets of these parts give about 25 s for
+// How long a whole-chip erase of a chip this size usually takes: flash datasheets of these parts give about 25 s for
 // 16 Mbit, less in proportion for smaller chips.
-double typicalChipEraseSeconds(uint8_t chip);
+double typicalChipEraseSeconds(uint8_t megabits);

@@ -4,7 +4,7 @@
 
 #include "core/cart/block_erase.h"
 #include "core/cart/flash_commands.h"
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 #include "core/flash/progress.h"
 #include "core/flash/readback.h"
 #include "core/flash/write.h"
@@ -183,9 +183,11 @@ bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRa
     return result == ReadBackResult::Done && d.count == 0;
 }
 
-void reportUnprogrammedBlock(Reporter& r, uint32_t address)
+void reportUnprogrammedBlock(Reporter& r, const CartLayout& layout, uint32_t address)
 {
-    CartBlock block{chipOf(address), addrToBlockNum(address), 0, 0};
-    CartLayout::detected().blockAt(address, &block);
-    printWindow(r, "Not able to program block %d of chip %d!", block.number, block.chip);
+    CartBlock block;
+    if (layout.blockAt(address, &block))
+        printWindow(r, "Not able to program block %d of chip %d!", block.number, block.chip);
+    else
+        printWindow(r, "Not able to program chip %d at 0x%06X!", chipOf(address), address);
 }

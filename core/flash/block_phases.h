@@ -47,5 +47,6 @@ bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool
 // Compares the written ranges with the file and says in one line how that went.
 bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);
 
-// The line naming the block a program failure happened in.
-void reportUnprogrammedBlock(Reporter& r, uint32_t address);
+// The line naming the block a program failure happened in, or the address
+// where no block of the layout holds it.
+void reportUnprogrammedBlock(Reporter& r, const CartLayout& layout, uint32_t address);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <functional>
 
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 #include "core/flash/progress.h"
 #include "core/link/transfer.h"
 

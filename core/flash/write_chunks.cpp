@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "core/cart/flash_commands.h"
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 #include "core/flash/progress.h"
 #include "core/flash/write.h"
 #include "core/link/transfer.h"

@@ -26,15 +26,16 @@ static const uint32_t BACKUP_CHUNK = PACKETS_PER_REQUEST * 64;
 // Static rather than on the stack: the chunk lives as long as the program.
 static uint8_t readBuf[BACKUP_CHUNK];
 
-static std::string defaultBackupName();
-static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, bool* failed);
+static std::string defaultBackupName(const Cart& cart);
+static std::string romFileName(const Cart& cart);
+static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanned, bool* failed);
 static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure(Reporter& r);
 static bool isFolder(const std::string& path);
 static std::string inFolder(const std::string& folder, const std::string& name);
-static bool placeInFolder(const std::string& temp, const std::string& folder, bool withReport,
-                          ImageReport* report, std::string* namedAfter);
-static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report,
+static bool placeInFolder(const std::string& temp, const std::string& folder, const std::string& romFile,
+                          bool withReport, ImageReport* report, std::string* namedAfter);
+static void writeDumpReport(Reporter& r, const std::string& dump, const Cart& scanned, const ImageReport& report,
                             const KnownDumps& known, bool replace);
 
 bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options)
@@ -44,11 +45,11 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     JobLink jobLink(r);
     // A probe that met link failures may have guessed the size: a backup of
     // the wrong length must not be written and called done.
-    uint8_t megabits = 0;
+    Cart cart;
     Link& link = jobLink.link;
-    if (!checkCartCleanly(r, link, &megabits, false, true, "backup not started"))
+    if (!checkCartCleanly(r, link, &cart, false, true, "backup not started"))
         return false;
-    uint32_t size = megabits * MEGABIT;
+    uint32_t size = cart.megabits() * MEGABIT;
     if (size == 0) {
         // No file is asked for, so none that exists can be emptied.
         printWindow(r, "Nothing to back up.");
@@ -56,12 +57,12 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     }
     // An image holds chip 1 from 0x200000 on: with chip 0 silent it would be
     // read from the silent window, and the dump would not be the cartridge.
-    if (refusedAsChipZeroSilent(r, "no backup was made"))
+    if (refusedAsChipZeroSilent(r, cart, "no backup was made"))
         return false;
 
     // The path is held whole, however long.
     std::string path;
-    std::string proposed = defaultBackupName();
+    std::string proposed = defaultBackupName(cart);
     if (!askPath(proposed, &path)) {
         printWindow(r, "No file selected.");
         return false;
@@ -86,8 +87,9 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
     KnownDumps known = loadKnownDumps(knownDumpDir());
     SaveAreaTry area;
     std::vector<ByteRange> saveArea;
+    Cart scanned;
     if (!known.lists.empty() || options.report)
-        saveArea = scanSaveArea(r, link, &area.scanFailed);
+        saveArea = scanSaveArea(r, link, &scanned, &area.scanFailed);
     ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveArea);
     // A folder is shown as given, so that two folders of one name differ.
     std::string name = intoFolder ? inFolder(path, "") : displayName(path.c_str());
@@ -110,7 +112,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         hasher.finish();
         report = describeImage(name, hasher, known, area);
         if (intoFolder)
-            done = placeInFolder(temp, path, options.report, &report, &namedAfter);
+            done = placeInFolder(temp, path, romFileName(cart), options.report, &report, &namedAfter);
         else if (rename(temp.c_str(), target.c_str()) != 0)
             done = false;
         if (!done)
@@ -123,7 +125,7 @@ bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& optio
         // A dump that replaced a file replaces its report too, so the report
         // beside a dump is always its own.
         if (options.report)
-            writeDumpReport(r, dump, report, known, !intoFolder);
+            writeDumpReport(r, dump, scanned, report, known, !intoFolder);
         if (intoFolder)
             printWindow(r, "Named '%s' %s.", printable(report.name, true).c_str(), namedAfter.c_str());
         std::string why, listed = listFileName(report, &why);
@@ -158,9 +160,9 @@ static std::string inFolder(const std::string& folder, const std::string& name)
 }
 
 // The ROM name as a file name: the cartridge's bytes are no safer than a list's.
-static std::string romFileName()
+static std::string romFileName(const Cart& cart)
 {
-    std::string name = defaultBackupName();
+    std::string name = defaultBackupName(cart);
     for (char& c : name)
         if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '_';
@@ -175,13 +177,13 @@ static std::string romFileName()
 // its name); with " (2)", " (3)", ... before the extension while the name,
 // or with a report the report's name, is taken. `namedAfter` ends the line
 // that says which, and why the list's name was not used.
-static bool placeInFolder(const std::string& temp, const std::string& folder, bool withReport,
-                          ImageReport* report, std::string* namedAfter)
+static bool placeInFolder(const std::string& temp, const std::string& folder, const std::string& romFile,
+                          bool withReport, ImageReport* report, std::string* namedAfter)
 {
     std::string why;
     std::string listed = listFileName(*report, &why);
     const std::string after[] = {"after its list entry", "after the ROM name", "neither after its entry nor the ROM name"};
-    std::vector<std::pair<std::string, int>> names = {{romFileName(), 1}, {"dump.ngp", 2}};
+    std::vector<std::pair<std::string, int>> names = {{romFile, 1}, {"dump.ngp", 2}};
     if (!listed.empty())
         names.insert(names.begin(), {listed, 0});
     for (const auto& [name, kind] : names) {
@@ -217,7 +219,7 @@ static bool placeInFolder(const std::string& temp, const std::string& folder, bo
 // "<dump>.txt" beside the dump, as dumping tools of other consoles write it:
 // when, by what, from which chips and protection, and what the dump is. It
 // is a note: a report that cannot be written is said and the backup stands.
-static void writeDumpReport(Reporter& r, const std::string& dump, const ImageReport& report,
+static void writeDumpReport(Reporter& r, const std::string& dump, const Cart& scanned, const ImageReport& report,
                             const KnownDumps& known, bool replace)
 {
     std::string path = dump + ".txt", temp;
@@ -232,17 +234,17 @@ static void writeDumpReport(Reporter& r, const std::string& dump, const ImageRep
     strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", gmtime(&now));
     fprintf(out, "Dump report\nDate     = %s\nProgram  = PocketTetherbox %s\n", when, PTB_VERSION);
     for (uint8_t chip = 0; chip < 2; chip++) {
-        if (G_chipSize[chip] == 0) {
+        if (scanned.chipSize[chip] == 0) {
             fprintf(out, "Chip %u   = none\n", chip);
             continue;
         }
-        fprintf(out, "Chip %u   = manufacturer 0x%02X, device 0x%02X, %u Mbit\n", chip, G_manufID[chip],
-                G_deviceID[chip], G_chipSize[chip]);
+        fprintf(out, "Chip %u   = manufacturer 0x%02X, device 0x%02X, %u Mbit\n", chip, scanned.manufID[chip],
+                scanned.deviceID[chip], scanned.chipSize[chip]);
         // Each chip by its own blocks: a chip 1 smaller than chip 0 has fewer.
         std::string map;
-        CartLayout layout = CartLayout::detected();
+        CartLayout layout = scanned.layout();
         for (const CartBlock& b : layout.blocksOf(chip))
-            map += G_prot[b.slot()] ? 'P' : '-';
+            map += scanned.isProtected(b) ? 'P' : '-';
         fprintf(out, "  Blocks = %s (P: protected)\n", report.area.scanFailed ? "not read" : map.c_str());
     }
     for (const std::string& line : reportLines(report, known))
@@ -268,10 +270,10 @@ static bool isNamePadding(char c)
 
 // The ROM name with its padding cut from the end, plus ".ngp". The first
 // character always stays, so a name of blanks still gives " .ngp".
-static std::string defaultBackupName()
+static std::string defaultBackupName(const Cart& cart)
 {
     char name[ROM_NAME_LEN + 1];
-    strncpy(name, G_cartRomName, ROM_NAME_LEN);
+    strncpy(name, cart.romName, ROM_NAME_LEN);
     name[ROM_NAME_LEN] = '\0';
     for (int i = ROM_NAME_LEN - 1; i >= 1 && isNamePadding(name[i]); i--)
         name[i] = '\0';
@@ -281,11 +283,10 @@ static std::string defaultBackupName()
 // The unprotected blocks, from a scan that logs nothing unless the link
 // fails; none then, since the scan's table cannot be trusted, and the
 // verdict says the match was not tried.
-static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, bool* failed)
+static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanned, bool* failed)
 {
-    uint8_t megabits = 0;
-    *failed = !checkCart(r, link, &megabits, nullptr, nullptr, nullptr, true, false);
-    return *failed ? std::vector<ByteRange>() : saveAreaRanges();
+    *failed = !checkCart(r, link, scanned, nullptr, nullptr, nullptr, true, false);
+    return *failed ? std::vector<ByteRange>() : saveAreaRanges(*scanned);
 }
 
 // Copies `size` cartridge bytes into the file, chunk by chunk, hashing them

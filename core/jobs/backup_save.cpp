@@ -32,14 +32,14 @@ static void logGroup(Reporter& r, const char* first, const char* second)
 
 // Flash cartridges keep no save-game area of their own: a Cindercart is
 // refused, a cartridge that looks like a Bung one only gets a warning.
-static bool refusedAsFlashCart(Reporter& r)
+static bool refusedAsFlashCart(Reporter& r, const Cart& cart)
 {
-    if (isCindercart(G_factoryProt[0])) {
+    if (isCindercart(cart.factoryProt[0])) {
         logGroup(r, "Can't backup savegame from flash cart!", "  Back up entire game instead!");
         return true;
     }
-    if (G_factoryProt[0] == 0x81 && G_manufID[0] == 0x98 && G_manufID[1] == 0x92 &&
-        G_deviceID[0] == 0x2F)
+    if (cart.factoryProt[0] == 0x81 && cart.manufID[0] == 0x98 && cart.manufID[1] == 0x92 &&
+        cart.deviceID[0] == 0x2F)
         logGroup(r, "WARNING: This may be a Bung flash cart.",
                  "  SaveGame backup will not work flash carts!");
     return false;
@@ -106,7 +106,7 @@ static bool writeSaveFile(Reporter& r, Link& link, FILE* f, const NgfBlockHeader
 // So that the user finds the backup again by its game, wherever it went.
 // The header is read with the save area, so that nothing goes to the linker
 // after the done line.
-static void registerInVault(Reporter& r, const std::string& path, const uint8_t* header)
+static void registerInVault(Reporter& r, const Cart& cart, const std::string& path, const uint8_t* header)
 {
     if (!header) {
         printWindow(r, "backupCartSaveGame: '%s' is not in the vault: the cartridge header could not "
@@ -114,7 +114,7 @@ static void registerInVault(Reporter& r, const std::string& path, const uint8_t*
                     path.c_str());
         return;
     }
-    if (!registerBackup(cartridgeGame(header, G_chipSize[0] != 0), path))
+    if (!registerBackup(cartridgeGame(header, cart.chipSize[0] != 0), path))
         printWindow(r, "backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
                     strerror(errno));
 }
@@ -129,15 +129,15 @@ bool backupSaveGame(const std::string& path, Reporter& r)
         return false;
     // A block whose protection read failed looks unprotected: game code
     // would be saved as if it were the save area.
-    uint8_t size = 0;
+    Cart cart;
     Link& link = jobLink.link;
-    if (!checkCartCleanly(r, link, &size, true, false, "save-game backup not started"))
+    if (!checkCartCleanly(r, link, &cart, true, false, "save-game backup not started"))
         return false;
-    if (refusedAsFlashCart(r))
+    if (refusedAsFlashCart(r, cart))
         return false;
 
     NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
-    int count = ngfRecordList(records);
+    int count = ngfRecordList(cart, records);
     // Long-standing quirk of this line: its len leaves out the record headers.
     printWindow(r, "version=0x%X blocks=0x%X len=0x%X", NGF_VERSION, count,
                 ngfFileLen(records, count) - NGF_BLOCK_HEADER_LEN * count);
@@ -182,7 +182,7 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     std::error_code ec;
     std::filesystem::path whole = std::filesystem::absolute(path, ec);
     printWindow(r, "Saved to '%s'", ec ? path.c_str() : whole.lexically_normal().c_str());
-    registerInVault(r, target, headerRead ? header : nullptr);
+    registerInVault(r, cart, target, headerRead ? header : nullptr);
     return true;
 }
 

@@ -13,8 +13,9 @@ bool cartInfo(Reporter& r)
         return false;
     JobLink jobLink(r);
     Link& link = jobLink.link;
-    uint8_t size = 0, manuf = 0, device = 0, factory = 0;
-    if (!checkCart(r, link, &size, &manuf, &device, &factory, false, true) || size == 0)
+    Cart cart;
+    uint8_t manuf = 0, device = 0, factory = 0;
+    if (!checkCart(r, link, &cart, &manuf, &device, &factory, false, true) || cart.megabits() == 0)
         return false;
     // The header is one packet: licence text, entry point, software ID and
     // title, as the console checks them.
@@ -30,7 +31,7 @@ bool protectedBlocks(Reporter& r)
     if (!linkStillThere(r))
         return false;
     JobLink jobLink(r);
-    uint8_t size = 0;
-    bool clean = checkCart(r, jobLink.link, &size, nullptr, nullptr, nullptr, true, true);
-    return size != 0 && clean;
+    Cart cart;
+    bool clean = checkCart(r, jobLink.link, &cart, nullptr, nullptr, nullptr, true, true);
+    return cart.megabits() != 0 && clean;
 }

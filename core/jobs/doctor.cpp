@@ -97,10 +97,10 @@ bool checkCartridge(Reporter& r)
 {
     Kept probe(r);
     bool clean = false;
+    Cart cart;
     {
         JobLink quiet(probe);
-        uint8_t size = 0;
-        clean = checkCart(probe, quiet.link, &size, nullptr, nullptr, nullptr, false, false);
+        clean = checkCart(probe, quiet.link, &cart, nullptr, nullptr, nullptr, false, false);
     }
     if (!clean) {
         printWindow(r, "Chips: the probe failed:");
@@ -108,19 +108,19 @@ bool checkCartridge(Reporter& r)
         printWindow(r, "%s", REPLUG);
         return false;
     }
-    if (G_chipSize[0] == 0 && G_chipSize[1] == 0) {
+    if (cart.megabits() == 0) {
         printWindow(r, "Chips: none answers.");
         printWindow(r, "%s", RESEAT);
         return false;
     }
     for (int chip = 0; chip < 2; chip++) {
-        if (G_chipSize[chip] == 0)
+        if (cart.chipSize[chip] == 0)
             printWindow(r, "Chip %d: no answer%s.", chip, chip == 0 ? "" : " (a cartridge of one chip)");
         else
-            printWindow(r, "Chip %d: maker 0x%02X, device 0x%02X, %d Mbit.", chip, G_manufID[chip],
-                           G_deviceID[chip], G_chipSize[chip]);
+            printWindow(r, "Chip %d: maker 0x%02X, device 0x%02X, %d Mbit.", chip, cart.manufID[chip],
+                           cart.deviceID[chip], cart.chipSize[chip]);
     }
-    if (G_chipSize[0] == 0) {
+    if (cart.chipSize[0] == 0) {
         printWindow(r, "%s", RESEAT);
         return false;
     }

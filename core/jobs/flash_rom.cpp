@@ -13,7 +13,7 @@
 #include "core/cart/detect.h"
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 #include "core/flash/block_phases.h"
 #include "core/flash/progress.h"
 #include "core/flash/write.h"
@@ -76,24 +76,23 @@ static int chipsToErase(uint32_t romSize, int skip, uint8_t chips[2])
 // A probe that met link failures may have guessed (one failed read makes an
 // 8 Mbit chip look like 16, a failed protection read looks unprotected):
 // nothing is erased on a guess.
-static bool probe(Reporter& r, Link& link, uint8_t* megabits, bool scanProtection)
+static bool probe(Reporter& r, Link& link, Cart* cart, bool scanProtection)
 {
-    return checkCartCleanly(r, link, megabits, scanProtection, !scanProtection, "flashing not started");
+    return checkCartCleanly(r, link, cart, scanProtection, !scanProtection, "flashing not started");
 }
 
 // An official cartridge keeps its game in protected blocks, which no erase
 // clears, and its save in the unprotected rest, which an erase would wipe
 // before the job found out. So the protection is read first, and a chip with
 // any protected block is not touched at all.
-static bool mayErase(Reporter& r, Link& link, const uint8_t* chips, int count)
+static bool mayErase(Reporter& r, Link& link, const uint8_t* chips, int count, Cart* cart)
 {
     if (count == 0)
         return true;
-    uint8_t scratch = 0;
-    if (!probe(r, link, &scratch, true))
+    if (!probe(r, link, cart, true))
         return false;
     for (int i = 0; i < count; i++) {
-        if (chipHasProtectedBlocks(chips[i])) {
+        if (cart->chipHasProtectedBlocks(chips[i])) {
             // Two lines, each whole in the window at its opening width.
             printWindow(r, "Chip %d has protected blocks: not flashable.", chips[i]);
             printWindow(r, "An official cartridge? Nothing was erased.");
@@ -158,12 +157,12 @@ static void reportBlankChips(Reporter& r, const uint8_t* chips, int count)
 }
 
 // True when the chips are erased and the user still wants them written.
-static bool eraseForRom(Link& link, const uint8_t* chips, int count, Reporter& r)
+static bool eraseForRom(Link& link, const Cart& cart, const uint8_t* chips, int count, Reporter& r)
 {
     // Both chips erase at once: the larger one sets the time.
     double typical = 0.0;
     for (int i = 0; i < count; i++)
-        typical = std::fmax(typical, typicalChipEraseSeconds(chips[i]));
+        typical = std::fmax(typical, typicalChipEraseSeconds(cart.chipSize[chips[i]]));
     openProgress("Erasing Cartridge", 0, r, typical > 0.0 ? typical : 1.0);
     // Asked to stop before anything was sent: the cartridge is untouched.
     if (!r.goingOn()) {
@@ -231,12 +230,12 @@ static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int s
 // written. Erasing block by block, the bytes past the ROM's end in its last
 // block are read first and put back at once, before the ROM is written, so
 // that they survive a cancel or a failure too.
-static bool eraseForScope(Link& link, EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
+static bool eraseForScope(Link& link, const Cart& cart, EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
                           int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
                           Reporter& r)
 {
     if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
-        return eraseForRom(link, chips, count, r);
+        return eraseForRom(link, cart, chips, count, r);
     if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(link, rom, romSize, blocks, r))
         return false;
     if (!keepBytesPastRom(r, link, romSize, *blocks, kept))
@@ -259,15 +258,15 @@ static bool eraseForScope(Link& link, EraseScope scope, FILE* rom, uint32_t romS
 static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
                       std::vector<std::string>* notes, Reporter& r)
 {
-    uint8_t cartMbit = 0;
-    if (!probe(r, link, &cartMbit, false))
+    Cart cart;
+    if (!probe(r, link, &cart, false))
         return false;
     // A silent chip 0 echoes every byte written to it, and reads back as
     // whatever was sent: a flash of it would be called done with nothing
     // on the cartridge. Passed over only when the user skips that chip.
-    if (settings.skipChip != 0 && refusedAsChipZeroSilent(r, "nothing was erased or written"))
+    if (settings.skipChip != 0 && refusedAsChipZeroSilent(r, cart, "nothing was erased or written"))
         return false;
-    uint32_t flashSize = cartMbit * MEGABIT;
+    uint32_t flashSize = cart.megabits() * MEGABIT;
     double started = linkSeconds();
     uint32_t romSize = fitToFlash(r, fileSize, flashSize);
     if (flashSize == 0) {
@@ -285,14 +284,14 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
-    if (!mayErase(r, link, chips, count))
+    if (!mayErase(r, link, chips, count, &cart))
         return false;
-    bool turbo = decideTurbo(r, settings.turboMode, G_factoryProt[0]);
+    bool turbo = decideTurbo(r, settings.turboMode, cart.factoryProt[0]);
 
-    std::vector<CartBlock> blocks = blocksCovering(romSize, skip);
+    std::vector<CartBlock> blocks = blocksCovering(cart.layout(), romSize, skip);
     size_t romBlocks = blocks.size();
     BytesPastRom kept;
-    if (!eraseForScope(link, settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
+    if (!eraseForScope(link, cart, settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
@@ -312,7 +311,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
         return false;
     if (written < romSize || cancelled) {
         if (!cancelled && settings.eraseScope != EraseScope::WholeChips)
-            reportUnprogrammedBlock(r, written);
+            reportUnprogrammedBlock(r, cart.layout(), written);
         printWindow(r, "%s", FLASH_ABORTED);
         return false;
     }

@@ -15,14 +15,14 @@
 #include "core/jobs/jobs.h"
 #include "core/output_file.h"
 
-std::vector<ByteRange> saveAreaRanges()
+std::vector<ByteRange> saveAreaRanges(const Cart& cart)
 {
     std::vector<ByteRange> ranges;
     bool anyProtected = false;
-    CartLayout layout = CartLayout::detected();
+    CartLayout layout = cart.layout();
     for (uint8_t chip = 0; chip < 2; chip++) {
         for (const CartBlock& b : layout.blocksOf(chip)) {
-            if (G_prot[b.slot()] != 0) {
+            if (cart.isProtected(b)) {
                 anyProtected = true;
                 continue;
             }

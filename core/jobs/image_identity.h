@@ -8,10 +8,11 @@
 #include "core/identity/identity.h"
 #include "core/report.h"
 
-// The save area of the cartridge as last scanned (G_prot): its unprotected
-// blocks, by cartridge address. None when no block is protected (a flash
-// cartridge, which would read as wholly erased) or none is unprotected.
-std::vector<ByteRange> saveAreaRanges();
+// The save area of a scanned cartridge: its unprotected blocks, by
+// cartridge address. None when no block is protected (a flash cartridge,
+// which would read as wholly erased) or none is unprotected.
+struct Cart;
+std::vector<ByteRange> saveAreaRanges(const Cart& cart);
 
 void logLines(Reporter& r, const std::vector<std::string>& lines);
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "core/cart/flash_commands.h"
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
 

@@ -25,6 +25,7 @@ struct VerifyRun {
     VerifyRun(Link& l, Reporter& r) : link(l), report(r) {}
     Link& link;
     Reporter& report;
+    Cart cart;
     FILE* file = nullptr;
     const char* name = "";  // display name of the file
     uint32_t total = 0;     // bytes the progress bar counts to
@@ -81,23 +82,22 @@ bool verifyRom(const std::string& path, Reporter& r)
 
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
-    uint8_t megabits = 0;
     Link& link = jobLink.link;
-    if (!checkCartCleanly(r, link, &megabits, true, false, "verify not started")) {
+    VerifyRun run(link, r);
+    if (!checkCartCleanly(r, link, &run.cart, true, false, "verify not started")) {
         fclose(file);
         return false;
     }
     // The file's offset 0 would be compared with the silent window, or with
     // chip 1: a file of chip 1's bytes would pass.
-    if (refusedAsChipZeroSilent(r, "nothing was compared")) {
+    if (refusedAsChipZeroSilent(r, run.cart, "nothing was compared")) {
         fclose(file);
         return false;
     }
-    uint32_t flashSize = megabits * MEGABIT;
+    uint32_t flashSize = run.cart.megabits() * MEGABIT;
     // A played cartridge's dump may be known once its save area reads erased.
     KnownDumps known = loadKnownDumps(knownDumpDir());
-    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveAreaRanges());
-    VerifyRun run(link, r);
+    ImageHasher hasher(known.lists.empty() ? std::vector<ByteRange>() : saveAreaRanges(run.cart));
     run.hasher = &hasher;
     run.file = file;
     run.name = name;
@@ -112,7 +112,7 @@ bool verifyRom(const std::string& path, Reporter& r)
 
     bool over = false, pastEnd = false;
     for (uint8_t chip = 0; chip < 2 && !over; chip++) {
-        if (G_chipSize[chip] == 0)
+        if (run.cart.chipSize[chip] == 0)
             run.continuing = r.goingOn();
         else
             over = verifyChip(run, chip) == JOB_OVER;
@@ -168,7 +168,7 @@ static uint32_t totalForProgress(Reporter& r, long fileSize, uint32_t flashSize)
 // cartridge's size ends where the chip does.
 static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
 {
-    const CartLayout layout = CartLayout::detected();
+    const CartLayout layout = run.cart.layout();
     for (const CartBlock& b : layout.blocksOf(chip)) {
         if (!run.continuing)
             break;
@@ -245,7 +245,7 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
         return GO_ON;
     // Only a status of 0 says unprotected; anything else the chip reports
     // is taken as protected, so an odd status fails loudly, not quietly.
-    if (G_prot[chip * BLOCKS_PER_CHIP + block] == 0 && chipHasProtectedBlocks(chip)) {
+    if (run.cart.prot[chip * BLOCKS_PER_CHIP + block] == 0 && run.cart.chipHasProtectedBlocks(chip)) {
         run.unprotectedDiffered = true;
         return GO_ON;
     }

@@ -164,14 +164,14 @@ static bool readChip(Link& link, uint8_t chip, uint32_t start, uint32_t size, ui
 }
 
 // The cartridge's game, as its safety copies' folder is named.
-static bool readGame(Reporter& r, Link& link, std::string* game)
+static bool readGame(Reporter& r, Link& link, const Cart& cart, std::string* game)
 {
     uint8_t header[64];
     if (!link.read_64xN_bytes(header, 0, 0, 1)) {
         printWindow(r, "Couldn't read the cartridge header.");
         return false;
     }
-    *game = cartridgeGame(header, G_chipSize[0] != 0);
+    *game = cartridgeGame(header, cart.chipSize[0] != 0);
     return true;
 }
 
@@ -180,9 +180,9 @@ static bool readGame(Reporter& r, Link& link, std::string* game)
 static const char UNKNOWN_GAME[] = "unknown: its chip 0 does not answer";
 
 // The cartridge's game as a restore holds it to.
-static std::string knownGame(const std::string& folder)
+static std::string knownGame(const Cart& cart, const std::string& folder)
 {
-    return G_chipSize[0] ? folder : UNKNOWN_GAME;
+    return cart.chipSize[0] ? folder : UNKNOWN_GAME;
 }
 
 // Every block the plan erases, as it is now: what the write lays its records
@@ -217,10 +217,10 @@ static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& 
 
 // A protected block does not erase: its records would be half applied, the
 // blocks before it already changed.
-static bool refusedAsProtected(Reporter& r, const SavePlan& plan)
+static bool refusedAsProtected(Reporter& r, const Cart& cart, const SavePlan& plan)
 {
     for (const BlockStep& step : plan.steps) {
-        if (G_prot[step.block.slot()] != 0) {
+        if (cart.isProtected(step.block)) {
             printWindow(r, "restoreSaveGameToCart: chip %d block %d is protected; nothing was written "
                         "to the cartridge.",
                         step.block.chip, step.block.number);
@@ -327,8 +327,8 @@ static void logFinished(Reporter& r, const SavePlan& plan, size_t finished)
 }
 
 // After a stop that left blocks changed: which, and how to undo them.
-static void logUndo(Reporter& r, const SavePlan& plan, size_t finished, bool inHand, const std::string& copy,
-                    const SaveWriteRun& run)
+static void logUndo(Reporter& r, const Cart& cart, const SavePlan& plan, size_t finished, bool inHand,
+                    const std::string& copy, const SaveWriteRun& run)
 {
     logFinished(r, plan, finished);
     if (inHand) {
@@ -346,7 +346,7 @@ static void logUndo(Reporter& r, const SavePlan& plan, size_t finished, bool inH
     }
     // A cartridge of no known game matches no copy's game, not even its own.
     std::string command = run.undoCommand;
-    if ((headerChanged || G_chipSize[0] == 0) && !run.undoAnyGame.empty())
+    if ((headerChanged || cart.chipSize[0] == 0) && !run.undoAnyGame.empty())
         command += " " + run.undoAnyGame;
     if (run.undoCommand.empty())
         printWindow(r, "Writing that copy back restores those blocks.");
@@ -378,35 +378,35 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
 
     // A block whose protection read failed looks unprotected, and the
     // safety copy would hold game code for save data.
-    uint8_t size = 0;
+    Cart cart;
     Link& link = jobLink.link;
-    if (!checkCartCleanly(r, link, &size, true, false, "save-game not written"))
+    if (!checkCartCleanly(r, link, &cart, true, false, "save-game not written"))
         return false;
     // The copy goes under the game's name; a restore from the vault is for
     // its own game only. A file with nothing to write reads nothing more.
     std::string game;
-    if (!run.sameGameAs.empty() && !readGame(r, link, &game)) {
+    if (!run.sameGameAs.empty() && !readGame(r, link, cart, &game)) {
         printWindow(r, "Nothing was written to the cartridge.");
         return false;
     }
-    if (!run.sameGameAs.empty() && knownGame(game) != run.sameGameAs) {
-        refuseOtherGame(r, path, run.sameGameAs, knownGame(game));
+    if (!run.sameGameAs.empty() && knownGame(cart, game) != run.sameGameAs) {
+        refuseOtherGame(r, path, run.sameGameAs, knownGame(cart, game));
         return false;
     }
-    uint8_t turbo = decideTurbo(r, settings.turboMode, G_factoryProt[0]) ? 1 : 0;
+    uint8_t turbo = decideTurbo(r, settings.turboMode, cart.factoryProt[0]) ? 1 : 0;
 
     printWindow(r, "%s", JOB_TITLE);
     SavePlan plan;
     for (const SaveRecord& rec : save.records)
         if (rec.blockLen % NGF_UNIT)
             printWindow(r, "mod 32 problem..");
-    if (!planSaveWrite(r, save, G_chipSize, &plan)) {
+    if (!planSaveWrite(r, save, cart.chipSize, &plan)) {
         printWindow(r, "Nothing was written to the cartridge.");
         return false;
     }
-    if (refusedAsProtected(r, plan))
+    if (refusedAsProtected(r, cart, plan))
         return false;
-    if (game.empty() && !plan.steps.empty() && !readGame(r, link, &game)) {
+    if (game.empty() && !plan.steps.empty() && !readGame(r, link, cart, &game)) {
         printWindow(r, "Nothing was written to the cartridge.");
         return false;
     }
@@ -458,7 +458,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
             printWindow(r, "Safety copy of the blocks this write erases: '%s'", run.copy.c_str());
     } else if (!run.copy.empty()) {
         run.changed = finished > 0 || inHand;
-        logUndo(r, plan, finished, inHand, run.copy, run);
+        logUndo(r, cart, plan, finished, inHand, run.copy, run);
     } else {
         logFinished(r, plan, finished);
     }
@@ -471,12 +471,12 @@ bool insertedGame(std::string* game, Reporter& r)
     if (!linkStillThere(r))
         return false;
     JobLink jobLink(r);
-    uint8_t size = 0;
+    Cart cart;
     Link& link = jobLink.link;
-    if (!checkCartCleanly(r, link, &size, true, false, "the cartridge's game is not known"))
+    if (!checkCartCleanly(r, link, &cart, true, false, "the cartridge's game is not known"))
         return false;
-    if (size == 0 || !readGame(r, link, game))  // the probe has said when none answered
+    if (cart.megabits() == 0 || !readGame(r, link, cart, game))  // the probe has said when none answered
         return false;
-    *game = knownGame(*game);
+    *game = knownGame(cart, *game);
     return true;
 }

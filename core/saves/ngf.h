@@ -8,7 +8,7 @@ class Reporter;
 #include <cstddef>
 #include <cstdint>
 
-#include "core/cart/geometry.h"
+#include "core/cart/blocks.h"
 
 constexpr uint16_t NGF_VERSION = 0x0053;
 constexpr uint32_t NGF_HEADER_LEN = 8;
@@ -44,10 +44,11 @@ bool cartAddrFromConsole(uint32_t NGPCaddr, uint32_t* cartAddr);
 // Whether the record's bytes all lie in the console window of its first byte.
 bool recordFitsItsChip(const NgfBlockHeader& b);
 
-// Writer: one record per unprotected erase block (from G_prot), chip 0's in
-// ascending block order, then chip 1's when a chip 1 was detected. Returns
-// the count; out needs room for NGF_MAX_WRITE_BLOCKS.
-int ngfRecordList(NgfBlockHeader* out);
+// Writer: one record per unprotected erase block of the scanned cartridge,
+// chip 0's in ascending block order, then chip 1's when it has a chip 1.
+// Returns the count; out needs room for NGF_MAX_WRITE_BLOCKS.
+struct Cart;
+int ngfRecordList(const Cart& cart, NgfBlockHeader* out);
 // The header's len for these records: headers and data together.
 uint32_t ngfFileLen(const NgfBlockHeader* records, int count);
 

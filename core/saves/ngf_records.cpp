@@ -4,13 +4,13 @@
 #include "core/cart/detect.h"
 #include "core/saves/ngf.h"
 
-int ngfRecordList(NgfBlockHeader* out)
+int ngfRecordList(const Cart& cart, NgfBlockHeader* out)
 {
     int count = 0;
-    CartLayout layout = CartLayout::detected();
+    CartLayout layout = cart.layout();
     for (uint8_t chip = 0; chip < 2; chip++) {
         for (const CartBlock& b : layout.blocksOf(chip)) {
-            if (G_prot[b.slot()] != 0)
+            if (cart.isProtected(b))
                 continue;
             out[count].NGPCaddr = consoleAddrFromCart(b.start);
             out[count].blockLen = b.size;

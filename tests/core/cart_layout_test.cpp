@@ -20,21 +20,26 @@ Block at(const CartLayout& layout, uint32_t addr)
 
 TEST(CartLayout, EachChipByItsOwnSize)
 {
-    // Chips of one size lay out as they always have.
+    // Chips of one size: 64 KB blocks up to the boot region (block 7, 15 or
+    // 31), then 32, 8, 8 and 16 KB; the blocks tile the chip, chip 1's from
+    // 0x200000, and each block's first and last byte map back to it.
     for (uint8_t mbit : {4, 8, 16}) {
-        const uint8_t saved = G_chipSize[0];
-        G_chipSize[0] = mbit;
+        const int boot = mbit * 2 - 1;
         CartLayout layout(mbit, mbit);
         for (uint8_t chip = 0; chip < 2; chip++) {
             const auto& blocks = layout.blocksOf(chip);
-            ASSERT_EQ(int(blocks.size()), getBootBlockStart() + 4);
+            ASSERT_EQ(int(blocks.size()), boot + 4);
+            uint32_t next = chip * 0x200000;
             for (const CartBlock& b : blocks) {
-                EXPECT_EQ(Block(b.chip, b.slot(), b.start, b.size),
-                          Block(chip, chip * 35 + b.number, blockNumToAddr(chip, b.number), blockSize(b.number)));
+                const uint32_t size = b.number < boot ? 0x10000 : std::vector<uint32_t>{0x8000, 0x2000, 0x2000, 0x4000}[b.number - boot];
+                EXPECT_EQ(Block(b.chip, b.slot(), b.start, b.size), Block(chip, chip * 35 + b.number, next, size));
+                EXPECT_EQ(at(layout, b.start), Block(b.chip, b.number, b.start, b.size));
                 EXPECT_EQ(at(layout, b.end() - 1), Block(b.chip, b.number, b.start, b.size));
+                next += size;
             }
+            EXPECT_EQ(next, chip * 0x200000 + mbit * MEGABIT);
+            EXPECT_EQ(layout.chipBytes(chip), mbit * MEGABIT);
         }
-        G_chipSize[0] = saved;
     }
 
     const struct { uint8_t chips[2]; uint32_t addr; Block block; } cases[] = {

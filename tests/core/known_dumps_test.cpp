@@ -227,9 +227,9 @@ TEST_F(KnownDumpPacks, BackupSaysTheSaveAreaMatchWasNotTriedWhenTheScanFailed)
     std::fill(listed.begin() + 0x1FA000, listed.begin() + 0x1FC000, 0xFF);
     writeText(dir + "/l.dat", noIntroDat("L", "", entry("Game", digestsOf(listed))));
     sim::cartPoke(0x1FA000, 0x12);  // a played cartridge
-    uint8_t megabits = 0;
+    Cart probed;
     sim::Mark m = sim::mark();
-    checkCart(report, linker().link(), &megabits, nullptr, nullptr, nullptr, true, false);
+    checkCart(report, linker().link(), &probed, nullptr, nullptr, nullptr, true, false);
     size_t scan = sim::transfersSince(m).size();
     std::string path = scratch("cart.ngp");
     RecordingReporter job;

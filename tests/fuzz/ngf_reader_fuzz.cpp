@@ -24,13 +24,6 @@ struct Quiet : Reporter {
 } quiet;
 }  // namespace
 
-// What detection leaves behind, set from the input instead of a cartridge.
-uint8_t G_chipSize[2];
-uint8_t G_prot[BLOCK_SLOTS];
-CartLayout CartLayout::detected()
-{
-    return CartLayout(G_chipSize[0], G_chipSize[1]);
-}
 
 static bool load(const uint8_t* data, size_t size, LoadedSave* save)
 {
@@ -94,20 +87,22 @@ static void checkSafetyCopy(const uint8_t* data, size_t size)
     if (size == 0)
         return;
     const uint8_t* chips = CARTS[data[0] % (sizeof CARTS / sizeof CARTS[0])];
-    G_chipSize[0] = chips[0];
-    G_chipSize[1] = chips[1];
+    // What detection finds, set from the input instead of a cartridge.
+    Cart cart;
+    cart.chipSize[0] = chips[0];
+    cart.chipSize[1] = chips[1];
     // Detection marks every slot protected, then scans the chips' real
     // blocks: the main blocks up to the boot region and its four.
     int unprotected = 0;
     for (int i = 0; i < BLOCK_SLOTS; i++) {
         int chip = i / BLOCKS_PER_CHIP, block = i % BLOCKS_PER_CHIP;
         bool real = chips[chip] && block < chips[chip] * 2 - 1 + 4;
-        G_prot[i] = real ? data[(1 + i / 8) % size] >> (i % 8) & 1 : 1;
-        unprotected += G_prot[i] == 0;
+        cart.prot[i] = real ? data[(1 + i / 8) % size] >> (i % 8) & 1 : 1;
+        unprotected += cart.prot[i] == 0;
     }
 
     NgfBlockHeader records[NGF_MAX_WRITE_BLOCKS];
-    int count = ngfRecordList(records);
+    int count = ngfRecordList(cart, records);
     if (count != unprotected)
         __builtin_trap();
     // A copy runs to megabytes: its buffers are kept from one input to the
@@ -141,7 +136,7 @@ static void checkSafetyCopy(const uint8_t* data, size_t size)
         const BlockStep& step = plan.steps[i];
         const CartBlock& b = step.block;
         if (step.readFirst || consoleAddrFromCart(b.start) != records[i].NGPCaddr ||
-            b.size != records[i].blockLen || G_prot[b.slot()] != 0 ||
+            b.size != records[i].blockLen || cart.isProtected(b) ||
             step.pieces.size() != 1 || step.pieces[0].offset != 0 || step.pieces[0].length != b.size ||
             step.pieces[0].dataAt != dataAt[i])
             __builtin_trap();
