@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-#include "core/cart/block_erase.h"
+#include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
 #include "core/cart/blocks.h"
 #include "core/flash/progress.h"
 #include "core/flash/readback.h"
 #include "core/flash/write.h"
+#include "core/link/clock.h"
 #include "core/link/transfer.h"
 
 bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
@@ -48,10 +49,12 @@ bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, 
         showProgress(total ? float(double(done) / double(total)) : 0.0f, r);
         if (!r.goingOn())
             break;
-        BlockEraseResult result = eraseBlock(link, b.start & CHIP_ADDR_MASK, b.chip, BLOCK_ERASE_LIMIT_S, r);
-        if (result == BlockEraseResult::NotErased || result == BlockEraseResult::TimedOut)
+        EraseEnd end = EraseEnd::LinkFailed;
+        if (sendBlockErase(link, b.chipAddr(), b.chip))
+            end = waitForErase(link, b.chipAddr(), b.chip, BLOCK_ERASE_WAIT, linkSeconds(), r);
+        if (end == EraseEnd::Refused || end == EraseEnd::TimedOut)
             printWindow(r, "Not able to erase block %d of chip %d!", b.number, b.chip);
-        going = result == BlockEraseResult::Erased;
+        going = end == EraseEnd::Erased;
         if (!going)
             printWindow(r, "%s", FLASH_ABORTED);
         done += b.size;

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/cart/block_erase.h"
 #include "core/cart/detect.h"
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
@@ -22,9 +21,6 @@
 #include "core/link/clock.h"
 #include "core/link/linker.h"
 
-// A normal chip erase takes well under a minute; a chip still busy after
-// this long is not going to finish.
-static const double ERASE_TIME_LIMIT_S = 300.0;
 static const int MAX_PACKETS = 255;  // a command's packet count is one byte
 
 // The file's whole length, however large; -1 when it cannot be measured.
@@ -112,41 +108,6 @@ static bool startErase(Link& link, const uint8_t* chips, int count)
     return erase_cart_checked(link, chips[0] == 0 ? ERASE_CHIP0 : ERASE_CHIP1);
 }
 
-// Reads chip address 0 until bit 7 says the erase is over. An erasing chip
-// toggles a status bit on every read, so the same byte twice running means
-// it is not erasing. The bar moves with the time taken against the chip's
-// typical erase time. Cancel is not consulted here: a chip erase cannot be
-// stopped halfway, so the wait goes on and the job ends once it is over.
-// A read that failed says nothing of the chip: the link failed, not the erase.
-static BlockEraseResult waitForErase(Link& link, uint8_t chip, double started, double typical, Reporter& r)
-{
-    uint8_t before = 0;
-    std::optional<uint8_t> now = link.read_byte(0, chip);
-    double shown = -1.0;
-    for (;;) {
-        if (!now)
-            return BlockEraseResult::LinkFailed;
-        double at = linkSeconds();
-        if (*now == before || at - started > ERASE_TIME_LIMIT_S) {
-            printWindow(r, "Not able to erase chip %d!", chip);
-            return BlockEraseResult::NotErased;
-        }
-        if (at - shown >= ERASE_BREATHE_EVERY_S) {
-            // Past the typical time the bar stands still but its words do
-            // not (they say the erase takes longer than usual, or that a
-            // cancel waits for it), so the reporter is told on every breath
-            // and itself keeps the redraws few.
-            r.progress(float(std::fmin((at - started) / typical, 0.99)));
-            r.breathe();
-            shown = at;
-        }
-        if (*now & FLASH_STATUS_DONE)
-            return BlockEraseResult::Erased;
-        before = *now;
-        now = link.read_byte(0, chip);
-    }
-}
-
 // What a cancel after the erase leaves on the cartridge.
 static void reportBlankChips(Reporter& r, const uint8_t* chips, int count)
 {
@@ -163,7 +124,8 @@ static bool eraseForRom(Link& link, const Cart& cart, const uint8_t* chips, int 
     double typical = 0.0;
     for (int i = 0; i < count; i++)
         typical = std::fmax(typical, typicalChipEraseSeconds(cart.chipSize[chips[i]]));
-    openProgress("Erasing Cartridge", 0, r, typical > 0.0 ? typical : 1.0);
+    const EraseWait wait = chipEraseWait(typical);
+    openProgress("Erasing Cartridge", 0, r, wait.typicalSeconds);
     // Asked to stop before anything was sent: the cartridge is untouched.
     if (!r.goingOn()) {
         printWindow(r, "Flashing cancelled; nothing erased or written.");
@@ -176,11 +138,14 @@ static bool eraseForRom(Link& link, const Cart& cart, const uint8_t* chips, int 
         printWindow(r, "%s", FLASH_ABORTED);
     // One clock serves both chips.
     double started = linkSeconds();
+    // A read that failed says nothing of the chip: the link failed, not the erase.
     for (int i = 0; i < count && erased; i++) {
-        BlockEraseResult result = waitForErase(link, chips[i], started, typical > 0.0 ? typical : 1.0, r);
-        if (result == BlockEraseResult::LinkFailed)
+        EraseEnd end = waitForErase(link, 0, chips[i], wait, started, r);
+        if (end == EraseEnd::LinkFailed)
             printWindow(r, "%s", FLASH_ABORTED);
-        erased = result == BlockEraseResult::Erased;
+        else if (end != EraseEnd::Erased)
+            printWindow(r, "Not able to erase chip %d!", chips[i]);
+        erased = end == EraseEnd::Erased;
     }
     r.holdCancel(false);
     bool cancelled = erased && !r.goingOn();

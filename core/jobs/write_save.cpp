@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cart/block_erase.h"
+#include "core/cart/erase.h"
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
 #include "core/saves/ngf.h"
@@ -28,15 +28,18 @@
 
 static const char* const JOB_TITLE = "Writing a save-game";
 
-// A block erase takes well under a second, and no datasheet of these chips
-// allows more than a few; past this the block will not erase at all.
-static const double ERASE_GIVE_UP_S = 20.0;
-// How often the erase wait lets the face run, so Cancel is seen.
-static const double ERASE_EVENTS_EVERY_S = 0.05;
-// A healthy block erases in under a second, and no datasheet of these chips
-// allows more than a few. Until then Cancel waits, since stopping would leave
-// the block erased; past it the erase may never end, and Cancel goes through.
-static const double ERASE_CANCEL_AFTER_S = 5.0;
+// A block erase as Flash ROM(s) waits for it, done once the block reads
+// erased and not before (a protected block never is, and is refused before
+// anything is erased), and Cancel let through once the erase has outlasted a
+// healthy one by far: until then stopping would only leave the block erased,
+// past it the erase may never end.
+static const EraseWait SAVE_ERASE_WAIT = [] {
+    EraseWait w = BLOCK_ERASE_WAIT;
+    w.stillMeansRefused = false;
+    w.breatheEverySeconds = 0.05;
+    w.cancelAfterSeconds = 5.0;
+    return w;
+}();
 // Reads go 8 KB to a request: the smallest erase block, so every block is a
 // whole number of them.
 static const uint32_t READ_CHUNK = PACKETS_PER_REQUEST * 64u;
@@ -230,30 +233,23 @@ static bool refusedAsProtected(Reporter& r, const Cart& cart, const SavePlan& pl
     return false;
 }
 
-// Erased flash reads 0xFF. A protected block or a linker whose reads fail
-// (they give 0) never gets there, so the wait is bounded and, once the erase
-// has outlasted a healthy one, lets Cancel through.
-static StepOutcome waitForErase(Link& link, uint32_t addr, uint8_t chip, Reporter& r)
+// Waits for the block's erase; false with the line saying why when it did
+// not end erased.
+static StepOutcome waitForBlockErase(Link& link, uint32_t addr, uint8_t chip, Reporter& r)
 {
-    double start = linkSeconds();
-    double lastEvents = start;
-    while (link.read_byte(addr, chip) != 0xFF) {
-        if (link.gone())
-            return STEP_STOPPED;  // the transfer layer has said why
-        double now = linkSeconds();
-        if (now - start > ERASE_GIVE_UP_S) {
-            printWindow(r, "Chip %d address 0x%06X did not read 0xFF", chip, addr);
-            printWindow(r, "within %d seconds of the erase, giving up.", int(ERASE_GIVE_UP_S));
-            return STEP_STOPPED;
-        }
-        if (now - lastEvents >= ERASE_EVENTS_EVERY_S) {
-            lastEvents = now;
-            r.breathe();
-            if (now - start > ERASE_CANCEL_AFTER_S && cancelled(r))
-                return STEP_CANCELLED;
-        }
+    switch (waitForErase(link, addr, chip, SAVE_ERASE_WAIT, linkSeconds(), r)) {
+    case EraseEnd::Erased:
+        return STEP_DONE;
+    case EraseEnd::Cancelled:
+        printWindow(r, "Writing a save-game cancelled.");
+        return STEP_CANCELLED;
+    case EraseEnd::LinkFailed:
+        return STEP_STOPPED;  // the link has said why
+    default:
+        printWindow(r, "Chip %d address 0x%06X did not read 0xFF", chip, addr);
+        printWindow(r, "within %d seconds of the erase, giving up.", int(SAVE_ERASE_WAIT.limitSeconds));
+        return STEP_STOPPED;
     }
-    return STEP_DONE;
 }
 
 static bool allErased(const uint8_t* p, uint32_t n)
@@ -279,7 +275,7 @@ static StepOutcome writeBlock(Link& link, const BlockStep& step, const LoadedSav
 
     *erased = true;
     bool clean = sendBlockErase(link, start, b.chip);
-    StepOutcome waited = waitForErase(link, start, b.chip, r);
+    StepOutcome waited = waitForBlockErase(link, start, b.chip, r);
     if (waited != STEP_DONE)
         return waited;
     for (uint32_t o = 0; o < b.size && !link.gone(); o += NGF_UNIT) {
