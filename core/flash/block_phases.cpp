@@ -4,6 +4,7 @@
 
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
+#include "core/cart/read.h"
 #include "core/cart/blocks.h"
 #include "core/flash/progress.h"
 #include "core/flash/readback.h"
@@ -71,18 +72,6 @@ bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, 
 
 static const uint32_t PACKET = 64;
 
-// Reads `length` bytes (whole packets) from `at`, all on one chip.
-static bool readCart(Link& link, uint32_t at, uint8_t* into, uint32_t length)
-{
-    for (uint32_t done = 0; done < length;) {
-        uint32_t n = std::min(length - done, PACKETS_PER_REQUEST * PACKET);
-        if (!link.read_64xN_bytes(into + done, (at + done) & CHIP_ADDR_MASK, chipOf(at), uint8_t(n / PACKET)))
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
 {
     *kept = BytesPastRom();
@@ -93,7 +82,7 @@ bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vect
         return true;
     kept->start = romSize / PACKET * PACKET;
     kept->bytes.resize(kept->block->end() - kept->start);
-    if (!readCart(link, kept->start, kept->bytes.data(), uint32_t(kept->bytes.size()))) {
+    if (!readCartInto(link, kept->start, uint32_t(kept->bytes.size()), kept->bytes.data())) {
         printWindow(r, "Flashing aborted; the cart is unchanged.");
         return false;
     }
@@ -140,7 +129,7 @@ bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool
         at = end;
     }
     std::vector<uint8_t> now(length);
-    if (clean && readCart(link, kept.start, now.data(), length) &&
+    if (clean && readCartInto(link, kept.start, length, now.data()) &&
         std::equal(now.begin(), now.end(), kept.bytes.begin(),
                    [](uint8_t got, uint8_t want) { return want == ERASED_BYTE || got == want; }))
         return true;

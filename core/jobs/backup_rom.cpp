@@ -15,16 +15,12 @@
 
 #include "core/cart/blocks.h"
 #include "core/cart/detect.h"
+#include "core/cart/read.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/output_file.h"
 #include "core/link/linker.h"
 #include "version.h"
-
-static const uint32_t BACKUP_CHUNK = PACKETS_PER_REQUEST * 64;
-
-// Static rather than on the stack: the chunk lives as long as the program.
-static uint8_t readBuf[BACKUP_CHUNK];
 
 static std::string defaultBackupName(const Cart& cart);
 static std::string romFileName(const Cart& cart);
@@ -295,33 +291,30 @@ static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanne
 // still read and written.
 static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r)
 {
-    uint32_t position = 0;
-    uint8_t chip = 0;
     float fraction = 0.0f;
-    for (;;) {
-        if (chip == 0 && position > CHIP_ADDR_MASK)
-            chip = 1;
+    CartRead read;
+    read.spans = {{0, size}};
+    read.before = [&](uint32_t, uint32_t) {
         r.progress(fraction);
         r.breathe();
-        if (!link.read_64xN_bytes(readBuf, position & CHIP_ADDR_MASK, chip, PACKETS_PER_REQUEST)) {
-            printWindow(r, "Wut?! usb recv error..");
-            return false;
-        }
-        hasher.update(readBuf, BACKUP_CHUNK);
-        if (fwrite(readBuf, 1, BACKUP_CHUNK, file) != BACKUP_CHUNK) {
+        return true;
+    };
+    read.take = [&](size_t, uint32_t at, const uint8_t* bytes, uint32_t n) {
+        hasher.update(bytes, n);
+        if (fwrite(bytes, 1, n, file) != n) {
             reportWriteFailure(r);
-            return false;
+            return AfterPiece::Stop;
         }
         // The bar lags a chunk behind and never shows full before it closes.
-        fraction = float(double(position) / double(size));
+        fraction = float(double(at) / double(size));
         if (fraction >= 1.0f)
             fraction = 0.99f;
-        position += BACKUP_CHUNK;
-        if (position >= size)
-            return true;
-        if (!r.goingOn())
-            return false;
-    }
+        return at + n >= size || r.goingOn() ? AfterPiece::GoOn : AfterPiece::Stop;
+    };
+    CartReadEnd end = readCart(link, read);
+    if (end == CartReadEnd::LinkFailed)
+        printWindow(r, "Wut?! usb recv error..");
+    return end == CartReadEnd::Done;
 }
 
 // A short write (a full disk, a size limit) must never end in "Backup done.".

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/cart/detect.h"
+#include "core/cart/read.h"
 #include "core/jobs/jobs.h"
 #include "core/output_file.h"
 #include "core/saves/ngf.h"
@@ -18,9 +19,6 @@
 #include "core/saves/vault.h"
 #include "core/saves/proposed_name.h"
 
-// Reads go 8 KB to a request, as Backup ROM's do: the smallest erase block,
-// so every block is a whole number of them.
-static const uint32_t CHUNK = PACKETS_PER_REQUEST * 64u;
 
 static void logGroup(Reporter& r, const char* first, const char* second)
 {
@@ -63,21 +61,20 @@ static bool writeRecord(Reporter& r, Link& link, FILE* f, const NgfBlockHeader& 
         return false;
     }
 
-    static uint8_t chunk[CHUNK];
     uint32_t written = 0;
-    for (uint32_t o = 0; o < rec.blockLen; o += CHUNK) {
-        uint32_t addr = (cartAddr + o) & CHIP_ADDR_MASK;
-        // A chunk the linker did not deliver must never pass for save data.
-        if (!link.read_64xN_bytes(chunk, addr, chip, PACKETS_PER_REQUEST)) {
-            printWindow(r, "Couldn't read chip %d at 0x%06X;", chip, addr);
-            printWindow(r, "the partial file is deleted.");
-            return false;
-        }
-        uint32_t want = rec.blockLen - o < CHUNK ? rec.blockLen - o : CHUNK;
-        size_t got = fwrite(chunk, 1, want, f);
-        written += got;
-        if (got != want)
-            break;
+    CartRead read;
+    read.spans = {{cartAddr, cartAddr + rec.blockLen}};
+    read.take = [&](size_t, uint32_t, const uint8_t* bytes, uint32_t want) {
+        size_t got = fwrite(bytes, 1, want, f);
+        written += uint32_t(got);
+        return got == want ? AfterPiece::GoOn : AfterPiece::Stop;
+    };
+    uint32_t at = cartAddr;
+    // A chunk the linker did not deliver must never pass for save data.
+    if (readCart(link, read, &at) == CartReadEnd::LinkFailed) {
+        printWindow(r, "Couldn't read chip %d at 0x%06X;", chip, at & CHIP_ADDR_MASK);
+        printWindow(r, "the partial file is deleted.");
+        return false;
     }
     if (written != rec.blockLen) {
         printWindow(r, "save-game: wrote %d, but exptected %d bytes%s", int(written),

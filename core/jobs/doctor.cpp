@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/cart/detect.h"
+#include "core/cart/read.h"
 #include "core/identity/header.h"
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
@@ -19,10 +20,8 @@
 
 namespace {
 
-// The contacts' test: the header and the first 64 KiB of chip 0, read
-// twice; 128 packets a request, the most a count byte asks for in halves.
+// The contacts' test: the header and the first 64 KiB of chip 0, read twice.
 constexpr uint32_t CONTACTS_BYTES = 0x10000;
-constexpr uint8_t PACKETS_PER_READ = 128;
 const char* const REPLUG = "Unplug the linker and plug it in again.";
 const char* const RESEAT = "Reseat the cartridge; clean its contacts.";
 
@@ -77,10 +76,7 @@ bool saidNoAccess(Reporter& r, const Linker& link)
 bool readStart(Link& link, std::vector<uint8_t>* bytes)
 {
     bytes->assign(CONTACTS_BYTES, 0);
-    for (uint32_t at = 0; at < CONTACTS_BYTES; at += PACKETS_PER_READ * 64u)
-        if (!link.read_64xN_bytes(bytes->data() + at, at, 0, PACKETS_PER_READ))
-            return false;
-    return true;
+    return readCartInto(link, 0, CONTACTS_BYTES, bytes->data());
 }
 
 // The first address at which two reads differ; false when none does.

@@ -12,6 +12,7 @@
 
 #include "core/cart/blocks.h"
 #include "core/cart/detect.h"
+#include "core/cart/read.h"
 #include "core/jobs/image_identity.h"
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
@@ -38,17 +39,17 @@ struct VerifyRun {
     bool differed = false;  // a difference that counts ended the walk
     ImageHasher* hasher = nullptr;  // every file byte the walk reads
     uint8_t fileBuf[MAX_CHUNK];
-    uint8_t cartBuf[MAX_CHUNK];
+    uint32_t fileGot = 0;  // bytes of the piece under way that the file gave
 };
 
 // Whether the walk goes on, or the job has ended and said why.
 enum WalkStep { GO_ON, JOB_OVER };
 
 static uint32_t totalForProgress(Reporter& r, long fileSize, uint32_t flashSize);
-static WalkStep verifyChip(VerifyRun& run, uint8_t chip);
-static uint8_t packetsFor(int32_t remaining);
-static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets);
-static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length);
+static bool verifyBlocks(VerifyRun& run);
+static uint32_t halvingRequests(uint32_t remaining);
+static WalkStep compareChunk(VerifyRun& run, const CartBlock& b, const uint8_t* cart, uint32_t length);
+static void logEndOfFile(VerifyRun& run);
 static void logUnprotectedNote(Reporter& r);
 static void logTiming(const VerifyRun& run);
 
@@ -110,13 +111,8 @@ bool verifyRom(const std::string& path, Reporter& r)
     r.progress(0.0f);
     run.continuing = r.goingOn();
 
-    bool over = false, pastEnd = false;
-    for (uint8_t chip = 0; chip < 2 && !over; chip++) {
-        if (run.cart.chipSize[chip] == 0)
-            run.continuing = r.goingOn();
-        else
-            over = verifyChip(run, chip) == JOB_OVER;
-    }
+    bool pastEnd = false;
+    bool over = verifyBlocks(run);
     if (!over) {
         // With no cartridge nothing was compared: that is no verdict.
         run.passed = run.continuing && flashSize != 0;
@@ -164,88 +160,101 @@ static uint32_t totalForProgress(Reporter& r, long fileSize, uint32_t flashSize)
     return flashSize;
 }
 
-// The chip's own blocks, until Cancel or the end: an image of exactly the
-// cartridge's size ends where the chip does.
-static WalkStep verifyChip(VerifyRun& run, uint8_t chip)
+// The chips' own blocks, until Cancel or the end: an image of exactly the
+// cartridge's size ends where the chip does. True when the job has ended
+// and said why.
+static bool verifyBlocks(VerifyRun& run)
 {
+    Reporter& r = run.report;
     const CartLayout layout = run.cart.layout();
-    for (const CartBlock& b : layout.blocksOf(chip)) {
-        if (!run.continuing)
-            break;
-        uint8_t block = b.number;
-        int32_t remaining = int32_t(b.size);
-        for (;;) {
-            run.report.progress(run.fraction);
-            run.report.breathe();
-            uint8_t packets = packetsFor(remaining);
-            if (verifyChunk(run, chip, block, packets) == JOB_OVER)
-                return JOB_OVER;
-            run.position += packets * 64u;
-            remaining -= packets * 64;
-            run.fraction = float(run.position) / float(run.total);
-            if (run.fraction >= 1.0f)
-                run.fraction = 0.99f;
-            run.continuing = run.report.goingOn();
-            if (remaining == 0 || !run.continuing)
-                break;
+    std::vector<CartBlock> blocks;
+    CartRead read;
+    for (uint8_t chip = 0; chip < 2; chip++) {
+        for (const CartBlock& b : layout.blocksOf(chip)) {
+            blocks.push_back(b);
+            read.spans.push_back({b.start, b.end()});
         }
     }
-    return GO_ON;
+    read.pace = halvingRequests;
+    bool over = false;
+    // The file's bytes first: the cartridge is read only for the bytes the
+    // file still has. The file may end part-way; the bytes it did give are
+    // still compared before saying so.
+    read.before = [&](uint32_t, uint32_t length) {
+        if (!run.continuing)
+            return false;
+        r.progress(run.fraction);
+        r.breathe();
+        run.fileGot = uint32_t(fread(run.fileBuf, 1, length, run.file));
+        if (run.fileGot < length && ferror(run.file)) {
+            printWindow(r, "Failed to read '%s'", run.name);
+            return !(over = true);
+        }
+        run.hasher->update(run.fileBuf, run.fileGot);
+        if (run.fileGot == 0) {
+            logEndOfFile(run);
+            return !(over = true);
+        }
+        return true;
+    };
+    read.take = [&](size_t i, uint32_t, const uint8_t* cart, uint32_t length) {
+        if (compareChunk(run, blocks[i], cart, run.fileGot) == JOB_OVER) {
+            over = true;
+            return AfterPiece::Stop;
+        }
+        if (run.fileGot < length) {
+            logEndOfFile(run);
+            over = true;
+            return AfterPiece::Stop;
+        }
+        run.position += length;
+        run.fraction = float(run.position) / float(run.total);
+        if (run.fraction >= 1.0f)
+            run.fraction = 0.99f;
+        run.continuing = r.goingOn();
+        return AfterPiece::GoOn;
+    };
+    if (readCart(run.link, read) == CartReadEnd::LinkFailed) {
+        printWindow(r, "Wut?! usb recv error..");
+        return true;
+    }
+    if (read.spans.empty())
+        run.continuing = r.goingOn();
+    return over;
 }
 
 // Requests of 8192 bytes while at least twice that remains in the block, then
 // halving, down to two final requests of 64 bytes.
-static uint8_t packetsFor(int32_t remaining)
+static uint32_t halvingRequests(uint32_t remaining)
 {
-    int32_t packets = remaining / 128;
+    uint32_t packets = remaining / 128;
     if (packets > PACKETS_PER_REQUEST)
         packets = PACKETS_PER_REQUEST;
-    return packets == 0 ? 1 : uint8_t(packets);
+    return (packets == 0 ? 1 : packets) * 64;
 }
 
-// One request: file bytes, cartridge bytes, comparison. The file may end
-// part-way; the bytes it did give are still compared before saying so.
-static WalkStep verifyChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint8_t packets)
+static void logEndOfFile(VerifyRun& run)
 {
     Reporter& r = run.report;
-    uint32_t length = packets * 64u;
-    size_t got = fread(run.fileBuf, 1, length, run.file);
-    if (got < length && ferror(run.file)) {
-        printWindow(r, "Failed to read '%s'", run.name);
-        return JOB_OVER;
-    }
-    run.hasher->update(run.fileBuf, got);
-    if (got > 0) {
-        if (!run.link.read_64xN_bytes(run.cartBuf, run.position & CHIP_ADDR_MASK, chip, packets)) {
-            printWindow(r, "Wut?! usb recv error..");
-            return JOB_OVER;
-        }
-        if (compareChunk(run, chip, block, uint32_t(got)) == JOB_OVER)
-            return JOB_OVER;
-    }
-    if (got < length) {
-        printWindow(r, "End of file reached at addr 0x%06X", unsigned(run.position + got));
-        // Differences in save blocks are still differences: never call them none.
-        if (run.unprotectedDiffered)
-            logUnprotectedNote(r);
-        else
-            printWindow(r, "No differences found, but cart was larger than file");
-        run.passed = true;
-        return JOB_OVER;
-    }
-    return GO_ON;
+    printWindow(r, "End of file reached at addr 0x%06X", unsigned(run.position + run.fileGot));
+    // Differences in save blocks are still differences: never call them none.
+    if (run.unprotectedDiffered)
+        logUnprotectedNote(r);
+    else
+        printWindow(r, "No differences found, but cart was larger than file");
+    run.passed = true;
 }
 
 // Compares the first `length` bytes of both buffers. A protected block fails
 // the job with one line per differing byte.
-static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32_t length)
+static WalkStep compareChunk(VerifyRun& run, const CartBlock& b, const uint8_t* cart, uint32_t length)
 {
     Reporter& r = run.report;
-    if (memcmp(run.fileBuf, run.cartBuf, length) == 0)
+    if (memcmp(run.fileBuf, cart, length) == 0)
         return GO_ON;
     // Only a status of 0 says unprotected; anything else the chip reports
     // is taken as protected, so an odd status fails loudly, not quietly.
-    if (run.cart.prot[chip * BLOCKS_PER_CHIP + block] == 0 && run.cart.chipHasProtectedBlocks(chip)) {
+    if (!run.cart.isProtected(b) && run.cart.chipHasProtectedBlocks(b.chip)) {
         run.unprotectedDiffered = true;
         return GO_ON;
     }
@@ -254,11 +263,11 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
     unsigned more = 0;
     uint32_t last = 0;
     for (uint32_t i = 0, shown = 0; i < length; i++) {
-        if (run.fileBuf[i] == run.cartBuf[i])
+        if (run.fileBuf[i] == cart[i])
             continue;
         if (shown++ < MISMATCH_LINES) {
             printWindow(r, "Mismatch at 0x%06X: file=0x%02X cart=0x%02X", run.position + i,
-                        run.fileBuf[i], run.cartBuf[i]);
+                        run.fileBuf[i], cart[i]);
             continue;
         }
         more++;
@@ -266,7 +275,7 @@ static WalkStep compareChunk(VerifyRun& run, uint8_t chip, uint8_t block, uint32
     }
     if (more > 0)
         printWindow(r, "… and %u more in this chunk, last at 0x%06X.", more, last);
-    printWindow(r, "Verification failed in chip %d, block %d.", chip, block);
+    printWindow(r, "Verification failed in chip %d, block %d.", b.chip, b.number);
     logTiming(run);
     run.differed = true;
     return JOB_OVER;

@@ -17,6 +17,7 @@
 
 #include "core/cart/erase.h"
 #include "core/cart/detect.h"
+#include "core/cart/read.h"
 #include "core/jobs/jobs.h"
 #include "core/saves/ngf.h"
 #include "core/saves/ngf_load.h"
@@ -40,9 +41,6 @@ static const EraseWait SAVE_ERASE_WAIT = [] {
     w.cancelAfterSeconds = 5.0;
     return w;
 }();
-// Reads go 8 KB to a request: the smallest erase block, so every block is a
-// whole number of them.
-static const uint32_t READ_CHUNK = PACKETS_PER_REQUEST * 64u;
 
 enum StepOutcome { STEP_DONE, STEP_CANCELLED, STEP_STOPPED };
 
@@ -154,16 +152,20 @@ static bool cancelled(Reporter& r)
     return true;
 }
 
-// `size` bytes (a multiple of READ_CHUNK) from chip address `start`; the
-// transfer layer has said why when this fails.
-static bool readChip(Link& link, uint8_t chip, uint32_t start, uint32_t size, uint8_t* out, Reporter& r)
+// The block's bytes as they are now; the link has said why when this fails.
+static bool readBlock(Link& link, const CartBlock& b, uint8_t* out, Reporter& r)
 {
-    for (uint32_t o = 0; o < size; o += READ_CHUNK) {
+    CartRead read;
+    read.spans = {{b.start, b.end()}};
+    read.before = [&](uint32_t, uint32_t) {
         r.breathe();
-        if (!link.read_64xN_bytes(out + o, start + o, chip, PACKETS_PER_REQUEST))
-            return false;
-    }
-    return true;
+        return true;
+    };
+    read.take = [&](size_t, uint32_t at, const uint8_t* bytes, uint32_t n) {
+        memcpy(out + (at - b.start), bytes, n);
+        return AfterPiece::GoOn;
+    };
+    return readCart(link, read) == CartReadEnd::Done;
 }
 
 // The cartridge's game, as its safety copies' folder is named.
@@ -203,7 +205,7 @@ static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& 
     for (const BlockStep& step : plan.steps) {
         const CartBlock& b = step.block;
         blocks->emplace_back(b.size);
-        if (!readChip(link, b.chip, b.chipAddr(), b.size, blocks->back().data(), r)) {
+        if (!readBlock(link, b, blocks->back().data(), r)) {
             printWindow(r, "Couldn't read chip %d at 0x%06X,", b.chip, b.chipAddr());
             printWindow(r, "so no safety copy could be made.");
             return false;
@@ -289,7 +291,7 @@ static StepOutcome writeBlock(Link& link, const BlockStep& step, const LoadedSav
     clean = link.read_byte(0, b.chip) && clean;
 
     std::vector<uint8_t> back(b.size);
-    if (!clean || !readChip(link, b.chip, start, b.size, back.data(), r)) {
+    if (!clean || !readBlock(link, b, back.data(), r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
         printWindow(r, "The linker reported errors;");

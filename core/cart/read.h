@@ -1,0 +1,51 @@
+// Reading the cartridge in bulk: every job that reads more than a byte or a
+// header reads through here, over address spans, in requests that never
+// cross a chip's end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "core/cart/blocks.h"
+
+class Link;
+
+// What a piece's reader wants next.
+enum class AfterPiece {
+    GoOn,
+    NextSpan,  // the rest of this span is not wanted
+    Stop,      // nothing more is wanted
+};
+
+struct CartRead {
+    // In the order they are read, each whole unless cut short; cartridge
+    // addresses, chip 1's from 0x200000.
+    std::vector<AddressRanges::Span> spans;
+    // The next request's length from what remains of its span; a length
+    // that is no whole number of packets asks for the packet that holds its
+    // end, and hands over only the length.
+    uint32_t (*pace)(uint32_t remaining) = fullRequests;
+    // Before each request, with the address and length it will read: false
+    // stops the read there. Optional.
+    std::function<bool(uint32_t at, uint32_t length)> before;
+    // Each piece read, with the index of its span.
+    std::function<AfterPiece(size_t span, uint32_t at, const uint8_t* bytes, uint32_t length)> take;
+
+    // As many bytes as one request can bring (8 KB).
+    static uint32_t fullRequests(uint32_t remaining);
+};
+
+enum class CartReadEnd {
+    Done,
+    Stopped,     // `before` or `take` said so
+    LinkFailed,  // a request failed; the link has said why
+};
+
+// `stoppedAt`, when given, gets the address of the piece the read ended at
+// when it did not end done.
+CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt = nullptr);
+
+// `length` bytes from cartridge address `at` into `into`; false when the
+// link failed.
+bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into);
