@@ -181,9 +181,9 @@ Result flashOnce(const Method& m, uint32_t bytes, size_t traceLimit)
     writeRomFile(rom);
 
     freshLinker(traceLimit);
-    write_N = m.writeN;
-    G_unlockBypassMode = m.turbo;
-    skipChip = -1;
+    windowSettings().writeN = m.writeN;
+    windowSettings().turboMode = m.turbo;
+    windowSettings().skipChip = -1;
     g_sample = Sample();
     g_sample.heapBefore = g_sample.heapPeak = heapInUse();
     clickCommand("flash");
@@ -244,11 +244,11 @@ ScopeRun flashScopedOnce(const char* cart, const std::vector<uint8_t>& image, co
     writeRomFile(rom);
     freshLinker(REPLAY_TRACE, cart, true);
     sim::loadImage(image);
-    write_N = 512;
-    G_unlockBypassMode = TURBO_OFF;
-    skipChip = -1;
-    eraseScope = scope;
-    verifyAfterWrite = verify;
+    windowSettings().writeN = 512;
+    windowSettings().turboMode = TURBO_OFF;
+    windowSettings().skipChip = -1;
+    windowSettings().eraseScope = scope;
+    windowSettings().verifyAfterWrite = verify;
     g_phases.clear();
     g_phaseTitle.clear();
     g_phase = nullptr;
@@ -267,8 +267,8 @@ ScopeRun flashScopedOnce(const char* cart, const std::vector<uint8_t>& image, co
     if (transfers.size() != sim::counters().transfers - transfersBefore)
         fprintf(stderr, "transfer trace truncated, replay incomplete\n");
     r.simCpu = replay(transfers, &image, cart);
-    eraseScope = EraseScope::WholeChips;
-    verifyAfterWrite = false;
+    windowSettings().eraseScope = EraseScope::WholeChips;
+    windowSettings().verifyAfterWrite = false;
     g_sampleMethods = true;
     return r;
 }
@@ -365,9 +365,9 @@ bool benchTurboCheck()
     double before = sim::clockSeconds();
     linker().link().read_byte(0, 0);
     double oneRead = sim::clockSeconds() - before;
-    write_N = 1;
-    G_unlockBypassMode = TURBO_ON;
-    skipChip = -1;
+    windowSettings().writeN = 1;
+    windowSettings().turboMode = TURBO_ON;
+    windowSettings().skipChip = -1;
     g_sampleMethods = true;
     g_sample = Sample();
     uint64_t readsBefore = 0;

@@ -149,50 +149,45 @@ bool saveFileAccepted(CommandInput& in, Reporter& r)
            (path == "-" || !unreadableRefused(r, path, path.c_str(), true, SAVE_COULDNT_OPEN));
 }
 
-const std::vector<CommandOption> FLASH_OPTIONS = {
-    {"--write-n", OptionKind::Number, "chunk size in bytes (the window's Write_N)",
-     "the chunk size in bytes: 1 to 32, or a multiple of 64 up to 1024 (default 512).",
-     "1..32|64..1024", "512", [](CommandOptions& o, const std::string& v) { o.settings.writeN = std::stoi(v); },
-     // The chunk sizes the window's Write_N menu offers.
-     [](uint32_t n) -> const char* {
-         bool offered = (n >= 1 && n <= 32) || (n % 64 == 0 && n >= 64 && n <= 1024);
-         return offered ? nullptr : "is not 1 to 32 or a multiple of 64 up to 1024";
-     },
-     "n"},
-    {"--turbo", OptionKind::Choice, "Turbo Mode; auto: on for a Cindercart only",
-     "Turbo Mode; auto (the default) turns it on for the maker's own flash cartridge only.", "auto|on|off",
-     "auto",
-     [](CommandOptions& o, const std::string& mode) {
-         o.settings.turboMode = mode == "on" ? TURBO_ON : mode == "off" ? TURBO_OFF : TURBO_AUTO;
-     }},
-    {"--skip-chip", OptionKind::Number, "leave this chip neither erased nor written",
-     "neither erase nor write that chip.", "0|1", nullptr,
-     [](CommandOptions& o, const std::string& v) { o.settings.skipChip = std::stoi(v); },
-     [](uint32_t n) -> const char* { return n > 1 ? "is not a chip: 0 or 1" : nullptr; }},
-    {"--erase", OptionKind::Choice,
-     "chips: whole chips; rom: the ROM's blocks only; changed: only the blocks that differ from the file, "
-     "read first",
-     "erase whole chips (the default), only the erase blocks the ROM covers, or only the blocks whose bytes "
-     "differ from the ROM, which are then the only ones written.",
-     "chips|rom|changed", "chips",
-     [](CommandOptions& o, const std::string& scope) {
-         o.settings.eraseScope = scope == "rom"       ? EraseScope::RomBlocks
-                                 : scope == "changed" ? EraseScope::ChangedBlocks
-                                                      : EraseScope::WholeChips;
-     }},
-    {"--no-verify", OptionKind::Flag, "do not read the written bytes back and compare them with the file",
-     "do not read the written range back and compare it with the file, as the command line otherwise "
-     "does after writing.",
-     nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.settings.verifyAfterWrite = false; }},
-    {"--force", OptionKind::Flag,
-     "flash a file without valid licence text, which the console will not start, or one larger than the "
-     "cartridge, of which only what fits is written",
-     "write a file that has no valid licence text, which the console will not start, or one larger than the "
-     "cartridge, of which only what fits is written.",
-     nullptr, nullptr,
-     [](CommandOptions& o, const std::string&) { o.force = true; }},
-    JSON_OPTION,
-};
+// A write setting's option, from its row in the settings table.
+CommandOption settingOption(const SettingRow& row)
+{
+    static const OptionKind kinds[] = {OptionKind::Flag, OptionKind::Choice, OptionKind::Number, OptionKind::Flag};
+    CommandOption o{row.optionName, kinds[int(row.option)], row.help, row.manual};
+    o.values = row.optionValues.empty() ? nullptr : row.optionValues.c_str();
+    o.shownDefault = row.shownDefault;
+    o.manualValue = row.manualValue;
+    o.set = [&row](CommandOptions& options, const std::string& v) {
+        if (row.option == SettingOption::FlagOff)
+            row.set(options.settings, 0);
+        else if (row.option == SettingOption::Number)
+            row.set(options.settings, std::stoi(v));
+        else if (const SettingChoice* c = row.choiceForWord(v))
+            row.set(options.settings, c->value);
+    };
+    if (row.option == SettingOption::Number)
+        o.fault = [&row](uint32_t n) -> const char* {
+            return n <= uint32_t(INT32_MAX) && row.choiceFor(int(n)) ? nullptr : row.refusal;
+        };
+    return o;
+}
+
+std::vector<CommandOption> flashOptions()
+{
+    std::vector<CommandOption> options;
+    for (const SettingRow& row : writeSettingRows())
+        if (row.option != SettingOption::NoOption)
+            options.push_back(settingOption(row));
+    options.push_back(
+        {"--force", OptionKind::Flag,
+         "flash a file without valid licence text, which the console will not start, or one larger than the "
+         "cartridge, of which only what fits is written",
+         "write a file that has no valid licence text, which the console will not start, or one larger than the "
+         "cartridge, of which only what fits is written.",
+         nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.force = true; }});
+    options.push_back(JSON_OPTION);
+    return options;
+}
 
 // Into a folder, the dump is named once it is known; a dump the lists know
 // under another name may take that name.
@@ -278,7 +273,7 @@ std::vector<CommandRow> makeCommands()
          "erase a flash cartridge and write a ROM image (.ngp, .ngc, .rom, .bin) into it.",
          {"Flash ROM(s)", "Load NGP ROM(s) for flashing to the inserted cartridge.", 11, 0, true},
          {{ArgKind::FileToRead, "the ROM image (.ngp, .ngc, .rom, .bin)", "Load a ROM", ROM_PATTERN}},
-         FLASH_OPTIONS,
+         flashOptions(),
          flashUnlessRefused,
          false,
          flashFileAccepted},

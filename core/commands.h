@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,9 +100,9 @@ struct CommandOption {
     const char* values = nullptr;
     const char* shownDefault = nullptr;  // shown with it; the setting's own default
     // Stores the value (a Number's in decimal; a Flag's is empty).
-    void (*set)(CommandOptions& o, const std::string& value) = nullptr;
+    std::function<void(CommandOptions& o, const std::string& value)> set = nullptr;
     // What else is wrong with a Number, if anything.
-    const char* (*fault)(uint32_t n) = nullptr;
+    std::function<const char*(uint32_t n)> fault = nullptr;
     const char* manualValue = nullptr;  // the value as the manual page names it: "n"
 };
 

@@ -14,11 +14,9 @@ class Fl_Button;
 class Fl_Widget;
 class Fl_Window;
 
-extern uint8_t G_unlockBypassMode;  // Turbo Mode
-extern int write_N;                 // chunk size of Flash ROM(s)
-extern int skipChip;                // -1: none, 0 or 1: that chip is not written
-extern EraseScope eraseScope;       // what Flash ROM(s) erases
-extern bool verifyAfterWrite;       // Flash ROM(s) reads back what it wrote
+// The window's own write settings, which the Preferences window changes;
+// each job is handed a copy.
+WriteSettings& windowSettings();
 
 extern Fl_Double_Window* prefsWindow;
 extern Fl_Choice* prefsUnlockButton;
@@ -30,11 +28,8 @@ extern Fl_Button* PrefsCloseButton;
 
 int makePrefsWindow();
 void cb_preferences(Fl_Widget* w, void* data);
-void cb_prefsUnlockButton(Fl_Widget* w, void* data);
-void cb_prefsWriteNButton(Fl_Widget* w, void* data);
-void cb_prefsWriteModeButton(Fl_Widget* w, void* data);
-void cb_prefsEraseButton(Fl_Widget* w, void* data);
-void cb_prefsVerifyButton(Fl_Widget* w, void* data);
+// Any of the setting menus: its row of the settings table is its data.
+void cb_prefsMenu(Fl_Widget* w, void* data);
 void cb_PrefsCloseButton(Fl_Widget* w, void* data);
 
 bool isPrefsWindow(const Fl_Window* w);
@@ -46,4 +41,4 @@ void rememberSettings();
 std::string rememberedFolder(const char* what);
 void rememberFolder(const char* what, const std::string& folder);
 // The settings as the window holds them now, for the job about to run.
-WriteSettings prefsSettings();
+inline WriteSettings prefsSettings() { return windowSettings(); }

@@ -127,9 +127,9 @@ protected:
                                    int skip = -1)
     {
         sim::insertCart(cart);
-        write_N = n;
-        G_unlockBypassMode = turbo;
-        skipChip = skip;
+        windowSettings().writeN = n;
+        windowSettings().turboMode = turbo;
+        windowSettings().skipChip = skip;
         return flash(rom);
     }
 };
@@ -197,7 +197,7 @@ TEST_F(FlashRomTest, FourMegabyteRoundTripThroughBothChips)
     ASSERT_TRUE(logEndsWith(Lines{"Backup done. Wrote 4194304 bytes."} + windowIdentityOf(path)));
 
     sim::insertCart("bung");
-    write_N = 192;
+    windowSettings().writeN = 192;
     auto cmds = flash(path);
     EXPECT_TRUE(logIs(BUNG + TURBO_AUTO_OFF + Lines{"Flashing 'cart.ngp'", wrote(4 * MIB), DONE} + windowIdentityOf(path, true)));
     EXPECT_EQ(erasedChips(cmds), (std::vector<int>{0, 1}));
@@ -500,7 +500,7 @@ TEST_F(FlashRomTest, ByteThatNeverProgramsEndsTheJob)
         SCOPED_TRACE(n);
         sim::insertCart("flash4");
         sim::byteNeverPrograms(0, 0x1234);
-        write_N = n;
+        windowSettings().writeN = n;
         auto cmds = flash(rom);
         EXPECT_TRUE(logIs(flash4Log(smaller(0x1240), {n == 1 ? "Writing addr 0x001234 failed!"
                                                               : "flash_write_64xN_bytes: processed 0 packets, but sent 1",

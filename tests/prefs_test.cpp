@@ -105,9 +105,9 @@ TEST_F(PrefsTest, PicksAreStoredAndReselected)
             pick(prefsUnlockButton, c.turboValue == 255 ? 2 : c.turboValue);
             pick(prefsWriteModeButton, c.skip + 1);
         }});
-        EXPECT_EQ(write_N, c.writeN);
-        EXPECT_EQ(G_unlockBypassMode, c.turboValue);
-        EXPECT_EQ(skipChip, c.skip);
+        EXPECT_EQ(windowSettings().writeN, c.writeN);
+        EXPECT_EQ(windowSettings().turboMode, c.turboValue);
+        EXPECT_EQ(windowSettings().skipChip, c.skip);
         EXPECT_EQ(shownOnOpening(),
                   (std::vector<std::string>{c.turbo, std::to_string(c.writeN), c.mode, std::to_string(c.index)}));
     }
@@ -119,17 +119,17 @@ TEST_F(PrefsTest, ClosingKeepsWhatWasPicked)
 {
     openPrefs({[] { pick(prefsWriteNButton, 33); },
                [] {
-                   EXPECT_EQ(write_N, 128) << "a pick takes effect at once";
+                   EXPECT_EQ(windowSettings().writeN, 128) << "a pick takes effect at once";
                    pick(prefsUnlockButton, 0);
                },
                [] { prefsWindow->do_callback(); }},  // the window system's close control
               false);
-    EXPECT_EQ(write_N, 128);
-    EXPECT_EQ(G_unlockBypassMode, 0);
-    EXPECT_EQ(skipChip, -1);
+    EXPECT_EQ(windowSettings().writeN, 128);
+    EXPECT_EQ(windowSettings().turboMode, 0);
+    EXPECT_EQ(windowSettings().skipChip, -1);
 
-    G_unlockBypassMode = 7;  // values outside the menus are reported
-    skipChip = 5;
+    windowSettings().turboMode = 7;  // values outside the menus are reported
+    windowSettings().skipChip = 5;
     clearLog();
     std::vector<std::string> s = shownOnOpening();
     EXPECT_EQ(s[0], "");
@@ -245,13 +245,13 @@ TEST_F(PrefsTest, EraseAndVerifyAreRememberedTheRestStartsAtDefaults)
             pick(prefsWriteModeButton, 2);
         }});
         // A new run: the globals start as built, then what was kept is read.
-        eraseScope = EraseScope::WholeChips;
-        verifyAfterWrite = false;
-        G_unlockBypassMode = TURBO_AUTO, write_N = 512, skipChip = -1;
+        windowSettings().eraseScope = EraseScope::WholeChips;
+        windowSettings().verifyAfterWrite = false;
+        windowSettings().turboMode = TURBO_AUTO, windowSettings().writeN = 512, windowSettings().skipChip = -1;
         loadRememberedSettings();
-        EXPECT_EQ(eraseScope, r.scope);
-        EXPECT_EQ(verifyAfterWrite, r.verify == 1);
-        EXPECT_EQ(std::make_tuple(G_unlockBypassMode, write_N, skipChip), std::make_tuple(TURBO_AUTO, 512, -1));
+        EXPECT_EQ(windowSettings().eraseScope, r.scope);
+        EXPECT_EQ(windowSettings().verifyAfterWrite, r.verify == 1);
+        EXPECT_EQ(std::make_tuple(windowSettings().turboMode, windowSettings().writeN, windowSettings().skipChip), std::make_tuple(TURBO_AUTO, 512, -1));
     }
     std::filesystem::remove_all(home);
     setenv("HOME", savedHome.c_str(), 1);

@@ -68,8 +68,8 @@ TEST_F(ProgressTextTest, EveryLongJobsBarSaysHowFarHowFastAndHowLong)
     sim::insertCart("flash4");
     writeFile(scratchPath("game.ngp"), pattern(150 * 1024));
     runWithFile("flash", scratchPath("game.ngp"));
-    eraseScope = EraseScope::ChangedBlocks;
-    verifyAfterWrite = true;
+    windowSettings().eraseScope = EraseScope::ChangedBlocks;
+    windowSettings().verifyAfterWrite = true;
     writeFile(scratchPath("game.ngp"), pattern(150 * 1024, 2));
     runWithFile("flash", scratchPath("game.ngp"));
     EXPECT_EQ(beforeIdentity(logLines()).back(), "Blocks rewritten: 3, already right: 0.");
@@ -156,7 +156,7 @@ void noteWindow()
 TEST_F(ProgressTextTest, TheEraseTellsItsTimeAndCancelWaitsForIt)
 {
     sim::insertCart("flash4");
-    verifyAfterWrite = true;
+    windowSettings().verifyAfterWrite = true;
     writeFile(scratchPath("game.ngp"), pattern(4096));
     g_chained = g_afterEventsHook;
     g_afterEventsHook = noteWindow;

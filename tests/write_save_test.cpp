@@ -182,7 +182,7 @@ TEST_F(WriteSaveTest, TurboFlagFollowsTheSetting)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.cart) + " mode " + std::to_string(c.mode));
         ASSERT_TRUE(sim::insertCart(c.cart));
-        G_unlockBypassMode = c.mode;
+        windowSettings().turboMode = c.mode;
         Bytes data = pattern(0x100, c.mode);
         auto units = restore(ngfFile({{0x3FA000, data}}));
         expectDone(0x100, c.lines);

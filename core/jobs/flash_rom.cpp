@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,6 @@
 #include "core/link/clock.h"
 #include "core/link/linker.h"
 
-static const int MAX_PACKETS = 255;  // a command's packet count is one byte
 
 // The file's whole length, however large; -1 when it cannot be measured.
 static long long fileLength(FILE* rom)
@@ -162,32 +162,28 @@ static bool eraseForRom(Link& link, const Cart& cart, const uint8_t* chips, int 
 static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int skip, bool turbo,
                      const AddressRanges* only, const PastRom& past, uint32_t* written, Reporter& r)
 {
+    if (!writeNOffered(write_N)) {
+        printWindow(r, "ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
+        return false;
+    }
     if (turbo && write_N == 1) {
         printWindow(r, "No verification in turbo mode!  Consider using verify mode after writing.");
         *written = writeBytesTurbo(link, rom, romSize, skip, only, r);
-        return true;
-    }
-    if (write_N > 0 && write_N % 64 == 0 && write_N / 64 <= MAX_PACKETS) {
-        uint8_t* chunk = static_cast<uint8_t*>(malloc(size_t(write_N)));
-        if (!chunk) {
-            printWindow(r, "Failed to allocated memory!");
-            return false;
-        }
-        *written = writeChunks(link, rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
-        free(chunk);
-        return true;
-    }
-    if (write_N >= 2 && write_N <= 32) {
-        uint8_t chunk[32];
-        *written = writeChunks(link, rom, romSize, uint32_t(write_N), chunk, skip, turbo, only, past, r);
         return true;
     }
     if (write_N == 1) {
         *written = writeBytesWithReadBack(link, rom, romSize, skip, only, r);
         return true;
     }
-    printWindow(r, "ERROR write_N=%d should be from 1 to 32 or a multiple of 64", write_N);
-    return false;
+    std::vector<uint8_t> chunk;
+    try {
+        chunk.resize(size_t(write_N));
+    } catch (const std::bad_alloc&) {
+        printWindow(r, "Failed to allocated memory!");
+        return false;
+    }
+    *written = writeChunks(link, rom, romSize, uint32_t(write_N), chunk.data(), skip, turbo, only, past, r);
+    return true;
 }
 
 // Erases what the scope asks for. For the changed blocks, the blocks are

@@ -120,11 +120,11 @@ int eventsLetThrough()
 
 void resetSettings()
 {
-    G_unlockBypassMode = TURBO_AUTO;
-    write_N = 512;
-    skipChip = -1;
-    eraseScope = EraseScope::WholeChips;
-    verifyAfterWrite = false;
+    windowSettings().turboMode = TURBO_AUTO;
+    windowSettings().writeN = 512;
+    windowSettings().skipChip = -1;
+    windowSettings().eraseScope = EraseScope::WholeChips;
+    windowSettings().verifyAfterWrite = false;
     rememberSettings();
 }
 
