@@ -12,9 +12,10 @@
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
 
-bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r)
+bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, FlashStages& stages,
+                       Reporter& r)
 {
-    openProgress("Reading Cartridge", AddressRanges(*blocks).bytesBelow(romSize), r);
+    stages.open("Reading Cartridge", AddressRanges(*blocks).bytesBelow(romSize), r);
     std::vector<bool> changed;
     ReadBackResult result = findChangedBlocks(link, rom, romSize, *blocks, &changed, r);
     r.endProgress();
@@ -39,10 +40,10 @@ bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<Cart
     return true;
 }
 
-bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, size_t* erasedOut)
+bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r, size_t* erasedOut)
 {
     uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
-    openProgress("Erasing Cartridge", total, r);
+    stages.open("Erasing Cartridge", total, r);
     bool going = true;
     size_t erased = 0;
     for (; erased < blocks.size() && going; erased++) {
@@ -153,11 +154,12 @@ static void readModeForReading(Link& link, const AddressRanges& ranges)
             resetToReadMode(link, chip);
 }
 
-bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r)
+bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, FlashStages& stages,
+                        Reporter& r)
 {
     readModeForReading(link, written);
     uint64_t total = written.bytesBelow(romSize);
-    openProgress("Verifying Cartridge", total, r);
+    stages.open("Verifying Cartridge", total, r);
     Differences d;
     ReadBackResult result = compareWithCart(link, rom, romSize, written, &d, r);
     r.endProgress();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/cart/blocks.h"
+#include "core/flash/progress.h"
 #include "core/flash/write.h"
 #include "core/report.h"
 
@@ -16,13 +17,15 @@ class Link;
 
 // Reads the blocks back and keeps only those whose bytes differ from the
 // file's; the file is left at its beginning.
-bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, Reporter& r);
+bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, FlashStages& stages,
+                       Reporter& r);
 
 // Erases the blocks in order; a block that will not erase, and Cancel, end
 // the job before anything is written.
 // `erased`, when given, gets how many of the blocks (from the first) were
 // erased, a cancel or a failure included.
-bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, Reporter& r, size_t* erased = nullptr);
+bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r,
+                 size_t* erased = nullptr);
 
 // The bytes of the ROM's last block that lie past the ROM's end: erasing
 // the block would take them with it, and nobody asked for that (a homebrew
@@ -45,7 +48,8 @@ bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vect
 bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo);
 
 // Compares the written ranges with the file and says in one line how that went.
-bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, Reporter& r);
+bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, FlashStages& stages,
+                        Reporter& r);
 
 // The line naming the block a program failure happened in, or the address
 // where no block of the layout holds it.

@@ -118,14 +118,15 @@ static void reportBlankChips(Reporter& r, const uint8_t* chips, int count)
 }
 
 // True when the chips are erased and the user still wants them written.
-static bool eraseForRom(Link& link, const Cart& cart, const uint8_t* chips, int count, Reporter& r)
+static bool eraseForRom(Link& link, const Cart& cart, const uint8_t* chips, int count, FlashStages& stages,
+                        Reporter& r)
 {
     // Both chips erase at once: the larger one sets the time.
     double typical = 0.0;
     for (int i = 0; i < count; i++)
         typical = std::fmax(typical, typicalChipEraseSeconds(cart.chipSize[chips[i]]));
     const EraseWait wait = chipEraseWait(typical);
-    openProgress("Erasing Cartridge", 0, r, wait.typicalSeconds);
+    stages.open("Erasing Cartridge", 0, r, wait.typicalSeconds);
     // Asked to stop before anything was sent: the cartridge is untouched.
     if (!r.goingOn()) {
         printWindow(r, "Flashing cancelled; nothing erased or written.");
@@ -193,16 +194,16 @@ static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int s
 // that they survive a cancel or a failure too.
 static bool eraseForScope(Link& link, const Cart& cart, EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
                           int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
-                          Reporter& r)
+                          FlashStages& stages, Reporter& r)
 {
     if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
-        return eraseForRom(link, cart, chips, count, r);
-    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(link, rom, romSize, blocks, r))
+        return eraseForRom(link, cart, chips, count, stages, r);
+    if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(link, rom, romSize, blocks, stages, r))
         return false;
     if (!keepBytesPastRom(r, link, romSize, *blocks, kept))
         return false;
     size_t erased = 0;
-    if (eraseBlocks(link, *blocks, r, &erased))
+    if (eraseBlocks(link, *blocks, stages, r, &erased))
         return restoreBytesPastRom(r, link, *kept, turbo);
     // A cancel lets the block under way finish erasing. When that was the
     // ROM's last block, the bytes past the ROM's end go back before the job
@@ -241,7 +242,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
                     name, (unsigned long long)(fileSize - flashSize));
         return false;
     }
-    planFlashStages(name, settings);
+    FlashStages stages(name, settings);
     int skip = settings.skipChip == 0 || settings.skipChip == 1 ? settings.skipChip : -1;
     uint8_t chips[2];
     int count = chipsToErase(romSize, skip, chips);
@@ -252,7 +253,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     std::vector<CartBlock> blocks = blocksCovering(cart.layout(), romSize, skip);
     size_t romBlocks = blocks.size();
     BytesPastRom kept;
-    if (!eraseForScope(link, cart, settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, r))
+    if (!eraseForScope(link, cart, settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, stages, r))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
@@ -261,7 +262,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     // The blocks already right are passed over: the bar and the count are
     // of the bytes really written.
     uint32_t toProgram = changedOnly ? uint32_t(toWrite.bytesBelow(romSize)) : romSize;
-    openProgress("Writing Cartridge", toProgram, r);
+    stages.open("Writing Cartridge", toProgram, r);
     printWindow(r, "Flashing '%s'", name);
     uint32_t written = 0;
     bool wrote = writeRom(link, rom, romSize, settings.writeN, skip, turbo, changedOnly ? &toWrite : nullptr,
@@ -279,7 +280,7 @@ static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name
     printWindow(r, "Wrote %u bytes in %d seconds", changedOnly ? toProgram : written,
                 int(linkSeconds() - started));
     // After a failed verify nothing follows but the line saying why.
-    if (settings.verifyAfterWrite && !verifyAfterWriting(link, rom, romSize, toWrite, r))
+    if (settings.verifyAfterWrite && !verifyAfterWriting(link, rom, romSize, toWrite, stages, r))
         return false;
     printWindow(r, "Flashing done.");
     // What the job did, not a note on the file: it stands with "done".
@@ -324,7 +325,6 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     int why = errno;
     long long length = rom ? fileLength(rom) : -1;
     bool done = false;
-    endFlashStages();
     if (length < 0 && !refused) {
         printWindow(r, FAILED_TO_OPEN, path.c_str(), strerror(rom ? errno : why));
     } else if (length == 0) {
@@ -334,7 +334,6 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
         const char* name = displayName(path.c_str());
         std::vector<std::string> notes;
         done = flashFile(jobLink.link, rom, uint64_t(length), name, settings, &notes, r);
-        endFlashStages();
         if (done)
             reportImage(r, rom, name, notes);
     }
