@@ -103,7 +103,10 @@ int main()
         }
         Cart probed;
         double before = readSaveAreaBy64(&probed);
-        double now = modelled([&] { backupSaveGame(backup, quiet); });
+        double now = modelled([&] {
+            Job job(linker().link(), quiet);
+            backupSaveGame(backup, job);
+        });
         uint64_t bytes = 0;
         readSaveAreaBy8K(probed, &bytes);
         printf("| %s | %llu | %.2f | %.2f |\n", c.label, (unsigned long long)(bytes / 1024), before, now);
@@ -129,7 +132,10 @@ int main()
         fwrite(file.data(), 1, file.size(), f);
         fclose(f);
         SaveWriteRun run;
-        double job = modelled([&] { writeSaveGame(in, WriteSettings(), quiet, &run); });
+        double job = modelled([&] {
+            Job job(linker().link(), quiet);
+            writeSaveGame(in, job, &run);
+        });
         long copyBytes = 0;
         if (FILE* copy = fopen(run.copy.c_str(), "rb")) {
             fseek(copy, 0, SEEK_END);

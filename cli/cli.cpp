@@ -11,6 +11,7 @@
 #include "cli/interrupt.h"
 #include "cli/terminal_reporter.h"
 #include "core/commands.h"
+#include "core/jobs/jobs.h"
 #include "core/identity/identity.h"
 #include "core/identity/json_lines.h"
 #include "core/link/linker.h"
@@ -265,12 +266,14 @@ int runOnLinker(const CommandRow& command, const Given& given, const CliIo& io)
     bool ran = link.ready();
     if (ran) {
         // A Ctrl-C during start-up cancels the job before it begins.
-        bool done = linkLines.goingOn() && command.run(in, job);
+        Job run(link.link(), job, given.options.settings);
+        bool done = linkLines.goingOn() && command.run(in, run);
         status = link.link().gone() ? CLI_NO_LINKER : done ? CLI_DONE : CLI_FAILED;
     } else if (given.wait && interrupted()) {
         status = CLI_INTERRUPTED;
     } else if (command.evenWithoutLinker) {
-        command.run(in, job);
+        Job run(link.link(), job, given.options.settings);
+        command.run(in, run);
     }
     // No job ran: a script still gets its line.
     if (!ran && given.options.json)
@@ -289,7 +292,8 @@ int runWithoutLinker(const CommandRow& command, const Given& given, const CliIo&
     job.afterBreath = io.afterBreath;
     job.command = command.name;
     GivenInput in(given, io.out, io.err);
-    bool done = command.run(in, job);
+    Job run(linker().link(), job, given.options.settings);
+    bool done = command.run(in, run);
     // What was found, unless the job failed at what it was asked to do
     // besides (a rename).
     if (command.exitsByFinding)

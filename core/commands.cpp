@@ -61,19 +61,21 @@ private:
 };
 
 // Runs a job on one image and tells the face what it found, however it ended.
-template <typename Job>
-bool findingImage(CommandInput& in, Reporter& r, const std::string& file, Job job)
+template <typename Run>
+bool findingImage(CommandInput& in, Job& job, const std::string& file, Run run)
 {
-    KeepingImage keeping(r);
-    bool done = job(keeping);
+    KeepingImage keeping(job.r);
+    Job keepingJob(job.link, keeping, job.settings);
+    bool done = run(keepingJob);
     in.imageFound(file, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
     return done;
 }
 
 // Every file against lists read once; one that cannot be read is said and
 // the rest go on.
-bool identifyFiles(CommandInput& in, Reporter& r)
+bool identifyFiles(CommandInput& in, Job& job)
 {
+    Reporter& r = job.r;
     KnownDumps known = loadKnownDumps(knownDumpDir());
     logListNotes(known, r);
     bool all = true;
@@ -104,7 +106,7 @@ const CommandArg ADDRESS{ArgKind::Address, "cartridge address: chip 0 from 0, ch
 
 // The window only warns after the fact; a script gets no second look, so a
 // file the console would refuse is not flashed unless asked for.
-bool flashUnlessRefused(CommandInput& in, Reporter& r)
+bool flashUnlessRefused(CommandInput& in, Job& job)
 {
     std::string path;
     if (!in.fileToRead(&path))
@@ -112,17 +114,17 @@ bool flashUnlessRefused(CommandInput& in, Reporter& r)
     CommandOptions o = in.options();
     // As flashrom refuses an image larger than the chip: a script would not
     // see that only part of it was written.
-    o.settings.refuseOversized = !o.force;
-    return findingImage(in, r, path, [&](Reporter& job) {
+    job.settings.refuseOversized = !o.force;
+    return findingImage(in, job, path, [&](Job& flash) {
         CartHeader header;
         if (!o.force && readFileHeader(path, &header) && !header.licensed) {
-            printWindow(job, "Not flashing '%s': it has no valid licence text,",
+            printWindow(flash.r, "Not flashing '%s': it has no valid licence text,",
                         printable(displayName(path.c_str()), true).c_str());
-            printWindow(job, "so the console would refuse to start it.");
-            printWindow(job, "Give --force to flash it all the same.");
+            printWindow(flash.r, "so the console would refuse to start it.");
+            printWindow(flash.r, "Give --force to flash it all the same.");
             return false;
         }
-        return flashRom(path, o.settings, job);
+        return flashRom(path, flash);
     });
 }
 
@@ -191,7 +193,7 @@ std::vector<CommandOption> flashOptions()
 
 // Into a folder, the dump is named once it is known; a dump the lists know
 // under another name may take that name.
-bool backupInto(CommandInput& in, Reporter& r)
+bool backupInto(CommandInput& in, Job& job)
 {
     std::string given, dump, listName;
     BackupOptions options;
@@ -199,20 +201,21 @@ bool backupInto(CommandInput& in, Reporter& r)
     options.intoFolder = !in.asksUser();
     options.writtenTo = &dump;
     options.listName = &listName;
-    KeepingImage keeping(r);
+    KeepingImage keeping(job.r);
+    Job keepingJob(job.link, keeping, job.settings);
     bool done = backupRom(
         [&](const std::string& proposed, std::string* path) {
             bool chosen = in.fileToWrite(proposed.c_str(), path);
             given = *path;
             return chosen;
         },
-        keeping, options);
+        keepingJob, options);
     // A backup that ended before it asked still names what it was given.
     if (given.empty() && !in.asksUser())
         in.fileToWrite(nullptr, &given);
     in.imageFound(done ? dump : given, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
     if (done && !listName.empty() && in.renameToListName(dump, listName)) {
-        renameInFolder(r, dump, listName);
+        renameInFolder(job.r, dump, listName);
     }
     return done;
 }
@@ -226,13 +229,13 @@ std::vector<CommandRow> makeCommands()
          {"Cart Info", "Get cartridge-specific information.", 123, 2},
          {},
          {},
-         [](CommandInput&, Reporter& r) { return cartInfo(r); }},
+         [](CommandInput&, Job& job) { return cartInfo(job); }},
         {"protected", "Protected Blocks: which erase blocks are protected",
          "list every erase block as protected or unprotected.",
          {"Protected Blocks", "List all protected/unprotected blocks.", 143, 6},
          {},
          {},
-         [](CommandInput&, Reporter& r) { return protectedBlocks(r); }},
+         [](CommandInput&, Job& job) { return protectedBlocks(job); }},
         {"backup", "Backup ROM: copy the whole cartridge into a ROM image",
          "copy the whole cartridge, one chip or two, into a ROM image file, then give the file's size and "
          "checksums and whether it is a known dump. A partial file is deleted after a failure or Cancel. "
@@ -262,10 +265,10 @@ std::vector<CommandRow> makeCommands()
          {"Verify ROM", "Compare the selected ROM file against the inserted cartridge.", 31, 4},
          {{ArgKind::FileToRead, "the ROM image to compare", "Verify a ROM", ROM_PATTERN}},
          {JSON_OPTION},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              std::string path;
              return in.fileToRead(&path) &&
-                    findingImage(in, r, path, [&](Reporter& job) { return verifyRom(path, job); });
+                    findingImage(in, job, path, [&](Job& verify) { return verifyRom(path, verify); });
          },
          false,
          verifyFileAccepted},
@@ -282,30 +285,30 @@ std::vector<CommandRow> makeCommands()
          {"Backup Savegame", "Create a NGF file from an official cartridge.  Do not use with flash cart.", 79, 3},
          {{ArgKind::FileToWrite, "the NGF file to write", "Select file for save-game backup", NGF_PATTERN}},
          {},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              // The game's name and today's date, in the folder last used.
              std::string proposal, path;
              if (in.asksUser()) {
                  std::string folder = in.proposalFolder();
-                 proposal = (folder.empty() ? "" : folder + "/") + proposeSaveBackup(folder, r);
+                 proposal = (folder.empty() ? "" : folder + "/") + proposeSaveBackup(folder, job);
              }
              if (!in.fileToWrite(proposal.empty() ? nullptr : proposal.c_str(), &path)) {
-                              printWindow(r, "No file selected.");
+                              printWindow(job.r, "No file selected.");
                  return false;
              }
-             return backupSaveGame(path, r);
+             return backupSaveGame(path, job);
          }},
         {"save-write", "Write Savegame: an NGF file back into the cartridge",
          "program an NGF save-game file back into the cartridge.",
          {"Write Savegame", "Write a NGF savegame file to the inserted cartridge.", 99, 5},
          {{ArgKind::FileToRead, "the NGF save-game file; - for standard input", "Select save-game file", NGF_PATTERN, true}},
          {},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              std::string path;
              SaveWriteRun run;
              run.undoCommand = in.asksUser() ? "" : restoreCommand(in.options());
              run.undoAnyGame = ANY_GAME;
-             return in.fileToRead(&path) && writeSaveGame(path, in.options().settings, r, &run);
+             return in.fileToRead(&path) && writeSaveGame(path, job, &run);
          },
          false,
          saveFileAccepted},
@@ -321,11 +324,11 @@ std::vector<CommandRow> makeCommands()
          {},
          {{ArgKind::Game, "only this game: its folder name, its title or its software ID"}},
          {},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              std::string note;
-             bool done = listSaves(in.game(), r, &note);
+             bool done = listSaves(in.game(), job.r, &note);
              if (!note.empty())
-                 in.aside(r, note);
+                 in.aside(job.r, note);
              return done;
          },
          true},
@@ -337,21 +340,21 @@ std::vector<CommandRow> makeCommands()
          {{ANY_GAME, OptionKind::Flag, "write it to a cartridge of another game too",
            "write it even to a cartridge of another game.", nullptr, nullptr,
            [](CommandOptions& o, const std::string&) { o.anyGame = true; }}},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              std::string path;
              SaveWriteRun run;
              run.undoCommand = restoreCommand(in.options());
              run.undoAnyGame = ANY_GAME;
              CommandOptions o = in.options();
-             return in.fileToRead(&path) && restoreSave(path, o.settings, o.anyGame, &run, r);
+             return in.fileToRead(&path) && restoreSave(path, o.anyGame, &run, job);
          }},
         {"read-byte", "Read Byte: one byte at a cartridge address", "show the byte at a cartridge address.",
          {"Read Byte", "Read a single byte from the inserted cartridge.", 167, 7},
          {ADDRESS},
          {},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              uint32_t address = 0;
-             return in.address(&address) && cartAddressValid(address, r) && readByte(address, r);
+             return in.address(&address) && cartAddressValid(address, job.r) && readByte(address, job);
          }},
         {"write-byte", "Write Byte: one byte written as a single bus cycle (not necessarily programmed)",
          "write one byte to a cartridge address (not necessarily programming it into flash).",
@@ -360,12 +363,12 @@ std::vector<CommandRow> makeCommands()
          {ADDRESS, {ArgKind::ByteValue, "the byte, 0 to 255", "Enter byte value", nullptr, false,
                     "0 to 0xFF; above, the low byte"}},
          {},
-         [](CommandInput& in, Reporter& r) {
+         [](CommandInput& in, Job& job) {
              // An address past chip 1's window is refused before a value is asked for.
              uint32_t address = 0;
              int value = 0;
-             return in.address(&address) && cartAddressValid(address, r) && in.value(&value) &&
-                    writeByte(address, value, r);
+             return in.address(&address) && cartAddressValid(address, job.r) && in.value(&value) &&
+                    writeByte(address, value, job);
          }},
         {"doctor", "check the chain from this program to the cartridge, one line per link",
          "check the chain from this program to the cartridge and print one line for each link, with what to do "
@@ -378,7 +381,7 @@ std::vector<CommandRow> makeCommands()
          {},
          {},
          {},
-         [](CommandInput&, Reporter& r) { return doctor(r); },
+         [](CommandInput&, Job& job) { return doctor(job); },
          false,
          nullptr,
          false,

@@ -27,6 +27,7 @@ struct CommandOptions {
 };
 
 struct ImageReport;
+class Job;
 
 // Where a job's inputs come from while it runs: the window asks the user for
 // each when the job reaches it, the command line hands over what was given.
@@ -124,8 +125,9 @@ struct CommandRow {
     CommandButton button;
     std::vector<CommandArg> args;
     std::vector<CommandOption> options;
-    // True only when the job ended done.
-    bool (*run)(CommandInput& in, Reporter& r);
+    // True only when the job ended done. The face builds the Job: its
+    // link, its reporter and the settings the options or Preferences give.
+    bool (*run)(CommandInput& in, Job& job);
     bool withoutLinker = false;  // works on files alone
     // Checks of the arguments made before the command line opens the linker,
     // so that a file refused never holds it; true when the job may run.

@@ -10,6 +10,7 @@
 
 #include "core/commands.h"
 #include "core/jobs/jobs.h"
+#include "core/link/linker.h"
 #include "gui/file_choice.h"
 #include "gui/input.h"
 #include "gui/log.h"
@@ -96,7 +97,8 @@ void runCommand(const CommandRow& c)
     CommandScope named(windowReporter(), c.button.label);
     if (linkStillThere(windowReporter())) {
         AskingInput in(c);
-        c.run(in, windowReporter());
+        Job run(linker().link(), windowReporter(), in.options().settings);
+        c.run(in, run);
     }
 }
 

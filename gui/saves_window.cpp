@@ -215,7 +215,8 @@ void cb_savesWriteButton(Fl_Widget* w, void* data)
     {
         WindowBusy busy;
         SaveWriteRun run;
-        restoreSaveAsking(path, prefsSettings(), writeToOtherGame, &run, windowReporter());
+        Job job(linker().link(), windowReporter(), prefsSettings());
+        restoreSaveAsking(path, writeToOtherGame, &run, job);
     }
     // The write made a safety copy of its own.
     fillSavesList(path);

@@ -7,6 +7,7 @@
 #include "gui/commands.h"
 #include "core/report.h"
 #include "support/job_helpers.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ TEST_F(BackupSaveTest, FailedLinkerReadStopsAndDeletes)
     checkCart(windowReporter(), theLink(), &probed, nullptr, nullptr, nullptr, true, false);
     int probe = int(sim::counters().transfers - before);
     before = sim::counters().transfers;
-    proposeSaveBackup(scratchPath(""), windowReporter());
+    proposeSaveBackup(scratchPath(""), simJob(windowReporter()));
     int proposal = int(sim::counters().transfers - before);
     // The proposal's chip 0 check and header, the probe, the header for the
     // vault, the block's request, then the eleventh of the block's 128 replies.

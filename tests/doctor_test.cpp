@@ -15,6 +15,7 @@
 #include "sim.h"
 #include "support/job_fixture.h"
 #include "version.h"
+#include "support/sim_job.h"
 
 using Lines = std::vector<std::string>;
 
@@ -76,7 +77,7 @@ TEST_F(Doctor, SaysEachLinkAndWhatToDoWhereOneFails)
         openLink(windowReporter());
         row.after();
         clearLog();
-        EXPECT_EQ(doctor(windowReporter(), {folder}), row.holds);
+        EXPECT_EQ(doctor(simJob(windowReporter()), {folder}), row.holds);
         Lines lines = logLines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines[0].rfind("libusb: version 1.0.", 0), 0u) << lines[0];
@@ -89,7 +90,7 @@ TEST_F(Doctor, SaysEachLinkAndWhatToDoWhereOneFails)
     sim::noDevice();
     openLink(windowReporter());
     clearLog();
-    EXPECT_FALSE(doctor(windowReporter(), {folder}));
+    EXPECT_FALSE(doctor(simJob(windowReporter()), {folder}));
     Lines lines = logLines();
     EXPECT_EQ(Lines(lines.begin() + 2, lines.end()),
               (Lines{"Linker: none on the bus.", "Plug it in, with a cable that carries data."}));

@@ -34,15 +34,15 @@ static bool placeInFolder(const std::string& temp, const std::string& folder, co
 static void writeDumpReport(Reporter& r, const std::string& dump, const Cart& scanned, const ImageReport& report,
                             const KnownDumps& known, bool replace);
 
-bool backupRom(const PathAsker& askPath, Reporter& r, const BackupOptions& options)
+bool backupRom(const PathAsker& askPath, Job& job, const BackupOptions& options)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
     // A probe that met link failures may have guessed the size: a backup of
     // the wrong length must not be written and called done.
-    Cart cart;
-    Link& link = jobLink.link;
+    Cart& cart = job.cart;
+    Link& link = job.link;
     if (!checkCartCleanly(r, link, &cart, false, true, "backup not started"))
         return false;
     uint32_t size = cart.megabits() * MEGABIT;

@@ -116,18 +116,18 @@ static void registerInVault(Reporter& r, const Cart& cart, const std::string& pa
                     strerror(errno));
 }
 
-bool backupSaveGame(const std::string& path, Reporter& r)
+bool backupSaveGame(const std::string& path, Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
     // Refused before the cartridge is touched: the name is known already.
     if (refusedAsOutput(r, path))
         return false;
     // A block whose protection read failed looks unprotected: game code
     // would be saved as if it were the save area.
-    Cart cart;
-    Link& link = jobLink.link;
+    Cart& cart = job.cart;
+    Link& link = job.link;
     if (!checkCartCleanly(r, link, &cart, true, false, "save-game backup not started"))
         return false;
     if (refusedAsFlashCart(r, cart))
@@ -183,13 +183,12 @@ bool backupSaveGame(const std::string& path, Reporter& r)
     return true;
 }
 
-std::string proposeSaveBackup(const std::string& folder, Reporter& r)
+std::string proposeSaveBackup(const std::string& folder, Job& job)
 {
-    JobLink jobLink(r);
     // The header is one packet: the title and software ID to name the file by.
     // No probe has been made yet, and a silent chip 0's header is the
     // floating bus, so the chip is asked first.
-    Link& link = jobLink.link;
+    Link& link = job.link;
     bool answers = !link.gone() && chipZeroAnswers(link);
     const uint8_t* header = answers ? link.read_64_bytes(0, 0) : nullptr;
     std::string game;

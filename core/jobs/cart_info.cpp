@@ -7,13 +7,13 @@
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
 
-bool cartInfo(Reporter& r)
+bool cartInfo(Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
-    Link& link = jobLink.link;
-    Cart cart;
+    Link& link = job.link;
+    Cart& cart = job.cart;
     uint8_t manuf = 0, device = 0, factory = 0;
     if (!checkCart(r, link, &cart, &manuf, &device, &factory, false, true) || cart.megabits() == 0)
         return false;
@@ -26,12 +26,10 @@ bool cartInfo(Reporter& r)
     return true;
 }
 
-bool protectedBlocks(Reporter& r)
+bool protectedBlocks(Job& job)
 {
-    if (!linkStillThere(r))
+    if (!linkStillThere(job.r))
         return false;
-    JobLink jobLink(r);
-    Cart cart;
-    bool clean = checkCart(r, jobLink.link, &cart, nullptr, nullptr, nullptr, true, true);
-    return cart.megabits() != 0 && clean;
+    bool clean = checkCart(job.r, job.link, &job.cart, nullptr, nullptr, nullptr, true, true);
+    return job.cart.megabits() != 0 && clean;
 }

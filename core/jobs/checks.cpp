@@ -8,11 +8,12 @@
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
 
-JobLink::JobLink(Reporter& r) : link(linker().link()), before_(link.reportTo(r))
+Job::Job(Link& l, Reporter& reporter, const WriteSettings& s)
+    : link(l), r(reporter), settings(s), before_(l.reportTo(reporter))
 {
 }
 
-JobLink::~JobLink()
+Job::~Job()
 {
     link.reportTo(before_);
 }

@@ -89,13 +89,14 @@ bool firstDifference(const uint8_t* a, const uint8_t* b, size_t length, uint32_t
 }
 
 // The cartridge: chips, header, contacts. False at the first that fails.
-bool checkCartridge(Reporter& r)
+bool checkCartridge(Job& job)
 {
+    Reporter& r = job.r;
     Kept probe(r);
     bool clean = false;
-    Cart cart;
+    Cart& cart = job.cart;
     {
-        JobLink quiet(probe);
+        Job quiet(job.link, probe);
         clean = checkCart(probe, quiet.link, &cart, nullptr, nullptr, nullptr, false, false);
     }
     if (!clean) {
@@ -125,7 +126,7 @@ bool checkCartridge(Reporter& r)
     std::vector<uint8_t> first, second;
     bool read = false;
     {
-        JobLink quiet(probe);
+        Job quiet(job.link, probe);
         const uint8_t* h = quiet.link.read_64_bytes(0, 0);
         if (h)
             memcpy(header, h, sizeof header);
@@ -166,8 +167,9 @@ std::vector<std::string> udevRuleFolders()
             "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 }
 
-bool doctor(Reporter& r, const std::vector<std::string>& ruleFolders)
+bool doctor(Job& job, const std::vector<std::string>& ruleFolders)
 {
+    Reporter& r = job.r;
     bool holds = true;
     const libusb_version* v = libusb_get_version();
     printWindow(r, "libusb: version %u.%u.%u.%u%s.", v->major, v->minor, v->micro, v->nano, v->rc);
@@ -230,7 +232,7 @@ bool doctor(Reporter& r, const std::vector<std::string>& ruleFolders)
         printWindow(r, "The linker is gone. Plug it in again.");
         return false;
     }
-    if (!checkCartridge(r))
+    if (!checkCartridge(job))
         return false;
     if (holds)
         printWindow(r, "Every link holds.");

@@ -217,10 +217,12 @@ static bool eraseForScope(Link& link, const Cart& cart, EraseScope scope, FILE* 
 
 // A flash that ended done leaves in `notes` what it has to say beside the
 // file's identity.
-static bool flashFile(Link& link, FILE* rom, uint64_t fileSize, const char* name, const WriteSettings& settings,
-                      std::vector<std::string>* notes, Reporter& r)
+static bool flashFile(Job& job, FILE* rom, uint64_t fileSize, const char* name, std::vector<std::string>* notes)
 {
-    Cart cart;
+    Reporter& r = job.r;
+    Link& link = job.link;
+    Cart& cart = job.cart;
+    const WriteSettings& settings = job.settings;
     if (!probe(r, link, &cart, false))
         return false;
     // A silent chip 0 echoes every byte written to it, and reads back as
@@ -313,11 +315,11 @@ static void reportImage(Reporter& r, FILE* rom, const char* name, const std::vec
                      {said, licenceWarningLines(name, header)});
 }
 
-bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& r)
+bool flashRom(const std::string& path, Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
     if (romFileRefused(r, path))
         return false;
     bool refused = false;
@@ -333,7 +335,7 @@ bool flashRom(const std::string& path, const WriteSettings& settings, Reporter& 
     } else if (length > 0) {
         const char* name = displayName(path.c_str());
         std::vector<std::string> notes;
-        done = flashFile(jobLink.link, rom, uint64_t(length), name, settings, &notes, r);
+        done = flashFile(job, rom, uint64_t(length), name, &notes);
         if (done)
             reportImage(r, rom, name, notes);
     }

@@ -42,24 +42,24 @@ static bool vaultEntryOrRefusal(const std::string& path, const HeldSave& held, V
     return false;
 }
 
-bool restoreSave(const std::string& path, const WriteSettings& settings, bool anyGame,
-                 SaveWriteRun* run, Reporter& r)
+bool restoreSave(const std::string& path, bool anyGame, SaveWriteRun* run, Job& job)
 {
     VaultEntry entry;
     HeldSave held(path);
-    if (!vaultEntryOrRefusal(path, held, &entry, r))
+    if (!vaultEntryOrRefusal(path, held, &entry, job.r))
         return false;
     run->sameGameAs = anyGame ? std::string() : entry.game;
-    return writeSaveGame(entry.path, settings, r, run);
+    return writeSaveGame(entry.path, job, run);
 }
 
-bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
-                       const OtherGameQuestion& writeAnyway, SaveWriteRun* run, Reporter& r)
+bool restoreSaveAsking(const std::string& path, const OtherGameQuestion& writeAnyway, SaveWriteRun* run,
+                       Job& job)
 {
+    Reporter& r = job.r;
     VaultEntry entry;
     std::string cart;
     HeldSave held(path);
-    if (!vaultEntryOrRefusal(path, held, &entry, r) || !insertedGame(&cart, r))
+    if (!vaultEntryOrRefusal(path, held, &entry, r) || !insertedGame(&cart, job))
         return false;
     // The cartridge may be swapped while the question is up: the write holds
     // it to the game the answer was about.
@@ -68,5 +68,5 @@ bool restoreSaveAsking(const std::string& path, const WriteSettings& settings,
         return false;
     }
     run->sameGameAs = cart;
-    return writeSaveGame(entry.path, settings, r, run);
+    return writeSaveGame(entry.path, job, run);
 }

@@ -18,7 +18,6 @@ static char shownChar(uint8_t byte)
 
 bool cartAddressValid(uint32_t address, Reporter& r)
 {
-    JobLink jobLink(r);
     if (address > LAST_CART_ADDR) {
         printWindow(r, "Invalid address %#x", address);
         return false;
@@ -48,12 +47,12 @@ static std::optional<uint8_t> readBackSettled(Link& link, uint32_t chipAddr, uin
     return clean ? std::optional<uint8_t>(before) : std::nullopt;
 }
 
-bool readByte(uint32_t address, Reporter& r)
+bool readByte(uint32_t address, Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
-    Link& link = jobLink.link;
+    Link& link = job.link;
     std::optional<uint8_t> read = link.read_byte(address & CHIP_ADDR_MASK, chipOf(address));
     // A linker that vanished gave no byte at all, not a 0x00.
     if (link.gone())
@@ -63,11 +62,11 @@ bool readByte(uint32_t address, Reporter& r)
     return read.has_value();
 }
 
-bool writeByte(uint32_t address, int value, Reporter& r)
+bool writeByte(uint32_t address, int value, Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
     uint8_t chip = chipOf(address);
     if (value == -1) {
         printWindow(r, "Invalid byte value");
@@ -77,7 +76,7 @@ bool writeByte(uint32_t address, int value, Reporter& r)
     // with the character of the byte that is actually written.
     uint8_t byte = uint8_t(value & 0xFF);
     printWindow(r, "Writing 0x%02x '%c' to address 0x%08x", unsigned(value), shownChar(byte), address);
-    Link& link = jobLink.link;
+    Link& link = job.link;
     uint32_t chipAddr = address & CHIP_ADDR_MASK;
     if (!link.write_byte(chipAddr, byte, chip))
         return false;

@@ -53,11 +53,11 @@ static void logEndOfFile(VerifyRun& run);
 static void logUnprotectedNote(Reporter& r);
 static void logTiming(const VerifyRun& run);
 
-bool verifyRom(const std::string& path, Reporter& r)
+bool verifyRom(const std::string& path, Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
     const char* name = displayName(path.c_str());
     bool refused = false;
     FILE* file = openInputFile(r, path, &refused);
@@ -83,7 +83,7 @@ bool verifyRom(const std::string& path, Reporter& r)
 
     // A block whose protection read failed looks unprotected, and its
     // differences would pass as save data: such a probe is no ground to judge on.
-    Link& link = jobLink.link;
+    Link& link = job.link;
     VerifyRun run(link, r);
     if (!checkCartCleanly(r, link, &run.cart, true, false, "verify not started")) {
         fclose(file);

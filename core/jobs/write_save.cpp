@@ -360,24 +360,23 @@ void refuseOtherGame(Reporter& r, const std::string& path, const std::string& sa
                 path.c_str(), saveGame.c_str(), cartGame.c_str());
 }
 
-bool writeSaveGame(const std::string& path, const WriteSettings& settings, Reporter& r,
-                   SaveWriteRun* runOut)
+bool writeSaveGame(const std::string& path, Job& job, SaveWriteRun* runOut)
 {
+    Reporter& r = job.r;
     SaveWriteRun none;
     SaveWriteRun& run = runOut ? *runOut : none;
     run.copy.clear();
     run.changed = false;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
     LoadedSave save;
     if (!loadSaveFile(r, path, &save))
         return false;
 
     // A block whose protection read failed looks unprotected, and the
     // safety copy would hold game code for save data.
-    Cart cart;
-    Link& link = jobLink.link;
+    Cart& cart = job.cart;
+    Link& link = job.link;
     if (!checkCartCleanly(r, link, &cart, true, false, "save-game not written"))
         return false;
     // The copy goes under the game's name; a restore from the vault is for
@@ -391,7 +390,7 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
         refuseOtherGame(r, path, run.sameGameAs, knownGame(cart, game));
         return false;
     }
-    uint8_t turbo = decideTurbo(r, settings.turboMode, cart.factoryProt[0]) ? 1 : 0;
+    uint8_t turbo = decideTurbo(r, job.settings.turboMode, cart.factoryProt[0]) ? 1 : 0;
 
     printWindow(r, "%s", JOB_TITLE);
     SavePlan plan;
@@ -464,13 +463,13 @@ bool writeSaveGame(const std::string& path, const WriteSettings& settings, Repor
     return outcome == STEP_DONE;
 }
 
-bool insertedGame(std::string* game, Reporter& r)
+bool insertedGame(std::string* game, Job& job)
 {
+    Reporter& r = job.r;
     if (!linkStillThere(r))
         return false;
-    JobLink jobLink(r);
-    Cart cart;
-    Link& link = jobLink.link;
+    Cart& cart = job.cart;
+    Link& link = job.link;
     if (!checkCartCleanly(r, link, &cart, true, false, "the cartridge's game is not known"))
         return false;
     if (cart.megabits() == 0 || !readGame(r, link, cart, game))  // the probe has said when none answered

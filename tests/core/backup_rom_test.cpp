@@ -7,6 +7,7 @@
 #include "core/jobs/jobs.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST_F(CoreJobTest, ABackupOfNoCartridgeLeavesTheOldFileWhole)
     writeFile(path, old);
     sim::insertCart("none");
     bool asked = false;
-    EXPECT_FALSE(backupRom(answer(path, &asked), report));
+    EXPECT_FALSE(backupRom(answer(path, &asked), simJob(report)));
     EXPECT_EQ(report.lines, (Lines{"No cart detected!", "Nothing to back up."}));
     EXPECT_FALSE(asked);
     EXPECT_TRUE(report.titles.empty());
@@ -53,7 +54,7 @@ TEST_F(CoreJobTest, NoBackupOfACartridgeWhoseChipZeroIsSilent)
     writeFile(path, old);
     sim::insertCart("silent0");
     bool asked = false;
-    EXPECT_FALSE(backupRom(answer(path, &asked), report));
+    EXPECT_FALSE(backupRom(answer(path, &asked), simJob(report)));
     ASSERT_FALSE(report.lines.empty());
     EXPECT_EQ(report.lines.back(), "Chip 0 did not answer; no backup was made.");
     EXPECT_FALSE(asked);
@@ -76,7 +77,7 @@ TEST_F(CoreJobTest, AFileIsReplacedOnlyByAWholeBackup)
         if (breath == 10)
             sim::timeoutOnTransfer(1);
     };
-    EXPECT_FALSE(backupRom(answer(path), failing));
+    EXPECT_FALSE(backupRom(answer(path), simJob(failing)));
     EXPECT_EQ(failing.lines.back(), "'game.ngp' is as it was.");
     EXPECT_EQ(failing.lines.end()[-2], "Backup aborted. Deleting the backup file.");
     EXPECT_TRUE(readFile(path) == old);
@@ -84,7 +85,7 @@ TEST_F(CoreJobTest, AFileIsReplacedOnlyByAWholeBackup)
 
     fs::create_symlink(path, link);
     RecordingReporter whole;
-    EXPECT_TRUE(backupRom(answer(link), whole));
+    EXPECT_TRUE(backupRom(answer(link), simJob(whole)));
     EXPECT_TRUE(linesEndWith(whole.lines, Lines{"Backup done. Wrote 524288 bytes."} + identityOf(link)));
     EXPECT_TRUE(readFile(path) == sim::cartImage());
     EXPECT_TRUE(fs::is_symlink(link));

@@ -6,6 +6,7 @@
 #include "core/cart/detect.h"
 #include "core/jobs/jobs.h"
 #include "support/saves.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -84,13 +85,13 @@ TEST_F(TwoSizes, BackupAndRestoreOnChipsOfTheirOwnSize)
             changed.push_back({consoleAddrFromCart(start) + 0x100, pattern(0x40, start)});
         }
         RecordingReporter job;
-        ASSERT_TRUE(backupSaveGame(scratch("save.ngf"), job));
+        ASSERT_TRUE(backupSaveGame(scratch("save.ngf"), simJob(job)));
         EXPECT_EQ(readFile(scratch("save.ngf")), ngfFile(records));
 
         writeFile(scratch("changed.ngf"), ngfFile(changed));
-        ASSERT_TRUE(writeSaveGame(scratch("changed.ngf"), WriteSettings(), job));
+        ASSERT_TRUE(writeSaveGame(scratch("changed.ngf"), simJob(job)));
         EXPECT_NE(sim::cartImage(), before);
-        ASSERT_TRUE(writeSaveGame(scratch("save.ngf"), WriteSettings(), job));
+        ASSERT_TRUE(writeSaveGame(scratch("save.ngf"), simJob(job)));
         EXPECT_EQ(sim::cartImage(), before);
     }
 }

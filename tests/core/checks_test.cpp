@@ -9,12 +9,13 @@
 #include "core/link/linker.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
 const std::string GONE_LINE = "The linker is gone. Plug it in again.";
 
-using Job = std::function<bool(Reporter&)>;
+using JobRun = std::function<bool(Reporter&)>;
 
 // A FIFO, a folder and a device are refused by name before the cartridge is
 // touched, as inputs and as outputs; opening the FIFO would block the
@@ -28,13 +29,13 @@ TEST_F(CoreJobTest, OnlyRegularFilesAreReadOrWritten)
     for (const std::string& path : {fifo, folder, std::string("/dev/null")}) {
         SCOPED_TRACE(path);
         const Lines refused = {"'" + std::string(displayName(path.c_str())) + "' is not a regular file; nothing done."};
-        const Job jobs[] = {
-            [&](Reporter& r) { return flashRom(path, WriteSettings(), r); },
-            [&](Reporter& r) { return verifyRom(path, r); },
-            [&](Reporter& r) { return writeSaveGame(path, WriteSettings(), r); },
-            [&](Reporter& r) { return backupSaveGame(path, r); },
+        const JobRun jobs[] = {
+            [&](Reporter& r) { return flashRom(path, simJob(r)); },
+            [&](Reporter& r) { return verifyRom(path, simJob(r)); },
+            [&](Reporter& r) { return writeSaveGame(path, simJob(r)); },
+            [&](Reporter& r) { return backupSaveGame(path, simJob(r)); },
         };
-        for (const Job& job : jobs) {
+        for (const JobRun& job : jobs) {
             if (path == fifo && &job == &jobs[2])
                 continue;
             RecordingReporter r;
@@ -52,7 +53,7 @@ TEST_F(CoreJobTest, OnlyRegularFilesAreReadOrWritten)
                 *out = path;
                 return true;
             },
-            r));
+            simJob(r)));
         EXPECT_EQ(r.lines.back(), refused[0]);
         EXPECT_TRUE(commandsSince(m, CMD_READ64XN).empty());
     }
@@ -65,10 +66,10 @@ TEST_F(CoreJobTest, OnlyRegularFilesAreReadOrWritten)
 // lines, and no cartridge made of reads that never came back.
 TEST_F(CoreJobTest, TheCommandThatMeetsAnUnplugSaysNoMore)
 {
-    const Job firsts[] = {[](Reporter& r) { return cartInfo(r); },
-                          [](Reporter& r) { return protectedBlocks(r); },
-                          [](Reporter& r) { return readByte(0x20, r); }};
-    for (const Job& first : firsts) {
+    const JobRun firsts[] = {[](Reporter& r) { return cartInfo(simJob(r)); },
+                          [](Reporter& r) { return protectedBlocks(simJob(r)); },
+                          [](Reporter& r) { return readByte(0x20, simJob(r)); }};
+    for (const JobRun& first : firsts) {
         closeLink();
         sim::clearFaults();
         sim::usbReset();
@@ -90,23 +91,23 @@ TEST_F(CoreJobTest, AfterAnUnplugEveryCommandSaysSoOnce)
     writeFile(rom, sim::cartImage());
     writeFile(save, ngfFile({{0x3FA000, Bytes(32, 0x11)}}));
     sim::unplugAfterTransfers(0);
-    EXPECT_FALSE(cartInfo(report));
+    EXPECT_FALSE(cartInfo(simJob(report)));
     ASSERT_TRUE(linker().link().gone());
     bool asked = false;
-    const Job jobs[] = {
-        [](Reporter& r) { return cartInfo(r); },
-        [](Reporter& r) { return protectedBlocks(r); },
-        [](Reporter& r) { return readByte(0x20, r); },
-        [](Reporter& r) { return writeByte(0x20, 0x41, r); },
-        [&](Reporter& r) { return flashRom(rom, WriteSettings(), r); },
-        [&](Reporter& r) { return verifyRom(rom, r); },
+    const JobRun jobs[] = {
+        [](Reporter& r) { return cartInfo(simJob(r)); },
+        [](Reporter& r) { return protectedBlocks(simJob(r)); },
+        [](Reporter& r) { return readByte(0x20, simJob(r)); },
+        [](Reporter& r) { return writeByte(0x20, 0x41, simJob(r)); },
+        [&](Reporter& r) { return flashRom(rom, simJob(r)); },
+        [&](Reporter& r) { return verifyRom(rom, simJob(r)); },
         [&](Reporter& r) {
-            return backupRom([&](const std::string&, std::string*) { return asked = true; }, r);
+            return backupRom([&](const std::string&, std::string*) { return asked = true; }, simJob(r));
         },
-        [&](Reporter& r) { return backupSaveGame(save, r); },
-        [&](Reporter& r) { return writeSaveGame(save, WriteSettings(), r); },
+        [&](Reporter& r) { return backupSaveGame(save, simJob(r)); },
+        [&](Reporter& r) { return writeSaveGame(save, simJob(r)); },
     };
-    for (const Job& job : jobs) {
+    for (const JobRun& job : jobs) {
         RecordingReporter r;
         sim::Mark m = sim::mark();
         EXPECT_FALSE(job(r));

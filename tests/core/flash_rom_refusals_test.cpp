@@ -7,6 +7,7 @@
 #include "core/jobs/jobs.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ TEST_F(FlashRefusals, AFailedEraseCycleAbortsTheJob)
             c.timeout ? sim::timeoutOnTransfer(2 * c.cycle) : sim::wrongCodeOnTransfer(2 * c.cycle - 1);
         };
         sim::Mark m = sim::mark();
-        EXPECT_FALSE(flashRom(path, WriteSettings(), job));
+        EXPECT_FALSE(flashRom(path, simJob(job)));
         Lines fault = c.timeout ? TIMED_OUT : Lines{"write_byte: result = 0xEE"};
         ASSERT_GE(job.lines.size(), fault.size() + 1);
         EXPECT_EQ(Lines(job.lines.end() - long(fault.size()) - 1, job.lines.end()), fault + Lines{ABORTED});
@@ -75,7 +76,7 @@ TEST_F(FlashRefusals, AProbeThatMetATimeoutStartsNothing)
     std::string path = romFile(pattern(MIB));
     sim::Mark m = sim::mark();
     sim::timeoutOnTransfer(16);
-    EXPECT_FALSE(flashRom(path, WriteSettings(), report));
+    EXPECT_FALSE(flashRom(path, simJob(report)));
     EXPECT_TRUE(linesAre(Lines(report.lines.begin(), report.lines.begin() + 3), TIMED_OUT));
     EXPECT_EQ(report.lines.back(), "Cart check failed; flashing not started.");
     auto cmds = commandsSince(m);
@@ -107,7 +108,7 @@ TEST_F(FlashRefusals, ChipsWithProtectedBlocksAreNeverErased)
         settings.skipChip = c.skip;
         RecordingReporter job;
         sim::Mark m = sim::mark();
-        bool done = flashRom(path, settings, job);
+        bool done = flashRom(path, simJob(job, settings));
         auto cmds = commandsSince(m);
         if (c.refusal) {
             EXPECT_FALSE(done);
@@ -137,7 +138,7 @@ TEST_F(FlashRefusals, SizesOfGigabytesAreLoggedUnsigned)
         std::filesystem::resize_file(path, size);
         RecordingReporter job;
         job.onBegin = [&](const std::string& title) { job.cancelled = title == "Writing Cartridge"; };
-        EXPECT_FALSE(flashRom(path, WriteSettings(), job));
+        EXPECT_FALSE(flashRom(path, simJob(job)));
         ASSERT_GE(job.lines.size(), 4u);
         EXPECT_EQ(Lines(job.lines.begin() + 2, job.lines.begin() + 4),
                   (Lines{"Warning! ROM size of " + std::to_string(size) + " bytes is",
@@ -176,7 +177,7 @@ TEST_F(FlashRefusals, EmptyAndOversizedFiles)
         settings.turboMode = TURBO_OFF;
         RecordingReporter job;
         sim::Mark m = sim::mark();
-        EXPECT_EQ(flashRom(path, settings, job), c.done);
+        EXPECT_EQ(flashRom(path, simJob(job, settings)), c.done);
         EXPECT_TRUE(linesAre(beforeIdentity(job.lines), c.lines));
         EXPECT_EQ(commandsSince(m).empty(), c.size == 0);
         EXPECT_TRUE(sim::cartImage() == (c.done ? slice(rom, 0, before.size()) : before));

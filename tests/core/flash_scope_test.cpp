@@ -6,6 +6,7 @@
 #include "core/link/protocol.h"
 #include "core/link/linker.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ protected:
     {
         writeFile(scratch("game.ngp"), rom);
         report = RecordingReporter();
-        return flashRom(scratch("game.ngp"), s, report);
+        return flashRom(scratch("game.ngp"), simJob(report, s));
     }
     void oneScope(const char* cart, uint32_t size, EraseScope scope);
 };
@@ -262,7 +263,7 @@ TEST_F(FlashScopeTest, AFailedVerifyIsTheLastLine)
             if (title == "Verifying Cartridge")
                 sim::cartPoke(0x20011, uint8_t(~rom[0x20011]));
         };
-        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), simJob(report, settings(scope))));
         ASSERT_GE(report.lines.size(), 2u);
         EXPECT_EQ(Lines(report.lines.end() - 2, report.lines.end()),
                   (Lines{"Verify after writing failed:", std::string("1 of ") +
@@ -303,7 +304,7 @@ TEST_F(FlashScopeTest, BlocksThatWillNotEraseOrProgramAndProtectedChips)
         sim::insertCart("flash8");
         c.fault(report);
         sim::Mark m = sim::mark();
-        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(c.scope), report));
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), simJob(report, settings(c.scope))));
         Lines own = beforeIdentity(report.lines);
         EXPECT_TRUE(linesAre(Lines(own.end() - long(c.lines.size()), own.end()), c.lines));
         EXPECT_LT(sim::clockSeconds(), 60.0) << "the wait was not bounded";
@@ -323,7 +324,7 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     report.cancelAtBreath(5);
     writeFile(scratch("game.ngp"), pattern(3 * MIB));
     sim::Mark m = sim::mark();
-    EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(EraseScope::ChangedBlocks), report));
+    EXPECT_FALSE(flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::ChangedBlocks))));
     EXPECT_EQ(report.lines.back(), "Flashing cancelled; the cart is unchanged.");
     EXPECT_EQ(report.titles, std::vector<std::string>{"Reading Cartridge"});
     EXPECT_TRUE(erasedBlocks(m).empty());
@@ -334,7 +335,7 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     m = sim::mark();
     report = RecordingReporter();
     report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
-    EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(EraseScope::RomBlocks), report));
+    EXPECT_FALSE(flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::RomBlocks))));
     EXPECT_EQ(report.lines.back(), "Flashing cancelled: 2 of 51 blocks erased.");
     EXPECT_EQ(erasedBlocks(m), (std::vector<Block>{{0, 0}, {0, 1}}));
     EXPECT_TRUE(programmedBlocks(m).empty());
@@ -356,7 +357,7 @@ TEST_F(FlashScopeTest, CancelDuringTheLastBlocksEraseKeepsTheBytesPastTheRom)
         sim::Mark m = sim::mark();
         report = RecordingReporter();
         report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
-        EXPECT_FALSE(flashRom(scratch("game.ngp"), settings(scope), report));
+        EXPECT_FALSE(flashRom(scratch("game.ngp"), simJob(report, settings(scope))));
         EXPECT_EQ(report.lines.back(), "Flashing cancelled: 2 of 2 blocks erased.");
         EXPECT_TRUE(sim::cartImage() == expected) << int(scope);
     }

@@ -10,6 +10,7 @@
 #include "core/jobs/jobs.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ TEST_F(IdentityJobs, BackupNamesTheDumpExactlyOrOnceItsSaveAreaReadsErased)
     std::string path = scratch("cart.ngp");
 
     RecordingReporter played;
-    ASSERT_TRUE(backupRom(into(path), played));
+    ASSERT_TRUE(backupRom(into(path), simJob(played)));
     Lines tail = after(played, "Backup done. Wrote 4194304 bytes.");
     ASSERT_EQ(tail.size(), 6u + 7u + 1u);
     EXPECT_EQ(tail[0], "Identity of 'cart.ngp':");
@@ -94,7 +95,7 @@ TEST_F(IdentityJobs, BackupNamesTheDumpExactlyOrOnceItsSaveAreaReadsErased)
 
     sim::loadImage(clean);
     RecordingReporter fresh;
-    ASSERT_TRUE(backupRom(into(path), fresh));
+    ASSERT_TRUE(backupRom(into(path), simJob(fresh)));
     EXPECT_EQ(fresh.lines.back(), "Known dump: 'Sim Game (World)' in 'Test list'.");
 }
 
@@ -107,7 +108,7 @@ TEST_F(IdentityJobs, BackupNotInTheListsCountsTheEntriesAndABadListNeverStopsIt)
     std::ofstream(lists + "/broken.dat") << "<datafile><game";
     std::string path = scratch("flash.ngp");
     RecordingReporter job;
-    ASSERT_TRUE(backupRom(into(path), job));
+    ASSERT_TRUE(backupRom(into(path), simJob(job)));
     Lines tail = after(job, "Backup done. Wrote 524288 bytes.");
     ASSERT_GE(tail.size(), 2u);
     EXPECT_EQ(Lines(tail.end() - 2, tail.end()),
@@ -117,7 +118,7 @@ TEST_F(IdentityJobs, BackupNotInTheListsCountsTheEntriesAndABadListNeverStopsIt)
 
     setenv("PTB_DAT_DIR", (lists + "/none").c_str(), 1);
     RecordingReporter none;
-    ASSERT_TRUE(backupRom(into(path), none));
+    ASSERT_TRUE(backupRom(into(path), simJob(none)));
     EXPECT_EQ(none.lines.back(), "No known-dump lists: put Logiqx .dat files in '" + lists + "/none'.");
 }
 
@@ -129,13 +130,13 @@ TEST_F(IdentityJobs, VerifyThatPassedNamesTheFileAFailedOneDoesNot)
     writeFile(path, image);
     writeList({{"Sim Official", image}});
     RecordingReporter passed;
-    ASSERT_TRUE(verifyRom(path, passed));
+    ASSERT_TRUE(verifyRom(path, simJob(passed)));
     EXPECT_EQ(after(passed, "Verifying 'game.ngp'").size(), 2u + 6u + 7u + 1u);  // timing, outcome, identity
     EXPECT_EQ(passed.lines.back(), "Known dump: 'Sim Official' in 'Test list'.");
 
     sim::cartPoke(0x100, uint8_t(~image[0x100]));  // block 0 is protected
     RecordingReporter failed;
-    EXPECT_FALSE(verifyRom(path, failed));
+    EXPECT_FALSE(verifyRom(path, simJob(failed)));
     EXPECT_EQ(failed.lines[failed.lines.size() - 3], "Verification failed in chip 0, block 0.");
     EXPECT_EQ(failed.lines.back(), "The cartridge differs from the file.");
 }
@@ -150,7 +151,7 @@ TEST_F(IdentityJobs, FlashNamesTheFileItWrote)
     writeFile(path, game);
     writeList({{"Small", game}});
     RecordingReporter job;
-    ASSERT_TRUE(flashRom(path, WriteSettings{}, job));
+    ASSERT_TRUE(flashRom(path, simJob(job)));
     EXPECT_EQ(after(job, "Flashing done."), identityOf(path, true));
     EXPECT_EQ(job.lines.back(), "Known dump: 'Small' in 'Test list'.");
 }
@@ -197,17 +198,17 @@ TEST_F(IdentityJobs, CartInfoEndsWithTheHeaderItReads)
 {
     sim::cartPoke(0x05, 'x');
     RecordingReporter unlicensed;
-    ASSERT_TRUE(cartInfo(unlicensed));
+    ASSERT_TRUE(cartInfo(simJob(unlicensed)));
     EXPECT_EQ(unlicensed.lines.back(), "Cart header: no valid licence text.");
     EXPECT_EQ(unlicensed.lines[unlicensed.lines.size() - 2], "ROM name: 'SIM OFFICIAL'");
 
     sim::Mark m = sim::mark();
     RecordingReporter clean;
-    cartInfo(clean);
+    cartInfo(simJob(clean));
     size_t transfers = sim::transfersSince(m).size();
     sim::timeoutOnTransfer(int(transfers));  // the header's data packet
     RecordingReporter cut;
-    EXPECT_FALSE(cartInfo(cut));
+    EXPECT_FALSE(cartInfo(simJob(cut)));
     EXPECT_TRUE(linesEndWith(cut.lines, Lines{"ROM name: 'SIM OFFICIAL'"} + TIMED_OUT));
 }
 

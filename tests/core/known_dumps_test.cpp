@@ -14,6 +14,7 @@
 #include "core/jobs/jobs.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace fs = std::filesystem;
 
@@ -240,7 +241,7 @@ TEST_F(KnownDumpPacks, BackupSaysTheSaveAreaMatchWasNotTriedWhenTheScanFailed)
             *p = path;
             return true;
         },
-        job));
+        simJob(job)));
     unsetenv("PTB_DAT_DIR");
     EXPECT_EQ(Lines(job.lines.end() - 2, job.lines.end()),
               (Lines{"Not in the known-dump lists (1 entry).", "Save-area match not tried: no protection map."}));

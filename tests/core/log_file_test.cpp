@@ -15,6 +15,7 @@
 #include "sim.h"
 #include "support/core_job.h"
 #include "support/log_file_records.h"
+#include "support/sim_job.h"
 
 namespace fs = std::filesystem;
 
@@ -151,7 +152,7 @@ TEST_F(CoreJobTest, ALogFileThatCannotBeWrittenNeverDisturbsAJob)
     ScratchStateHome state;
     RecordingReporter reference;
     sim::insertCart("flash4");
-    ASSERT_TRUE(cartInfo(reference));
+    ASSERT_TRUE(cartInfo(simJob(reference)));
 
     std::string notAFolder = state.folder() + "/file";
     spit(notAFolder, "");
@@ -170,7 +171,7 @@ TEST_F(CoreJobTest, ALogFileThatCannotBeWrittenNeverDisturbsAJob)
         c.breakIt();
         RecordingReporter job;
         testing::internal::CaptureStderr();
-        EXPECT_TRUE(cartInfo(job)) << c.name;
+        EXPECT_TRUE(cartInfo(simJob(job))) << c.name;
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.name;
         EXPECT_EQ(job.lines, reference.lines) << c.name;
         setenv("XDG_STATE_HOME", state.folder().c_str(), 1);
@@ -183,7 +184,7 @@ TEST_F(CoreJobTest, ALogFileThatCannotBeWrittenNeverDisturbsAJob)
     {
         FileSizeLimit full(size);
         RecordingReporter job;
-        EXPECT_TRUE(cartInfo(job));
+        EXPECT_TRUE(cartInfo(simJob(job)));
         EXPECT_EQ(job.lines, reference.lines);
     }
     EXPECT_EQ(fs::file_size(state.log()), size);

@@ -6,6 +6,7 @@
 #include "core/link/linker.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ TEST_F(CoreJobTest, ABackupWithNoWindowWritesTheCartridgeAndSaysDone)
     sim::insertCart("flash4");
     std::string path = scratch("cart.ngp");
     RecordingReporter job;
-    ASSERT_TRUE(backupRom(answer(path), job));
+    ASSERT_TRUE(backupRom(answer(path), simJob(job)));
     EXPECT_EQ(readFile(path), sim::cartImage());
     EXPECT_TRUE(linesEndWith(job.lines, Lines{"Backup done. Wrote 524288 bytes."} + identityOf(path)));
     EXPECT_EQ(job.titles, std::vector<std::string>{"Backing up a ROM"});
@@ -39,7 +40,7 @@ TEST_F(CoreJobTest, CancelFromTheReporterDeletesThePartialBackup)
     std::string path = scratch("cart.ngp");
     RecordingReporter job;
     job.cancelAtBreath(3);
-    EXPECT_FALSE(backupRom(answer(path), job));
+    EXPECT_FALSE(backupRom(answer(path), simJob(job)));
     EXPECT_EQ(job.lines.back(), "Backup aborted. Deleting the backup file.");
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(job.open);
@@ -49,7 +50,7 @@ TEST_F(CoreJobTest, LinkFailuresReachTheJobsReporterAndTheDefaultComesBack)
 {
     RecordingReporter job;
     sim::timeoutOnTransfer(2);
-    EXPECT_FALSE(cartInfo(job));
+    EXPECT_FALSE(cartInfo(simJob(job)));
     ASSERT_GE(job.lines.size(), 3u);
     EXPECT_TRUE(linesAre(Lines(job.lines.begin(), job.lines.begin() + 3), TIMED_OUT));
     EXPECT_TRUE(report.lines.empty());
@@ -66,10 +67,10 @@ TEST_F(CoreJobTest, NumbersComeBackAsTheJobsOwnVerdict)
     // A byte that reads back as written is done; one a flash chip did not
     // take is not.
     sim::cartPoke(0x1234, 0x5A);
-    EXPECT_TRUE(writeByte(0x1234, 0x5A, job));
-    EXPECT_FALSE(writeByte(0x1234, 0x5B, job));
+    EXPECT_TRUE(writeByte(0x1234, 0x5A, simJob(job)));
+    EXPECT_FALSE(writeByte(0x1234, 0x5B, simJob(job)));
     EXPECT_EQ(job.lines.back(), "Flash needs an erase and a program command.");
-    EXPECT_TRUE(readByte(0x1234, job));
-    EXPECT_FALSE(writeByte(0x1234, -1, job));
+    EXPECT_TRUE(readByte(0x1234, simJob(job)));
+    EXPECT_FALSE(writeByte(0x1234, -1, simJob(job)));
     EXPECT_EQ(job.lines.back(), "Invalid byte value");
 }

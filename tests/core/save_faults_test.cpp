@@ -11,6 +11,7 @@
 #include "core/saves/safety_copy.h"
 #include "core/saves/vault.h"
 #include "support/saves.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ protected:
     bool write(const std::string& path)
     {
         job = RecordingReporter();
-        return writeSaveGame(path, WriteSettings(), job, &run);
+        return writeSaveGame(path, simJob(job), &run);
     }
     bool write(const Bytes& file)
     {
@@ -69,7 +70,7 @@ TEST_F(SaveFaultsTest, RefusedBeforeAnythingIsErased)
 TEST_F(SaveFaultsTest, ARestoreAsksUnlessTheGameIsKnownTheSame)
 {
     std::string backup = scratch("game.ngf");
-    ASSERT_TRUE(backupSaveGame(backup, job));
+    ASSERT_TRUE(backupSaveGame(backup, simJob(job)));
     const struct { const char* cart; std::string asked; } cases[] = {
         {"official16", ""},
         {"official8", "SIM_OFFICL_8-1234"},
@@ -81,11 +82,11 @@ TEST_F(SaveFaultsTest, ARestoreAsksUnlessTheGameIsKnownTheSame)
         const Bytes before = sim::cartImage();
         std::string asked;
         job = RecordingReporter();
-        bool written = restoreSaveAsking(backup, WriteSettings(), [&](const std::string& save, const std::string& cart) {
+        bool written = restoreSaveAsking(backup, [&](const std::string& save, const std::string& cart) {
             EXPECT_EQ(save, "SIM_OFFICIAL-1234");
             asked = cart;
             return false;
-        }, &run, job);
+        }, &run, simJob(job));
         EXPECT_EQ(asked, c.asked);
         EXPECT_EQ(written, c.asked.empty());
         if (!written) {
@@ -99,8 +100,8 @@ TEST_F(SaveFaultsTest, ARestoreAsksUnlessTheGameIsKnownTheSame)
 TEST_F(SaveFaultsTest, ASilentChipZeroIsOfNoKnownGame)
 {
     ASSERT_TRUE(sim::insertCart("silent0"));
-    EXPECT_EQ(proposeSaveBackup(scratch(""), job).rfind(std::string(UNKNOWN_GAME_FOLDER) + "-2", 0), 0u);
-    ASSERT_TRUE(backupSaveGame(scratch("game.ngf"), job));
+    EXPECT_EQ(proposeSaveBackup(scratch(""), simJob(job)).rfind(std::string(UNKNOWN_GAME_FOLDER) + "-2", 0), 0u);
+    ASSERT_TRUE(backupSaveGame(scratch("game.ngf"), simJob(job)));
     ASSERT_TRUE(write(ngfFile({{0x8FA010, pattern(0x20)}})));
     std::vector<VaultEntry> entries = vaultEntries();
     ASSERT_EQ(entries.size(), 2u);
@@ -226,7 +227,7 @@ TEST_F(SaveFaultsTest, ABackupThatFailsKeepsTheOldOne)
     std::string path = scratch("game.ngf");
     sim::Mark m = sim::mark();
     uint64_t start = sim::counters().transfers;
-    ASSERT_TRUE(backupSaveGame(path, job));
+    ASSERT_TRUE(backupSaveGame(path, simJob(job)));
     uint64_t transfers = sim::counters().transfers - start;
     auto reads = commandsSince(m, CMD_READ64XN);
     ASSERT_FALSE(reads.empty());
@@ -244,7 +245,7 @@ TEST_F(SaveFaultsTest, ABackupThatFailsKeepsTheOldOne)
             limit.emplace(0x1000);
         else
             sim::timeoutOnTransfer(int(transfers) - 8);
-        EXPECT_FALSE(backupSaveGame(path, job));
+        EXPECT_FALSE(backupSaveGame(path, simJob(job)));
         limit.reset();
         EXPECT_EQ(readFile(path), old);
         for (const auto& e : fs::directory_iterator(scratch("")))

@@ -9,6 +9,7 @@
 #include "core/jobs/jobs.h"
 #include "core/link/linker.h"
 #include "support/saves.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ protected:
     bool write(const std::string& path)
     {
         job = RecordingReporter();
-        return writeSaveGame(path, WriteSettings(), job);
+        return writeSaveGame(path, simJob(job));
     }
     bool write(const Bytes& file)
     {
@@ -86,7 +87,7 @@ TEST_F(SaveJobTest, EmulatorFilesLandByteForByte)
             SCOPED_TRACE(std::string(c.what) + (shortLayout ? ", short layout" : ", long layout"));
             saveAreaCart();
             const Bytes before = sim::cartImage();
-            ASSERT_TRUE(backupSaveGame(scratch("before.ngf"), job));
+            ASSERT_TRUE(backupSaveGame(scratch("before.ngf"), simJob(job)));
             uint64_t erases = sim::counters().blockErases;
             ASSERT_TRUE(write(shortLayout ? shortLayoutFile(c.records) : longLayoutFile(c.records)));
             EXPECT_EQ(sim::cartImage(), overlaid(before, c.records));
@@ -110,7 +111,7 @@ TEST_F(SaveJobTest, SeventyRecordsComeBackWhole)
     for (uint32_t at = 0; at < original.size(); at += 0x1000)
         std::copy_n(pattern(40, at).begin(), 40, original.begin() + at + at % 0x7C0);
     sim::loadImage(original);
-    ASSERT_TRUE(backupSaveGame(scratch("all.ngf"), job));
+    ASSERT_TRUE(backupSaveGame(scratch("all.ngf"), simJob(job)));
     EXPECT_EQ(getNgfHeader(readFile(scratch("all.ngf")).data()).numBlocks, 70);
     sim::loadImage(pattern(original.size(), 77));
     EXPECT_TRUE(write(scratch("all.ngf")));
@@ -124,7 +125,7 @@ TEST_F(SaveJobTest, AProbeThatMetLinkFailuresStartsNothing)
     writeFile(scratch("in.ngf"), ngfFile({{0x3FA000, pattern(0x2000)}}));
     const struct { const char* line; std::function<bool()> run; } jobs[] = {
         {"Cart check failed; save-game not written.", [&] { return write(scratch("in.ngf")); }},
-        {"Cart check failed; save-game backup not started.", [&] { return backupSaveGame(scratch("out.ngf"), job); }},
+        {"Cart check failed; save-game backup not started.", [&] { return backupSaveGame(scratch("out.ngf"), simJob(job)); }},
     };
     const Bytes before = sim::cartImage();
     for (const auto& j : jobs) {

@@ -7,6 +7,7 @@
 #include "sim.h"
 #include "support/core_job.h"
 #include "support/log_file_records.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -59,8 +60,8 @@ TEST_F(CoreJobTest, CartridgeAndFileBytesAreEscapedInTheLogAndItsFile)
     writeFile(path, Bytes(0x1000, 0));
     {
         CommandScope named(report, "verify");
-        cartInfo(report);
-        verifyRom(path, report);
+        cartInfo(simJob(report));
+        verifyRom(path, simJob(report));
     }
     const std::string shown = "ROM name: '\\x1B]0;pwn\\x07\\xFF\\xFF\\xFF\\xFF'";
     EXPECT_EQ(std::count(report.lines.begin(), report.lines.end(), shown), 1);

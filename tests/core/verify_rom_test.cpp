@@ -4,6 +4,7 @@
 #include "core/jobs/jobs.h"
 #include "sim.h"
 #include "support/core_job.h"
+#include "support/sim_job.h"
 
 namespace {
 
@@ -24,14 +25,14 @@ TEST_F(CoreJobTest, AFlashCartridgeFailsOnAnyDifference)
     Bytes image = sim::cartImage();
     image[0x30123] ^= 0x40;  // block 3
     writeFile(path, image);
-    EXPECT_FALSE(verifyRom(path, report));
+    EXPECT_FALSE(verifyRom(path, simJob(report)));
     EXPECT_TRUE(linesAre(report.lines, {"Verifying 'game.ngp'", mismatch(0x30123, image[0x30123]),
                                         "Verification failed in chip 0, block 3.", "Verified 196608 bytes in {s} seconds.",
                                         "The cartridge differs from the file."}));
 
     RecordingReporter wrongRom;
     writeFile(path, Bytes(100, 0x00));
-    EXPECT_FALSE(verifyRom(path, wrongRom));
+    EXPECT_FALSE(verifyRom(path, simJob(wrongRom)));
     ASSERT_GE(wrongRom.lines.size(), 3u);
     EXPECT_EQ(wrongRom.lines[wrongRom.lines.size() - 3], "Verification failed in chip 0, block 0.");
 }
@@ -54,7 +55,7 @@ TEST_F(CoreJobTest, AWrongChunkNamesSixteenBytesAndCountsTheRest)
                         "Verification failed in chip 0, block 3.", "Verified 204800 bytes in {s} seconds.",
                         "The cartridge differs from the file."};
     writeFile(path, image);
-    EXPECT_FALSE(verifyRom(path, report));
+    EXPECT_FALSE(verifyRom(path, simJob(report)));
     EXPECT_TRUE(linesAre(report.lines, want));
 }
 
@@ -66,7 +67,7 @@ TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)
     Bytes image = sim::cartImage();
     image[0x1FA010] ^= 0x01;  // block 33, the save area
     writeFile(path, image);
-    EXPECT_TRUE(verifyRom(path, report));
+    EXPECT_TRUE(verifyRom(path, simJob(report)));
     EXPECT_TRUE(linesAre(report.lines, Lines{"Verifying 'game.ngp'", "Unprotected blocks differed,",
                                         " but protected blocks verified good.",
                                         "This may be due to changes in savegame data.",
@@ -76,7 +77,7 @@ TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)
 
     sim::insertCart("none");
     RecordingReporter none;
-    EXPECT_FALSE(verifyRom(path, none));
+    EXPECT_FALSE(verifyRom(path, simJob(none)));
     EXPECT_EQ(none.lines.front(), "No cart detected!");
 }
 
