@@ -72,7 +72,7 @@ TEST_F(DetectTest, CartInfoOfOneAndTwoChips)
     Cart cart = probed(false);
     EXPECT_EQ(cart.chipSize[0], 16);
     EXPECT_EQ(cart.chipSize[1], 0);
-    EXPECT_STREQ(cart.romName, "SIM OFFICIAL");
+    EXPECT_STREQ(cart.cartRomName, "SIM OFFICIAL");
     EXPECT_EQ(prot(cart), ALL_PROTECTED) << "no scan";
 
     ASSERT_TRUE(sim::insertCart("official32"));
@@ -163,7 +163,7 @@ TEST_F(DetectTest, RomName)
         Cart cart;
         checkCart(windowReporter(), theLink(), &cart, nullptr, nullptr, nullptr, false, true);
         EXPECT_EQ(logLines().back(), c.line);
-        EXPECT_EQ(cart.romName[12], '\0');
+        EXPECT_EQ(cart.cartRomName[12], '\0');
     }
 }
 

@@ -159,12 +159,12 @@ bool checkCart(Reporter& r, Link& link, Cart* cart, uint8_t* manufOut, uint8_t* 
         return p.clean;
 
     for (int i = 0; i < ROM_NAME_LEN; i++)
-        c.romName[i] = char(p.read(ROM_NAME_ADDR + i, 0));
+        c.cartRomName[i] = char(p.read(ROM_NAME_ADDR + i, 0));
     if (link.gone())
         return false;
     printWindow(r, "%dmbit cart detected.", c.megabits());
     // The name is whatever the cartridge holds: an erased one reads 0xFF.
-    printWindow(r, "ROM name: '%s'", printable(c.romName).c_str());
+    printWindow(r, "ROM name: '%s'", printable(c.cartRomName).c_str());
     return p.clean;
 }
 

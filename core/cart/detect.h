@@ -26,7 +26,7 @@ struct Cart {
     // Per block slot (CartBlock::slot), nonzero when protected. A slot no
     // scan read, or no real block fills, counts as protected.
     uint8_t prot[BLOCK_SLOTS];
-    char romName[ROM_NAME_LEN + 1] = {};
+    char cartRomName[ROM_NAME_LEN + 1] = {};
 
     Cart() { std::fill(std::begin(prot), std::end(prot), 1); }
     uint8_t megabits() const { return uint8_t(chipSize[0] + chipSize[1]); }

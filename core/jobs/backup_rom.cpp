@@ -269,7 +269,7 @@ static bool isNamePadding(char c)
 static std::string defaultBackupName(const Cart& cart)
 {
     char name[ROM_NAME_LEN + 1];
-    strncpy(name, cart.romName, ROM_NAME_LEN);
+    strncpy(name, cart.cartRomName, ROM_NAME_LEN);
     name[ROM_NAME_LEN] = '\0';
     for (int i = ROM_NAME_LEN - 1; i >= 1 && isNamePadding(name[i]); i--)
         name[i] = '\0';
