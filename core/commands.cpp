@@ -66,6 +66,7 @@ bool findingImage(CommandInput& in, Job& job, const std::string& file, Run run)
 {
     KeepingImage keeping(job.r);
     Job keepingJob(job.link, keeping, job.settings);
+    keepingJob.restoreCommand = job.restoreCommand;
     bool done = run(keepingJob);
     in.imageFound(file, done ? "done" : "failed", done && keeping.found ? &keeping.kept : nullptr);
     return done;
@@ -115,6 +116,10 @@ bool flashUnlessRefused(CommandInput& in, Job& job)
     // As flashrom refuses an image larger than the chip: a script would not
     // see that only part of it was written.
     job.settings.refuseOversized = !o.force;
+    // Such a copy is of the block as the flash meant to leave it, on a
+    // cartridge that may hold no game yet.
+    if (!in.asksUser())
+        job.restoreCommand = restoreCommand(o) + " " + ANY_GAME;
     return findingImage(in, job, path, [&](Job& flash) {
         CartHeader header;
         if (!o.force && readFileHeader(path, &header) && !header.licensed) {

@@ -1,6 +1,8 @@
 #include "core/flash/block_phases.h"
 
 #include <algorithm>
+#include <cstring>
+#include <ctime>
 
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
@@ -11,6 +13,9 @@
 #include "core/flash/write.h"
 #include "core/link/clock.h"
 #include "core/link/transfer.h"
+#include "core/saves/ngf.h"
+#include "core/saves/safety_copy.h"
+#include "core/shown_text.h"
 
 bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, FlashStages& stages,
                        Reporter& r)
@@ -73,7 +78,32 @@ bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, FlashStages& 
 
 static const uint32_t PACKET = 64;
 
-bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept)
+// The block as the flash is to leave it, the ROM's bytes and the kept ones,
+// in the vault under the game the ROM is; false after a line saying why.
+static bool storeCopy(Reporter& r, FILE* rom, uint32_t romSize, BytesPastRom* kept)
+{
+    const CartBlock& b = *kept->block;
+    std::vector<uint8_t> header(CART_HEADER_BYTES, ERASED_BYTE), block(b.size);
+    uint32_t romPart = romSize - b.start;
+    bool read = fseek(rom, 0, SEEK_SET) == 0 && fread(header.data(), 1, header.size(), rom) > 0 &&
+                fseek(rom, long(b.start), SEEK_SET) == 0 && fread(block.data(), 1, romPart, rom) == romPart &&
+                fseek(rom, 0, SEEK_SET) == 0;
+    if (!read) {
+        printWindow(r, "Failed to read the ROM file at 0x%06X", b.start);
+        return false;
+    }
+    std::copy(kept->bytes.begin() + (romSize - kept->start), kept->bytes.end(), block.begin() + romPart);
+    NgfBlockHeader record{consoleAddrFromCart(b.start), b.size};
+    std::vector<uint8_t> ngf(NGF_HEADER_LEN + NGF_BLOCK_HEADER_LEN);
+    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, 1, ngfFileLen(&record, 1)});
+    putNgfBlockHeader(ngf.data() + NGF_HEADER_LEN, record);
+    ngf.insert(ngf.end(), block.begin(), block.end());
+    return storeSafetyCopy(r, safetyCopyRoot() + "/" + cartridgeGame(header.data(), true), ngf, time(nullptr),
+                           &kept->copy);
+}
+
+bool keepBytesPastRom(Reporter& r, Link& link, FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
+                      BytesPastRom* kept)
 {
     *kept = BytesPastRom();
     for (const CartBlock& b : blocks)
@@ -89,6 +119,10 @@ bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vect
     }
     // The ROM's own bytes are written with it.
     std::fill(kept->bytes.begin(), kept->bytes.begin() + (romSize - kept->start), ERASED_BYTE);
+    if (!storeCopy(r, rom, romSize, kept)) {
+        printWindow(r, "Flashing aborted; the cart is unchanged.");
+        return false;
+    }
     return true;
 }
 
@@ -107,34 +141,95 @@ static bool allErased(const uint8_t* p, uint32_t n)
     return std::all_of(p, p + n, [](uint8_t c) { return c == ERASED_BYTE; });
 }
 
-bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo)
+// The first pass programs the runs of packets that hold anything but erased
+// bytes; the second the 32-byte units, and the last the single bytes, where
+// a cell still reads erased though it is to hold a byte. A transfer that
+// failed took none of its bytes, a cell that did not take stops the rest of
+// its request, and a program is only ever tried again on an erased cell.
+static const uint32_t PASS_STEPS[] = {64, 32, 1};
+// Enough ranges to find the cells by; the copy puts back all of them.
+static const size_t RANGES_SHOWN = 2;
+
+// Where the kept bytes did not take, as "0x01A000-0x01A003, 0x01B010".
+static std::string rangesOf(const std::vector<uint32_t>& addresses)
+{
+    std::string text;
+    size_t shown = 0;
+    char range[40];
+    for (size_t i = 0; i < addresses.size(); shown++) {
+        size_t j = i;
+        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
+            j++;
+        if (shown == RANGES_SHOWN) {
+            text += ", ...";
+            break;
+        }
+        if (i == j)
+            snprintf(range, sizeof range, "0x%06X", addresses[i]);
+        else
+            snprintf(range, sizeof range, "0x%06X-0x%06X", addresses[i], addresses[j]);
+        text += (text.empty() ? "" : ", ") + std::string(range);
+        i = j + 1;
+    }
+    return text;
+}
+
+bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo,
+                         const std::string& restoreCommand)
 {
     if (!kept.block)
         return true;
-    bool clean = true;
     const uint8_t* bytes = kept.bytes.data();
-    uint32_t length = uint32_t(kept.bytes.size());
-    // Runs of packets that hold anything but erased bytes: an erased cell
-    // needs no programming.
-    for (uint32_t at = 0; at < length && clean;) {
-        if (allErased(bytes + at, PACKET)) {
-            at += PACKET;
-            continue;
+    const uint32_t length = uint32_t(kept.bytes.size());
+    const uint8_t chip = kept.block->chip;
+    std::vector<uint8_t> now(length, ERASED_BYTE);
+    std::vector<uint32_t> wrong;
+    for (uint32_t step : PASS_STEPS) {
+        for (uint32_t at = 0; at < length;) {
+            bool wanted = false;
+            for (uint32_t i = at; i < at + step; i++)
+                wanted |= bytes[i] != ERASED_BYTE && now[i] == ERASED_BYTE;
+            if (!wanted) {
+                at += step;
+                continue;
+            }
+            uint32_t cart = kept.start + at, end = at + step;
+            bool took = false;
+            if (step == PACKET) {
+                while (end < length && end - at < PACKETS_PER_REQUEST * PACKET && !allErased(bytes + end, PACKET))
+                    end += PACKET;
+                took = link.flash_write_64xN_bytes(cart & CHIP_ADDR_MASK, bytes + at, chip,
+                                                   uint8_t((end - at) / PACKET), turbo);
+            } else {
+                took = link.flash_write_N_bytes(cart & CHIP_ADDR_MASK, bytes + at, chip, uint8_t(step), turbo);
+            }
+            if (link.gone())
+                break;
+            // A program that failed leaves the chip answering with its
+            // status, deaf to the next one.
+            if (!took)
+                resetToReadMode(link, chip);
+            at = end;
         }
-        uint32_t end = at + PACKET;
-        while (end < length && end - at < PACKETS_PER_REQUEST * PACKET && !allErased(bytes + end, PACKET))
-            end += PACKET;
-        uint32_t cart = kept.start + at;
-        clean = link.flash_write_64xN_bytes(cart & CHIP_ADDR_MASK, bytes + at, chipOf(cart),
-                                            uint8_t((end - at) / PACKET), turbo);
-        at = end;
+        if (!readCartInto(link, kept.start, length, now.data()) && link.gone())
+            break;
+        wrong.clear();
+        for (uint32_t i = 0; i < length; i++)
+            if (bytes[i] != ERASED_BYTE && now[i] != bytes[i])
+                wrong.push_back(kept.start + i);
+        if (wrong.empty())
+            return true;
     }
-    std::vector<uint8_t> now(length);
-    if (clean && readCartInto(link, kept.start, length, now.data()) &&
-        std::equal(now.begin(), now.end(), kept.bytes.begin(),
-                   [](uint8_t got, uint8_t want) { return want == ERASED_BYTE || got == want; }))
-        return true;
-    printWindow(r, "Not able to program block %d of chip %d!", kept.block->number, kept.block->chip);
+    // The link has said that the linker went: no byte is to blame.
+    if (!link.gone()) {
+        printWindow(r, "%u bytes past the ROM did not take:", unsigned(wrong.size()));
+        printWindow(r, "%s.", rangesOf(wrong).c_str());
+        if (restoreCommand.empty()) {
+            printWindow(r, "Saves holds the copy that puts them back:");
+            printWindow(r, "'%s'", kept.copy.c_str());
+        } else
+            printWindow(r, "To put them back: %s %s", restoreCommand.c_str(), shellWord(kept.copy).c_str());
+    }
     printWindow(r, "%s", FLASH_ABORTED);
     return false;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "core/cart/blocks.h"
@@ -34,18 +35,27 @@ struct BytesPastRom {
     const CartBlock* block = nullptr;  // none when the ROM ends on a block's end
     uint32_t start = 0;                // cartridge address of bytes[0], a packet's start
     std::vector<uint8_t> bytes;        // those below the ROM's end read as erased
+    // The safety copy in the vault: an NGF file of the block as the flash
+    // is to leave it, the ROM's bytes and these.
+    std::string copy;
 
     // From the ROM's end on, for the file's last chunk.
     PastRom from(uint32_t romSize) const;
 };
 
-// Reads them from the cartridge, before anything is erased; false when the
-// cartridge could not be read (said in the log).
-bool keepBytesPastRom(Reporter& r, Link& link, uint32_t romSize, const std::vector<CartBlock>& blocks, BytesPastRom* kept);
+// Reads them from the cartridge and keeps the safety copy, before anything
+// is erased; false when either could not be done (said in the log).
+bool keepBytesPastRom(Reporter& r, Link& link, FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
+                      BytesPastRom* kept);
 
-// Programs them back into their erased block and compares them; false,
-// after a line naming the block, when they did not take.
-bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo);
+// Programs them back into their erased block, going on past a transfer that
+// failed and a cell that did not take, and programs again what still reads
+// erased. False, after lines naming the addresses that did not take and the
+// command that puts them back (`restoreCommand`, given the copy; empty: the
+// window's Saves), when any did not; or when the linker went, which the
+// link has said.
+bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo,
+                         const std::string& restoreCommand);
 
 // Compares the written ranges with the file and says in one line how that went.
 bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, FlashStages& stages,

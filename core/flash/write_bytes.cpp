@@ -43,17 +43,23 @@ static bool readsBack(Reporter& r, Link& link, uint32_t address, uint8_t value)
 
 // Where the run of bytes from `address` that need no programming ends, the
 // file moved on to there: `address` itself when its byte is to be written.
-// A run never reaches past the end of chip 0 in one step, so that a skipped
-// chip 1 is still handled byte by byte and the chips change over where the
-// byte methods expect it.
+// A skipped chip's bytes are neither written nor read back: its whole part
+// of the file is passed over at once. Any other run never reaches past the
+// end of chip 0 in one step, so that the chips change over where the byte
+// methods expect it.
 static uint32_t passOver(FILE* rom, uint32_t address, uint32_t romSize, int skip,
                          const AddressRanges* only)
 {
-    if (!only || chipOf(address) == skip || only->contains(address))
+    uint32_t next = address;
+    if (chipOf(address) == skip) {
+        next = skip == 0 ? std::min(romSize, CHIP_WINDOW) : romSize;
+    } else if (only && !only->contains(address)) {
+        next = std::min(only->runEnd(address), romSize);
+        if (address < CHIP_WINDOW)
+            next = std::min(next, CHIP_WINDOW);
+    }
+    if (next == address)
         return address;
-    uint32_t next = std::min(only->runEnd(address), romSize);
-    if (address < CHIP_WINDOW)
-        next = std::min(next, CHIP_WINDOW);
     return fseek(rom, long(next), SEEK_SET) == 0 ? next : address;
 }
 
@@ -99,9 +105,7 @@ uint32_t writeBytesWithReadBack(Link& link, FILE* rom, uint32_t romSize, int ski
             break;
         if (step == ByteWalk::PASSED_OVER)
             continue;
-        // A skipped chip's bytes are still compared: the file is checked
-        // against what that chip already holds.
-        if (chipOf(w.address) != skip && !programByte(link, w.address, uint8_t(c)))
+        if (!programByte(link, w.address, uint8_t(c)))
             break;
         if (!readsBack(r, link, w.address, uint8_t(c)) || !w.moveTo(w.address + 1, romSize, only, r))
             break;

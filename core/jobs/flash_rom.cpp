@@ -21,6 +21,7 @@
 #include "core/jobs/jobs.h"
 #include "core/link/clock.h"
 #include "core/link/linker.h"
+#include "core/shown_text.h"
 
 
 // The file's whole length, however large; -1 when it cannot be measured.
@@ -192,26 +193,28 @@ static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int s
 // written. Erasing block by block, the bytes past the ROM's end in its last
 // block are read first and put back at once, before the ROM is written, so
 // that they survive a cancel or a failure too.
-static bool eraseForScope(Link& link, const Cart& cart, EraseScope scope, FILE* rom, uint32_t romSize, const uint8_t* chips,
-                          int count, bool turbo, std::vector<CartBlock>* blocks, BytesPastRom* kept,
-                          FlashStages& stages, Reporter& r)
+static bool eraseForScope(Job& job, FILE* rom, uint32_t romSize, const uint8_t* chips, int count, bool turbo,
+                          std::vector<CartBlock>* blocks, BytesPastRom* kept, FlashStages& stages)
 {
+    Reporter& r = job.r;
+    Link& link = job.link;
+    EraseScope scope = job.settings.eraseScope;
     if (scope != EraseScope::RomBlocks && scope != EraseScope::ChangedBlocks)
-        return eraseForRom(link, cart, chips, count, stages, r);
+        return eraseForRom(link, job.cart, chips, count, stages, r);
     if (scope == EraseScope::ChangedBlocks && !keepChangedBlocks(link, rom, romSize, blocks, stages, r))
         return false;
-    if (!keepBytesPastRom(r, link, romSize, *blocks, kept))
+    if (!keepBytesPastRom(r, link, rom, romSize, *blocks, kept))
         return false;
     size_t erased = 0;
     if (eraseBlocks(link, *blocks, stages, r, &erased))
-        return restoreBytesPastRom(r, link, *kept, turbo);
+        return restoreBytesPastRom(r, link, *kept, turbo, job.restoreCommand);
     // A cancel lets the block under way finish erasing. When that was the
     // ROM's last block, the bytes past the ROM's end go back before the job
     // stops: the user asked for nothing to be written, and nothing outside
     // the ROM to be lost.
     bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
     if (!r.goingOn() && keptErased)
-        restoreBytesPastRom(r, link, *kept, turbo);
+        restoreBytesPastRom(r, link, *kept, turbo, job.restoreCommand);
     return false;
 }
 
@@ -255,7 +258,7 @@ static bool flashFile(Job& job, FILE* rom, uint64_t fileSize, const char* name, 
     std::vector<CartBlock> blocks = blocksCovering(cart.layout(), romSize, skip);
     size_t romBlocks = blocks.size();
     BytesPastRom kept;
-    if (!eraseForScope(link, cart, settings.eraseScope, rom, romSize, chips, count, turbo, &blocks, &kept, stages, r))
+    if (!eraseForScope(job, rom, romSize, chips, count, turbo, &blocks, &kept, stages))
         return false;
     // Past the blocks that differ, the cartridge already holds the file.
     bool changedOnly = settings.eraseScope == EraseScope::ChangedBlocks;
@@ -274,7 +277,12 @@ static bool flashFile(Job& job, FILE* rom, uint64_t fileSize, const char* name, 
     if (!wrote)
         return false;
     if (written < romSize || cancelled) {
-        if (!cancelled && settings.eraseScope != EraseScope::WholeChips)
+        // A file that shrank under the job ends its stream early; a linker
+        // that went has been named by the link: no block is to blame.
+        if (!cancelled && feof(rom))
+            printWindow(r, "'%s' ended early, at byte %u; it had %u when the flash began.", name, written,
+                        romSize);
+        else if (!cancelled && !link.gone() && settings.eraseScope != EraseScope::WholeChips)
             reportUnprogrammedBlock(r, cart.layout(), written);
         printWindow(r, "%s", FLASH_ABORTED);
         return false;
@@ -292,6 +300,10 @@ static bool flashFile(Job& job, FILE* rom, uint64_t fileSize, const char* name, 
     if (fileSize > romSize)
         notes->push_back(std::to_string(fileSize - romSize) +
                          " bytes of the file did not fit on the cartridge and were not written.");
+    // In the log file only: the block is on the cartridge as it should be,
+    // and the window's notes are for the file.
+    if (!kept.copy.empty())
+        logToFileOnly(r, ("Safety copy of the block the ROM ends in: '" + printable(kept.copy, true) + "'").c_str());
     return true;
 }
 

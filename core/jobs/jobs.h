@@ -30,6 +30,9 @@ public:
     Reporter& r;
     WriteSettings settings;
     Cart cart;
+    // The command that writes a copy in the vault back, for a line that
+    // names it; empty for the window, whose Saves window does.
+    std::string restoreCommand;
 
 private:
     Reporter& before_;

@@ -1,5 +1,7 @@
 // Flash ROM(s) with each erase scope and verify after writing: the log, what
 // the linker was told to erase and program, and every byte of the cartridge.
+#include <unistd.h>
+
 #include <set>
 
 #include "core/jobs/jobs.h"
@@ -361,6 +363,75 @@ TEST_F(FlashScopeTest, CancelDuringTheLastBlocksEraseKeepsTheBytesPastTheRom)
         EXPECT_EQ(report.lines.back(), "Flashing cancelled: 2 of 2 blocks erased.");
         EXPECT_TRUE(sim::cartImage() == expected) << int(scope);
     }
+}
+
+// The bytes past the ROM's end, in its last block, while they are written
+// back: a transfer that fails is made good, a cell that does not take is
+// named with the copy that puts the bytes back, and the job ends without
+// blaming a block for a linker that went or a file that shrank.
+TEST_F(FlashScopeTest, TheBytesPastTheRomAreNotLostToOneFault)
+{
+    const uint32_t romSize = 0x12345;  // in block 1: 0x10000 to 0x1FFFF
+    const Bytes rom = pattern(romSize, 3);
+    const struct { const char* what; std::function<void()> fault; const char* at; Lines lines; } cases[] = {
+        {"a failed transfer", [] { sim::timeoutOnTransfer(1); }, "Erasing Cartridge", {DONE}},
+        {"a bad cell", [] { sim::byteNeverPrograms(0, 0x18000); }, "Erasing Cartridge",
+         {"1 bytes past the ROM did not take:", "0x018000.", "Saves holds the copy that puts them back:", "", ABORTED}},
+        {"a file that shrinks", [this] { truncate(scratch("game.ngp").c_str(), 0x8000); }, "Writing Cartridge",
+         {"'game.ngp' ended early, at byte 32768; it had 74565 when the flash began.", ABORTED}},
+        {"an unplug", [] { sim::unplugAfterTransfers(0); }, "Writing Cartridge", GONE + Lines{ABORTED}},
+    };
+    Bytes before;
+    std::string copy;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool badCell = c.lines.size() == 5;
+        sim::clearFaults();
+        sim::insertCart("flash8");
+        sim::loadImage(pattern(sim::cartImage().size(), 7));
+        before = sim::cartImage();
+        writeFile(scratch("game.ngp"), rom);
+        report = RecordingReporter();
+        auto strike = [&](const std::string& title) {
+            if (title == c.at)
+                c.fault();
+        };
+        (std::string(c.at) == "Erasing Cartridge" ? report.onEnd : report.onBegin) = strike;
+        bool done = flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::RomBlocks)));
+        EXPECT_EQ(done, c.lines.front() == DONE);
+        Lines own = beforeIdentity(report.lines);
+        ASSERT_GE(own.size(), c.lines.size());
+        Lines last(own.end() - long(c.lines.size()), own.end());
+        if (badCell) {
+            copy = last[3].substr(1, last[3].size() - 2);
+            last[3] = "";  // the copy's path, written back below
+        }
+        EXPECT_TRUE(linesAre(last, c.lines));
+        if (std::string(c.what) == "an unplug")
+            break;  // the last: the linker is gone
+        // Past the ROM, every byte as it was but the bad cell.
+        Bytes now = sim::cartImage();
+        for (uint32_t a = romSize; a < 0x20000; a++) {
+            if (a != 0x18000 || !badCell) {
+                ASSERT_EQ(now[a], before[a]) << std::hex << a;
+            }
+        }
+        EXPECT_TRUE(Bytes(now.begin() + 0x20000, now.end()) == Bytes(before.begin() + 0x20000, before.end()));
+    }
+
+    // The bad cell's copy, written back as printed once the cell takes
+    // again, leaves the block as the flash meant it: the ROM, then the bytes
+    // that were there.
+    closeLink();
+    sim::reset();
+    ASSERT_TRUE(openLink(report));
+    sim::insertCart("flash8");
+    SaveWriteRun run;
+    ASSERT_TRUE(restoreSave(copy, true, &run, simJob(report)));
+    Bytes want = rom;
+    want.insert(want.end(), before.begin() + romSize, before.begin() + 0x20000);
+    const Bytes now = sim::cartImage();
+    EXPECT_TRUE(Bytes(now.begin() + 0x10000, now.begin() + 0x20000) == Bytes(want.begin() + 0x10000, want.end()));
 }
 
 }  // namespace

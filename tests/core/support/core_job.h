@@ -26,12 +26,19 @@ public:
     // Called as each bar opens, with its title: the moment to cancel or to
     // strike a fault at a given step of a job.
     std::function<void(const std::string&)> onBegin;
+    // Called as each bar closes, with its title.
+    std::function<void(const std::string&)> onEnd;
 
     void line(const char* text) override { lines.push_back(text); }
     void beginProgress(const char* title, uint64_t totalBytes) override;
     void progress(float fraction) override { fractions.push_back(fraction); }
     bool goingOn() override { return !cancelled; }
-    void endProgress() override { open = false; }
+    void endProgress() override
+    {
+        open = false;
+        if (onEnd && !titles.empty())
+            onEnd(titles.back());
+    }
     void breathe() override;
 
     // Cancels at the n-th breath from now.
