@@ -279,10 +279,10 @@ static bool flashFile(Job& job, FILE* rom, uint64_t fileSize, const char* name, 
     if (written < romSize || cancelled) {
         // A file that shrank under the job ends its stream early; a linker
         // that went has been named by the link: no block is to blame.
-        if (!cancelled && feof(rom))
-            printWindow(r, "'%s' ended early, at byte %u; it had %u when the flash began.", name, written,
-                        romSize);
-        else if (!cancelled && !link.gone() && settings.eraseScope != EraseScope::WholeChips)
+        if (!cancelled && feof(rom)) {
+            printWindow(r, "'%s' ended early, at byte %u;", name, written);
+            printWindow(r, "it had %u bytes when the flash began.", romSize);
+        } else if (!cancelled && !link.gone() && settings.eraseScope != EraseScope::WholeChips)
             reportUnprogrammedBlock(r, cart.layout(), written);
         printWindow(r, "%s", FLASH_ABORTED);
         return false;

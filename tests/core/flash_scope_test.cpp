@@ -378,7 +378,7 @@ TEST_F(FlashScopeTest, TheBytesPastTheRomAreNotLostToOneFault)
         {"a bad cell", [] { sim::byteNeverPrograms(0, 0x18000); }, "Erasing Cartridge",
          {"1 bytes past the ROM did not take:", "0x018000.", "Saves holds the copy that puts them back:", "", ABORTED}},
         {"a file that shrinks", [this] { truncate(scratch("game.ngp").c_str(), 0x8000); }, "Writing Cartridge",
-         {"'game.ngp' ended early, at byte 32768; it had 74565 when the flash began.", ABORTED}},
+         {"'game.ngp' ended early, at byte 32768;", "it had 74565 bytes when the flash began.", ABORTED}},
         {"an unplug", [] { sim::unplugAfterTransfers(0); }, "Writing Cartridge", GONE + Lines{ABORTED}},
     };
     Bytes before;
