@@ -80,7 +80,7 @@ TEST_F(VerifyRom, Verdicts)
         {"two differences in one protected chunk", "official16", twoDiffs,
          {"Verifying 'game.ngp'", mismatch(0x10010, twoDiffs[0x10010]), mismatch(0x11FFF, twoDiffs[0x11FFF]),
           "Verification failed in chip 0, block 1."},
-         0x10000, 16, 0x10000 + 8192, false},
+         0x10000, 17, 0x10000 + 2 * 8192, false},  // the differing chunk read twice
         {"empty file", "official16", {}, {"'game.ngp' is empty; nothing to compare."}, -1, 0, 0, false},
         {"file ending inside a chunk", "official16", shortFile,
          Lines{"ROM size of 65636 bytes is"} + smaller + Lines{"End of file reached at addr 0x010064", NO_DIFFERENCES},
@@ -88,7 +88,7 @@ TEST_F(VerifyRom, Verdicts)
         {"its last bytes compared", "official16", shortDiff,
          Lines{"ROM size of 65636 bytes is"} + smaller +
              Lines{mismatch(0x10032, shortDiff[0x10032]), "Verification failed in chip 0, block 1."},
-         0x10000, 16, 0x10000 + 8192, false},
+         0x10000, 17, 0x10000 + 2 * 8192, false},
         {"no cartridge", "none", Bytes(100, 0),
          {"No cart detected!", "Warning! ROM size of 100 bytes is", " is larger than the flash size of 0 bytes.",
           "Verifying 'game.ngp'"},

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/link/transfer.h"
+#include "core/report.h"
 
 static const uint32_t PACKET = 64;
 static const uint32_t MAX_REQUEST = PACKETS_PER_REQUEST * PACKET;
@@ -40,10 +41,33 @@ CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt)
     return CartReadEnd::Done;
 }
 
-bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into)
+bool readCartSure(Link& link, uint32_t at, uint32_t length, uint8_t* into, bool* unstable, Reporter* breathe)
+{
+    static const int MOST_READS = 5;
+    *unstable = false;
+    std::vector<uint8_t> before(length);
+    if (!readCartInto(link, at, length, before.data(), breathe))
+        return false;
+    for (int reads = 1; reads < MOST_READS; reads++) {
+        if (!readCartInto(link, at, length, into, breathe))
+            return false;
+        if (memcmp(before.data(), into, length) == 0)
+            return true;
+        memcpy(before.data(), into, length);
+    }
+    *unstable = true;
+    return false;
+}
+
+bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into, Reporter* breathe)
 {
     CartRead read;
     read.spans = {{at, at + length}};
+    if (breathe)
+        read.before = [breathe](uint32_t, uint32_t) {
+            breathe->breathe();
+            return true;
+        };
     read.take = [&](size_t, uint32_t from, const uint8_t* bytes, uint32_t n) {
         memcpy(into + (from - at), bytes, n);
         return AfterPiece::GoOn;

@@ -10,6 +10,7 @@
 #include "core/cart/blocks.h"
 
 class Link;
+class Reporter;
 
 // What a piece's reader wants next.
 enum class AfterPiece {
@@ -46,6 +47,14 @@ enum class CartReadEnd {
 // when it did not end done.
 CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt = nullptr);
 
-// `length` bytes from cartridge address `at` into `into`; false when the
-// link failed.
-bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into);
+// `length` bytes from cartridge address `at` into `into`, letting the face
+// breathe before each request when given one; false when the link failed.
+bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into, Reporter* breathe = nullptr);
+
+// The same for bytes that are about to be erased and written back: read
+// twice, and again while the last two reads differ, a few times at most, so
+// that a byte misread through dirty contacts is never what goes back. False
+// when the link failed, or, with *unstable set, when no two reads running
+// agreed.
+bool readCartSure(Link& link, uint32_t at, uint32_t length, uint8_t* into, bool* unstable,
+                  Reporter* breathe = nullptr);

@@ -113,7 +113,13 @@ bool keepBytesPastRom(Reporter& r, Link& link, FILE* rom, uint32_t romSize, cons
         return true;
     kept->start = romSize / PACKET * PACKET;
     kept->bytes.resize(kept->block->end() - kept->start);
-    if (!readCartInto(link, kept->start, uint32_t(kept->bytes.size()), kept->bytes.data())) {
+    // Two reads must agree: a byte misread once would be written back so.
+    bool unstable = false;
+    if (!readCartSure(link, kept->start, uint32_t(kept->bytes.size()), kept->bytes.data(), &unstable)) {
+        if (unstable) {
+            printWindow(r, "The bytes past the ROM read differently");
+            printWindow(r, "each time: clean the contacts.");
+        }
         printWindow(r, "Flashing aborted; the cart is unchanged.");
         return false;
     }

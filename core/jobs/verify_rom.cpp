@@ -40,6 +40,8 @@ struct VerifyRun {
     ImageHasher* hasher = nullptr;  // every file byte the walk reads
     uint8_t fileBuf[MAX_CHUNK];
     uint32_t fileGot = 0;  // bytes of the piece under way that the file gave
+    uint8_t again[MAX_CHUNK];      // a piece read a second time
+    uint8_t confirmed[MAX_CHUNK];  // the file's bytes but where both reads differ from it
 };
 
 // Whether the walk goes on, or the job has ended and said why.
@@ -50,6 +52,7 @@ static bool verifyBlocks(VerifyRun& run);
 static uint32_t halvingRequests(uint32_t remaining);
 static WalkStep compareChunk(VerifyRun& run, const CartBlock& b, const uint8_t* cart, uint32_t length);
 static void logEndOfFile(VerifyRun& run);
+static const uint8_t* confirmedDifferences(VerifyRun& run, uint32_t at, const uint8_t* cart, uint32_t length);
 static void logUnprotectedNote(Reporter& r);
 static void logTiming(const VerifyRun& run);
 
@@ -197,7 +200,12 @@ static bool verifyBlocks(VerifyRun& run)
         }
         return true;
     };
-    read.take = [&](size_t i, uint32_t, const uint8_t* cart, uint32_t length) {
+    read.take = [&](size_t i, uint32_t at, const uint8_t* cart, uint32_t length) {
+        if (memcmp(run.fileBuf, cart, run.fileGot) != 0 && !(cart = confirmedDifferences(run, at, cart, length))) {
+            printWindow(r, "Wut?! usb recv error..");
+            over = true;
+            return AfterPiece::Stop;
+        }
         if (compareChunk(run, blocks[i], cart, run.fileGot) == JOB_OVER) {
             over = true;
             return AfterPiece::Stop;
@@ -221,6 +229,28 @@ static bool verifyBlocks(VerifyRun& run)
     if (read.spans.empty())
         run.continuing = r.goingOn();
     return over;
+}
+
+// A piece that differs from the file is read again: a byte is taken to
+// differ only when both reads say so, and one that differed once is named as
+// an unstable read (dirty contacts), not as a change to the cartridge. The
+// bytes to judge the piece by; null when the second read failed.
+static const uint8_t* confirmedDifferences(VerifyRun& run, uint32_t at, const uint8_t* cart, uint32_t length)
+{
+    if (!readCartInto(run.link, at, length, run.again))
+        return nullptr;
+    uint32_t unstable = 0, first = 0;
+    for (uint32_t i = 0; i < run.fileGot; i++) {
+        bool once = cart[i] != run.fileBuf[i], twice = run.again[i] != run.fileBuf[i];
+        run.confirmed[i] = once && twice ? run.again[i] : run.fileBuf[i];
+        if (once != twice && unstable++ == 0)
+            first = run.position + i;
+    }
+    if (unstable > 0) {
+        printWindow(run.report, "Unstable read at 0x%06X: %u bytes read", first, unstable);
+        printWindow(run.report, "otherwise the second time. Clean the contacts.");
+    }
+    return run.confirmed;
 }
 
 // Requests of 8192 bytes while at least twice that remains in the block, then

@@ -152,22 +152,6 @@ static bool cancelled(Reporter& r)
     return true;
 }
 
-// The block's bytes as they are now; the link has said why when this fails.
-static bool readBlock(Link& link, const CartBlock& b, uint8_t* out, Reporter& r)
-{
-    CartRead read;
-    read.spans = {{b.start, b.end()}};
-    read.before = [&](uint32_t, uint32_t) {
-        r.breathe();
-        return true;
-    };
-    read.take = [&](size_t, uint32_t at, const uint8_t* bytes, uint32_t n) {
-        memcpy(out + (at - b.start), bytes, n);
-        return AfterPiece::GoOn;
-    };
-    return readCart(link, read) == CartReadEnd::Done;
-}
-
 // The cartridge's game, as its safety copies' folder is named.
 static bool readGame(Reporter& r, Link& link, const Cart& cart, std::string* game)
 {
@@ -205,9 +189,15 @@ static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& 
     for (const BlockStep& step : plan.steps) {
         const CartBlock& b = step.block;
         blocks->emplace_back(b.size);
-        if (!readBlock(link, b, blocks->back().data(), r)) {
+        // What goes back into the block is what two reads agree on: a byte
+        // misread through dirty contacts would be written back as it read.
+        bool unstable = false;
+        if (!readCartSure(link, b.start, b.size, blocks->back().data(), &unstable, &r)) {
             printWindow(r, "Couldn't read chip %d at 0x%06X,", b.chip, b.chipAddr());
-            printWindow(r, "so no safety copy could be made.");
+            if (unstable)
+                printWindow(r, "no two reads agreed: clean the contacts.");
+            else
+                printWindow(r, "so no safety copy could be made.");
             return false;
         }
         size_t at = ngf.size();
@@ -291,7 +281,7 @@ static StepOutcome writeBlock(Link& link, const BlockStep& step, const LoadedSav
     clean = link.read_byte(0, b.chip) && clean;
 
     std::vector<uint8_t> back(b.size);
-    if (!clean || !readBlock(link, b, back.data(), r)) {
+    if (!clean || !readCartInto(link, b.start, b.size, back.data(), &r)) {
         // The writers report their failures only in the log: a save with
         // a failed unit in it is not a restored save.
         printWindow(r, "The linker reported errors;");

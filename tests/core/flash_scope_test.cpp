@@ -434,4 +434,36 @@ TEST_F(FlashScopeTest, TheBytesPastTheRomAreNotLostToOneFault)
     EXPECT_TRUE(Bytes(now.begin() + 0x10000, now.begin() + 0x20000) == Bytes(want.begin() + 0x10000, want.end()));
 }
 
+// The bytes past the ROM are read until two reads agree before their block
+// is erased: one misread never goes back onto the cartridge, and bytes that
+// never read the same twice stop the flash with nothing erased.
+TEST_F(FlashScopeTest, TheBytesPastTheRomAreReadForSure)
+{
+    const struct { std::function<void()> fault; bool done; } cases[] = {
+        {[] { sim::misreadOnce(0x15000); }, true},
+        {[] { sim::neverReadsTrue(0x15000); }, false},
+    };
+    for (const auto& c : cases) {
+        sim::clearFaults();
+        sim::insertCart("flash8");
+        sim::loadImage(pattern(sim::cartImage().size(), 7));
+        const Bytes before = sim::cartImage();
+        writeFile(scratch("game.ngp"), pattern(0x12345, 3));
+        c.fault();
+        sim::Mark m = sim::mark();
+        report = RecordingReporter();
+        EXPECT_EQ(flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::RomBlocks))), c.done);
+        sim::clearFaults();
+        const Bytes now = sim::cartImage();
+        if (c.done) {
+            EXPECT_TRUE(Bytes(now.begin() + 0x12345, now.end()) == Bytes(before.begin() + 0x12345, before.end()));
+        } else {
+            EXPECT_TRUE(linesAre(Lines(report.lines.end() - 3, report.lines.end()),
+                                 {"The bytes past the ROM read differently", "each time: clean the contacts.",
+                                  "Flashing aborted; the cart is unchanged."}));
+            EXPECT_TRUE(erasedBlocks(m).empty());
+        }
+    }
+}
+
 }  // namespace

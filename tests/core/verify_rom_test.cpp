@@ -81,4 +81,18 @@ TEST_F(CoreJobTest, SaveBlocksOfAnOfficialCartridgeStillOnlyGiveANote)
     EXPECT_EQ(none.lines.front(), "No cart detected!");
 }
 
+// A byte that reads wrong once, through dirty contacts, is read again before
+// it counts: it is named as an unstable read, and the cartridge matches.
+TEST_F(CoreJobTest, AMisreadIsUnstableNotADifference)
+{
+    sim::insertCart("flash4");
+    std::string path = scratch("game.ngp");
+    writeFile(path, sim::cartImage());
+    sim::misreadOnce(0x30123);
+    EXPECT_TRUE(verifyRom(path, simJob(report)));
+    EXPECT_TRUE(linesAre(Lines(report.lines.begin(), report.lines.begin() + 3),
+                         {"Verifying 'game.ngp'", "Unstable read at 0x030123: 1 bytes read",
+                          "otherwise the second time. Clean the contacts."}));
+}
+
 }  // namespace
