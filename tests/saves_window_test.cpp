@@ -16,6 +16,7 @@
 #include "core/saves/vault.h"
 #include "gui/commands.h"
 #include "gui/main_window.h"
+#include "gui/on_screen.h"
 #include "gui/saves_window.h"
 #include "support/job_helpers.h"
 
@@ -271,6 +272,27 @@ TEST_F(SavesWindow, WithoutALinkerOnlyWritingIsGreyedOut)
     })});
     EXPECT_FALSE(writable);
     EXPECT_TRUE(deletable && openable);
+}
+
+// The Saves window opens beside the main window, right where there is room,
+// else left, its top level with the main window's and on the screen; it
+// never covers the log.
+TEST(SavesWindowPlace, BesideTheMainWindowOnTheScreen)
+{
+    int sx, sy, sw, sh;
+    Fl::screen_work_area(sx, sy, sw, sh, 0, 0);
+    const int GAP = 12, W = 300, H = 200;
+    const struct { int x, y, w; int wantX, wantY; } cases[] = {
+        {sx + 10, sy + 40, 400, sx + 10 + 400 + GAP, sy + 40},           // room on the right
+        {sx + sw - 420, sy + 40, 400, sx + sw - 420 - GAP - W, sy + 40},  // only on the left
+        {sx + 10, sy + sh - 50, 400, sx + 10 + 400 + GAP, sy + sh - H},   // kept on the screen
+    };
+    for (const auto& c : cases) {
+        Fl_Window main(c.x, c.y, c.w, 300), saves(0, 0, W, H);
+        placeBeside(&saves, &main);
+        EXPECT_EQ(std::make_pair(saves.x(), saves.y()), std::make_pair(c.wantX, c.wantY)) << c.x << "," << c.y;
+        EXPECT_TRUE(saves.x() >= main.x() + main.w() || saves.x() + saves.w() <= main.x()) << "over the log";
+    }
 }
 
 }  // namespace
