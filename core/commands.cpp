@@ -123,8 +123,8 @@ bool flashUnlessRefused(CommandInput& in, Job& job)
     return findingImage(in, job, path, [&](Job& flash) {
         CartHeader header;
         if (!o.force && readFileHeader(path, &header) && !header.licensed) {
-            printWindow(flash.r, "Not flashing '%s': it has no valid licence text,",
-                        printable(displayName(path.c_str()), true).c_str());
+            printWindow(flash.r, "Not flashing '%s':", printable(displayName(path.c_str()), true).c_str());
+            printWindow(flash.r, "it has no valid licence text,");
             printWindow(flash.r, "so the console would refuse to start it.");
             printWindow(flash.r, "Give --force to flash it all the same.");
             return false;

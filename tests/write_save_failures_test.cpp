@@ -46,7 +46,7 @@ TEST_F(WriteSaveFailures, AUnitTheLinkerRefusedIsNotReportedAsDone)
     clickCommand("save-write");
     EXPECT_TRUE(logHasInOrder({"Writing a save-game", "flash_write_32_bytes: result = 0x10"}));
     Lines log = logLines();
-    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 7), log.end()),
+    EXPECT_EQ(Lines(log.end() - std::min<size_t>(log.size(), 8), log.end()),
               (Lines{"The linker reported errors;", "the save-game is not written whole.",
                      "Blocks written and compared before the stop:", "none",
                      "Erased or partly written: chip 0 block 33"} + undoLines()));

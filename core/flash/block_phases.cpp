@@ -233,8 +233,10 @@ bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool
         if (restoreCommand.empty()) {
             printWindow(r, "Saves holds the copy that puts them back:");
             printWindow(r, "'%s'", kept.copy.c_str());
-        } else
-            printWindow(r, "To put them back: %s %s", restoreCommand.c_str(), shellWord(kept.copy).c_str());
+        } else {
+            printWindow(r, "To put them back:");
+            printWindow(r, "%s %s", restoreCommand.c_str(), shellWord(kept.copy).c_str());
+        }
     }
     printWindow(r, "%s", FLASH_ABORTED);
     return false;

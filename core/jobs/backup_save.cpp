@@ -106,14 +106,15 @@ static bool writeSaveFile(Reporter& r, Link& link, FILE* f, const NgfBlockHeader
 static void registerInVault(Reporter& r, const Cart& cart, const std::string& path, const uint8_t* header)
 {
     if (!header) {
-        printWindow(r, "backupCartSaveGame: '%s' is not in the vault: the cartridge header could not "
-                    "be read.",
-                    path.c_str());
+        printWindow(r, "'%s' is not in the vault:", path.c_str());
+        printWindow(r, "the cartridge header could not be read.");
         return;
     }
-    if (!registerBackup(cartridgeGame(header, cart.chipSize[0] != 0), path))
-        printWindow(r, "backupCartSaveGame: '%s' is not in the vault: %s", path.c_str(),
-                    strerror(errno));
+    if (!registerBackup(cartridgeGame(header, cart.chipSize[0] != 0), path)) {
+        int why = errno;
+        printWindow(r, "'%s' is not in the vault:", path.c_str());
+        printWindow(r, "%s.", strerror(why));
+    }
 }
 
 bool backupSaveGame(const std::string& path, Job& job)
@@ -160,17 +161,20 @@ bool backupSaveGame(const std::string& path, Job& job)
     bool onDisk = fflush(f) == 0 && fsync(fileno(f)) == 0;
     if (fclose(f) != 0 || !onDisk) {
         if (ok)
-            printWindow(r, "backupCartSaveGame: couldn't finish writing '%s'", path.c_str());
+            printWindow(r, "Couldn't finish writing '%s'.", path.c_str());
         ok = false;
     }
     if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-        printWindow(r, "backupCartSaveGame: couldn't finish writing '%s': %s", path.c_str(),
-                    strerror(errno));
+        int why = errno;
+        printWindow(r, "Couldn't finish writing '%s':", path.c_str());
+        printWindow(r, "%s.", strerror(why));
         ok = false;
     }
     if (!ok) {
-        if (remove(temp.c_str()) != 0)
-            printWindow(r, "backupCartSaveGame: couldn't delete the partial file '%s'", temp.c_str());
+        if (remove(temp.c_str()) != 0) {
+            printWindow(r, "Couldn't delete the partial file");
+            printWindow(r, "'%s'.", temp.c_str());
+        }
         return false;
     }
     syncFolder(std::filesystem::path(target).parent_path().string());

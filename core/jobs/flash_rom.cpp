@@ -242,9 +242,9 @@ static bool flashFile(Job& job, FILE* rom, uint64_t fileSize, const char* name, 
         return false;
     }
     if (fileSize > flashSize && settings.refuseOversized) {
-        printWindow(r, "Not flashing '%s': %llu of its bytes would not fit on the cartridge. Nothing was "
-                    "erased.",
-                    name, (unsigned long long)(fileSize - flashSize));
+        printWindow(r, "Not flashing '%s':", name);
+        printWindow(r, "%llu of its bytes would not fit the cart.", (unsigned long long)(fileSize - flashSize));
+        printWindow(r, "Nothing was erased.");
         return false;
     }
     FlashStages stages(name, settings);
@@ -320,7 +320,8 @@ static void reportImage(Reporter& r, FILE* rom, const char* name, const std::vec
     ImageHasher hasher;
     if (fseek(rom, 0, SEEK_SET) != 0 || !hashRestOfFile(rom, hasher)) {
         logLines(r, said);
-        printWindow(r, "Identity of '%s': the file could not be read to its end.", name);
+        printWindow(r, "Identity of '%s':", name);
+        printWindow(r, "the file could not be read to its end.");
         return;
     }
     logImageIdentity(r, name, hasher, loadKnownDumps(knownDumpDir()), {},

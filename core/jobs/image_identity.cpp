@@ -92,7 +92,8 @@ bool logFileIdentity(Reporter& r, FILE* file, const char* name, ImageHasher& has
                      ImageReport* report)
 {
     if (!hashRestOfFile(file, hasher)) {
-        printWindow(r, "Identity of '%s': the file could not be read to its end.", name);
+        printWindow(r, "Identity of '%s':", name);
+        printWindow(r, "the file could not be read to its end.");
         return false;
     }
     ImageReport made = logImageIdentity(r, name, hasher, known);
@@ -122,7 +123,9 @@ bool identifyImage(const std::string& path, const KnownDumps& known, Reporter& r
         known.lists.empty() ? std::vector<ByteRange>() : usualSaveArea(uint64_t(st.st_size), &area.assumed);
     ImageHasher hasher(erased);
     if (!hashRestOfFile(file.get(), hasher)) {
-        printWindow(r, "Identity of '%s': the file could not be read to its end: %s", name, strerror(errno));
+        int why = errno;
+        printWindow(r, "Identity of '%s':", name);
+        printWindow(r, "not read to its end: %s.", strerror(why));
         return false;
     }
     ImageReport made = logImageIdentity(r, name, hasher, known, area);
@@ -169,11 +172,14 @@ bool renameInFolder(Reporter& r, const std::string& path, const std::string& nam
         printWindow(r, "Renamed '%s' to '%s'.", shown.c_str(), shownName.c_str());
         return true;
     }
-    if (errno == EEXIST)
-        printWindow(r, "Kept the name '%s': '%s' is already there.", shown.c_str(), shownName.c_str());
-    else
-        printWindow(r, "Kept the name '%s': can't rename it to '%s': %s.", shown.c_str(), shownName.c_str(),
-                    strerror(errno));
+    int why = errno;
+    printWindow(r, "Kept the name '%s':", shown.c_str());
+    if (why == EEXIST) {
+        printWindow(r, "'%s' is already there.", shownName.c_str());
+    } else {
+        printWindow(r, "can't rename it to '%s':", shownName.c_str());
+        printWindow(r, "%s.", strerror(why));
+    }
     return false;
 }
 
@@ -183,8 +189,10 @@ bool renameAfterEntry(const std::string& path, const ImageReport& report, Report
     std::string why;
     std::string name = listFileName(report, &why, played);
     if (name.empty()) {
-        if (!why.empty())
-            printWindow(r, "Kept the name '%s': %s.", printable(displayName(path.c_str()), true).c_str(), why.c_str());
+        if (!why.empty()) {
+            printWindow(r, "Kept the name '%s':", printable(displayName(path.c_str()), true).c_str());
+            printWindow(r, "%s.", why.c_str());
+        }
         // Left as it is by choice: a played dump without `played`.
         std::string unused;
         return why.empty() || !listFileName(report, &unused, true).empty();

@@ -36,9 +36,8 @@ static bool vaultEntryOrRefusal(const std::string& path, const HeldSave& held, V
 {
     if (held.held() && findVaultEntry(path, entry))
         return true;
-    printWindow(r, "restoreSaveGameToCart: '%s' is no safety copy or backup the vault holds; "
-                "nothing was written to the cartridge.",
-                path.c_str());
+    printWindow(r, "'%s' is no copy or backup", path.c_str());
+    printWindow(r, "the vault holds; nothing was written.");
     return false;
 }
 

@@ -122,12 +122,12 @@ static bool loadSaveFile(Reporter& r, const std::string& path, LoadedSave* save)
         printWindow(r, "Writing a save-game cancelled.");
         return false;
     case PipeRead::Silent:
-        printWindow(r, "restoreSaveGameToCart: nothing came through the pipe '%s' in %d seconds; nothing "
-                       "was written to the cartridge.",
-                       path.c_str(), int(PIPE_SILENT_S));
+        printWindow(r, "Nothing came through the pipe '%s'", path.c_str());
+        printWindow(r, "in %d seconds; nothing was written.", int(PIPE_SILENT_S));
         return false;
     case PipeRead::Failed:
-        printWindow(r, "restoreSaveGameToCart: Couldn't read '%s': %s", path.c_str(), strerror(why));
+        printWindow(r, "Couldn't read '%s':", path.c_str());
+        printWindow(r, "%s.", strerror(why));
         return false;
     case PipeRead::Read:
         break;
@@ -323,7 +323,8 @@ static void logUndo(Reporter& r, const Cart& cart, const SavePlan& plan, size_t 
         const CartBlock& b = plan.steps[finished].block;
         printWindow(r, "Erased or partly written: chip %d block %d", b.chip, b.number);
     }
-    printWindow(r, "Safety copy of the blocks this write erases: '%s'", copy.c_str());
+    printWindow(r, "Safety copy of the blocks this write erases:");
+    printWindow(r, "'%s'", copy.c_str());
     if (finished == 0 && !inHand)
         return;
     bool headerChanged = false;
@@ -338,16 +339,18 @@ static void logUndo(Reporter& r, const Cart& cart, const SavePlan& plan, size_t 
         command += " " + run.undoAnyGame;
     if (run.undoCommand.empty())
         printWindow(r, "Writing that copy back restores those blocks.");
-    else
-        printWindow(r, "To put those blocks back as they were: %s %s", command.c_str(),
-                    shellWord(copy).c_str());
+    else {
+        printWindow(r, "To put those blocks back as they were:");
+        printWindow(r, "%s %s", command.c_str(), shellWord(copy).c_str());
+    }
 }
 
 void refuseOtherGame(Reporter& r, const std::string& path, const std::string& saveGame, const std::string& cartGame)
 {
-    printWindow(r, "restoreSaveGameToCart: '%s' is a save of %s, and the cartridge is %s; nothing "
-                "was written to the cartridge.",
-                path.c_str(), saveGame.c_str(), cartGame.c_str());
+    printWindow(r, "'%s':", path.c_str());
+    printWindow(r, "a save of %s,", saveGame.c_str());
+    printWindow(r, "and the cartridge is %s;", cartGame.c_str());
+    printWindow(r, "nothing was written to the cartridge.");
 }
 
 bool writeSaveGame(const std::string& path, Job& job, SaveWriteRun* runOut)
@@ -441,8 +444,10 @@ bool writeSaveGame(const std::string& path, Job& job, SaveWriteRun* runOut)
     if (outcome == STEP_DONE) {
         printWindow(r, "Writing a save-game done.");
         printWindow(r, "Wrote 0x%X bytes in %d seconds.", plan.total, int(linkSeconds() - start));
-        if (!run.copy.empty())
-            printWindow(r, "Safety copy of the blocks this write erases: '%s'", run.copy.c_str());
+        if (!run.copy.empty()) {
+            printWindow(r, "Safety copy of the blocks this write erases:");
+            printWindow(r, "'%s'", run.copy.c_str());
+        }
     } else if (!run.copy.empty()) {
         run.changed = finished > 0 || inHand;
         logUndo(r, cart, plan, finished, inHand, run.copy, run);

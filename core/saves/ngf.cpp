@@ -100,8 +100,8 @@ bool ngfCheckHeader(Reporter& r, const uint8_t* bytes, size_t got, const char* p
         return false;
     }
     if (h->len < NGF_HEADER_LEN) {
-        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is shorter than its header",
-                    path, h->len);
+        printWindow(r, "Bad NGF file '%s':", path);
+        printWindow(r, "len=0x%X is shorter than its header.", h->len);
         return false;
     }
     return true;

@@ -55,15 +55,16 @@ static bool pickLayout(Reporter& r, const char* path, LoadedSave* save)
     bool longFits = recordsUnder(RecordLayout::LongLength, body, bodyLen, count, &longRecs);
     bool shortFits = recordsUnder(RecordLayout::ShortLength, body, bodyLen, count, &shortRecs);
     if (longFits && shortFits && !sameRecords(longRecs, shortRecs)) {
-        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': its %d records add up to len=0x%X "
-                    "under both record header layouts, and read differently under each",
-                    path, count, save->header.len);
+        printWindow(r, "Bad NGF file '%s':", path);
+        printWindow(r, "its %d records add up to len=0x%X", count, save->header.len);
+        printWindow(r, "under both record header layouts,");
+        printWindow(r, "and read differently under each.");
         return false;
     }
     if (!longFits && !shortFits) {
-        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': its %d records do not add up to "
-                    "len=0x%X under either record header layout",
-                    path, count, save->header.len);
+        printWindow(r, "Bad NGF file '%s':", path);
+        printWindow(r, "its %d records do not add up to len=0x%X", count, save->header.len);
+        printWindow(r, "under either record header layout.");
         return false;
     }
     save->layout = longFits ? RecordLayout::LongLength : RecordLayout::ShortLength;
@@ -79,9 +80,9 @@ bool loadNgfFile(Reporter& r, FILE* f, const char* path, LoadedSave* out)
         return false;
     const NgfHeader& h = out->header;
     if (h.len > SAVE_MAX_FILE_LEN) {
-        printWindow(r, "restoreSaveGameToCart: Bad NGF file '%s': len=0x%X is more than any "
-                    "save-game file can hold (at most 0x%X)",
-                    path, h.len, SAVE_MAX_FILE_LEN);
+        printWindow(r, "Bad NGF file '%s':", path);
+        printWindow(r, "len=0x%X is more than a save can hold", h.len);
+        printWindow(r, "(at most 0x%X).", SAVE_MAX_FILE_LEN);
         return false;
     }
 

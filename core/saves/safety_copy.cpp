@@ -189,9 +189,12 @@ void pruneSafetyCopies(Reporter& r, const std::string& folder, int keep, const s
             continue;
         }
         excess--;
-        if (unlink(copies[i].path.c_str()) != 0)
-            printWindow(r, "restoreSaveGameToCart: couldn't remove the old safety copy '%s': %s",
-                        copies[i].path.c_str(), strerror(errno));
+        if (unlink(copies[i].path.c_str()) != 0) {
+            int why = errno;
+            printWindow(r, "Couldn't remove the old safety copy");
+            printWindow(r, "'%s':", copies[i].path.c_str());
+            printWindow(r, "%s.", strerror(why));
+        }
         if (fd >= 0)
             close(fd);
     }
@@ -269,8 +272,9 @@ bool storeSafetyCopy(Reporter& r, const std::string& folder, const std::vector<u
     std::error_code ec;
     bool created = fs::create_directories(folder, ec);
     if (ec) {
-        printWindow(r, "restoreSaveGameToCart: couldn't create the safety copy folder '%s': %s",
-                    folder.c_str(), ec.message().c_str());
+        printWindow(r, "Couldn't create the safety copy folder");
+        printWindow(r, "'%s':", folder.c_str());
+        printWindow(r, "%s.", ec.message().c_str());
         return false;
     }
     if (created)  // or a crash may lose the folder with the copy in it
@@ -292,8 +296,9 @@ bool storeSafetyCopy(Reporter& r, const std::string& folder, const std::vector<u
     if (!written) {
         if (fd >= 0)
             unlink(temp.c_str());
-        printWindow(r, "restoreSaveGameToCart: couldn't write the safety copy '%s': %s",
-                    target.c_str(), strerror(err));
+        printWindow(r, "Couldn't write the safety copy");
+        printWindow(r, "'%s':", target.c_str());
+        printWindow(r, "%s.", strerror(err));
         return false;
     }
     syncFolder(folder);

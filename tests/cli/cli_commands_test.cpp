@@ -36,7 +36,7 @@ TEST_F(CliTest, EachCommandEndsWithItsJobsVerdict)
         // The job's line comes before the one naming the file whole.
         {{"save-backup", save}, 0, "Save-game backup done.", [&] { return Lines{"Saved to '" + save + "'"}; }},
         // The job's line comes before the one naming its safety copy.
-        {{"save-write", save}, 0, "Wrote 0x2000 bytes in {s} seconds.", [] { return Lines{safetyCopyLine()}; }},
+        {{"save-write", save}, 0, "Wrote 0x2000 bytes in {s} seconds.", [] { return safetyCopyLines(); }},
         {{"read-byte", "0x24"}, 0, "Byte at address 0x00000024 is 0x53 'S'"},
         {{"read-byte", "036"}, 0, "Byte at address 0x00000024 is 0x53 'S'"},  // not octal
         {{"read-byte", "0X400000"}, 1, "Invalid address 0x400000"},
@@ -145,7 +145,7 @@ TEST_F(CliTest, SaveWriteKeepsASafetyCopyFirst)
     setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
     CliRun r = run({"save-write", save});
     EXPECT_EQ(r.status, 0) << r.out;
-    std::string copy = safetyCopyLine();
+    std::string copy = safetyCopyLines()[1];
     ASSERT_EQ(r.lastLine(), copy);
     CliRun back = run({"save-write", copy.substr(copy.find('\'') + 1, copy.size() - copy.find('\'') - 2)});
     EXPECT_EQ(back.status, 0) << back.out;

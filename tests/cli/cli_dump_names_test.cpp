@@ -81,14 +81,14 @@ TEST_F(DumpNames, RenameTakesTheListNameOnlyWhenSafeAndFree)
 {
     const struct { std::string romName; bool taken; std::string line; std::string after; } cases[] = {
         {"Game (World).ngc", false, "Renamed 'dump.ngp' to 'Game (World).ngc'.", "Game (World).ngc"},
-        {"Game (World).ngc", true, "Kept the name 'dump.ngp': 'Game (World).ngc' is already there.", "dump.ngp"},
-        {"../escape.ngc", false, "Kept the name 'dump.ngp': the list's file name holds a path separator.", "dump.ngp"},
-        {"..", false, "Kept the name 'dump.ngp': the list's file name holds \"..\".", "dump.ngp"},
-        {"a&#10;b.ngc", false, "Kept the name 'dump.ngp': the list's file name holds a control byte.", "dump.ngp"},
-        {"", false, "Kept the name 'dump.ngp': the list gives it no file name.", "dump.ngp"},
-        {"a&#0;b.ngc", false, "Kept the name 'dump.ngp': the list's file name holds a control byte.", "dump.ngp"},
-        {" ", false, "Kept the name 'dump.ngp': the list's file name is only dots and blanks.", "dump.ngp"},
-        {".", false, "Kept the name 'dump.ngp': the list's file name is only dots and blanks.", "dump.ngp"},
+        {"Game (World).ngc", true, "Kept the name 'dump.ngp':\n'Game (World).ngc' is already there.", "dump.ngp"},
+        {"../escape.ngc", false, "Kept the name 'dump.ngp':\nthe list's file name holds a path separator.", "dump.ngp"},
+        {"..", false, "Kept the name 'dump.ngp':\nthe list's file name holds \"..\".", "dump.ngp"},
+        {"a&#10;b.ngc", false, "Kept the name 'dump.ngp':\nthe list's file name holds a control byte.", "dump.ngp"},
+        {"", false, "Kept the name 'dump.ngp':\nthe list gives it no file name.", "dump.ngp"},
+        {"a&#0;b.ngc", false, "Kept the name 'dump.ngp':\nthe list's file name holds a control byte.", "dump.ngp"},
+        {" ", false, "Kept the name 'dump.ngp':\nthe list's file name is only dots and blanks.", "dump.ngp"},
+        {".", false, "Kept the name 'dump.ngp':\nthe list's file name is only dots and blanks.", "dump.ngp"},
         {"Wait... What.ngc", false, "Renamed 'dump.ngp' to 'Wait... What.ngc'.", "Wait... What.ngc"},
     };
     const Bytes image = pattern(300, 9);
@@ -101,7 +101,7 @@ TEST_F(DumpNames, RenameTakesTheListNameOnlyWhenSafeAndFree)
         if (c.taken)
             writeFile(folder + "/roms/" + c.romName, there);
         CliRun r = run({"identify", "--rename", folder + "/roms/dump.ngp"});
-        EXPECT_EQ(r.lastLine(), c.line) << c.romName;
+        EXPECT_EQ(r.lastLines(int(std::count(c.line.begin(), c.line.end(), '\n')) + 1), c.line) << c.romName;
         EXPECT_EQ(r.status, c.after == "dump.ngp" ? 1 : 0) << "a rename not made is a failure";
         EXPECT_EQ(readFile(folder + "/roms/" + c.after), image) << c.romName;
         if (c.taken) {
@@ -203,7 +203,7 @@ TEST_F(DumpNames, IdentifyPlayedDumpsOddPathsAndNotesOnce)
     bytes.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
                                  reinterpret_cast<const unsigned char*>(odd.data()), int(odd.size())));
     const struct { const char* option; std::string line; nlohmann::json file, base64; } cases[] = {
-        {"--rename", "Kept the name 'd\\xFF.ngp': it is the entry's only once its save area reads as erased; "
+        {"--rename", "Kept the name 'd\\xFF.ngp':\nit is the entry's only once its save area reads as erased; "
                      "--rename-played names it 'G (save).ngc'.", nullptr, bytes},
         {"--rename-played", "Renamed 'd\\xFF.ngp' to 'G (save).ngc'.", folder + "/G (save).ngc", nullptr},
     };

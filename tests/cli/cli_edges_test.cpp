@@ -26,7 +26,7 @@ TEST_F(CliTest, SpecialEmptyAndOversizedFilesAreRefusedBeforeAnythingIsErased)
         {{"identify", "fifo.ngp", "/dev/zero"}, 2, {"'fifo.ngp" + notRegular, "'zero" + notRegular}, false},
         {{"flash", "big.ngp"}, 1,
          {"Warning! ROM size of 527288 bytes is", "larger than the flash size of 524288 bytes.",
-          "Not flashing 'big.ngp': 3000 of its bytes would not fit on the cartridge. Nothing was erased."},
+          "Not flashing 'big.ngp':", "3000 of its bytes would not fit the cart.", "Nothing was erased."},
          true},
         {{"flash", "--force", "big.ngp"}, 0,
          {"Verify after writing: all 524288 bytes match.", "Flashing done.",

@@ -46,7 +46,7 @@ TEST_F(CliTest, FlashRefusesAFileWithoutLicenceTextUnlessForced)
     sim::Mark m = sim::mark();
     CliRun refused = run({"flash", rom});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.out, "Not flashing 'bare.ngp': it has no valid licence text,\n"
+    EXPECT_EQ(refused.out, "Not flashing 'bare.ngp':\nit has no valid licence text,\n"
                            "so the console would refuse to start it.\nGive --force to flash it all the same.\n");
     EXPECT_TRUE(commandsSince(m, CMD_WRITE).empty()) << "nothing erased";
     EXPECT_EQ(sim::cartImage(), before);

@@ -159,7 +159,8 @@ TEST_F(FlashRefusals, EmptyAndOversizedFiles)
         {0, false, {"'game.ngp' is empty; nothing was erased."}, false},
         {0, true, {"'game.ngp' is empty; nothing was erased."}, false},
         {512 * 1024 + 1000, true,
-         probe + pair + Lines{"Not flashing 'game.ngp': 1000 of its bytes would not fit on the cartridge. Nothing was erased."},
+         probe + pair +
+             Lines{"Not flashing 'game.ngp':", "1000 of its bytes would not fit the cart.", "Nothing was erased."},
          false},
         {512 * 1024 + 1000, false,
          probe + pair + Lines{"Flashing 'game.ngp'", "Wrote 524288 bytes in {s} seconds", fit,

@@ -48,9 +48,10 @@ TEST_F(SaveFaultsTest, RefusedBeforeAnythingIsErased)
         {"official24", {{0x8FA000, pattern(0x2000)}, {0x8F7F00, pattern(0x200)}}, "",
          "restoreSaveGameToCart: chip 1 block 15 is protected" + NOTHING},
         {"official16", {{0x3FA000, pattern(0x100)}}, "SONIC-0061",
-         "restoreSaveGameToCart: '{in}' is a save of SONIC-0061, and the cartridge is SIM_OFFICIAL-1234" + NOTHING},
+         "'{in}':|a save of SONIC-0061,|and the cartridge is SIM_OFFICIAL-1234;|nothing was written to the cartridge."},
         {"silent0", {{0x8FA010, pattern(0x20)}}, "IIIIIIIIIIII-4949",
-         "restoreSaveGameToCart: '{in}' is a save of IIIIIIIIIIII-4949, and the cartridge is unknown: its chip 0 does not answer" + NOTHING},
+         "'{in}':|a save of IIIIIIIIIIII-4949,|and the cartridge is unknown: its chip 0 does not answer;|"
+         "nothing was written to the cartridge."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -58,7 +59,8 @@ TEST_F(SaveFaultsTest, RefusedBeforeAnythingIsErased)
         const Bytes before = sim::cartImage();
         run.sameGameAs = c.game;
         EXPECT_FALSE(write(ngfFile(c.records)));
-        EXPECT_EQ(job.lines.back(), std::regex_replace(c.line, std::regex("\\{in\\}"), scratch("in.ngf")));
+        const Lines want = rows(std::regex_replace(c.line, std::regex("\\{in\\}"), scratch("in.ngf")));
+        EXPECT_EQ(lastLines(want.size()), want);
         EXPECT_EQ(sim::cartImage(), before);
         EXPECT_EQ(sim::counters().blockErases, 0u);
         EXPECT_TRUE(vaultEntries().empty());
@@ -143,7 +145,7 @@ TEST_F(SaveFaultsTest, TheCopyHoldsExactlyTheErasedBlocks)
         } else {
             EXPECT_TRUE(write(ngfFile(c.records)));
         }
-        EXPECT_EQ(job.lines.back(), "Safety copy of the blocks this write erases: '" + run.copy + "'");
+        EXPECT_EQ(lastLines(2), (Lines{"Safety copy of the blocks this write erases:", "'" + run.copy + "'"}));
         EXPECT_EQ(readFile(run.copy), ngfFile(blocks));
         EXPECT_NE(sim::cartImage(), before);
         std::string copy = run.copy;
@@ -164,9 +166,10 @@ TEST_F(SaveFaultsTest, AStopHalfWayNamesTheWayBack)
     EXPECT_FALSE(write(ngfFile({{0x3FA000, pattern(0x100, 1)}, {0x9FA000, pattern(0x100, 2)}})));
     EXPECT_TRUE(run.changed);
     std::string quoted = std::regex_replace(run.copy, std::regex("'"), "'\\''");
-    EXPECT_EQ(lastLines(3), (Lines{"Erased or partly written: chip 1 block 33",
-                                  "Safety copy of the blocks this write erases: '" + run.copy + "'",
-                                  "To put those blocks back as they were: pockettetherbox-cli saves restore '" + quoted + "'"}));
+    EXPECT_EQ(lastLines(5), (Lines{"Erased or partly written: chip 1 block 33",
+                                  "Safety copy of the blocks this write erases:", "'" + run.copy + "'",
+                                  "To put those blocks back as they were:",
+                                  "pockettetherbox-cli saves restore '" + quoted + "'"}));
     // An erase that never ends holds the chip until its power goes.
     sim::clearFaults();
     closeLink();

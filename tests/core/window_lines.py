@@ -33,9 +33,7 @@ FITS = {
     "\u2026 and %u more in this chunk, last at 0x%06X.",
 }
 # A command and the shell-quoted path it takes.
-PATHS = {
-    "To put those blocks back as they were: %s %s",
-}
+PATHS = set()
 
 LITERAL = re.compile(r'"((?:[^"\\]|\\.)*)"')
 GAP = re.compile(r'(?:\s|//[^\n]*\n)*')

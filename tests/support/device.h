@@ -97,10 +97,10 @@ inline Bytes saveOfSize(size_t size, uint32_t seed = 12345)
     return size > NGF_HEADER_LEN ? ngfFile({{0x200000, pattern(size - 16, seed)}}) : ngfFile({});
 }
 
-// The line Write Savegame ends with once it has made a safety copy, naming
+// The lines Write Savegame ends with once it has made a safety copy, naming
 // the copy written last under $XDG_DATA_HOME (the fixtures point it into the
 // test's scratch folder); a name no copy has when there is none.
-inline std::string safetyCopyLine()
+inline Lines safetyCopyLines()
 {
     namespace fs = std::filesystem;
     fs::path newest = "<no safety copy>";
@@ -113,14 +113,26 @@ inline std::string safetyCopyLine()
                 newestTime = copy.last_write_time(ec);
                 newest = copy.path();
             }
-    return "Safety copy of the blocks this write erases: '" + newest.string() + "'";
+    return {"Safety copy of the blocks this write erases:", "'" + newest.string() + "'"};
+}
+
+// Log lines written as one text, '|' between them.
+inline Lines rows(const std::string& text)
+{
+    Lines out(1);
+    for (char c : text)
+        if (c == '|')
+            out.emplace_back();
+        else
+            out.back() += c;
+    return out;
 }
 
 // After a stop that changed blocks, the window's way back: the copy line,
 // then what to do with it.
 inline Lines undoLines()
 {
-    return {safetyCopyLine(), "Writing that copy back restores those blocks."};
+    return safetyCopyLines() + Lines{"Writing that copy back restores those blocks."};
 }
 
 // A command as the linker received it; a flash_write64xN carries the data

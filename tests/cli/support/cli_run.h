@@ -15,6 +15,14 @@ struct CliRun {
     int status;
     std::string out, err;
     std::string lastLine() const { return lineFromEnd(0); }
+    // Standard output's last lines, '\n' between them.
+    std::string lastLines(int n) const
+    {
+        std::string lines;
+        for (int i = n - 1; i >= 0; i--)
+            lines += lineFromEnd(i) + (i ? "\n" : "");
+        return lines;
+    }
     // The n-th line before the last one on standard output.
     std::string lineFromEnd(int n) const
     {
