@@ -200,6 +200,41 @@ void measureMenu(void*)
     Fl::e_length = 0;
 }
 
+// Where the last list that popped up lay on the screen: its top and bottom.
+int g_menuTop = 0, g_menuBottom = 0;
+
+void placeMenu(void*)
+{
+    for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
+        if (w != prefsWindow && w != window)
+            g_menuTop = w->y(), g_menuBottom = w->y() + w->h();
+    measureMenu(nullptr);
+}
+
+// With Preferences low on the screen and the last size chosen, the toolkit
+// would open Write_N's list with its first sizes above the screen's top:
+// the list opens where all of it is on the screen.
+TEST_F(PrefsTest, WriteNListOpensOnTheScreen)
+{
+    int sx, sy, sw, sh;
+    Fl::screen_work_area(sx, sy, sw, sh, 0, 0);
+    windowSettings().writeN = 1024;
+    openPrefs({[&] {
+        prefsWindow->position(sx + 20, sy + sh - prefsWindow->h());
+        Fl::flush();
+        g_menuTop = g_menuBottom = -1;
+        Fl::add_timeout(0.05, placeMenu);
+        Fl::e_x = prefsWriteNButton->x() + 5;
+        Fl::e_y = prefsWriteNButton->y() + 5;
+        Fl::e_x_root = prefsWindow->x() + Fl::e_x;
+        Fl::e_y_root = prefsWindow->y() + Fl::e_y;
+        prefsWriteNButton->handle(FL_PUSH);
+        Fl::remove_timeout(placeMenu);
+    }});
+    EXPECT_GE(g_menuTop, sy);
+    EXPECT_LE(g_menuBottom, sy + sh);
+}
+
 // At the size it opens at, every label is whole, every menu pops up within
 // an 800-pixel screen, and every setting says what it trades.
 TEST_F(PrefsTest, LabelsWholeMenusOnScreenTooltipsOnEach)
