@@ -179,12 +179,19 @@ CommandOption settingOption(const SettingRow& row)
     return o;
 }
 
-std::vector<CommandOption> flashOptions()
+// The options the settings table gives one command.
+std::vector<CommandOption> settingOptions(const std::string& command)
 {
     std::vector<CommandOption> options;
     for (const SettingRow& row : writeSettingRows())
-        if (row.option != SettingOption::NoOption)
+        if (row.option != SettingOption::NoOption && command == row.command)
             options.push_back(settingOption(row));
+    return options;
+}
+
+std::vector<CommandOption> flashOptions()
+{
+    std::vector<CommandOption> options = settingOptions("flash");
     options.push_back(
         {"--force", OptionKind::Flag,
          "flash a file without valid licence text, which the console will not start, or one larger than the "
@@ -259,7 +266,7 @@ std::vector<CommandRow> makeCommands()
            "that replaces a file replaces that file's report too, so a report always describes the dump "
            "beside it.",
            nullptr, nullptr, [](CommandOptions& o, const std::string&) { o.report = true; }},
-          JSON_OPTION},
+          settingOptions("backup")[0], JSON_OPTION},
          // The cartridge is probed first, so that the name offered can be its
          // ROM name (a name given on the command line is taken as is).
          backupInto},

@@ -34,7 +34,7 @@ static std::vector<SettingChoice> writeNChoices()
 
 static std::vector<SettingRow> buildRows()
 {
-    std::vector<SettingRow> rows(5);
+    std::vector<SettingRow> rows(6);
     SettingRow& turbo = rows[0];
     turbo.label = "Turbo Mode";
     turbo.tooltip = "On: each byte in fewer bus cycles, faster but never read back. Off: slower, each "
@@ -118,6 +118,24 @@ static std::vector<SettingRow> buildRows()
     verify.help = "do not read the written bytes back and compare them with the file";
     verify.manual = "do not read the written range back and compare it with the file, as the command line "
                     "otherwise does after writing.";
+
+    SettingRow& passes = rows[5];
+    passes.label = "Read Twice";
+    passes.tooltip = "On: Backup ROM reads the cartridge twice and reads again where the passes differ, "
+                     "for dirty contacts; about twice as long. Off: one pass.";
+    passes.menuWidth = 80;
+    passes.choices = {{1, nullptr, "Off", nullptr}, {2, nullptr, "On", nullptr}};
+    passes.get = [](const WriteSettings& s) { return s.readPasses; };
+    passes.set = [](WriteSettings& s, int v) { s.readPasses = v; };
+    passes.option = SettingOption::Number;
+    passes.command = "backup";
+    passes.optionName = "--passes";
+    passes.help = "read the cartridge this many times and compare the passes (2: for dirty contacts)";
+    passes.manual = "read the cartridge once (the default) or twice, comparing the passes and reading again "
+                    "where they differ until two reads agree; a range that never does fails the backup.";
+    passes.optionValues = "1|2";
+    passes.shownDefault = "1";
+    passes.refusal = "is not 1 or 2";
 
     for (SettingRow& row : rows) {
         if (row.option != SettingOption::Word && row.option != SettingOption::Number)

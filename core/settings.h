@@ -30,6 +30,9 @@ struct WriteSettings {
     // A file larger than the cartridge is refused before anything is erased,
     // rather than cut to the cartridge's size.
     bool refuseOversized = false;
+    // How often Backup ROM reads the cartridge: twice compares the passes,
+    // for a cartridge whose contacts may misread.
+    int readPasses = 1;
 };
 
 // The chunk sizes Flash ROM(s) writes with: 1 to 32, or a multiple of 64 up
@@ -69,6 +72,7 @@ struct SettingRow {
     const char* keptAs = nullptr;
 
     SettingOption option = SettingOption::NoOption;
+    const char* command = "flash";     // the command whose option it is
     const char* optionName = nullptr;  // "--erase"
     const char* help = nullptr;        // its line in --help
     const char* manual = nullptr;      // its paragraph in the manual page
@@ -82,8 +86,8 @@ struct SettingRow {
     const SettingChoice* choiceForWord(const std::string& word) const;
 };
 
-// Turbo Mode, Write_N, Write Processing, Erase, Verify After Writing: the
-// menus in the order the Preferences window shows them.
+// Turbo Mode, Write_N, Write Processing, Erase, Verify After Writing, Read
+// Twice: the menus in the order the Preferences window shows them.
 const std::vector<SettingRow>& writeSettingRows();
 
 // Whether a cartridge whose chip 0 reports this factory byte is a Cindercart.

@@ -27,10 +27,11 @@ Fl_Choice* prefsWriteNButton = nullptr;
 Fl_Choice* prefsWriteModeButton = nullptr;
 Fl_Choice* prefsEraseButton = nullptr;
 Fl_Choice* prefsVerifyButton = nullptr;
+Fl_Choice* prefsReadTwiceButton = nullptr;
 Fl_Button* PrefsCloseButton = nullptr;
 
 // Wide and tall enough for every label whole; never made smaller.
-static const int PREFS_W = 290, PREFS_H = 170;
+static const int PREFS_W = 290, PREFS_H = 195;
 // 48 items at the usual size make a menu some 960 pixels tall: a smaller
 // size keeps the Write_N menu on an 800-pixel screen.
 static const int LONG_MENU_ITEMS = 32;
@@ -106,7 +107,7 @@ int makePrefsWindow()
     // go below them, not among them.
     prefsWindow = new Fl_Double_Window(PREFS_W, PREFS_H, "Preferences");
     Fl_Choice** menus[] = {&prefsUnlockButton, &prefsWriteNButton, &prefsWriteModeButton, &prefsEraseButton,
-                           &prefsVerifyButton};
+                           &prefsVerifyButton, &prefsReadTwiceButton};
     const std::vector<SettingRow>& rows = writeSettingRows();
     for (size_t i = 0; i < rows.size(); i++) {
         const SettingRow& row = rows[i];
@@ -124,7 +125,7 @@ int makePrefsWindow()
         *menus[i] = menu;
     }
 
-    PrefsCloseButton = new Fl_Button((PREFS_W - 63) / 2, 140, 63, 20, "Close");
+    PrefsCloseButton = new Fl_Button((PREFS_W - 63) / 2, 15 + int(rows.size()) * 25, 63, 20, "Close");
     PrefsCloseButton->callback(cb_PrefsCloseButton);
 
     prefsWindow->end();

@@ -24,6 +24,7 @@ extern Fl_Choice* prefsWriteNButton;
 extern Fl_Choice* prefsWriteModeButton;
 extern Fl_Choice* prefsEraseButton;
 extern Fl_Choice* prefsVerifyButton;
+extern Fl_Choice* prefsReadTwiceButton;
 extern Fl_Button* PrefsCloseButton;
 
 int makePrefsWindow();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +26,7 @@
 static std::string defaultBackupName(const Cart& cart);
 static std::string romFileName(const Cart& cart);
 static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanned, bool* failed);
-static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r);
+static bool copyCartridge(Link& link, FILE* file, uint32_t size, int passes, ImageHasher& hasher, Reporter& r);
 static void reportWriteFailure(Reporter& r);
 static bool isFolder(const std::string& path);
 static std::string inFolder(const std::string& folder, const std::string& name);
@@ -94,7 +95,8 @@ bool backupRom(const PathAsker& askPath, Job& job, const BackupOptions& options)
     r.beginProgress("Backing up a ROM", size);
     r.stage(std::string("Backing up to '") + name + "'");
     r.progress(0.0f);
-    bool complete = r.goingOn() && copyCartridge(link, file, size, hasher, r);
+    const int passes = job.settings.readPasses > 1 ? 2 : 1;
+    bool complete = r.goingOn() && copyCartridge(link, file, size, passes, hasher, r);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -285,13 +287,54 @@ static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanne
     return *failed ? std::vector<ByteRange>() : saveAreaRanges(*scanned);
 }
 
+// A chunk the two passes read differently is read again until two of its
+// reads agree, five reads in all at most. The agreed bytes, or null after the
+// lines that say why not (the link failed, or the range never settled).
+static const int MOST_CHUNK_READS = 5;
+
+static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const uint8_t* first, const uint8_t* second,
+                                   std::vector<std::vector<uint8_t>>* reads, Reporter& r)
+{
+    *reads = {std::vector<uint8_t>(first, first + n), std::vector<uint8_t>(second, second + n)};
+    const std::vector<uint8_t>* agreed = nullptr;
+    while (!agreed && int(reads->size()) < MOST_CHUNK_READS) {
+        std::vector<uint8_t> again(n);
+        if (!readCartInto(link, at, n, again.data())) {
+            printWindow(r, "Wut?! usb recv error..");
+            return nullptr;
+        }
+        reads->push_back(std::move(again));
+        for (size_t i = 0; i + 1 < reads->size() && !agreed; i++)
+            if ((*reads)[i] == reads->back())
+                agreed = &reads->back();
+    }
+    // Where the reads disagree, as one range of cartridge addresses.
+    uint32_t lo = n, hi = 0;
+    for (uint32_t i = 0; i < n; i++)
+        for (const std::vector<uint8_t>& read : *reads)
+            if (read[i] != (*reads)[0][i])
+                lo = std::min(lo, i), hi = std::max(hi, i);
+    if (!agreed) {
+        printWindow(r, "0x%06X-0x%06X never read the same twice:", at + lo, at + hi);
+        printWindow(r, "clean the contacts and back up again.");
+        return nullptr;
+    }
+    printWindow(r, "Unstable: 0x%06X-0x%06X took %d reads.", at + lo, at + hi, int(reads->size()));
+    return agreed->data();
+}
+
 // Copies `size` cartridge bytes into the file, chunk by chunk, hashing them
-// on the way. True when the last chunk was written; false after a failure
-// (logged here) or a Cancel. The chunk in flight when Cancel is pressed is
-// still read and written.
-static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, Reporter& r)
+// on the way. With two passes the first is read whole and the second
+// compared with it as it goes; only bytes two reads agree on are written.
+// True when the last chunk was written; false after a failure (logged here)
+// or a Cancel. The chunk in flight when Cancel is pressed is still read and
+// written.
+static bool copyCartridge(Link& link, FILE* file, uint32_t size, int passes, ImageHasher& hasher, Reporter& r)
 {
     float fraction = 0.0f;
+    const double share = passes > 1 ? 0.5 : 1.0;
+    std::vector<uint8_t> first;
+    std::vector<std::vector<uint8_t>> reads;
     CartRead read;
     read.spans = {{0, size}};
     read.before = [&](uint32_t, uint32_t) {
@@ -299,14 +342,30 @@ static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& ha
         r.breathe();
         return true;
     };
+    if (passes > 1) {
+        first.resize(size);
+        read.take = [&](size_t, uint32_t at, const uint8_t* bytes, uint32_t n) {
+            std::copy(bytes, bytes + n, first.begin() + at);
+            fraction = float(share * double(at) / double(size));
+            return r.goingOn() ? AfterPiece::GoOn : AfterPiece::Stop;
+        };
+        CartReadEnd end = readCart(link, read);
+        if (end == CartReadEnd::LinkFailed)
+            printWindow(r, "Wut?! usb recv error..");
+        if (end != CartReadEnd::Done)
+            return false;
+    }
     read.take = [&](size_t, uint32_t at, const uint8_t* bytes, uint32_t n) {
+        if (passes > 1 && !std::equal(bytes, bytes + n, first.begin() + at) &&
+            !(bytes = settledChunk(link, at, n, first.data() + at, bytes, &reads, r)))
+            return AfterPiece::Stop;
         hasher.update(bytes, n);
         if (fwrite(bytes, 1, n, file) != n) {
             reportWriteFailure(r);
             return AfterPiece::Stop;
         }
         // The bar lags a chunk behind and never shows full before it closes.
-        fraction = float(double(at) / double(size));
+        fraction = float(1.0 - share + share * double(at) / double(size));
         if (fraction >= 1.0f)
             fraction = 0.99f;
         return at + n >= size || r.goingOn() ? AfterPiece::GoOn : AfterPiece::Stop;

@@ -93,4 +93,37 @@ TEST_F(CoreJobTest, AFileIsReplacedOnlyByAWholeBackup)
     EXPECT_EQ(filesIn(fs::path(path).parent_path()), 2u);
 }
 
+// Read twice, a byte misread once is caught by the second pass and read
+// again until two reads agree: the dump is the cartridge, and the range is
+// named. A byte that never reads the same twice fails the backup, and the
+// partial file goes. One pass takes the misread byte for the cartridge's.
+TEST_F(CoreJobTest, TwoPassesCatchAMisreadAndRefuseARangeThatNeverSettles)
+{
+    sim::insertCart("official16");
+    const Bytes image = sim::cartImage();
+    const std::string path = scratch("cart.ngp");
+    const struct { std::function<void()> fault; int passes; bool done, right; Lines lines; } cases[] = {
+        {[] { sim::misreadOnce(0x12345); }, 2, true, true, {"Unstable: 0x012345-0x012345 took 3 reads."}},
+        {[] { sim::neverReadsTrue(0x12345); }, 2, false, false,
+         {"0x012345-0x012345 never read the same twice:", "clean the contacts and back up again.",
+          "Backup aborted. Deleting the backup file."}},
+        {[] { sim::misreadOnce(0x12345); }, 1, true, false, {}},
+    };
+    for (const auto& c : cases) {
+        sim::clearFaults();
+        fs::remove(path);
+        c.fault();
+        report = RecordingReporter();
+        WriteSettings s;
+        s.readPasses = c.passes;
+        EXPECT_EQ(backupRom(answer(path), simJob(report, s)), c.done);
+        for (const std::string& line : c.lines)
+            EXPECT_NE(std::find(report.lines.begin(), report.lines.end(), line), report.lines.end()) << line;
+        EXPECT_EQ(fs::exists(path), c.done);
+        if (c.done) {
+            EXPECT_EQ(readFile(path) == image, c.right) << c.passes << " passes";
+        }
+    }
+}
+
 }  // namespace
