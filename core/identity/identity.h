@@ -69,6 +69,14 @@ std::vector<std::string> verdictLines(const KnownDumps& known, const MatchKey& e
                                       const MatchKey* erased);
 
 // Everything said about one finished stream, for lines or for JSON.
+// How an image was read from a cartridge: the passes, and each range the
+// passes read differently, with the reads it took to agree
+// ("0x012345-0x012345 (3 reads)"). No passes: not read from a cartridge.
+struct ReadCheck {
+    int passes = 0;
+    std::vector<std::string> unstable;
+};
+
 struct ImageReport {
     std::string name;
     std::string list;  // the verdict's entry's list, by name and version
@@ -77,6 +85,7 @@ struct ImageReport {
     CartHeader header;
     Verdict verdict;
     SaveAreaTry area;
+    ReadCheck read;
 };
 
 ImageReport describeImage(const std::string& name, const ImageHasher& hasher, const KnownDumps& known,

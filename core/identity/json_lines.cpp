@@ -99,6 +99,9 @@ std::string imageJson(const std::string& file, const char* outcome, const ImageR
     j["save_area_not_tried"] =
         r && r->area.scanFailed && kind != VerdictKind::Known && kind != VerdictKind::NoLists;
     j["entry"] = hashed ? entryJson(*r) : json(nullptr);
+    // A dump's reading: how many passes, and where they differed.
+    j["passes"] = r && r->read.passes ? json(r->read.passes) : json(nullptr);
+    j["unstable"] = r && r->read.passes ? json(r->read.unstable) : json(nullptr);
     // Strings carry the text itself; bytes that are no UTF-8 (a title, a
     // path) must not end the line half-written, and a path keeps them in
     // file_base64.

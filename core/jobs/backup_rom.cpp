@@ -26,7 +26,7 @@
 static std::string defaultBackupName(const Cart& cart);
 static std::string romFileName(const Cart& cart);
 static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanned, bool* failed);
-static bool copyCartridge(Link& link, FILE* file, uint32_t size, int passes, ImageHasher& hasher, Reporter& r);
+static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, ReadCheck* check, Reporter& r);
 static void reportWriteFailure(Reporter& r);
 static bool isFolder(const std::string& path);
 static std::string inFolder(const std::string& folder, const std::string& name);
@@ -95,8 +95,9 @@ bool backupRom(const PathAsker& askPath, Job& job, const BackupOptions& options)
     r.beginProgress("Backing up a ROM", size);
     r.stage(std::string("Backing up to '") + name + "'");
     r.progress(0.0f);
-    const int passes = job.settings.readPasses > 1 ? 2 : 1;
-    bool complete = r.goingOn() && copyCartridge(link, file, size, passes, hasher, r);
+    ReadCheck check;
+    check.passes = job.settings.readPasses > 1 ? 2 : 1;
+    bool complete = r.goingOn() && copyCartridge(link, file, size, hasher, &check, r);
 
     // The stream may still hold the last chunk: a failed flush is a short file too.
     if (fclose(file) != 0 && complete) {
@@ -109,6 +110,7 @@ bool backupRom(const PathAsker& askPath, Job& job, const BackupOptions& options)
     if (done) {
         hasher.finish();
         report = describeImage(name, hasher, known, area);
+        report.read = check;
         if (intoFolder)
             done = placeInFolder(temp, path, romFileName(cart), options.report, &report, &namedAfter);
         else if (rename(temp.c_str(), target.c_str()) != 0)
@@ -118,7 +120,7 @@ bool backupRom(const PathAsker& askPath, Job& job, const BackupOptions& options)
     }
     if (done) {
         printWindow(r, "Backup done. Wrote %u bytes.", size);
-        logImageIdentity(r, report.name.c_str(), hasher, known, area);
+        logImageIdentity(r, report.name.c_str(), hasher, known, area, {}, check);
         std::string dump = intoFolder ? inFolder(path, report.name) : target;
         // A dump that replaced a file replaces its report too, so the report
         // beside a dump is always its own.
@@ -245,6 +247,9 @@ static void writeDumpReport(Reporter& r, const std::string& dump, const Cart& sc
             map += scanned.isProtected(b) ? 'P' : '-';
         fprintf(out, "  Blocks = %s (P: protected)\n", report.area.scanFailed ? "not read" : map.c_str());
     }
+    fprintf(out, "Passes   = %d\n", report.read.passes);
+    for (const std::string& range : report.read.unstable)
+        fprintf(out, "Unstable = %s\n", range.c_str());
     for (const std::string& line : reportLines(report, known))
         fprintf(out, "%s\n", line.c_str());
     bool written = fclose(out) == 0 &&
@@ -293,7 +298,7 @@ static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanne
 static const int MOST_CHUNK_READS = 5;
 
 static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const uint8_t* first, const uint8_t* second,
-                                   std::vector<std::vector<uint8_t>>* reads, Reporter& r)
+                                   std::vector<std::vector<uint8_t>>* reads, ReadCheck* check, Reporter& r)
 {
     *reads = {std::vector<uint8_t>(first, first + n), std::vector<uint8_t>(second, second + n)};
     const std::vector<uint8_t>* agreed = nullptr;
@@ -320,6 +325,9 @@ static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const ui
         return nullptr;
     }
     printWindow(r, "Unstable: 0x%06X-0x%06X took %d reads.", at + lo, at + hi, int(reads->size()));
+    char range[48];
+    snprintf(range, sizeof range, "0x%06X-0x%06X (%d reads)", at + lo, at + hi, int(reads->size()));
+    check->unstable.push_back(range);
     return agreed->data();
 }
 
@@ -329,8 +337,9 @@ static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const ui
 // True when the last chunk was written; false after a failure (logged here)
 // or a Cancel. The chunk in flight when Cancel is pressed is still read and
 // written.
-static bool copyCartridge(Link& link, FILE* file, uint32_t size, int passes, ImageHasher& hasher, Reporter& r)
+static bool copyCartridge(Link& link, FILE* file, uint32_t size, ImageHasher& hasher, ReadCheck* check, Reporter& r)
 {
+    const int passes = check->passes;
     float fraction = 0.0f;
     const double share = passes > 1 ? 0.5 : 1.0;
     std::vector<uint8_t> first;
@@ -357,7 +366,7 @@ static bool copyCartridge(Link& link, FILE* file, uint32_t size, int passes, Ima
     }
     read.take = [&](size_t, uint32_t at, const uint8_t* bytes, uint32_t n) {
         if (passes > 1 && !std::equal(bytes, bytes + n, first.begin() + at) &&
-            !(bytes = settledChunk(link, at, n, first.data() + at, bytes, &reads, r)))
+            !(bytes = settledChunk(link, at, n, first.data() + at, bytes, &reads, check, r)))
             return AfterPiece::Stop;
         hasher.update(bytes, n);
         if (fwrite(bytes, 1, n, file) != n) {

@@ -75,10 +75,11 @@ bool readFileHeader(const std::string& path, CartHeader* header)
 }
 
 ImageReport logImageIdentity(Reporter& r, const char* name, ImageHasher& hasher, const KnownDumps& known,
-                             const SaveAreaTry& area, const ImageNotes& notes)
+                             const SaveAreaTry& area, const ImageNotes& notes, const ReadCheck& read)
 {
     hasher.finish();
     ImageReport report = describeImage(name, hasher, known, area);
+    report.read = read;
     std::vector<std::string> identity = reportLines(report, known);
     std::vector<std::string> full = notes.before;
     full.insert(full.end(), identity.begin(), identity.end());

@@ -33,7 +33,8 @@ struct ImageNotes {
 // warning or else the first note before. The reporter is handed the same as
 // a report.
 ImageReport logImageIdentity(Reporter& r, const char* name, ImageHasher& hasher, const KnownDumps& known,
-                             const SaveAreaTry& area = {}, const ImageNotes& notes = {});
+                             const SaveAreaTry& area = {}, const ImageNotes& notes = {},
+                             const ReadCheck& read = {});
 
 // Hashes the rest of the file from where the job's reading stopped, then
 // logs as above. False when the file could not be read to its end (said in

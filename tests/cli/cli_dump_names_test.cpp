@@ -152,6 +152,32 @@ TEST_F(DumpNames, TheReportMapsEachChipByItsOwnBlocks)
     EXPECT_NE(text.find("8 Mbit\n  Blocks = " + std::string(17, 'P') + "-P (P: protected)\n"), std::string::npos) << text;
 }
 
+// Two passes are in the report and the JSON line: how many, and each
+// range they read differently, with the reads it took; one pass has none.
+TEST_F(DumpNames, TheReportAndTheJsonSayHowTheCartridgeWasRead)
+{
+    plug("official16");
+    const struct { const char* passes; std::vector<std::string> unstable; } cases[] = {
+        {"2", {"0x012345-0x012345 (3 reads)"}},
+        {"1", {}},
+    };
+    for (const auto& c : cases) {
+        sim::misreadOnce(0x12345);
+        std::string dump = folder + "/read" + c.passes + ".ngp";
+        CliRun r = run({"backup", "--passes", c.passes, "--report", "--json", dump});
+        ASSERT_EQ(r.status, 0) << r.err;
+        nlohmann::json line = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
+        EXPECT_EQ(line["passes"], std::stoi(c.passes));
+        EXPECT_EQ(line["unstable"].get<std::vector<std::string>>(), c.unstable);
+        std::ifstream report(dump + ".txt");
+        std::string text{std::istreambuf_iterator<char>(report), std::istreambuf_iterator<char>()};
+        std::string want = "Passes   = " + std::string(c.passes) + "\n";
+        for (const std::string& range : c.unstable)
+            want += "Unstable = " + range + "\n";
+        EXPECT_NE(text.find(want + "Identity of"), std::string::npos) << text;
+    }
+}
+
 // A report always describes the dump beside it, and a backup is never lost
 // for its name; paths are shown and handed on as given.
 TEST_F(DumpNames, BackupReportsFollowTheirDumpAndNoNameLosesIt)
