@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -183,15 +184,17 @@ TEST_F(PrefsTest, EraseAndVerifyMenusBelowTheOldOnes)
     }});
 }
 
-// The tallest window the menu's pop-up opened, found while it is up; Escape
-// closes it without a pick.
-int g_menuHeight = 0;
+// The menu's pop-up while it is up: the tallest window it opened, and where
+// the last one lay on the screen. Escape closes it without a pick.
+int g_menuHeight = 0, g_menuTop = 0, g_menuBottom = 0;
 
 void measureMenu(void*)
 {
     for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
-        if (w != prefsWindow && w != window && w->h() > g_menuHeight)
-            g_menuHeight = w->h();
+        if (w != prefsWindow && w != window) {
+            g_menuHeight = std::max(g_menuHeight, w->h());
+            g_menuTop = w->y(), g_menuBottom = w->y() + w->h();
+        }
     Fl::e_keysym = FL_Escape;
     Fl::e_text = (char*)"\033";
     Fl::e_length = 1;
@@ -200,15 +203,18 @@ void measureMenu(void*)
     Fl::e_length = 0;
 }
 
-// Where the last list that popped up lay on the screen: its top and bottom.
-int g_menuTop = 0, g_menuBottom = 0;
-
-void placeMenu(void*)
+// Clicks the menu and measures its pop-up.
+void popUp(Fl_Choice* menu)
 {
-    for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w))
-        if (w != prefsWindow && w != window)
-            g_menuTop = w->y(), g_menuBottom = w->y() + w->h();
-    measureMenu(nullptr);
+    g_menuHeight = 0;
+    g_menuTop = g_menuBottom = -1;
+    Fl::add_timeout(0.05, measureMenu);
+    Fl::e_x = menu->x() + 5;
+    Fl::e_y = menu->y() + 5;
+    Fl::e_x_root = prefsWindow->x() + Fl::e_x;
+    Fl::e_y_root = prefsWindow->y() + Fl::e_y;
+    menu->handle(FL_PUSH);
+    Fl::remove_timeout(measureMenu);
 }
 
 // With Preferences low on the screen and the last size chosen, the toolkit
@@ -222,14 +228,7 @@ TEST_F(PrefsTest, WriteNListOpensOnTheScreen)
     openPrefs({[&] {
         prefsWindow->position(sx + 20, sy + sh - prefsWindow->h());
         Fl::flush();
-        g_menuTop = g_menuBottom = -1;
-        Fl::add_timeout(0.05, placeMenu);
-        Fl::e_x = prefsWriteNButton->x() + 5;
-        Fl::e_y = prefsWriteNButton->y() + 5;
-        Fl::e_x_root = prefsWindow->x() + Fl::e_x;
-        Fl::e_y_root = prefsWindow->y() + Fl::e_y;
-        prefsWriteNButton->handle(FL_PUSH);
-        Fl::remove_timeout(placeMenu);
+        popUp(prefsWriteNButton);
     }});
     EXPECT_GE(g_menuTop, sy);
     // A list taller than the screen (48 sizes on 768 pixels) starts at its top.
@@ -251,14 +250,7 @@ TEST_F(PrefsTest, LabelsWholeMenusOnScreenTooltipsOnEach)
             EXPECT_LE(menu->x() + menu->w() + 4 + int(fl_width(menu->label())), prefsWindow->w()) << menu->label();
             ASSERT_NE(menu->tooltip(), nullptr) << menu->label();
             EXPECT_GT(strlen(menu->tooltip()), 40u) << menu->label();
-            g_menuHeight = 0;
-            Fl::add_timeout(0.05, measureMenu);
-            Fl::e_x = menu->x() + 5;
-            Fl::e_y = menu->y() + 5;
-            Fl::e_x_root = prefsWindow->x() + Fl::e_x;
-            Fl::e_y_root = prefsWindow->y() + Fl::e_y;
-            menu->handle(FL_PUSH);
-            Fl::remove_timeout(measureMenu);
+            popUp(menu);
             EXPECT_GT(g_menuHeight, 0) << menu->label();
             EXPECT_LE(g_menuHeight, 800) << menu->label();
         }

@@ -41,22 +41,30 @@ CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt)
     return CartReadEnd::Done;
 }
 
-bool readCartSure(Link& link, uint32_t at, uint32_t length, uint8_t* into, bool* unstable, Reporter* breathe)
+bool readUntilTwoAgree(Link& link, uint32_t at, uint32_t length, std::vector<std::vector<uint8_t>>* reads,
+                       int most, bool* unstable, Reporter* breathe)
 {
-    static const int MOST_READS = 5;
     *unstable = false;
-    std::vector<uint8_t> before(length);
-    if (!readCartInto(link, at, length, before.data(), breathe))
-        return false;
-    for (int reads = 1; reads < MOST_READS; reads++) {
-        if (!readCartInto(link, at, length, into, breathe))
+    while (int(reads->size()) < most) {
+        std::vector<uint8_t> again(length);
+        if (!readCartInto(link, at, length, again.data(), breathe))
             return false;
-        if (memcmp(before.data(), into, length) == 0)
-            return true;
-        memcpy(before.data(), into, length);
+        reads->push_back(std::move(again));
+        for (size_t i = 0; i + 1 < reads->size(); i++)
+            if ((*reads)[i] == reads->back())
+                return true;
     }
     *unstable = true;
     return false;
+}
+
+bool readCartSure(Link& link, uint32_t at, uint32_t length, uint8_t* into, bool* unstable, Reporter* breathe)
+{
+    std::vector<std::vector<uint8_t>> reads;
+    if (!readUntilTwoAgree(link, at, length, &reads, 5, unstable, breathe))
+        return false;
+    memcpy(into, reads.back().data(), length);
+    return true;
 }
 
 bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into, Reporter* breathe)

@@ -51,6 +51,12 @@ CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt = nul
 // breathe before each request when given one; false when the link failed.
 bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into, Reporter* breathe = nullptr);
 
+// Reads the bytes again, `most` reads in all at most, until a read agrees
+// with one in `reads` (those already taken); true with it last in `reads`.
+// False when the link failed, or, with *unstable set, when none agreed.
+bool readUntilTwoAgree(Link& link, uint32_t at, uint32_t length, std::vector<std::vector<uint8_t>>* reads,
+                       int most, bool* unstable, Reporter* breathe = nullptr);
+
 // The same for bytes that are about to be erased and written back: read
 // twice, and again while the last two reads differ, a few times at most, so
 // that a byte misread through dirty contacts is never what goes back. False

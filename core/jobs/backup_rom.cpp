@@ -301,17 +301,11 @@ static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const ui
                                    std::vector<std::vector<uint8_t>>* reads, ReadCheck* check, Reporter& r)
 {
     *reads = {std::vector<uint8_t>(first, first + n), std::vector<uint8_t>(second, second + n)};
-    const std::vector<uint8_t>* agreed = nullptr;
-    while (!agreed && int(reads->size()) < MOST_CHUNK_READS) {
-        std::vector<uint8_t> again(n);
-        if (!readCartInto(link, at, n, again.data())) {
-            printWindow(r, "Wut?! usb recv error..");
-            return nullptr;
-        }
-        reads->push_back(std::move(again));
-        for (size_t i = 0; i + 1 < reads->size() && !agreed; i++)
-            if ((*reads)[i] == reads->back())
-                agreed = &reads->back();
+    bool unstable = false;
+    bool agreed = readUntilTwoAgree(link, at, n, reads, MOST_CHUNK_READS, &unstable);
+    if (!agreed && !unstable) {
+        printWindow(r, "Wut?! usb recv error..");
+        return nullptr;
     }
     // Where the reads disagree, as one range of cartridge addresses.
     uint32_t lo = n, hi = 0;
@@ -328,7 +322,7 @@ static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const ui
     char range[48];
     snprintf(range, sizeof range, "0x%06X-0x%06X (%d reads)", at + lo, at + hi, int(reads->size()));
     check->unstable.push_back(range);
-    return agreed->data();
+    return reads->back().data();
 }
 
 // Copies `size` cartridge bytes into the file, chunk by chunk, hashing them
