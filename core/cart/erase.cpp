@@ -61,24 +61,36 @@ EraseWait chipEraseWait(double typicalSeconds)
 // toggle bit flips from one read to the next and whose top bit is clear, so
 // it never reads 0xFF and never the same twice. Once done it reads the
 // array again: 0xFF if the block was erased.
+EraseWatch::EraseWatch(Link& link, uint32_t chipAddr, uint8_t chip, const EraseWait& policy, double started)
+    : link_(link), chipAddr_(chipAddr), chip_(chip), policy_(policy), started_(started)
+{
+    if (policy.zeroMeansRefused)
+        before_ = 0;
+}
+
+std::optional<EraseEnd> EraseWatch::look()
+{
+    std::optional<uint8_t> now = link_.read_byte(chipAddr_, chip_);
+    if (!now)
+        return EraseEnd::LinkFailed;
+    if (policy_.doneOnStatusBit ? (*now & FLASH_STATUS_DONE) != 0 : *now == ERASED_BYTE)
+        return EraseEnd::Erased;
+    if (policy_.stillMeansRefused && before_ == now)
+        return EraseEnd::Refused;
+    if (linkSeconds() - started_ > policy_.limitSeconds)
+        return EraseEnd::TimedOut;
+    before_ = now;
+    return std::nullopt;
+}
+
 EraseEnd waitForErase(Link& link, uint32_t chipAddr, uint8_t chip, const EraseWait& w, double started, Reporter& r)
 {
+    EraseWatch watch(link, chipAddr, chip, w, started);
     double breathed = -1.0;
-    std::optional<uint8_t> before;
-    if (w.zeroMeansRefused)
-        before = 0;
     for (;;) {
-        std::optional<uint8_t> now = link.read_byte(chipAddr, chip);
-        if (!now)
-            return EraseEnd::LinkFailed;
-        if (w.doneOnStatusBit ? (*now & FLASH_STATUS_DONE) != 0 : *now == ERASED_BYTE)
-            return EraseEnd::Erased;
-        if (w.stillMeansRefused && before == now)
-            return EraseEnd::Refused;
+        if (std::optional<EraseEnd> end = watch.look())
+            return *end;
         double at = linkSeconds();
-        if (at - started > w.limitSeconds)
-            return EraseEnd::TimedOut;
-        before = now;
         if (at - breathed < w.breatheEverySeconds)
             continue;
         // Past the typical time the bar stands still but its words do not

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "core/report.h"
 
@@ -67,6 +68,24 @@ enum class EraseEnd {
     TimedOut,    // still busy at the policy's limit
     Cancelled,   // the user stopped the wait once the policy let them
     LinkFailed,  // a read failed; the link has said why
+};
+
+// One erase under way, looked at one read at a time, so that erases on
+// both chips can be watched in turn.
+class EraseWatch {
+public:
+    EraseWatch(Link& link, uint32_t chipAddr, uint8_t chip, const EraseWait& policy, double started);
+    // Reads the chip once: how the erase ended, or nothing while it runs.
+    // Neither breathes nor asks about Cancel.
+    std::optional<EraseEnd> look();
+
+private:
+    Link& link_;
+    uint32_t chipAddr_;
+    uint8_t chip_;
+    EraseWait policy_;
+    double started_;
+    std::optional<uint8_t> before_;
 };
 
 // Reads chipAddr of the chip until the policy says how the erase went,

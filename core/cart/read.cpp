@@ -9,7 +9,7 @@
 static const uint32_t PACKET = 64;
 static const uint32_t MAX_REQUEST = PACKETS_PER_REQUEST * PACKET;
 
-uint32_t CartRead::fullRequests(uint32_t remaining)
+uint32_t CartRead::fullRequests(uint32_t, uint32_t remaining)
 {
     return std::min(remaining, MAX_REQUEST);
 }
@@ -20,7 +20,7 @@ CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt)
     for (size_t i = 0; i < read.spans.size(); i++) {
         const uint32_t end = read.spans[i].second;
         for (uint32_t at = read.spans[i].first; at < end;) {
-            uint32_t n = std::min(std::min(read.pace(end - at), end - at), MAX_REQUEST);
+            uint32_t n = std::min(std::min(read.pace(at - read.spans[i].first, end - at), end - at), MAX_REQUEST);
             if (at < CHIP_WINDOW && at + n > CHIP_WINDOW)
                 n = CHIP_WINDOW - at;
             if (stoppedAt)

@@ -23,10 +23,10 @@ struct CartRead {
     // In the order they are read, each whole unless cut short; cartridge
     // addresses, chip 1's from 0x200000.
     std::vector<AddressRanges::Span> spans;
-    // The next request's length from what remains of its span; a length
-    // that is no whole number of packets asks for the packet that holds its
-    // end, and hands over only the length.
-    uint32_t (*pace)(uint32_t remaining) = fullRequests;
+    // The next request's length from what of its span was read and what
+    // remains; a length that is no whole number of packets asks for the
+    // packet that holds its end, and hands over only the length.
+    uint32_t (*pace)(uint32_t read, uint32_t remaining) = fullRequests;
     // Before each request, with the address and length it will read: false
     // stops the read there. Optional.
     std::function<bool(uint32_t at, uint32_t length)> before;
@@ -34,7 +34,7 @@ struct CartRead {
     std::function<AfterPiece(size_t span, uint32_t at, const uint8_t* bytes, uint32_t length)> take;
 
     // As many bytes as one request can bring (8 KB).
-    static uint32_t fullRequests(uint32_t remaining);
+    static uint32_t fullRequests(uint32_t read, uint32_t remaining);
 };
 
 enum class CartReadEnd {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <optional>
 
 #include "core/cart/erase.h"
 #include "core/cart/flash_commands.h"
@@ -45,35 +47,83 @@ bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<Cart
     return true;
 }
 
-bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r, size_t* erasedOut)
+BlockEraser::BlockEraser(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r)
+    : link_(link), blocks_(blocks), r_(r), erased_(blocks.size(), false),
+      total_(AddressRanges(blocks).bytesBelow(UINT32_MAX))
 {
-    uint64_t total = AddressRanges(blocks).bytesBelow(UINT32_MAX), done = 0;
-    stages.open("Erasing Cartridge", total, r);
-    bool going = true;
-    size_t erased = 0;
-    for (; erased < blocks.size() && going; erased++) {
-        const CartBlock& b = blocks[erased];
-        showProgress(total ? float(double(done) / double(total)) : 0.0f, r);
-        if (!r.goingOn())
-            break;
-        EraseEnd end = EraseEnd::LinkFailed;
-        if (sendBlockErase(link, b.chipAddr(), b.chip))
-            end = waitForErase(link, b.chipAddr(), b.chip, BLOCK_ERASE_WAIT, linkSeconds(), r);
-        if (end == EraseEnd::Refused || end == EraseEnd::TimedOut)
-            printWindow(r, "Not able to erase block %d of chip %d!", b.number, b.chip);
-        going = end == EraseEnd::Erased;
-        if (!going)
-            printWindow(r, "%s", FLASH_ABORTED);
-        done += b.size;
+    stages.open("Erasing Cartridge", total_, r);
+    for (size_t i = 0; i < blocks.size(); i++)
+        chips_[blocks[i].chip & 1].blocks.push_back(i);
+}
+
+bool BlockEraser::pump()
+{
+    double at = linkSeconds();
+    if (at - breathed_ >= BLOCK_ERASE_WAIT.breatheEverySeconds) {
+        breathed_ = at;
+        showProgress(total_ ? float(double(done_) / double(total_)) : 0.0f, r_);
+        if (!stopping_ && !r_.goingOn())
+            stopping_ = cancelled_ = true;
     }
-    if (erasedOut)
-        *erasedOut = going ? erased : erased - 1;
-    bool cancelled = going && !r.goingOn();
-    if (cancelled)
-        printWindow(r, "Flashing cancelled: %d of %d blocks erased.",
-                    int(erased), int(blocks.size()));
-    r.endProgress();
-    return going && !cancelled;
+    for (ChipErase& c : chips_) {
+        if (stopping_ || c.watch || c.next == c.blocks.size())
+            continue;
+        const CartBlock& b = blocks_[c.blocks[c.next]];
+        if (!sendBlockErase(link_, b.chipAddr(), b.chip)) {
+            stopping_ = linkFailed_ = true;
+            break;
+        }
+        c.watch.emplace(link_, b.chipAddr(), b.chip, BLOCK_ERASE_WAIT, linkSeconds());
+    }
+    bool watching = false;
+    for (ChipErase& c : chips_) {
+        if (!c.watch)
+            continue;
+        // After a link failure nothing the chips say can be read.
+        std::optional<EraseEnd> end = linkFailed_ ? EraseEnd::LinkFailed : c.watch->look();
+        if (!end) {
+            watching = true;
+            continue;
+        }
+        const CartBlock& b = blocks_[c.blocks[c.next]];
+        c.watch.reset();
+        if (*end == EraseEnd::Erased) {
+            erased_[c.blocks[c.next++]] = true;
+            c.erased++;
+            done_ += b.size;
+            continue;
+        }
+        if (*end == EraseEnd::LinkFailed)
+            linkFailed_ = true;
+        else if (!quiet_)
+            printWindow(r_, "Not able to erase block %d of chip %d!", b.number, b.chip);
+        c.failed = stopping_ = true;
+    }
+    return watching || (!stopping_ && (chips_[0].next < chips_[0].blocks.size() ||
+                                       chips_[1].next < chips_[1].blocks.size()));
+}
+
+void BlockEraser::stopQuietly()
+{
+    stopping_ = quiet_ = true;
+}
+
+BlocksErased BlockEraser::finish()
+{
+    while (pump()) {
+    }
+    bool failed = chips_[0].failed || chips_[1].failed || linkFailed_ || quiet_;
+    if (cancelled_ && !failed)
+        printWindow(r_, "Flashing cancelled: %d of %d blocks erased.", int(chips_[0].erased + chips_[1].erased),
+                    int(blocks_.size()));
+    // Erasing one chip, the block that stopped it says what the chip holds;
+    // erasing both, each chip's count does.
+    if ((cancelled_ || failed) && !linkFailed_ && !quiet_ && !chips_[0].blocks.empty() && !chips_[1].blocks.empty())
+        for (int chip = 0; chip < 2; chip++)
+            printWindow(r_, "Chip %d: %d of %d blocks erased.", chip, int(chips_[chip].erased),
+                        int(chips_[chip].blocks.size()));
+    r_.endProgress();
+    return failed ? BlocksErased::Failed : cancelled_ ? BlocksErased::Cancelled : BlocksErased::All;
 }
 
 static const uint32_t PACKET = 64;
@@ -181,7 +231,7 @@ static std::string rangesOf(const std::vector<uint32_t>& addresses)
 }
 
 bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo,
-                         const std::string& restoreCommand)
+                         const std::string& restoreCommand, const std::function<void()>& meanwhile)
 {
     if (!kept.block)
         return true;
@@ -211,6 +261,8 @@ bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool
             }
             if (link.gone())
                 break;
+            if (meanwhile)
+                meanwhile();
             // A program that failed leaves the chip answering with its
             // status, deaf to the next one.
             if (!took)

@@ -1,4 +1,4 @@
-// Flash ROM(s) working block by block: the ROM's blocks erased one at a time,
+// Flash ROM(s) working block by block: the ROM's blocks erased, both chips at once,
 // the blocks that already hold the file's bytes found and left alone, and
 // the written bytes read back. Each phase has its own progress bar and says
 // in the log why it stopped; each returns true when the job may go on.
@@ -6,10 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/cart/blocks.h"
+#include "core/cart/erase.h"
 #include "core/flash/progress.h"
 #include "core/flash/write.h"
 #include "core/report.h"
@@ -21,12 +24,48 @@ class Link;
 bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<CartBlock>* blocks, FlashStages& stages,
                        Reporter& r);
 
-// Erases the blocks in order; a block that will not erase, and Cancel, end
-// the job before anything is written.
-// `erased`, when given, gets how many of the blocks (from the first) were
-// erased, a cancel or a failure included.
-bool eraseBlocks(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r,
-                 size_t* erased = nullptr);
+enum class BlocksErased { All, Cancelled, Failed };
+
+// Erases the blocks, each chip's in order and the two chips at once: each
+// chip is given its next block as soon as its last one ends, and the two
+// are read in turn, so two chips' blocks take about as long as the one with
+// more. A block that will not erase, and Cancel, end the job before
+// anything is written: no block is started after them, and those under way
+// are let end, so that each chip's state is known and said.
+class BlockEraser {
+public:
+    BlockEraser(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r);
+    // One round: lets the face breathe (and hears Cancel), gives each idle
+    // chip its next block, and reads each erasing chip once. False once no
+    // block is under way or to come.
+    bool pump();
+    // Whether the block, an index into the list, has ended erased.
+    bool erased(size_t block) const { return erased_[block]; }
+    // Starts no more blocks and says nothing of the stop: the caller has
+    // said why.
+    void stopQuietly();
+    // Pumps to the end and says in the log why the erase stopped, if it did.
+    // The line that a failed flash aborted is the caller's to say.
+    BlocksErased finish();
+
+private:
+    // One chip's share: its blocks in order, and the one erasing now.
+    struct ChipErase {
+        std::vector<size_t> blocks;  // indexes into the list
+        size_t next = 0;
+        size_t erased = 0;
+        std::optional<EraseWatch> watch;
+        bool failed = false;
+    };
+    Link& link_;
+    const std::vector<CartBlock>& blocks_;
+    Reporter& r_;
+    std::vector<bool> erased_;
+    uint64_t total_, done_ = 0;
+    ChipErase chips_[2];
+    bool stopping_ = false, cancelled_ = false, linkFailed_ = false, quiet_ = false;
+    double breathed_ = -1.0;
+};
 
 // The bytes of the ROM's last block that lie past the ROM's end: erasing
 // the block would take them with it, and nobody asked for that (a homebrew
@@ -50,12 +89,12 @@ bool keepBytesPastRom(Reporter& r, Link& link, FILE* rom, uint32_t romSize, cons
 
 // Programs them back into their erased block, going on past a transfer that
 // failed and a cell that did not take, and programs again what still reads
-// erased. False, after lines naming the addresses that did not take and the
+// erased; `meanwhile`, when given, is called between the transfers. False, after lines naming the addresses that did not take and the
 // command that puts them back (`restoreCommand`, given the copy; empty: the
 // window's Saves), when any did not; or when the linker went, which the
 // link has said.
 bool restoreBytesPastRom(Reporter& r, Link& link, const BytesPastRom& kept, bool turbo,
-                         const std::string& restoreCommand);
+                         const std::string& restoreCommand, const std::function<void()>& meanwhile = nullptr);
 
 // Compares the written ranges with the file and says in one line how that went.
 bool verifyAfterWriting(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& written, FlashStages& stages,

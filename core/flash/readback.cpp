@@ -32,12 +32,14 @@ using PieceCheck =
 // offsets. The bar counts to `total`, the bytes below romSize.
 static ReadBackResult walkSpans(Link& link, FILE* rom, uint32_t romSize,
                                 const std::vector<AddressRanges::Span>& spans, uint64_t total,
-                                const PieceCheck& check, Reporter& r)
+                                const PieceCheck& check, Reporter& r,
+                                uint32_t (*pace)(uint32_t, uint32_t) = CartRead::fullRequests)
 {
     uint8_t fileBuf[READ_PIECE];
     uint64_t done = 0;
     bool failed = false;
     CartRead read;
+    read.pace = pace;
     for (const AddressRanges::Span& s : spans)
         read.spans.push_back({s.first, std::min(s.second, romSize)});
     read.before = [&](uint32_t at, uint32_t n) {
@@ -67,6 +69,14 @@ static ReadBackResult walkSpans(Link& link, FILE* rom, uint32_t romSize,
     }
 }
 
+// A block that differs mostly does so from its first bytes (another game,
+// another build): its first request is of one packet, and the requests grow
+// while the block matches. A block that matches costs a few requests more.
+static uint32_t growingRequests(uint32_t read, uint32_t remaining)
+{
+    return std::min(std::max(read, 64u), remaining);
+}
+
 ReadBackResult findChangedBlocks(Link& link, FILE* rom, uint32_t romSize, const std::vector<CartBlock>& blocks,
                                  std::vector<bool>* changed, Reporter& r)
 {
@@ -82,7 +92,7 @@ ReadBackResult findChangedBlocks(Link& link, FILE* rom, uint32_t romSize, const 
                          (*changed)[span] = true;
                          return false;
                      },
-                     r);
+                     r, growingRequests);
 }
 
 ReadBackResult compareWithCart(Link& link, FILE* rom, uint32_t romSize, const AddressRanges& ranges,

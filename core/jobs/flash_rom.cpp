@@ -191,8 +191,8 @@ static bool writeRom(Link& link, FILE* rom, uint32_t romSize, int write_N, int s
 // Erases what the scope asks for. For the changed blocks, the blocks are
 // first cut down to those; every scope leaves in `blocks` what is to be
 // written. Erasing block by block, the bytes past the ROM's end in its last
-// block are read first and put back at once, before the ROM is written, so
-// that they survive a cancel or a failure too.
+// block are read first and put back before the ROM is written, so that they
+// survive a cancel or a failure too.
 static bool eraseForScope(Job& job, FILE* rom, uint32_t romSize, const uint8_t* chips, int count, bool turbo,
                           std::vector<CartBlock>* blocks, BytesPastRom* kept, FlashStages& stages)
 {
@@ -205,17 +205,28 @@ static bool eraseForScope(Job& job, FILE* rom, uint32_t romSize, const uint8_t* 
         return false;
     if (!keepBytesPastRom(r, link, rom, romSize, *blocks, kept))
         return false;
-    size_t erased = 0;
-    if (eraseBlocks(link, *blocks, stages, r, &erased))
-        return restoreBytesPastRom(r, link, *kept, turbo, job.restoreCommand);
-    // A cancel lets the block under way finish erasing. When that was the
-    // ROM's last block, the bytes past the ROM's end go back before the job
-    // stops: the user asked for nothing to be written, and nothing outside
-    // the ROM to be lost.
-    bool keptErased = kept->block && size_t(kept->block - blocks->data()) < erased;
-    if (!r.goingOn() && keptErased)
-        restoreBytesPastRom(r, link, *kept, turbo, job.restoreCommand);
-    return false;
+    // The bytes past the ROM's end go back as soon as their block is
+    // erased, while the other chip may still be erasing: the write-back then
+    // costs no time of its own. After a cancel or a block that would not
+    // erase they go back too: nothing outside the ROM is to be lost to a
+    // flash that wrote nothing.
+    BlockEraser eraser(link, *blocks, stages, r);
+    const size_t last = kept->block ? size_t(kept->block - blocks->data()) : blocks->size();
+    bool putBack = last == blocks->size(), keptRight = true;
+    for (bool more = true; more;) {
+        more = eraser.pump();
+        if (putBack || !eraser.erased(last))
+            continue;
+        putBack = true;
+        keptRight = restoreBytesPastRom(r, link, *kept, turbo, job.restoreCommand, [&eraser] { eraser.pump(); });
+        // The lines of what did not take are the last.
+        if (!keptRight)
+            eraser.stopQuietly();
+    }
+    BlocksErased end = eraser.finish();
+    if (end == BlocksErased::Failed && keptRight)
+        printWindow(r, "%s", FLASH_ABORTED);
+    return end == BlocksErased::All && keptRight;
 }
 
 // A flash that ended done leaves in `notes` what it has to say beside the

@@ -49,7 +49,7 @@ enum WalkStep { GO_ON, JOB_OVER };
 
 static uint32_t totalForProgress(Reporter& r, long fileSize, uint32_t flashSize);
 static bool verifyBlocks(VerifyRun& run);
-static uint32_t halvingRequests(uint32_t remaining);
+static uint32_t halvingRequests(uint32_t read, uint32_t remaining);
 static WalkStep compareChunk(VerifyRun& run, const CartBlock& b, const uint8_t* cart, uint32_t length);
 static void logEndOfFile(VerifyRun& run);
 static const uint8_t* confirmedDifferences(VerifyRun& run, uint32_t at, const uint8_t* cart, uint32_t length);
@@ -255,7 +255,7 @@ static const uint8_t* confirmedDifferences(VerifyRun& run, uint32_t at, const ui
 
 // Requests of 8192 bytes while at least twice that remains in the block, then
 // halving, down to two final requests of 64 bytes.
-static uint32_t halvingRequests(uint32_t remaining)
+static uint32_t halvingRequests(uint32_t, uint32_t remaining)
 {
     uint32_t packets = remaining / 128;
     if (packets > PACKETS_PER_REQUEST)

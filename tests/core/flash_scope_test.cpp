@@ -149,7 +149,9 @@ void FlashScopeTest::oneScope(const char* cart, uint32_t size, EraseScope scope)
         EXPECT_TRUE(sim::cartImage() == want);
         return;
     }
-    EXPECT_EQ(erased, std::vector<Block>(touched.begin(), touched.end()));
+    // Each block once; the two chips' blocks go out interleaved.
+    EXPECT_EQ(std::set<Block>(erased.begin(), erased.end()), touched);
+    EXPECT_EQ(erased.size(), touched.size());
     EXPECT_TRUE(sim::cartImage() == rewritten(before, rom, touched));
     EXPECT_EQ(programmedBlocks(m), touched);
 }
@@ -338,10 +340,12 @@ TEST_F(FlashScopeTest, CancelWhileReadingOrErasingBlocks)
     report = RecordingReporter();
     report.onBreath = [&](int) { report.cancelled = erasedBlocks(m).size() == 2; };
     EXPECT_FALSE(flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::RomBlocks))));
-    EXPECT_EQ(report.lines.back(), "Flashing cancelled: 2 of 51 blocks erased.");
-    EXPECT_EQ(erasedBlocks(m), (std::vector<Block>{{0, 0}, {0, 1}}));
+    EXPECT_TRUE(linesAre(Lines(report.lines.end() - 3, report.lines.end()),
+                         {"Flashing cancelled: 2 of 51 blocks erased.", "Chip 0: 1 of 35 blocks erased.",
+                          "Chip 1: 1 of 16 blocks erased."}));
+    EXPECT_EQ(erasedBlocks(m), (std::vector<Block>{{0, 0}, {1, 0}}));
     EXPECT_TRUE(programmedBlocks(m).empty());
-    EXPECT_TRUE(allErased(0, 0, 0x20000));
+    EXPECT_TRUE(allErased(0, 0, 0x10000) && allErased(1, 0, 0x10000));
 }
 
 // Cancel while the ROM's last block erases, the block partly past the ROM's
@@ -373,9 +377,10 @@ TEST_F(FlashScopeTest, TheBytesPastTheRomAreNotLostToOneFault)
 {
     const uint32_t romSize = 0x12345;  // in block 1: 0x10000 to 0x1FFFF
     const Bytes rom = pattern(romSize, 3);
+    const char* const WRITING_BACK = "the write-back under way";
     const struct { const char* what; std::function<void()> fault; const char* at; Lines lines; } cases[] = {
-        {"a failed transfer", [] { sim::timeoutOnTransfer(1); }, "Erasing Cartridge", {DONE}},
-        {"a bad cell", [] { sim::byteNeverPrograms(0, 0x18000); }, "Erasing Cartridge",
+        {"a failed transfer", [] { sim::timeoutOnTransfer(1); }, WRITING_BACK, {DONE}},
+        {"a bad cell", [] { sim::byteNeverPrograms(0, 0x18000); }, WRITING_BACK,
          {"1 bytes past the ROM did not take:", "0x018000.", "Saves holds the copy that puts them back:", "", ABORTED}},
         {"a file that shrinks", [this] { truncate(scratch("game.ngp").c_str(), 0x8000); }, "Writing Cartridge",
          {"'game.ngp' ended early, at byte 32768;", "it had 74565 bytes when the flash began.", ABORTED}},
@@ -396,7 +401,16 @@ TEST_F(FlashScopeTest, TheBytesPastTheRomAreNotLostToOneFault)
             if (title == c.at)
                 c.fault();
         };
-        (std::string(c.at) == "Erasing Cartridge" ? report.onEnd : report.onBegin) = strike;
+        if (c.at == WRITING_BACK) {
+            // Once the write-back has programmed its first bytes: the next
+            // transfer is its own.
+            uint64_t programmed = sim::counters().bytesProgrammed;
+            report.onBreath = [&c, programmed, struck = false](int) mutable {
+                if (!struck && sim::counters().bytesProgrammed > programmed)
+                    (struck = true, c.fault());
+            };
+        }
+        report.onBegin = strike;
         bool done = flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::RomBlocks)));
         EXPECT_EQ(done, c.lines.front() == DONE);
         Lines own = beforeIdentity(report.lines);
@@ -407,6 +421,9 @@ TEST_F(FlashScopeTest, TheBytesPastTheRomAreNotLostToOneFault)
             last[3] = "";  // the copy's path, written back below
         }
         EXPECT_TRUE(linesAre(last, c.lines));
+        if (c.at == WRITING_BACK) {
+            EXPECT_TRUE(std::count(report.lines.begin(), report.lines.end(), "Error: LIBUSB_ERROR_TIMEOUT") == !badCell);
+        }
         if (std::string(c.what) == "an unplug")
             break;  // the last: the linker is gone
         // Past the ROM, every byte as it was but the bad cell.
@@ -463,6 +480,54 @@ TEST_F(FlashScopeTest, TheBytesPastTheRomAreReadForSure)
                                   "Flashing aborted; the cart is unchanged."}));
             EXPECT_TRUE(erasedBlocks(m).empty());
         }
+    }
+}
+
+// The ROM's blocks on two chips erase at once: the erase takes about the
+// time of the chip with more blocks, not of both. A ROM that ends early in chip 1
+// keeps every byte past its end. When chip 0 will not erase, chip 1's block
+// under way is let finish, each chip's count is said, and the bytes past
+// the ROM in chip 1's erased block go back.
+TEST_F(FlashScopeTest, TwoChipsEraseTheirBlocksAtOnce)
+{
+    const double blockErase = 0.2;
+    const uint32_t chip0Blocks = 35;
+    const struct { uint32_t size; int chip1Blocks; bool ignores0; Lines tail; } cases[] = {
+        {3 * MIB + 0x1234, 17, false, {DONE}},
+        {2 * MIB + 0x1234, 1, true,
+         {"Not able to erase block 0 of chip 0!", "Chip 0: 0 of 35 blocks erased.", "Chip 1: 1 of 1 blocks erased.",
+          ABORTED}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        sim::clearFaults();
+        sim::insertCart("bung");
+        sim::loadImage(pattern(sim::cartImage().size(), 7));
+        sim::setEraseTimes(blockErase, 0.02);
+        if (c.ignores0)
+            sim::chipIgnoresErase(0);
+        const Bytes before = sim::cartImage(), rom = pattern(c.size, 5);
+        double began = 0, ended = 0;
+        writeFile(scratch("game.ngp"), rom);
+        report = RecordingReporter();
+        report.onBegin = [&](const std::string& t) { began = t == "Erasing Cartridge" ? sim::clockSeconds() : began; };
+        report.onEnd = [&](const std::string& t) { ended = t == "Erasing Cartridge" ? sim::clockSeconds() : ended; };
+        sim::Mark m = sim::mark();
+        EXPECT_EQ(flashRom(scratch("game.ngp"), simJob(report, settings(EraseScope::RomBlocks))), !c.ignores0);
+        Lines own = beforeIdentity(report.lines);
+        EXPECT_TRUE(linesAre(Lines(own.end() - long(c.tail.size()), own.end()), c.tail));
+        Bytes want = before;
+        if (c.ignores0) {
+            std::fill(want.begin() + 2 * MIB, want.begin() + c.size, 0xFF);
+        } else {
+            std::copy(rom.begin(), rom.end(), want.begin());
+            std::vector<Block> erased = erasedBlocks(m);
+            EXPECT_EQ(erased.size(), chip0Blocks + c.chip1Blocks);
+            // One after the other they would take 52 blocks' time; at once, 35
+            // and the commands.
+            EXPECT_LT(ended - began, (chip0Blocks + c.chip1Blocks / 2.0) * blockErase) << "one chip after the other";
+        }
+        EXPECT_TRUE(sim::cartImage() == want);
     }
 }
 
