@@ -352,6 +352,33 @@ bool benchScopes()
     return met;
 }
 
+// Each scope against whole chips, flashing a new game over an older one:
+// a 4 MiB ROM, and one that ends early in chip 1 with the older game's
+// bytes past its end. True when no scope takes longer than whole chips.
+bool benchScopesAgainstWholeChips()
+{
+    printf("\n| ROM | Erase | Device s (modelled) | Erasing s | Against whole chips | Exact |\n"
+           "|---|---|---|---|---|---|\n");
+    bool met = true;
+    for (uint32_t size : {4 * MIB, 3 * MIB + 0x1234}) {
+        std::vector<uint8_t> rom = romImage(size), older = romImage(4 * MIB);
+        for (uint8_t& b : older)
+            b ^= 0xA5;
+        double whole = 0;
+        for (EraseScope scope : {EraseScope::WholeChips, EraseScope::RomBlocks, EraseScope::ChangedBlocks}) {
+            ScopeRun r = flashScopedOnce("bung", older, rom, scope, false);
+            if (scope == EraseScope::WholeChips)
+                whole = r.modelled;
+            bool ok = r.done && r.modelled <= whole;
+            printf("| %s | %s | %.1f | %.1f | %.3f%s | %s |\n", size == 4 * MIB ? "4 MiB" : "3 MiB + 4660 bytes",
+                   scopeName(scope), r.modelled, r.erase, r.modelled / whole, ok ? "" : " SLOWER", r.done ? "yes" : "NO");
+            fflush(stdout);
+            met = met && ok;
+        }
+    }
+    return met;
+}
+
 // The turbo byte method reads nothing back, so it asks the chip every 64 KB
 // and at the end of each chip whether a byte failed: single-byte reads, the
 // only reads while it writes. A 4 MiB ROM over two chips, as a whole
@@ -449,7 +476,7 @@ int main(int argc, char** argv)
         allExact = allExact && small.exact && large.exact;
     }
 
-    bool scopesMet = benchScopes();
+    bool scopesMet = benchScopes() && benchScopesAgainstWholeChips();
     bool turboMet = !methods || benchTurboCheck();
 
     closeLink();
