@@ -353,25 +353,35 @@ bool benchScopes()
 }
 
 // Each scope against whole chips, flashing a new game over an older one:
-// a 4 MiB ROM, and one that ends early in chip 1 with the older game's
-// bytes past its end. True when no scope takes longer than whole chips.
+// a 4 MiB ROM, one that ends early in chip 1 with the older game's bytes
+// past its end, and a whole 8 Mbit chip, which erases quicker whole than
+// block by block. True when the ROM's blocks take no longer than whole
+// chips, and the changed blocks no more than their first look longer.
 bool benchScopesAgainstWholeChips()
 {
     printf("\n| ROM | Erase | Device s (modelled) | Erasing s | Against whole chips | Exact |\n"
            "|---|---|---|---|---|---|\n");
     bool met = true;
-    for (uint32_t size : {4 * MIB, 3 * MIB + 0x1234}) {
-        std::vector<uint8_t> rom = romImage(size), older = romImage(4 * MIB);
+    const struct { const char* cart; uint32_t size; const char* what; } roms[] = {
+        {"bung", 4 * MIB, "4 MiB"},
+        {"bung", 3 * MIB + 0x1234, "3 MiB + 4660 bytes"},
+        {"flash8", MIB, "1 MiB in 8 Mbit"},
+    };
+    for (const auto& c : roms) {
+        std::vector<uint8_t> rom = romImage(c.size), older = romImage(c.size > MIB ? 4 * MIB : MIB);
         for (uint8_t& b : older)
             b ^= 0xA5;
         double whole = 0;
         for (EraseScope scope : {EraseScope::WholeChips, EraseScope::RomBlocks, EraseScope::ChangedBlocks}) {
-            ScopeRun r = flashScopedOnce("bung", older, rom, scope, false);
+            ScopeRun r = flashScopedOnce(c.cart, older, rom, scope, false);
             if (scope == EraseScope::WholeChips)
                 whole = r.modelled;
-            bool ok = r.done && r.modelled <= whole;
-            printf("| %s | %s | %.1f | %.1f | %.3f%s | %s |\n", size == 4 * MIB ? "4 MiB" : "3 MiB + 4660 bytes",
-                   scopeName(scope), r.modelled, r.erase, r.modelled / whole, ok ? "" : " SLOWER", r.done ? "yes" : "NO");
+            // Changed blocks only first looks at every block: over a game
+            // of which every block differs, that look is all it adds, a
+            // packet a block.
+            bool ok = r.done && r.modelled <= whole * (scope == EraseScope::ChangedBlocks ? 1.001 : 1.0);
+            printf("| %s | %s | %.1f | %.1f | %.4f%s | %s |\n", c.what, scopeName(scope), r.modelled, r.erase,
+                   r.modelled / whole, ok ? "" : " SLOWER", r.done ? "yes" : "NO");
             fflush(stdout);
             met = met && ok;
         }

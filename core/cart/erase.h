@@ -25,6 +25,10 @@ bool erase_cart_checked(Link& link, uint8_t chips);
 // of these parts give about 25 s for 16 Mbit, less in proportion for smaller chips.
 double typicalChipEraseSeconds(uint8_t megabits);
 
+// A block erases in about 0.7 s, whatever its size, by the datasheets of
+// these parts: a chip's 35 blocks take about what its chip erase does.
+constexpr double TYPICAL_BLOCK_ERASE_SECONDS = 0.7;
+
 // Sends the block-erase command for the block holding chipAddr.
 bool sendBlockErase(Link& link, uint32_t chipAddr, uint8_t chip);
 

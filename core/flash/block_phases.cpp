@@ -1,6 +1,7 @@
 #include "core/flash/block_phases.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -47,13 +48,56 @@ bool keepChangedBlocks(Link& link, FILE* rom, uint32_t romSize, std::vector<Cart
     return true;
 }
 
-BlockEraser::BlockEraser(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r)
+BlockEraser::BlockEraser(Link& link, const Cart& cart, const std::vector<CartBlock>& blocks, FlashStages& stages,
+                         Reporter& r)
     : link_(link), blocks_(blocks), r_(r), erased_(blocks.size(), false),
       total_(AddressRanges(blocks).bytesBelow(UINT32_MAX))
 {
     stages.open("Erasing Cartridge", total_, r);
-    for (size_t i = 0; i < blocks.size(); i++)
-        chips_[blocks[i].chip & 1].blocks.push_back(i);
+    for (size_t i = 0; i < blocks.size(); i++) {
+        ChipErase& c = chips_[blocks[i].chip & 1];
+        c.blocks.push_back(i);
+        c.bytes += blocks[i].size;
+    }
+    const CartLayout layout = cart.layout();
+    for (uint8_t chip = 0; chip < 2; chip++) {
+        ChipErase& c = chips_[chip];
+        double whole = typicalChipEraseSeconds(cart.chipSize[chip]);
+        if (!c.blocks.empty() && c.blocks.size() == layout.blocksOf(chip).size() &&
+            whole < double(c.blocks.size()) * TYPICAL_BLOCK_ERASE_SECONDS)
+            c.wholeSeconds = whole;
+    }
+}
+
+void BlockEraser::start(ChipErase& c, uint8_t chip)
+{
+    if (c.wholeSeconds > 0.0) {
+        if (!erase_cart_checked(link_, chip == 0 ? ERASE_CHIP0 : ERASE_CHIP1)) {
+            stopping_ = linkFailed_ = true;
+            return;
+        }
+        c.started = linkSeconds();
+        c.watch.emplace(link_, 0, chip, chipEraseWait(c.wholeSeconds), c.started);
+        // A chip erase cannot be stopped halfway.
+        r_.holdCancel(true);
+        return;
+    }
+    const CartBlock& b = blocks_[c.blocks[c.next]];
+    if (!sendBlockErase(link_, b.chipAddr(), b.chip)) {
+        stopping_ = linkFailed_ = true;
+        return;
+    }
+    c.watch.emplace(link_, b.chipAddr(), b.chip, BLOCK_ERASE_WAIT, linkSeconds());
+}
+
+// The blocks erased, and a chip erasing whole by the time it has taken.
+float BlockEraser::fraction() const
+{
+    double done = double(done_);
+    for (const ChipErase& c : chips_)
+        if (c.watch && c.wholeSeconds > 0.0)
+            done += std::fmin((linkSeconds() - c.started) / c.wholeSeconds, 0.99) * double(c.bytes);
+    return total_ ? float(done / double(total_)) : 0.0f;
 }
 
 bool BlockEraser::pump()
@@ -61,20 +105,13 @@ bool BlockEraser::pump()
     double at = linkSeconds();
     if (at - breathed_ >= BLOCK_ERASE_WAIT.breatheEverySeconds) {
         breathed_ = at;
-        showProgress(total_ ? float(double(done_) / double(total_)) : 0.0f, r_);
+        showProgress(fraction(), r_);
         if (!stopping_ && !r_.goingOn())
             stopping_ = cancelled_ = true;
     }
-    for (ChipErase& c : chips_) {
-        if (stopping_ || c.watch || c.next == c.blocks.size())
-            continue;
-        const CartBlock& b = blocks_[c.blocks[c.next]];
-        if (!sendBlockErase(link_, b.chipAddr(), b.chip)) {
-            stopping_ = linkFailed_ = true;
-            break;
-        }
-        c.watch.emplace(link_, b.chipAddr(), b.chip, BLOCK_ERASE_WAIT, linkSeconds());
-    }
+    for (uint8_t chip = 0; chip < 2; chip++)
+        if (!stopping_ && !chips_[chip].watch && chips_[chip].next < chips_[chip].blocks.size())
+            start(chips_[chip], chip);
     bool watching = false;
     for (ChipErase& c : chips_) {
         if (!c.watch)
@@ -87,14 +124,22 @@ bool BlockEraser::pump()
         }
         const CartBlock& b = blocks_[c.blocks[c.next]];
         c.watch.reset();
-        if (*end == EraseEnd::Erased) {
-            erased_[c.blocks[c.next++]] = true;
+        if (c.wholeSeconds > 0.0)
+            r_.holdCancel(std::any_of(std::begin(chips_), std::end(chips_),
+                                      [](const ChipErase& o) { return o.watch && o.wholeSeconds > 0.0; }));
+        // A chip erased whole has erased all its blocks at once.
+        for (size_t last = c.wholeSeconds > 0.0 ? c.blocks.size() : c.next + 1;
+             *end == EraseEnd::Erased && c.next < last; c.next++) {
+            erased_[c.blocks[c.next]] = true;
             c.erased++;
-            done_ += b.size;
-            continue;
+            done_ += blocks_[c.blocks[c.next]].size;
         }
+        if (*end == EraseEnd::Erased)
+            continue;
         if (*end == EraseEnd::LinkFailed)
             linkFailed_ = true;
+        else if (!quiet_ && c.wholeSeconds > 0.0)
+            printWindow(r_, "Not able to erase chip %d!", b.chip);
         else if (!quiet_)
             printWindow(r_, "Not able to erase block %d of chip %d!", b.number, b.chip);
         c.failed = stopping_ = true;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/cart/blocks.h"
+#include "core/cart/detect.h"
 #include "core/cart/erase.h"
 #include "core/flash/progress.h"
 #include "core/flash/write.h"
@@ -31,10 +32,12 @@ enum class BlocksErased { All, Cancelled, Failed };
 // are read in turn, so two chips' blocks take about as long as the one with
 // more. A block that will not erase, and Cancel, end the job before
 // anything is written: no block is started after them, and those under way
-// are let end, so that each chip's state is known and said.
+// are let end, so that each chip's state is known and said. A chip all of
+// whose blocks are in the list is erased whole where that is quicker.
 class BlockEraser {
 public:
-    BlockEraser(Link& link, const std::vector<CartBlock>& blocks, FlashStages& stages, Reporter& r);
+    BlockEraser(Link& link, const Cart& cart, const std::vector<CartBlock>& blocks, FlashStages& stages,
+                Reporter& r);
     // One round: lets the face breathe (and hears Cancel), gives each idle
     // chip its next block, and reads each erasing chip once. False once no
     // block is under way or to come.
@@ -56,7 +59,13 @@ private:
         size_t erased = 0;
         std::optional<EraseWatch> watch;
         bool failed = false;
+        // Above zero: the chip is erased whole, in about this long.
+        double wholeSeconds = 0.0;
+        double started = 0.0;
+        uint64_t bytes = 0;
     };
+    void start(ChipErase& c, uint8_t chip);
+    float fraction() const;
     Link& link_;
     const std::vector<CartBlock>& blocks_;
     Reporter& r_;

@@ -210,7 +210,7 @@ static bool eraseForScope(Job& job, FILE* rom, uint32_t romSize, const uint8_t* 
     // costs no time of its own. After a cancel or a block that would not
     // erase they go back too: nothing outside the ROM is to be lost to a
     // flash that wrote nothing.
-    BlockEraser eraser(link, *blocks, stages, r);
+    BlockEraser eraser(link, job.cart, *blocks, stages, r);
     const size_t last = kept->block ? size_t(kept->block - blocks->data()) : blocks->size();
     bool putBack = last == blocks->size(), keptRight = true;
     for (bool more = true; more;) {
