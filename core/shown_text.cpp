@@ -244,3 +244,14 @@ std::string shellWord(const std::string& word, bool bareWhenPlain)
     }
     return q + "'";
 }
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

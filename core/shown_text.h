@@ -25,6 +25,10 @@ std::string shownText(const char* text, size_t length);
 // can end a line or start one of its own.
 std::string formatLine(const char* format, va_list args);
 
+// The value of a hex digit of either case, as in \xNN or a digest; -1 for
+// any other character.
+int hexDigitValue(char c);
+
 // A word as a shell reads it back: in single quotes (with `bareWhenPlain`,
 // as is when it holds nothing the shell treats specially); as $'...' with \xNN
 // escapes when it holds a control byte or a byte that is not UTF-8, so that

@@ -20,6 +20,14 @@ constexpr uint8_t FLASH_CMD_BYPASS_ENTER = 0x20;
 constexpr uint8_t FLASH_CMD_BYPASS_EXIT1 = 0x90;
 constexpr uint8_t FLASH_CMD_BYPASS_EXIT2 = 0x00;
 constexpr uint8_t ERASED_BYTE = 0xFF;  // what an erased cell reads; programming it leaves it so
+// Whether the bytes are all as an erased cell reads: nothing to program.
+inline bool allErased(const uint8_t* bytes, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; i++)
+        if (bytes[i] != ERASED_BYTE)
+            return false;
+    return true;
+}
 constexpr uint8_t FLASH_STATUS_DONE = 0x80;  // data-polling bit: set once an erase has finished
 
 // Each true only when the linker accepted every cycle.

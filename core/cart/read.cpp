@@ -61,7 +61,7 @@ bool readUntilTwoAgree(Link& link, uint32_t at, uint32_t length, std::vector<std
 bool readCartSure(Link& link, uint32_t at, uint32_t length, uint8_t* into, bool* unstable, Reporter* breathe)
 {
     std::vector<std::vector<uint8_t>> reads;
-    if (!readUntilTwoAgree(link, at, length, &reads, 5, unstable, breathe))
+    if (!readUntilTwoAgree(link, at, length, &reads, MOST_READS_TO_AGREE, unstable, breathe))
         return false;
     memcpy(into, reads.back().data(), length);
     return true;

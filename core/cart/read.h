@@ -51,6 +51,10 @@ CartReadEnd readCart(Link& link, const CartRead& read, uint32_t* stoppedAt = nul
 // breathe before each request when given one; false when the link failed.
 bool readCartInto(Link& link, uint32_t at, uint32_t length, uint8_t* into, Reporter* breathe = nullptr);
 
+// Bytes that five reads give no two alike are not going to settle: the
+// contacts want cleaning.
+constexpr int MOST_READS_TO_AGREE = 5;
+
 // Reads the bytes again, `most` reads in all at most, until a read agrees
 // with one in `reads` (those already taken); true with it last in `reads`.
 // False when the link failed, or, with *unstable set, when none agreed.

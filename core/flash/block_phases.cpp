@@ -188,11 +188,7 @@ static bool storeCopy(Reporter& r, FILE* rom, uint32_t romSize, BytesPastRom* ke
         return false;
     }
     std::copy(kept->bytes.begin() + (romSize - kept->start), kept->bytes.end(), block.begin() + romPart);
-    NgfBlockHeader record{consoleAddrFromCart(b.start), b.size};
-    std::vector<uint8_t> ngf(NGF_HEADER_LEN + NGF_BLOCK_HEADER_LEN);
-    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, 1, ngfFileLen(&record, 1)});
-    putNgfBlockHeader(ngf.data() + NGF_HEADER_LEN, record);
-    ngf.insert(ngf.end(), block.begin(), block.end());
+    std::vector<uint8_t> ngf = ngfOfBlocks({b}, {block});
     return storeSafetyCopy(r, safetyCopyRoot() + "/" + cartridgeGame(header.data(), true), ngf, time(nullptr),
                            &kept->copy);
 }
@@ -235,11 +231,6 @@ PastRom BytesPastRom::from(uint32_t romSize) const
         past.length = uint32_t(bytes.size() - (romSize - start));
     }
     return past;
-}
-
-static bool allErased(const uint8_t* p, uint32_t n)
-{
-    return std::all_of(p, p + n, [](uint8_t c) { return c == ERASED_BYTE; });
 }
 
 // The first pass programs the runs of packets that hold anything but erased

@@ -13,6 +13,7 @@
 #include "core/app_folders.h"
 #include "core/identity/header.h"
 #include "core/identity/list_sources.h"
+#include "core/shown_text.h"
 
 template <typename Test>
 static const DumpEntry* firstWhere(const std::vector<DumpEntry>& entries, Test test)
@@ -102,24 +103,13 @@ static bool parseDecimal(const char* s, uint64_t* out)
     return true;
 }
 
-static int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Exactly 2 × `length` hex digits into `out`.
 static bool parseHex(const char* s, uint8_t* out, size_t length)
 {
     if (strlen(s) != length * 2)
         return false;
     for (size_t i = 0; i < length; i++) {
-        int hi = hexDigit(s[2 * i]), lo = hexDigit(s[2 * i + 1]);
+        int hi = hexDigitValue(s[2 * i]), lo = hexDigitValue(s[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         out[i] = uint8_t(hi << 4 | lo);
@@ -168,7 +158,7 @@ static std::string listText(const char* raw)
             uint32_t c = 0;
             resolved = !digits.empty() && digits.size() <= 8;
             for (char d : digits) {
-                int v = hex ? hexDigit(d) : d >= '0' && d <= '9' ? d - '0' : -1;
+                int v = hex ? hexDigitValue(d) : d >= '0' && d <= '9' ? d - '0' : -1;
                 resolved = resolved && v >= 0;
                 c = c * (hex ? 16 : 10) + uint32_t(v);
             }

@@ -293,16 +293,14 @@ static std::vector<ByteRange> scanSaveArea(Reporter& r, Link& link, Cart* scanne
 }
 
 // A chunk the two passes read differently is read again until two of its
-// reads agree, five reads in all at most. The agreed bytes, or null after the
-// lines that say why not (the link failed, or the range never settled).
-static const int MOST_CHUNK_READS = 5;
-
+// reads agree. The agreed bytes, or null after the lines that say why not
+// (the link failed, or the range never settled).
 static const uint8_t* settledChunk(Link& link, uint32_t at, uint32_t n, const uint8_t* first, const uint8_t* second,
                                    std::vector<std::vector<uint8_t>>* reads, ReadCheck* check, Reporter& r)
 {
     *reads = {std::vector<uint8_t>(first, first + n), std::vector<uint8_t>(second, second + n)};
     bool unstable = false;
-    bool agreed = readUntilTwoAgree(link, at, n, reads, MOST_CHUNK_READS, &unstable);
+    bool agreed = readUntilTwoAgree(link, at, n, reads, MOST_READS_TO_AGREE, &unstable);
     if (!agreed && !unstable) {
         printWindow(r, "Wut?! usb recv error..");
         return nullptr;

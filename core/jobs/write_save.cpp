@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/cart/erase.h"
+#include "core/cart/flash_commands.h"
 #include "core/cart/detect.h"
 #include "core/cart/read.h"
 #include "core/jobs/jobs.h"
@@ -180,14 +181,10 @@ static std::string knownGame(const Cart& cart, const std::string& folder)
 static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& game,
                            std::vector<std::vector<uint8_t>>* blocks, Reporter& r, std::string* path)
 {
-    std::vector<NgfBlockHeader> records;
-    for (const BlockStep& step : plan.steps)
-        records.push_back({consoleAddrFromCart(step.block.start), step.block.size});
-    std::vector<uint8_t> ngf(NGF_HEADER_LEN);
-    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, uint16_t(records.size()),
-                                       ngfFileLen(records.data(), int(records.size()))});
+    std::vector<CartBlock> erased;
     for (const BlockStep& step : plan.steps) {
         const CartBlock& b = step.block;
+        erased.push_back(b);
         blocks->emplace_back(b.size);
         // What goes back into the block is what two reads agree on: a byte
         // misread through dirty contacts would be written back as it read.
@@ -200,14 +197,10 @@ static bool makeSafetyCopy(Link& link, const SavePlan& plan, const std::string& 
                 printWindow(r, "so no safety copy could be made.");
             return false;
         }
-        size_t at = ngf.size();
-        ngf.resize(at + NGF_BLOCK_HEADER_LEN);
-        putNgfBlockHeader(ngf.data() + at, records[blocks->size() - 1]);
-        ngf.insert(ngf.end(), blocks->back().begin(), blocks->back().end());
     }
     // Trimmed once the write has ended: the file being written back may be
     // the oldest copy.
-    return storeSafetyCopy(r, safetyCopyRoot() + "/" + game, ngf, time(nullptr), path, -1);
+    return storeSafetyCopy(r, safetyCopyRoot() + "/" + game, ngfOfBlocks(erased, *blocks), time(nullptr), path, -1);
 }
 
 // A protected block does not erase: its records would be half applied, the
@@ -242,14 +235,6 @@ static StepOutcome waitForBlockErase(Link& link, uint32_t addr, uint8_t chip, Re
         printWindow(r, "within %d seconds of the erase, giving up.", int(SAVE_ERASE_WAIT.limitSeconds));
         return STEP_STOPPED;
     }
-}
-
-static bool allErased(const uint8_t* p, uint32_t n)
-{
-    for (uint32_t i = 0; i < n; i++)
-        if (p[i] != 0xFF)
-            return false;
-    return true;
 }
 
 // One block, start to finish, over `current`, its bytes as they were. Once

@@ -88,6 +88,23 @@ uint32_t ngfFileLen(const NgfBlockHeader* records, int count)
     return len;
 }
 
+std::vector<uint8_t> ngfOfBlocks(const std::vector<CartBlock>& blocks, const std::vector<std::vector<uint8_t>>& bytes)
+{
+    std::vector<NgfBlockHeader> records;
+    for (const CartBlock& b : blocks)
+        records.push_back({consoleAddrFromCart(b.start), b.size});
+    std::vector<uint8_t> ngf(NGF_HEADER_LEN);
+    putNgfHeader(ngf.data(), NgfHeader{NGF_VERSION, uint16_t(records.size()),
+                                       ngfFileLen(records.data(), int(records.size()))});
+    for (size_t i = 0; i < records.size(); i++) {
+        size_t at = ngf.size();
+        ngf.resize(at + NGF_BLOCK_HEADER_LEN);
+        putNgfBlockHeader(ngf.data() + at, records[i]);
+        ngf.insert(ngf.end(), bytes[i].begin(), bytes[i].end());
+    }
+    return ngf;
+}
+
 bool ngfCheckHeader(Reporter& r, const uint8_t* bytes, size_t got, const char* path, NgfHeader* h)
 {
     if (got < NGF_HEADER_LEN) {

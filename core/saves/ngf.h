@@ -7,6 +7,7 @@ class Reporter;
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/cart/blocks.h"
 
@@ -51,6 +52,9 @@ struct Cart;
 int ngfRecordList(const Cart& cart, NgfBlockHeader* out);
 // The header's len for these records: headers and data together.
 uint32_t ngfFileLen(const NgfBlockHeader* records, int count);
+// A whole file in memory: a record for each block, holding its bytes (one
+// vector a block, of its size) at the console address of its start.
+std::vector<uint8_t> ngfOfBlocks(const std::vector<CartBlock>& blocks, const std::vector<std::vector<uint8_t>>& bytes);
 
 // The loader's first checks (core/saves/ngf_load.h reads the records); each
 // logs its refusal and returns false. path is only used in the messages.

@@ -80,11 +80,6 @@ static std::string registerLine(const std::string& path)
     return line;
 }
 
-static int hexDigit(char c)
-{
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // The path a register line names; false for a line that is none of ours.
 static bool pathFromLine(const std::string& line, std::string* path)
 {
@@ -100,9 +95,10 @@ static bool pathFromLine(const std::string& line, std::string* path)
             *path += line[i];
             continue;
         }
-        if (i + 3 >= line.size() || line[i + 1] != 'x' || hexDigit(line[i + 2]) < 0 || hexDigit(line[i + 3]) < 0)
+        if (i + 3 >= line.size() || line[i + 1] != 'x' || hexDigitValue(line[i + 2]) < 0 ||
+            hexDigitValue(line[i + 3]) < 0)
             return false;
-        *path += char(hexDigit(line[i + 2]) * 16 + hexDigit(line[i + 3]));
+        *path += char(hexDigitValue(line[i + 2]) * 16 + hexDigitValue(line[i + 3]));
         i += 3;
     }
     return !path->empty() && (*path)[0] == '/' && path->find('\0') == std::string::npos;
